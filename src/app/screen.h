@@ -1,0 +1,48 @@
+#pragma once
+// The one small interface through which device work reaches the user. The main
+// window implements it with widgets, the command line with stdout/stderr and
+// flags, the tests with a scripted fake. Device work never talks to widgets.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct RColor {
+    uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const RColor &) const = default;
+};
+
+inline constexpr RColor clWhite{255, 255, 255};
+inline constexpr RColor clBlack{0, 0, 0};
+inline constexpr RColor clLime{0, 255, 0};
+inline constexpr RColor clRed{255, 0, 0};
+
+enum class MsgIcon { Error, Warning, Information, Question };
+
+struct FileChoice {
+    std::string title;
+    std::string filter;      // e.g. "Config files (*.cfg)"
+    std::string defaultExt;  // without the dot, e.g. "cfg"
+    std::string initialDir;  // empty: no initial folder
+    std::string fileName;    // proposed name (save) or empty
+};
+
+class IScreen {
+public:
+    virtual ~IScreen() = default;
+
+    // The status bar's operation text with its colours.
+    virtual void SetStatus(RColor background, RColor text, const std::string &caption) = 0;
+    // Let the window process its pending messages once.
+    virtual void ProcessMessages() = 0;
+    // A modal message box with one OK button; "\r" in text is a line break.
+    virtual void Message(const std::string &caption, const std::string &text, MsgIcon icon) = 0;
+    // A modal Yes/No question; true for Yes.
+    virtual bool AskYesNo(const std::string &caption, const std::string &text) = 0;
+    // File dialogs; nullopt when the user cancels.
+    virtual std::optional<std::string> ChooseOpenFile(const FileChoice &choice) = 0;
+    virtual std::optional<std::string> ChooseSaveFile(const FileChoice &choice) = 0;
+    // One line for the traffic list (already time-stamped).
+    virtual void AppendTraffic(const std::string &line) = 0;
+    // Progress of long work: position of max; max 0 hides it. `which` names the bar.
+    virtual void Progress(const std::string &which, int position, int max) { (void)which; (void)position; (void)max; }
+};

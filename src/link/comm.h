@@ -1,0 +1,75 @@
+#pragma once
+// The serial port: a thin layer over the tty driver (termios + poll). Opens a
+// device by name, exclusively, raw 8N1; reads never wait for data; writes wait
+// a bounded time; failures are raised as ECommError.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <termios.h>
+
+class ECommError : public std::runtime_error {
+public:
+    ECommError(const std::string &message, int errorCode);
+    int ErrorCode;
+    std::string Message; // the text without the " (Error: %d) " suffix
+};
+
+enum TParity { paNone, paOdd, paEven, paMark, paSpace };
+enum TStopbits { sb10, sb15, sb20 };
+enum TDatabits { da4, da5, da6, da7, da8 };
+
+class TCustomComm {
+public:
+    TCustomComm();
+    virtual ~TCustomComm();
+    TCustomComm(const TCustomComm &) = delete;
+    TCustomComm &operator=(const TCustomComm &) = delete;
+
+    void Open();
+    void Close();
+    bool Enabled() const { return FHandle >= 0; }
+    // Bytes written, or -1 when the write did not complete within FWriteTimeout ms.
+    int Write(const void *buf, int count);
+    // Bytes copied (0..count), at once: never waits for data.
+    int Read(void *buf, int count);
+    // Discards everything the driver holds on the input side.
+    void PurgeIn();
+    // Waits until input is queued or `seconds` have passed; true when input is
+    // queued. A device that vanished raises "Read error". Not part of the
+    // Windows component: it lets callers sleep instead of polling Read.
+    bool WaitInput(double seconds);
+
+    const std::string &DeviceName() const { return FDeviceName; }
+    void SetDeviceName(const std::string &name);
+    int BaudData() const { return FBaudData; }
+    void SetBaudData(int baud);
+    TDatabits Databits() const { return FDatabits; }
+    void SetDatabits(TDatabits bits);
+    TStopbits Stopbits() const { return FStopbits; }
+    void SetStopbits(TStopbits bits);
+    TParity Parity() const { return FParity; }
+    void SetParity(TParity parity);
+    int ReadBufSize() const { return FReadBufSize; }
+    void SetReadBufSize(int size);
+    int WriteBufSize() const { return FWriteBufSize; }
+    void SetWriteBufSize(int size);
+
+    int FReadTimeout = 1000;  // ms
+    int FWriteTimeout = 1000; // ms
+
+protected:
+    void ApplyLineSettings();
+
+    int FHandle = -1;
+    std::string FDeviceName = "Com2";
+    int FBaudData = 9600;
+    TParity FParity = paNone;
+    TStopbits FStopbits = sb10;
+    TDatabits FDatabits = da8;
+    int FReadBufSize = 4096;
+    int FWriteBufSize = 2048;
+    termios FSavedTermios{};
+    bool FHaveSavedTermios = false;
+};
+
+class TComm : public TCustomComm {};

@@ -1,0 +1,305 @@
+#include "link/tamsel_comms.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "link/crc16.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Sleeps until shortly before `deadline`, then spins the last stretch, so short
+// pauses keep their length without holding a core.
+void PauseUntil(Clock::time_point deadline)
+{
+    constexpr auto kSpin = std::chrono::microseconds(150);
+    const auto wake = deadline - kSpin;
+    if (Clock::now() < wake) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wake.time_since_epoch()).count();
+        timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        // steady_clock is CLOCK_MONOTONIC on this platform.
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+    }
+    while (Clock::now() < deadline) {
+    }
+}
+
+constexpr uint8_t kWakeUp[3] = {0xB2, 0x75, 0x80};
+} // namespace
+
+TComTamsel::TComTamsel()
+{
+    RSCom.FReadTimeout = 10;
+    RSCom.SetReadBufSize(128);
+}
+
+TComTamsel::~TComTamsel() { ComClose(); }
+
+std::string TComTamsel::HexBytes(const uint8_t *buf, int count)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(static_cast<size_t>(std::max(count, 0)) * 3);
+    for (int i = 0; i < count; ++i) {
+        text += digits[buf[i] >> 4];
+        text += digits[buf[i] & 0x0F];
+        text += ' ';
+    }
+    return text;
+}
+
+void TComTamsel::Report(TDateTime t, const std::string &line)
+{
+    if (OnTamselEvent)
+        OnTamselEvent(this, t, line);
+}
+
+// --- exchange engine ---------------------------------------------------------
+
+uint8_t TComTamsel::SendCommand(uint8_t nLogMode, uint8_t opcode, int32_t nLen, float rTimeOut)
+{
+    return SendFrame(nLogMode, opcode, nullptr, 0, nLen, rTimeOut);
+}
+
+uint8_t TComTamsel::SendFrame(uint8_t nLogMode, uint8_t opcode, const uint8_t *payload, int32_t count, int32_t nLen,
+                              float rTimeOut)
+{
+    // The frame (opcode, payload, two CRC bytes) must fit the send buffer.
+    const int32_t room = kReadBufCapacity - 2 - (opcode != 0 ? 1 : 0);
+    count = std::clamp(count, 0, room);
+    int32_t pos = 0;
+    if (opcode != 0)
+        FSendBuf.mBuf[pos++] = opcode;
+    if (count > 0)
+        std::memcpy(FSendBuf.mBuf + pos, payload, static_cast<size_t>(count));
+    FSendBuf.mData = pos + count;
+    const uint16_t crc = CRC16(FSendBuf.mBuf, FSendBuf.mData);
+    FSendBuf.mBuf[FSendBuf.mData++] = static_cast<uint8_t>(crc >> 8);
+    FSendBuf.mBuf[FSendBuf.mData++] = static_cast<uint8_t>(crc & 0xFF);
+    FReadBuf.mData = 0;
+    return Exchange(nLogMode, nLen, rTimeOut);
+}
+
+uint8_t TComTamsel::JudgeReply(const uint8_t *buf, int32_t nLen, std::string &prefix)
+{
+    prefix.clear();
+    const uint16_t crc = CRC16(buf, nLen - 2);
+    const uint16_t received = static_cast<uint16_t>(buf[nLen - 2] << 8 | buf[nLen - 1]);
+    if (crc != received) {
+        if (nLen == 3 && buf[0] == 0xB5 && buf[1] == 0xB7) {
+            prefix = "WRONGACK:";
+            return 0;
+        }
+        prefix = "CRCERROR:";
+        return 178;
+    }
+    if (nLen != 3)
+        return 0;
+    switch (buf[0]) {
+    case 0x00:
+    case 0xB2: prefix = "NORESPONSE:"; return 162;
+    case 0xB5: prefix = "ACK:"; return 0;
+    case 0xB6: prefix = "NAK:"; return 176;
+    default: prefix = "ERROR:"; return 177;
+    }
+}
+
+uint8_t TComTamsel::Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut)
+{
+    uint8_t result = 161;
+    FSendTime = Now();
+    FSendLog = nLogMode == 2 ? std::string() : "[SEND] " + HexBytes(FSendBuf.mBuf, FSendBuf.mData);
+    FRevLog.clear();
+    RSCom.PurgeIn();
+
+    const auto start = Clock::now();
+    uint8_t status = 162;
+    // A reply must hold at least its CRC and fit the receive buffer.
+    const bool lengthValid = nLen >= 2 && nLen <= kReadBufCapacity;
+    try {
+        if (lengthValid) {
+            RSCom.Write(FSendBuf.mBuf, FSendBuf.mData);
+            uint8_t scratch[256];
+            const int chunk = std::min<int32_t>(nLen + 10, static_cast<int32_t>(sizeof scratch));
+            for (;;) {
+                const double elapsed = SecondsSince(start);
+                if (elapsed >= rTimeOut)
+                    break;
+                const int n = RSCom.Read(scratch, chunk);
+                if (n > 0) {
+                    const int take = std::min(n, kReadBufCapacity - FReadBuf.mData);
+                    std::memcpy(FReadBuf.mBuf + FReadBuf.mData, scratch, static_cast<size_t>(take));
+                    FReadBuf.mData += take;
+                    if (FReadBuf.mData >= nLen) {
+                        status = 0;
+                        break;
+                    }
+                    continue;
+                }
+                // Nothing queued: sleep on the descriptor for the rest of the time-out.
+                RSCom.WaitInput(rTimeOut - elapsed);
+            }
+        }
+        FRevTime = Now();
+        std::string prefix;
+        if (status == 0) {
+            status = JudgeReply(FReadBuf.mBuf, nLen, prefix);
+        } else if (nLen != 3 && FReadBuf.mData == 3) {
+            // The detector refused with a short frame instead of the data reply:
+            // a valid NAK or error code says so, it is not silence.
+            std::string shortPrefix;
+            const uint8_t shortStatus = JudgeReply(FReadBuf.mBuf, 3, shortPrefix);
+            if (shortStatus == 176 || shortStatus == 177) {
+                status = shortStatus;
+                prefix = shortPrefix;
+            }
+        }
+        FRevLog = prefix + HexBytes(FReadBuf.mBuf, FReadBuf.mData);
+        result = status;
+    } catch (const std::exception &) {
+        result = 161;
+    }
+    FRevLog = "[READ] " + FRevLog;
+    BusyWait(1);
+    if (nLogMode == 0) {
+        Report(FSendTime, FSendLog);
+        Report(FRevTime, FRevLog);
+    }
+    return result;
+}
+
+void TComTamsel::BusyWait(float ms)
+{
+    if (!(ms > 0))
+        return;
+    PauseUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
+}
+
+void TComTamsel::GetLogRead(RTamselLogRead &rec) const
+{
+    rec.mSendTime = FSendTime;
+    rec.mSendLog = FSendLog;
+    rec.mRevTime = FRevTime;
+    rec.mRevLog = FRevLog;
+    rec.mOK = true;
+}
+
+// --- connection --------------------------------------------------------------
+
+std::string TComTamsel::WindowsPortName(int nPort)
+{
+    return (nPort > 9 ? "\\\\.\\COM" : "COM") + std::to_string(nPort);
+}
+
+void TComTamsel::SetPortDevice(int nPort, const std::string &path) { FPortDevices[nPort] = path; }
+
+std::string TComTamsel::PortDevice(int nPort) const
+{
+    const auto it = FPortDevices.find(nPort);
+    return it != FPortDevices.end() ? it->second : WindowsPortName(nPort);
+}
+
+void TComTamsel::ComOpen(int nPort)
+{
+    if (RSCom.Enabled())
+        return;
+    RSCom.SetDeviceName(PortDevice(nPort));
+    RSCom.SetBaudData(115200);
+    RSCom.SetDatabits(da8);
+    RSCom.SetStopbits(sb10);
+    RSCom.SetParity(paNone);
+    RSCom.Open();
+}
+
+void TComTamsel::ComClose()
+{
+    if (RSCom.Enabled())
+        RSCom.Close();
+}
+
+void TComTamsel::CloseUSB(uint8_t nStatus)
+{
+    switch (nStatus) {
+    case 0:
+    case 146:
+    case 176:
+    case 177:
+    case 178:
+    case 192:
+        if (KillTamsel() != 0)
+            KillTamsel();
+        break;
+    default: break;
+    }
+    ComClose();
+}
+
+uint8_t TComTamsel::ConnectTamselCheck() { return SendCommand(0, 0xB2, 3, 0.1f); }
+
+uint8_t TComTamsel::KillTamsel() { return SendCommand(0, 0xB3, 3, 0.1f); }
+
+uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
+{
+    const auto start = Clock::now();
+    uint8_t status = 160;
+    int sent = 0;
+    uint8_t buf[10];
+    int received = 0;
+    while (SecondsSince(start) < rTimeOut || rTimeOut != rTimeOut) {
+        const auto deadline = Clock::now() + std::chrono::microseconds(1050);
+        try {
+            ++sent;
+            RSCom.Write(kWakeUp, sizeof kWakeUp);
+        } catch (const std::exception &) {
+            status = 161;
+        }
+        PauseUntil(deadline);
+        if (status == 160) {
+            received = 0;
+            try {
+                received = RSCom.Read(buf, sizeof buf);
+                if (received >= 3)
+                    status = 0;
+            } catch (const std::exception &) {
+                status = 161;
+            }
+        }
+        bool awake = false;
+        while (status == 0) {
+            const uint16_t crc = CRC16(buf, 1);
+            if (crc != static_cast<uint16_t>(buf[1] << 8 | buf[2])) {
+                status = 160;
+                break;
+            }
+            Report(Now(), HexBytes(buf, received));
+            if (buf[0] == 0xB5) {
+                awake = true;
+                break;
+            }
+            std::memmove(buf, buf + 3, static_cast<size_t>(received - 3));
+            received -= 3;
+            if (received < 3)
+                status = 160;
+        }
+        if (awake || status == 161)
+            break;
+    }
+    RSCom.PurgeIn();
+    if (OnTamselEvent) {
+        const TDateTime t = Now();
+        const QString seconds = QLocale().toString(SecondsSince(start), 'f', 3);
+        Report(t, "[CHECK TIME] " + seconds.toStdString() + " (" + std::to_string(sent) + ")");
+    }
+    BusyWait(1);
+    RSCom.PurgeIn();
+    BusyWait(1);
+    return status;
+}

@@ -1,0 +1,107 @@
+#pragma once
+// The device link: frames, the exchange engine, the connection handshake and
+// the detector's commands over one serial port.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "link/comm.h"
+#include "model/config_record.h"
+#include "model/datetime.h"
+#include "model/device_records.h"
+#include "model/read_buf.h"
+
+class TComTamsel;
+
+// Traffic-log event: called once per log line.
+using TOnTamselEvent = std::function<void(TComTamsel *Sender, TDateTime rNow, const std::string &sLog)>;
+
+struct RTamselLogRead {
+    TDateTime mSendTime = 0;
+    std::string mSendLog;
+    TDateTime mRevTime = 0;
+    std::string mRevLog;
+    bool mOK = false;
+};
+
+class TComTamsel {
+public:
+    TComTamsel();
+    ~TComTamsel();
+    TComTamsel(const TComTamsel &) = delete;
+    TComTamsel &operator=(const TComTamsel &) = delete;
+
+    // --- connection ---
+    void ComOpen(int nPort);
+    void ComClose();
+    void CloseUSB(uint8_t nStatus);
+    uint8_t ConnectTamsel(float rTimeOut);
+    uint8_t ConnectTamselCheck();
+    uint8_t KillTamsel();
+    // Adapter discovery, then ComOpen and ConnectTamsel.
+    uint8_t OpenUSB(float rTimeOut);
+
+    // Port numbers stand for device paths on this platform: discovery (or
+    // --port) assigns them. An unassigned number opens the Windows-style name.
+    void SetPortDevice(int nPort, const std::string &path);
+    std::string PortDevice(int nPort) const;
+    // The Windows device name of COM port nPort: "COMn", or "\\.\COMn" above 9.
+    static std::string WindowsPortName(int nPort);
+
+    // --- commands (need an open connection; never open or close the port) ---
+    uint8_t ReadUnitCFGData(RTamselUnitCFG &mData, uint16_t nPacket, uint16_t nSize);
+    uint8_t ReadSensorCFGData(RTamselSensorCFG &mData, uint16_t nPacket, uint16_t nSize);
+    uint8_t WriteCFGData(const RComTamselReadBuf &mBuf, uint16_t nAddress, uint16_t nSize);
+    uint8_t WriteCFGTimeData(uint32_t nTime);
+    uint8_t SendHibernate();
+    uint8_t RequireIdenty(RTamselIdenty &mData);
+    uint8_t LoadLog(RComTamselReadBuf &mBuf, int32_t nReadPacket);
+    uint8_t LogReset();
+    uint8_t UpgradeStart();
+    uint8_t UpgradeData(uint8_t nPointer, const RComTamselReadBuf &mBuf);
+    uint8_t UpgradeExecute();
+    uint8_t ResetUnit();
+    uint8_t FactoryReset();
+    uint8_t RequireSensor(RTamselSensor &mData, uint8_t nMode);
+    uint8_t SensorCalibration(uint8_t nCom);
+    uint8_t ReadEEPROMData(RComTamselReadBuf &mBuf, uint16_t nPacket, uint16_t nStart, uint16_t nMax);
+    uint8_t AVOn(uint8_t nCom);
+
+    TOnTamselEvent OnTamselEvent;
+    TComm &Port() { return RSCom; }
+
+    // --- exchange engine (used by the commands; public for tests and fuzzing) ---
+    uint8_t SendCommand(uint8_t nLogMode, uint8_t opcode, int32_t nLen, float rTimeOut);
+    uint8_t SendFrame(uint8_t nLogMode, uint8_t opcode, const uint8_t *payload, int32_t count, int32_t nLen,
+                      float rTimeOut);
+    uint8_t Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut);
+    void BusyWait(float ms);
+    void GetLogRead(RTamselLogRead &rec) const;
+    void Report(TDateTime t, const std::string &line);
+
+    const RComTamselReadBuf &ReadBuf() const { return FReadBuf; }
+    const RComTamselReadBuf &SendBuf() const { return FSendBuf; }
+    const std::string &SendLog() const { return FSendLog; }
+    const std::string &RevLog() const { return FRevLog; }
+
+    // Judges nLen received bytes of a reply: status and log prefix. Pure.
+    static uint8_t JudgeReply(const uint8_t *buf, int32_t nLen, std::string &prefix);
+    // Bytes as upper-case hex, each followed by one space.
+    static std::string HexBytes(const uint8_t *buf, int count);
+
+private:
+    uint8_t ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket, uint16_t nSize);
+    void ReportCollected(const RTamselLogRead *records, int count);
+
+    TComm RSCom;
+    int32_t FDefPort = 0;
+    RComTamselReadBuf FReadBuf;
+    RComTamselReadBuf FSendBuf;
+    TDateTime FSendTime = 0;
+    std::string FSendLog;
+    TDateTime FRevTime = 0;
+    std::string FRevLog;
+    std::map<int, std::string> FPortDevices;
+};

@@ -1,0 +1,61 @@
+#pragma once
+// The process-wide settings: the settings record, the sensor-type table, the
+// layout switch and the program folder. Set once at start-up by LoadSettings.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RDeviceCFG {
+    uint16_t mConnectTime = 3000;
+    uint16_t mAVOperate = 1000;
+    uint16_t mUnitPacketSize = 32;
+    uint16_t mUnitDataSize = 64;
+    uint16_t mUnitSensorDataSize = 64;
+    uint16_t mUnitWriteUserStart = 1;
+    uint16_t mUnitWriteUserSize = 8;
+    uint16_t mUnitWriteFactoryStart = 17;
+    uint16_t mUnitWriteFactorySize = 0;
+    uint16_t mSensorWriteUserStart = 65;
+    uint16_t mSensorWriteUserSize = 10;
+    uint16_t mSensorWriteFactoryStart = 86;
+    uint16_t mSensorWriteFactorySize = 0;
+    std::string mEEPROMSaveDir;
+    uint16_t mEEPROMPacketSize = 32;
+    uint16_t mEEPROMMaxAddress = 1024;
+    uint16_t mEEPROMReadAddress = 0;
+    uint16_t mEVENTReadPacketSize = 32;
+    uint16_t mEVENTPacketSize = 9;
+    std::string mEVENTSaveDir;
+    std::string mConfSaveDir;
+    std::string mFLASHFile;
+    std::string mFLASHSaveDir;
+    uint16_t mFLASHMaxAddress = 128;
+    uint16_t mFALSHPacketSize = 128;
+    uint16_t mFLASHDownloadRetry = 3;
+    uint8_t mFLASHRetry = 3;
+    std::string mLogSaveDir;
+    uint16_t mLogInterval = 1;
+    uint16_t mLogDisplayTime = 120;
+    uint16_t mLogConnectTime = 800;
+    uint16_t mCalTime = 180;
+    uint16_t mCalCheckTime = 5;
+    bool mLogEnable = false;
+};
+
+struct RSensorType {
+    std::string mName;
+    uint8_t mIndex = 0;
+    std::string mUnit;
+    std::string mSpec; // at most 2 characters
+    uint16_t mCalTime = 0;
+    float mMin = 0;
+    float mMax = 0;
+};
+
+// The three built-in sensor types, used when the settings file lists none.
+std::vector<RSensorType> BuiltInSensorTypes();
+
+extern RDeviceCFG DeviceCFG;
+extern std::vector<RSensorType> SensorTypes;
+extern bool UserMode;
+extern std::string AppDir;
