@@ -19,7 +19,7 @@ double SecondsSince(Clock::time_point start)
 // pauses keep their length without holding a core.
 void PauseUntil(Clock::time_point deadline)
 {
-    constexpr auto kSpin = std::chrono::microseconds(150);
+    constexpr auto kSpin = std::chrono::microseconds(80);
     const auto wake = deadline - kSpin;
     if (Clock::now() < wake) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wake.time_since_epoch()).count();
