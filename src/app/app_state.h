@@ -1,0 +1,17 @@
+#pragma once
+// The state the main window's actions share: the configuration being edited,
+// the editors' values, the loaded firmware image and the small flags.
+#include <cstdint>
+#include <vector>
+
+#include "model/config_form.h"
+#include "model/config_record.h"
+
+struct RMainState {
+    RTamselCFG FTamselCFG = DefaultCFG();              // the configuration being edited
+    ConfigForm FForm;                                  // what the editors hold
+    std::vector<std::vector<uint8_t>> FUpgradeFile;    // loaded firmware image: packets x bytes
+    bool FUpgrade = false;                             // a firmware download is running
+    bool FHibernateBtn = false;                        // hibernate confirmed since the last other action
+    uint8_t FReadSW = 0;                               // firmware version of the last configuration read
+};

@@ -1,0 +1,37 @@
+#pragma once
+// The command table of beamport-cli. Each command lives in its own file and
+// registers itself with a static CliCommand object.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_screen.h"
+
+class TComTamsel;
+
+inline constexpr int kExitUsage = 64; // the command line was wrong
+inline constexpr int kExitFile = 65;  // a file could not be read or written, or was refused
+
+struct CliContext {
+    TCliScreen &screen;
+    TComTamsel &link;
+    bool yes = false;
+    std::vector<std::string> args; // the command's own arguments
+};
+
+using CliRun = std::function<int(CliContext &)>;
+
+struct CliCommand {
+    CliCommand(const char *name, const char *usage, CliRun run);
+};
+
+struct CliEntry {
+    std::string name;
+    std::string usage;
+    CliRun run;
+};
+const std::vector<CliEntry> &CliCommands();
+
+// Takes "--name VALUE" out of args; true when present. Missing value: usage error.
+bool TakeOption(std::vector<std::string> &args, const std::string &name, std::string &value);
+bool TakeFlag(std::vector<std::string> &args, const std::string &name);

@@ -1,0 +1,30 @@
+#pragma once
+// The command line's screen: results on stdout, failures and traffic on
+// stderr, questions answered by --yes, file choices given by arguments.
+#include <cstdio>
+#include <deque>
+#include <string>
+
+#include "app/screen.h"
+
+class TCliScreen : public IScreen {
+public:
+    bool FYes = false;      // answer every question with Yes
+    bool FTraffic = false;  // traffic lines to stderr
+    bool FProgress = true;  // progress lines to stderr
+    std::deque<std::string> FFiles; // answers to the file dialogs, in order
+
+    void SetStatus(RColor background, RColor text, const std::string &caption) override;
+    void ProcessMessages() override {}
+    void Message(const std::string &caption, const std::string &text, MsgIcon icon) override;
+    bool AskYesNo(const std::string &caption, const std::string &text) override;
+    std::optional<std::string> ChooseOpenFile(const FileChoice &choice) override;
+    std::optional<std::string> ChooseSaveFile(const FileChoice &choice) override;
+    void AppendTraffic(const std::string &line) override;
+    void Progress(const std::string &which, int position, int max) override;
+
+    std::string FLastStatus;
+};
+
+// "\r" line breaks as the terminal's.
+std::string WithLineBreaks(const std::string &text);

@@ -1,0 +1,11 @@
+#include "app/device_actions.h"
+#include "cli/cli_commands.h"
+
+namespace {
+const CliCommand kIdentify("identify", "identify                       the six identity lines", [](CliContext &c) {
+    if (!c.args.empty())
+        return kExitUsage;
+    TDeviceActions actions(c.link, c.screen);
+    return static_cast<int>(actions.Identify().mStatus);
+});
+} // namespace
