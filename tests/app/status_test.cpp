@@ -1,0 +1,304 @@
+// Status table, status bar and traffic helpers, and the operation frame run
+// against discovery fakes and a pty peer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "app/status.h"
+#include "link/discovery.h"
+#include "link/tamsel_comms.h"
+#include "model/settings_types.h"
+#include "support/fake_screen.h"
+#include "support/pty_peer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Contains(const Bytes &haystack, const Bytes &needle)
+{
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+} // namespace
+
+TEST(StatusTableTest, RangesAndTheCatchAll)
+{
+    const std::string disc = "Beamport connect error\rCheck Beamport connection or \rBeamport Re-Install driver";
+    const std::string other = "Error ocuured";
+    struct Row {
+        int status;
+        std::string suffix, message;
+    } rows[] = {
+        {1, "... Beamport error", "Beamport error occurred\rClose program and then restart Corvane Beamport program"},
+        {2, "... Beamport Disconnection", disc},
+        {6, "... Beamport Disconnection", disc},
+        {7, "... FAIL", other}, // between the adapter library's codes, but not one of them
+        {9, "... Beamport Disconnection", disc},
+        {10, "... FAIL", other},
+        {127, "... FAIL", other},
+        {128, "... FAIL", "Upgrade data file open error\rCheck Upgrade File"},
+        {134, "... USER STOP", "User Stop..."},
+        {135, "... FAIL", "Program validation failed\rRetry download image"},
+        {136, "... FAIL", other},
+        {147, "... FAIL", other},
+        {160, "... Norvik Dis-Connect", "Norvik connect error\rCheck Beamport and Norvik connection"},
+        {163, "... FAIL", other},
+        {179, "... FAIL", other},
+        {192, "... FAIL", "Norvik comunication error\rWrong configuration information\rCheck device"},
+        {196, "... FAIL", other},
+        {251, "... FAIL", other},
+        {252, "... Beamport isnot found", "Beamport isnot found\rBeamport Re-Install driver"},
+        {254, "... Beamport found 1 more", "Beamport found one more\rOnly use one Beamport"},
+        {255, "... Beamport isnot found(A)", "Beamport isnot found\rBeamport Re-Install driver(A)"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.status);
+        EXPECT_EQ(StatusSuffix(static_cast<uint8_t>(r.status)), r.suffix);
+        EXPECT_EQ(StatusMessage(static_cast<uint8_t>(r.status)), r.message);
+    }
+    EXPECT_EQ(StatusMessage(0), "");
+    // 33 values have rows of their own; all others share the last one.
+    int others = 0;
+    for (int s = 0; s < 256; ++s)
+        others += StatusMessage(static_cast<uint8_t>(s)) == other;
+    EXPECT_EQ(others, 256 - 33);
+}
+
+TEST(ShowResultTest, SuccessFailureAndUserStop)
+{
+    struct Case {
+        uint8_t status;
+        RColor bg, fg;
+        std::string caption;
+        std::optional<std::string> box;
+    } cases[] = {
+        {0, clLime, clBlack, "Read Norvik Information... OK", std::nullopt},
+        {7, clRed, clWhite, "Read Norvik Information... FAIL", "Error ocuured"},
+        {134, clRed, clWhite, "Read Norvik Information... USER STOP", "User Stop..."},
+        {255, clRed, clWhite, "Read Norvik Information... Beamport isnot found(A)",
+         "Beamport isnot found\rBeamport Re-Install driver(A)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.status);
+        TFakeScreen screen;
+        ShowResult(screen, c.status, "Read Norvik Information");
+        ASSERT_EQ(screen.statuses.size(), 1u);
+        EXPECT_EQ(screen.LastStatus().mBackground, c.bg);
+        EXPECT_EQ(screen.LastStatus().mText, c.fg);
+        EXPECT_EQ(screen.StatusCaption(), c.caption);
+        if (c.box) {
+            ASSERT_EQ(screen.messages.size(), 1u);
+            EXPECT_EQ(screen.LastMessage().mCaption, "Read Norvik Information");
+            EXPECT_EQ(screen.LastMessage().mText, *c.box);
+            EXPECT_EQ(screen.LastMessage().mIcon, MsgIcon::Error);
+            // The red text is up before the box blocks.
+            EXPECT_EQ(screen.journal.front().rfind("status:", 0), 0u);
+        } else {
+            EXPECT_TRUE(screen.messages.empty());
+        }
+    }
+}
+
+TEST(ShowStatusTest, PaintsBeforeReturning)
+{
+    TFakeScreen screen;
+    ShowBusy(screen, "Load Identify");
+    EXPECT_EQ(screen.journal, (std::vector<std::string>{"status:Load Identify...", "process"}));
+    EXPECT_EQ(screen.LastStatus().mBackground, clWhite);
+    EXPECT_EQ(screen.LastStatus().mText, clBlack);
+}
+
+TEST(TrafficTest, LineFormatAndAttachment)
+{
+    // 2023-03-14 09:05:07.089 as a day count.
+    const TDateTime t = 45000.0 + (9 * 3600 + 5 * 60 + 7.089) / 86400.0;
+    TFakeScreen screen;
+    EXPECT_EQ(LogTraffic(screen, t, "[SEND] B2 75 80 "), "09:05:07:089 [SEND] B2 75 80 ");
+    EXPECT_EQ(screen.traffic, (std::vector<std::string>{"09:05:07:089 [SEND] B2 75 80 "}));
+
+    const bool saved = DeviceCFG.mLogEnable;
+    {
+        TComTamsel link;
+        DeviceCFG.mLogEnable = false;
+        EXPECT_FALSE(AttachTraffic(link, screen));
+        EXPECT_FALSE(static_cast<bool>(link.OnTamselEvent));
+        EXPECT_TRUE(AttachTraffic(link, screen, true)); // the command line's --traffic
+        ASSERT_TRUE(static_cast<bool>(link.OnTamselEvent));
+        link.OnTamselEvent(&link, t, "x");
+        EXPECT_EQ(screen.traffic.back(), "09:05:07:089 x");
+    }
+    {
+        TComTamsel link;
+        DeviceCFG.mLogEnable = true;
+        EXPECT_TRUE(AttachTraffic(link, screen));
+        EXPECT_TRUE(static_cast<bool>(link.OnTamselEvent));
+    }
+    DeviceCFG.mLogEnable = saved;
+}
+
+namespace {
+
+// The frame over a link whose discovery is pointed at an empty device tree,
+// or bypassed to a pty peer.
+class OperationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/operationXXXXXX";
+        root = ::mkdtemp(tmpl);
+        fs::create_directories(root / "class" / "tty");
+        for (const char *name : {"BEAMPORT_SYSFS_ROOT", "BEAMPORT_DEV_ROOT", "BEAMPORT_PORT"}) {
+            const char *v = std::getenv(name);
+            saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        ::setenv("BEAMPORT_SYSFS_ROOT", root.c_str(), 1);
+        ::setenv("BEAMPORT_DEV_ROOT", root.c_str(), 1);
+        ::unsetenv("BEAMPORT_PORT");
+        SetPortOverride("");
+        savedCfg = DeviceCFG;
+        DeviceCFG.mConnectTime = 2000;
+    }
+    void TearDown() override
+    {
+        SetPortOverride("");
+        DeviceCFG = savedCfg;
+        for (auto &[name, value] : saved) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    fs::path root;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    RDeviceCFG savedCfg;
+    TFakeScreen screen;
+    TComTamsel link;
+};
+
+const Bytes kAck = {0xB5, 0xB7, 0xC1};
+const Bytes kKill = {0xB3, 0xB5, 0x41};
+
+} // namespace
+
+TEST_F(OperationTest, NoAdapterSkipsTheStepsAndReportsTheDiscovery)
+{
+    bool ran = false;
+    const ROpResult r = RunOperation(screen, link, "Read Norvik Information", [&] {
+        ran = true;
+        return uint8_t{0};
+    });
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(r.mAborted);
+    EXPECT_EQ(r.mStatus, 255);
+    EXPECT_FALSE(r.Ok());
+    EXPECT_EQ(screen.journal,
+              (std::vector<std::string>{"status:Read Norvik Information...", "process",
+                                        "status:Read Norvik Information... Beamport isnot found(A)",
+                                        "message:Read Norvik Information|Beamport isnot found\rBeamport Re-Install driver(A)"}));
+    EXPECT_FALSE(link.Port().Enabled());
+}
+
+TEST_F(OperationTest, CustomCloseSeesTheStatusAndRemapsIt)
+{
+    int seen = -1;
+    const ROpResult r = RunOperation(
+        screen, link, "Power Down", [] { return uint8_t{0}; },
+        [&](TComTamsel &l, uint8_t status) {
+            seen = status;
+            l.CloseUSB(status);
+            return uint8_t{193};
+        });
+    EXPECT_EQ(seen, 255);
+    EXPECT_EQ(r.mStatus, 193);
+    EXPECT_EQ(screen.StatusCaption(), "Power Down... FAIL");
+    EXPECT_EQ(screen.LastMessage().mText, "Must calibration before POWER OFF");
+}
+
+TEST_F(OperationTest, PortThatCannotBeOpenedEndsTheAction)
+{
+    SetPortOverride((root / "no-such-tty").string());
+    bool ran = false;
+    const ROpResult r = RunOperation(screen, link, "Load Identify", [&] {
+        ran = true;
+        return uint8_t{0};
+    });
+    EXPECT_TRUE(r.mAborted);
+    EXPECT_NE(r.mStatus, 0);
+    EXPECT_FALSE(r.Ok());
+    EXPECT_FALSE(ran);
+    // Busy text stays; one error box with the program's title and the port's text.
+    EXPECT_EQ(screen.statuses.size(), 1u);
+    EXPECT_EQ(screen.StatusCaption(), "Load Identify...");
+    ASSERT_EQ(screen.messages.size(), 1u);
+    EXPECT_EQ(screen.LastMessage().mCaption, "Corvane Beamport");
+    EXPECT_EQ(screen.LastMessage().mText.rfind("Error accessing specified device", 0), 0u);
+    EXPECT_EQ(screen.LastMessage().mIcon, MsgIcon::Error);
+    EXPECT_EQ(r.mError, screen.LastMessage().mText);
+}
+
+TEST_F(OperationTest, ConnectedStepsThenEndOfConnection)
+{
+    struct Case {
+        uint8_t stepStatus;
+        bool kill;
+        std::string caption;
+    } cases[] = {
+        {0, true, "Clear Peak... OK"},
+        {177, true, "Clear Peak... FAIL"},
+        {162, false, "Clear Peak... FAIL"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.stepStatus);
+        PtyPeer peer;
+        peer.Then(3, kAck);
+        SetPortOverride(peer.Path());
+        TFakeScreen scr;
+        TComTamsel l;
+        int steps = 0;
+        const ROpResult r = RunOperation(scr, l, "Clear Peak", [&] {
+            ++steps;
+            EXPECT_TRUE(l.Port().Enabled());
+            return c.stepStatus;
+        });
+        EXPECT_EQ(steps, 1);
+        EXPECT_EQ(r.mStatus, c.stepStatus);
+        EXPECT_FALSE(r.mAborted);
+        EXPECT_EQ(scr.StatusCaption(), c.caption);
+        EXPECT_FALSE(l.Port().Enabled());
+        if (c.kill) {
+            EXPECT_TRUE(peer.WaitReceived(6, 2000));
+        }
+        EXPECT_EQ(Contains(peer.Received(), kKill), c.kill);
+    }
+}
+
+TEST_F(OperationTest, ErrorRaisedByTheStepsDropsThePortQuietly)
+{
+    PtyPeer peer;
+    peer.Then(3, kAck);
+    SetPortOverride(peer.Path());
+    const ROpResult r = RunOperation(screen, link, "Write Norvik Information",
+                                     []() -> uint8_t { throw std::invalid_argument("'1x' is not a valid integer value"); });
+    EXPECT_TRUE(r.mAborted);
+    EXPECT_EQ(r.mError, "'1x' is not a valid integer value");
+    EXPECT_EQ(screen.StatusCaption(), "Write Norvik Information...");
+    EXPECT_EQ(screen.LastMessage().mCaption, "Corvane Beamport");
+    // No end-of-connection request, but the port is free for the next action.
+    EXPECT_FALSE(Contains(peer.Received(), kKill));
+    EXPECT_FALSE(link.Port().Enabled());
+
+    peer.Then(0, kAck);
+    const ROpResult again = RunOperation(screen, link, "Load Identify", [] { return uint8_t{0}; });
+    EXPECT_EQ(again.mStatus, 0);
+    EXPECT_EQ(screen.StatusCaption(), "Load Identify... OK");
+}
