@@ -1,0 +1,197 @@
+#include "sim/sim_args.h"
+
+#include <charconv>
+
+namespace {
+
+bool ParseInt(const std::string &text, int lo, int hi, int &value)
+{
+    int base = 10;
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits = digits.substr(2);
+        base = 16;
+    }
+    if (digits.empty())
+        return false;
+    int v = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, base);
+    if (ec != std::errc() || end != digits.data() + digits.size() || v < lo || v > hi)
+        return false;
+    value = v;
+    return true;
+}
+
+} // namespace
+
+bool ParseOpcode(const std::string &text, uint8_t &opcode)
+{
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 2)
+        return false;
+    unsigned v = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, 16);
+    if (ec != std::errc() || end != digits.data() + digits.size())
+        return false;
+    opcode = static_cast<uint8_t>(v);
+    return true;
+}
+
+std::string SimUsage()
+{
+    return "Usage: beamport-sim [--link PATH] [knobs...]\n"
+           "Serves a simulated detector on a pseudo-terminal until SIGINT or SIGTERM.\n"
+           "Prints the device path (PATH when --link is given) on the first line of stdout.\n"
+           "\n"
+           "  --link PATH             create PATH as a symlink to the device (a stale link is replaced)\n"
+           "  --absent                never answer anything\n"
+           "  --wake-after N          answer only the N-th wake-up frame of each sleep\n"
+           "  --nak OP[:TIMES]        answer requests with opcode OP by NAK (B6 B6 81)\n"
+           "  --corrupt OP[:TIMES]    damage the reply to OP so that its CRC fails\n"
+           "  --drop OP[:TIMES]       send no reply to OP\n"
+           "  --error OP[:TIMES]      answer OP with the error code (A1 B8 C1 by default)\n"
+           "  --error-code HEX        code byte of the error reply\n"
+           "                          OP is a hex byte (A0 or 0xA0); 00 stands for frames without opcode;\n"
+           "                          TIMES limits the fault to the first TIMES requests\n"
+           "  --split N               write each reply in N pieces\n"
+           "  --split-gap-us N        pause between two pieces (default 500)\n"
+           "  --stray N               write N noise bytes before each reply\n"
+           "  --stray-opcode OP       only before replies to OP\n"
+           "  --refuse-hibernate      answer hibernate with B1 (not allowed)\n"
+           "  --product N             product ID of the identity (default 2)\n"
+           "  --sensor N              installed sensor code (default 1)\n"
+           "  --bad-block-crc[=unit|sensor|both]\n"
+           "                          start with a wrong CRC word in a configuration block (default both)\n"
+           "  --maintain-crc          recompute a block's CRC after a write that did not cover it\n"
+           "  --paced                 write replies at 115200 baud (about 87 us a byte)\n"
+           "  --latency-us N          turnaround before each reply\n"
+           "  --cal-ms N              duration of a span calibration (default 3000)\n"
+           "  --cal-fail              a finished calibration reports failure\n"
+           "  --help                  this text\n";
+}
+
+SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, std::string &error)
+{
+    SimOptions &o = out.options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string flag = args[i];
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = flag.find('='); flag.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = flag.substr(eq + 1);
+            flag = flag.substr(0, eq);
+            hasValue = true;
+        }
+        auto need = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= args.size()) {
+                error = flag + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        auto number = [&](int lo, int hi, int &target) -> bool {
+            if (!need())
+                return false;
+            if (!ParseInt(value, lo, hi, target)) {
+                error = flag + ": bad number '" + value + "'";
+                return false;
+            }
+            return true;
+        };
+        auto fault = [&](SimFault kind) -> bool {
+            if (!need())
+                return false;
+            std::string op = value;
+            int times = -1;
+            if (const auto colon = value.find(':'); colon != std::string::npos) {
+                op = value.substr(0, colon);
+                if (!ParseInt(value.substr(colon + 1), 0, 1000000, times)) {
+                    error = flag + ": bad count in '" + value + "'";
+                    return false;
+                }
+            }
+            uint8_t code = 0;
+            if (!ParseOpcode(op, code)) {
+                error = flag + ": bad opcode '" + op + "'";
+                return false;
+            }
+            o.SetFault(code, kind, times);
+            return true;
+        };
+        int n = 0;
+        bool ok = true;
+        if (flag == "--help" || flag == "-h")
+            return SimArgsResult::kHelp;
+        else if (flag == "--link")
+            ok = need() && !(out.link = value).empty();
+        else if (flag == "--absent")
+            o.absent = true;
+        else if (flag == "--wake-after")
+            ok = number(1, 1000000, o.wake_after);
+        else if (flag == "--nak")
+            ok = fault(SimFault::kNak);
+        else if (flag == "--corrupt")
+            ok = fault(SimFault::kCorrupt);
+        else if (flag == "--drop")
+            ok = fault(SimFault::kDrop);
+        else if (flag == "--error")
+            ok = fault(SimFault::kError);
+        else if (flag == "--error-code" || flag == "--stray-opcode") {
+            uint8_t code = 0;
+            ok = need() && ParseOpcode(value, code);
+            if (!ok && error.empty())
+                error = flag + ": bad opcode '" + value + "'";
+            if (ok && flag == "--error-code")
+                o.error_code = code;
+            else if (ok)
+                o.stray_opcode = code;
+        } else if (flag == "--split")
+            ok = number(1, 1000, o.split_pieces);
+        else if (flag == "--split-gap-us")
+            ok = number(0, 10000000, o.split_gap_us);
+        else if (flag == "--stray")
+            ok = number(0, 1000, o.stray_bytes);
+        else if (flag == "--refuse-hibernate")
+            o.refuse_hibernate = true;
+        else if (flag == "--product" || flag == "--sensor") {
+            ok = number(0, 255, n);
+            if (ok)
+                (flag == "--product" ? o.product_id : o.sensor_code) = static_cast<uint8_t>(n);
+        } else if (flag == "--bad-block-crc") {
+            if (!hasValue || value == "both")
+                o.bad_block_crc = 3;
+            else if (value == "unit")
+                o.bad_block_crc = 1;
+            else if (value == "sensor")
+                o.bad_block_crc = 2;
+            else {
+                error = "--bad-block-crc: expected unit, sensor or both";
+                ok = false;
+            }
+        } else if (flag == "--maintain-crc")
+            o.crc_on_write = SimCrcOnWrite::kMaintain;
+        else if (flag == "--paced")
+            o.paced = true;
+        else if (flag == "--latency-us")
+            ok = number(0, 10000000, o.latency_us);
+        else if (flag == "--cal-ms")
+            ok = number(0, 3600000, o.calibration_ms);
+        else if (flag == "--cal-fail")
+            o.calibration_fails = true;
+        else {
+            error = "unknown option '" + args[i] + "'";
+            ok = false;
+        }
+        if (!ok) {
+            if (error.empty())
+                error = flag + ": bad value";
+            return SimArgsResult::kError;
+        }
+    }
+    return SimArgsResult::kRun;
+}

@@ -1,0 +1,223 @@
+#pragma once
+// A simulated detector behind a pseudo-terminal. It speaks the detector's side
+// of the framed request/reply protocol on the pty master and serves on its own
+// thread; the program opens the slave device like any serial port.
+//
+// The detector sleeps until it sees the wake-up frame B2 75 80, answers every
+// command of the command set while awake and falls asleep again on the kill
+// frame B3 B5 41. Its memories (configuration, identity, event log, EEPROM,
+// readings) are plain bytes that tests can read and change at any time.
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/sim_memory.h"
+
+// What the detector does to the reply of a request.
+enum class SimFault : uint8_t {
+    kNone,
+    kNak,     // answer B6 B6 81 instead; the request has no effect
+    kCorrupt, // the request takes effect, the reply's first byte is damaged (CRC fails)
+    kDrop,    // the request takes effect, no reply is sent
+    kError,   // answer the error code of SimOptions::error_code instead; no effect
+};
+
+struct SimFaultRule {
+    SimFault fault = SimFault::kNone;
+    int times = -1; // how many replies are affected; -1 = all of them
+};
+
+// Key of the fault table for the frames that carry no opcode (address frame,
+// time frame, configuration data, firmware blocks).
+inline constexpr uint8_t kSimDataFrame = 0x00;
+
+// How the detector treats the block CRC words when a range is written.
+enum class SimCrcOnWrite : uint8_t {
+    kKeep,     // bytes are stored exactly as written, CRC words are never recomputed
+    kMaintain, // a block touched by a write gets its CRC recomputed, unless the write
+               // itself covered that block's CRC word (then the written word stays)
+};
+
+struct SimOptions {
+    bool absent = false;   // never answers anything
+    int wake_after = 1;    // answers the N-th wake-up frame of each sleep
+    std::map<uint8_t, SimFaultRule> faults; // by request opcode; kSimDataFrame for frames without one
+    uint8_t error_code = 0xA1;              // code byte of an error reply (kError)
+    int split_pieces = 1;                   // each reply (but a wake-up acknowledge) in this many pieces
+    int split_gap_us = 500;                 // pause between two pieces
+    int stray_bytes = 0;                    // bytes of noise written before each reply
+    int stray_opcode = -1;                  // only before replies to this opcode; -1 = all but wake-up
+    uint8_t stray_value = 0x5A;             // the noise byte
+    bool refuse_hibernate = false;          // hibernate answered with the error code 0xB1
+    uint8_t product_id = 2;                 // identity mPID
+    uint8_t sensor_code = 1;                // identity mSensor and the sensor block's mSensorType
+    uint8_t bad_block_crc = 0;              // bit 0: unit block, bit 1: sensor block starts with a wrong CRC
+    bool paced = false;                     // write replies at 115200 baud (about 87 us a byte)
+    int latency_us = 0;                     // turnaround before each reply
+    int calibration_ms = 3000;              // how long a span calibration keeps the progress flag
+    bool calibration_fails = false;         // a finished calibration sets the "Calibration Fail" flag
+    SimCrcOnWrite crc_on_write = SimCrcOnWrite::kKeep;
+    int config_packet_size = 32;            // bytes per 0x81 packet of a configuration block
+    int log_packet_size = 32;               // bytes per 0x81 packet of the event log
+    int firmware_packet_size = 128;         // expected size of a firmware block (others are found too)
+
+    void SetFault(uint8_t opcode, SimFault fault, int times = -1) { faults[opcode] = {fault, times}; }
+};
+
+// One live reading as the detector reports it (the 6 data bytes of a reading reply).
+struct SimReading {
+    uint16_t value = 0;
+    uint16_t peak = 0;   // peak (gas) or raw ADC count (temperature, battery)
+    uint8_t history = 0; // bits 0-1 decimal places, bits 2-7 flags
+    uint8_t alarm = 0;
+};
+
+class SimDetector {
+public:
+    explicit SimDetector(const SimOptions &options = SimOptions());
+    ~SimDetector();
+    SimDetector(const SimDetector &) = delete;
+    SimDetector &operator=(const SimDetector &) = delete;
+
+    // False when the pty could not be created (see Error()).
+    bool Ok() const { return FCreated; }
+    const std::string &Error() const { return FError; }
+
+    // Starts the serving thread; false when there is no pty or it ran already.
+    bool Start();
+    // Stops the thread and closes the pty; the device path disappears.
+    void Stop();
+    // Closes the master at once: the program sees hang-up / EIO mid-exchange.
+    void Vanish();
+    // The slave device the program opens.
+    const std::string &DevicePath() const { return FDevicePath; }
+
+    // --- state for tests (all thread-safe) ---
+    SimOptions Options() const;
+    void SetOptions(const SimOptions &options); // knobs only; memories are untouched
+    void SetFault(uint8_t opcode, SimFault fault, int times = -1);
+
+    std::array<uint8_t, kSimConfigSize> Config() const;
+    void SetConfig(const std::array<uint8_t, kSimConfigSize> &bytes);
+    SimIdentity Identity() const;
+    void SetIdentity(const SimIdentity &identity);
+    std::vector<uint8_t> EventLog() const;
+    void SetEventLog(const std::vector<uint8_t> &bytes);
+    std::vector<uint8_t> Eeprom() const;
+    void SetEeprom(const std::vector<uint8_t> &bytes);
+    SimReading Reading(int mode) const; // as it would be reported now (flags included)
+    void SetReading(int mode, const SimReading &reading);
+
+    bool Awake() const;
+    bool PoweredDown() const;
+    bool CalibrationRunning() const;
+
+    std::vector<std::vector<uint8_t>> ReceivedFrames() const; // every well-formed frame, in order
+    std::vector<std::vector<uint8_t>> SentReplies() const;    // every reply as written (noise excluded)
+    void ClearRecords();
+    int DroppedBytes() const; // bytes thrown away while resynchronising
+    int CommandCount(uint8_t opcode) const; // requests handled while awake, per opcode
+
+    std::vector<std::vector<uint8_t>> FirmwareBlocks() const;
+    int ExecuteCount() const;
+    bool ExecutePassed() const; // the last execute found a good image CRC
+
+private:
+    enum class Expect : uint8_t { kCommand, kAddress, kTime, kConfigData, kFirmwareData };
+    enum class Source : uint8_t { kNone, kConfig, kLog, kEeprom };
+    using Clock = std::chrono::steady_clock;
+
+    struct Reply {
+        std::vector<uint8_t> bytes; // empty: no reply
+        uint8_t key = 0;            // opcode the fault table is looked up with
+    };
+
+    void Serve();
+    void CloseMaster();
+    bool ReadInput();
+    void WaitForOpen();
+    // Parses what has arrived; returns true when bytes wait for more input.
+    bool ProcessInput(bool idle);
+    void HandleFrame(const std::vector<uint8_t> &frame, bool command, Clock::time_point arrived);
+    Reply HandleCommand(uint8_t opcode);
+    Reply HandleData(Expect expect, const std::vector<uint8_t> &payload);
+    void SendReply(Reply reply, Clock::time_point arrived);
+    void WriteBytes(const std::vector<uint8_t> &bytes, bool paced);
+    bool WaitUntil(Clock::time_point deadline); // false when stopping or vanishing
+    bool Stopping() const { return FStop.load() || FVanishReq.load(); }
+
+    // Caller holds FMutex.
+    Reply Short(uint8_t code) const;
+    Reply Data(const std::vector<uint8_t> &data) const;
+    void WriteConfig(int address, const uint8_t *bytes, int count);
+    void FinishCalibration(Clock::time_point now);
+    SimReading ReadingNow(int mode, Clock::time_point now) const;
+    std::vector<uint8_t> NextPacket();
+    void Record(std::vector<std::vector<uint8_t>> &list, const std::vector<uint8_t> &bytes);
+    static bool IsCommandOpcode(uint8_t opcode);
+
+    // --- fixed at construction ---
+    int FMaster = -1;
+    int FWake[2] = {-1, -1};
+    int FOpenWatch = -1; // inotify: the slave device is opened
+    std::string FDevicePath;
+    std::string FError;
+    std::thread FThread;
+    std::atomic<bool> FStop{false};
+    std::atomic<bool> FVanishReq{false};
+    bool FCreated = false;
+    bool FStarted = false;
+    bool FVanished = false;
+    std::condition_variable FVanishedCv;
+
+    // --- serving thread only ---
+    std::vector<uint8_t> FRx;
+    std::vector<Clock::time_point> FRxTime;
+    Clock::time_point FLastRx{};
+    Clock::time_point FBurstUntil{}; // wake-up frames arriving before this are answered already
+    bool FHungUp = false;
+
+    // --- shared, under FMutex ---
+    mutable std::mutex FMutex;
+    SimOptions FOptions;
+    std::array<uint8_t, kSimConfigSize> FConfig{};
+    std::array<uint8_t, kSimConfigSize> FFactoryConfig{};
+    SimIdentity FIdentity{};
+    std::vector<uint8_t> FLog;
+    std::vector<uint8_t> FEeprom;
+    SimReading FReadings[3];
+    bool FAwake = false;
+    bool FPoweredDown = false;
+    int FWakeFrames = 0;
+    Expect FExpect = Expect::kCommand;
+    Source FSource = Source::kNone;
+    int FSourcePos = 0;
+    int FPacketSize = 32;
+    int FAddrCount = 0;
+    int FAddress = 0;
+    bool FFirmwareMode = false;
+    bool FBlockPending = false; // a 0x91 arrived and no block was stored since
+    bool FCalRunning = false;
+    Clock::time_point FCalEnd{};
+    bool FCalFailed = false;
+    bool FBumpFailed = false;
+    std::vector<std::vector<uint8_t>> FBlocks;
+    int FExecutes = 0;
+    bool FExecutePassed = false;
+    std::vector<std::vector<uint8_t>> FFrames;
+    std::vector<std::vector<uint8_t>> FReplies;
+    int FDropped = 0;
+    std::map<uint8_t, int> FCounts;
+};
+
+// For the programs' --simulate option: a started detector, or null when no pty
+// could be made.
+std::unique_ptr<SimDetector> StartInProcessSimulator(const SimOptions &options = SimOptions());

@@ -1,0 +1,88 @@
+#include "sim/sim_args.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "raw_line.h"
+
+using namespace simtest;
+
+TEST(SimArgs, KnobsAndMistakes)
+{
+    SimArgs a;
+    std::string error;
+    ASSERT_EQ(ParseSimArgs({"--link", "/tmp/x", "--nak", "0xA0", "--drop=81:2", "--error", "b3", "--wake-after", "4",
+                            "--bad-block-crc=sensor", "--split", "3", "--paced", "--latency-us", "1500", "--product",
+                            "4", "--maintain-crc"},
+                           a, error),
+              SimArgsResult::kRun)
+        << error;
+    EXPECT_EQ(a.link, "/tmp/x");
+    EXPECT_EQ(a.options.faults[0xA0].fault, SimFault::kNak);
+    EXPECT_EQ(a.options.faults[0xA0].times, -1);
+    EXPECT_EQ(a.options.faults[0x81].fault, SimFault::kDrop);
+    EXPECT_EQ(a.options.faults[0x81].times, 2);
+    EXPECT_EQ(a.options.faults[0xB3].fault, SimFault::kError);
+    EXPECT_EQ(a.options.wake_after, 4);
+    EXPECT_EQ(a.options.bad_block_crc, 2);
+    EXPECT_EQ(a.options.split_pieces, 3);
+    EXPECT_TRUE(a.options.paced);
+    EXPECT_EQ(a.options.latency_us, 1500);
+    EXPECT_EQ(a.options.product_id, 4);
+    EXPECT_EQ(a.options.crc_on_write, SimCrcOnWrite::kMaintain);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--nak"}, {"--nak", "1A0"}, {"--corrupt", "zz"}, {"--split", "0"}, {"--product", "256"},
+        {"--bad-block-crc=middle"}, {"--frobnicate"}, {"--drop", "A0:x"},
+    };
+    for (const auto &args : bad) {
+        SimArgs b;
+        error.clear();
+        EXPECT_EQ(ParseSimArgs(args, b, error), SimArgsResult::kError) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+    SimArgs h;
+    EXPECT_EQ(ParseSimArgs({"--absent", "--help"}, h, error), SimArgsResult::kHelp);
+}
+
+TEST(SimProgram, ServesBehindItsLinkUntilTerminated)
+{
+    const std::string link = testing::TempDir() + "beamport-sim-test-link-" + std::to_string(::getpid());
+    std::remove(link.c_str());
+    ASSERT_EQ(::symlink("/nonexistent/stale", link.c_str()), 0); // a stale link is replaced
+
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::execl(BEAMPORT_SIM, BEAMPORT_SIM, "--link", link.c_str(), "--product", "3", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    FILE *f = ::fdopen(out[0], "r");
+    char first[512] = {};
+    ASSERT_NE(std::fgets(first, sizeof(first), f), nullptr);
+    EXPECT_EQ(std::string(first), link + "\n");
+    {
+        RawLine line(link);
+        ASSERT_TRUE(line.Open());
+        ASSERT_TRUE(line.Wake());
+        const Bytes id = line.Ask({0xA0}, 20);
+        ASSERT_EQ(id.size(), 20u);
+        EXPECT_EQ(id[0], 3);
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat st{};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0);
+    std::fclose(f);
+}
