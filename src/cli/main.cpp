@@ -100,7 +100,11 @@ int main(int argc, char **argv)
 
     std::unique_ptr<SimDetector> sim;
     if (o.simulate) {
-        sim = std::make_unique<SimDetector>();
+        // The detector tried out here keeps its block CRCs valid after a
+        // write, so Write Device followed by Read Device works as a user expects.
+        SimOptions options;
+        options.crc_on_write = SimCrcOnWrite::kMaintain;
+        sim = std::make_unique<SimDetector>(options);
         if (!sim->Start()) {
             std::cerr << "beamport-cli: the simulated detector could not start: " << sim->Error() << "\n";
             return 1;

@@ -1,0 +1,115 @@
+#include "support/process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef BEAMPORT_SIM
+#define BEAMPORT_SIM "beamport-sim"
+#endif
+
+namespace {
+std::vector<char *> Argv(const std::string &program, const std::vector<std::string> &args)
+{
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const auto &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+} // namespace
+
+ProcessResult RunProcess(const std::string &program, const std::vector<std::string> &args,
+                         const std::vector<std::string> &env, int timeoutSeconds)
+{
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (const auto &e : env)
+            putenv(const_cast<char *>(e.c_str()));
+        auto argv = Argv(program, args);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    ProcessResult r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    const auto deadline = t0 + std::chrono::seconds(timeoutSeconds);
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (poll(fds, 2, 100) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    if (open > 0)
+        kill(pid, SIGKILL);
+    for (auto &f : fds)
+        if (f.fd >= 0)
+            close(f.fd);
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return r;
+}
+
+SimProcess::SimProcess(const std::vector<std::string> &knobs)
+{
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    FPid = fork();
+    if (FPid == 0) {
+        dup2(out[1], 1);
+        const std::string program = BEAMPORT_SIM;
+        auto argv = Argv(program, knobs);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    // The first line it prints is the device path.
+    std::string line;
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    close(out[0]);
+    if (line.empty())
+        throw std::runtime_error("beamport-sim printed no device path");
+    FPath = line;
+}
+
+SimProcess::~SimProcess()
+{
+    if (FPid > 0) {
+        kill(FPid, SIGTERM);
+        int ws = 0;
+        waitpid(FPid, &ws, 0);
+    }
+}
