@@ -25,19 +25,21 @@ public:
     TCustomComm(const TCustomComm &) = delete;
     TCustomComm &operator=(const TCustomComm &) = delete;
 
-    void Open();
-    void Close();
-    bool Enabled() const { return FHandle >= 0; }
+    // The transfer operations are virtual so that a line without a device
+    // (the fuzzing harness) can stand in for the tty.
+    virtual void Open();
+    virtual void Close();
+    virtual bool Enabled() const { return FHandle >= 0; }
     // Bytes written, or -1 when the write did not complete within FWriteTimeout ms.
-    int Write(const void *buf, int count);
+    virtual int Write(const void *buf, int count);
     // Bytes copied (0..count), at once: never waits for data.
-    int Read(void *buf, int count);
+    virtual int Read(void *buf, int count);
     // Discards everything the driver holds on the input side.
-    void PurgeIn();
+    virtual void PurgeIn();
     // Waits until input is queued or `seconds` have passed; true when input is
     // queued. A device that vanished raises "Read error". Not part of the
     // Windows component: it lets callers sleep instead of polling Read.
-    bool WaitInput(double seconds);
+    virtual bool WaitInput(double seconds);
 
     const std::string &DeviceName() const { return FDeviceName; }
     void SetDeviceName(const std::string &name);

@@ -35,7 +35,9 @@ void PauseUntil(Clock::time_point deadline)
 constexpr uint8_t kWakeUp[3] = {0xB2, 0x75, 0x80};
 } // namespace
 
-TComTamsel::TComTamsel()
+TComTamsel::TComTamsel() : TComTamsel(std::make_unique<TComm>()) {}
+
+TComTamsel::TComTamsel(std::unique_ptr<TComm> line) : FLine(std::move(line)), RSCom(*FLine)
 {
     RSCom.FReadTimeout = 10;
     RSCom.SetReadBufSize(128);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "link/comm.h"
@@ -29,6 +30,8 @@ struct RTamselLogRead {
 class TComTamsel {
 public:
     TComTamsel();
+    // A link over another line (the fuzzing harness's in-memory line).
+    explicit TComTamsel(std::unique_ptr<TComm> line);
     ~TComTamsel();
     TComTamsel(const TComTamsel &) = delete;
     TComTamsel &operator=(const TComTamsel &) = delete;
@@ -95,7 +98,8 @@ private:
     uint8_t ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket, uint16_t nSize);
     void ReportCollected(const RTamselLogRead *records, int count);
 
-    TComm RSCom;
+    std::unique_ptr<TComm> FLine;
+    TComm &RSCom;
     int32_t FDefPort = 0;
     RComTamselReadBuf FReadBuf;
     RComTamselReadBuf FSendBuf;
