@@ -3,30 +3,277 @@
 #include <cstring>
 
 #include "link/tamsel_comms.h"
+#include "model/config_form.h"
 #include "model/convert.h"
+
+namespace {
+
+constexpr int kAttempts = 3;
+
+// Calls the command until it returns 0, at most three times; the last status counts.
+template <typename F> uint8_t UpTo3(F &&command)
+{
+    uint8_t status = 0;
+    for (int i = 0; i < kAttempts; ++i) {
+        status = command();
+        if (status == 0)
+            break;
+    }
+    return status;
+}
+
+RActionResult FromOp(const ROpResult &op)
+{
+    RActionResult r;
+    static_cast<ROpResult &>(r) = op;
+    return r;
+}
+
+RActionResult Refused()
+{
+    RActionResult r;
+    r.mRefused = true;
+    return r;
+}
+
+} // namespace
 
 std::string IdentityText(const RTamselIdenty &identity)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    size_t serialLength = 0;
-    while (serialLength < sizeof identity.mSerial && identity.mSerial[serialLength] != 0)
-        ++serialLength;
     std::string text;
-    text += "Product ID = " + std::to_string(identity.mPID) + "\r";
-    text += "Hardware Version = " + HWVersionToStr(identity.mHW) + "\r";
-    text += "Firmware Version = " + FWVersionToStr(identity.mSW) + "\r";
-    text += "Life Remaining = " + std::to_string(identity.mLife) + " sec\r";
-    text += std::string("Sensor present = 0x") + hex[identity.mSensor >> 4] + hex[identity.mSensor & 0x0F] + "\r";
-    text += "Serial Number = " + std::string(reinterpret_cast<const char *>(identity.mSerial), serialLength);
+    for (const std::string &line : IdentyLines(identity))
+        text += (text.empty() ? "" : "\r") + line;
     return text;
 }
 
-ROpResult TDeviceActions::Identify()
+uint8_t ActuatorCode(int nButton)
+{
+    switch (nButton) {
+    case 1: return 0x30;
+    case 2: return 0x31;
+    case 3: return 0x32;
+    case 4: return 0x34;
+    default: return 0;
+    }
+}
+
+uint8_t ReportCode(int nButton) { return (nButton >= 1 && nButton <= 3) ? static_cast<uint8_t>(0x43 + nButton) : 0; }
+
+std::string ReportPrefix(int nButton)
+{
+    switch (nButton) {
+    case 1: return "Clear Peak";
+    case 2: return "Send Bump Fail";
+    case 3: return "Send Bump Pass";
+    default: return {};
+    }
+}
+
+void ViewToMainState(RMainState &state, IScreen &screen, bool forDevice)
+{
+    const RViewResult r = ViewToConfig(state.FForm, state.FTamselCFG, forDevice, state.FReadSW);
+    if (r.mLifeMessage) {
+        ResetLifeEditors(state.FForm);
+        screen.Message(kLifeMessageCaption, kLifeMessageText, MsgIcon::Information);
+    }
+}
+
+// ---------------- sequences ----------------
+
+uint8_t TDeviceActions::ReadDeviceConfig()
+{
+    FState.FForm.UserOptIDLabel.clear();
+    RTamselIdenty identity{};
+    uint8_t status = FLink.RequireIdenty(identity);
+    if (status == 0)
+        status = CheckProductID(identity.mPID, kProductNorvik);
+    if (status == 0)
+        FState.FForm.UserOptIDLabel = GetProductName(identity.mPID);
+    RTamselUnitCFG unit = FState.FTamselCFG.mUnit;
+    RTamselSensorCFG sensor = FState.FTamselCFG.mSensor;
+    if (status == 0)
+        status = UpTo3([&] { return FLink.ReadUnitCFGData(unit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize); });
+    if (status == 0)
+        status = UpTo3(
+            [&] { return FLink.ReadSensorCFGData(sensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize); });
+    if (status == 0) {
+        FState.FTamselCFG.mUnit = unit;
+        FState.FTamselCFG.mSensor = sensor;
+        FState.FReadSW = unit.mFWVersion;
+        ConfigToView(FState.FTamselCFG, FState.FForm);
+    }
+    return status;
+}
+
+uint8_t TDeviceActions::WriteDeviceConfig()
+{
+    const RTamselCFG &cfg = FState.FTamselCFG;
+    RTamselIdenty identity{};
+    uint8_t status = FLink.RequireIdenty(identity);
+    if (status == 0)
+        status = CheckProductID(identity.mPID, kProductNorvik);
+    if (status == 0 && UserMode && cfg.mSensor.mSensorType != identity.mSensor)
+        status = kStatusSensorMismatch;
+
+    RComTamselReadBuf buf;
+    CFGToReadBuf(cfg, buf);
+    // A start of 0 wraps to an address beyond the record, which the link
+    // refuses with 192 like every other range that leaves the record.
+    const struct {
+        uint16_t start, size;
+    } ranges[] = {
+        {DeviceCFG.mUnitWriteFactoryStart, DeviceCFG.mUnitWriteFactorySize},
+        {DeviceCFG.mUnitWriteUserStart, DeviceCFG.mUnitWriteUserSize},
+        {DeviceCFG.mSensorWriteFactoryStart, DeviceCFG.mSensorWriteFactorySize},
+        {DeviceCFG.mSensorWriteUserStart, DeviceCFG.mSensorWriteUserSize},
+    };
+    for (const auto &range : ranges) {
+        if (status != 0)
+            break;
+        if (range.size == 0)
+            continue;
+        const uint16_t address = static_cast<uint16_t>(range.start - 1);
+        status = UpTo3([&] { return FLink.WriteCFGData(buf, address, range.size); });
+    }
+    if (status == 0 && !UserMode)
+        status = UpTo3([&] { return FLink.WriteCFGTimeData(cfg.mUnit.mLifeRemaining); });
+    return status;
+}
+
+uint8_t TDeviceActions::CheckedCommand(const TOpSteps &command)
 {
     RTamselIdenty identity{};
-    const ROpResult result =
-        RunOperation(FScreen, FLink, "Load Identify", [&] { return FLink.RequireIdenty(identity); });
+    uint8_t status = FLink.RequireIdenty(identity);
+    if (status == 0)
+        status = CheckProductID(identity.mPID, kProductNorvik);
+    if (status == 0)
+        status = command();
+    return status;
+}
+
+// ---------------- buttons ----------------
+
+RActionResult TDeviceActions::ReadDevice()
+{
+    FState.FHibernateBtn = false;
+    return FromOp(RunOperation(FScreen, FLink, "Read Norvik Information", [this] { return ReadDeviceConfig(); }));
+}
+
+RActionResult TDeviceActions::WriteDevice()
+{
+    FState.FHibernateBtn = false;
+    ViewToMainState(FState, FScreen, true);
+    if (FState.FTamselCFG.mSensor.mSensorType == 0) {
+        FScreen.Message(kNoSensorCaption, UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
+        return Refused();
+    }
+    RActionResult result =
+        FromOp(RunOperation(FScreen, FLink, "Write Norvik Information", [this] { return WriteDeviceConfig(); }));
+    if (result.ROpResult::Ok() && !UserMode) {
+        // Ready for the next serial number.
+        FState.FForm.UserOptSerialEdit.SetText(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial));
+        FState.FForm.mFocusRequest = "UserOptSerialEdit";
+    }
+    return result;
+}
+
+RActionResult TDeviceActions::Hibernate()
+{
+    const std::string readPrefix = "Read Norvik Information";
+    ShowBusy(FScreen, readPrefix);
+    const ROpResult read = RunLinked(FScreen, FLink, [this] { return ReadDeviceConfig(); });
+    if (read.mAborted)
+        return FromOp(read);
+    if (read.mStatus != 0) {
+        ShowResult(FScreen, read.mStatus, readPrefix);
+        return FromOp(read);
+    }
+    if (FState.FTamselCFG.mUnit.mAllowSuspend != kSuspendAllowed) {
+        FScreen.Message(kCheckUnitCaption, kCheckUnitText, MsgIcon::Error);
+        return Refused();
+    }
+    if (!FState.FHibernateBtn && !FScreen.AskYesNo(kHibernateCaption, kHibernateQuestion)) {
+        RActionResult declined;
+        declined.mDeclined = true;
+        return declined;
+    }
+    FState.FHibernateBtn = true;
+    return FromOp(RunOperation(
+        FScreen, FLink, "Hibernate", [this] { return FLink.SendHibernate(); },
+        [](TComTamsel &link, uint8_t status) -> uint8_t {
+            // A hibernating detector gets no end-of-connection request.
+            link.CloseUSB(status == 0 ? kStatusNoHibernation : status);
+            return status == kStatusRefusedByDevice ? kStatusNoHibernation : status;
+        }));
+}
+
+RActionResult TDeviceActions::LogReset()
+{
+    FState.FHibernateBtn = false;
+    return FromOp(RunOperation(FScreen, FLink, "Event Log Reset",
+                               [this] { return CheckedCommand([this] { return FLink.LogReset(); }); }));
+}
+
+RActionResult TDeviceActions::TurnOff()
+{
+    FState.FHibernateBtn = false;
+    return FromOp(RunOperation(
+        FScreen, FLink, "Power Down", [this] { return CheckedCommand([this] { return FLink.ResetUnit(); }); },
+        [](TComTamsel &link, uint8_t status) -> uint8_t {
+            if (status == 0)
+                link.ComClose(); // the detector is off: no end-of-connection request
+            else
+                link.CloseUSB(status);
+            return status == kStatusRefusedByDevice ? kStatusMustCalibrate : status;
+        }));
+}
+
+RActionResult TDeviceActions::Calibration()
+{
+    FState.FHibernateBtn = false;
+    return FromOp(RunOperation(
+        FScreen, FLink, "Calibration",
+        [this] { return CheckedCommand([this] { return FLink.SensorCalibration(kCalZeroSpan); }); },
+        [](TComTamsel &link, uint8_t status) -> uint8_t {
+            if (status == kStatusRefusedByDevice)
+                status = kStatusZeroCalFailed;
+            link.CloseUSB(status);
+            return status;
+        }));
+}
+
+RActionResult TDeviceActions::ActuatorTest(int nButton)
+{
+    const uint8_t code = ActuatorCode(nButton);
+    if (code == 0)
+        return Refused();
+    return FromOp(RunLinked(FScreen, FLink, [this, code] {
+        const uint8_t status = FLink.AVOn(code);
+        if (status == 0) // the actuator runs while the connection is held
+            WaitSeconds(static_cast<float>(DeviceCFG.mAVOperate) / 1000.0f, [this] { FScreen.ProcessMessages(); });
+        return status;
+    }));
+}
+
+RActionResult TDeviceActions::PeakBumpReport(int nButton)
+{
+    const uint8_t code = ReportCode(nButton);
+    if (code == 0)
+        return Refused();
+    return FromOp(RunOperation(FScreen, FLink, ReportPrefix(nButton), [this, code] { return FLink.SensorCalibration(code); }));
+}
+
+RActionResult TDeviceActions::FactoryReset()
+{
+    return FromOp(RunOperation(FScreen, FLink, "Fatory Reset", [this] { return FLink.FactoryReset(); }));
+}
+
+RActionResult TDeviceActions::Identify()
+{
+    RTamselIdenty identity{};
+    const RActionResult result =
+        FromOp(RunOperation(FScreen, FLink, "Load Identify", [&] { return FLink.RequireIdenty(identity); }));
     if (result.Ok())
-        FScreen.Message("Norvik Identify", IdentityText(identity), MsgIcon::Information);
+        FScreen.Message(kIdentifyCaption, IdentityText(identity), MsgIcon::Information);
     return result;
 }

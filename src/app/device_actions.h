@@ -1,26 +1,104 @@
 #pragma once
 // The device actions of the main window's buttons, in the core: each runs in
-// the operation frame and reaches the user only through IScreen.
+// the operation frame and reaches the user only through IScreen. They work on
+// the window's shared state (RMainState: FTamselCFG, FForm, FReadSW,
+// FHibernateBtn) and read the process-wide DeviceCFG and UserMode.
 #include <cstdint>
 #include <string>
 
+#include "app/app_state.h"
 #include "app/screen.h"
 #include "app/status.h"
 #include "model/device_records.h"
 
 class TComTamsel;
 
-// The six identity lines of the Identify box, without line breaks between.
+// The six identity lines of the Identify box, joined by "\r".
 std::string IdentityText(const RTamselIdenty &identity);
+
+// Statuses the actions make themselves.
+inline constexpr uint8_t kStatusSensorMismatch = 0x94;    // 148: record's sensor type is not the installed one
+inline constexpr uint8_t kStatusMustCalibrate = 0xC1;     // 193: power down refused (177)
+inline constexpr uint8_t kStatusZeroCalFailed = 0xC2;     // 194: calibration refused (177)
+inline constexpr uint8_t kStatusNoHibernation = 0xC3;     // 195: hibernate refused (177); also closes a hibernated link
+inline constexpr uint8_t kStatusRefusedByDevice = 0xB1;   // 177: the detector's error reply
+
+// Texts of the boxes the actions show themselves.
+inline constexpr const char *kNoSensorCaption = "No sensor information";
+inline constexpr const char *kNoSensorTextUser = "No sensor information.\rFirst READ DEVICE";
+inline constexpr const char *kNoSensorTextDev = "No sensor information.\rFirst READ DEVICE or select sensor type";
+inline constexpr const char *kCheckUnitCaption = "Check Unit";
+inline constexpr const char *kCheckUnitText =
+    "This feature is only supported on the Norvik+ instrument\rPlease contact Corvane more details";
+inline constexpr const char *kHibernateCaption = "Hibernate";
+inline constexpr const char *kHibernateQuestion =
+    "Hibernation will clear the event log.\rAre you sure you want to proceed.";
+inline constexpr const char *kIdentifyCaption = "Norvik Identify";
+
+// Codes the buttons send.
+inline constexpr uint8_t kCalZeroSpan = 0x42;  // factory "Calibration"
+// AVOn code of actuator button 1..4 (Beep, right LED, left LED, vibrator;
+// the vibrator is 0x34, not 0x33); 0 for any other number.
+uint8_t ActuatorCode(int nButton);
+// SensorCalibration code and prefix of report button 1..3 (Clear Peak, Bump
+// Fail, Bump Pass); code 0 and an empty prefix for any other number.
+uint8_t ReportCode(int nButton);
+std::string ReportPrefix(int nButton);
+
+// How an action ended. It derives from the frame's result: mStatus is the
+// status handed to ShowResult (or, for the actuator tests, to CloseUSB).
+struct RActionResult : ROpResult {
+    bool mRefused = false;  // stopped by its own check with its own box (or a button number
+                            // that names no action) before anything was reported
+    bool mDeclined = false; // the question was answered No
+    bool Ok() const { return ROpResult::Ok() && !mRefused && !mDeclined; }
+};
+
+// FTamselCFG := ViewToConfig(FForm, forDevice) for the current layout. When a
+// life remaining above 730 days was cut while building for the detector, the
+// life editors are set to 24 months and 0 days and the information box
+// "Check Life Remaining" is shown; the build goes on either way.
+void ViewToMainState(RMainState &state, IScreen &screen, bool forDevice);
 
 class TDeviceActions {
 public:
-    TDeviceActions(TComTamsel &link, IScreen &screen) : FLink(link), FScreen(screen) {}
+    TDeviceActions(TComTamsel &link, IScreen &screen, RMainState &state)
+        : FLink(link), FScreen(screen), FState(state)
+    {
+    }
 
-    // Identify: the identity in an information box captioned "Norvik Identify".
-    ROpResult Identify();
+    // --- sequences on an open connection (also used by other actions) ---
 
-protected:
+    // Identity, product check (2), unit block, sensor block (3 attempts
+    // each). Only when all succeeded: FTamselCFG takes both blocks, FReadSW
+    // the firmware version, and the view is refreshed (ConfigToView). The
+    // product name box (FForm.UserOptIDLabel) is emptied first and shows the
+    // product name once the product is accepted.
+    uint8_t ReadDeviceConfig();
+    // Identity, product check (2), in the user layout the sensor check
+    // (148), then the four write ranges of DeviceCFG in order (unit factory,
+    // unit user, sensor factory, sensor user; size 0 skipped; 3 attempts
+    // each; the link refuses with 192 a range that leaves the record), and in
+    // the developer layout the life remaining (3 attempts).
+    uint8_t WriteDeviceConfig();
+
+    // --- the buttons ---
+    RActionResult ReadDevice();                // "Read Norvik Information"
+    RActionResult WriteDevice();               // "Write Norvik Information"; refused without a sensor type
+    RActionResult Hibernate();                 // read, checks, question, "Hibernate"
+    RActionResult LogReset();                  // "Event Log Reset"
+    RActionResult TurnOff();                   // "Power Down"; 177 -> 193
+    RActionResult Calibration();               // "Calibration"; 177 -> 194
+    RActionResult ActuatorTest(int nButton);   // 1..4: no status text, no result; holds the link mAVOperate ms
+    RActionResult PeakBumpReport(int nButton); // 1..3: "Clear Peak", "Send Bump Fail", "Send Bump Pass"
+    RActionResult FactoryReset();              // "Fatory Reset"
+    RActionResult Identify();                  // "Load Identify", then the "Norvik Identify" box
+
+private:
+    // Log Reset, Turn Off and Calibration: identity, product check, command.
+    uint8_t CheckedCommand(const TOpSteps &command);
+
     TComTamsel &FLink;
     IScreen &FScreen;
+    RMainState &FState;
 };

@@ -19,7 +19,7 @@
 
 // Nearest integer, halves to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
 // NaN gives 0; values beyond the int64 range clamp to its ends.
-int64_t RoundHalfEven(double rValue);
+int64_t RoundToNearestEven(double rValue);
 
 // A number editor. The value always lies within [mMin, mMax] (a typed value
 // outside the range is brought to its nearest bound, so no negative value
@@ -37,7 +37,7 @@ struct RSpinEdit {
     // Sets the value, brought into the range; NaN is taken as the minimum.
     void SetValue(double rValue);
     // The value as an integer (halves to even).
-    int64_t IntValue() const { return RoundHalfEven(mValue); }
+    int64_t IntValue() const { return RoundToNearestEven(mValue); }
 };
 
 // A one-line text editor.
