@@ -1,0 +1,557 @@
+#include "files/firmware.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/app_state.h"
+#include "app/user_store.h"
+#include "link/crc16.h"
+#include "link/tamsel_comms.h"
+#include "model/convert.h"
+#include "model/datetime.h"
+#include "model/device_records.h"
+#include "model/read_buf.h"
+#include "model/settings_types.h"
+
+namespace {
+
+// The largest block the link sends in one data frame.
+constexpr size_t kMaxPacketSize = static_cast<size_t>(kReadBufCapacity) - 2;
+
+// A descriptor closed on every way out.
+class TFileHandle {
+public:
+    explicit TFileHandle(int fd) : FFd(fd) {}
+    ~TFileHandle()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TFileHandle(const TFileHandle &) = delete;
+    TFileHandle &operator=(const TFileHandle &) = delete;
+    int Get() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+// Reads exactly `expected` bytes and makes sure the file holds no more: 0,
+// 128 for a read error, 129 when the file turned out shorter or longer than
+// its size said (it changed while being read).
+uint8_t ReadExactly(int fd, size_t expected, std::vector<uint8_t> &bytes)
+{
+    bytes.assign(expected, 0);
+    size_t got = 0;
+    while (got < expected) {
+        const ssize_t n = ::read(fd, bytes.data() + got, expected - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return kStatusImageOpen;
+        }
+        if (n == 0)
+            return kStatusImageSize;
+        got += static_cast<size_t>(n);
+    }
+    for (;;) {
+        uint8_t extra;
+        const ssize_t n = ::read(fd, &extra, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return kStatusImageOpen;
+        return n == 0 ? uint8_t{0} : kStatusImageSize;
+    }
+}
+
+// Every packet of one size, large enough for the header and small enough for
+// one data frame.
+bool ImageShapeOk(const TImagePackets &image)
+{
+    if (image.empty())
+        return false;
+    const size_t size = image.front().size();
+    if (size < static_cast<size_t>(kImageHeaderSize) || size > kMaxPacketSize)
+        return false;
+    return std::all_of(image.begin(), image.end(), [size](const std::vector<uint8_t> &p) { return p.size() == size; });
+}
+
+std::string AbsolutePath(const std::string &fileName)
+{
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::absolute(fileName, ec);
+    return ec ? fileName : path.lexically_normal().string();
+}
+
+// The folder of a path with its trailing separator; empty without one.
+std::string DirectoryOf(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+void DropPort(TComTamsel &link)
+{
+    try {
+        link.ComClose();
+    } catch (...) {
+    }
+}
+
+ROpResult StatusResult(uint8_t status)
+{
+    ROpResult r;
+    r.mStatus = status;
+    return r;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- the image
+
+uint16_t ImageCRC(const TImagePackets &packets)
+{
+    uint16_t crc = 0;
+    size_t offset = 0;
+    for (const std::vector<uint8_t> &packet : packets)
+        for (const uint8_t byte : packet) {
+            if (offset++ >= 2)
+                crc = CRC16Step(crc, byte);
+        }
+    return crc;
+}
+
+bool ImageHeaderOf(const TImagePackets &packets, RImageHeader &header)
+{
+    if (packets.empty() || packets.front().size() < sizeof(RImageHeader))
+        return false;
+    std::memcpy(&header, packets.front().data(), sizeof(RImageHeader));
+    return true;
+}
+
+uint8_t ReadUpgradeImage(const std::string &fileName, uint16_t nPackets, uint16_t nPacketSize, bool bUserMode,
+                         TImagePackets &packets)
+{
+    packets.clear();
+    // Non-blocking so that a FIFO or a device chosen by mistake cannot hang
+    // the open; such files are refused below.
+    const TFileHandle file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.Get() < 0)
+        return kStatusImageOpen;
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return kStatusImageOpen;
+
+    // The size decides before anything is read, whatever the file's length.
+    const uint64_t expected = static_cast<uint64_t>(nPackets) * nPacketSize;
+    if (nPackets == 0 || nPacketSize < kImageHeaderSize || static_cast<uint64_t>(st.st_size) != expected)
+        return kStatusImageSize;
+
+    std::vector<uint8_t> bytes;
+    const uint8_t status = ReadExactly(file.Get(), static_cast<size_t>(expected), bytes);
+    if (status != 0)
+        return status;
+
+    TImagePackets image(nPackets);
+    for (size_t i = 0; i < nPackets; ++i)
+        image[i].assign(bytes.begin() + static_cast<std::ptrdiff_t>(i * nPacketSize),
+                        bytes.begin() + static_cast<std::ptrdiff_t>((i + 1) * nPacketSize));
+    RImageHeader header;
+    ImageHeaderOf(image, header);
+    if (ImageCRC(image) != header.mCRC)
+        return kStatusImageCRC;
+    if (CheckProductID(header.mProduct, kImageProduct, bUserMode) != 0)
+        return kStatusImageProduct;
+    packets = std::move(image);
+    return 0;
+}
+
+uint8_t ReadUpgradeImage(const std::string &fileName, uint16_t nPackets, uint16_t nPacketSize, TImagePackets &packets)
+{
+    return ReadUpgradeImage(fileName, nPackets, nPacketSize, UserMode, packets);
+}
+
+const std::vector<std::string> &UpgradeLockedButtons()
+{
+    static const std::vector<std::string> names = {
+        // user layout
+        "UserReadFileBtn", "UserReadDeviceBtn", "UserWriteFileBtn", "UserWriteDeviceBtn", "UserHibernateBtn",
+        "UserLogSaveBtn", "UserCalBtn",
+        // developer layout, "User Options"
+        "UserOptReadFileBtn", "UserOptReadDeviceBtn", "UserOptWriteFileBtn", "UserOptWriteDeviceBtn",
+        "UserOptHibernateBtn", "UserOptLogSaveBtn",
+        // "Factory Options"
+        "FatoryOptCalBtn", "FatoryOptTurnOffBtn", "FatoryOptLogResetBtn", "FatoryOptLogSensorBtn",
+        // "TEST": each opens the link, which would cut into the download
+        "EtcFactoryResetBtn", "EtcIdentifyBtn", "EtcBeepONBtn", "EtcRLEDONBtn", "EtcLLEDONBtn", "EtcVibratorBtn",
+        "EtcClearPeakBtn", "EtcBumpFailBtn", "EtcBumpPassBtn", "EtcEEPROMReadBtn",
+    };
+    return names;
+}
+
+// ---------------------------------------------------------------- one attempt
+
+TImageDownload::TImageDownload(TComTamsel &link, IScreen &screen, const TImagePackets &image, const bool &goOn)
+    : FLink(link), FScreen(screen), FImage(image), FGoOn(goOn)
+{
+}
+
+TImageDownload::~TImageDownload()
+{
+    if (FOpened && !FEnded && !FAborted)
+        DropPort(FLink);
+}
+
+void TImageDownload::Fail(const std::string &text)
+{
+    // The detector's state is unknown after a port error: no end-of-connection.
+    DropPort(FLink);
+    FAborted = true;
+    FError = text;
+    FStatus = kStatusAborted;
+    ShowError(FScreen, text);
+}
+
+void TImageDownload::Abort(const std::string &text)
+{
+    if (!FEnded && !FAborted)
+        Fail(text);
+}
+
+bool TImageDownload::Begin()
+{
+    if (FOpened || FEnded || FAborted)
+        return false;
+    // Cancelled before it began: the detector is not even told to start.
+    if (!FGoOn) {
+        FStatus = kStatusUserStop;
+        return false;
+    }
+    if (!ImageShapeOk(FImage)) {
+        FStatus = kStatusImageSize;
+        return false;
+    }
+    try {
+        FOpened = true; // whatever OpenUSB returns, CloseUSB follows
+        FStatus = FLink.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+        if (FStatus == 0)
+            FStatus = FLink.UpgradeStart();
+    } catch (const std::exception &e) {
+        Fail(e.what());
+    } catch (...) {
+        Fail("Unknown error");
+    }
+    return FStatus == 0 && !FAborted;
+}
+
+bool TImageDownload::Pass()
+{
+    if (!FOpened || FEnded || FAborted || FStatus != 0 || FNext >= Count())
+        return false;
+    if (!FGoOn) {
+        FStatus = kStatusUserStop;
+        return false;
+    }
+    const std::vector<uint8_t> &packet = FImage[static_cast<size_t>(FNext)];
+    RComTamselReadBuf buf;
+    buf.mData = static_cast<int32_t>(packet.size());
+    std::memcpy(buf.mBuf, packet.data(), packet.size());
+
+    auto line = [this](const char *text) {
+        FScreen.AppendTraffic(FormatTimeStamp(Now()) + text + std::to_string(FNext));
+    };
+    uint8_t status;
+    try {
+        status = FLink.UpgradeData(1, buf);
+        for (int repeat = 0; repeat < DeviceCFG.mFLASHRetry && status != 0; ++repeat) {
+            line(" [SEND] Retry ");
+            status = FLink.UpgradeData(3, buf);
+        }
+        if (status == 0)
+            line(" [SEND] OK ");
+    } catch (const std::exception &e) {
+        Fail(e.what());
+        return false;
+    } catch (...) {
+        Fail("Unknown error");
+        return false;
+    }
+    FStatus = status;
+    if (!FGoOn)
+        FStatus = kStatusUserStop;
+    ++FNext;
+    return true;
+}
+
+ROpResult TImageDownload::Result() const
+{
+    ROpResult r;
+    r.mStatus = FStatus;
+    r.mAborted = FAborted;
+    r.mError = FError;
+    return r;
+}
+
+ROpResult TImageDownload::End()
+{
+    if (FEnded || FAborted) {
+        FEnded = true;
+        return Result();
+    }
+    FEnded = true;
+    // An attempt that was not driven to its last packet must never execute.
+    if (FStatus == 0 && (!FOpened || FNext < Count()))
+        FStatus = kStatusUserStop;
+    if (!FOpened)
+        return Result();
+    try {
+        if (FStatus == 0 && FLink.UpgradeExecute() != 0)
+            FStatus = kStatusExecuteFailed;
+        FLink.CloseUSB(FStatus);
+    } catch (const std::exception &e) {
+        Fail(e.what());
+    } catch (...) {
+        Fail("Unknown error");
+    }
+    return Result();
+}
+
+// ---------------------------------------------------------------- the panels' actions
+
+// Holds the upgrade's running state: buttons disabled and FUpgrade set for
+// its lifetime, everything usable again when it ends, however it ends.
+class TFirmwareUpgrade::TRunGuard {
+public:
+    explicit TRunGuard(TFirmwareUpgrade &owner) : FOwner(owner)
+    {
+        FOwner.FRunning = true;
+        RFirmwarePanel &p = FOwner.FPanel;
+        p.mOtherButtonsEnabled = false;
+        p.mOpenEnabled = false;
+        p.mUpgradeEnabled = false;
+        p.mCancelEnabled = false;
+        FOwner.FState.FUpgrade = true;
+        try {
+            FOwner.Changed();
+        } catch (...) {
+            Restore();
+            throw;
+        }
+    }
+    ~TRunGuard()
+    {
+        Restore();
+        try {
+            FOwner.Changed();
+        } catch (...) {
+        }
+    }
+    TRunGuard(const TRunGuard &) = delete;
+    TRunGuard &operator=(const TRunGuard &) = delete;
+
+private:
+    void Restore()
+    {
+        RFirmwarePanel &p = FOwner.FPanel;
+        p.mOtherButtonsEnabled = true;
+        p.mOpenEnabled = true;
+        p.mUpgradeEnabled = FOwner.FImageLoaded;
+        p.mCancelEnabled = false;
+        FOwner.FState.FUpgrade = false;
+        FOwner.FRunning = false;
+    }
+
+    TFirmwareUpgrade &FOwner;
+};
+
+TFirmwareUpgrade::TFirmwareUpgrade(TComTamsel &link, IScreen &screen, RMainState &state)
+    : FLink(link), FScreen(screen), FState(state)
+{
+}
+
+TFirmwareUpgrade::~TFirmwareUpgrade() = default;
+
+void TFirmwareUpgrade::Changed()
+{
+    if (OnPanelChanged)
+        OnPanelChanged(FPanel);
+}
+
+void TFirmwareUpgrade::SetProgress(int position, int max)
+{
+    FPanel.mProgress = position;
+    FPanel.mProgressMax = max;
+    FScreen.Progress(kFirmwareProgress, position, max);
+    Changed();
+}
+
+uint8_t TFirmwareUpgrade::LoadUpgradeFile(const std::string &fileName, bool bQuiet)
+{
+    // The image being sent is never replaced under a running download.
+    if (FRunning)
+        return kStatusImageOpen;
+    const std::string file = fileName; // may be DeviceCFG.mFLASHFile itself
+    if (!bQuiet)
+        ShowStatus(FScreen, kBusyBackground, kBusyText, "Loading Upgrade File...");
+
+    TImagePackets packets;
+    const uint8_t status = ReadUpgradeImage(file, DeviceCFG.mFLASHMaxAddress, DeviceCFG.mFALSHPacketSize, packets);
+    if (status == 0) {
+        RImageHeader header;
+        ImageHeaderOf(packets, header);
+        FState.FUpgradeFile = std::move(packets);
+        FImageLoaded = true;
+        const std::string path = AbsolutePath(file);
+        DeviceCFG.mFLASHFile = path;
+        UserStore().SetImageFile(path);
+        DeviceCFG.mFLASHSaveDir = DirectoryOf(path);
+        FPanel.mFileText = path;
+        FPanel.mDescText = kFirmwareVersionText + FWVersionToStr(header.mSW);
+        FPanel.mUpgradeEnabled = true;
+    } else {
+        // Nothing of a refused file is kept; the remembered path stays.
+        FState.FUpgradeFile.clear();
+        FImageLoaded = false;
+        FPanel.mFileText.clear();
+        FPanel.mDescText = kFirmwareNoImageText;
+        FPanel.mUpgradeEnabled = false;
+    }
+    Changed();
+    if (!bQuiet)
+        ShowResult(FScreen, status, "Loading Upgrade File");
+    return status;
+}
+
+bool TFirmwareUpgrade::LoadRememberedImage()
+{
+    if (FRunning)
+        return false;
+    const std::string file = DeviceCFG.mFLASHFile;
+    std::error_code ec;
+    if (file.empty() || !std::filesystem::exists(file, ec))
+        return false;
+    return LoadUpgradeFile(file, true) == 0;
+}
+
+std::optional<uint8_t> TFirmwareUpgrade::OpenUpgradeFile()
+{
+    if (FRunning)
+        return std::nullopt;
+    FileChoice choice;
+    choice.title = "Select Firmware Upgrade File";
+    choice.filter = "Image File (*.img)";
+    choice.defaultExt = "img";
+    choice.initialDir = DeviceCFG.mFLASHSaveDir;
+    const std::optional<std::string> file = FScreen.ChooseOpenFile(choice);
+    if (!file || file->empty())
+        return std::nullopt;
+    return LoadUpgradeFile(*file, false);
+}
+
+void TFirmwareUpgrade::Cancel() { FState.FUpgrade = false; }
+
+ROpResult TFirmwareUpgrade::CheckTarget(const RImageHeader &header)
+{
+    ShowStatus(FScreen, kBusyBackground, kBusyText, "Check Program...");
+    RTamselIdenty identity{};
+    ROpResult result = RunLinked(FScreen, FLink, [&] {
+        uint8_t status = FLink.RequireIdenty(identity);
+        if (status == 0)
+            status = CheckProductID(identity.mPID, kProductNorvik);
+        return status;
+    });
+    if (result.mAborted)
+        return result;
+
+    uint8_t status = result.mStatus;
+    if (status == 0 && (header.mMinSW > identity.mSW || header.mMinHW > identity.mHW)) {
+        status = kStatusImageTooNew;
+    } else if (status == 0 && (header.mSW < identity.mSW || header.mHW < identity.mHW)) {
+        if (!FScreen.AskYesNo("File Version Check", "This file is not old version\rExecute upgrade?"))
+            status = kStatusImageOlder;
+    }
+    result.mStatus = status;
+    ShowResult(FScreen, status, "Check Program");
+    return result;
+}
+
+ROpResult TFirmwareUpgrade::CheckUpgradeTarget()
+{
+    RImageHeader header;
+    if (!FImageLoaded || !ImageHeaderOf(FState.FUpgradeFile, header))
+        return StatusResult(kStatusImageOpen);
+    return CheckTarget(header);
+}
+
+ROpResult TFirmwareUpgrade::DownloadImage(const TImagePackets &image)
+{
+    ShowStatus(FScreen, kBusyBackground, kBusyText, "Download Image...");
+    TImageDownload download(FLink, FScreen, image, FState.FUpgrade);
+    if (download.Begin()) {
+        try {
+            while (download.Pass()) {
+                SetProgress(download.Position(), download.Count());
+                FScreen.ProcessMessages();
+            }
+        } catch (const std::exception &e) {
+            download.Abort(e.what());
+        } catch (...) {
+            download.Abort("Unknown error");
+        }
+    }
+    const ROpResult result = download.End();
+    if (!result.mAborted && result.mStatus != 0 && result.mStatus != kStatusUserStop)
+        ShowStatus(FScreen, kFailBackground, kFailText, "Download Image...Fail");
+    return result;
+}
+
+ROpResult TFirmwareUpgrade::Upgrade()
+{
+    if (FRunning) {
+        ROpResult busy;
+        busy.mStatus = kStatusAborted;
+        busy.mAborted = true;
+        busy.mError = "A firmware upgrade is running";
+        return busy;
+    }
+    if (!FImageLoaded || !ImageShapeOk(FState.FUpgradeFile))
+        return StatusResult(kStatusImageOpen);
+
+    // The image sent is this copy: nothing done while the window processes
+    // its messages can change it under the download.
+    const TImagePackets image = FState.FUpgradeFile;
+    RImageHeader header;
+    ImageHeaderOf(image, header);
+    const int packets = static_cast<int>(image.size());
+
+    FState.FHibernateBtn = false;
+    const TRunGuard guard(*this);
+
+    const ROpResult check = CheckTarget(header);
+    if (check.mAborted || check.mStatus != 0)
+        return check;
+
+    FPanel.mCancelEnabled = true;
+    FPanel.mUpgradeEnabled = false;
+    SetProgress(0, packets);
+
+    ROpResult last;
+    const int attempts = std::max<int>(1, DeviceCFG.mFLASHDownloadRetry);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0)
+            SetProgress(0, packets);
+        last = DownloadImage(image);
+        if (last.mAborted)
+            return last; // the error box has been shown
+        if (last.mStatus == 0 || last.mStatus == kStatusUserStop)
+            break;
+    }
+    ShowResult(FScreen, last.mStatus, "Download Image");
+    return last;
+}
