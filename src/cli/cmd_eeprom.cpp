@@ -1,0 +1,22 @@
+#include "cli/cli_commands.h"
+#include "files/eeprom_dump.h"
+#include "model/settings_types.h"
+
+namespace {
+// EEPROM Read into a grid of the start-up layout, then Save File into FILE.
+// Nothing is written when the read fails; a file that cannot be written
+// exits 65.
+const CliCommand kEeprom("eeprom", "eeprom --out FILE.csv          EEPROM Read, then Save File", [](CliContext &c) {
+    std::string out;
+    if (!TakeOption(c.args, "--out", out) || out.empty() || !c.args.empty())
+        return kExitUsage;
+    REEPROMGrid grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+    const ROpResult read = EEPROMReadAction(c.screen, c.link, grid);
+    if (!read.Ok())
+        return static_cast<int>(read.mStatus);
+    c.screen.FFiles.push_back(out);
+    const EFileOutcome saved = EEPROMSaveAction(c.screen, grid);
+    c.screen.FFiles.clear();
+    return saved == EFileOutcome::Done ? 0 : kExitFile;
+});
+} // namespace

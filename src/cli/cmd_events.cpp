@@ -1,0 +1,23 @@
+#include "app/app_state.h"
+#include "cli/cli_commands.h"
+#include "files/event_log.h"
+#include "model/config_form.h"
+
+namespace {
+// Save Event Log into FILE: the download's status line, then the file. A log
+// without events says so and writes nothing (exit 0); a file that cannot be
+// written exits 65.
+const CliCommand kEvents("events", "events --out FILE.csv          Save Event Log", [](CliContext &c) {
+    std::string out;
+    if (!TakeOption(c.args, "--out", out) || out.empty() || !c.args.empty())
+        return kExitUsage;
+    RMainState state;
+    StartConfigView(state.FForm, state.FTamselCFG);
+    c.screen.FFiles.push_back(out);
+    const REventLogResult result = SaveEventLogAction(c.screen, c.link, state);
+    c.screen.FFiles.clear();
+    if (!result.mOp.Ok())
+        return static_cast<int>(result.mOp.mStatus);
+    return result.mFile == EFileOutcome::Failed ? kExitFile : 0;
+});
+} // namespace
