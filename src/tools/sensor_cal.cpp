@@ -1,0 +1,311 @@
+#include "tools/sensor_cal.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/status.h"
+#include "app/user_store.h"
+#include "link/tamsel_comms.h"
+#include "model/device_records.h"
+#include "tools/tool_common.h"
+
+namespace {
+
+constexpr uint8_t kHistoryCalFail = 0x08;
+constexpr uint8_t kHistoryCalProgress = 0x80;
+constexpr uint8_t kCodeZeroSpan = 0x42;
+constexpr uint8_t kCodeAbort = 0x43;
+
+uint16_t ClampWord(long long value) { return static_cast<uint16_t>(std::clamp<long long>(value, 0, 65535)); }
+
+} // namespace
+
+std::string SpanGasText(uint16_t nTenths)
+{
+    std::string text = std::to_string(nTenths / 10);
+    if (nTenths % 10 != 0)
+        text += "." + std::to_string(nTenths % 10);
+    return text;
+}
+
+TSensorCalibration::TSensorCalibration(TComTamsel &link, IScreen &screen, ISensorCalView &view, IToolClock &clock)
+    : FLink(link), FScreen(screen), FView(view), FClock(clock)
+{
+}
+
+float TSensorCalibration::TimeOut() const { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
+
+void TSensorCalibration::StatusLine(int line, const std::string &text, RColor color)
+{
+    FView.StatusLineChanged(line, text, color);
+}
+
+bool TSensorCalibration::Open(const RTamselCFG &mCFG)
+{
+    if (FRunning)
+        return false;
+    FCalib = kCalibIdle;
+    FSensorType = mCFG.mSensor.mSensorType;
+    FPSensor.reset();
+    const int index = FindSensorType(FSensorType);
+    if (index < 0) {
+        FScreen.Message("Wrong Sensor", "Sensor type is wrong\rDid not sensor calibration", MsgIcon::Error);
+        return false;
+    }
+    FPSensor = SensorTypes[static_cast<size_t>(index)];
+    FCFG = mCFG;
+    FDefSpan = mCFG.mSensor.mSpanGas;
+    FOutcome = ECalOutcome::kNone;
+    FOutcomeStatus = 0;
+
+    // A remembered value wins over the detector's.
+    TUserStore &store = UserStore();
+    if (!store.SpanGas(FPSensor->mName))
+        store.SetSpanGas(FPSensor->mName, FDefSpan);
+    FDefSpan = ClampWord(store.SpanGas(FPSensor->mName).value_or(FDefSpan));
+
+    for (int line = 0; line < 3; ++line)
+        StatusLine(line, "", kToolBlue);
+    FView.SpanRangeChanged(FPSensor->mMin, FPSensor->mMax);
+    SetSpanEntry(FDefSpan / 10.0);
+    FView.UnitChanged(FPSensor->mUnit);
+    FView.CaptionChanged("Sensor Calibration (" + FPSensor->mName + ")");
+    FView.CalProgressChanged(0, CalTime());
+    return true;
+}
+
+void TSensorCalibration::SetSpanEntry(double rValue)
+{
+    if (!std::isfinite(rValue))
+        rValue = 0;
+    if (FPSensor) {
+        const double lo = FPSensor->mMin;
+        const double hi = std::max<double>(FPSensor->mMin, FPSensor->mMax);
+        rValue = std::clamp(rValue, lo, hi);
+    }
+    FSpanEntry = std::round(rValue * 10.0) / 10.0;
+    FView.SpanValueChanged(FSpanEntry);
+}
+
+bool TSensorCalibration::PrepareCalibration(RTamselCFG &CFG)
+{
+    // Oxygen: a span gas near fresh air cannot calibrate the sensor.
+    if (FSensorType == kOxygenSensorType && FSpanEntry > 19.0 && FSpanEntry < 23.5)
+        SetSpanEntry(18.0);
+    const uint16_t tenths = ClampWord(RoundHalfEven(FSpanEntry * 10.0));
+    if (tenths != FDefSpan) {
+        FDefSpan = tenths;
+        UserStore().SetSpanGas(FPSensor->mName, FDefSpan);
+    }
+
+    CFG = FCFG;
+    const ROpResult result = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+        RTamselIdenty identy{};
+        uint8_t status = FLink.RequireIdenty(identy);
+        if (status == 0)
+            status = CheckProductID(identy.mPID, kProductNorvik);
+        if (status == 0)
+            status = FLink.ReadUnitCFGData(CFG.mUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
+        if (status == 0)
+            status = FLink.ReadSensorCFGData(CFG.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
+        if (status == 0 && FDefSpan != CFG.mSensor.mSpanGas) {
+            CFG.mSensor.mSpanGas = FDefSpan;
+            RComTamselReadBuf buf;
+            CFGToReadBuf(CFG, buf);
+            status = FLink.WriteCFGData(buf, kSpanGasAddress, kSpanGasSize);
+            if (status == 0)
+                status = FLink.ReadSensorCFGData(CFG.mSensor, DeviceCFG.mUnitPacketSize,
+                                                 DeviceCFG.mUnitSensorDataSize);
+        }
+        return status;
+    });
+    if (result.mAborted) {
+        FOutcome = ECalOutcome::kAborted;
+        FOutcomeStatus = result.mStatus;
+        return false;
+    }
+    if (result.mStatus != 0) {
+        FScreen.Message("Read Norvik Information",
+                        result.mStatus == kStatusWrongProduct
+                            ? "This is not Norvik module"
+                            : "Norvik comunication error\rCheck Beamport and Norvik unit connection",
+                        MsgIcon::Error);
+        FOutcome = ECalOutcome::kNotPrepared;
+        FOutcomeStatus = result.mStatus;
+        return false;
+    }
+    if (CFG.mSensor.mSensorType != FSensorType) {
+        FScreen.Message("Read Norvik Information", "Different sensor type", MsgIcon::Error);
+        FOutcome = ECalOutcome::kNotPrepared;
+        FOutcomeStatus = 0;
+        return false;
+    }
+    return true;
+}
+
+bool TSensorCalibration::Start()
+{
+    if (FRunning || !FPSensor)
+        return false;
+    FOutcome = ECalOutcome::kNone;
+    FOutcomeStatus = 0;
+    RTamselCFG cfg{};
+    if (!PrepareCalibration(cfg))
+        return false;
+    FCFG = cfg;
+
+    FCalib = kCalibRunning;
+    FRunning = true;
+    FProgressAtMax = false;
+    FView.RunningChanged(true);
+    for (int line = 0; line < 3; ++line)
+        StatusLine(line, "", kToolBlue);
+    FView.CalProgressChanged(0, CalTime());
+    FStartTime = FClock.Now();
+
+    bool opened = false;
+    const ROpResult result = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+        opened = true;
+        return FLink.SensorCalibration(kCodeZeroSpan);
+    });
+    if (result.mAborted) {
+        FRunning = false;
+        FOutcome = ECalOutcome::kAborted;
+        FOutcomeStatus = result.mStatus;
+    } else {
+        const uint8_t status = result.mStatus;
+        if (!opened) {
+            FScreen.Message("Sensor Connection Fail", "Sensor connection failed\rCheck Norvik unit and Beamport",
+                            MsgIcon::Error);
+        } else if (status == 0) {
+            StatusLine(0, "Zero Calibration... OK", kToolBlue);
+            StatusLine(1,
+                       "Apply SPAN Gas (" + FPSensor->mName + ")... " +
+                           LocaleDecimal(SpanGasText(FCFG.mSensor.mSpanGas)) + " " + FPSensor->mUnit,
+                       kToolBlue);
+            StatusLine(2, "SPAN Calibration...", kToolBlue);
+        } else if (status == 177) {
+            StatusLine(0, "Zero Calibration... FAIL", kToolRed);
+        } else {
+            FScreen.Message("Sensor Calibration Fail", "Sensor calibration failed ... Communication error",
+                            MsgIcon::Error);
+        }
+        if (status != 0) {
+            FRunning = false;
+            FOutcome = ECalOutcome::kStartFailed;
+            FOutcomeStatus = status;
+        }
+    }
+    FNextPoll = AddSeconds(FStartTime, std::max<uint16_t>(DeviceCFG.mCalCheckTime, 1));
+    if (!FRunning) {
+        Finish();
+        return false;
+    }
+    return true;
+}
+
+bool TSensorCalibration::Pass()
+{
+    if (!FRunning)
+        return false;
+    const TDateTime now = FClock.Now();
+    const double elapsed = (now - FStartTime) * kSecondsPerDayF;
+    // The time limit is looked at first: a limit reached while a stop is
+    // pending reports the time-out.
+    if (SecondsPast(elapsed, CalTime()))
+        FCalib = kCalibTimeOut;
+    if (FCalib == kCalibRunning && now >= FNextPoll)
+        Poll();
+    if (FRunning && (FCalib == kCalibUserStop || FCalib == kCalibTimeOut))
+        StopProcedure();
+    if (!FProgressAtMax)
+        FView.CalProgressChanged(RoundHalfEven(elapsed), CalTime());
+    if (!FRunning) {
+        Finish();
+        return false;
+    }
+    return true;
+}
+
+void TSensorCalibration::Poll()
+{
+    RTamselSensor reading{};
+    bool received = false;
+    const ROpResult result = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+        const uint8_t status = FLink.RequireSensor(reading, 0);
+        received = status == 0;
+        return status;
+    });
+    if (result.mAborted) {
+        // The port cannot be opened any more: polling on would only repeat the error box.
+        FRunning = false;
+        FOutcome = ECalOutcome::kAborted;
+        FOutcomeStatus = result.mStatus;
+        return;
+    }
+    if (received && !(reading.mHistory & kHistoryCalProgress)) {
+        if (reading.mHistory & kHistoryCalFail) {
+            StatusLine(2, "Calibration ... FAIL", kToolRed);
+            FOutcome = ECalOutcome::kFailed;
+        } else {
+            StatusLine(2, "Calibration ... OK", kToolBlue);
+            FView.CalProgressChanged(CalTime(), CalTime());
+            FProgressAtMax = true;
+            FOutcome = ECalOutcome::kOk;
+        }
+        FRunning = false;
+    }
+    const double wait = result.mStatus == 0 ? std::max<uint16_t>(DeviceCFG.mCalCheckTime, 1) : 1.0;
+    FNextPoll = AddSeconds(FClock.Now(), wait);
+}
+
+void TSensorCalibration::StopProcedure()
+{
+    const bool userStop = FCalib == kCalibUserStop;
+    StatusLine(2, userStop ? "Calibration... User Stop" : "Calibration... Time-out", kToolRed);
+    FOutcome = userStop ? ECalOutcome::kUserStop : ECalOutcome::kTimeOut;
+    // A failure to send the abort is not reported.
+    RunLinked(FScreen, FLink, [&]() -> uint8_t { return FLink.SensorCalibration(kCodeAbort); });
+    FRunning = false;
+}
+
+void TSensorCalibration::Finish()
+{
+    FRunning = false;
+    FView.RunningChanged(false);
+    FCalib = kCalibIdle;
+}
+
+void TSensorCalibration::Cancel()
+{
+    if (FRunning)
+        FCalib = kCalibUserStop;
+}
+
+void TSensorCalibration::Shutdown()
+{
+    if (!FRunning)
+        return;
+    Cancel();
+    Pass();
+}
+
+TDateTime TSensorCalibration::NextDue() const
+{
+    if (!FRunning)
+        return kDueNever;
+    if (FCalib != kCalibRunning)
+        return kDueNow;
+    const double elapsed = (FClock.Now() - FStartTime) * kSecondsPerDayF;
+    const double boundary = std::floor(elapsed + 0.5) + 0.5;
+    return std::min({FNextPoll, AddSeconds(FStartTime, CalTime() + kToolTickSeconds),
+                     AddSeconds(FStartTime, boundary + kToolTickSeconds)});
+}
+
+void TSensorCalibration::Run()
+{
+    while (Pass()) {
+        FScreen.ProcessMessages();
+        FClock.SleepUntil(NextDue());
+    }
+}

@@ -1,0 +1,141 @@
+#pragma once
+// The sensor calibration tool: takes the span gas concentration, remembers
+// it per sensor type, writes it into the detector when it differs, starts the
+// detector's zero-then-span procedure and follows it by polling the reading
+// until the detector reports the end, the time limit passes or the user
+// cancels. Unlike the logger it opens and closes the link for each exchange:
+// once to prepare, once to start, once per poll.
+//
+// A controller with a Pass step, driven by the dialog's event loop (a timer
+// set to NextDue()) or by Run() on a sleeping clock; it shows what it has
+// through ISensorCalView and reaches the user through IScreen.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/screen.h"
+#include "model/config_record.h"
+#include "model/settings_types.h"
+#include "tools/tool_clock.h"
+
+class TComTamsel;
+
+// The oxygen sensor's code in the built-in sensor table.
+inline constexpr uint8_t kOxygenSensorType = 4;
+// Configuration record offset and size of mSpanGas (the only bytes written).
+inline constexpr uint16_t kSpanGasAddress = 88;
+inline constexpr uint16_t kSpanGasSize = 2;
+
+// FCalib.
+enum : uint8_t {
+    kCalibIdle = 0,
+    kCalibRunning = 1,
+    kCalibUserStop = 2,
+    kCalibTimeOut = 3,
+};
+
+// How the last procedure ended.
+enum class ECalOutcome : uint8_t {
+    kNone,         // nothing ran yet
+    kOk,           // "Calibration ... OK"
+    kFailed,       // "Calibration ... FAIL"
+    kUserStop,     // "Calibration... User Stop"
+    kTimeOut,      // "Calibration... Time-out"
+    kNotPrepared,  // preparation failed (its message shown), nothing started
+    kStartFailed,  // the start command failed (OutcomeStatus has its status)
+    kAborted,      // a port error ended it (the error box shown)
+};
+
+// "#0.#" of tenths, "." as decimal point: 250 -> "25", 255 -> "25.5".
+std::string SpanGasText(uint16_t nTenths);
+
+class ISensorCalView {
+public:
+    virtual ~ISensorCalView() = default;
+    // "Sensor Calibration (" name ")".
+    virtual void CaptionChanged(const std::string &text) = 0;
+    // SpanGasSpin: range and value (one decimal).
+    virtual void SpanRangeChanged(double rMin, double rMax) = 0;
+    virtual void SpanValueChanged(double rValue) = 0;
+    // CalUnitLabel.
+    virtual void UnitChanged(const std::string &text) = 0;
+    // Status line 0 (CalLabel), 1 (CalLabel1) or 2 (CalLabel2), as shown
+    // (the span gas with the user's decimal separator).
+    virtual void StatusLineChanged(int line, const std::string &text, RColor color) = 0;
+    // Running: CalBtn and CloseBtn disabled, CalAbortBtn enabled; idle: the opposite.
+    virtual void RunningChanged(bool running) = 0;
+    virtual void CalProgressChanged(int position, int max) = 0;
+};
+
+class TSensorCalibration {
+public:
+    TSensorCalibration(TComTamsel &link, IScreen &screen, ISensorCalView &view, IToolClock &clock);
+    TSensorCalibration(const TSensorCalibration &) = delete;
+    TSensorCalibration &operator=(const TSensorCalibration &) = delete;
+
+    // ShowDlg's preparation for the record passed in. False when its sensor
+    // type has no SensorTypes entry: the "Wrong Sensor" box has been shown
+    // and the dialog is not to appear.
+    bool Open(const RTamselCFG &mCFG);
+    // FormCloseQuery / CloseBtnClick: only while idle.
+    bool CloseAllowed() const { return FCalib == kCalibIdle; }
+
+    // What the span gas entry holds; kept in its range with one decimal.
+    void SetSpanEntry(double rValue);
+    double SpanEntry() const { return FSpanEntry; }
+
+    // CalBtnClick up to the polling. True when the polling runs: drive it with Pass.
+    bool Start();
+    // One pass of the polling. False when the procedure has ended (idle again).
+    bool Pass();
+    // When the next pass has something to do (kDueNow: at once).
+    TDateTime NextDue() const;
+    // Passes until the procedure ends, ProcessMessages once per pass, then a
+    // sleep until the next due time (command line, tests).
+    void Run();
+    // CalAbortBtnClick.
+    void Cancel();
+    // Ends a running procedure at once, as a stop by the user (a dialog that goes away).
+    void Shutdown();
+
+    uint8_t Calib() const { return FCalib; }
+    bool Running() const { return FRunning; }
+    uint8_t SensorTypeCode() const { return FSensorType; }
+    const RSensorType *SensorType() const { return FPSensor ? &*FPSensor : nullptr; }
+    uint16_t DefSpan() const { return FDefSpan; }
+    // The detector's configuration as the last preparation read it.
+    const RTamselCFG &Record() const { return FCFG; }
+    ECalOutcome Outcome() const { return FOutcome; }
+    // The status byte behind kNotPrepared, kStartFailed and kAborted; 0 otherwise.
+    uint8_t OutcomeStatus() const { return FOutcomeStatus; }
+    TDateTime NextPollTime() const { return FNextPoll; }
+    TDateTime StartTime() const { return FStartTime; }
+
+private:
+    bool PrepareCalibration(RTamselCFG &CFG);
+    void Poll();
+    void StopProcedure();
+    void Finish();
+    void StatusLine(int line, const std::string &text, RColor color);
+    float TimeOut() const;
+    uint16_t CalTime() const { return FPSensor ? FPSensor->mCalTime : 0; }
+
+    TComTamsel &FLink;
+    IScreen &FScreen;
+    ISensorCalView &FView;
+    IToolClock &FClock;
+
+    uint8_t FCalib = kCalibIdle;
+    uint8_t FSensorType = 0;
+    std::optional<RSensorType> FPSensor;
+    uint16_t FDefSpan = 0;
+    double FSpanEntry = 0;
+    RTamselCFG FCFG{};
+
+    bool FRunning = false;
+    bool FProgressAtMax = false;
+    TDateTime FStartTime = 0;
+    TDateTime FNextPoll = 0;
+    ECalOutcome FOutcome = ECalOutcome::kNone;
+    uint8_t FOutcomeStatus = 0;
+};

@@ -1,0 +1,592 @@
+#include "tools/sensor_logger.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <unistd.h>
+
+#include "app/status.h"
+#include "app/user_store.h"
+#include "link/tamsel_comms.h"
+#include "model/convert.h"
+#include "model/settings_types.h"
+#include "tools/tool_common.h"
+
+namespace {
+
+constexpr const char *kLogColumns =
+    "Time,Sensor,Sensor Peak,Self-test failed,Last cal failed,Last bump failed,Calibration due,Bump due,"
+    "Calibration Progress,LOW Alarm,HIGH Alarm,Battery,Battery ADC,Temperature,Temperature ADC";
+
+constexpr uint8_t kHistoryCalFail = 0x08;
+constexpr uint8_t kHistoryCalProgress = 0x80;
+constexpr double kProgressWaitSeconds = 10.0;
+
+// Closes the port without an end-of-connection request, ignoring errors:
+// after a port error the state of the detector is unknown.
+void DropPort(TComTamsel &link)
+{
+    try {
+        link.ComClose();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+RLogCommand LogCommand(uint8_t nBtnSel)
+{
+    static const uint8_t codes[] = {0,           kCalCodeZeroSpan,  kCalCodeZero,     kCalCodeSpan,
+                                    kCalCodeAbort, kCalCodeClearPeak, kCalCodeBumpPass, kCalCodeBumpFail};
+    if (nBtnSel == 0 || nBtnSel >= std::size(codes))
+        return {0, ""};
+    return {codes[nBtnSel], LogCommandName(codes[nBtnSel])};
+}
+
+const char *LogCommandName(uint8_t nCode)
+{
+    switch (nCode) {
+    case kCalCodeZeroSpan: return "Zero/Span CAL.";
+    case kCalCodeZero: return "Zero CAL.";
+    case kCalCodeSpan: return "Span CAL.";
+    case kCalCodeAbort: return "Clear CAL.";
+    case kCalCodeClearPeak: return "Clear Peak";
+    case kCalCodeBumpPass: return "Send Bump Pass";
+    case kCalCodeBumpFail: return "Send Bump Fail";
+    default: return "";
+    }
+}
+
+bool IsAdapterFailure(uint8_t nStatus)
+{
+    return (nStatus >= 1 && nStatus <= 6) || nStatus == 8 || nStatus == 9 || nStatus == 161 || nStatus >= 252;
+}
+
+RSensorLogDisplay LogDisplay(const RTamselSensor &sensor, const RTamselSensor &battery,
+                             const RTamselSensor &temperature, double rElapsed)
+{
+    RSensorLogDisplay d;
+    d.mSensorValue = GasReadingToStr(sensor);
+    d.mSensorPeak = GasPeakToStr(sensor);
+    d.mBatteryValue = ChannelValueToStr(battery);
+    d.mBatteryAdc = ChannelAdcToStr(battery);
+    d.mTemperatureValue = ChannelValueToStr(temperature);
+    d.mTemperatureAdc = ChannelAdcToStr(temperature);
+    for (size_t i = 0; i < kHistoryFlags.size(); ++i)
+        d.mHistory[i] = FlagSet(sensor.mHistory, kHistoryFlags[i]);
+    for (size_t i = 0; i < kAlarmFlags.size(); ++i)
+        d.mAlarm[i] = FlagSet(sensor.mAlarm, kAlarmFlags[i]);
+    d.mElapsed = rElapsed;
+    d.mChartValue = static_cast<float>(GasOverRange(sensor) ? kGasOverRange / SensorDivisor(sensor) : GasValue(sensor));
+    return d;
+}
+
+// ---- the CSV file ----
+
+std::string LogLifeText(uint32_t nLifeRemaining)
+{
+    const RMonthDay md = LifeToMonthDay(nLifeRemaining);
+    if (md.mMonths != 0)
+        return std::to_string(md.mMonths) + "months " + std::to_string(md.mDays) + " days";
+    if (md.mDays != 0)
+        return std::to_string(md.mDays) + " days";
+    return std::to_string(nLifeRemaining / 3600) + " hours";
+}
+
+std::vector<std::string> LogHeaderLines(const RTamselUnitCFG &mUnit)
+{
+    return {
+        "Product Name,Corvane Norvik",
+        "Log Type,Data Log",
+        "Serial Number," + CharFieldToStr(mUnit.mSerial),
+        "Firmware Version," + FWVersionToStr(mUnit.mFWVersion),
+        "Life Remaining," + LogLifeText(mUnit.mLifeRemaining),
+        "Total Number of Events," + std::to_string(mUnit.mAlarmCount),
+        "Duration of events," + std::to_string(mUnit.mAlarmTime),
+        "Number of self-tests," + std::to_string(mUnit.mTestCount),
+        "",
+        kLogColumns,
+    };
+}
+
+std::string LogRow(TDateTime rTime, const RTamselSensor &sensor, const RTamselSensor &battery,
+                   const RTamselSensor &temperature)
+{
+    const RDateTimeFields f = DateTimeFields(rTime);
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "%02d-%02d %02d:%02d:%02d:%03d", f.mMonth, f.mDay, f.mHour, f.mMinute,
+                  f.mSecond, f.mMilli);
+    std::string row = stamp;
+    const auto field = [&row](const std::string &text) {
+        row += ',';
+        row += text;
+    };
+    field(GasReadingToStr(sensor));
+    field(GasPeakToStr(sensor));
+    for (const RFlagCaption &flag : kHistoryFlags)
+        field(FlagSet(sensor.mHistory, flag) ? "YES" : "");
+    field((sensor.mAlarm & 0x04) ? "LOW" : "");
+    field((sensor.mAlarm & 0x08) ? "HIGH" : "");
+    field(ChannelValueToStr(battery));
+    field(ChannelAdcToStr(battery));
+    field(ChannelValueToStr(temperature));
+    field(ChannelAdcToStr(temperature));
+    return row;
+}
+
+std::string LogFileName(const RTamselIdenty &mIdenty, TDateTime rNow)
+{
+    std::string serial = CharFieldToStr(mIdenty.mSerial);
+    // A separator in the serial would turn the proposal into a sub-folder.
+    std::replace(serial.begin(), serial.end(), '/', '_');
+    return serial + "_DAT_" + FileTimeStamp(rNow) + ".CSV";
+}
+
+bool WriteLogHeader(const std::string &FileName, const RTamselUnitCFG &mUnit)
+{
+    std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return false;
+    for (const std::string &line : LogHeaderLines(mUnit))
+        out << line << "\r\n";
+    out.close();
+    return static_cast<bool>(out);
+}
+
+bool AppendLine(const std::string &FileName, const std::string &Line)
+{
+    // No O_CREAT: a file that was removed while logging stays removed.
+    const int fd = ::open(FileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const std::string data = Line + "\r\n";
+    size_t done = 0;
+    bool ok = true;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0)
+        ok = false;
+    return ok;
+}
+
+// ---- the controller ----
+
+TSensorLogger::TSensorLogger(TComTamsel &link, IScreen &screen, ISensorLogView &view, IToolClock &clock)
+    : FLink(link), FScreen(screen), FView(view), FClock(clock), FHistory(kHistorySize)
+{
+}
+
+float TSensorLogger::TimeOut() const { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
+
+void TSensorLogger::Reset()
+{
+    if (FRunning)
+        return;
+    FCloseEnable = true;
+    FLogStart = false;
+    FBtnSel = 0;
+}
+
+RChartPoint TSensorLogger::History(int age) const
+{
+    if (age < 0 || age >= kHistorySize)
+        return {};
+    return FHistory[static_cast<size_t>((FHead + age) % kHistorySize)];
+}
+
+void TSensorLogger::PushHistory(const RChartPoint &point)
+{
+    FHead = (FHead + kHistorySize - 1) % kHistorySize;
+    FHistory[static_cast<size_t>(FHead)] = point;
+}
+
+void TSensorLogger::Finish()
+{
+    FRunning = false;
+    FLogStart = false;
+    FCloseEnable = true;
+    FView.LogStateChanged(false);
+    FView.CalProgressChanged(0, DeviceCFG.mCalTime);
+    FView.CalLabelChanged("", kToolBlack);
+}
+
+void TSensorLogger::Abort(const std::string &text)
+{
+    DropPort(FLink);
+    ShowError(FScreen, text);
+    FEndStatus = kStatusAborted;
+    Finish();
+}
+
+void TSensorLogger::EndLoop()
+{
+    try {
+        FLink.CloseUSB(FStatus);
+    } catch (...) {
+        DropPort(FLink);
+    }
+    Finish();
+}
+
+bool TSensorLogger::Start()
+{
+    if (FRunning)
+        return false;
+    FEndStatus = 0;
+    FFileFailed = false;
+    FLogStart = true;
+    FCloseEnable = false;
+    FView.LogStateChanged(true);
+    FView.CalProgressChanged(0, DeviceCFG.mCalTime);
+    FView.CalLabelChanged("", kToolBlack);
+
+    RTamselIdenty identy{};
+    RTamselUnitCFG unit{};
+    const ROpResult read = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+        uint8_t status = FLink.RequireIdenty(identy);
+        if (status == 0)
+            status = CheckProductID(identy.mPID, kProductNorvik);
+        if (status == 0)
+            status = FLink.ReadUnitCFGData(unit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
+        return status;
+    });
+    if (read.mAborted) { // the error box has been shown
+        FEndStatus = kStatusAborted;
+        Finish();
+        return false;
+    }
+    if (read.mStatus != 0) {
+        FScreen.Message("Norvik Unit Information Error",
+                        "Do not read Norvik unit configuration data\rCheck Norvik and Beamport connection",
+                        MsgIcon::Error);
+        FEndStatus = read.mStatus;
+        Finish();
+        return false;
+    }
+
+    FileChoice choice;
+    choice.title = "Save Logging Data...";
+    choice.filter = "Data file (*.csv)";
+    choice.defaultExt = "csv";
+    choice.initialDir = DeviceCFG.mLogSaveDir;
+    choice.fileName = LogFileName(identy, FClock.Now());
+    const std::optional<std::string> file = FScreen.ChooseSaveFile(choice);
+    std::string fileName;
+    if (file && !TrimText(*file).empty()) {
+        fileName = *file;
+        std::error_code ec;
+        std::filesystem::path dir = std::filesystem::absolute(fileName, ec).parent_path();
+        if (ec)
+            dir = std::filesystem::path(fileName).parent_path();
+        std::string dirText = dir.string();
+        if (dirText.empty() || dirText.back() != '/')
+            dirText += '/';
+        DeviceCFG.mLogSaveDir = dirText;
+        UserStore().SetSaveDirectory(TStoreGroup::Logging, dirText);
+        FFileFailed = !WriteLogHeader(fileName, unit);
+    }
+    return BeginLoop(fileName);
+}
+
+bool TSensorLogger::BeginLoop(const std::string &fileName)
+{
+    FFileName = fileName;
+    std::fill(FHistory.begin(), FHistory.end(), RChartPoint{});
+    FHead = 0;
+    FAxisMin = 0;
+    FAxisMax = DeviceCFG.mLogDisplayTime;
+    FView.ChartReset(FAxisMin, FAxisMax, DeviceCFG.mLogDisplayTime / 10.0);
+
+    const TDateTime now = FClock.Now();
+    FNextConnection = now - 1.0;
+    FNextReading = now - 1.0;
+    FStartTime = now;
+    FCalTime = now;
+    FCalState = kCalIdle;
+    FInterval = DeviceCFG.mLogInterval;
+    FSensor = {};
+    FBattery = {};
+    FTemperature = {};
+    FShownHistory = 0;
+    // A press that came after the last pass of the previous run is not carried over.
+    FBtnSel = 0;
+
+    try {
+        FStatus = FLink.OpenUSB(TimeOut());
+    } catch (const std::exception &e) {
+        Abort(e.what());
+        return false;
+    } catch (...) {
+        Abort("Unknown error");
+        return false;
+    }
+    FConnected = FStatus == 0;
+    FRunning = true;
+    return true;
+}
+
+bool TSensorLogger::Pass()
+{
+    if (!FRunning)
+        return false;
+    try {
+        if (!FLogStart) {
+            EndLoop();
+            return false;
+        }
+        if (IsAdapterFailure(FStatus)) {
+            FLogStart = false;
+            FScreen.Message("Beamport Error", "Beamport Error\rCheck Beamport connection\rData logging stopped",
+                            MsgIcon::Error);
+            FEndStatus = FStatus;
+            EndLoop();
+            return false;
+        }
+        if (FBtnSel != 0) {
+            const RLogCommand command = LogCommand(FBtnSel);
+            FBtnSel = 0;
+            if (command.mCode != 0)
+                ExecuteCommand(command.mCode);
+        }
+        TrackCalibration(FClock.Now());
+        Timing(FClock.Now());
+    } catch (const std::exception &e) {
+        Abort(e.what());
+        return false;
+    } catch (...) {
+        Abort("Unknown error");
+        return false;
+    }
+    return true;
+}
+
+void TSensorLogger::Shutdown()
+{
+    if (!FRunning)
+        return;
+    Stop();
+    Pass();
+}
+
+void TSensorLogger::Run(TDateTime stopAt)
+{
+    while (Pass()) {
+        FScreen.ProcessMessages();
+        if (FLogStart && FClock.Now() >= stopAt)
+            Stop();
+        TDateTime due = NextDue();
+        if (FLogStart && due > stopAt)
+            due = stopAt;
+        FClock.SleepUntil(due);
+    }
+}
+
+TDateTime TSensorLogger::NextDue() const
+{
+    if (!FRunning)
+        return kDueNever;
+    if (!FLogStart || FBtnSel != 0 || IsAdapterFailure(FStatus))
+        return kDueNow;
+    const TDateTime link = FConnected ? std::min(FNextConnection, FNextReading) : FNextConnection;
+    return std::min(link, TrackingDue());
+}
+
+TDateTime TSensorLogger::TrackingDue() const
+{
+    switch (FCalState) {
+    case kCalStarted:
+        return kDueNow;
+    case kCalWaitProgress:
+        return Shown(kHistoryCalProgress) ? kDueNow : AddSeconds(FCalTime, kProgressWaitSeconds + kToolTickSeconds);
+    case kCalInProgress: {
+        if (!Shown(kHistoryCalProgress))
+            return kDueNow;
+        // The progress shows whole seconds: the next pass falls where the
+        // rounded value changes, or at the time limit.
+        const double elapsed = (FClock.Now() - FCalTime) * kSecondsPerDayF;
+        const double boundary = std::floor(elapsed + 0.5) + 0.5;
+        return std::min(AddSeconds(FCalTime, boundary + kToolTickSeconds),
+                        AddSeconds(FCalTime, DeviceCFG.mCalTime + kToolTickSeconds));
+    }
+    default:
+        return kDueNever;
+    }
+}
+
+void TSensorLogger::ExecuteCommand(uint8_t nCode)
+{
+    FView.CalLabelChanged("", kToolBlack);
+    uint8_t status = FLink.ConnectTamselCheck();
+    if (status != 0)
+        status = FLink.ConnectTamsel(TimeOut());
+    if (status == 0)
+        status = FLink.SensorCalibration(nCode);
+
+    const std::string name = LogCommandName(nCode);
+    if (status == 0) {
+        switch (nCode) {
+        case kCalCodeSpan:
+        case kCalCodeZeroSpan:
+            FView.CommandButtonsEnabled(false);
+            FView.CalProgressChanged(0, DeviceCFG.mCalTime);
+            FView.CalProgLabelChanged("(0)");
+            FCalState = kCalStarted;
+            FCalTime = FClock.Now();
+            FView.CalLabelChanged(name + " ... START", kToolBlack);
+            break;
+        case kCalCodeZero:
+        case kCalCodeAbort:
+            if (FCalState != kCalIdle)
+                FCalState = kCalFinished;
+            FView.CalLabelChanged(name + " ... OK", kToolBlack);
+            break;
+        default:
+            FView.CalLabelChanged(name + " ... OK", kToolBlack);
+            break;
+        }
+    } else if (status == 176) {
+        FView.CalLabelChanged(name + " ... Negative", kToolDarkRed);
+    } else if (status == 177) {
+        FView.CalLabelChanged(name + (nCode == kCalCodeZeroSpan ? " ... Zero Cal. FAIL" : " ... FAIL"), kToolDarkRed);
+    } else {
+        FView.CalLabelChanged(name + " ... Communication Error", kToolDarkRed);
+    }
+}
+
+void TSensorLogger::TrackCalibration(TDateTime now)
+{
+    switch (FCalState) {
+    case kCalStarted:
+        FNextReading = now - 1.0;
+        FInterval = 1;
+        FCalState = kCalWaitProgress;
+        break;
+    case kCalWaitProgress:
+        if (Shown(kHistoryCalProgress)) {
+            FView.CalLabelChanged("Span Calibration....", kToolBlack);
+            FCalTime = now;
+            FCalState = kCalInProgress;
+        } else if (SecondsPast((now - FCalTime) * kSecondsPerDayF, kProgressWaitSeconds)) {
+            ExecuteCommand(kCalCodeAbort);
+            FView.CalLabelChanged("Calibration Abort ... Timeout", kToolDarkRed);
+            FCalState = kCalFinished;
+        }
+        break;
+    case kCalInProgress: {
+        const double elapsed = (now - FCalTime) * kSecondsPerDayF;
+        const int shown = RoundHalfEven(elapsed);
+        FView.CalProgressChanged(shown, DeviceCFG.mCalTime);
+        FView.CalProgLabelChanged("(" + std::to_string(shown) + ")");
+        if (Shown(kHistoryCalProgress)) {
+            if (SecondsPast(elapsed, DeviceCFG.mCalTime)) {
+                ExecuteCommand(kCalCodeAbort);
+                FView.CalLabelChanged("Calibration FAIL ... Timeout", kToolDarkRed);
+                FCalState = kCalFinished;
+            }
+        } else {
+            if (Shown(kHistoryCalFail))
+                FView.CalLabelChanged("Calibration ... FAIL", kToolDarkRed);
+            else
+                FView.CalLabelChanged("Calibration ... OK", kToolBlack);
+            FCalState = kCalFinished;
+        }
+        break;
+    }
+    case kCalFinished:
+        FInterval = DeviceCFG.mLogInterval;
+        FView.CommandButtonsEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void TSensorLogger::Timing(TDateTime now)
+{
+    // While the link is down only the connection pace counts: an overdue
+    // reading must not turn reconnection attempts into a busy loop.
+    const bool due = now >= FNextConnection || (FConnected && now >= FNextReading);
+    if (!due)
+        return;
+    if (FConnected) {
+        if (now < FNextReading) {
+            FStatus = FLink.ConnectTamselCheck();
+        } else {
+            FStatus = FLink.RequireSensor(FSensor, 0);
+            if (FStatus == 0 && FPollBattery)
+                FStatus = FLink.RequireSensor(FBattery, 2);
+            if (FStatus == 0 && FPollTemperature)
+                FStatus = FLink.RequireSensor(FTemperature, 1);
+            if (FStatus == 0)
+                ShowReading((FClock.Now() - FStartTime) * kSecondsPerDayF);
+            // Counted from the pass that fell due, so the readings keep their pace.
+            FNextReading = AddSeconds(now, std::max<uint16_t>(FInterval, 1));
+        }
+        if (FStatus != 0)
+            FConnected = false;
+    } else {
+        FStatus = FLink.ConnectTamsel(TimeOut());
+        if (FStatus == 0)
+            FConnected = true;
+    }
+    FNextConnection = AddMilliseconds(FClock.Now(), std::max<uint16_t>(DeviceCFG.mLogConnectTime, 1));
+}
+
+void TSensorLogger::ShowReading(double rElapsed)
+{
+    const RSensorLogDisplay shown = LogDisplay(FSensor, FBattery, FTemperature, rElapsed);
+    FShownHistory = FSensor.mHistory;
+    FView.ReadingShown(shown);
+    const RChartPoint point{rElapsed, shown.mChartValue};
+    PushHistory(point);
+    ExtendChart(point);
+    if (!TrimText(FFileName).empty())
+        AppendLine(FFileName, LogRow(FClock.Now(), FSensor, FBattery, FTemperature) + "\r\n");
+}
+
+void TSensorLogger::ExtendChart(const RChartPoint &point)
+{
+    if (point.mX <= FAxisMax) {
+        FView.ChartAdded(point);
+        return;
+    }
+    const double width = DeviceCFG.mLogDisplayTime;
+    const double step = width / 10.0;
+    if (step > 0) {
+        const double steps = std::ceil((point.mX - FAxisMax) / step);
+        FAxisMax += steps * step;
+        while (FAxisMax < point.mX)
+            FAxisMax += step;
+    } else {
+        FAxisMax = point.mX;
+    }
+    FAxisMin = FAxisMax - width;
+
+    // The oldest entry still inside the window, looking from the oldest
+    // towards the newest; the newest when none is.
+    int from = 0;
+    for (int age = kHistorySize - 1; age >= 0; --age) {
+        if (History(age).mX >= FAxisMin) {
+            from = age;
+            break;
+        }
+    }
+    std::vector<RChartPoint> points;
+    points.reserve(static_cast<size_t>(from) + 1);
+    for (int age = from; age >= 0; --age)
+        points.push_back(History(age));
+    FView.ChartMoved(FAxisMin, FAxisMax, points);
+}

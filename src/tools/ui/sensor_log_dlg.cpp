@@ -1,0 +1,392 @@
+#include "tools/ui/sensor_log_dlg.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "model/device_records.h"
+#include "model/settings_types.h"
+#include "tools/tool_common.h"
+#include "tools/ui/tool_dialog_screen.h"
+
+namespace {
+
+// The chart cannot be zoomed; the wheel pans it vertically.
+class TSensorChartView : public QChartView {
+public:
+    using QChartView::QChartView;
+
+protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        if (chart())
+            chart()->scroll(0, event->angleDelta().y() / 8.0);
+        event->accept();
+    }
+};
+
+QLabel *ValueLabel(const char *name, QWidget *parent)
+{
+    auto *label = new QLabel(QStringLiteral("0"), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setMinimumWidth(70);
+    return label;
+}
+
+QCheckBox *ReadOnlyBox(const QString &caption, const QString &name, QWidget *parent)
+{
+    auto *box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    box->setAttribute(Qt::WA_TransparentForMouseEvents);
+    box->setFocusPolicy(Qt::NoFocus);
+    return box;
+}
+
+QPushButton *Button(const char *caption, const char *name, QWidget *parent)
+{
+    auto *button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QString Shown(const std::string &text) { return QString::fromStdString(LocaleDecimal(text)); }
+
+} // namespace
+
+TSensorLogDlg::TSensorLogDlg(TComTamsel &link, QWidget *parent, IScreen *screen, IToolClock *clock)
+    : QDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
+      FOwnClock(clock ? nullptr : std::make_unique<TRealToolClock>()), FClock(clock ? clock : FOwnClock.get()),
+      FLogger(link, screen ? *screen : *FOwnScreen, *this, *FClock)
+{
+    setObjectName(QStringLiteral("SensorLogDlg"));
+    setWindowTitle(QStringLiteral("Sensor Reading Data Logging"));
+    setFixedWidth(700);
+    setMinimumHeight(360);
+    setMaximumHeight(560);
+    resize(700, 420);
+
+    // --- left: the acquired values, history and alarm boxes ---
+    auto *valueGroup = new QGroupBox(QStringLiteral("Acquired Sensor Value"), this);
+    auto *valueGrid = new QGridLayout;
+    SensorValueLabel1 = ValueLabel("SensorValueLabel1", valueGroup);
+    SensorPeakLabel1 = ValueLabel("SensorPeakLabel1", valueGroup);
+    SensorValueLabel2 = ValueLabel("SensorValueLabel2", valueGroup);
+    SensorPeakLabel2 = ValueLabel("SensorPeakLabel2", valueGroup);
+    SensorValueLabel3 = ValueLabel("SensorValueLabel3", valueGroup);
+    SensorPeakLabel3 = ValueLabel("SensorPeakLabel3", valueGroup);
+    QPalette peakPalette = SensorPeakLabel1->palette();
+    peakPalette.setColor(QPalette::WindowText, Qt::red);
+    SensorPeakLabel1->setPalette(peakPalette);
+    SensorCheck2 = new QCheckBox(valueGroup);
+    SensorCheck2->setObjectName(QStringLiteral("SensorCheck2"));
+    SensorCheck2->setChecked(true);
+    SensorCheck3 = new QCheckBox(valueGroup);
+    SensorCheck3->setObjectName(QStringLiteral("SensorCheck3"));
+    SensorCheck3->setChecked(true);
+    valueGrid->addWidget(new QLabel(QStringLiteral("Sensor"), valueGroup), 0, 1);
+    valueGrid->addWidget(SensorValueLabel1, 0, 2);
+    valueGrid->addWidget(SensorPeakLabel1, 0, 3);
+    valueGrid->addWidget(SensorCheck2, 1, 0);
+    valueGrid->addWidget(new QLabel(QStringLiteral("Battery"), valueGroup), 1, 1);
+    valueGrid->addWidget(SensorValueLabel2, 1, 2);
+    valueGrid->addWidget(SensorPeakLabel2, 1, 3);
+    valueGrid->addWidget(SensorCheck3, 2, 0);
+    valueGrid->addWidget(new QLabel(QStringLiteral("Temperature"), valueGroup), 2, 1);
+    valueGrid->addWidget(SensorValueLabel3, 2, 2);
+    valueGrid->addWidget(SensorPeakLabel3, 2, 3);
+
+    auto *historyGroup = new QGroupBox(QStringLiteral("History"), valueGroup);
+    auto *historyLayout = new QVBoxLayout(historyGroup);
+    for (size_t i = 0; i < SensorHistoryCheck.size(); ++i) {
+        SensorHistoryCheck[i] = ReadOnlyBox(QString::fromLatin1(kHistoryFlags[i].mCaption),
+                                            QStringLiteral("SensorHistoryCheck%1").arg(i + 1), historyGroup);
+        historyLayout->addWidget(SensorHistoryCheck[i]);
+    }
+    auto *alarmGroup = new QGroupBox(QStringLiteral("Alarm"), valueGroup);
+    auto *alarmLayout = new QVBoxLayout(alarmGroup);
+    for (size_t i = 0; i < SensorAlarmCheck.size(); ++i) {
+        SensorAlarmCheck[i] = ReadOnlyBox(QString::fromLatin1(kAlarmFlags[i].mCaption),
+                                          QStringLiteral("SensorAlarmCheck%1").arg(i + 1), alarmGroup);
+        alarmLayout->addWidget(SensorAlarmCheck[i]);
+    }
+    alarmLayout->addStretch();
+    auto *flagsRow = new QHBoxLayout;
+    flagsRow->addWidget(historyGroup);
+    flagsRow->addWidget(alarmGroup);
+    auto *valueLayout = new QVBoxLayout(valueGroup);
+    valueLayout->addLayout(valueGrid);
+    valueLayout->addLayout(flagsRow);
+    valueLayout->addStretch();
+
+    // --- right: the chart and the calibration group ---
+    FChart = new QChart;
+    FChart->legend()->hide();
+    FChart->setBackgroundRoundness(0);
+    FChart->setDropShadowEnabled(false);
+    FChart->setMargins(QMargins(2, 2, 2, 2));
+    SensorSeries = new QLineSeries;
+    SensorSeries->setObjectName(QStringLiteral("SensorSeries"));
+    SensorSeries->setPen(QPen(Qt::red, 1.5));
+    FChart->addSeries(SensorSeries);
+    FTimeAxis = new QValueAxis;
+    FTimeAxis->setTickType(QValueAxis::TicksDynamic);
+    FTimeAxis->setTickAnchor(0);
+    FTimeAxis->setLabelFormat(QStringLiteral("%.0f"));
+    FValueAxis = new QValueAxis;
+    FChart->addAxis(FTimeAxis, Qt::AlignBottom);
+    FChart->addAxis(FValueAxis, Qt::AlignLeft);
+    SensorSeries->attachAxis(FTimeAxis);
+    SensorSeries->attachAxis(FValueAxis);
+    SensorChart = new TSensorChartView(FChart, this);
+    SensorChart->setObjectName(QStringLiteral("SensorChart"));
+    SensorChart->setRubberBand(QChartView::NoRubberBand);
+    SensorChart->setMinimumHeight(150);
+    ChartReset(0, DeviceCFG.mLogDisplayTime, DeviceCFG.mLogDisplayTime / 10.0);
+
+    auto *calGroup = new QGroupBox(QStringLiteral("Calibration"), this);
+    CalBtn = Button("Calibration", "CalBtn", calGroup);
+    ZeroBtn = Button("Zero", "ZeroBtn", calGroup);
+    SpanBtn = Button("Span", "SpanBtn", calGroup);
+    CalAbortBtn = Button("Cal. Abort", "CalAbortBtn", calGroup);
+    ClearPeakBtn = Button("Clear Peak", "ClearPeakBtn", calGroup);
+    BumpPassBtn = Button("Bump Pass", "BumpPassBtn", calGroup);
+    BumpFailBtn = Button("Bump Fail", "BumpFailBtn", calGroup);
+    CalProgressBar = new QProgressBar(calGroup);
+    CalProgressBar->setObjectName(QStringLiteral("CalProgressBar"));
+    CalProgressBar->setTextVisible(false);
+    CalProgressBar->setRange(0, std::max<int>(DeviceCFG.mCalTime, 1));
+    CalProgressBar->setValue(0);
+    CalProgLabel = new QLabel(QStringLiteral("(0)"), calGroup);
+    CalProgLabel->setObjectName(QStringLiteral("CalProgLabel"));
+    CalLabel = new QLabel(calGroup);
+    CalLabel->setObjectName(QStringLiteral("CalLabel"));
+    auto *calGrid = new QGridLayout(calGroup);
+    calGrid->addWidget(CalBtn, 0, 0);
+    calGrid->addWidget(ZeroBtn, 0, 1);
+    calGrid->addWidget(SpanBtn, 0, 2);
+    calGrid->addWidget(CalAbortBtn, 0, 3);
+    calGrid->addWidget(ClearPeakBtn, 1, 0);
+    calGrid->addWidget(BumpPassBtn, 1, 1);
+    calGrid->addWidget(BumpFailBtn, 1, 2);
+    calGrid->addWidget(CalProgressBar, 2, 0, 1, 3);
+    calGrid->addWidget(CalProgLabel, 2, 3);
+    calGrid->addWidget(CalLabel, 3, 0, 1, 4);
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(SensorChart, 1);
+    right->addWidget(calGroup);
+
+    StartBtn = Button("Start Logging", "StartBtn", this);
+    StopBtn = Button("Stop Logging", "StopBtn", this);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(StartBtn);
+    buttons->addWidget(StopBtn);
+
+    auto *columns = new QHBoxLayout;
+    columns->addWidget(valueGroup);
+    columns->addLayout(right, 1);
+    auto *main = new QVBoxLayout(this);
+    main->addLayout(columns, 1);
+    main->addLayout(buttons);
+
+    connect(StartBtn, &QPushButton::clicked, this, &TSensorLogDlg::StartBtnClick);
+    connect(StopBtn, &QPushButton::clicked, this, &TSensorLogDlg::StopBtnClick);
+    connect(CalBtn, &QPushButton::clicked, this, &TSensorLogDlg::CalBtnClick);
+    connect(ZeroBtn, &QPushButton::clicked, this, &TSensorLogDlg::ZeroBtnClick);
+    connect(SpanBtn, &QPushButton::clicked, this, &TSensorLogDlg::SpanBtnClick);
+    connect(CalAbortBtn, &QPushButton::clicked, this, &TSensorLogDlg::CalAbortBtnClick);
+    connect(ClearPeakBtn, &QPushButton::clicked, this, &TSensorLogDlg::ClearPeakBtnClick);
+    connect(BumpPassBtn, &QPushButton::clicked, this, &TSensorLogDlg::BumpPassBtnClick);
+    connect(BumpFailBtn, &QPushButton::clicked, this, &TSensorLogDlg::BumpFailBtnClick);
+    connect(SensorCheck2, &QCheckBox::toggled, this, [this](bool on) { FLogger.SetPollBattery(on); });
+    connect(SensorCheck3, &QCheckBox::toggled, this, [this](bool on) { FLogger.SetPollTemperature(on); });
+
+    FPassTimer.setSingleShot(true);
+    FPassTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FPassTimer, &QTimer::timeout, this, &TSensorLogDlg::RunPass);
+
+    LogStateChanged(false);
+}
+
+TSensorLogDlg::~TSensorLogDlg()
+{
+    FPassTimer.stop();
+    // A run still open when the dialog goes away ends here, closing the link.
+    FLogger.Shutdown();
+}
+
+int TSensorLogDlg::ShowDlg()
+{
+    FLogger.Reset();
+    return exec();
+}
+
+void TSensorLogDlg::closeEvent(QCloseEvent *event)
+{
+    if (FLogger.CloseEnabled())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TSensorLogDlg::reject()
+{
+    if (FLogger.CloseEnabled())
+        QDialog::reject();
+}
+
+void TSensorLogDlg::StartBtnClick()
+{
+    if (FLogger.Running() || FInPass)
+        return;
+    FInPass = true;
+    const bool running = FLogger.Start();
+    FInPass = false;
+    if (running)
+        SchedulePass();
+}
+
+void TSensorLogDlg::StopBtnClick()
+{
+    FLogger.Stop();
+    SchedulePass();
+}
+
+void TSensorLogDlg::Press(uint8_t nBtnSel)
+{
+    FLogger.Press(nBtnSel);
+    SchedulePass();
+}
+
+void TSensorLogDlg::SchedulePass()
+{
+    if (FInPass)
+        return; // the pass that runs reschedules when it returns
+    if (!FLogger.Running()) {
+        FPassTimer.stop();
+        return;
+    }
+    FPassTimer.start(MillisecondsUntil(*FClock, FLogger.NextDue()));
+}
+
+void TSensorLogDlg::RunPass()
+{
+    if (FInPass)
+        return;
+    FInPass = true;
+    FLogger.Pass();
+    FInPass = false;
+    SchedulePass();
+}
+
+// --- ISensorLogView ---------------------------------------------------------
+
+void TSensorLogDlg::LogStateChanged(bool logging)
+{
+    StartBtn->setEnabled(!logging);
+    StopBtn->setEnabled(logging);
+    for (QPushButton *b : {CalBtn, ZeroBtn, SpanBtn, CalAbortBtn, ClearPeakBtn, BumpPassBtn, BumpFailBtn})
+        b->setEnabled(logging);
+}
+
+void TSensorLogDlg::CommandButtonsEnabled(bool enabled)
+{
+    for (QPushButton *b : {CalBtn, ZeroBtn, SpanBtn, ClearPeakBtn, BumpPassBtn, BumpFailBtn})
+        b->setEnabled(enabled);
+}
+
+void TSensorLogDlg::CalLabelChanged(const std::string &text, RColor color)
+{
+    QPalette palette = CalLabel->palette();
+    palette.setColor(QPalette::WindowText, ToQColor(color));
+    CalLabel->setPalette(palette);
+    CalLabel->setText(QString::fromStdString(text));
+}
+
+void TSensorLogDlg::CalProgressChanged(int position, int max)
+{
+    CalProgressBar->setRange(0, std::max(max, 1));
+    CalProgressBar->setValue(std::clamp(position, 0, std::max(max, 1)));
+}
+
+void TSensorLogDlg::CalProgLabelChanged(const std::string &text) { CalProgLabel->setText(QString::fromStdString(text)); }
+
+void TSensorLogDlg::ReadingShown(const RSensorLogDisplay &shown)
+{
+    SensorValueLabel1->setText(Shown(shown.mSensorValue));
+    SensorPeakLabel1->setText(Shown(shown.mSensorPeak));
+    SensorValueLabel2->setText(Shown(shown.mBatteryValue));
+    SensorPeakLabel2->setText(Shown(shown.mBatteryAdc));
+    SensorValueLabel3->setText(Shown(shown.mTemperatureValue));
+    SensorPeakLabel3->setText(Shown(shown.mTemperatureAdc));
+    for (size_t i = 0; i < SensorHistoryCheck.size(); ++i)
+        SensorHistoryCheck[i]->setChecked(shown.mHistory[i]);
+    for (size_t i = 0; i < SensorAlarmCheck.size(); ++i)
+        SensorAlarmCheck[i]->setChecked(shown.mAlarm[i]);
+}
+
+void TSensorLogDlg::FitValueAxis(float low, float high)
+{
+    if (!FHaveValue) {
+        FValueLow = low;
+        FValueHigh = high;
+        FHaveValue = true;
+    } else if (low >= FValueLow && high <= FValueHigh) {
+        return; // inside the range: a vertical pan of the user stays as it is
+    } else {
+        FValueLow = std::min(FValueLow, low);
+        FValueHigh = std::max(FValueHigh, high);
+    }
+    const double span = FValueHigh - FValueLow;
+    const double pad = span > 0 ? span * 0.1 : std::max(1.0, std::abs(static_cast<double>(FValueHigh)) * 0.1);
+    FValueAxis->setRange(FValueLow - pad, FValueHigh + pad);
+}
+
+void TSensorLogDlg::ChartReset(double rMin, double rMax, double rTick)
+{
+    SensorSeries->clear();
+    FTimeAxis->setRange(rMin, rMax);
+    if (rTick > 0)
+        FTimeAxis->setTickInterval(rTick);
+    FHaveValue = false;
+    FValueAxis->setRange(-1, 1);
+}
+
+void TSensorLogDlg::ChartAdded(const RChartPoint &point)
+{
+    SensorSeries->append(point.mX, point.mY);
+    FitValueAxis(point.mY, point.mY);
+}
+
+void TSensorLogDlg::ChartMoved(double rMin, double rMax, const std::vector<RChartPoint> &points)
+{
+    QList<QPointF> list;
+    list.reserve(static_cast<qsizetype>(points.size()));
+    for (const RChartPoint &p : points)
+        list.append(QPointF(p.mX, p.mY));
+    SensorSeries->replace(list);
+    FTimeAxis->setRange(rMin, rMax);
+    FHaveValue = false;
+    if (!points.empty()) {
+        const auto [lo, hi] = std::minmax_element(points.begin(), points.end(),
+                                                  [](const RChartPoint &a, const RChartPoint &b) { return a.mY < b.mY; });
+        FitValueAxis(lo->mY, hi->mY);
+    }
+}

@@ -1,0 +1,114 @@
+#pragma once
+// "Sensor Reading Data Logging": the window of the sensor logger. A thin
+// binding of TSensorLogger: the buttons set the controller's flags, a timer
+// runs its passes at their due times, and what it shows lands in the labels,
+// boxes and the chart.
+#include <QDialog>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+#include "tools/sensor_logger.h"
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QCloseEvent;
+class TComTamsel;
+class IScreen;
+class TToolDialogScreen;
+
+QT_BEGIN_NAMESPACE
+class QChart;
+class QChartView;
+class QLineSeries;
+class QValueAxis;
+QT_END_NAMESPACE
+
+class TSensorLogDlg : public QDialog, private ISensorLogView {
+    Q_OBJECT
+public:
+    // `screen` takes the dialog's message boxes and the save dialog (null: the
+    // dialog's own, parented to it); `clock` the loop's time (null: the real one).
+    explicit TSensorLogDlg(TComTamsel &link, QWidget *parent = nullptr, IScreen *screen = nullptr,
+                           IToolClock *clock = nullptr);
+    ~TSensorLogDlg() override;
+
+    // Closing allowed, not logging, no command pending; then shown modally.
+    int ShowDlg();
+    bool CloseEnabled() const { return FLogger.CloseEnabled(); }
+    TSensorLogger &Logger() { return FLogger; }
+
+public slots:
+    void StartBtnClick();
+    void StopBtnClick();
+    void CalBtnClick() { Press(kLogBtnCalibration); }
+    void ZeroBtnClick() { Press(kLogBtnZero); }
+    void SpanBtnClick() { Press(kLogBtnSpan); }
+    void CalAbortBtnClick() { Press(kLogBtnCalAbort); }
+    void ClearPeakBtnClick() { Press(kLogBtnClearPeak); }
+    void BumpPassBtnClick() { Press(kLogBtnBumpPass); }
+    void BumpFailBtnClick() { Press(kLogBtnBumpFail); }
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void RunPass();
+
+private:
+    void Press(uint8_t nBtnSel);
+    void SchedulePass();
+    void FitValueAxis(float low, float high);
+
+    // --- ISensorLogView ---
+    void LogStateChanged(bool logging) override;
+    void CommandButtonsEnabled(bool enabled) override;
+    void CalLabelChanged(const std::string &text, RColor color) override;
+    void CalProgressChanged(int position, int max) override;
+    void CalProgLabelChanged(const std::string &text) override;
+    void ReadingShown(const RSensorLogDisplay &shown) override;
+    void ChartReset(double rMin, double rMax, double rTick) override;
+    void ChartAdded(const RChartPoint &point) override;
+    void ChartMoved(double rMin, double rMax, const std::vector<RChartPoint> &points) override;
+
+    std::unique_ptr<TToolDialogScreen> FOwnScreen;
+    std::unique_ptr<IToolClock> FOwnClock;
+    IToolClock *FClock;
+    TSensorLogger FLogger;
+    QTimer FPassTimer;
+    bool FInPass = false;
+
+    QPushButton *StartBtn = nullptr;
+    QPushButton *StopBtn = nullptr;
+    QLabel *SensorValueLabel1 = nullptr;
+    QLabel *SensorPeakLabel1 = nullptr;
+    QLabel *SensorValueLabel2 = nullptr;
+    QLabel *SensorPeakLabel2 = nullptr;
+    QLabel *SensorValueLabel3 = nullptr;
+    QLabel *SensorPeakLabel3 = nullptr;
+    QCheckBox *SensorCheck2 = nullptr;
+    QCheckBox *SensorCheck3 = nullptr;
+    std::array<QCheckBox *, 6> SensorHistoryCheck{};
+    std::array<QCheckBox *, 5> SensorAlarmCheck{};
+    QPushButton *CalBtn = nullptr;
+    QPushButton *ZeroBtn = nullptr;
+    QPushButton *SpanBtn = nullptr;
+    QPushButton *CalAbortBtn = nullptr;
+    QPushButton *ClearPeakBtn = nullptr;
+    QPushButton *BumpPassBtn = nullptr;
+    QPushButton *BumpFailBtn = nullptr;
+    QProgressBar *CalProgressBar = nullptr;
+    QLabel *CalLabel = nullptr;
+    QLabel *CalProgLabel = nullptr;
+    QChartView *SensorChart = nullptr;
+    QChart *FChart = nullptr;
+    QLineSeries *SensorSeries = nullptr;
+    QValueAxis *FTimeAxis = nullptr;
+    QValueAxis *FValueAxis = nullptr;
+    float FValueLow = 0;
+    float FValueHigh = 0;
+    bool FHaveValue = false;
+};

@@ -1,0 +1,220 @@
+#pragma once
+// Shared pieces of the tool tests: a fake clock that moves only when the
+// controller sleeps, views that record what the controllers show, and a
+// fixture with a simulated detector, an isolated per-user store and the
+// process-wide settings restored after each test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/user_store.h"
+#include "link/discovery.h"
+#include "link/tamsel_comms.h"
+#include "model/settings_types.h"
+#include "sim/sim_detector.h"
+#include "support/fake_screen.h"
+#include "tools/sensor_cal.h"
+#include "tools/sensor_logger.h"
+#include "tools/tool_clock.h"
+
+namespace toolstest {
+
+// 2023-03-15 12:00:00.
+inline constexpr TDateTime kT0 = 45000.5;
+
+class TFakeToolClock : public IToolClock {
+public:
+    TDateTime FNow = kT0;
+    int FSleeps = 0;
+    TDateTime Now() override { return FNow; }
+    void SleepUntil(TDateTime t) override
+    {
+        ++FSleeps;
+        if (t > FNow)
+            FNow = t;
+    }
+    // Seconds since kT0.
+    double Seconds() const { return (FNow - kT0) * 86400.0; }
+    void SetSeconds(double s) { FNow = AddSeconds(kT0, s); }
+};
+
+struct RLabel {
+    std::string mText;
+    RColor mColor;
+    double mAt; // clock seconds
+};
+
+class TRecordingLogView : public ISensorLogView {
+public:
+    explicit TRecordingLogView(TFakeToolClock &clock) : FClock(clock) {}
+    void LogStateChanged(bool logging) override { states.push_back(logging); }
+    void CommandButtonsEnabled(bool enabled) override { buttons.push_back(enabled); }
+    void CalLabelChanged(const std::string &text, RColor color) override
+    {
+        labels.push_back({text, color, FClock.Seconds()});
+    }
+    void CalProgressChanged(int position, int max) override { progress.push_back({position, max}); }
+    void CalProgLabelChanged(const std::string &text) override { progLabels.push_back(text); }
+    void ReadingShown(const RSensorLogDisplay &shown) override { readings.push_back(shown); }
+    void ChartReset(double rMin, double rMax, double rTick) override { resets.push_back({rMin, rMax, rTick}); }
+    void ChartAdded(const RChartPoint &point) override { added.push_back(point); }
+    void ChartMoved(double rMin, double rMax, const std::vector<RChartPoint> &points) override
+    {
+        moved.push_back({rMin, rMax, points});
+    }
+
+    struct RReset {
+        double mMin, mMax, mTick;
+    };
+    struct RMove {
+        double mMin, mMax;
+        std::vector<RChartPoint> mPoints;
+    };
+    std::vector<bool> states;
+    std::vector<bool> buttons;
+    std::vector<RLabel> labels;
+    std::vector<std::pair<int, int>> progress;
+    std::vector<std::string> progLabels;
+    std::vector<RSensorLogDisplay> readings;
+    std::vector<RReset> resets;
+    std::vector<RChartPoint> added;
+    std::vector<RMove> moved;
+
+    std::vector<double> ReadingTimes() const
+    {
+        std::vector<double> t;
+        for (const auto &r : readings)
+            t.push_back(r.mElapsed);
+        return t;
+    }
+    std::string LastLabel() const { return labels.empty() ? std::string() : labels.back().mText; }
+
+private:
+    TFakeToolClock &FClock;
+};
+
+class TRecordingCalView : public ISensorCalView {
+public:
+    explicit TRecordingCalView(TFakeToolClock &clock) : FClock(clock) {}
+    void CaptionChanged(const std::string &text) override { caption = text; }
+    void SpanRangeChanged(double rMin, double rMax) override
+    {
+        rangeMin = rMin;
+        rangeMax = rMax;
+    }
+    void SpanValueChanged(double rValue) override { spanValues.push_back(rValue); }
+    void UnitChanged(const std::string &text) override { unit = text; }
+    void StatusLineChanged(int line, const std::string &text, RColor color) override
+    {
+        lines[line] = {text, color, FClock.Seconds()};
+    }
+    void RunningChanged(bool running) override { runningStates.push_back(running); }
+    void CalProgressChanged(int position, int max) override { progress.push_back({position, max}); }
+
+    std::string caption;
+    double rangeMin = 0, rangeMax = 0;
+    std::vector<double> spanValues;
+    std::string unit;
+    RLabel lines[3] = {};
+    std::vector<bool> runningStates;
+    std::vector<std::pair<int, int>> progress;
+
+private:
+    TFakeToolClock &FClock;
+};
+
+// One request the program sent, stamped with the fake clock: its opcode (the
+// first byte of the frame; 0 for a reconnection handshake).
+struct RSent {
+    double mAt;
+    uint8_t mOpcode;
+};
+
+class ToolsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FSavedCFG = DeviceCFG;
+        FSavedTypes = SensorTypes;
+        FSavedUserMode = UserMode;
+        char pattern[] = "/tmp/beamport-tools-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        FDir = pattern;
+        UseUserStoreFile((FDir / "store.conf").string());
+        DeviceCFG = RDeviceCFG();
+        DeviceCFG.mConnectTime = 500; // a silent detector costs half a second per attempt
+        DeviceCFG.mLogSaveDir.clear();
+        SensorTypes = BuiltInSensorTypes();
+        UserMode = true;
+    }
+
+    void TearDown() override
+    {
+        link.OnTamselEvent = nullptr;
+        link.ComClose();
+        sim.reset();
+        SetPortOverride("");
+        UseUserStoreFile("");
+        DeviceCFG = FSavedCFG;
+        SensorTypes = FSavedTypes;
+        UserMode = FSavedUserMode;
+        std::error_code ec;
+        std::filesystem::remove_all(FDir, ec);
+    }
+
+    // A started simulator the link is pointed at.
+    SimDetector &StartSim(const SimOptions &options = SimOptions())
+    {
+        sim = std::make_unique<SimDetector>(options);
+        EXPECT_TRUE(sim->Start()) << sim->Error();
+        SetPortOverride(sim->DevicePath());
+        return *sim;
+    }
+
+    // Records every request with the fake clock's time.
+    void RecordTraffic()
+    {
+        link.OnTamselEvent = [this](TComTamsel *, TDateTime, const std::string &line) {
+            if (line.rfind("[SEND] ", 0) == 0 && line.size() >= 9)
+                sent.push_back({clock.Seconds(), static_cast<uint8_t>(std::stoi(line.substr(7, 2), nullptr, 16))});
+            else if (line.rfind("[CHECK TIME]", 0) == 0)
+                sent.push_back({clock.Seconds(), 0});
+        };
+    }
+    std::vector<double> SentAt(uint8_t opcode) const
+    {
+        std::vector<double> at;
+        for (const RSent &s : sent)
+            if (s.mOpcode == opcode)
+                at.push_back(s.mAt);
+        return at;
+    }
+
+    std::string Path(const std::string &name) const { return (FDir / name).string(); }
+
+    TFakeToolClock clock;
+    TFakeScreen screen;
+    TComTamsel link;
+    std::unique_ptr<SimDetector> sim;
+    std::vector<RSent> sent;
+    std::filesystem::path FDir;
+
+private:
+    RDeviceCFG FSavedCFG;
+    std::vector<RSensorType> FSavedTypes;
+    bool FSavedUserMode = true;
+};
+
+// Times (seconds) compared with a little slack for the day-count arithmetic.
+inline void ExpectTimes(const std::vector<double> &actual, const std::vector<double> &expected)
+{
+    ASSERT_EQ(actual.size(), expected.size()) << ::testing::PrintToString(actual);
+    for (size_t i = 0; i < actual.size(); ++i)
+        EXPECT_NEAR(actual[i], expected[i], 1e-4) << "at " << i;
+}
+
+} // namespace toolstest
