@@ -1,0 +1,108 @@
+// beamport: the main window program.
+//
+//   beamport [--simulate] [--port DEVICE]
+//
+// --simulate starts a simulated detector inside the program and talks to it,
+// so the program can be tried without a detector; --port talks to the given
+// serial device instead of looking for the USB infrared adapter.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QStringList>
+
+#include "app/status.h"
+#include "app/ui/main_window.h"
+#include "app/ui/single_instance.h"
+#include "link/discovery.h"
+#include "sim/sim_detector.h"
+
+namespace {
+
+struct ROptions {
+    bool simulate = false;
+    std::string port;
+    bool help = false;
+    std::string error;
+};
+
+ROptions ParseOptions(const QStringList &args)
+{
+    ROptions o;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (a == QLatin1String("--simulate")) {
+            o.simulate = true;
+        } else if (a == QLatin1String("--port")) {
+            if (i + 1 >= args.size()) {
+                o.error = "--port needs a device";
+                return o;
+            }
+            o.port = args[++i].toStdString();
+        } else if (a.startsWith(QLatin1String("--port="))) {
+            o.port = a.mid(7).toStdString();
+        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            o.help = true;
+        } else {
+            o.error = "unknown option " + a.toStdString();
+            return o;
+        }
+    }
+    return o;
+}
+
+const char *const kUsage = "usage: beamport [--simulate] [--port DEVICE]\n";
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The application object only parses its own options here: the instance
+    // check comes first, before any settings are read or windows made.
+    QApplication app(argc, argv);
+    const ROptions options = ParseOptions(QCoreApplication::arguments());
+    if (options.help || !options.error.empty()) {
+        if (!options.error.empty())
+            std::fprintf(stderr, "beamport: %s\n", options.error.c_str());
+        std::fputs(kUsage, stderr);
+        return options.help ? 0 : 64;
+    }
+
+    TSingleInstance instance;
+    if (!instance.Acquire()) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle),
+                        QString::fromLatin1(kAlreadyRunningText), QMessageBox::Ok);
+        box.exec();
+        return 0;
+    }
+
+    QApplication::setApplicationName(QString::fromLatin1(kProgramTitle));
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+
+    std::unique_ptr<SimDetector> simulator;
+    if (options.simulate) {
+        // The detector tried out here keeps its block CRCs valid after a
+        // write, so Write Device followed by Read Device works as a user expects.
+        SimOptions simOptions;
+        simOptions.crc_on_write = SimCrcOnWrite::kMaintain;
+        simulator = StartInProcessSimulator(simOptions);
+        if (!simulator) {
+            QMessageBox::critical(nullptr, QString::fromLatin1(kProgramTitle),
+                                  QStringLiteral("The simulated detector could not be started."));
+            return 1;
+        }
+        SetPortOverride(simulator->DevicePath());
+    }
+    if (!options.port.empty())
+        SetPortOverride(options.port);
+
+    // AppDir and the settings are read by the window's creation, first thing.
+    TNorvikIRMainForm window;
+    window.show();
+    const int code = app.exec();
+    return code;
+}
