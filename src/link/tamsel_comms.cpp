@@ -93,6 +93,11 @@ uint8_t TComTamsel::SendFrame(uint8_t nLogMode, uint8_t opcode, const uint8_t *p
 uint8_t TComTamsel::JudgeReply(const uint8_t *buf, int32_t nLen, std::string &prefix)
 {
     prefix.clear();
+    // Too short to hold its own CRC: it cannot be checked, so it is not taken.
+    if (nLen < 2) {
+        prefix = "CRCERROR:";
+        return 178;
+    }
     const uint16_t crc = CRC16(buf, nLen - 2);
     const uint16_t received = static_cast<uint16_t>(buf[nLen - 2] << 8 | buf[nLen - 1]);
     if (crc != received) {
@@ -180,9 +185,11 @@ uint8_t TComTamsel::Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut)
 
 void TComTamsel::BusyWait(float ms)
 {
-    if (!(ms > 0))
+    const double scaled = ms * FPauseScale;
+    if (!(scaled > 0))
         return;
-    PauseUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
+    PauseUntil(Clock::now() +
+               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(scaled)));
 }
 
 void TComTamsel::GetLogRead(RTamselLogRead &rec) const
@@ -256,7 +263,8 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
     uint8_t buf[10];
     int received = 0;
     while (SecondsSince(start) < rTimeOut || rTimeOut != rTimeOut) {
-        const auto deadline = Clock::now() + std::chrono::microseconds(1050);
+        const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double, std::micro>(1050.0 * FPauseScale));
         try {
             ++sent;
             RSCom.Write(kWakeUp, sizeof kWakeUp);

@@ -74,6 +74,9 @@ public:
 
     TOnTamselEvent OnTamselEvent;
     TComm &Port() { return RSCom; }
+    // Scales the link's own pauses (the settle time after exchanges and blocks,
+    // the wake-up frame pacing): 1 on a real line; the fuzzing harness uses 0.
+    void SetPauseScale(double scale) { FPauseScale = scale; }
 
     // --- exchange engine (used by the commands; public for tests and fuzzing) ---
     uint8_t SendCommand(uint8_t nLogMode, uint8_t opcode, int32_t nLen, float rTimeOut);
@@ -89,7 +92,8 @@ public:
     const std::string &SendLog() const { return FSendLog; }
     const std::string &RevLog() const { return FRevLog; }
 
-    // Judges nLen received bytes of a reply: status and log prefix. Pure.
+    // Judges nLen received bytes of a reply: status and log prefix. Pure. A
+    // reply shorter than its 2 CRC bytes is a CRC error (178).
     static uint8_t JudgeReply(const uint8_t *buf, int32_t nLen, std::string &prefix);
     // Bytes as upper-case hex, each followed by one space.
     static std::string HexBytes(const uint8_t *buf, int count);
@@ -108,4 +112,5 @@ private:
     TDateTime FRevTime = 0;
     std::string FRevLog;
     std::map<int, std::string> FPortDevices;
+    double FPauseScale = 1.0;
 };
