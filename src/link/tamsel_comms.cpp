@@ -32,6 +32,17 @@ void PauseUntil(Clock::time_point deadline)
     }
 }
 
+// Sleeps for `seconds` (nothing for none or less).
+void SleepFor(double seconds)
+{
+    if (!(seconds > 0))
+        return;
+    const auto ns = static_cast<int64_t>(seconds * 1e9);
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
+    }
+}
+
 constexpr uint8_t kWakeUp[3] = {0xB2, 0x75, 0x80};
 } // namespace
 
@@ -136,6 +147,11 @@ uint8_t TComTamsel::Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut)
             RSCom.Write(FSendBuf.mBuf, FSendBuf.mData);
             uint8_t scratch[256];
             const int chunk = std::min<int32_t>(nLen + 10, static_cast<int32_t>(sizeof scratch));
+            // The whole reply cannot be in before the request and the reply have
+            // crossed the line (8N1: ten bits a byte), however the adapter
+            // bunches the bytes on their way in.
+            const double lineSeconds =
+                RSCom.BaudData() > 0 ? 10.0 * (FSendBuf.mData + nLen) / RSCom.BaudData() : 0.0;
             for (;;) {
                 const double elapsed = SecondsSince(start);
                 if (elapsed >= rTimeOut)
@@ -149,6 +165,13 @@ uint8_t TComTamsel::Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut)
                         status = 0;
                         break;
                     }
+                    // Part of the reply is in: sleep until the rest can be,
+                    // rather than wake for every byte of it.
+                    const double now = SecondsSince(start);
+                    if (now < lineSeconds)
+                        SleepFor(std::min(lineSeconds, static_cast<double>(rTimeOut)) - now);
+                    else
+                        RSCom.WaitInput(rTimeOut - now);
                     continue;
                 }
                 // Nothing queued: sleep on the descriptor for the rest of the time-out.
