@@ -292,3 +292,19 @@ std::string SecondsToHMS(int32_t nSeconds)
 std::string FormatFixed(double rValue, int nDecimals) { return FormatFixedOf(rValue, nDecimals); }
 
 std::string ReadingToStr(float rValue) { return FormatFixedOf(rValue, 1); }
+
+int64_t RoundToNearestEven(double rValue)
+{
+    if (std::isnan(rValue))
+        return 0;
+    if (rValue >= 9.2e18)
+        return std::numeric_limits<int64_t>::max();
+    if (rValue <= -9.2e18)
+        return std::numeric_limits<int64_t>::min();
+    const double lower = std::floor(rValue);
+    const double diff = rValue - lower;
+    int64_t n = static_cast<int64_t>(lower);
+    if (diff > 0.5 || (diff == 0.5 && (n % 2 != 0)))
+        ++n;
+    return n;
+}

@@ -80,3 +80,6 @@ std::string FormatFixed(double rValue, int nDecimals);
 
 // One decimal, "." as separator: -0.5 -> "-0.5".
 std::string ReadingToStr(float rValue);
+
+// Rounds to the nearest whole number, halves to the even neighbour; NaN gives 0.
+int64_t RoundToNearestEven(double rValue);

@@ -92,7 +92,7 @@ bool TSensorCalibration::PrepareCalibration(RTamselCFG &CFG)
     // Oxygen: a span gas near fresh air cannot calibrate the sensor.
     if (FSensorType == kOxygenSensorType && FSpanEntry > 19.0 && FSpanEntry < 23.5)
         SetSpanEntry(18.0);
-    const uint16_t tenths = ClampWord(RoundHalfEven(FSpanEntry * 10.0));
+    const uint16_t tenths = ClampWord(RoundToInt(FSpanEntry * 10.0));
     if (tenths != FDefSpan) {
         FDefSpan = tenths;
         UserStore().SetSpanGas(FPSensor->mName, FDefSpan);
@@ -219,7 +219,7 @@ bool TSensorCalibration::Pass()
     if (FRunning && (FCalib == kCalibUserStop || FCalib == kCalibTimeOut))
         StopProcedure();
     if (!FProgressAtMax)
-        FView.CalProgressChanged(RoundHalfEven(elapsed), CalTime());
+        FView.CalProgressChanged(RoundToInt(elapsed), CalTime());
     if (!FRunning) {
         Finish();
         return false;

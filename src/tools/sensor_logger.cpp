@@ -144,7 +144,7 @@ std::string LogFileName(const RTamselIdenty &mIdenty, TDateTime rNow)
     std::string serial = CharFieldToStr(mIdenty.mSerial);
     // A separator in the serial would turn the proposal into a sub-folder.
     std::replace(serial.begin(), serial.end(), '/', '_');
-    return serial + "_DAT_" + FileTimeStamp(rNow) + ".CSV";
+    return serial + "_DAT_" + NameTimeStamp(rNow) + ".CSV";
 }
 
 bool WriteLogHeader(const std::string &FileName, const RTamselUnitCFG &mUnit)
@@ -487,7 +487,7 @@ void TSensorLogger::TrackCalibration(TDateTime now)
         break;
     case kCalInProgress: {
         const double elapsed = (now - FCalTime) * kSecondsPerDayF;
-        const int shown = RoundHalfEven(elapsed);
+        const int shown = RoundToInt(elapsed);
         FView.CalProgressChanged(shown, DeviceCFG.mCalTime);
         FView.CalProgLabelChanged("(" + std::to_string(shown) + ")");
         if (Shown(kHistoryCalProgress)) {

@@ -8,23 +8,6 @@
 #include <cmath>
 #include <cstdio>
 
-int RoundHalfEven(double value)
-{
-    if (!std::isfinite(value))
-        return 0;
-    // nearbyint rounds in the current mode; the default one is to-nearest-even.
-    const int mode = std::fegetround();
-    if (mode != FE_TONEAREST)
-        std::fesetround(FE_TONEAREST);
-    const double r = std::nearbyint(value);
-    if (mode != FE_TONEAREST)
-        std::fesetround(mode);
-    if (r >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (r <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(r);
-}
 
 std::string LocaleDecimal(const std::string &text)
 {
@@ -55,11 +38,3 @@ RDateTimeFields DateTimeFields(TDateTime t)
     return f;
 }
 
-std::string FileTimeStamp(TDateTime t)
-{
-    const RDateTimeFields f = DateTimeFields(t);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02d", ((f.mYear % 100) + 100) % 100, f.mMonth, f.mDay,
-                  f.mHour, f.mMinute, f.mSecond);
-    return buf;
-}

@@ -1,9 +1,13 @@
 #pragma once
 // Small pieces the sensor logger and the calibration tool share.
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <string>
 
 #include "app/screen.h"
+#include "files/cfg_file.h" // NameTimeStamp
+#include "model/convert.h"
 #include "model/datetime.h"
 
 // Label colours of the tools.
@@ -12,8 +16,6 @@ inline constexpr RColor kToolBlue{0, 0, 255};
 inline constexpr RColor kToolRed{255, 0, 0};
 inline constexpr RColor kToolDarkRed{128, 0, 0};
 
-// Nearest whole number, halves to even (2.5 -> 2, 3.5 -> 4).
-int RoundHalfEven(double value);
 
 // A number written with "." as its decimal point, with the user's decimal
 // separator instead (for labels; files keep the "."). Texts without a "."
@@ -26,8 +28,6 @@ struct RDateTimeFields {
 };
 RDateTimeFields DateTimeFields(TDateTime t);
 
-// "YYMMDDHHNNSS": the time stamp in proposed file names.
-std::string FileTimeStamp(TDateTime t);
 
 // The first moment that counts as "later than" a due time: the waits of the
 // tools' "more than n seconds" tests end here, so a pass never lands on the
@@ -36,3 +36,9 @@ inline constexpr double kToolTickSeconds = 0.001;
 // "More than limit seconds", blind to the rounding of day counts (about a
 // microsecond): a pass that falls exactly on the limit is not past it.
 inline bool SecondsPast(double elapsed, double limit) { return elapsed > limit + 1e-5; }
+
+// Rounds halves to even, into the int range.
+inline int RoundToInt(double value)
+{
+    return static_cast<int>(std::clamp<int64_t>(RoundToNearestEven(value), INT_MIN, INT_MAX));
+}
