@@ -41,6 +41,7 @@
 #include "app/status.h"
 #include "app/ui/main_window.h"
 #include "app/ui/qt_screen.h"
+#include "tools/ui/qt_boxes.h"
 #include "app/ui/single_instance.h"
 #include "app/user_store.h"
 #include "link/crc16.h"
@@ -722,8 +723,8 @@ TEST(QtScreenTest, DialogTextsInTheFormQtTakes)
         {"Image File|*.img|All|*.a;*.b", "Image File (*.img);;All (*.a *.b)"},
     };
     for (const auto &f : filters)
-        EXPECT_EQ(TQtScreen::DialogFilter(f.given).toStdString(), f.qt) << f.given;
-    EXPECT_EQ(TQtScreen::MessageText("one\rtwo\r\nthree").toStdString(), "one\ntwo\nthree");
+        EXPECT_EQ(DialogFilter(f.given).toStdString(), f.qt) << f.given;
+    EXPECT_EQ(BoxText("one\rtwo\r\nthree").toStdString(), "one\ntwo\nthree");
 }
 
 TEST(QtScreenTest, StatusProgressAndTrafficReachTheirWidgets)

@@ -3,34 +3,12 @@
 #include <algorithm>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStringList>
 
-namespace {
-
-QColor QtColor(RColor c)
-{
-    return QColor(c.r, c.g, c.b);
-}
-
-QMessageBox::Icon ToQIcon(MsgIcon icon)
-{
-    switch (icon) {
-    case MsgIcon::Error: return QMessageBox::Critical;
-    case MsgIcon::Warning: return QMessageBox::Warning;
-    case MsgIcon::Information: return QMessageBox::Information;
-    case MsgIcon::Question: return QMessageBox::Question;
-    }
-    return QMessageBox::NoIcon;
-}
-
-} // namespace
+#include "tools/ui/qt_boxes.h"
 
 TQtScreen::TQtScreen(QWidget *window, QLabel *status, QPlainTextEdit *memo)
     : FWindow(window), FStatus(status), FMemo(memo)
@@ -42,8 +20,8 @@ void TQtScreen::SetStatus(RColor background, RColor text, const std::string &cap
     if (!FStatus)
         return;
     QPalette palette = FStatus->palette();
-    palette.setColor(QPalette::Window, QtColor(background));
-    palette.setColor(QPalette::WindowText, QtColor(text));
+    palette.setColor(QPalette::Window, ToQColor(background));
+    palette.setColor(QPalette::WindowText, ToQColor(text));
     FStatus->setAutoFillBackground(true);
     FStatus->setPalette(palette);
     FStatus->setText(QString::fromStdString(caption));
@@ -54,73 +32,27 @@ void TQtScreen::ProcessMessages()
     QCoreApplication::processEvents();
 }
 
-QString TQtScreen::MessageText(const std::string &text)
-{
-    QString s = QString::fromStdString(text);
-    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return s;
-}
-
 void TQtScreen::Message(const std::string &caption, const std::string &text, MsgIcon icon)
 {
     if (FOnMessage) {
         FOnMessage(caption, text, icon);
         return;
     }
-    QMessageBox box(ToQIcon(icon), QString::fromStdString(caption), MessageText(text), QMessageBox::Ok, FWindow);
-    box.exec();
+    ShowMessageBox(FWindow, caption, text, icon);
 }
 
 bool TQtScreen::AskYesNo(const std::string &caption, const std::string &text)
 {
     if (FOnAskYesNo)
         return FOnAskYesNo(caption, text);
-    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), MessageText(text),
-                    QMessageBox::Yes | QMessageBox::No, FWindow);
-    // Every question asks before something that cannot be undone.
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
-}
-
-QString TQtScreen::DialogFilter(const std::string &filter)
-{
-    const QString f = QString::fromStdString(filter);
-    if (!f.contains(QLatin1Char('|')))
-        return f;
-    const QStringList parts = f.split(QLatin1Char('|'));
-    QStringList entries;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
-    }
-    if (parts.size() % 2 == 1 && !parts.back().isEmpty())
-        entries << parts.back();
-    return entries.join(QStringLiteral(";;"));
+    return AskYesNoBox(FWindow, caption, text);
 }
 
 std::optional<std::string> TQtScreen::ChooseFile(bool save, const FileChoice &choice)
 {
     if (FOnChooseFile)
         return FOnChooseFile(save, choice);
-    QFileDialog dialog(FWindow, QString::fromStdString(choice.title));
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (!choice.filter.empty())
-        dialog.setNameFilter(DialogFilter(choice.filter));
-    if (!choice.defaultExt.empty())
-        dialog.setDefaultSuffix(QString::fromStdString(choice.defaultExt));
-    if (!choice.initialDir.empty() && QDir(QString::fromStdString(choice.initialDir)).exists())
-        dialog.setDirectory(QString::fromStdString(choice.initialDir));
-    if (!choice.fileName.empty())
-        dialog.selectFile(QString::fromStdString(choice.fileName));
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty())
-        return std::nullopt;
-    return QDir::toNativeSeparators(files.front()).toStdString();
+    return ChooseFileDialog(FWindow, save, choice);
 }
 
 std::optional<std::string> TQtScreen::ChooseOpenFile(const FileChoice &choice)

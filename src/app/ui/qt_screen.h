@@ -42,12 +42,6 @@ public:
     std::function<bool(const std::string &caption, const std::string &text)> FOnAskYesNo;
     std::function<std::optional<std::string>(bool save, const FileChoice &choice)> FOnChooseFile;
 
-    // "\r" (and "\r\n") as line breaks.
-    static QString MessageText(const std::string &text);
-    // A filter as "name|*.ext|name2|*.a;*.b" or already as "name (*.ext);;..."
-    // in the form the Qt file dialog takes.
-    static QString DialogFilter(const std::string &filter);
-
 private:
     std::optional<std::string> ChooseFile(bool save, const FileChoice &choice);
 
