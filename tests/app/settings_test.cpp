@@ -451,3 +451,33 @@ TEST(UserStoreTest, CurrentUsersStoreIsNamedByOrganisationAndApplication)
     const std::string name = store.FileName();
     EXPECT_EQ(name.substr(name.size() - std::string("/IR/Norvik.conf").size()), "/IR/Norvik.conf");
 }
+
+TEST_F(SettingsTest, BadFilesLoadWithTheDefaults)
+{
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += static_cast<char>((i * 131 + 7) & 0xFF);
+    Load(garbage);
+    EXPECT_TRUE(UserMode);
+    EXPECT_EQ(DeviceCFG.mConnectTime, 3000);
+    EXPECT_EQ(SensorTypes.size(), 3u);
+
+    // A very long line, and a value far longer than any number.
+    Load(Dev("[UNIT]\nPacketSize=" + std::string(200000, '9') + "\n" + std::string(100000, 'x') + "\n"));
+    EXPECT_FALSE(UserMode);
+    EXPECT_EQ(DeviceCFG.mUnitPacketSize, 128);
+
+    // Thousands of sensor lines: each one an entry, each repaired.
+    std::string many = "[SENSOR]\n";
+    for (int i = 0; i < 5000; ++i)
+        many += "G" + std::to_string(i) + "=" + std::to_string(i % 256) + ",ppm,X,60,5,1\n";
+    Load(many);
+    ASSERT_EQ(SensorTypes.size(), 5000u);
+    for (const RSensorType &t : SensorTypes)
+        ASSERT_LT(t.mMin, t.mMax - 0.1f) << t.mName;
+
+    // Sections with nothing usable in them.
+    Load("[Environment]\n[SENSOR]\n[ETC]\nLogEnable=\n");
+    EXPECT_TRUE(UserMode);
+    EXPECT_FALSE(DeviceCFG.mLogEnable);
+}

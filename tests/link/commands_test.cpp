@@ -158,7 +158,7 @@ TEST(Commands, EventLogLengthRules)
         int32_t total;
         int packets;
         int32_t mData;
-    } cases[] = {{0, 0, 0}, {40, 2, 40}, {-1, 0, -1}, {64, 2, 64}, {5000, 32, 1024}};
+    } cases[] = {{0, 0, 0}, {40, 2, 40}, {-1, 0, -1}, {64, 2, 64}, {60000, 32, 1024}};
     for (const Case &c : cases) {
         Link link;
         link.peer.Then(3, kAck);
@@ -178,7 +178,7 @@ TEST(Commands, EepromReadCountsAndFill)
         uint16_t packet, start, max;
         int packets;
         int32_t mData;
-    } cases[] = {{32, 0, 1024, 31, 992}, {32, 0, 64, 1, 32}, {32, 0, 4096, 32, 1024}, {9, 16, 40, 4, 36}};
+    } cases[] = {{32, 0, 1024, 31, 992}, {32, 0, 64, 1, 32}, {32, 0, 32768, 32, 1024}, {9, 16, 40, 4, 36}};
     for (const Case &c : cases) {
         Link link;
         link.peer.Then(3, kAck);
