@@ -1,0 +1,41 @@
+#!/bin/sh
+# Builds the benchmarks in release mode and runs them all.
+#   bench/run.sh [bench_jobs options]    (see bench_jobs --help)
+# Environment: BUILD_DIR (default build-bench in the repository), JOBS (build jobs, default 2).
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${BUILD_DIR:-$root/build-bench}
+jobs=${JOBS:-2}
+
+generator=
+if command -v ninja >/dev/null 2>&1; then
+    generator="-G Ninja"
+fi
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+configure() {
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        # shellcheck disable=SC2086
+        cmake -S "$root" -B "$build" $generator "$@"
+    else
+        cmake "$build" "$@"
+    fi
+}
+if ! configure -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_GUI=OFF -DBEAMPORT_TESTS=OFF >"$log" 2>&1 ||
+    ! cmake --build "$build" -j "$jobs" --target bench_jobs bench_wait_cpu >>"$log" 2>&1; then
+    cat "$log" >&2
+    echo "bench/run.sh: the build failed" >&2
+    exit 1
+fi
+
+echo "== $(uname -n), $(nproc) cores; uptime:$(uptime | sed 's/.*up/ up/')"
+echo
+echo "== bench_jobs"
+status=0
+"$build/bench/bench_jobs" "$@" || status=$?
+echo
+echo "== bench_wait_cpu"
+"$build/bench/bench_wait_cpu" || status=$?
+exit $status
