@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the benchmarks in release mode and runs them all.
 #   bench/run.sh [bench_jobs options]    (see bench_jobs --help)
-# Environment: BUILD_DIR (default build-bench in the repository), JOBS (build jobs, default 2).
+# Environment: BUILD_DIR (default build-bench in the repository), JOBS (build jobs, default 2),
+# LOGGER_SECONDS (length of the logging run, default 60).
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,7 +25,7 @@ configure() {
     fi
 }
 if ! configure -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_GUI=OFF -DBEAMPORT_TESTS=OFF >"$log" 2>&1 ||
-    ! cmake --build "$build" -j "$jobs" --target bench_jobs bench_wait_cpu >>"$log" 2>&1; then
+    ! cmake --build "$build" -j "$jobs" --target bench_jobs bench_wait_cpu bench_logger_cpu >>"$log" 2>&1; then
     cat "$log" >&2
     echo "bench/run.sh: the build failed" >&2
     exit 1
@@ -38,4 +39,7 @@ status=0
 echo
 echo "== bench_wait_cpu"
 "$build/bench/bench_wait_cpu" || status=$?
+echo
+echo "== bench_logger_cpu (LOGGER_SECONDS, default 60)"
+"$build/bench/bench_logger_cpu" "${LOGGER_SECONDS:-60}" || status=$?
 exit $status
