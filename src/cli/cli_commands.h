@@ -11,6 +11,9 @@ class TComTamsel;
 
 inline constexpr int kExitUsage = 64; // the command line was wrong
 inline constexpr int kExitFile = 65;  // a file could not be read or written, or was refused
+inline constexpr int kExitDeclined = 66;   // nothing was done: a question was answered No
+inline constexpr int kExitRefused = 67;    // refused before anything was sent (detector, sensor or settings)
+inline constexpr int kExitNotDone = 68;    // ran but did not succeed, with no status byte to say why
 
 struct CliContext {
     TCliScreen &screen;
