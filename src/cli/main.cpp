@@ -100,11 +100,8 @@ int main(int argc, char **argv)
 
     std::unique_ptr<SimDetector> sim;
     if (o.simulate) {
-        // The detector tried out here keeps its block CRCs valid after a
-        // write, so Write Device followed by Read Device works as a user expects.
-        SimOptions options;
-        options.crc_on_write = SimCrcOnWrite::kMaintain;
-        sim = std::make_unique<SimDetector>(options);
+        // The unit a new user tries every job on (as beamport-sim serves by default).
+        sim = std::make_unique<SimDetector>(SimDemoOptions());
         if (!sim->Start()) {
             std::cerr << "beamport-cli: the simulated detector could not start: " << sim->Error() << "\n";
             return 1;

@@ -1,5 +1,6 @@
 #include "sim/sim_args.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -17,6 +18,16 @@ bool ParseInt(const std::string &text, int lo, int hi, int &value)
     int v = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, base);
     if (ec != std::errc() || end != digits.data() + digits.size() || v < lo || v > hi)
+        return false;
+    value = v;
+    return true;
+}
+
+bool ParseDecimal(const std::string &text, double lo, double hi, double &value)
+{
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !(v >= lo && v <= hi))
         return false;
     value = v;
     return true;
@@ -41,13 +52,31 @@ bool ParseOpcode(const std::string &text, uint8_t &opcode)
 
 std::string SimUsage()
 {
-    return "Usage: beamport-sim [--link PATH] [knobs...]\n"
+    return "Usage: beamport-sim [--link PATH] [--plain] [knobs...]\n"
            "Serves a simulated detector on a pseudo-terminal until SIGINT or SIGTERM.\n"
            "Prints the device path (PATH when --link is given) on the first line of stdout.\n"
            "\n"
+           "The detector is a Norvik in service for five months: serial SH24031507, firmware 1.4,\n"
+           "hardware 005, an H2S sensor (alarms at 10.0 and 15.0 ppm, span gas 25.0 ppm), user ID\n"
+           "CREW-B, hibernation allowed, calibration every 180 days and bump test every 30 days,\n"
+           "lifetime alarm and self-test counters, and an event log of the last eight weeks (self-tests,\n"
+           "alarms, bump tests, a calibration). Its EEPROM holds the configuration, the identity and\n"
+           "the log. Readings carry a little noise, battery and temperature drift slowly, and the gas\n"
+           "rises to the span gas while a calibration asks for it and falls back afterwards. The\n"
+           "configuration block CRCs stay valid after every write.\n"
+           "\n"
            "  --link PATH             create PATH as a symlink to the device (a stale link is replaced)\n"
+           "  --plain                 the plain test unit instead: factory record, serial NV00012345 in\n"
+           "                          the identity, five events, a test pattern in EEPROM, steady readings\n"
+           "  --gas VALUE             gas applied, in the sensor's unit (for example 12.5)\n"
+           "  --seed N                seed of the noise and of the unit's history (default 1)\n"
            "  --absent                never answer anything\n"
            "  --wake-after N          answer only the N-th wake-up frame of each sleep\n"
+           "  --wake-acks N           answer a wake-up frame with N acknowledges\n"
+           "  --wake-ack-gap-us N     pause before each acknowledge after the first (default 500)\n"
+           "  --echo[=OP]             send every frame back at once, as an echoing adapter does, or only\n"
+           "                          frames with opcode OP (the link takes an echo of a request for the\n"
+           "                          start of its reply; the wake-up handshake skips echoed frames)\n"
            "  --nak OP[:TIMES]        answer requests with opcode OP by NAK (B6 B6 81)\n"
            "  --corrupt OP[:TIMES]    damage the reply to OP so that its CRC fails\n"
            "  --drop OP[:TIMES]       send no reply to OP\n"
@@ -64,10 +93,11 @@ std::string SimUsage()
            "  --sensor N              installed sensor code (default 1)\n"
            "  --bad-block-crc[=unit|sensor|both]\n"
            "                          start with a wrong CRC word in a configuration block (default both)\n"
-           "  --maintain-crc          recompute a block's CRC after a write that did not cover it\n"
+           "  --no-reseal             keep a written block's old CRC word (the next read ends in 192)\n"
+           "  --maintain-crc          recompute a block's CRC after a write (the default)\n"
            "  --paced                 write replies at 115200 baud (about 87 us a byte)\n"
            "  --latency-us N          turnaround before each reply\n"
-           "  --cal-ms N              duration of a span calibration (default 3000)\n"
+           "  --cal-ms N              duration of a span calibration (default 12000; plain unit 3000)\n"
            "  --cal-fail              a finished calibration reports failure\n"
            "  --help                  this text\n";
 }
@@ -75,6 +105,7 @@ std::string SimUsage()
 SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, std::string &error)
 {
     SimOptions &o = out.options;
+    o = std::find(args.begin(), args.end(), "--plain") != args.end() ? SimOptions() : SimDemoOptions();
     for (size_t i = 0; i < args.size(); ++i) {
         std::string flag = args[i];
         std::string value;
@@ -129,6 +160,28 @@ SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, s
             return SimArgsResult::kHelp;
         else if (flag == "--link")
             ok = need() && !(out.link = value).empty();
+        else if (flag == "--plain")
+            ; // chosen above, before any knob
+        else if (flag == "--gas") {
+            ok = need() && ParseDecimal(value, -3276.8, 3276.6, o.gas);
+            if (!ok && error.empty())
+                error = flag + ": bad value '" + value + "'";
+        } else if (flag == "--seed")
+            ok = number(0, 2147483647, n) && ((o.seed = static_cast<uint32_t>(n)), true);
+        else if (flag == "--wake-acks")
+            ok = number(1, 100, o.wake_acks);
+        else if (flag == "--wake-ack-gap-us")
+            ok = number(0, 1000000, o.wake_ack_gap_us);
+        else if (flag == "--echo") {
+            o.echo = true;
+            uint8_t code = 0;
+            if (hasValue && !ParseOpcode(value, code)) {
+                error = flag + ": bad opcode '" + value + "'";
+                ok = false;
+            }
+            o.echo_opcode = hasValue ? code : -1;
+        } else if (flag == "--no-reseal")
+            o.crc_on_write = SimCrcOnWrite::kKeep;
         else if (flag == "--absent")
             o.absent = true;
         else if (flag == "--wake-after")

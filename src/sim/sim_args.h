@@ -12,7 +12,9 @@ struct SimArgs {
     std::string link; // symlink to create for the device; empty: none
 };
 
-// Parses the arguments after the program name. On kError `error` says why.
+// Parses the arguments after the program name into `out`: the demonstration
+// unit's options (SimDemoOptions) with the knobs applied, or the plain unit's
+// (SimOptions()) when --plain is among them. On kError `error` says why.
 SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, std::string &error);
 // The --help text.
 std::string SimUsage();

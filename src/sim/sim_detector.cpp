@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -94,21 +95,41 @@ void MakeRaw(int fd)
 
 // ---------------------------------------------------------------- lifetime
 
-SimDetector::SimDetector(const SimOptions &options) : FOptions(options)
+SimOptions SimDemoOptions()
 {
-    FConfig = SimDefaultConfig();
-    FConfig[kSimSensorTypeAddress] = options.sensor_code;
-    SimSealBlock(FConfig, kSimSensorBlock);
+    SimOptions o;
+    o.unit = SimUnit::kDemo;
+    o.live_readings = true;
+    o.calibration_ms = 12000;
+    o.crc_on_write = SimCrcOnWrite::kMaintain;
+    return o;
+}
+
+SimDetector::SimDetector(const SimOptions &options) : FOptions(options), FBorn(Clock::now())
+{
+    if (options.unit == SimUnit::kDemo) {
+        const SimUnitMemories unit = SimDemoUnit(options.sensor_code, options.seed);
+        FConfig = unit.config;
+        FIdentity = unit.identity;
+        FLog = unit.log;
+        FEepromMirror = true;
+    } else {
+        FConfig = SimDefaultConfig();
+        FConfig[kSimSensorTypeAddress] = options.sensor_code;
+        SimSealBlock(FConfig, kSimSensorBlock);
+        FIdentity.mSensor = options.sensor_code;
+        FLog = SimDefaultEventLog(FIdentity.mLife);
+    }
     if (options.bad_block_crc & 1)
         FConfig[kSimUnitBlock + kSimBlockCrcOffset] ^= 0x5A;
     if (options.bad_block_crc & 2)
         FConfig[kSimSensorBlock + kSimBlockCrcOffset] ^= 0x5A;
     FFactoryConfig = FConfig;
     FIdentity.mPID = options.product_id;
-    FIdentity.mSensor = options.sensor_code;
-    FLog = SimDefaultEventLog(FIdentity.mLife);
-    FEeprom = SimDefaultEeprom();
-    FReadings[0] = {0, 0, 0x01, 0};     // gas: 0.0
+    FEeprom = FEepromMirror ? SimComposeEeprom(FConfig, FIdentity, FLog) : SimDefaultEeprom();
+    // Gas in tenths of the sensor's unit, as the alarm levels are kept.
+    const long gas = std::lround(std::clamp(options.gas, -3276.8, 3276.6) * 10);
+    FReadings[0] = {static_cast<uint16_t>(static_cast<int16_t>(gas)), 0, 0x01, 0};
     FReadings[1] = {235, 1876, 0x01, 0}; // temperature: 23.5, ADC 1876
     FReadings[2] = {300, 712, 0x02, 0};  // battery: 3.00, ADC 712
 
@@ -442,19 +463,20 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
     const bool wakeUp = command && frame[0] == kWakeUp;
     if (!wakeUp)
         FBurstUntil = {}; // any other frame ends a burst of wake-up repeats
+    const uint8_t key = command ? frame[0] : kSimDataFrame;
     Reply reply;
     struct Line {
         bool paced;
         int latency_us, pieces, gap_us, stray;
         uint8_t strayValue;
+        int acks, ackGapUs;
+        bool echo;
     } line{};
-    {
-        std::lock_guard lock(FMutex);
-        Record(FFrames, frame);
-        if (FPoweredDown || FOptions.absent)
-            return;
-        const uint8_t key = command ? frame[0] : kSimDataFrame;
 
+    // What the detector answers; an empty reply when it stays silent.
+    auto answer = [&]() -> Reply {
+        if (FPoweredDown || FOptions.absent)
+            return {};
         // Faults: a NAK or an error reply replaces the request's effect; a
         // damaged or missing reply comes after the request took effect.
         auto dispatch = [&](auto &&execute) -> Reply {
@@ -478,35 +500,47 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
         };
 
         if (!FAwake) {
-            if (!command || frame[0] != kWakeUp)
-                return; // asleep: only the wake-up frame is heard
+            if (!wakeUp)
+                return {}; // asleep: only the wake-up frame is heard
             if (++FWakeFrames < std::max(1, FOptions.wake_after))
-                return;
-            reply = dispatch([&] {
+                return {};
+            return dispatch([&] {
                 FAwake = true;
                 FWakeFrames = 0;
                 FExpect = Expect::kCommand;
                 ++FCounts[kWakeUp];
                 return Short(kAck);
             });
-        } else if (command) {
+        }
+        if (command) {
             if (wakeUp && arrived <= FBurstUntil)
-                return; // a repeat of a wake-up frame that is answered already
+                return {}; // a repeat of a wake-up frame that is answered already
             FExpect = Expect::kCommand; // a command ends any data the detector waited for
-            reply = dispatch([&] {
+            // The program sends 0x91 once for each firmware block and 0x93 for
+            // its repeats, so the block a data frame belongs to is counted by
+            // the 0x91 frames heard, whatever the detector answered to them.
+            if (frame[0] == 0x91 && FFirmwareMode)
+                ++FBlocksAnnounced;
+            return dispatch([&] {
                 ++FCounts[frame[0]];
                 return HandleCommand(frame[0]);
             });
-        } else {
-            const std::vector<uint8_t> payload(frame.begin(), frame.end() - 2);
-            const Expect expect = FExpect;
-            FExpect = Expect::kCommand;
-            reply = dispatch([&] {
-                ++FCounts[kSimDataFrame];
-                return HandleData(expect, payload);
-            });
         }
+        const std::vector<uint8_t> payload(frame.begin(), frame.end() - 2);
+        const Expect expect = FExpect;
+        FExpect = Expect::kCommand;
+        return dispatch([&] {
+            ++FCounts[kSimDataFrame];
+            return HandleData(expect, payload);
+        });
+    };
+
+    {
+        std::lock_guard lock(FMutex);
+        Record(FFrames, frame);
+        reply = answer();
         reply.key = key;
+        line.echo = FOptions.echo && (FOptions.echo_opcode < 0 || FOptions.echo_opcode == key);
         line.paced = FOptions.paced;
         line.latency_us = FOptions.latency_us;
         // The handshake takes only a whole acknowledge within one read and
@@ -516,7 +550,13 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
         line.gap_us = FOptions.split_gap_us;
         line.stray = ((FOptions.stray_opcode < 0 && !wakeUp) || FOptions.stray_opcode == key) ? FOptions.stray_bytes : 0;
         line.strayValue = FOptions.stray_value;
+        line.acks = wakeUp && reply.bytes == Short(kAck).bytes ? std::max(1, FOptions.wake_acks) : 1;
+        line.ackGapUs = std::max(0, FOptions.wake_ack_gap_us);
     }
+    // The adapter hands every byte back as it goes out, whether or not
+    // anybody answers.
+    if (line.echo)
+        WriteBytes(frame, false);
     if (reply.bytes.empty())
         return;
 
@@ -535,6 +575,12 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
                                         reply.bytes.begin() + static_cast<std::ptrdiff_t>(end)),
                    line.paced);
         at = end;
+    }
+    // A detector that says it is awake more than once.
+    for (int i = 1; i < line.acks; ++i) {
+        if (!WaitUntil(Clock::now() + std::chrono::microseconds(line.ackGapUs)))
+            return;
+        WriteBytes(reply.bytes, line.paced);
     }
     if (wakeUp) {
         // Whatever is queued now was written before the acknowledge arrived:
@@ -592,7 +638,7 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
     case 0x10: // firmware start
         FFirmwareMode = true;
         FBlocks.clear();
-        FBlockPending = false;
+        FBlocksAnnounced = 0;
         FExecutePassed = false;
         return Short(kAck);
     case 0x11: { // firmware execute: check the image CRC over all blocks received
@@ -603,7 +649,11 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
         FExecutePassed = FFirmwareMode && SimImageCrcOk(image);
         if (!FExecutePassed)
             return Short(kNak);
-        FIdentity.mSW = image[3]; // the new firmware reports its own version
+        // The new firmware reports its own version, in the record too when
+        // the record carried the old one.
+        if (FConfig[kSimFWVersionAddress] == FIdentity.mSW)
+            WriteConfig(kSimFWVersionAddress, &image[3], 1);
+        FIdentity.mSW = image[3];
         FFirmwareMode = false;
         return Short(kAck);
     }
@@ -628,6 +678,8 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
     case 0x21:
     case 0x22: {
         const SimReading r = ReadingNow(op - 0x20, now);
+        if (op == 0x20 && r.value < 0x8000 && r.value > FReadings[0].peak)
+            FReadings[0].peak = r.value; // the peak holds what was reported
         return Data({static_cast<uint8_t>(r.value), static_cast<uint8_t>(r.value >> 8), static_cast<uint8_t>(r.peak),
                      static_cast<uint8_t>(r.peak >> 8), r.history, r.alarm});
     }
@@ -640,14 +692,23 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
     case 0x40: // zero calibration: done at once
         return Short(kAck);
     case 0x41:
-    case 0x42: // span, zero and span: runs for a while, shown by the progress flag
+    case 0x42: { // span, zero and span: runs for a while, shown by the progress flag
         FinishCalibration(now);
+        const auto length = std::chrono::milliseconds(std::max(0, FOptions.calibration_ms));
         FCalRunning = true;
+        FCalUsed = true;
         FCalFailed = false;
-        FCalEnd = now + std::chrono::milliseconds(std::max(0, FOptions.calibration_ms));
+        FCalEnd = now + length;
+        FCalStop = FCalEnd;
+        // Zero and span zeroes in clean air first, for a quarter of the time,
+        // then asks for span gas until the end.
+        FCalSpanAt = op == 0x41 ? now : now + length / 4;
         return Short(kAck);
+    }
     case 0x43: // abort a running calibration
         FinishCalibration(now);
+        if (FCalRunning)
+            FCalStop = now;
         FCalRunning = false;
         return Short(kAck);
     case 0x44: { // clear peak
@@ -685,8 +746,6 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
     case 0x91:
     case 0x93:
         if (FFirmwareMode) {
-            if (op == 0x91)
-                FBlockPending = true;
             FExpect = Expect::kFirmwareData;
             return Short(kAck);
         }
@@ -728,6 +787,8 @@ SimDetector::Reply SimDetector::HandleData(Expect expect, const std::vector<uint
         FAddress = (payload[2] << 8) | payload[3];
         FSource = Source::kEeprom;
         FSourcePos = FAddress;
+        if (FEepromMirror)
+            FEeprom = SimComposeEeprom(FConfig, FIdentity, FLog);
         FPacketSize = FAddrCount == 0 ? 256 : FAddrCount;
         FFirmwareMode = false;
         return Short(kAck);
@@ -742,15 +803,14 @@ SimDetector::Reply SimDetector::HandleData(Expect expect, const std::vector<uint
     case Expect::kConfigData:
         WriteConfig(FAddress, payload.data(), static_cast<int>(payload.size()));
         return Short(kAck);
-    case Expect::kFirmwareData:
-        // Pointer 1 brings the next block; pointer 3 repeats the last one, unless
-        // that block never arrived.
-        if (FBlockPending || FBlocks.empty())
-            FBlocks.push_back(payload);
-        else
-            FBlocks.back() = payload;
-        FBlockPending = false;
+    case Expect::kFirmwareData: {
+        // The block of the last 0x91: a first send or a repeat of it (0x93).
+        const size_t block = static_cast<size_t>(std::max(0, FBlocksAnnounced - 1));
+        if (FBlocks.size() <= block)
+            FBlocks.resize(block + 1);
+        FBlocks[block] = payload;
         return Short(kAck);
+    }
     case Expect::kCommand:
         break;
     }
@@ -785,6 +845,11 @@ void SimDetector::FinishCalibration(Clock::time_point now)
 SimReading SimDetector::ReadingNow(int mode, Clock::time_point now) const
 {
     SimReading r = FReadings[mode];
+    if (FOptions.live_readings)
+        r.value = static_cast<uint16_t>(LiveValue(mode, now));
+    if (FOptions.live_readings && mode != 0) // the raw ADC count follows the value
+        r.peak = static_cast<uint16_t>(r.peak + (static_cast<int>(r.value) - FReadings[mode].value) *
+                                                    (mode == 1 ? 8 : 237) / (mode == 1 ? 1 : 100));
     if (mode != 0)
         return r;
     const bool running = FCalRunning && now < FCalEnd;
@@ -797,7 +862,8 @@ SimReading SimDetector::ReadingNow(int mode, Clock::time_point now) const
         r.history |= 0x10;
     if (r.value < 0x8000 && r.value > r.peak)
         r.peak = r.value;
-    if ((r.history & 3) == 1) { // alarm levels are kept in tenths
+    // A live unit keeps its alarms quiet while it takes span gas for a calibration.
+    if ((r.history & 3) == 1 && !(running && FOptions.live_readings)) { // alarm levels are kept in tenths
         const uint16_t low = static_cast<uint16_t>(FConfig[kSimAlarmLowAddress] | (FConfig[kSimAlarmLowAddress + 1] << 8));
         const uint16_t high =
             static_cast<uint16_t>(FConfig[kSimAlarmHighAddress] | (FConfig[kSimAlarmHighAddress + 1] << 8));
@@ -809,6 +875,53 @@ SimReading SimDetector::ReadingNow(int mode, Clock::time_point now) const
         }
     }
     return r;
+}
+
+int SimDetector::LiveValue(int mode, Clock::time_point now) const
+{
+    const double t = std::chrono::duration<double>(now - FBorn).count();
+    // Seeded noise that changes four times a second: the same moment always
+    // reads the same, two readings a second apart rarely do.
+    const uint32_t tick = static_cast<uint32_t>(t * 4);
+    auto noise = [&](uint32_t channel, int range) {
+        return static_cast<int>(SimHash(FOptions.seed ^ channel, tick) % static_cast<uint32_t>(2 * range + 1)) - range;
+    };
+    const int base = mode == 0 ? static_cast<int16_t>(FReadings[0].value) : FReadings[mode].value;
+    switch (mode) {
+    case 0: { // gas, tenths: a little noise, never below zero unless the applied gas is
+        if (base == 0x7FFF)
+            return base; // over range stays over range
+        const int v = base + CalibrationGas(now) + noise(0x6A5, 2);
+        return std::clamp(v, std::min(base, 0), 0x7FFE) & 0xFFFF;
+    }
+    case 1: // temperature, tenths of a degree: a slow swing of 0.8 over fifteen minutes
+        return std::max(0, base + static_cast<int>(std::lround(8 * std::sin(t * 2 * M_PI / 900))) + noise(0x7E3, 1));
+    default: { // battery, hundredths of a volt: 0.01 down every four minutes, down to 2.70
+        const int jitter = noise(0xBA7, 4) / 4; // -1 .. 1, mostly 0
+        return std::max(std::min(base, 270), base - static_cast<int>(t / 240) + jitter);
+    }
+    }
+}
+
+int SimDetector::CalibrationGas(Clock::time_point now) const
+{
+    if (!FCalUsed || now < FCalSpanAt)
+        return 0;
+    // The sensor follows the gas with a time constant of two seconds, shorter
+    // when the span phase is short, so that it settles before the end; the gas
+    // clears a little slower than it came.
+    const double phase = std::chrono::duration<double>(FCalEnd - FCalSpanAt).count();
+    const double tauIn = std::clamp(phase / 4, 0.05, 2.0);
+    const int span = FConfig[kSimSpanGasAddress] | (FConfig[kSimSpanGasAddress + 1] << 8);
+    auto rise = [&](Clock::time_point at) {
+        return span * (1 - std::exp(-std::chrono::duration<double>(at - FCalSpanAt).count() / tauIn));
+    };
+    if (now <= FCalStop)
+        return static_cast<int>(std::lround(rise(now)));
+    if (FCalStop <= FCalSpanAt)
+        return 0;
+    const double away = std::chrono::duration<double>(now - FCalStop).count();
+    return static_cast<int>(std::lround(rise(FCalStop) * std::exp(-away / (1.5 * tauIn))));
 }
 
 std::vector<uint8_t> SimDetector::NextPacket()
@@ -910,6 +1023,7 @@ void SimDetector::SetEeprom(const std::vector<uint8_t> &bytes)
 {
     std::lock_guard lock(FMutex);
     FEeprom = bytes;
+    FEepromMirror = false;
 }
 
 SimReading SimDetector::Reading(int mode) const

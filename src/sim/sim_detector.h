@@ -46,6 +46,12 @@ enum class SimCrcOnWrite : uint8_t {
                // itself covered that block's CRC word (then the written word stays)
 };
 
+// What the detector holds when it is made.
+enum class SimUnit : uint8_t {
+    kPlain, // the factory record, a short event log, a test pattern in EEPROM
+    kDemo,  // a unit in service, whose memories agree with each other (SimDemoUnit)
+};
+
 struct SimOptions {
     bool absent = false;   // never answers anything
     int wake_after = 1;    // answers the N-th wake-up frame of each sleep
@@ -64,13 +70,28 @@ struct SimOptions {
     int latency_us = 0;                     // turnaround before each reply
     int calibration_ms = 3000;              // how long a span calibration keeps the progress flag
     bool calibration_fails = false;         // a finished calibration sets the "Calibration Fail" flag
-    SimCrcOnWrite crc_on_write = SimCrcOnWrite::kKeep;
+    SimCrcOnWrite crc_on_write = SimCrcOnWrite::kMaintain;
     int config_packet_size = 32;            // bytes per 0x81 packet of a configuration block
     int log_packet_size = 32;               // bytes per 0x81 packet of the event log
     int firmware_packet_size = 128;         // expected size of a firmware block (others are found too)
+    // The line as an echoing adapter makes it: every frame the program sends
+    // comes back to it at once, before any reply.
+    bool echo = false;
+    int echo_opcode = -1;                   // only frames with this opcode (kSimDataFrame: without one); -1 = all
+    int wake_acks = 1;                      // acknowledges sent for each answered wake-up frame
+    int wake_ack_gap_us = 500;              // pause before each acknowledge after the first
+    SimUnit unit = SimUnit::kPlain;
+    bool live_readings = false;             // noise, slow drift, span gas while a calibration asks for it
+    double gas = 0.0;                       // gas applied by hand, in the sensor's unit (ppm or %)
+    uint32_t seed = 1;                      // of the noise and of the demonstration unit's history
 
     void SetFault(uint8_t opcode, SimFault fault, int times = -1) { faults[opcode] = {fault, times}; }
 };
+
+// The unit a new user or a trainer meets: beamport-sim by default and the
+// programs' --simulate. A detector in service for five months (SimDemoUnit),
+// live readings, a span calibration of twelve seconds.
+SimOptions SimDemoOptions();
 
 // One live reading as the detector reports it (the 6 data bytes of a reading reply).
 struct SimReading {
@@ -160,6 +181,8 @@ private:
     void WriteConfig(int address, const uint8_t *bytes, int count);
     void FinishCalibration(Clock::time_point now);
     SimReading ReadingNow(int mode, Clock::time_point now) const;
+    int LiveValue(int mode, Clock::time_point now) const;
+    int CalibrationGas(Clock::time_point now) const;
     std::vector<uint8_t> NextPacket();
     void Record(std::vector<std::vector<uint8_t>> &list, const std::vector<uint8_t> &bytes);
     static bool IsCommandOpcode(uint8_t opcode);
@@ -204,9 +227,14 @@ private:
     int FAddrCount = 0;
     int FAddress = 0;
     bool FFirmwareMode = false;
-    bool FBlockPending = false; // a 0x91 arrived and no block was stored since
+    int FBlocksAnnounced = 0; // 0x91 frames heard since the firmware start
+    bool FEepromMirror = false; // EEPROM reads show the live memories (demonstration unit)
+    Clock::time_point FBorn{};
     bool FCalRunning = false;
+    bool FCalUsed = false;            // a span calibration was started at some time
     Clock::time_point FCalEnd{};
+    Clock::time_point FCalSpanAt{};   // when the detector asked for span gas
+    Clock::time_point FCalStop{};     // when it stopped asking (end or abort)
     bool FCalFailed = false;
     bool FBumpFailed = false;
     std::vector<std::vector<uint8_t>> FBlocks;

@@ -11,9 +11,11 @@ inline constexpr int kSimUnitBlock = 0;
 inline constexpr int kSimSensorBlock = 64;
 inline constexpr int kSimBlockCrcOffset = 62;  // CRC word within a block, low byte first
 inline constexpr int kSimSensorTypeAddress = 85;
+inline constexpr int kSimFWVersionAddress = 35;
 inline constexpr int kSimLifeAddress = 36;
 inline constexpr int kSimAlarmHighAddress = 64;
 inline constexpr int kSimAlarmLowAddress = 66;
+inline constexpr int kSimSpanGasAddress = 88;
 inline constexpr int kSimEepromSize = 1024;
 inline constexpr int kSimEventSize = 9;
 
@@ -58,6 +60,28 @@ bool SimBlockCrcOk(const std::array<uint8_t, kSimConfigSize> &config, int blockS
 std::vector<uint8_t> SimDefaultEventLog(uint32_t life = SimIdentity().mLife);
 // The log after a reset: the end marker alone.
 std::vector<uint8_t> SimEmptyEventLog();
+
+// A detector in service for five months with the given sensor: identity and
+// configuration agree (serial, versions, life, sensor), hibernation allowed,
+// calibration every 180 days and bump test every 30, lifetime counters, and
+// an event log of the last eight weeks (self-tests, alarms, bump tests, a
+// calibration) whose last calibration and bump are the record's mLastCal and
+// mLastBump. The same seed gives the same unit.
+struct SimUnitMemories {
+    std::array<uint8_t, kSimConfigSize> config{};
+    SimIdentity identity{};
+    std::vector<uint8_t> log;
+};
+SimUnitMemories SimDemoUnit(uint8_t sensorCode, uint32_t seed);
+// The EEPROM of such a unit: the configuration at 0, the identity at 128, the
+// event log from 256 on, erased (0xFF) elsewhere.
+std::vector<uint8_t> SimComposeEeprom(const std::array<uint8_t, kSimConfigSize> &config, const SimIdentity &identity,
+                                      const std::vector<uint8_t> &log);
+inline constexpr int kSimEepromIdentityAddress = 128;
+inline constexpr int kSimEepromLogAddress = 256;
+
+// A well-mixed 32-bit value of two inputs: the simulator's seeded randomness.
+uint32_t SimHash(uint32_t a, uint32_t b);
 
 // 1024 bytes: byte at address a is (a & 0xFF) XOR (a >> 8), so every page of
 // 256 bytes differs from the others.

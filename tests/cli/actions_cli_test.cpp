@@ -42,7 +42,8 @@ std::string WriteIni(const std::string &name, const std::string &text)
 
 TEST(CliActions, ReadPrintsTheStatusThenTheRecordAsJson)
 {
-    const ProcessResult r = Cli({"--simulate", "read"});
+    SimProcess sim({"--plain"}); // the factory record
+    const ProcessResult r = Cli({"--port", sim.Path(), "read"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("Read Norvik Information... OK\n{", 0), 0u) << r.out;
     EXPECT_LT(r.out.find("\"mUnit\""), r.out.find("\"mSensor\"")); // record order
@@ -111,7 +112,7 @@ TEST(CliActions, FailuresEndWithTheActionsStatus)
         {{"--error", "42"}, "calibration", 194, "Calibration... FAIL\n", "Zero calibration failed"},
         {{"--nak", "34"}, "vibrator", 176, "", ""},
         // the factory record does not allow suspend: the unit check refuses
-        {{}, "hibernate", 195, "", "This feature is only supported on the Norvik+ instrument\nPlease contact"},
+        {{"--plain"}, "hibernate", 195, "", "This feature is only supported on the Norvik+ instrument\nPlease contact"},
     };
     for (const auto &row : rows) {
         SimProcess sim(row.knobs);

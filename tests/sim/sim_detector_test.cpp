@@ -239,7 +239,9 @@ TEST(SimDetector, IdentityAndBlockKnobs)
 
 TEST(SimDetector, PartialWritesKeepBytesAsWritten)
 {
-    Sim s;
+    SimOptions noReseal;
+    noReseal.crc_on_write = SimCrcOnWrite::kKeep;
+    Sim s(noReseal);
     ASSERT_TRUE(s.line->Wake());
     const auto before = s.det.Config();
     ASSERT_TRUE(WriteRange(*s.line, 88, {0x2C, 0x01})); // span gas 30.0
@@ -258,9 +260,7 @@ TEST(SimDetector, PartialWritesKeepBytesAsWritten)
     EXPECT_EQ(s.det.Identity().mLife, 0x12345678u);
     EXPECT_EQ(s.det.Config()[kSimLifeAddress], 0x78);
 
-    SimOptions keep;
-    keep.crc_on_write = SimCrcOnWrite::kMaintain;
-    Sim m(keep);
+    Sim m; // resealing is the default
     ASSERT_TRUE(m.line->Wake());
     ASSERT_TRUE(WriteRange(*m.line, 0, {0x05, 'A', 'B', 'C', 'D', 'E', 'F', 12}));
     EXPECT_TRUE(SimBlockCrcOk(m.det.Config(), kSimUnitBlock));

@@ -34,10 +34,18 @@ TEST(SimArgs, KnobsAndMistakes)
     EXPECT_EQ(a.options.latency_us, 1500);
     EXPECT_EQ(a.options.product_id, 4);
     EXPECT_EQ(a.options.crc_on_write, SimCrcOnWrite::kMaintain);
+    EXPECT_EQ(a.options.unit, SimUnit::kDemo); // the demonstration unit unless --plain
+
+    SimArgs p;
+    ASSERT_EQ(ParseSimArgs({"--gas", "12.5", "--echo=B2", "--wake-acks", "3", "--no-reseal", "--plain"}, p, error),
+              SimArgsResult::kRun);
+    EXPECT_TRUE(p.options.unit == SimUnit::kPlain && p.options.gas == 12.5 && p.options.echo_opcode == 0xB2 &&
+                p.options.wake_acks == 3 && p.options.crc_on_write == SimCrcOnWrite::kKeep);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--nak"}, {"--nak", "1A0"}, {"--corrupt", "zz"}, {"--split", "0"}, {"--product", "256"},
-        {"--bad-block-crc=middle"}, {"--frobnicate"}, {"--drop", "A0:x"},
+        {"--bad-block-crc=middle"}, {"--frobnicate"}, {"--drop", "A0:x"}, {"--gas", "1e9"}, {"--echo=XYZ"},
+        {"--wake-acks", "0"},
     };
     for (const auto &args : bad) {
         SimArgs b;

@@ -85,11 +85,8 @@ int main(int argc, char **argv)
 
     std::unique_ptr<SimDetector> simulator;
     if (options.simulate) {
-        // The detector tried out here keeps its block CRCs valid after a
-        // write, so Write Device followed by Read Device works as a user expects.
-        SimOptions simOptions;
-        simOptions.crc_on_write = SimCrcOnWrite::kMaintain;
-        simulator = StartInProcessSimulator(simOptions);
+        // The unit a new user tries every job on (as beamport-sim serves by default).
+        simulator = StartInProcessSimulator(SimDemoOptions());
         if (!simulator) {
             QMessageBox::critical(nullptr, QString::fromLatin1(kProgramTitle),
                                   QStringLiteral("The simulated detector could not be started."));
