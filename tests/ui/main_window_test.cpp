@@ -3,10 +3,12 @@
 // in-process simulated detector through the scripted dialogs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <memory>
@@ -41,6 +43,7 @@
 #include "app/status.h"
 #include "app/ui/main_window.h"
 #include "app/ui/qt_screen.h"
+#include "app/ui/runtime_dir.h"
 #include "tools/ui/qt_boxes.h"
 #include "app/ui/single_instance.h"
 #include "app/user_store.h"
@@ -70,6 +73,10 @@ protected:
         const char *tmp = std::getenv("TMPDIR");
         FOldTmp = tmp ? std::optional<std::string>(tmp) : std::nullopt;
         setenv("TMPDIR", FDir.path().toLocal8Bit().constData(), 1);
+        // The test's own folder (0700) is the session's run-time folder.
+        const char *run = std::getenv("XDG_RUNTIME_DIR");
+        FOldRun = run ? std::optional<std::string>(run) : std::nullopt;
+        setenv("XDG_RUNTIME_DIR", FDir.path().toLocal8Bit().constData(), 1);
         UseUserStoreFile(Path("store.ini"));
         DeviceCFG = RDeviceCFG();
         SetPortOverride("");
@@ -85,6 +92,10 @@ protected:
             setenv("TMPDIR", FOldTmp->c_str(), 1);
         else
             unsetenv("TMPDIR");
+        if (FOldRun)
+            setenv("XDG_RUNTIME_DIR", FOldRun->c_str(), 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
     }
 
     std::string Path(const char *name) const { return FDir.filePath(QString::fromLatin1(name)).toStdString(); }
@@ -151,6 +162,7 @@ protected:
     QTemporaryDir FDir;
     QString FOldCwd;
     std::optional<std::string> FOldTmp;
+    std::optional<std::string> FOldRun;
     std::unique_ptr<TNorvikIRMainForm> FWindow;
     std::vector<RShownMessage> FMessages;
     int FQuestions = 0;
@@ -664,6 +676,36 @@ TEST_F(MainWindowTest, TrafficListSavedAtCloseAsCrLfLines)
     }
     EXPECT_EQ(count, lines);
     EXPECT_NE(all.find("[SEND] A0 78 00"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, TrafficLogSavedInThePrivateFolderNeverThroughALink)
+{
+    WriteIni("[ETC]\nLogEnable=1\n");
+    // No session folder: the private folder in the temp folder.
+    unsetenv("XDG_RUNTIME_DIR");
+    const std::string folder = Path("") + "/" + PrivateTempFolderName(::getuid());
+    EXPECT_EQ(TNorvikIRMainForm::TrafficFilePath(), folder + "/Comm.TXT");
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 077, 0u);
+
+    const std::string victim = Path("victim.txt");
+    std::ofstream(victim) << "precious";
+    ASSERT_EQ(::symlink(victim.c_str(), (folder + "/Comm.TXT").c_str()), 0);
+    TNorvikIRMainForm &w = Open();
+    w.Screen().AppendTraffic("12:00:00:000 [SEND] A0 78 00 ");
+    ASSERT_TRUE(w.close());
+    std::ifstream in(victim);
+    std::string kept;
+    std::getline(in, kept);
+    EXPECT_EQ(kept, "precious");
+    ASSERT_EQ(::lstat((folder + "/Comm.TXT").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    std::ifstream log(folder + "/Comm.TXT", std::ios::binary);
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_NE(text.str().find("12:00:00:000 [SEND] A0 78 00 \r\n"), std::string::npos) << text.str();
 }
 
 TEST_F(MainWindowTest, NothingSavedWithoutTrafficLogOrDuringADownload)

@@ -1,4 +1,5 @@
 #include "app/ui/main_window.h"
+#include "app/ui/runtime_dir.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,9 +11,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QDoubleSpinBox>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -27,7 +26,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -1333,38 +1331,48 @@ QString TNorvikIRMainForm::ClockText(const QDateTime &t)
     return t.toString(QStringLiteral("yy-MM-dd hh:mm:ss"));
 }
 
-std::string TNorvikIRMainForm::TrafficFilePath()
+std::string TNorvikIRMainForm::TrafficFilePath(std::string *error)
 {
-    const char *tmp = std::getenv("TMPDIR");
-    const std::string dir = (tmp && *tmp) ? std::string(tmp) : std::string("/tmp");
-    return QDir(QString::fromStdString(dir)).filePath(Text(kTrafficFileName)).toStdString();
+    const RRuntimeDir dir = UserRuntimeDir();
+    if (!dir.mOk) {
+        if (error)
+            *error = dir.mError;
+        return {};
+    }
+    return dir.mPath + "/" + kTrafficFileName;
 }
 
-bool TNorvikIRMainForm::SaveTrafficList(const std::string &path) const
+bool TNorvikIRMainForm::SaveTrafficList(std::string *error) const
 {
-    const QString file = QString::fromStdString(path);
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+    const RRuntimeDir dir = UserRuntimeDir();
+    if (!dir.mOk) {
+        if (error)
+            *error = dir.mError;
         return false;
-    QByteArray bytes;
+    }
+    return SaveTrafficList(dir.mPath, error);
+}
+
+bool TNorvikIRMainForm::SaveTrafficList(const std::string &dir, std::string *error) const
+{
+    // The lines are the bytes the link reported (one byte = one character).
+    std::string bytes;
     if (!Memo->document()->isEmpty()) {
         for (QTextBlock block = Memo->document()->begin(); block.isValid(); block = block.next()) {
-            bytes += block.text().toUtf8();
+            bytes += block.text().toLatin1().toStdString();
             bytes += "\r\n";
         }
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(bytes);
-    return out.commit();
+    return WritePrivateFile(dir, kTrafficFileName, bytes, error);
 }
 
 bool TNorvikIRMainForm::FormCloseQuery()
 {
     if (FState.FUpgrade || FFirmware->Running())
         return true;
-    if (DeviceCFG.mLogEnable && !SaveTrafficList(TrafficFilePath()))
-        qWarning("The traffic list could not be saved to %s", TrafficFilePath().c_str());
+    std::string error;
+    if (DeviceCFG.mLogEnable && !SaveTrafficList(&error))
+        qWarning("The traffic list could not be saved: %s", error.c_str());
     UserStore().SetWindowPlacement({width(), height(), x(), y()});
     return true;
 }
