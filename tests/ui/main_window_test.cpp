@@ -153,6 +153,22 @@ protected:
 
     }
 
+    // A valid image for the simulated detector, of the same versions (no question).
+    void WriteImage(SimDetector &sim, const char *name) const
+    {
+        const int packets = DeviceCFG.mFLASHMaxAddress, size = DeviceCFG.mFALSHPacketSize;
+        std::vector<uint8_t> image(static_cast<size_t>(packets * size), 0x5A);
+        image[2] = 2; // product
+        image[3] = sim.Identity().mSW;
+        image[4] = sim.Identity().mHW;
+        image[5] = image[6] = 0;
+        const uint16_t crc = CRC16(image.data() + 2, static_cast<int>(image.size()) - 2);
+        image[0] = static_cast<uint8_t>(crc & 0xFF);
+        image[1] = static_cast<uint8_t>(crc >> 8);
+        std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char *>(image.data()),
+                                                          static_cast<std::streamsize>(image.size()));
+    }
+
     QString StatusText() const { return FWindow->findChild<QLabel *>(QStringLiteral("StatusLabel"))->text(); }
     QColor StatusColor(QPalette::ColorRole role) const
     {
@@ -600,17 +616,8 @@ TEST_F(MainWindowTest, FirmwarePanelsFollowTheImageAndTheDownload)
     SetPortOverride(sim.DevicePath());
     WriteIni(kDeveloperIni);
     Open();
-    const int packets = DeviceCFG.mFLASHMaxAddress, size = DeviceCFG.mFALSHPacketSize;
-    std::vector<uint8_t> image(static_cast<size_t>(packets * size), 0x5A);
-    image[2] = 2;                      // product
-    image[3] = sim.Identity().mSW;     // same versions: no question
-    image[4] = sim.Identity().mHW;
-    image[5] = image[6] = 0;
-    const uint16_t crc = CRC16(image.data() + 2, static_cast<int>(image.size()) - 2);
-    image[0] = static_cast<uint8_t>(crc & 0xFF);
-    image[1] = static_cast<uint8_t>(crc >> 8);
-    std::ofstream(Path("good.img"), std::ios::binary).write(reinterpret_cast<const char *>(image.data()),
-                                                            static_cast<std::streamsize>(image.size()));
+    const int packets = DeviceCFG.mFLASHMaxAddress;
+    WriteImage(sim, "good.img");
     std::ofstream(Path("short.img"), std::ios::binary) << "short";
 
     FFiles.push_back(Path("short.img"));
@@ -644,6 +651,69 @@ TEST_F(MainWindowTest, FirmwarePanelsFollowTheImageAndTheDownload)
     EXPECT_TRUE(W<QPushButton>("UserOptFMUpgradeBtn")->isEnabled());
     EXPECT_FALSE(W<QPushButton>("UserOptFMCancelBtn")->isEnabled());
     EXPECT_TRUE(W<QPushButton>("UserOptReadDeviceBtn")->isEnabled());
+}
+
+TEST_F(MainWindowTest, EditsTypedWhileImageWorkRunsStay)
+{
+    SimDetector sim;
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    SetPortOverride(sim.DevicePath());
+    WriteIni(kDeveloperIni);
+    TNorvikIRMainForm &w = Open();
+    WriteImage(sim, "good.img");
+    auto *id = W<QLineEdit>("UserOptIDEdit");
+    auto *serial = W<QLineEdit>("UserOptSerialEdit");
+    auto *days = W<QDoubleSpinBox>("UserOptCalIntervalSpin");
+
+    // The user types while the download lets the window process its
+    // messages: after the first packet has gone.
+    int typedDuring = 0;
+    const auto typeAtFirstPacket = [&](const QString &text, double value) {
+        return QObject::connect(W<QProgressBar>("UserOptFMProgressBar"), &QProgressBar::valueChanged, &w,
+                                [&, text, value](int packet) {
+                                    if (packet != 1)
+                                        return;
+                                    QTimer::singleShot(0, &w, [&, text, value] {
+                                        id->setText(text);
+                                        serial->setText(text);
+                                        days->setValue(value);
+                                        typedDuring += w.State().FUpgrade ? 1 : 0;
+                                    });
+                                });
+    };
+
+    FFiles.push_back(Path("good.img"));
+    id->setText(QStringLiteral("OPEN"));
+    Click("UserOptFMOpenBtn");
+    EXPECT_EQ(StatusText(), QStringLiteral("Loading Upgrade File... OK"));
+    EXPECT_EQ(id->text(), QStringLiteral("OPEN")); // typed before, not reset by the load
+
+    const QMetaObject::Connection first = typeAtFirstPacket(QStringLiteral("EDIT1"), 123);
+    Click("UserOptFMUpgradeBtn");
+    QObject::disconnect(first);
+    EXPECT_EQ(StatusText(), QStringLiteral("Download Image... OK"));
+    ASSERT_EQ(typedDuring, 1);
+    EXPECT_EQ(id->text(), QStringLiteral("EDIT1"));
+    EXPECT_EQ(serial->text(), QStringLiteral("EDIT1"));
+    EXPECT_EQ(days->value(), 123);
+
+    // A download that fails keeps them too.
+    SimOptions o = sim.Options();
+    o.SetFault(0x11, SimFault::kNak, -1); // every execute refused
+    sim.SetOptions(o);
+    DeviceCFG.mFLASHDownloadRetry = 1;
+    const QMetaObject::Connection second = typeAtFirstPacket(QStringLiteral("EDIT2"), 45);
+    Click("UserOptFMUpgradeBtn");
+    QObject::disconnect(second);
+    EXPECT_EQ(StatusText(), QStringLiteral("Download Image... FAIL"));
+    ASSERT_EQ(typedDuring, 2);
+    EXPECT_EQ(id->text(), QStringLiteral("EDIT2"));
+    EXPECT_EQ(days->value(), 45);
+
+    // And the next action takes what was typed.
+    w.ViewToForm();
+    EXPECT_EQ(w.State().FForm.UserOptIDEdit.mText, "EDIT2");
+    EXPECT_EQ(w.State().FForm.UserOptCalIntervalSpin.mValue, 45);
 }
 
 // ---------------------------------------------------------------- closing

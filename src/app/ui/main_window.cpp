@@ -1094,14 +1094,18 @@ void TNorvikIRMainForm::UserCalBtnClick()
     });
 }
 
+// The firmware panel works on the image alone, never on the configuration
+// editors: they are neither read before nor written after. The download lets
+// the window process its messages for every packet, and whatever the user
+// types into the editors meanwhile stays there.
 void TNorvikIRMainForm::UserFMOpenBtnClick()
 {
-    RunBound([this] { FFirmware->OpenUpgradeFile(); });
+    Guarded([this] { FFirmware->OpenUpgradeFile(); });
 }
 
 void TNorvikIRMainForm::UserFMUpgradeBtnClick()
 {
-    RunBound([this] { FFirmware->Upgrade(); });
+    Guarded([this] { FFirmware->Upgrade(); });
     // A close asked for during the download happens now (nothing saved).
     if (FCloseAfterUpgrade && !FFirmware->Running())
         close();
@@ -1136,24 +1140,27 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
     });
 }
 
+// The TEST page's commands do not use the configuration either; the
+// actuator test holds the link for its running time while the window
+// processes its messages, and edits made then stay.
 void TNorvikIRMainForm::EtcBeepONBtnClick(int nTag)
 {
-    RunBound([this, nTag] { FActions->ActuatorTest(nTag); });
+    Guarded([this, nTag] { FActions->ActuatorTest(nTag); });
 }
 
 void TNorvikIRMainForm::EtcClearPeakBtnClick(int nTag)
 {
-    RunBound([this, nTag] { FActions->PeakBumpReport(nTag); });
+    Guarded([this, nTag] { FActions->PeakBumpReport(nTag); });
 }
 
 void TNorvikIRMainForm::EtcFactoryResetBtnClick()
 {
-    RunBound([this] { FActions->FactoryReset(); });
+    Guarded([this] { FActions->FactoryReset(); });
 }
 
 void TNorvikIRMainForm::EtcIdentifyBtnClick()
 {
-    RunBound([this] { FActions->Identify(); });
+    Guarded([this] { FActions->Identify(); });
 }
 
 void TNorvikIRMainForm::EtcEEPROMReadBtnClick()
