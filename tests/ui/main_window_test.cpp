@@ -716,6 +716,49 @@ TEST_F(MainWindowTest, EditsTypedWhileImageWorkRunsStay)
     EXPECT_EQ(w.State().FForm.UserOptCalIntervalSpin.mValue, 45);
 }
 
+TEST_F(MainWindowTest, ByteTextsPassTheEditorsOneByteOneCharacter)
+{
+    WriteIni(kDeveloperIni);
+    TNorvikIRMainForm &w = Open();
+    // A serial number as a detector may hold it: a byte above 0x7F first.
+    const std::string serial = "\xFFSH1234567";
+    std::memcpy(w.State().FTamselCFG.mUnit.mSerial, serial.data(), 10);
+    w.ShowConfig();
+    const QString shown = W<QLineEdit>("UserOptSerialEdit")->text();
+    ASSERT_EQ(shown.size(), 10); // all ten, none cut by the editor's limit
+    EXPECT_EQ(shown[0].unicode(), 0xFF);
+    EXPECT_EQ(W<QLabel>("UserSerialLabel")->text(), shown);
+    w.ViewToForm();
+    EXPECT_EQ(w.State().FForm.UserOptSerialEdit.mText, serial);
+
+    const struct {
+        RTextEdit ConfigForm::*mField;
+        const char *mWidget;
+        std::string mBytes;
+    } texts[] = {
+        {&ConfigForm::UserOptSerialEdit, "UserOptSerialEdit", "\xB5\xE9\xFF\x80" "ABC123"},
+        {&ConfigForm::UserOptHWVersionEdit, "UserOptHWVersionEdit", "12\xB0" "3 \xC4\xD6"},
+        {&ConfigForm::UserOptIDEdit, "UserOptIDEdit", "AB-12"},
+    };
+    for (const auto &t : texts) {
+        SCOPED_TRACE(t.mWidget);
+        (w.State().FForm.*t.mField).SetText(t.mBytes);
+        w.FormToView();
+        const QString text = W<QLineEdit>(t.mWidget)->text();
+        ASSERT_EQ(static_cast<size_t>(text.size()), t.mBytes.size());
+        for (size_t i = 0; i < t.mBytes.size(); ++i)
+            EXPECT_EQ(text[static_cast<qsizetype>(i)].unicode(), static_cast<unsigned char>(t.mBytes[i])) << i;
+        (w.State().FForm.*t.mField).SetText("");
+        w.ViewToForm();
+        EXPECT_EQ((w.State().FForm.*t.mField).mText, t.mBytes);
+    }
+
+    // A character typed beyond Latin-1 becomes one byte, so the limit holds.
+    W<QLineEdit>("UserOptSerialEdit")->setText(QStringLiteral("\u20AC123456789"));
+    w.ViewToForm();
+    EXPECT_EQ(w.State().FForm.UserOptSerialEdit.mText.size(), 10u);
+}
+
 // ---------------------------------------------------------------- closing
 
 TEST_F(MainWindowTest, TrafficListSavedAtCloseAsCrLfLines)

@@ -779,6 +779,25 @@ void TNorvikIRMainForm::ShowEEPROMGrid()
 
 // ===================================================================== binding
 
+// The view's texts are bytes (serial number, user ID, hardware version as the
+// detector keeps them): one byte is one character both ways, so lengths,
+// padding and cutting count alike on both sides and a byte of 0x80 or above
+// comes back unchanged. A character beyond Latin-1 cannot be such a byte.
+namespace {
+
+QString BytesToText(const std::string &bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string TextToBytes(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+} // namespace
+
+
 #define BIND(list, type, field) list.push_back({Child<type>(#field), &ConfigForm::field})
 
 template <class T> T *TNorvikIRMainForm::Child(const char *name) const
@@ -866,7 +885,7 @@ void TNorvikIRMainForm::FormToView()
         const RTextEdit &edit = form.*(b.mField);
         const QSignalBlocker block(b.mWidget);
         b.mWidget->setMaxLength(edit.mMaxLength > 0 ? edit.mMaxLength : 32767);
-        const QString text = QString::fromStdString(edit.mText);
+        const QString text = BytesToText(edit.mText);
         if (b.mWidget->text() != text)
             b.mWidget->setText(text);
     }
@@ -875,7 +894,7 @@ void TNorvikIRMainForm::FormToView()
         const QSignalBlocker block(b.mWidget);
         QStringList items;
         for (const std::string &item : combo.mItems)
-            items << QString::fromStdString(item);
+            items << BytesToText(item);
         QStringList shown;
         for (int i = 0; i < b.mWidget->count(); ++i)
             shown << b.mWidget->itemText(i);
@@ -887,7 +906,7 @@ void TNorvikIRMainForm::FormToView()
                                                                                                   : -1);
     }
     for (const RLabelBinding &b : FLabels)
-        b.mWidget->setText(QString::fromStdString(form.*(b.mField)));
+        b.mWidget->setText(BytesToText(form.*(b.mField)));
     for (const RCheckBinding &b : FChecks) {
         const QSignalBlocker block(b.mWidget);
         b.mWidget->setChecked(form.*(b.mField));
@@ -904,7 +923,7 @@ void TNorvikIRMainForm::ViewToForm()
         (form.*(b.mField)).SetValue(b.mWidget->value());
     }
     for (const RTextBinding &b : FTexts)
-        (form.*(b.mField)).SetText(b.mWidget->text().toStdString());
+        (form.*(b.mField)).SetText(TextToBytes(b.mWidget->text()));
     for (const RComboBinding &b : FCombos)
         (form.*(b.mField)).Select(b.mWidget->currentIndex());
     for (const RCheckBinding &b : FChecks)
@@ -1199,7 +1218,7 @@ void TNorvikIRMainForm::UserIDEditChanged(QLineEdit *edit)
 {
     // Pasted text passes the same rules as typed keys.
     const QString text = edit->text();
-    const QString filtered = QString::fromStdString(FilterUserIdText(text.toStdString()));
+    const QString filtered = BytesToText(FilterUserIdText(TextToBytes(text)));
     if (filtered == text)
         return;
     const int cursor = edit->cursorPosition();
