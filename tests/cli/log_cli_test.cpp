@@ -1,109 +1,60 @@
-// beamport-cli log against a beamport-sim process: the readings and the CSV
-// file of a good run, an --out file that cannot be made (refused before the
-// run), and a run in which no reading arrives.
+// beamport-cli log against a beamport-sim process: how a run ends. An --out
+// file that cannot be made is refused before the run (an hour's run would
+// never come back in time otherwise); a run without a reading is no success.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <cstdio>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "support/process.h"
 
-namespace {
-
-std::string Dir()
+TEST(CliLog, ExitsOfARun)
 {
-    static const std::string dir = [] {
-        const std::string d = testing::TempDir() + "log-cli-" + std::to_string(::getpid());
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    return dir;
-}
-
-// A private per-user store, so the runs never touch the real home folder.
-ProcessResult Cli(const std::vector<std::string> &args)
-{
-    return RunProcess(BEAMPORT_CLI, args, {"XDG_CONFIG_HOME=" + Dir() + "/home", "BEAMPORT_PORT="});
-}
-
-std::string Read(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-} // namespace
-
-TEST(CliLog, ReadingsOnStdoutAndRowsInTheFile)
-{
-    SimProcess sim;
-    const std::string out = Dir() + "/run.csv";
-    const ProcessResult r = Cli({"--port", sim.Path(), "log", "--seconds", "1.5", "--out", out});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("0.0 s: Sensor "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("1.0 s: Sensor "), std::string::npos) << r.out;
-    const std::string csv = Read(out);
-    EXPECT_EQ(csv.rfind("Product Name,Corvane Norvik\r\n", 0), 0u) << csv;
-    EXPECT_NE(csv.find("\r\nTime,Sensor,Sensor Peak,"), std::string::npos);
-    // stderr is a pipe here, not a terminal: no progress line.
-    EXPECT_EQ(r.err.find("Logging "), std::string::npos) << r.err;
-}
-
-TEST(CliLog, AnOutFileThatCannotBeMadeIsRefusedBeforeTheRun)
-{
-    SimProcess sim;
-    const std::string plainFile = Dir() + "/plain";
-    std::ofstream(plainFile) << "x";
-    std::filesystem::create_directories(Dir() + "/folder.csv");
-    const std::string cases[] = {
-        Dir() + "/missing/run.csv", // no such folder
-        plainFile + "/run.csv",     // a file where the folder should be
-        Dir() + "/folder.csv",      // a folder of that name
-    };
-    for (const std::string &out : cases) {
-        SCOPED_TRACE(out);
-        // An hour's run: a refusal after the run would never come back in time.
-        const ProcessResult r = Cli({"--port", sim.Path(), "log", "--seconds", "3600", "--out", out});
-        EXPECT_EQ(r.status, 65);
-        EXPECT_NE(r.err.find("The log file could not be created: " + out), std::string::npos) << r.err;
-        EXPECT_EQ(r.out.find("Sensor"), std::string::npos) << r.out;
-    }
-    EXPECT_EQ(Read(plainFile), "x");
-}
-
-TEST(CliLog, ARunWithoutAReadingIsNotASuccess)
-{
+    const std::string dir = testing::TempDir() + "log-cli-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir + "/folder.csv");
+    std::ofstream(dir + "/plain") << "x";
     const struct {
         std::vector<std::string> knobs;
-        bool toFile;
+        std::string seconds, out;
+        int status;
+        std::string said; // on stdout for 0, else on stderr
     } cases[] = {
-        {{"--nak", "20"}, false}, // every reading refused
-        {{"--nak", "20"}, true},
-        {{"--drop", "20"}, false}, // never answered
+        {{}, "1.5", dir + "/run.csv", 0, "1.0 s: Sensor 0.0, Peak 0.0, Battery "},
+        {{}, "3600", dir + "/missing/run.csv", 65, "The log file could not be created: " + dir + "/missing/run.csv"},
+        {{}, "3600", dir + "/plain/run.csv", 65, "The log file could not be created: " + dir + "/plain/run.csv"},
+        {{}, "3600", dir + "/folder.csv", 65, "The log file could not be created: " + dir + "/folder.csv (it is"},
+        {{"--nak", "20"}, "1", dir + "/empty.csv", 68, "No reading arrived in 1 seconds"}, // readings refused
+        {{"--drop", "20"}, "1", "", 68, "No reading arrived in 1 seconds"},               // never answered
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.knobs[0] + (c.toFile ? " with a file" : ""));
+        SCOPED_TRACE(c.out + " " + c.seconds);
         SimProcess sim(c.knobs);
-        const std::string out = Dir() + "/empty.csv";
-        std::vector<std::string> args = {"--port", sim.Path(), "log", "--seconds", "1"};
-        if (c.toFile) {
-            args.push_back("--out");
-            args.push_back(out);
-        }
-        const ProcessResult r = Cli(args);
-        EXPECT_EQ(r.status, 68) << r.err;
-        EXPECT_NE(r.err.find("No reading arrived in 1 seconds"), std::string::npos) << r.err;
-        EXPECT_EQ(r.out.find(" s: Sensor"), std::string::npos) << r.out;
-        if (c.toFile) { // the header alone: nothing after the column line
-            const std::string csv = Read(out);
-            ASSERT_GE(csv.size(), 17u);
-            EXPECT_EQ(csv.substr(csv.size() - 17), "Temperature ADC\r\n");
+        std::vector<std::string> args = {"--port", sim.Path(), "log", "--seconds", c.seconds};
+        if (!c.out.empty())
+            args.insert(args.end(), {"--out", c.out});
+        const ProcessResult r =
+            RunProcess(BEAMPORT_CLI, args, {"XDG_CONFIG_HOME=" + dir + "/home", "BEAMPORT_PORT="});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.said), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(r.err.find("Logging "), std::string::npos); // no progress: stderr is no terminal
+        if (c.status != 0) {
+            EXPECT_EQ(r.out.find(" s: Sensor"), std::string::npos) << r.out;
         }
     }
+    const auto read = [](const std::string &path) {
+        std::stringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        return text.str();
+    };
+    const std::string run = read(dir + "/run.csv"), empty = read(dir + "/empty.csv");
+    const std::string columns = "Temperature,Temperature ADC\r\n";
+    EXPECT_EQ(run.rfind("Product Name,Corvane Norvik\r\n", 0), 0u);
+    ASSERT_NE(run.find(columns), std::string::npos);
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(run[run.find(columns) + columns.size()]))); // rows follow
+    EXPECT_EQ(empty.size() - empty.find(columns), columns.size()); // the header alone
+    std::filesystem::remove_all(dir);
 }

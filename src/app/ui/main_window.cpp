@@ -797,7 +797,6 @@ std::string TextToBytes(const QString &text)
 
 } // namespace
 
-
 #define BIND(list, type, field) list.push_back({Child<type>(#field), &ConfigForm::field})
 
 template <class T> T *TNorvikIRMainForm::Child(const char *name) const
