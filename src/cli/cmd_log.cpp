@@ -1,10 +1,18 @@
 // log --seconds N [--out FILE.csv] [--no-battery] [--no-temperature]:
-// the sensor reading logger for N seconds, each reading on stdout.
+// the sensor reading logger for N seconds, each reading on stdout. An --out
+// file that cannot be made is reported before the detector is woken (or, at
+// the latest, before the first reading); a run without a single reading is
+// not a success. On a terminal, stderr shows the elapsed seconds meanwhile.
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/status.h"
 #include "cli/cli_commands.h"
@@ -13,8 +21,82 @@
 
 namespace {
 
+// "elapsed/total s" on one terminal line, rewritten in place while logging;
+// nothing at all when stderr is not a terminal (a pipe or a file).
+class TLogProgress {
+public:
+    explicit TLogProgress(bool enabled, double total) : FEnabled(enabled), FTotal(total) {}
+    ~TLogProgress() { Clear(); }
+
+    void Update(double elapsed)
+    {
+        if (!FEnabled)
+            return;
+        const long shown = static_cast<long>(std::floor(std::clamp(elapsed, 0.0, FTotal)));
+        if (FShown && shown == FLast)
+            return;
+        std::fprintf(stderr, "\r\033[KLogging %ld/%g s", shown, FTotal);
+        std::fflush(stderr);
+        FShown = true;
+        FLast = shown;
+    }
+    // Takes the line away, so that other output starts on a clean line.
+    void Clear()
+    {
+        if (!FShown)
+            return;
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        FShown = false;
+    }
+
+private:
+    bool FEnabled;
+    double FTotal;
+    bool FShown = false;
+    long FLast = -1;
+};
+
+// Why a file cannot be written at `path`, checked without creating it; empty
+// when nothing stands in the way that can be seen beforehand.
+std::string OutFileProblem(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    if (path.empty())
+        return "no file name";
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (fs::is_directory(status))
+        return "it is a folder";
+    if (fs::exists(status)) {
+        if (::access(path.c_str(), W_OK) != 0)
+            return std::strerror(errno);
+        return {};
+    }
+    fs::path dir = fs::path(path).parent_path();
+    if (dir.empty())
+        dir = ".";
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0)
+        return dir.string() + ": " + std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return dir.string() + " is not a folder";
+    if (::access(dir.c_str(), W_OK | X_OK) != 0)
+        return dir.string() + ": " + std::strerror(errno);
+    return {};
+}
+
+int FileNotCreated(const std::string &path, const std::string &why)
+{
+    std::cerr << "The log file could not be created: " << path << (why.empty() ? "" : " (" + why + ")")
+              << std::endl;
+    return kExitFile;
+}
+
 class TCliLogView : public ISensorLogView {
 public:
+    explicit TCliLogView(TLogProgress &progress) : FProgress(progress) {}
+
     void LogStateChanged(bool) override {}
     void CommandButtonsEnabled(bool) override {}
     void CalLabelChanged(const std::string &, RColor) override {}
@@ -40,8 +122,12 @@ public:
                 flags += (flags.empty() ? "" : ", ") + std::string(kAlarmFlags[i].mCaption);
         if (!flags.empty())
             line += " [" + flags + "]";
+        FProgress.Clear();
         std::cout << line << std::endl;
     }
+
+private:
+    TLogProgress &FProgress;
 };
 
 bool ParseSeconds(const std::string &text, double &seconds)
@@ -68,19 +154,38 @@ const CliCommand kLog(
         if (!c.args.empty() || !ParseSeconds(secondsText, seconds))
             return kExitUsage;
 
+        if (toFile) {
+            const std::string problem = OutFileProblem(out);
+            if (!problem.empty())
+                return FileNotCreated(out, problem);
+        }
+
         TRealToolClock clock;
-        TCliLogView view;
+        TLogProgress progress(::isatty(STDERR_FILENO) == 1, seconds);
+        TCliLogView view(progress);
         TSensorLogger logger(c.link, c.screen, view, clock);
         logger.Reset();
         logger.SetPollBattery(!noBattery);
         logger.SetPollTemperature(!noTemperature);
+        logger.SetFileRequired(toFile);
         if (toFile)
             c.screen.FFiles.push_back(out);
-        if (!logger.Start())
+        if (!logger.Start()) {
+            if (logger.FileFailed())
+                return FileNotCreated(out, {});
             return static_cast<int>(logger.EndStatus());
-        logger.Run(AddSeconds(clock.Now(), seconds));
+        }
+        const TDateTime start = clock.Now();
+        logger.Run(AddSeconds(start, seconds),
+                   [&] { progress.Update((clock.Now() - start) * kSecondsPerDayF); });
+        progress.Clear();
         if (logger.EndStatus() != 0)
             return static_cast<int>(logger.EndStatus());
+        if (logger.Readings() == 0) {
+            std::cerr << "No reading arrived in " << secondsText
+                      << " seconds\nCheck Norvik and Beamport connection" << std::endl;
+            return kExitNotDone;
+        }
         if (toFile && (logger.FileFailed() || !std::filesystem::exists(out))) {
             std::cerr << "The log file could not be written: " << out << std::endl;
             return kExitFile;

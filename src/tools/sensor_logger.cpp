@@ -247,6 +247,7 @@ bool TSensorLogger::Start()
         return false;
     FEndStatus = 0;
     FFileFailed = false;
+    FReadings = 0;
     FLogStart = true;
     FCloseEnable = false;
     FView.LogStateChanged(true);
@@ -282,7 +283,7 @@ bool TSensorLogger::Start()
     choice.filter = "Data file (*.csv)";
     choice.defaultExt = "csv";
     choice.initialDir = DeviceCFG.mLogSaveDir;
-    choice.fileName = LogFileName(identy, FClock.Now());
+    choice.fileName = LogFileName(identy, FClock.WallNow());
     const std::optional<std::string> file = FScreen.ChooseSaveFile(choice);
     std::string fileName;
     if (file && !TrimText(*file).empty()) {
@@ -297,6 +298,10 @@ bool TSensorLogger::Start()
         DeviceCFG.mLogSaveDir = dirText;
         UserStore().SetSaveDirectory(TStoreGroup::Logging, dirText);
         FFileFailed = !WriteLogHeader(fileName, unit);
+        if (FFileFailed && FFileRequired) {
+            Finish();
+            return false;
+        }
     }
     return BeginLoop(fileName);
 }
@@ -321,6 +326,7 @@ bool TSensorLogger::BeginLoop(const std::string &fileName)
     FBattery = {};
     FTemperature = {};
     FShownHistory = 0;
+    FReadings = 0;
     // A press that came after the last pass of the previous run is not carried over.
     FBtnSel = 0;
 
@@ -381,9 +387,11 @@ void TSensorLogger::Shutdown()
     Pass();
 }
 
-void TSensorLogger::Run(TDateTime stopAt)
+void TSensorLogger::Run(TDateTime stopAt, const std::function<void()> &afterPass)
 {
     while (Pass()) {
+        if (afterPass)
+            afterPass();
         FScreen.ProcessMessages();
         if (FLogStart && FClock.Now() >= stopAt)
             Stop();
@@ -549,12 +557,15 @@ void TSensorLogger::ShowReading(double rElapsed)
 {
     const RSensorLogDisplay shown = LogDisplay(FSensor, FBattery, FTemperature, rElapsed);
     FShownHistory = FSensor.mHistory;
+    ++FReadings;
     FView.ReadingShown(shown);
     const RChartPoint point{rElapsed, shown.mChartValue};
     PushHistory(point);
     ExtendChart(point);
+    // The row carries the time of day as the user's clock shows it now; the
+    // chart's x above stays on the monotonic scale.
     if (!TrimText(FFileName).empty())
-        AppendLine(FFileName, LogRow(FClock.Now(), FSensor, FBattery, FTemperature) + "\r\n");
+        AppendLine(FFileName, LogRow(FClock.WallNow(), FSensor, FBattery, FTemperature) + "\r\n");
 }
 
 void TSensorLogger::ExtendChart(const RChartPoint &point)

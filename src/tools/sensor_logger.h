@@ -13,6 +13,7 @@
 // save dialog) through IScreen.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -152,7 +153,12 @@ public:
 
     // StartBtnClick: reads the unit, offers the save dialog, writes the
     // header and sets the loop up. True when the loop runs: drive it with Pass.
+    // With SetFileRequired, a chosen file whose header cannot be written ends
+    // the start there (FileFailed(), nothing logged, the link closed).
     bool Start();
+    // The dialog logs on without a file it cannot write; the command line,
+    // which was told to write one, does not.
+    void SetFileRequired(bool on) { FFileRequired = on; }
     // One pass of the loop. False when the loop has ended: the link is
     // closed and the dialog is idle again.
     bool Pass();
@@ -161,7 +167,8 @@ public:
     // Drives the loop until it ends, stopping it once the clock reaches
     // stopAt: a pass, then ProcessMessages once, then a sleep until the next
     // due time. For the command line and the tests; Start must have succeeded.
-    void Run(TDateTime stopAt);
+    // afterPass, when given, is called after every pass that keeps the loop going.
+    void Run(TDateTime stopAt, const std::function<void()> &afterPass = {});
     // Ends a running loop at once (a dialog that goes away).
     void Shutdown();
 
@@ -197,6 +204,8 @@ public:
     uint8_t EndStatus() const { return FEndStatus; }
     // The header of the chosen file could not be written.
     bool FileFailed() const { return FFileFailed; }
+    // Reading sets shown (and, with a file, logged) in the current or last run.
+    int Readings() const { return FReadings; }
 
 private:
     void Finish();
@@ -244,4 +253,6 @@ private:
     double FAxisMax = 0;
     uint8_t FEndStatus = 0;
     bool FFileFailed = false;
+    bool FFileRequired = false;
+    int FReadings = 0;
 };

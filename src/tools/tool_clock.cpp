@@ -11,6 +11,8 @@ TDateTime TRealToolClock::Now()
     return AddSeconds(FBase, elapsed.count());
 }
 
+TDateTime TRealToolClock::WallNow() { return ::Now(); }
+
 void TRealToolClock::SleepUntil(TDateTime t)
 {
     const double seconds = (t - FBase) * kSecondsPerDayF;

@@ -3,6 +3,10 @@
 // on. Times are day counts (TDateTime); a tool never spins while it waits: it
 // asks for its next due time and sleeps until then (or the window's event
 // loop waits that long).
+//
+// Two readings: Now() paces the work and measures elapsed time (it never
+// jumps), WallNow() is the local time of day a user reads in a file (it
+// follows clock changes and daylight saving).
 #include <chrono>
 
 #include "model/datetime.h"
@@ -20,19 +24,23 @@ inline constexpr TDateTime kDueNever = 1e12;
 class IToolClock {
 public:
     virtual ~IToolClock() = default;
-    // The current time.
+    // The current time on the monotonic scale: waits, due times, elapsed seconds.
     virtual TDateTime Now() = 0;
+    // The local wall clock now, read afresh: the time written into rows and
+    // proposed file names. A clock that keeps no separate wall time answers Now().
+    virtual TDateTime WallNow() { return Now(); }
     // Returns once Now() has reached t (at once when it has already).
     virtual void SleepUntil(TDateTime t) = 0;
 };
 
-// The wall clock read at construction, carried on by the steady clock: it
-// never jumps (daylight saving, clock adjustments), so waits stay the length
-// they were computed with.
+// Now(): the wall clock read at construction, carried on by the steady clock:
+// it never jumps (daylight saving, clock adjustments), so waits stay the
+// length they were computed with. WallNow(): the local wall clock itself.
 class TRealToolClock : public IToolClock {
 public:
     TRealToolClock();
     TDateTime Now() override;
+    TDateTime WallNow() override;
     void SleepUntil(TDateTime t) override;
 
 private:

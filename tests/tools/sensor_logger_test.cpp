@@ -264,6 +264,50 @@ TEST_F(LoggerTest, WritesHeaderAndRowsAndRemembersTheFolder)
     EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
 }
 
+TEST_F(LoggerTest, RowsFollowTheWallClockWhileTheChartKeepsElapsedTime)
+{
+    // The clock is put forward one hour (daylight saving) after the second
+    // reading, and back again after the fourth.
+    StartSim();
+    ASSERT_TRUE(Begin(Path("dst.csv")));
+    RunTo(1.5);
+    clock.FWallOffset = 1.0 / 24;
+    RunTo(3.5);
+    clock.FWallOffset = 0;
+    RunTo(4.5);
+    End();
+    const std::vector<std::string> lines = SplitCrLf(ReadFile(Path("dst.csv")));
+    ASSERT_EQ(lines.size(), 20u);
+    std::vector<std::string> stamps;
+    for (size_t i = 10; i < lines.size(); i += 2)
+        stamps.push_back(lines[i].substr(0, 18));
+    EXPECT_EQ(stamps, (std::vector<std::string>{"03-15 12:00:00:000", "03-15 12:00:01:000", "03-15 13:00:02:000",
+                                                "03-15 13:00:03:000", "03-15 12:00:04:000"}));
+    ExpectTimes(view.ReadingTimes(), {0, 1, 2, 3, 4});
+    ASSERT_EQ(view.added.size(), 5u); // no jump: every point inside the first window
+    EXPECT_NEAR(view.added[2].mX, 2, 1e-4);
+}
+
+TEST_F(LoggerTest, AFileThatCannotBeWrittenStopsTheStartOnlyWhenRequired)
+{
+    StartSim();
+    for (const bool required : {false, true}) {
+        SCOPED_TRACE(required);
+        view.readings.clear();
+        logger.SetFileRequired(required);
+        EXPECT_EQ(Begin(Path("missing/run.csv")), !required);
+        EXPECT_TRUE(logger.FileFailed());
+        if (!required) { // the dialog logs on without the file
+            RunTo(1.5);
+            End();
+        }
+        EXPECT_FALSE(logger.Running());
+        EXPECT_FALSE(sim->Awake()); // the link is closed either way
+        EXPECT_EQ(logger.Readings(), required ? 0 : 2);
+        EXPECT_EQ(view.readings.size(), required ? 0u : 2u);
+    }
+}
+
 TEST_F(LoggerTest, UncheckedChannelsRepeatTheirLastValues)
 {
     StartSim();

@@ -29,8 +29,10 @@ inline constexpr TDateTime kT0 = 45000.5;
 class TFakeToolClock : public IToolClock {
 public:
     TDateTime FNow = kT0;
+    double FWallOffset = 0; // days the wall clock stands ahead of Now() (a clock change)
     int FSleeps = 0;
     TDateTime Now() override { return FNow; }
+    TDateTime WallNow() override { return FNow + FWallOffset; }
     void SleepUntil(TDateTime t) override
     {
         ++FSleeps;

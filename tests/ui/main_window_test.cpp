@@ -3,10 +3,12 @@
 // in-process simulated detector through the scripted dialogs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <memory>
@@ -21,6 +23,7 @@
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QDir>
+#include <QFile>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -41,6 +44,7 @@
 #include "app/status.h"
 #include "app/ui/main_window.h"
 #include "app/ui/qt_screen.h"
+#include "app/ui/runtime_dir.h"
 #include "tools/ui/qt_boxes.h"
 #include "app/ui/single_instance.h"
 #include "app/user_store.h"
@@ -70,6 +74,10 @@ protected:
         const char *tmp = std::getenv("TMPDIR");
         FOldTmp = tmp ? std::optional<std::string>(tmp) : std::nullopt;
         setenv("TMPDIR", FDir.path().toLocal8Bit().constData(), 1);
+        // The test's own folder (0700) is the session's run-time folder.
+        const char *run = std::getenv("XDG_RUNTIME_DIR");
+        FOldRun = run ? std::optional<std::string>(run) : std::nullopt;
+        setenv("XDG_RUNTIME_DIR", FDir.path().toLocal8Bit().constData(), 1);
         UseUserStoreFile(Path("store.ini"));
         DeviceCFG = RDeviceCFG();
         SetPortOverride("");
@@ -85,6 +93,10 @@ protected:
             setenv("TMPDIR", FOldTmp->c_str(), 1);
         else
             unsetenv("TMPDIR");
+        if (FOldRun)
+            setenv("XDG_RUNTIME_DIR", FOldRun->c_str(), 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
     }
 
     std::string Path(const char *name) const { return FDir.filePath(QString::fromLatin1(name)).toStdString(); }
@@ -142,6 +154,22 @@ protected:
 
     }
 
+    // A valid image for the simulated detector, of the same versions (no question).
+    void WriteImage(SimDetector &sim, const char *name) const
+    {
+        const int packets = DeviceCFG.mFLASHMaxAddress, size = DeviceCFG.mFALSHPacketSize;
+        std::vector<uint8_t> image(static_cast<size_t>(packets * size), 0x5A);
+        image[2] = 2; // product
+        image[3] = sim.Identity().mSW;
+        image[4] = sim.Identity().mHW;
+        image[5] = image[6] = 0;
+        const uint16_t crc = CRC16(image.data() + 2, static_cast<int>(image.size()) - 2);
+        image[0] = static_cast<uint8_t>(crc & 0xFF);
+        image[1] = static_cast<uint8_t>(crc >> 8);
+        std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char *>(image.data()),
+                                                          static_cast<std::streamsize>(image.size()));
+    }
+
     QString StatusText() const { return FWindow->findChild<QLabel *>(QStringLiteral("StatusLabel"))->text(); }
     QColor StatusColor(QPalette::ColorRole role) const
     {
@@ -151,6 +179,7 @@ protected:
     QTemporaryDir FDir;
     QString FOldCwd;
     std::optional<std::string> FOldTmp;
+    std::optional<std::string> FOldRun;
     std::unique_ptr<TNorvikIRMainForm> FWindow;
     std::vector<RShownMessage> FMessages;
     int FQuestions = 0;
@@ -588,17 +617,8 @@ TEST_F(MainWindowTest, FirmwarePanelsFollowTheImageAndTheDownload)
     SetPortOverride(sim.DevicePath());
     WriteIni(kDeveloperIni);
     Open();
-    const int packets = DeviceCFG.mFLASHMaxAddress, size = DeviceCFG.mFALSHPacketSize;
-    std::vector<uint8_t> image(static_cast<size_t>(packets * size), 0x5A);
-    image[2] = 2;                      // product
-    image[3] = sim.Identity().mSW;     // same versions: no question
-    image[4] = sim.Identity().mHW;
-    image[5] = image[6] = 0;
-    const uint16_t crc = CRC16(image.data() + 2, static_cast<int>(image.size()) - 2);
-    image[0] = static_cast<uint8_t>(crc & 0xFF);
-    image[1] = static_cast<uint8_t>(crc >> 8);
-    std::ofstream(Path("good.img"), std::ios::binary).write(reinterpret_cast<const char *>(image.data()),
-                                                            static_cast<std::streamsize>(image.size()));
+    const int packets = DeviceCFG.mFLASHMaxAddress;
+    WriteImage(sim, "good.img");
     std::ofstream(Path("short.img"), std::ios::binary) << "short";
 
     FFiles.push_back(Path("short.img"));
@@ -634,6 +654,67 @@ TEST_F(MainWindowTest, FirmwarePanelsFollowTheImageAndTheDownload)
     EXPECT_TRUE(W<QPushButton>("UserOptReadDeviceBtn")->isEnabled());
 }
 
+TEST_F(MainWindowTest, EditsTypedWhileImageWorkRunsStay)
+{
+    SimDetector sim;
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    SetPortOverride(sim.DevicePath());
+    WriteIni(kDeveloperIni);
+    TNorvikIRMainForm &w = Open();
+    WriteImage(sim, "good.img");
+    auto *id = W<QLineEdit>("UserOptIDEdit");
+    auto *days = W<QDoubleSpinBox>("UserOptCalIntervalSpin");
+
+    FFiles.push_back(Path("good.img"));
+    id->setText(QStringLiteral("OPEN"));
+    Click("UserOptFMOpenBtn");
+    EXPECT_EQ(id->text(), QStringLiteral("OPEN"));
+
+    // The user types while the download lets the window process its
+    // messages, after the first packet.
+    bool typedDuring = false;
+    QObject::connect(W<QProgressBar>("UserOptFMProgressBar"), &QProgressBar::valueChanged, &w, [&](int packet) {
+        if (packet == 1)
+            QTimer::singleShot(0, &w, [&] {
+                id->setText(QStringLiteral("EDIT1"));
+                days->setValue(123);
+                typedDuring = w.State().FUpgrade;
+            });
+    });
+    Click("UserOptFMUpgradeBtn");
+    EXPECT_EQ(StatusText(), QStringLiteral("Download Image... OK"));
+    ASSERT_TRUE(typedDuring);
+    EXPECT_EQ(id->text(), QStringLiteral("EDIT1"));
+    EXPECT_EQ(days->value(), 123);
+    w.ViewToForm(); // what the next action takes
+    EXPECT_EQ(w.State().FForm.UserOptIDEdit.mText, "EDIT1");
+}
+
+TEST_F(MainWindowTest, ByteTextsPassTheEditorsOneByteOneCharacter)
+{
+    WriteIni(kDeveloperIni);
+    TNorvikIRMainForm &w = Open();
+    // A serial number as a detector may hold it: a byte above 0x7F first.
+    const std::string serial = "\xFFSH1234567";
+    std::memcpy(w.State().FTamselCFG.mUnit.mSerial, serial.data(), 10);
+    w.ShowConfig();
+    const QString shown = W<QLineEdit>("UserOptSerialEdit")->text();
+    ASSERT_EQ(shown.size(), 10); // all ten, none cut by the editor's limit
+    EXPECT_EQ(shown[0].unicode(), 0xFF);
+    EXPECT_EQ(W<QLabel>("UserSerialLabel")->text(), shown);
+    w.State().FForm.UserOptHWVersionEdit.SetText("12\xB0\xC4");
+    w.FormToView();
+    EXPECT_EQ(W<QLineEdit>("UserOptHWVersionEdit")->text(), QStringLiteral("12\u00B0\u00C4"));
+    w.ViewToForm();
+    EXPECT_EQ(w.State().FForm.UserOptSerialEdit.mText, serial);
+    EXPECT_EQ(w.State().FForm.UserOptHWVersionEdit.mText, "12\xB0\xC4");
+
+    // A character typed beyond Latin-1 becomes one byte, so the limit holds.
+    W<QLineEdit>("UserOptSerialEdit")->setText(QStringLiteral("\u20AC123456789"));
+    w.ViewToForm();
+    EXPECT_EQ(w.State().FForm.UserOptSerialEdit.mText, "?123456789");
+}
+
 // ---------------------------------------------------------------- closing
 
 TEST_F(MainWindowTest, TrafficListSavedAtCloseAsCrLfLines)
@@ -666,6 +747,34 @@ TEST_F(MainWindowTest, TrafficListSavedAtCloseAsCrLfLines)
     EXPECT_NE(all.find("[SEND] A0 78 00"), std::string::npos);
 }
 
+TEST_F(MainWindowTest, TrafficLogSavedInThePrivateFolderNeverThroughALink)
+{
+    WriteIni("[ETC]\nLogEnable=1\n");
+    unsetenv("XDG_RUNTIME_DIR"); // the private folder in the temp folder
+    const std::string folder = Path("") + "/" + PrivateTempFolderName(::getuid());
+    EXPECT_EQ(TNorvikIRMainForm::TrafficFilePath(), folder + "/Comm.TXT");
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 077, 0u);
+
+    // A link planted at the name is replaced, its target left untouched.
+    std::ofstream(Path("victim.txt")) << "precious";
+    ASSERT_EQ(::symlink(Path("victim.txt").c_str(), (folder + "/Comm.TXT").c_str()), 0);
+    TNorvikIRMainForm &w = Open();
+    w.Screen().AppendTraffic("12:00:00:000 [SEND] A0 78 00 ");
+    ASSERT_TRUE(w.close());
+    const auto read = [](const std::string &path) {
+        std::stringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        return text.str();
+    };
+    EXPECT_EQ(read(Path("victim.txt")), "precious");
+    ASSERT_EQ(::lstat((folder + "/Comm.TXT").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(read(folder + "/Comm.TXT"), "12:00:00:000 [SEND] A0 78 00 \r\n");
+}
+
 TEST_F(MainWindowTest, NothingSavedWithoutTrafficLogOrDuringADownload)
 {
     {
@@ -688,26 +797,36 @@ TEST_F(MainWindowTest, NothingSavedWithoutTrafficLogOrDuringADownload)
 TEST(SingleInstanceTest, SecondInstanceRefusedAndCrashedLockTakenOver)
 {
     QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("instance.lock")).toStdString();
+    // The user's lock, in the user's run-time folder.
+    const RRuntimeEnv env{dir.path().toStdString(), dir.path().toStdString(), ::getuid()};
+    const std::string path = TSingleInstance::LockPath(env);
+    EXPECT_EQ(path, dir.filePath(QString::fromLatin1(kInstanceLockName)).toStdString());
     {
-        TSingleInstance first(path);
+        TSingleInstance first(env);
         ASSERT_TRUE(first.Acquire());
-        TSingleInstance second(path);
+        TSingleInstance second(env);
         EXPECT_FALSE(second.Acquire());
+        // Another user, with a session folder of its own, is not locked out.
+        ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("bob")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        TSingleInstance other(RRuntimeEnv{dir.filePath(QStringLiteral("bob")).toStdString(), "", ::getuid()});
+        EXPECT_TRUE(other.Acquire());
+        EXPECT_TRUE(other.Held());
     }
-    TSingleInstance again(path);
+    TSingleInstance again(env);
     EXPECT_TRUE(again.Acquire());
 
     // A lock file left by a process that is gone.
-    const std::string stale = dir.filePath(QStringLiteral("stale.lock")).toStdString();
+    const std::string stale = dir.filePath(QStringLiteral("stale/") + QString::fromLatin1(kInstanceLockName)).toStdString();
+    ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("stale")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     const pid_t child = fork();
     if (child == 0)
         _exit(0);
     ASSERT_GT(child, 0);
     waitpid(child, nullptr, 0);
     std::ofstream(stale) << child << "\nbeamport\n\n";
-    TSingleInstance after(stale);
+    TSingleInstance after(RRuntimeEnv{dir.filePath(QStringLiteral("stale")).toStdString(), "", ::getuid()});
     EXPECT_TRUE(after.Acquire());
+    EXPECT_EQ(after.Path(), stale);
 }
 
 // ------------------------------------------------------------ the screen

@@ -77,6 +77,8 @@ int main(int argc, char **argv)
         box.exec();
         return 0;
     }
+    if (!instance.Error().empty())
+        std::fprintf(stderr, "beamport: running without the single-instance check: %s\n", instance.Error().c_str());
 
     QApplication::setApplicationName(QString::fromLatin1(kProgramTitle));
     QFont font(QStringLiteral("Arial"));

@@ -1,4 +1,5 @@
 #include "app/ui/main_window.h"
+#include "app/ui/runtime_dir.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,9 +11,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QDoubleSpinBox>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -27,7 +26,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -781,6 +779,24 @@ void TNorvikIRMainForm::ShowEEPROMGrid()
 
 // ===================================================================== binding
 
+// The view's texts are bytes (serial number, user ID, hardware version as the
+// detector keeps them): one byte is one character both ways, so lengths,
+// padding and cutting count alike on both sides and a byte of 0x80 or above
+// comes back unchanged. A character beyond Latin-1 cannot be such a byte.
+namespace {
+
+QString BytesToText(const std::string &bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string TextToBytes(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+} // namespace
+
 #define BIND(list, type, field) list.push_back({Child<type>(#field), &ConfigForm::field})
 
 template <class T> T *TNorvikIRMainForm::Child(const char *name) const
@@ -868,7 +884,7 @@ void TNorvikIRMainForm::FormToView()
         const RTextEdit &edit = form.*(b.mField);
         const QSignalBlocker block(b.mWidget);
         b.mWidget->setMaxLength(edit.mMaxLength > 0 ? edit.mMaxLength : 32767);
-        const QString text = QString::fromStdString(edit.mText);
+        const QString text = BytesToText(edit.mText);
         if (b.mWidget->text() != text)
             b.mWidget->setText(text);
     }
@@ -877,7 +893,7 @@ void TNorvikIRMainForm::FormToView()
         const QSignalBlocker block(b.mWidget);
         QStringList items;
         for (const std::string &item : combo.mItems)
-            items << QString::fromStdString(item);
+            items << BytesToText(item);
         QStringList shown;
         for (int i = 0; i < b.mWidget->count(); ++i)
             shown << b.mWidget->itemText(i);
@@ -889,7 +905,7 @@ void TNorvikIRMainForm::FormToView()
                                                                                                   : -1);
     }
     for (const RLabelBinding &b : FLabels)
-        b.mWidget->setText(QString::fromStdString(form.*(b.mField)));
+        b.mWidget->setText(BytesToText(form.*(b.mField)));
     for (const RCheckBinding &b : FChecks) {
         const QSignalBlocker block(b.mWidget);
         b.mWidget->setChecked(form.*(b.mField));
@@ -906,7 +922,7 @@ void TNorvikIRMainForm::ViewToForm()
         (form.*(b.mField)).SetValue(b.mWidget->value());
     }
     for (const RTextBinding &b : FTexts)
-        (form.*(b.mField)).SetText(b.mWidget->text().toStdString());
+        (form.*(b.mField)).SetText(TextToBytes(b.mWidget->text()));
     for (const RComboBinding &b : FCombos)
         (form.*(b.mField)).Select(b.mWidget->currentIndex());
     for (const RCheckBinding &b : FChecks)
@@ -1096,14 +1112,18 @@ void TNorvikIRMainForm::UserCalBtnClick()
     });
 }
 
+// The firmware panel works on the image alone, never on the configuration
+// editors: they are neither read before nor written after. The download lets
+// the window process its messages for every packet, and whatever the user
+// types into the editors meanwhile stays there.
 void TNorvikIRMainForm::UserFMOpenBtnClick()
 {
-    RunBound([this] { FFirmware->OpenUpgradeFile(); });
+    Guarded([this] { FFirmware->OpenUpgradeFile(); });
 }
 
 void TNorvikIRMainForm::UserFMUpgradeBtnClick()
 {
-    RunBound([this] { FFirmware->Upgrade(); });
+    Guarded([this] { FFirmware->Upgrade(); });
     // A close asked for during the download happens now (nothing saved).
     if (FCloseAfterUpgrade && !FFirmware->Running())
         close();
@@ -1138,24 +1158,27 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
     });
 }
 
+// The TEST page's commands do not use the configuration either; the
+// actuator test holds the link for its running time while the window
+// processes its messages, and edits made then stay.
 void TNorvikIRMainForm::EtcBeepONBtnClick(int nTag)
 {
-    RunBound([this, nTag] { FActions->ActuatorTest(nTag); });
+    Guarded([this, nTag] { FActions->ActuatorTest(nTag); });
 }
 
 void TNorvikIRMainForm::EtcClearPeakBtnClick(int nTag)
 {
-    RunBound([this, nTag] { FActions->PeakBumpReport(nTag); });
+    Guarded([this, nTag] { FActions->PeakBumpReport(nTag); });
 }
 
 void TNorvikIRMainForm::EtcFactoryResetBtnClick()
 {
-    RunBound([this] { FActions->FactoryReset(); });
+    Guarded([this] { FActions->FactoryReset(); });
 }
 
 void TNorvikIRMainForm::EtcIdentifyBtnClick()
 {
-    RunBound([this] { FActions->Identify(); });
+    Guarded([this] { FActions->Identify(); });
 }
 
 void TNorvikIRMainForm::EtcEEPROMReadBtnClick()
@@ -1194,7 +1217,7 @@ void TNorvikIRMainForm::UserIDEditChanged(QLineEdit *edit)
 {
     // Pasted text passes the same rules as typed keys.
     const QString text = edit->text();
-    const QString filtered = QString::fromStdString(FilterUserIdText(text.toStdString()));
+    const QString filtered = BytesToText(FilterUserIdText(TextToBytes(text)));
     if (filtered == text)
         return;
     const int cursor = edit->cursorPosition();
@@ -1333,38 +1356,48 @@ QString TNorvikIRMainForm::ClockText(const QDateTime &t)
     return t.toString(QStringLiteral("yy-MM-dd hh:mm:ss"));
 }
 
-std::string TNorvikIRMainForm::TrafficFilePath()
+std::string TNorvikIRMainForm::TrafficFilePath(std::string *error)
 {
-    const char *tmp = std::getenv("TMPDIR");
-    const std::string dir = (tmp && *tmp) ? std::string(tmp) : std::string("/tmp");
-    return QDir(QString::fromStdString(dir)).filePath(Text(kTrafficFileName)).toStdString();
+    const RRuntimeDir dir = UserRuntimeDir();
+    if (!dir.mOk) {
+        if (error)
+            *error = dir.mError;
+        return {};
+    }
+    return dir.mPath + "/" + kTrafficFileName;
 }
 
-bool TNorvikIRMainForm::SaveTrafficList(const std::string &path) const
+bool TNorvikIRMainForm::SaveTrafficList(std::string *error) const
 {
-    const QString file = QString::fromStdString(path);
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+    const RRuntimeDir dir = UserRuntimeDir();
+    if (!dir.mOk) {
+        if (error)
+            *error = dir.mError;
         return false;
-    QByteArray bytes;
+    }
+    return SaveTrafficList(dir.mPath, error);
+}
+
+bool TNorvikIRMainForm::SaveTrafficList(const std::string &dir, std::string *error) const
+{
+    // The lines are the bytes the link reported (one byte = one character).
+    std::string bytes;
     if (!Memo->document()->isEmpty()) {
         for (QTextBlock block = Memo->document()->begin(); block.isValid(); block = block.next()) {
-            bytes += block.text().toUtf8();
+            bytes += block.text().toLatin1().toStdString();
             bytes += "\r\n";
         }
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(bytes);
-    return out.commit();
+    return WritePrivateFile(dir, kTrafficFileName, bytes, error);
 }
 
 bool TNorvikIRMainForm::FormCloseQuery()
 {
     if (FState.FUpgrade || FFirmware->Running())
         return true;
-    if (DeviceCFG.mLogEnable && !SaveTrafficList(TrafficFilePath()))
-        qWarning("The traffic list could not be saved to %s", TrafficFilePath().c_str());
+    std::string error;
+    if (DeviceCFG.mLogEnable && !SaveTrafficList(&error))
+        qWarning("The traffic list could not be saved: %s", error.c_str());
     UserStore().SetWindowPlacement({width(), height(), x(), y()});
     return true;
 }

@@ -108,10 +108,15 @@ public:
 
     // The clock text of the status bar: "yy-mm-dd hh:nn:ss".
     static QString ClockText(const QDateTime &t);
-    // Where the traffic list is saved at close: Comm.TXT in $TMPDIR, else /tmp.
-    static std::string TrafficFilePath();
-    // Saves the traffic list as CR LF lines; false when it could not be written.
-    bool SaveTrafficList(const std::string &path) const;
+    // Where the traffic list is saved at close: Comm.TXT in the user's
+    // run-time folder (runtime_dir.h); empty, with `error` set, when that
+    // folder is refused.
+    static std::string TrafficFilePath(std::string *error = nullptr);
+    // Saves the traffic list as CR LF lines into that folder's Comm.TXT (or
+    // the given folder's, for tests), replacing the file without following a
+    // symbolic link; false, with `error` set, when it could not be written.
+    bool SaveTrafficList(std::string *error = nullptr) const;
+    bool SaveTrafficList(const std::string &dir, std::string *error) const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

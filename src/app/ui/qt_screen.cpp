@@ -68,7 +68,7 @@ std::optional<std::string> TQtScreen::ChooseSaveFile(const FileChoice &choice)
 void TQtScreen::AppendTraffic(const std::string &line)
 {
     if (FMemo)
-        FMemo->appendPlainText(QString::fromStdString(line));
+        FMemo->appendPlainText(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
 }
 
 void TQtScreen::SetProgressAlias(const std::string &which, std::vector<std::string> bars)

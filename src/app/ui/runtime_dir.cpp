@@ -1,0 +1,127 @@
+#include "app/ui/runtime_dir.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+
+namespace {
+
+std::string ErrnoText(const std::string &what, int error) { return what + ": " + std::strerror(error); }
+
+// A folder of `uid` that neither group nor others can write.
+bool PrivateFolder(const struct stat &st, uid_t uid, const std::string &path, std::string &why)
+{
+    if (!S_ISDIR(st.st_mode)) {
+        why = path + " is not a folder";
+        return false;
+    }
+    if (st.st_uid != uid) {
+        why = path + " belongs to another user";
+        return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = path + " can be written by other users";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+RRuntimeEnv CurrentRuntimeEnv()
+{
+    RRuntimeEnv env;
+    if (const char *xdg = std::getenv("XDG_RUNTIME_DIR"))
+        env.mXdgRuntimeDir = xdg;
+    env.mTempDir = QDir::tempPath().toStdString();
+    env.mUid = ::getuid();
+    return env;
+}
+
+std::string PrivateTempFolderName(uid_t uid) { return "beamport-" + std::to_string(uid); }
+
+RRuntimeDir UserRuntimeDir(const RRuntimeEnv &env)
+{
+    RRuntimeDir result;
+    std::string why;
+    if (!env.mXdgRuntimeDir.empty() && env.mXdgRuntimeDir.front() == '/') {
+        // The session's own folder: trusted as a path, checked as a folder.
+        struct stat st {};
+        if (::stat(env.mXdgRuntimeDir.c_str(), &st) == 0 && PrivateFolder(st, env.mUid, env.mXdgRuntimeDir, why)) {
+            result.mPath = env.mXdgRuntimeDir;
+            result.mOk = true;
+            return result;
+        }
+    }
+
+    std::string temp = env.mTempDir.empty() ? std::string("/tmp") : env.mTempDir;
+    while (temp.size() > 1 && temp.back() == '/')
+        temp.pop_back();
+    result.mPath = (temp == "/" ? std::string() : temp) + "/" + PrivateTempFolderName(env.mUid);
+    if (::mkdir(result.mPath.c_str(), 0700) != 0 && errno != EEXIST) {
+        result.mError = ErrnoText(result.mPath, errno);
+        return result;
+    }
+    // lstat: a symbolic link planted at the name is refused, not followed.
+    struct stat st {};
+    if (::lstat(result.mPath.c_str(), &st) != 0) {
+        result.mError = ErrnoText(result.mPath, errno);
+        return result;
+    }
+    if (!PrivateFolder(st, env.mUid, result.mPath, why)) {
+        result.mError = why;
+        return result;
+    }
+    result.mOk = true;
+    return result;
+}
+
+bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes, std::string *error)
+{
+    const auto fail = [error](const std::string &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (dir.empty() || name.empty() || name.find('/') != std::string::npos)
+        return fail("no valid file name");
+    const std::string target = dir + "/" + name;
+    std::string temp = target + ".XXXXXX";
+    // mkstemp creates the file exclusively (0600), never through a link.
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(ErrnoText(dir, errno));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int e = n < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return fail(ErrnoText(temp, e));
+        }
+        done += static_cast<size_t>(n);
+    }
+    int e = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && e == 0)
+        e = errno;
+    if (e != 0) {
+        ::unlink(temp.c_str());
+        return fail(ErrnoText(temp, e));
+    }
+    // rename replaces whatever entry has the name (a link too) and never
+    // writes through it.
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(temp.c_str());
+        return fail(ErrnoText(target, e));
+    }
+    return true;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The per-user folder of the window's run-time files: the single-instance lock
+// and the traffic log Comm.TXT. It is $XDG_RUNTIME_DIR when the session
+// provides one, else a folder "beamport-<uid>" in the temp folder that the
+// program creates 0700. Either way no other account can write into it, so
+// another user on the same machine neither shares the lock nor can plant
+// files (or symbolic links) where the traffic log is saved.
+#include <string>
+#include <sys/types.h>
+
+// What the folder is chosen from; CurrentRuntimeEnv() reads the process's.
+struct RRuntimeEnv {
+    std::string mXdgRuntimeDir; // $XDG_RUNTIME_DIR, empty when unset
+    std::string mTempDir;       // the temp folder ($TMPDIR, else /tmp)
+    uid_t mUid = 0;             // the user the folder is for
+};
+RRuntimeEnv CurrentRuntimeEnv();
+
+// The name of the fallback folder in the temp folder: "beamport-<uid>".
+std::string PrivateTempFolderName(uid_t uid);
+
+struct RRuntimeDir {
+    std::string mPath;  // the folder; when refused, the one that was tried
+    bool mOk = false;
+    std::string mError; // why it was refused
+};
+
+// $XDG_RUNTIME_DIR when it is an absolute path to a folder of that user that
+// neither group nor others can write. Otherwise the temp folder's
+// "beamport-<uid>", made 0700 when missing; refused when it is anything but a
+// real folder (a symbolic link included), belongs to another user, or group
+// or others can write it.
+RRuntimeDir UserRuntimeDir(const RRuntimeEnv &env = CurrentRuntimeEnv());
+
+// Writes `bytes` as the file `name` in `dir`: into a new temporary file
+// (0600) in the same folder, renamed over the name once all is written. A
+// symbolic link at the name is replaced, never followed; on failure the file
+// that was there stays as it was and no temporary is left behind.
+bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes,
+                      std::string *error = nullptr);
