@@ -1,14 +1,51 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages that are missing, quietly.
+#
+#   scripts/deps.sh                       what the build and the tests need
+#   scripts/deps.sh --why TEXT PKG...     those packages instead, for TEXT
+#
+# It says in one line what it installs and why; the installer's own output goes
+# to a log file that is shown (its last lines, and its path) only on failure.
+# It needs root or sudo; without either it says which packages to ask for.
 set -euo pipefail
+
+why="needed to build Beamport and run its tests"
 pkgs=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libgtest-dev libgmock-dev googletest
       libgl-dev libxkbcommon-dev)
+if [ "${1:-}" = "--why" ]; then
+  why=$2
+  shift 2
+  pkgs=("$@")
+fi
+
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if ((${#missing[@]})); then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+((${#missing[@]})) || exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "Missing Debian packages, $why: ${missing[*]}" >&2
+  echo "Installing them needs root, and sudo is not available here: ask an administrator to run" >&2
+  echo "  apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+
+log="${XDG_CACHE_HOME:-$HOME/.cache}/beamport/deps.log"
+mkdir -p "$(dirname "$log")"
+echo "Installing ${missing[*]}: $why."
+if ! {
+  "${as_root[@]}" apt-get update -q &&
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+} >"$log" 2>&1; then
+  echo "Installing the packages failed; the last lines of $log:" >&2
+  tail -n 15 "$log" >&2
+  if [ -n "${as_root[*]}" ]; then
+    echo "If sudo refused, ask an administrator to run: apt-get install ${missing[*]}" >&2
+  fi
+  exit 1
 fi
