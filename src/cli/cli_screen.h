@@ -30,7 +30,8 @@ public:
     std::function<void()> FOnStop; // what a stop request does for the running job
 };
 
-// SIGINT and SIGTERM no longer end the program at once: they ask the running
+// For the commands that can stop cleanly (sensor-cal, upgrade): from here on
+// SIGINT and SIGTERM no longer end the program at once but ask the running
 // job to stop (a calibration sends its abort, a firmware download stops after
 // the packet under way), so the detector is not left half-way. A second
 // signal ends the program. SIGINT is left alone when it was ignored at start

@@ -152,6 +152,7 @@ const CliCommand kSensorCal("sensor-cal", "sensor-cal [--span VALUE]      the Se
             return UsageError(c, "--span needs a number (the span gas concentration), not '" + spanText + "'");
     }
 
+    InstallStopSignals();
     // As the window's "Sensor Calibration" button: the detector's record first.
     RMainState state;
     TDeviceActions actions(c.link, c.screen, state);

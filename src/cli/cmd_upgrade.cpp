@@ -20,6 +20,7 @@ const CliCommand kUpgrade("upgrade", "upgrade FILE.img               Loading Upg
                                   return static_cast<int>(kStatusImageOpen);
                               if (*loaded != 0)
                                   return static_cast<int>(*loaded);
+                              InstallStopSignals();
                               c.screen.FOnStop = [&firmware] { firmware.Cancel(); };
                               const int status = firmware.Upgrade().mStatus;
                               c.screen.FOnStop = nullptr;

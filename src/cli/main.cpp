@@ -135,7 +135,6 @@ int main(int argc, char **argv)
     TComTamsel link;
     AttachTraffic(link, screen, o.traffic);
     CliContext context{screen, link, o.yes, o.args};
-    InstallStopSignals();
     const int code = entry->run(context);
     if (code == kExitUsage && !context.usageReported)
         return Usage("wrong arguments for " + o.command);

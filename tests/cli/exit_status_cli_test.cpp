@@ -14,6 +14,7 @@
 
 #include "files/cfg_file.h"
 #include "model/config_record.h"
+#include "sim/sim_memory.h"
 #include "support/process.h"
 
 namespace fs = std::filesystem;
@@ -94,6 +95,9 @@ TEST(CliExitStatus, EveryRowOfTheTable)
     const std::string imageCrc = Write("crc.img", std::string(1, '\1') + image.substr(1));
     const std::string imageSize = Write("size.img", std::string(10, '\0'));
     const std::string noImage = (Dir() / "missing.img").string();
+    // an image any detector takes without a question: newest versions, no minimum
+    const std::vector<uint8_t> good = SimMakeFirmwareImage(128, 128, 2, 255, 255, 0, 0);
+    const std::string imageGood = Write("good.img", std::string(good.begin(), good.end()));
 
     const struct {
         std::vector<std::string> knobs; // beamport-sim; {"-"}: no detector, no --port
@@ -112,6 +116,8 @@ TEST(CliExitStatus, EveryRowOfTheTable)
         {{}, Suspend::kAsIs, {"upgrade", imageSize}, 0, 129, "Upgrade data file size different"},
         {{}, Suspend::kAsIs, {"upgrade", imageCrc}, 0, 130, "Upgrade data file CRC error"},
         {{}, Suspend::kAsIs, {"upgrade", imageProduct}, 0, 131, "Upgrade data file wrong type"},
+        // a stop signal during the download is the window's Cancel
+        {{"--latency-us", "20000"}, Suspend::kAsIs, {"upgrade", imageGood}, 1, 134, "User Stop..."},
         {{"--maintain-crc", "--refuse-hibernate"}, Suspend::kAllowed, {"--yes", "hibernate"}, 0, 195,
          "Hibernation is not allowed"},
         // 64: the command line
