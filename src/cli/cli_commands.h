@@ -20,7 +20,15 @@ struct CliContext {
     TComTamsel &link;
     bool yes = false;
     std::vector<std::string> args; // the command's own arguments
+    bool usageReported = false;    // the command said itself what was wrong with its arguments
 };
+
+// A usage error the command explains itself: "beamport-cli: " + text on
+// stderr; returns kExitUsage.
+int UsageError(CliContext &c, const std::string &text);
+
+// The exit status table, as --help prints it.
+std::string ExitStatusTable();
 
 using CliRun = std::function<int(CliContext &)>;
 

@@ -1,6 +1,43 @@
 #include "cli/cli_screen.h"
 
+#include <csignal>
 #include <iostream>
+#include <unistd.h>
+
+namespace {
+volatile std::sig_atomic_t gStopSignals = 0;
+
+void OnStopSignal(int sig)
+{
+    if (gStopSignals > 0) {
+        // Asked twice: give up at once, as the default action would.
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    gStopSignals = gStopSignals + 1;
+}
+
+void Catch(int sig, bool keepIgnored)
+{
+    struct sigaction old{};
+    if (sigaction(sig, nullptr, &old) == 0 && keepIgnored && old.sa_handler == SIG_IGN)
+        return;
+    struct sigaction sa{};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(sig, &sa, nullptr);
+}
+} // namespace
+
+void InstallStopSignals()
+{
+    Catch(SIGINT, true);
+    Catch(SIGTERM, false);
+}
+
+bool StopRequested() { return gStopSignals > 0; }
 
 std::string WithLineBreaks(const std::string &text)
 {
@@ -26,6 +63,7 @@ void TCliScreen::Message(const std::string &caption, const std::string &text, Ms
         return;
     }
     (void)caption;
+    FErrorShown = true;
     std::cerr << WithLineBreaks(text) << std::endl;
 }
 
@@ -33,6 +71,15 @@ bool TCliScreen::AskYesNo(const std::string &caption, const std::string &text)
 {
     std::cerr << caption << ": " << WithLineBreaks(text) << (FYes ? " [answered Yes]" : " [answered No]") << std::endl;
     return FYes;
+}
+
+void TCliScreen::ProcessMessages()
+{
+    if (StopRequested() && FOnStop) {
+        const std::function<void()> stop = std::move(FOnStop);
+        FOnStop = nullptr;
+        stop();
+    }
 }
 
 std::optional<std::string> TCliScreen::ChooseOpenFile(const FileChoice &)

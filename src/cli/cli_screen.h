@@ -3,6 +3,7 @@
 // stderr, questions answered by --yes, file choices given by arguments.
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "app/screen.h"
@@ -15,7 +16,8 @@ public:
     std::deque<std::string> FFiles; // answers to the file dialogs, in order
 
     void SetStatus(RColor background, RColor text, const std::string &caption) override;
-    void ProcessMessages() override {}
+    // Runs FOnStop once when a stop was asked for (SIGINT, SIGTERM) since the last call.
+    void ProcessMessages() override;
     void Message(const std::string &caption, const std::string &text, MsgIcon icon) override;
     bool AskYesNo(const std::string &caption, const std::string &text) override;
     std::optional<std::string> ChooseOpenFile(const FileChoice &choice) override;
@@ -24,7 +26,18 @@ public:
     void Progress(const std::string &which, int position, int max) override;
 
     std::string FLastStatus;
+    bool FErrorShown = false;     // a failure text went to stderr
+    std::function<void()> FOnStop; // what a stop request does for the running job
 };
+
+// For the commands that can stop cleanly (sensor-cal, upgrade): from here on
+// SIGINT and SIGTERM no longer end the program at once but ask the running
+// job to stop (a calibration sends its abort, a firmware download stops after
+// the packet under way), so the detector is not left half-way. A second
+// signal ends the program. SIGINT is left alone when it was ignored at start
+// (a background job of a shell).
+void InstallStopSignals();
+bool StopRequested();
 
 // "\r" line breaks as the terminal's.
 std::string WithLineBreaks(const std::string &text);

@@ -5,9 +5,9 @@
 #include "cli/cli_commands.h"
 
 namespace {
-// Hibernate asks first; only --yes lets it go on. A detector that does not
-// allow suspend ends with 195 (its box says why); an unconfirmed hibernate
-// ends as a usage error, since nothing was done.
+// Hibernate asks first; only --yes lets it go on. A unit that does not allow
+// suspend is refused with the "Check Unit" box before anything is sent (67);
+// an unconfirmed hibernate did nothing (66).
 const CliCommand kHibernate("hibernate", "hibernate                      Hibernate (needs --yes)", [](CliContext &c) {
     if (!c.args.empty())
         return kExitUsage;
@@ -15,10 +15,10 @@ const CliCommand kHibernate("hibernate", "hibernate                      Hiberna
     TDeviceActions actions(c.link, c.screen, state);
     const RActionResult result = actions.Hibernate();
     if (result.mRefused)
-        return static_cast<int>(kStatusNoHibernation);
+        return kExitRefused;
     if (result.mDeclined) {
         std::cerr << "beamport-cli: hibernate was not confirmed; give --yes to hibernate" << std::endl;
-        return kExitUsage;
+        return kExitDeclined;
     }
     return static_cast<int>(result.mStatus);
 });

@@ -5,23 +5,32 @@
 #include "app/device_actions.h"
 #include "cli/cli_commands.h"
 #include "files/cfg_file.h"
+#include "model/config_form.h"
 
 namespace {
-// Read Device: the status line, then the record read as JSON; --out also
-// saves it as Write File does.
+// Read Device: the status line, then the record read as JSON. --out then
+// runs the window's Write File on what Read Device showed: the record is
+// rebuilt from the configuration view (in the user layout the default record
+// with the user's fields, in the developer layout the developer rebuild; the
+// firmware version just read either way), so the file is the one the window
+// would save, not the detector's raw memory.
 const CliCommand kRead("read", "read [--out FILE.cfg]          Read Device; prints the record as JSON", [](CliContext &c) {
     std::string out;
     const bool save = TakeOption(c.args, "--out", out);
-    if (!c.args.empty())
+    if (!c.args.empty() || (save && out.empty()))
         return kExitUsage;
     RMainState state;
+    StartConfigView(state.FForm, state.FTamselCFG);
     TDeviceActions actions(c.link, c.screen, state);
     const RActionResult result = actions.ReadDevice();
     if (!result.Ok())
         return static_cast<int>(result.mStatus);
     std::cout << ConfigToJson(state.FTamselCFG) << std::flush;
-    if (save && !SaveConfigFile(c.screen, out, state.FTamselCFG))
-        return kExitFile;
-    return 0;
+    if (!save)
+        return 0;
+    c.screen.FFiles.push_back(out);
+    const EFileOutcome saved = WriteConfigFileAction(c.screen, state);
+    c.screen.FFiles.clear();
+    return saved == EFileOutcome::Done ? 0 : kExitFile;
 });
 } // namespace

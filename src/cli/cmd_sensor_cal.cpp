@@ -2,8 +2,10 @@
 // detector's configuration, opens the calibration for its sensor type, then
 // runs the procedure and prints each status line as it changes.
 #include <cmath>
+#include <cstdio>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 
 #include "app/app_state.h"
 #include "app/device_actions.h"
@@ -14,12 +16,33 @@
 
 namespace {
 
+// One decimal, "." as decimal point: 25 -> "25", 20.9 -> "20.9".
+std::string Decimal(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    std::string s = text;
+    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0)
+        s.resize(s.size() - 2);
+    return s == "-0" ? "0" : s;
+}
+
 class TCliCalView : public ISensorCalView {
 public:
-    void CaptionChanged(const std::string &text) override { std::cout << text << std::endl; }
+    explicit TCliCalView(bool progress) : FProgressOn(progress) {}
+
+    void CaptionChanged(const std::string &text) override { Line(text); }
     void SpanRangeChanged(double, double) override {}
-    void SpanValueChanged(double) override {}
-    void UnitChanged(const std::string &) override {}
+    void SpanValueChanged(double value) override
+    {
+        // Once the span gas is set from the command line, a change is the
+        // preparation's own (the oxygen rule): say what is used instead.
+        if (FWatchSpan && std::fabs(value - FSpan) > 1e-9)
+            Line("Span gas " + Decimal(FSpan) + " " + FUnit + " asked, " + Decimal(value) + " " + FUnit +
+                 " used: an oxygen span gas above 19 and below 23.5 % is too close to fresh air to calibrate with");
+        FSpan = value;
+    }
+    void UnitChanged(const std::string &unit) override { FUnit = unit; }
     void RunningChanged(bool) override {}
     void CalProgressChanged(int, int) override {}
     void StatusLineChanged(int line, const std::string &text, RColor) override
@@ -28,27 +51,88 @@ public:
             return;
         FLines[line] = text;
         if (!text.empty())
-            std::cout << text << std::endl;
+            Line(text);
+    }
+
+    void WatchSpan() { FWatchSpan = true; }
+
+    // "Calibrating... 12 s of 180 s, last poll: ..." on stderr, rewritten in
+    // place; only on a terminal.
+    void Progress(const TSensorCalibration &cal, TDateTime now)
+    {
+        if (!FProgressOn || !cal.Running())
+            return;
+        const long elapsed = std::lround((now - cal.StartTime()) * kSecondsPerDayF);
+        const unsigned calTime = cal.SensorType() ? cal.SensorType()->mCalTime : 0;
+        std::string poll = "none yet";
+        if (cal.PollCount() > 0) {
+            if (cal.LastPollStatus() != 0)
+                poll = "no reading (" + WithLineBreaks(StatusMessage(cal.LastPollStatus())) + ")";
+            else
+                poll = (cal.LastPollHistory() & 0x80) ? "calibration in progress" : "calibration ended";
+            for (char &ch : poll)
+                if (ch == '\n')
+                    ch = ' ';
+        }
+        std::cerr << "\r\033[K" << "Calibrating... " << elapsed << " s of " << calTime << " s, last poll: " << poll
+                  << std::flush;
+        FProgressShown = true;
+    }
+    void EndProgress()
+    {
+        if (FProgressShown)
+            std::cerr << "\r\033[K" << std::flush;
+        FProgressShown = false;
     }
 
 private:
+    void Line(const std::string &text)
+    {
+        EndProgress();
+        std::cout << text << std::endl;
+    }
+
+    bool FProgressOn;
+    bool FProgressShown = false;
+    bool FWatchSpan = false;
+    double FSpan = 0;
+    std::string FUnit;
     std::string FLines[3];
 };
 
+int Ended(const std::string &why)
+{
+    std::cerr << "beamport-cli: sensor-cal: " << why << std::endl;
+    return kExitNotDone;
+}
+
+// The exit status of a procedure that was started or refused.
 int ExitCode(const TSensorCalibration &cal)
 {
+    const uint8_t status = cal.OutcomeStatus();
     switch (cal.Outcome()) {
     case ECalOutcome::kOk: return 0;
-    case ECalOutcome::kFailed: return 177;   // the detector reported a failed calibration
-    case ECalOutcome::kTimeOut: return 162;  // no end reported in time
-    case ECalOutcome::kUserStop: return 134;
-    case ECalOutcome::kNotPrepared:
+    case ECalOutcome::kFailed: return Ended("the calibration failed: the detector reported a failed calibration");
+    case ECalOutcome::kTimeOut:
+        return Ended("the calibration timed out: the detector reported no end within the sensor type's " +
+                     std::to_string(cal.SensorType() ? cal.SensorType()->mCalTime : 0) +
+                     " s; the abort command was sent");
+    case ECalOutcome::kUserStop: return Ended("the calibration was stopped; the abort command was sent");
     case ECalOutcome::kStartFailed:
-    case ECalOutcome::kAborted: return cal.OutcomeStatus() != 0 ? cal.OutcomeStatus() : 148;
+        if (status == kStatusRefusedByDevice)
+            return Ended("the calibration failed: the detector refused the zero calibration");
+        return status;
+    case ECalOutcome::kNotPrepared:
+        // 0: the detector's sensor type changed since it was read ("Different sensor type").
+        return status != 0 ? status : kExitRefused;
+    case ECalOutcome::kAborted: return status != 0 ? status : kStatusAborted;
     case ECalOutcome::kNone: break;
     }
-    return 148;
+    return Ended("the calibration did not run");
 }
+
+// Tenths as the entry keeps them (one decimal).
+double Tenths(double value) { return std::round(value * 10.0); }
 
 const CliCommand kSensorCal("sensor-cal", "sensor-cal [--span VALUE]      the Sensor Calibration flow", [](CliContext &c) {
     std::string spanText;
@@ -57,16 +141,18 @@ const CliCommand kSensorCal("sensor-cal", "sensor-cal [--span VALUE]      the Se
         return kExitUsage;
     double span = 0;
     if (haveSpan) {
+        bool ok = false;
         try {
             size_t used = 0;
             span = std::stod(spanText, &used);
-            if (used != spanText.size() || !std::isfinite(span))
-                return kExitUsage;
+            ok = used == spanText.size() && std::isfinite(span);
         } catch (...) {
-            return kExitUsage;
         }
+        if (!ok)
+            return UsageError(c, "--span needs a number (the span gas concentration), not '" + spanText + "'");
     }
 
+    InstallStopSignals();
     // As the window's "Sensor Calibration" button: the detector's record first.
     RMainState state;
     TDeviceActions actions(c.link, c.screen, state);
@@ -79,14 +165,37 @@ const CliCommand kSensorCal("sensor-cal", "sensor-cal [--span VALUE]      the Se
     }
 
     TRealToolClock clock;
-    TCliCalView view;
+    TCliCalView view(isatty(STDERR_FILENO) == 1);
     TSensorCalibration cal(c.link, c.screen, view, clock);
     if (!cal.Open(state.FTamselCFG))
-        return 148; // "Sensor type is wrong"
-    if (haveSpan)
+        return kExitRefused; // "Sensor type is wrong": no calibration for this sensor
+    if (haveSpan) {
+        // A span gas the sensor type does not take is refused, not moved into
+        // its range: calibrating against a concentration other than the gas
+        // applied would leave the detector reading wrong.
+        const RSensorType &type = *cal.SensorType();
+        if (Tenths(span) < Tenths(type.mMin) || Tenths(span) > Tenths(type.mMax))
+            return UsageError(c, "--span " + spanText + " is outside the range of the " + type.mName +
+                                     " sensor: from " + Decimal(type.mMin) + " to " + Decimal(type.mMax) + " " +
+                                     type.mUnit);
         cal.SetSpanEntry(span);
-    if (cal.Start())
-        cal.Run();
+    }
+    view.WatchSpan();
+    if (StopRequested())
+        return Ended("stopped before the calibration started; nothing was sent");
+
+    if (cal.Start()) {
+        bool stopAsked = false;
+        while (cal.Pass()) {
+            if (StopRequested() && !stopAsked) {
+                stopAsked = true;
+                cal.Cancel();
+            }
+            view.Progress(cal, clock.Now());
+            clock.SleepUntil(cal.NextDue());
+        }
+    }
+    view.EndProgress();
     return ExitCode(cal);
 });
 

@@ -4,7 +4,9 @@
 
 namespace {
 // Loading Upgrade File, then the upgrade: Check Program (--yes answers the
-// older-image question) and Download Image, "packet i/N" on stderr.
+// older-image question) and Download Image, "packet i/N" on stderr. An image
+// that does not load ends with its check's status (128 to 131). A stop
+// signal during the download acts as the window's Cancel (134).
 const CliCommand kUpgrade("upgrade", "upgrade FILE.img               Loading Upgrade File, then Upgrade Firmware",
                           [](CliContext &c) {
                               if (c.args.size() != 1 || c.args[0].empty())
@@ -13,8 +15,15 @@ const CliCommand kUpgrade("upgrade", "upgrade FILE.img               Loading Upg
                               TFirmwareUpgrade firmware(c.link, c.screen, state);
                               c.screen.FFiles.push_back(c.args[0]);
                               const std::optional<uint8_t> loaded = firmware.OpenUpgradeFile();
-                              if (!loaded || *loaded != 0)
-                                  return kExitFile;
-                              return static_cast<int>(firmware.Upgrade().mStatus);
+                              c.screen.FFiles.clear();
+                              if (!loaded)
+                                  return static_cast<int>(kStatusImageOpen);
+                              if (*loaded != 0)
+                                  return static_cast<int>(*loaded);
+                              InstallStopSignals();
+                              c.screen.FOnStop = [&firmware] { firmware.Cancel(); };
+                              const int status = firmware.Upgrade().mStatus;
+                              c.screen.FOnStop = nullptr;
+                              return status;
                           });
 } // namespace

@@ -18,12 +18,12 @@
 #include "sim/sim_detector.h"
 
 namespace {
-void PrintUsage()
+void PrintUsage(std::ostream &out)
 {
-    std::cerr << "usage: beamport-cli [--port DEVICE] [--simulate] [--ini FILE] [--traffic] [--yes] COMMAND [ARGS]\n"
-                 "commands:\n";
+    out << "usage: beamport-cli [--port DEVICE] [--simulate] [--ini FILE] [--traffic] [--yes] COMMAND [ARGS]\n"
+           "commands:\n";
     for (const CliEntry &e : CliCommands())
-        std::cerr << "  " << e.usage << "\n";
+        out << "  " << e.usage << "\n";
 }
 
 struct Options {
@@ -32,6 +32,7 @@ struct Options {
     bool simulate = false;
     bool traffic = false;
     bool yes = false;
+    bool help = false;
     std::string command;
     std::vector<std::string> args;
 };
@@ -54,7 +55,7 @@ bool Parse(int argc, char **argv, Options &o, std::string &error)
         } else if (a == "--yes") {
             o.yes = true;
         } else if (a == "-h" || a == "--help") {
-            error.clear();
+            o.help = true;
             return false;
         } else if (!a.empty() && a[0] == '-') {
             error = "unknown option " + a;
@@ -77,9 +78,19 @@ int Usage(const std::string &error)
 {
     if (!error.empty())
         std::cerr << "beamport-cli: " << error << "\n";
-    PrintUsage();
+    PrintUsage(std::cerr);
     return kExitUsage;
 }
+
+int Help()
+{
+    PrintUsage(std::cout);
+    std::cout << ExitStatusTable() << std::flush;
+    return 0;
+}
+
+// A status byte is the exit status; 64 to 68 are the command line's own.
+bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitNotDone); }
 } // namespace
 
 int main(int argc, char **argv)
@@ -87,11 +98,15 @@ int main(int argc, char **argv)
     Options o;
     std::string error;
     if (!Parse(argc, argv, o, error))
-        return Usage(error);
+        return o.help ? Help() : Usage(error);
     const auto &commands = CliCommands();
     const auto entry = std::find_if(commands.begin(), commands.end(), [&](const CliEntry &e) { return e.name == o.command; });
     if (entry == commands.end())
         return Usage("unknown command " + o.command);
+    if (o.args.size() == 1 && (o.args[0] == "--help" || o.args[0] == "-h")) {
+        std::cout << "usage: beamport-cli [options] " << entry->usage << "\n" << ExitStatusTable() << std::flush;
+        return 0;
+    }
 
     if (o.ini.empty())
         LoadSettings();
@@ -118,7 +133,11 @@ int main(int argc, char **argv)
     AttachTraffic(link, screen, o.traffic);
     CliContext context{screen, link, o.yes, o.args};
     const int code = entry->run(context);
-    if (code == kExitUsage)
+    if (code == kExitUsage && !context.usageReported)
         return Usage("wrong arguments for " + o.command);
+    // Every failure says what happened, also where the window stays silent
+    // (the actuator tests): the status table's text for the byte.
+    if (IsStatusByte(code) && !screen.FErrorShown)
+        std::cerr << WithLineBreaks(StatusMessage(static_cast<uint8_t>(code))) << std::endl;
     return code;
 }

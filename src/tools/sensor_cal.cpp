@@ -157,6 +157,7 @@ bool TSensorCalibration::Start()
     FCalib = kCalibRunning;
     FRunning = true;
     FProgressAtMax = false;
+    FPollCount = 0;
     FView.RunningChanged(true);
     for (int line = 0; line < 3; ++line)
         StatusLine(line, "", kToolBlue);
@@ -243,6 +244,9 @@ void TSensorCalibration::Poll()
         FOutcomeStatus = result.mStatus;
         return;
     }
+    ++FPollCount;
+    FLastPollStatus = result.mStatus;
+    FLastPollHistory = received ? reading.mHistory : 0;
     if (received && !(reading.mHistory & kHistoryCalProgress)) {
         if (reading.mHistory & kHistoryCalFail) {
             StatusLine(2, "Calibration ... FAIL", kToolRed);

@@ -109,6 +109,11 @@ public:
     // The status byte behind kNotPrepared, kStartFailed and kAborted; 0 otherwise.
     uint8_t OutcomeStatus() const { return FOutcomeStatus; }
     TDateTime NextPollTime() const { return FNextPoll; }
+    // The polls of the running procedure: how many were made, the last one's
+    // status and (when that was 0) the reading's mHistory.
+    int PollCount() const { return FPollCount; }
+    uint8_t LastPollStatus() const { return FLastPollStatus; }
+    uint8_t LastPollHistory() const { return FLastPollHistory; }
     TDateTime StartTime() const { return FStartTime; }
 
 private:
@@ -138,4 +143,7 @@ private:
     TDateTime FNextPoll = 0;
     ECalOutcome FOutcome = ECalOutcome::kNone;
     uint8_t FOutcomeStatus = 0;
+    int FPollCount = 0;
+    uint8_t FLastPollStatus = 0;
+    uint8_t FLastPollHistory = 0;
 };

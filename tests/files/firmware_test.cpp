@@ -820,6 +820,6 @@ TEST_F(FirmwareTest, CommandLineUpgrade)
 
     EXPECT_EQ(run("upgrade '" + older + "'"), 132);
     EXPECT_EQ(run("--yes upgrade '" + older + "'"), 0);
-    EXPECT_EQ(run("upgrade '" + bad + "'"), 65);
+    EXPECT_EQ(run("upgrade '" + bad + "'"), 129); // the size check's status
     EXPECT_EQ(run("upgrade"), 64);
 }
