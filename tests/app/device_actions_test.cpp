@@ -14,6 +14,7 @@
 #include "model/config_form.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/pty_peer.h"
 
 namespace {
 
@@ -297,7 +298,6 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperRangesFromSettings)
         {"no UNIT keys", {17, 0}, {1, 0}, {86, 0}, {65, 10}, {{64, 10}}, 0},
         {"all sizes 0", {17, 0}, {1, 0}, {86, 0}, {65, 0}, {}, 0},
         {"all four", {17, 10}, {1, 8}, {86, 20}, {65, 10}, {{16, 10}, {0, 8}, {85, 20}, {64, 10}}, 0},
-        {"past the record", {17, 0}, {1, 8}, {120, 20}, {65, 10}, {{0, 8}}, 192},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
@@ -327,6 +327,57 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperRangesFromSettings)
             EXPECT_TRUE(TimeWrites(frames).empty());
         }
     }
+}
+
+TEST_F(DeviceActionsTest, WriteDeviceRefusesRangesPastTheRecordBeforeWakingTheDetector)
+{
+    // A scripted peer that never answers: any byte the program sends stays in Received().
+    PtyPeer peer;
+    SetPortOverride(peer.Path());
+    const struct {
+        const char *name;
+        bool userMode;
+        uint16_t RDeviceCFG::*start;
+        uint16_t RDeviceCFG::*size;
+        uint16_t startValue, sizeValue;
+        const char *line;
+    } rows[] = {
+        {"sensor factory past byte 128", false, &RDeviceCFG::mSensorWriteFactoryStart,
+         &RDeviceCFG::mSensorWriteFactorySize, 120, 20,
+         "[UNIT] SensorWriteFactoryStart=120, SensorWriteFactorySize=20: bytes 120 to 139, past byte 128"},
+        {"start 0", false, &RDeviceCFG::mUnitWriteUserStart, &RDeviceCFG::mUnitWriteUserSize, 0, 8,
+         "[UNIT] UnitWriteUserStart=0, UnitWriteUserSize=8: the start counts from 1"},
+        // The check does not depend on the layout, nor on the record (no sensor type below).
+        {"user layout", true, &RDeviceCFG::mUnitWriteFactoryStart, &RDeviceCFG::mUnitWriteFactorySize, 100, 64,
+         "[UNIT] UnitWriteFactoryStart=100, UnitWriteFactorySize=64: bytes 100 to 163, past byte 128"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        DeviceCFG = RDeviceCFG{};
+        DeviceCFG.mConnectTime = 500;
+        UserMode = r.userMode;
+        DeviceCFG.*r.start = r.startValue;
+        DeviceCFG.*r.size = r.sizeValue;
+        state.FForm.UserSensorTypeCombo.mItemIndex = r.userMode ? -1 : 0;
+        state.FHibernateBtn = true;
+        screen.ClearRecord();
+
+        const RActionResult result = actions.WriteDevice();
+        EXPECT_TRUE(result.mRefused);
+        EXPECT_TRUE(result.mBadSettings);
+        EXPECT_FALSE(result.Ok());
+        EXPECT_FALSE(state.FHibernateBtn);
+        EXPECT_TRUE(screen.statuses.empty());
+        ASSERT_EQ(screen.messages.size(), 1u);
+        EXPECT_EQ(screen.messages[0].mCaption, "Check Settings");
+        EXPECT_EQ(screen.messages[0].mText, WriteRangeText({r.line}));
+        EXPECT_NE(screen.messages[0].mText.find(r.line), std::string::npos);
+        EXPECT_EQ(screen.messages[0].mIcon, MsgIcon::Error);
+        EXPECT_FALSE(link.Port().Enabled());
+    }
+    // The sequence itself never writes half: it stops before the identity request.
+    EXPECT_EQ(actions.WriteDeviceConfig(), 192);
+    EXPECT_TRUE(peer.Received().empty());
 }
 
 TEST_F(DeviceActionsTest, WriteDeviceDeveloperCutsTheLifeWithItsMessage)
