@@ -164,11 +164,26 @@ void LoadSettings(const TProfile &ini, TUserStore &store)
 
 std::string SettingsFilePath() { return TProfile::FindFileAnyCase(AppDir, kSettingsFileName); }
 
-void LoadSettings(const std::string &iniPath)
+std::string LoadSettings(const std::string &iniPath)
 {
     TProfile ini;
-    ini.LoadFile(iniPath);
+    EInputFile why = EInputFile::Ok;
+    ini.LoadFile(iniPath, &why);
     LoadSettings(ini, UserStore());
+
+    std::string reason;
+    switch (why) {
+    case EInputFile::Ok:
+    case EInputFile::Missing: return {};
+    case EInputFile::NotRegular: reason = "It is not a regular file."; break;
+    case EInputFile::TooLarge:
+        reason = "It is larger than " + std::to_string(TProfile::kMaxFileSize / (1024 * 1024)) +
+                 " MiB, far more than any settings file.";
+        break;
+    case EInputFile::Unreadable: reason = "It could not be read."; break;
+    }
+    return "The settings file " + iniPath + " was not read.\r" + reason +
+           "\rThe program uses the settings of the user layout.";
 }
 
-void LoadSettings() { LoadSettings(SettingsFilePath()); }
+std::string LoadSettings() { return LoadSettings(SettingsFilePath()); }
