@@ -93,10 +93,9 @@ int main(int argc, char **argv)
     if (entry == commands.end())
         return Usage("unknown command " + o.command);
 
-    if (o.ini.empty())
-        LoadSettings();
-    else
-        LoadSettings(o.ini);
+    const std::string settingsWarning = o.ini.empty() ? LoadSettings() : LoadSettings(o.ini);
+    if (!settingsWarning.empty())
+        std::cerr << "beamport-cli: " << WithLineBreaks(settingsWarning) << "\n";
 
     std::unique_ptr<SimDetector> sim;
     if (o.simulate) {
