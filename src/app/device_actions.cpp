@@ -29,14 +29,23 @@ RActionResult FromOp(const ROpResult &op)
     return r;
 }
 
-RActionResult Refused()
+RActionResult Refused(bool bBadSettings = false)
 {
     RActionResult r;
     r.mRefused = true;
+    r.mBadSettings = bBadSettings;
     return r;
 }
 
 } // namespace
+
+std::string WriteRangeText(const std::vector<std::string> &problems)
+{
+    std::string text = kWriteRangeIntro;
+    for (const std::string &line : problems)
+        text += "\r" + line;
+    return text + "\r" + kWriteRangeOutro;
+}
 
 std::string IdentityText(const RTamselIdenty &identity)
 {
@@ -107,6 +116,9 @@ uint8_t TDeviceActions::ReadDeviceConfig()
 
 uint8_t TDeviceActions::WriteDeviceConfig()
 {
+    // Never half a write: ranges that leave the record stop it before the first byte.
+    if (!CFGWriteRangeProblems(DeviceCFG).empty())
+        return kStatusBlockCRC;
     const RTamselCFG &cfg = FState.FTamselCFG;
     RTamselIdenty identity{};
     uint8_t status = FLink.RequireIdenty(identity);
@@ -117,23 +129,11 @@ uint8_t TDeviceActions::WriteDeviceConfig()
 
     RComTamselReadBuf buf;
     CFGToReadBuf(cfg, buf);
-    // A start of 0 wraps to an address beyond the record, which the link
-    // refuses with 192 like every other range that leaves the record.
-    const struct {
-        uint16_t start, size;
-    } ranges[] = {
-        {DeviceCFG.mUnitWriteFactoryStart, DeviceCFG.mUnitWriteFactorySize},
-        {DeviceCFG.mUnitWriteUserStart, DeviceCFG.mUnitWriteUserSize},
-        {DeviceCFG.mSensorWriteFactoryStart, DeviceCFG.mSensorWriteFactorySize},
-        {DeviceCFG.mSensorWriteUserStart, DeviceCFG.mSensorWriteUserSize},
-    };
-    for (const auto &range : ranges) {
+    for (const RCFGWriteRange &range : CFGWriteRanges(DeviceCFG)) {
         if (status != 0)
             break;
-        if (range.size == 0)
-            continue;
-        const uint16_t address = static_cast<uint16_t>(range.start - 1);
-        status = UpTo3([&] { return FLink.WriteCFGData(buf, address, range.size); });
+        const auto address = static_cast<uint16_t>(range.mAddress);
+        status = UpTo3([&] { return FLink.WriteCFGData(buf, address, range.mSize); });
     }
     if (status == 0 && !UserMode)
         status = UpTo3([&] { return FLink.WriteCFGTimeData(cfg.mUnit.mLifeRemaining); });
@@ -162,6 +162,12 @@ RActionResult TDeviceActions::ReadDevice()
 RActionResult TDeviceActions::WriteDevice()
 {
     FState.FHibernateBtn = false;
+    // A settings mistake is told as such, before the detector is even woken.
+    const std::vector<std::string> problems = CFGWriteRangeProblems(DeviceCFG);
+    if (!problems.empty()) {
+        FScreen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
+        return Refused(true);
+    }
     ViewToMainState(FState, FScreen, true);
     if (FState.FTamselCFG.mSensor.mSensorType == 0) {
         FScreen.Message(kNoSensorCaption, UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);

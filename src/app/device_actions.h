@@ -5,6 +5,7 @@
 // FHibernateBtn) and read the process-wide DeviceCFG and UserMode.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/screen.h"
@@ -34,6 +35,14 @@ inline constexpr const char *kHibernateCaption = "Hibernate";
 inline constexpr const char *kHibernateQuestion =
     "Hibernation will clear the event log.\rAre you sure you want to proceed.";
 inline constexpr const char *kIdentifyCaption = "Norvik Identify";
+// Write Device with settings whose write ranges leave the record.
+inline constexpr const char *kWriteRangeCaption = "Check Settings";
+inline constexpr const char *kWriteRangeIntro =
+    "The write ranges of the settings file do not fit the configuration record (bytes 1 to 128):";
+inline constexpr const char *kWriteRangeOutro = "Nothing was sent. Correct the settings file and start again.";
+// The box text for the problem lines of CFGWriteRangeProblems: the intro, one
+// line per range, the outro, joined by "\r".
+std::string WriteRangeText(const std::vector<std::string> &problems);
 
 // Codes the buttons send.
 inline constexpr uint8_t kCalZeroSpan = 0x42;  // factory "Calibration"
@@ -51,6 +60,7 @@ struct RActionResult : ROpResult {
     bool mRefused = false;  // stopped by its own check with its own box (or a button number
                             // that names no action) before anything was reported
     bool mDeclined = false; // the question was answered No
+    bool mBadSettings = false; // mRefused because the settings do not allow the job
     bool Ok() const { return ROpResult::Ok() && !mRefused && !mDeclined; }
 };
 
@@ -78,13 +88,17 @@ public:
     // Identity, product check (2), in the user layout the sensor check
     // (148), then the four write ranges of DeviceCFG in order (unit factory,
     // unit user, sensor factory, sensor user; size 0 skipped; 3 attempts
-    // each; the link refuses with 192 a range that leaves the record), and in
-    // the developer layout the life remaining (3 attempts).
+    // each), and in the developer layout the life remaining (3 attempts).
+    // Settings with a range that leaves the record give 192 before anything
+    // is sent (WriteDevice refuses them before it connects).
     uint8_t WriteDeviceConfig();
 
     // --- the buttons ---
     RActionResult ReadDevice();                // "Read Norvik Information"
-    RActionResult WriteDevice();               // "Write Norvik Information"; refused without a sensor type
+    // "Write Norvik Information". Refused before connecting, each with its own
+    // error box: write ranges of the settings that leave the record
+    // (mBadSettings), then a record without a sensor type.
+    RActionResult WriteDevice();
     RActionResult Hibernate();                 // read, checks, question, "Hibernate"
     RActionResult LogReset();                  // "Event Log Reset"
     RActionResult TurnOff();                   // "Power Down"; 177 -> 193

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace {
@@ -39,16 +37,15 @@ bool SameTextIgnoreCase(std::string_view a, std::string_view b)
 
 TProfile::TProfile(std::string_view text) { LoadText(text); }
 
-bool TProfile::LoadFile(const std::string &path)
+bool TProfile::LoadFile(const std::string &path, EInputFile *why)
 {
     FSections.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const RInputFile file = ReadInputFile(path, kMaxFileSize);
+    if (why)
+        *why = file.mResult;
+    if (!file.Ok())
         return false;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return false;
-    LoadText(text);
+    LoadText(std::string_view(reinterpret_cast<const char *>(file.mBytes.data()), file.mBytes.size()));
     return true;
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "model/input_file.h"
+
 class TProfile {
 public:
     struct RLine {
@@ -21,8 +23,11 @@ public:
     // Parses the text of a settings file.
     explicit TProfile(std::string_view text);
 
-    // Reads a file; a missing or unreadable file gives an empty profile (false).
-    bool LoadFile(const std::string &path);
+    // Reads a file of at most kMaxFileSize bytes. A missing or unreadable
+    // file, one that is not a regular file (read without waiting) and a
+    // larger one give an empty profile (false), with the reason in *why.
+    bool LoadFile(const std::string &path, EInputFile *why = nullptr);
+    static constexpr uint64_t kMaxFileSize = 1024 * 1024;
     void LoadText(std::string_view text);
 
     bool HasSection(std::string_view section) const;

@@ -64,14 +64,14 @@ void ReadNumericKeys(const TProfile &ini, RDeviceCFG &cfg)
     cfg.mUnitPacketSize = word("UNIT", "PacketSize", "32", 1, 128);
     cfg.mUnitDataSize = word("UNIT", "UnitDataSize", "64", 1, 256);
     cfg.mUnitSensorDataSize = word("UNIT", "SensorDataSize", "64", 1, 256);
-    cfg.mUnitWriteUserStart = word("UNIT", "UnitWriteUserStart", "1", 1, 256);
-    cfg.mUnitWriteUserSize = word("UNIT", "UnitWriteUserSize", "0", 0, 128);
-    cfg.mUnitWriteFactoryStart = word("UNIT", "UnitWriteFactoryStart", "17", 1, 256);
-    cfg.mUnitWriteFactorySize = word("UNIT", "UnitWriteFactorySize", "0", 0, 128);
-    cfg.mSensorWriteUserStart = word("UNIT", "SensorWriteUserStart", "65", 1, 256);
-    cfg.mSensorWriteUserSize = word("UNIT", "SensorWriteUserSize", "10", 0, 128);
-    cfg.mSensorWriteFactoryStart = word("UNIT", "SensorWriteFactoryStart", "86", 1, 256);
-    cfg.mSensorWriteFactorySize = word("UNIT", "SensorWriteFactorySize", "0", 0, 128);
+    cfg.mUnitWriteUserStart = word(kSectionUnit, kKeyUnitWriteUserStart, "1", 1, 256);
+    cfg.mUnitWriteUserSize = word(kSectionUnit, kKeyUnitWriteUserSize, "0", 0, 128);
+    cfg.mUnitWriteFactoryStart = word(kSectionUnit, kKeyUnitWriteFactoryStart, "17", 1, 256);
+    cfg.mUnitWriteFactorySize = word(kSectionUnit, kKeyUnitWriteFactorySize, "0", 0, 128);
+    cfg.mSensorWriteUserStart = word(kSectionUnit, kKeySensorWriteUserStart, "65", 1, 256);
+    cfg.mSensorWriteUserSize = word(kSectionUnit, kKeySensorWriteUserSize, "10", 0, 128);
+    cfg.mSensorWriteFactoryStart = word(kSectionUnit, kKeySensorWriteFactoryStart, "86", 1, 256);
+    cfg.mSensorWriteFactorySize = word(kSectionUnit, kKeySensorWriteFactorySize, "0", 0, 128);
     cfg.mEEPROMPacketSize = word("EEPROM", "PacketSize", "32", 1, 128);
     cfg.mEEPROMMaxAddress = word("EEPROM", "MaxAddress", "1024", 1, 32768);
     cfg.mEEPROMReadAddress = word("EEPROM", "ReadStartAddress", "0", 0, cfg.mEEPROMMaxAddress);
@@ -164,11 +164,26 @@ void LoadSettings(const TProfile &ini, TUserStore &store)
 
 std::string SettingsFilePath() { return TProfile::FindFileAnyCase(AppDir, kSettingsFileName); }
 
-void LoadSettings(const std::string &iniPath)
+std::string LoadSettings(const std::string &iniPath)
 {
     TProfile ini;
-    ini.LoadFile(iniPath);
+    EInputFile why = EInputFile::Ok;
+    ini.LoadFile(iniPath, &why);
     LoadSettings(ini, UserStore());
+
+    std::string reason;
+    switch (why) {
+    case EInputFile::Ok:
+    case EInputFile::Missing: return {};
+    case EInputFile::NotRegular: reason = "It is not a regular file."; break;
+    case EInputFile::TooLarge:
+        reason = "It is larger than " + std::to_string(TProfile::kMaxFileSize / (1024 * 1024)) +
+                 " MiB, far more than any settings file.";
+        break;
+    case EInputFile::Unreadable: reason = "It could not be read."; break;
+    }
+    return "The settings file " + iniPath + " was not read.\r" + reason +
+           "\rThe program uses the settings of the user layout.";
 }
 
-void LoadSettings() { LoadSettings(SettingsFilePath()); }
+std::string LoadSettings() { return LoadSettings(SettingsFilePath()); }

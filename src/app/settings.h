@@ -16,10 +16,18 @@ inline constexpr const char *kSettingsFileName = "OPTAVO.INI";
 // AppDir + "OPTAVO.INI", or the entry of AppDir with that name in any letter case.
 std::string SettingsFilePath();
 
+// Caption of the warning about a settings file that was not read.
+inline constexpr const char *kSettingsNotReadCaption = "Settings File";
+
 // LoadSettings on SettingsFilePath() and the process-wide UserStore().
-void LoadSettings();
-// The same on the given settings file (a missing one behaves as an empty one).
-void LoadSettings(const std::string &iniPath);
+// Returns empty text when the file was read or is missing (a missing file
+// behaves as an empty one). A file that is there but cannot be used (not a
+// regular file, unreadable, larger than TProfile::kMaxFileSize) is not read
+// either and behaves as a missing one; the returned text then says so, for a
+// warning captioned kSettingsNotReadCaption ("\r" = line break).
+std::string LoadSettings();
+// The same on the given settings file.
+std::string LoadSettings(const std::string &iniPath);
 // The same on a parsed settings file and a given store.
 void LoadSettings(const TProfile &ini, TUserStore &store);
 

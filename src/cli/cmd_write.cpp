@@ -9,7 +9,8 @@ namespace {
 // through the configuration view as the window (ConfigToView after the
 // read, ViewToConfig for the detector before the write). A file that cannot
 // be read or is refused exits 65 before any connection; so does a record
-// that Write Device refuses to send (no sensor information).
+// that Write Device refuses to send (no sensor information). Settings whose
+// write ranges leave the record exit 67, before the detector is woken.
 const CliCommand kWrite("write", "write FILE.cfg                 Read File, then Write Device", [](CliContext &c) {
     if (c.args.size() != 1 || c.args[0].empty())
         return kExitUsage;
@@ -23,7 +24,7 @@ const CliCommand kWrite("write", "write FILE.cfg                 Read File, then
     TDeviceActions actions(c.link, c.screen, state);
     const RActionResult result = actions.WriteDevice();
     if (result.mRefused)
-        return kExitFile;
+        return result.mBadSettings ? kExitRefused : kExitFile;
     return static_cast<int>(result.mStatus);
 });
 } // namespace

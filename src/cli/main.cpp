@@ -108,10 +108,9 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    if (o.ini.empty())
-        LoadSettings();
-    else
-        LoadSettings(o.ini);
+    const std::string settingsWarning = o.ini.empty() ? LoadSettings() : LoadSettings(o.ini);
+    if (!settingsWarning.empty())
+        std::cerr << "beamport-cli: " << WithLineBreaks(settingsWarning) << "\n";
 
     std::unique_ptr<SimDetector> sim;
     if (o.simulate) {

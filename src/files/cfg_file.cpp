@@ -14,6 +14,7 @@
 #include "app/screen.h"
 #include "app/user_store.h"
 #include "model/config_form.h"
+#include "model/input_file.h"
 #include "model/settings_types.h"
 
 namespace {
@@ -278,14 +279,12 @@ void ApplyCFGFileRecord(RTamselCFG &mTarget, const RTamselCFG &mFromFile)
 
 ECFGLoad LoadConfigFile(const std::string &path, RTamselCFG &mCFG)
 {
-    QFile file(QString::fromStdString(path));
-    if (QFileInfo(file).isDir() || !file.open(QIODevice::ReadOnly))
-        return ECFGLoad::NotOpened;
     // Never more than the largest header and payload: a wrong pick of a
-    // large file costs nothing.
-    const QByteArray bytes = file.read(kCFGFileHeaderSize + kCFGPayloadMaxSize);
-    const auto record = ParseCFGFile(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                     static_cast<size_t>(bytes.size()));
+    // large file costs nothing, and a FIFO or a device is refused unread.
+    const RInputFile file = ReadInputFileHead(path, kCFGFileHeaderSize + kCFGPayloadMaxSize);
+    if (!file.Ok())
+        return ECFGLoad::NotOpened;
+    const auto record = ParseCFGFile(file.mBytes);
     if (!record)
         return ECFGLoad::Wrong;
     ApplyCFGFileRecord(mCFG, *record);

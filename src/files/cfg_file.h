@@ -99,7 +99,8 @@ void ApplyCFGFileRecord(RTamselCFG &mTarget, const RTamselCFG &mFromFile);
 enum class ECFGLoad { Ok, NotOpened, Wrong };
 
 // Reads a .cfg file and applies it onto mCFG (ApplyCFGFileRecord). mCFG is
-// untouched unless the result is Ok.
+// untouched unless the result is Ok. Anything but a readable regular file
+// (a directory, FIFO or device among them) is NotOpened, without waiting.
 ECFGLoad LoadConfigFile(const std::string &path, RTamselCFG &mCFG);
 
 // Writes mCFG as a version-7 file (saved now; layout byte from bDeveloperLayout).

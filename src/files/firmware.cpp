@@ -1,13 +1,9 @@
 #include "files/firmware.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/app_state.h"
 #include "app/user_store.h"
@@ -16,6 +12,7 @@
 #include "model/convert.h"
 #include "model/datetime.h"
 #include "model/device_records.h"
+#include "model/input_file.h"
 #include "model/read_buf.h"
 #include "model/settings_types.h"
 
@@ -23,52 +20,6 @@ namespace {
 
 // The largest block the link sends in one data frame.
 constexpr size_t kMaxPacketSize = static_cast<size_t>(kReadBufCapacity) - 2;
-
-// A descriptor closed on every way out.
-class TFileHandle {
-public:
-    explicit TFileHandle(int fd) : FFd(fd) {}
-    ~TFileHandle()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    TFileHandle(const TFileHandle &) = delete;
-    TFileHandle &operator=(const TFileHandle &) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
-// Reads exactly `expected` bytes and makes sure the file holds no more: 0,
-// 128 for a read error, 129 when the file turned out shorter or longer than
-// its size said (it changed while being read).
-uint8_t ReadExactly(int fd, size_t expected, std::vector<uint8_t> &bytes)
-{
-    bytes.assign(expected, 0);
-    size_t got = 0;
-    while (got < expected) {
-        const ssize_t n = ::read(fd, bytes.data() + got, expected - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return kStatusImageOpen;
-        }
-        if (n == 0)
-            return kStatusImageSize;
-        got += static_cast<size_t>(n);
-    }
-    for (;;) {
-        uint8_t extra;
-        const ssize_t n = ::read(fd, &extra, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return kStatusImageOpen;
-        return n == 0 ? uint8_t{0} : kStatusImageSize;
-    }
-}
 
 // Every packet of one size, large enough for the header and small enough for
 // one data frame.
@@ -139,24 +90,17 @@ uint8_t ReadUpgradeImage(const std::string &fileName, uint16_t nPackets, uint16_
                          TImagePackets &packets)
 {
     packets.clear();
-    // Non-blocking so that a FIFO or a device chosen by mistake cannot hang
-    // the open; such files are refused below.
-    const TFileHandle file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.Get() < 0)
-        return kStatusImageOpen;
-    struct stat st {};
-    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return kStatusImageOpen;
-
-    // The size decides before anything is read, whatever the file's length.
+    // Only a regular file is read, and the size decides before anything is
+    // read, whatever the file's length; a FIFO or a device cannot hang the load.
     const uint64_t expected = static_cast<uint64_t>(nPackets) * nPacketSize;
-    if (nPackets == 0 || nPacketSize < kImageHeaderSize || static_cast<uint64_t>(st.st_size) != expected)
+    const RInputFile file = ReadInputFile(fileName, expected);
+    if (file.mResult == EInputFile::TooLarge)
         return kStatusImageSize;
-
-    std::vector<uint8_t> bytes;
-    const uint8_t status = ReadExactly(file.Get(), static_cast<size_t>(expected), bytes);
-    if (status != 0)
-        return status;
+    if (!file.Ok())
+        return kStatusImageOpen;
+    const std::vector<uint8_t> &bytes = file.mBytes;
+    if (nPackets == 0 || nPacketSize < kImageHeaderSize || bytes.size() != expected)
+        return kStatusImageSize;
 
     TImagePackets image(nPackets);
     for (size_t i = 0; i < nPackets; ++i)

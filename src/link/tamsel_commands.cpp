@@ -2,16 +2,17 @@
 //
 // Bounds: every payload lands in a 1024-byte carrier and every configuration
 // write comes out of the 128-byte record. Downloads (event log, EEPROM) stop at
-// the carrier's end and keep what fits; anything sent to the detector that
-// does not fit the record is refused before a byte goes out (status 192), so
-// the detector never receives bytes the program did not mean to write.
+// the carrier's end and keep what fits; a configuration write that does not
+// fit the record (CFGRangeFits) is refused before a byte goes out (status
+// 192), so the detector never receives bytes the program did not mean to
+// write. The device actions check the settings' ranges with the same rule
+// before they connect at all.
 #include <algorithm>
 #include <cstring>
 
 #include "link/tamsel_comms.h"
 
 namespace {
-constexpr int kRecordSize = 128;
 // Largest packet a read loop may ask for: the reply (packet + CRC) plus the
 // slack of one read must fit the exchange's 256-byte scratch buffer.
 constexpr int kMaxPacket = 244;
@@ -78,8 +79,8 @@ uint8_t TComTamsel::ReadSensorCFGData(RTamselSensorCFG &mData, uint16_t nPacket,
 
 uint8_t TComTamsel::WriteCFGData(const RComTamselReadBuf &mBuf, uint16_t nAddress, uint16_t nSize)
 {
-    if (nSize == 0 || nAddress + nSize > kRecordSize)
-        return 192;
+    if (!CFGRangeFits(nAddress, nSize))
+        return kStatusBlockCRC;
     RTamselLogRead logs[4];
     uint8_t status = SendCommand(1, 0x70, 3, 0.1f);
     GetLogRead(logs[0]);

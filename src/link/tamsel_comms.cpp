@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -236,14 +237,21 @@ void TComTamsel::SetPortDevice(int nPort, const std::string &path) { FPortDevice
 std::string TComTamsel::PortDevice(int nPort) const
 {
     const auto it = FPortDevices.find(nPort);
-    return it != FPortDevices.end() ? it->second : WindowsPortName(nPort);
+    return it != FPortDevices.end() ? it->second : std::string();
 }
 
 void TComTamsel::ComOpen(int nPort)
 {
     if (RSCom.Enabled())
         return;
-    RSCom.SetDeviceName(PortDevice(nPort));
+    // Only a number that discovery (or the bypass device) gave a path stands
+    // for a device; any other, such as the 0 of an adapter without a device
+    // node, fails like a missing port instead of naming a file in the
+    // current folder.
+    const std::string device = PortDevice(nPort);
+    if (device.empty())
+        throw ECommError(kNoAdapterText + std::to_string(nPort), ENODEV);
+    RSCom.SetDeviceName(device);
     RSCom.SetBaudData(115200);
     RSCom.SetDatabits(da8);
     RSCom.SetStopbits(sb10);

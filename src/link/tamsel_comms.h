@@ -16,6 +16,9 @@
 
 class TComTamsel;
 
+// The error text of ComOpen for a port number no adapter was given.
+inline constexpr const char *kNoAdapterText = "No adapter with this number: ";
+
 // Traffic-log event: called once per log line.
 using TOnTamselEvent = std::function<void(TComTamsel *Sender, TDateTime rNow, const std::string &sLog)>;
 
@@ -47,8 +50,10 @@ public:
     uint8_t OpenUSB(float rTimeOut);
 
     // Port numbers stand for device paths on this platform: discovery (or
-    // --port) assigns them. An unassigned number opens the Windows-style name.
+    // --port) assigns them. ComOpen of a number without a path raises
+    // ECommError kNoAdapterText + the number (error code ENODEV).
     void SetPortDevice(int nPort, const std::string &path);
+    // The path of a port number; empty when none was assigned.
     std::string PortDevice(int nPort) const;
     // The Windows device name of COM port nPort: "COMn", or "\\.\COMn" above 9.
     static std::string WindowsPortName(int nPort);

@@ -136,7 +136,10 @@ void SerialFromText(std::string_view text, char (&field)[10])
     const std::string fitted = FitText(false, 10, '0', text);
     for (size_t i = 0; i < 10; ++i) {
         const char c = fitted[i];
-        field[i] = (IsDigit(c) || IsUpper(c)) ? c : ' ';
+        // A byte beyond ASCII is a character of the detector's own code page,
+        // never one typed in lower case: it stays, so a serial number read
+        // from a detector is written back unchanged.
+        field[i] = (IsDigit(c) || IsUpper(c) || static_cast<unsigned char>(c) >= 0x80) ? c : ' ';
     }
 }
 

@@ -43,7 +43,7 @@ struct RSpinEdit {
 
 // A one-line text editor.
 struct RTextEdit {
-    std::string mText;       // the text (bytes)
+    std::string mText;       // the text: one byte per character (Latin-1 in the widgets)
     int mMaxLength = 0;      // at most this many characters; 0 = no limit
     bool mUpperCase = false; // letters are shown (and kept) in upper case
 
@@ -199,8 +199,9 @@ std::string UserIdToText(const char (&field)[6]);
 // mUserID built: padded with blanks or cut to 6, every character other than
 // "-", digits and A-Z as a blank.
 void UserIdFromText(std::string_view text, char (&field)[6]);
-// mSerial built: padded with "0" or cut to 10, every character other than
-// digits and A-Z as a blank.
+// mSerial built: padded with "0" or cut to 10 characters (one byte each),
+// every ASCII character other than digits and A-Z as a blank; bytes from 0x80
+// up are kept as they are.
 void SerialFromText(std::string_view text, char (&field)[10]);
 // mHWVersion built: the leading integer, low 8 bits; 0 gives 1.
 uint8_t HWVersionFromText(std::string_view text);

@@ -100,16 +100,38 @@ uint8_t UnitFlagFromView(int nMode, bool bHideBumpLED)
 std::vector<RCFGWriteRange> CFGWriteRanges(const RDeviceCFG &cfg)
 {
     const RCFGWriteRange all[] = {
-        {"unit factory", static_cast<uint16_t>(cfg.mUnitWriteFactoryStart - 1), cfg.mUnitWriteFactorySize},
-        {"unit user", static_cast<uint16_t>(cfg.mUnitWriteUserStart - 1), cfg.mUnitWriteUserSize},
-        {"sensor factory", static_cast<uint16_t>(cfg.mSensorWriteFactoryStart - 1), cfg.mSensorWriteFactorySize},
-        {"sensor user", static_cast<uint16_t>(cfg.mSensorWriteUserStart - 1), cfg.mSensorWriteUserSize},
+        {"unit factory", cfg.mUnitWriteFactoryStart - 1, cfg.mUnitWriteFactorySize, kKeyUnitWriteFactoryStart,
+         kKeyUnitWriteFactorySize},
+        {"unit user", cfg.mUnitWriteUserStart - 1, cfg.mUnitWriteUserSize, kKeyUnitWriteUserStart,
+         kKeyUnitWriteUserSize},
+        {"sensor factory", cfg.mSensorWriteFactoryStart - 1, cfg.mSensorWriteFactorySize,
+         kKeySensorWriteFactoryStart, kKeySensorWriteFactorySize},
+        {"sensor user", cfg.mSensorWriteUserStart - 1, cfg.mSensorWriteUserSize, kKeySensorWriteUserStart,
+         kKeySensorWriteUserSize},
     };
-    const uint16_t starts[] = {cfg.mUnitWriteFactoryStart, cfg.mUnitWriteUserStart, cfg.mSensorWriteFactoryStart,
-                               cfg.mSensorWriteUserStart};
     std::vector<RCFGWriteRange> ranges;
-    for (size_t i = 0; i < 4; ++i)
-        if (all[i].mSize != 0 && starts[i] != 0 && all[i].mAddress + all[i].mSize <= kReadBufCapacity)
-            ranges.push_back(all[i]);
+    for (const RCFGWriteRange &r : all)
+        if (r.mSize != 0)
+            ranges.push_back(r);
     return ranges;
+}
+
+std::vector<std::string> CFGWriteRangeProblems(const RDeviceCFG &cfg)
+{
+    std::vector<std::string> problems;
+    for (const RCFGWriteRange &r : CFGWriteRanges(cfg)) {
+        if (CFGRangeFits(r.mAddress, r.mSize))
+            continue;
+        const int64_t start = int64_t{r.mAddress} + 1;
+        const int64_t last = start + r.mSize - 1;
+        std::string line = "[" + std::string(kSectionUnit) + "] " + r.mStartKey + "=" + std::to_string(start) +
+                           ", " + r.mSizeKey + "=" + std::to_string(r.mSize) + ": ";
+        if (start < 1)
+            line += "the start counts from 1";
+        else
+            line += "bytes " + std::to_string(start) + " to " + std::to_string(last) + ", past byte " +
+                    std::to_string(kCFGRecordSize);
+        problems.push_back(std::move(line));
+    }
+    return problems;
 }

@@ -197,15 +197,28 @@ inline bool HideBumpLEDOfFlag(uint8_t mUnitFlag) { return (mUnitFlag & kUnitFlag
 // (any nMode outside 0..2). Bits 3..7 are always 0.
 uint8_t UnitFlagFromView(int nMode, bool bHideBumpLED);
 
-// One partial write: nSize bytes of the carrier from record byte nAddress.
+// One partial write of the settings: mSize bytes of the carrier from record
+// byte mAddress (the settings' 1-based start minus 1, so -1 for a start of 0),
+// with the settings keys its start and size come from (section "UNIT").
 struct RCFGWriteRange {
     const char *mName;
-    uint16_t mAddress; // start - 1
+    int32_t mAddress;
     uint16_t mSize;
+    const char *mStartKey = "";
+    const char *mSizeKey = "";
     bool operator==(const RCFGWriteRange &o) const { return mAddress == o.mAddress && mSize == o.mSize; }
 };
+// The one rule for what may be written: at least one byte, and every byte
+// within the 128-byte record (record bytes nAddress .. nAddress + nSize - 1).
+inline bool CFGRangeFits(int64_t nAddress, int64_t nSize)
+{
+    return nSize > 0 && nAddress >= 0 && nAddress + nSize <= kCFGRecordSize;
+}
 // The write ranges of a settings record in sending order (unit factory, unit
-// user, sensor factory, sensor user). A range of size 0 is skipped. So is a
-// start of 0 (it names no record byte) and a range ending past the carrier;
-// the settings loader gives neither (starts 1..256, sizes 0..128).
+// user, sensor factory, sensor user), those of size 0 left out (they are not
+// written). Ranges that do not fit the record are listed too:
+// CFGWriteRangeProblems names them, and nothing may be sent while it does.
 std::vector<RCFGWriteRange> CFGWriteRanges(const RDeviceCFG &cfg);
+// One line per range of size above 0 that does not fit the record, naming its
+// settings keys, their values and what is wrong; empty when all fit.
+std::vector<std::string> CFGWriteRangeProblems(const RDeviceCFG &cfg);

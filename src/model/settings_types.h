@@ -5,6 +5,18 @@
 #include <string>
 #include <vector>
 
+// The settings file's keys of the four configuration write ranges (section
+// "UNIT"): the loader reads them and the write refuses ranges by these names.
+inline constexpr const char *kSectionUnit = "UNIT";
+inline constexpr const char *kKeyUnitWriteUserStart = "UnitWriteUserStart";
+inline constexpr const char *kKeyUnitWriteUserSize = "UnitWriteUserSize";
+inline constexpr const char *kKeyUnitWriteFactoryStart = "UnitWriteFactoryStart";
+inline constexpr const char *kKeyUnitWriteFactorySize = "UnitWriteFactorySize";
+inline constexpr const char *kKeySensorWriteUserStart = "SensorWriteUserStart";
+inline constexpr const char *kKeySensorWriteUserSize = "SensorWriteUserSize";
+inline constexpr const char *kKeySensorWriteFactoryStart = "SensorWriteFactoryStart";
+inline constexpr const char *kKeySensorWriteFactorySize = "SensorWriteFactorySize";
+
 struct RDeviceCFG {
     uint16_t mConnectTime = 3000;
     uint16_t mAVOperate = 1000;

@@ -14,6 +14,7 @@
 #include "model/config_form.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/pty_peer.h"
 
 namespace {
 
@@ -297,7 +298,6 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperRangesFromSettings)
         {"no UNIT keys", {17, 0}, {1, 0}, {86, 0}, {65, 10}, {{64, 10}}, 0},
         {"all sizes 0", {17, 0}, {1, 0}, {86, 0}, {65, 0}, {}, 0},
         {"all four", {17, 10}, {1, 8}, {86, 20}, {65, 10}, {{16, 10}, {0, 8}, {85, 20}, {64, 10}}, 0},
-        {"past the record", {17, 0}, {1, 8}, {120, 20}, {65, 10}, {{0, 8}}, 192},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
@@ -327,6 +327,37 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperRangesFromSettings)
             EXPECT_TRUE(TimeWrites(frames).empty());
         }
     }
+}
+
+TEST_F(DeviceActionsTest, WriteDeviceRefusesRangesPastTheRecordBeforeWakingTheDetector)
+{
+    // A peer that never answers: every byte the program sends stays in Received().
+    PtyPeer peer;
+    SetPortOverride(peer.Path());
+    for (bool userMode : {false, true}) { // nor does it matter whether the record has a sensor type
+        SCOPED_TRACE(userMode);
+        UserMode = userMode;
+        DeviceCFG.mSensorWriteFactoryStart = 120;
+        DeviceCFG.mSensorWriteFactorySize = 20;
+        state.FForm.UserSensorTypeCombo.mItemIndex = userMode ? -1 : 0;
+        state.FHibernateBtn = true;
+        screen.ClearRecord();
+
+        const RActionResult result = actions.WriteDevice();
+        EXPECT_TRUE(result.mRefused && result.mBadSettings);
+        EXPECT_FALSE(state.FHibernateBtn);
+        EXPECT_TRUE(screen.statuses.empty());
+        ASSERT_EQ(screen.messages.size(), 1u);
+        EXPECT_EQ(screen.messages[0].mCaption, "Check Settings");
+        EXPECT_EQ(screen.messages[0].mText,
+                  "The write ranges of the settings file do not fit the configuration record (bytes 1 to 128):\r"
+                  "[UNIT] SensorWriteFactoryStart=120, SensorWriteFactorySize=20: bytes 120 to 139, past byte 128\r"
+                  "Nothing was sent. Correct the settings file and start again.");
+        EXPECT_EQ(screen.messages[0].mIcon, MsgIcon::Error);
+    }
+    // The sequence itself never writes half: it stops before the identity request.
+    EXPECT_EQ(actions.WriteDeviceConfig(), 192);
+    EXPECT_TRUE(peer.Received().empty());
 }
 
 TEST_F(DeviceActionsTest, WriteDeviceDeveloperCutsTheLifeWithItsMessage)

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/profile.h"
@@ -480,4 +481,55 @@ TEST_F(SettingsTest, BadFilesLoadWithTheDefaults)
     Load("[Environment]\n[SENSOR]\n[ETC]\nLogEnable=\n");
     EXPECT_TRUE(UserMode);
     EXPECT_FALSE(DeviceCFG.mLogEnable);
+}
+
+TEST_F(SettingsTest, SettingsFileThatCannotBeUsedIsNotReadAndSaysSo)
+{
+    const std::string dev = Dev("ConnectTime=1234\n");
+    const auto padded = [&](size_t size) { return dev + "; " + std::string(size - dev.size() - 3, 'x') + "\n"; };
+    const fs::path fifo = dir / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.ini");
+    WriteFile(dir / "max.ini", padded(1024 * 1024));
+    WriteFile(dir / "over.ini", padded(1024 * 1024 + 1));
+    std::ofstream(dir / "huge.ini").close();
+    ASSERT_EQ(::truncate((dir / "huge.ini").c_str(), 3LL << 30), 0); // 3 GiB, sparse
+    fs::create_directory(dir / "folder.ini");
+
+    const std::string notRegular = "It is not a regular file.";
+    const std::string tooLarge = "It is larger than 1 MiB, far more than any settings file.";
+    const struct {
+        const char *name;
+        std::string reason; // empty: read
+        bool userMode;
+    } rows[] = {
+        {"max.ini", {}, false},          // exactly 1 MiB is still read
+        {"over.ini", tooLarge, true},    // one byte more is not
+        {"huge.ini", tooLarge, true},
+        {"fifo.ini", notRegular, true},  // would wait for a writer
+        {"zero.ini", notRegular, true},  // would never end
+        {"folder.ini", notRegular, true},
+        {"none.ini", {}, true},          // missing: an empty file, nothing to say
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        UserMode = !r.userMode;
+        DeviceCFG.mConnectTime = 1;
+        const std::string path = (dir / r.name).string();
+        const std::string warning = LoadSettings(path);
+        EXPECT_EQ(UserMode, r.userMode);
+        EXPECT_EQ(DeviceCFG.mConnectTime, r.userMode ? 3000 : 1234);
+        if (r.reason.empty())
+            EXPECT_EQ(warning, "");
+        else
+            EXPECT_EQ(warning, "The settings file " + path + " was not read.\r" + r.reason +
+                                   "\rThe program uses the settings of the user layout.");
+    }
+
+    // Found by name in the program folder, it is refused the same way.
+    fs::rename(fifo, dir / "optavo.ini");
+    AppDir = dir.string() + "/";
+    UserMode = false;
+    EXPECT_NE(LoadSettings().find(notRegular), std::string::npos);
+    EXPECT_TRUE(UserMode);
 }

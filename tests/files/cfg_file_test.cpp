@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -282,7 +283,13 @@ TEST_F(CfgFileTest, ReadFileRefusalsRememberTheFolder)
     WriteAll(dir / "v0.cfg", FileOf(0, Bytes(128, 0x33)));
     WriteAll(dir / "v9.cfg", FileOf(9, Bytes(128, 0x33)));
     fs::create_directory(dir / "sub");
-    for (auto [name, text] : {std::pair{"v0.cfg", wrong}, {"v9.cfg", wrong}, {"none.cfg", notOpen}, {"sub", notOpen}}) {
+    // Files that are not regular files are refused at once, unread: a FIFO
+    // (whose open would wait for a writer) and devices.
+    ASSERT_EQ(::mkfifo((dir / "fifo.cfg").c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", dir / "null.cfg");
+    fs::create_symlink("/dev/zero", dir / "zero.cfg");
+    for (auto [name, text] : {std::pair{"v0.cfg", wrong}, {"v9.cfg", wrong}, {"none.cfg", notOpen}, {"sub", notOpen},
+                              {"fifo.cfg", notOpen}, {"null.cfg", notOpen}, {"zero.cfg", notOpen}}) {
         SCOPED_TRACE(name);
         DeviceCFG.mConfSaveDir = "/remembered";
         state.FTamselCFG = Distinct();

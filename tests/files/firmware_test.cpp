@@ -301,6 +301,9 @@ TEST_F(FirmwareTest, LoadResults)
     const fs::path fifo = dir / "fifo.img";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(ReadUpgradeImage(fifo.string(), kPackets, kPacketSize, packets), 128);
+    // Nor a device, endless or empty.
+    for (const char *device : {"/dev/zero", "/dev/null"})
+        EXPECT_EQ(ReadUpgradeImage(device, kPackets, kPacketSize, packets), 128) << device;
 }
 
 TEST_F(FirmwareTest, HugeFileIsRefusedBySizeWithoutBeingRead)

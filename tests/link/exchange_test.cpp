@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 #include "link/crc16.h"
 #include "link/tamsel_comms.h"
@@ -344,6 +346,32 @@ TEST(Connect, PortNumbersAndNames)
         tamsel.ComOpen(0);
         FAIL();
     } catch (const ECommError &e) {
-        EXPECT_STREQ(e.what(), "Error accessing specified device (Error: 2) ");
+        EXPECT_STREQ(e.what(), "No adapter with this number: 0 (Error: 19) ");
     }
+}
+
+TEST(Connect, UnmappedPortNumberNeverOpensAFileOfTheWindowsName)
+{
+    // In a folder whose entries carry the Windows port names and lead to a
+    // working pty, no number without a device path opens anything.
+    PtyPeer peer;
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("beamport-comnames-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    for (const char *name : {"COM0", "COM3", "\\\\.\\COM12"})
+        std::filesystem::create_symlink(peer.Path(), dir / name);
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    TComTamsel tamsel;
+    for (int port : {0, 3, 12}) {
+        try {
+            tamsel.ComOpen(port);
+            ADD_FAILURE() << "opened " << tamsel.Port().DeviceName();
+        } catch (const ECommError &e) {
+            EXPECT_EQ(e.Message, "No adapter with this number: " + std::to_string(port));
+        }
+        EXPECT_FALSE(tamsel.Port().Enabled());
+    }
+    std::filesystem::current_path(saved);
+    std::filesystem::remove_all(dir);
 }

@@ -135,6 +135,7 @@ TEST(ConfigFormTest, SerialShownAndBuilt)
         {"nv12", "  12000000"},     // the editor keeps lower case, which builds as blanks
         {"AB-1/2", "AB 1 20000"},   // only digits and A-Z
         {"", "0000000000"},
+        {"\xC9t\xE9", "\xC9 \xE9" "0000000"}, // bytes beyond ASCII are kept, one character each
     };
     for (const auto &r : rows) {
         form.UserOptSerialEdit.SetText(r.text);
@@ -448,5 +449,21 @@ TEST(ConfigFormTest, UserLayoutStartsFromTheDefaultRecord)
         expected.mUnit.mFWVersion = forDevice ? 0 : 14; // Write File stores FReadSW
         for (int i = 0; i < kCFGRecordSize; ++i)
             EXPECT_EQ(Bytes(built)[i], Bytes(expected)[i]) << "record byte " << i << " forDevice " << forDevice;
+    }
+}
+
+TEST(ConfigFormTest, SerialBeyondAsciiRoundTrips)
+{
+    // A serial number with a byte beyond ASCII, as a detector may carry it:
+    // shown in both layouts as ten characters and built back unchanged, trip after trip.
+    const std::string serial = "\xFFSH1234567";
+    RTamselCFG cfg = DefaultCFG();
+    std::memcpy(cfg.mUnit.mSerial, serial.data(), 10);
+    for (int trip = 0; trip < 2; ++trip) {
+        const ConfigForm form = FormOf(cfg);
+        EXPECT_EQ(form.UserSerialLabel, serial);
+        EXPECT_EQ(form.UserOptSerialEdit.mText, serial);
+        cfg = Build(form, false, true, cfg);
+        EXPECT_EQ(std::string(cfg.mUnit.mSerial, 10), serial) << trip;
     }
 }

@@ -195,14 +195,34 @@ TEST(ConfigRecordTest, WriteRanges)
         {"unit factory", 16, 10}, {"unit user", 0, 8}, {"sensor factory", 85, 1}, {"sensor user", 64, 10}};
     EXPECT_EQ(CFGWriteRanges(all), order);
 
-    // Starts that name no byte, or that run off the carrier, are not sent.
-    RDeviceCFG odd;
-    odd.mUnitWriteUserStart = 0;
-    odd.mSensorWriteUserStart = 1020;
-    EXPECT_TRUE(CFGWriteRanges(odd).empty());
-    odd.mSensorWriteUserStart = 256; // the loader's largest start: past the record, sent as zeros
-    odd.mSensorWriteUserSize = 128;
-    EXPECT_EQ(CFGWriteRanges(odd), (std::vector<RCFGWriteRange>{{"sensor user", 255, 128}}));
+    EXPECT_TRUE(CFGWriteRangeProblems(all).empty());
+}
+
+TEST(ConfigRecordTest, WriteRangesThatLeaveTheRecordAreNamed)
+{
+    const struct {
+        uint16_t RDeviceCFG::*start;
+        uint16_t RDeviceCFG::*size;
+        uint16_t startValue, sizeValue;
+        const char *problem; // empty: the range fits (or is not written)
+    } rows[] = {
+        {&RDeviceCFG::mSensorWriteFactoryStart, &RDeviceCFG::mSensorWriteFactorySize, 128, 1, ""},
+        {&RDeviceCFG::mUnitWriteFactoryStart, &RDeviceCFG::mUnitWriteFactorySize, 256, 0, ""},
+        {&RDeviceCFG::mSensorWriteFactoryStart, &RDeviceCFG::mSensorWriteFactorySize, 120, 10,
+         "[UNIT] SensorWriteFactoryStart=120, SensorWriteFactorySize=10: bytes 120 to 129, past byte 128"},
+        {&RDeviceCFG::mUnitWriteUserStart, &RDeviceCFG::mUnitWriteUserSize, 0, 8,
+         "[UNIT] UnitWriteUserStart=0, UnitWriteUserSize=8: the start counts from 1"},
+    };
+    for (const auto &r : rows) {
+        RDeviceCFG cfg;
+        cfg.*r.start = r.startValue;
+        cfg.*r.size = r.sizeValue;
+        const std::vector<std::string> expected = *r.problem ? std::vector<std::string>{r.problem} : std::vector<std::string>{};
+        EXPECT_EQ(CFGWriteRangeProblems(cfg), expected) << r.startValue << " " << r.sizeValue;
+    }
+    // The link's rule for a single write is the same one.
+    EXPECT_TRUE(CFGRangeFits(0, 128) && CFGRangeFits(127, 1));
+    EXPECT_FALSE(CFGRangeFits(127, 2) || CFGRangeFits(0, 0) || CFGRangeFits(-1, 8) || CFGRangeFits(65535, 65535));
 }
 
 } // namespace

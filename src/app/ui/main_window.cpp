@@ -290,9 +290,10 @@ void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
     FState.FHibernateBtn = false;
     FState.FReadSW = 0;
     setWindowTitle(Text(kMainCaption));
+    std::string settingsWarning;
     if (bLoadSettings) {
         AppDir = GetWorkDir();
-        LoadSettings();
+        settingsWarning = LoadSettings();
     }
     Memo->setVisible(DeviceCFG.mLogEnable);
     StartConfigView(FState.FForm, FState.FTamselCFG);
@@ -308,6 +309,8 @@ void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
     FFirmware = std::make_unique<TFirmwareUpgrade>(*FLink, *FScreen, FState);
     FFirmware->OnPanelChanged = [this](const RFirmwarePanel &panel) { ShowFirmwarePanel(panel); };
     ShowFirmwarePanel(FFirmware->Panel());
+    if (!settingsWarning.empty())
+        FScreen->Message(kSettingsNotReadCaption, settingsWarning, MsgIcon::Warning);
 }
 
 void TNorvikIRMainForm::BuildWindow()
