@@ -23,7 +23,7 @@ TEST(CliLog, ExitsOfARun)
         int status;
         std::string said; // on stdout for 0, else on stderr
     } cases[] = {
-        {{}, "1.5", dir + "/run.csv", 0, "1.0 s: Sensor 0.0, Peak 0.0, Battery "},
+        {{"--plain"}, "1.5", dir + "/run.csv", 0, "1.0 s: Sensor 0.0, Peak 0.0, Battery "},
         {{}, "3600", dir + "/missing/run.csv", 65, "The log file could not be created: " + dir + "/missing/run.csv"},
         {{}, "3600", dir + "/plain/run.csv", 65, "The log file could not be created: " + dir + "/plain/run.csv"},
         {{}, "3600", dir + "/folder.csv", 65, "The log file could not be created: " + dir + "/folder.csv (it is"},
