@@ -140,6 +140,7 @@ std::string DriverName(const fs::path &device)
 struct RCandidate {
     std::string mTty;
     fs::path mUsbDevice; // the USB device folder holding idVendor, idProduct, serial
+    fs::path mInterface; // the USB interface folder bound to the driver
 };
 
 // The ttys whose USB interface is bound to the adapter driver, in natural
@@ -176,7 +177,7 @@ uint8_t FindCandidates(const fs::path &sysfs, std::vector<RCandidate> &out)
         }
         if (iface.empty() || DriverName(iface) != kAdapterDriver)
             continue;
-        out.push_back({name, iface.parent_path()});
+        out.push_back({name, iface.parent_path(), iface});
     }
     std::sort(out.begin(), out.end(),
               [](const RCandidate &a, const RCandidate &b) { return NaturalLess(a.mTty, b.mTty); });
@@ -192,6 +193,7 @@ uint8_t Identify(const RCandidate &c, const fs::path &devRoot, int32_t number, R
 {
     info = RAdapterInfo{};
     info.mTty = c.mTty;
+    info.mInterface = c.mInterface.string();
     if (!ReadHexId(c.mUsbDevice / "idVendor", info.mVid) || !ReadHexId(c.mUsbDevice / "idProduct", info.mPid))
         return kDiscoveryIOFailed;
     std::string serial;

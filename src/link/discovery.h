@@ -33,6 +33,7 @@ struct RAdapterInfo {
     std::string mSerial;   // serial number, each space replaced by "_"
     std::string mInstance; // "VID_10C4&PID_EA60\" + serial: names the adapter in messages and logs
     int32_t mPort = 0;     // its port number 1..n, or 0 without a device node
+    std::string mInterface; // sysfs folder of its USB interface (driver link, USB device above it)
 };
 
 // "VID_xxxx&PID_xxxx\" + serial, each ID as four upper-case hexadecimal digits.
