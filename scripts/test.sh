@@ -9,6 +9,12 @@ cmake --build build-asan -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The record-store tests run against a throwaway PostgreSQL server too.
+root=$(pwd)
+pgdir=$(mktemp -d /tmp/beamport-pg.XXXXXX)
+trap '"$root/scripts/pg-test.sh" stop "$pgdir"' EXIT
+BEAMPORT_TEST_PG=$("$root/scripts/pg-test.sh" start "$pgdir")
+export BEAMPORT_TEST_PG
 cd build-asan
 # Tests against the detector's fixed 0.1 s reply windows can miss one on an
 # overloaded machine: such a test gets one more try.
