@@ -3,8 +3,10 @@
 // database, with its schema kept up to date by numbered migrations.
 //
 // Tables: schema_version (one row), records (the hash chain, ordered by id,
-// with the derived columns kind, cal_interval and bump_interval the due list
-// reads), outbox (records kept on this bench while the shared store could not
+// with the derived columns kind, cal_interval and bump_interval), serials
+// (per serial, what the due list needs from its latest records: kept by
+// every append in the same transaction, rebuilt by migration 2, checked
+// against the records by Verify), outbox (records kept on this bench while the shared store could not
 // be reached: they are not in this store's chain and carry no id, prev or
 // hash until the shared store gives them theirs) and certificates (the
 // certificate number of a record, given once).
@@ -25,7 +27,7 @@
 #include "records/record.h"
 
 // The newest schema this program knows.
-inline constexpr int kRecordsSchemaVersion = 1;
+inline constexpr int kRecordsSchemaVersion = 2;
 
 struct RRecordFilter {
     QString mSerial{}; // empty: any
@@ -45,6 +47,7 @@ struct RVerifyResult {
 // The facts the due list needs about one serial.
 struct RDueFacts {
     QString mSerial, mProduct, mSensor;
+    QString mLatest, mCfgTime;                      // times of the latest record and of the latest configuration
     QString mLastCal, mLastBump;                    // record times; empty: none
     std::optional<qint64> mCalInterval;             // seconds, from the calibration record's configuration
     std::optional<qint64> mBumpInterval;            // days, from the bump record's configuration
@@ -89,7 +92,10 @@ public:
     // than the highest given so far), the same on every later call. 0 on failure.
     qint64 CertificateNumber(qint64 recordId, QString &error);
 
+    // Per serial, from the serials table (sorted by serial).
     bool DueFacts(std::vector<RDueFacts> &out, QString &error);
+    // The same worked out from the records themselves (sorted by serial).
+    bool FactsFromRecords(std::vector<RDueFacts> &out, QString &error);
 
     // Direct access for maintenance and tests.
     QSqlDatabase &Database() { return FDb; }
@@ -102,6 +108,8 @@ private:
     void Rollback();
     bool Commit(QString &error);
     bool Exec(const QString &sql, QString &error);
+    bool UpdateSerial(const RServiceRecord &record, QString &error);
+    bool RebuildSerials(QString &error);
 
     RStoreLocation FLocation;
     QString FName;

@@ -113,6 +113,7 @@ TEST_P(RecordsTest, VerifyNamesTheFirstChangedRecord)
         {"a record removed", "DELETE FROM records WHERE id = 2", 3},
         {"the derived kind", "UPDATE records SET kind = 'calibration' WHERE id = 1", 1},
         {"the last record's time", "UPDATE records SET time = '2027-01-01T00:00:00.000Z' WHERE id = 4", 4},
+        {"the due summary", "UPDATE serials SET bump_time = '2030-01-01T00:00:00.000Z'", 4},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -189,6 +190,20 @@ TEST_P(RecordsTest, MigratesAnEmptyStoreAndReopensAnExistingOne)
         QString error;
         EXPECT_EQ(store->Count(error), 1);
         EXPECT_EQ(store->CertificateNumber(1, error), 1);
+        EXPECT_TRUE(store->Verify().mIntact);
+        // As a store of the first version was: no due summary yet.
+        Sql(*store, "DROP TABLE serials");
+        Sql(*store, "UPDATE schema_version SET version = 1");
+    }
+    {
+        auto store = Open(); // migrated: the summary is built from the records
+        ASSERT_TRUE(store);
+        EXPECT_EQ(store->SchemaVersion(), 2);
+        std::vector<RDueFacts> facts;
+        QString error;
+        ASSERT_TRUE(store->DueFacts(facts, error)) << error.toStdString();
+        ASSERT_EQ(facts.size(), 1u);
+        EXPECT_EQ(facts[0].mCfgBumpInterval, 30);
         EXPECT_TRUE(store->Verify().mIntact);
         Sql(*store, "UPDATE schema_version SET version = 99");
     }
