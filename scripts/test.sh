@@ -4,11 +4,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+scripts/deps.sh --why "needed by the tests: a throwaway database server, PDF text" postgresql poppler-utils
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBEAMPORT_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The record-store tests run against a throwaway PostgreSQL server too.
+root=$(pwd)
+pgdir=$(mktemp -d /tmp/beamport-pg.XXXXXX)
+trap '"$root/scripts/pg-test.sh" stop "$pgdir"' EXIT
+BEAMPORT_TEST_PG=$("$root/scripts/pg-test.sh" start "$pgdir")
+export BEAMPORT_TEST_PG
 cd build-asan
 # Tests against the detector's fixed 0.1 s reply windows can miss one on an
 # overloaded machine: such a test gets one more try.

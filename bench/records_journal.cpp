@@ -1,0 +1,117 @@
+// Time a job gains by leaving its service record: TRecordJournal::Record of
+// a job that read identity and configuration (the common case), on a SQLite
+// file in a temporary folder and, when BEAMPORT_TEST_PG names a server, on
+// PostgreSQL. Reports the first record (opening the store, schema check)
+// and the steady state over N records (median, 95th percentile, worst).
+// Target: under 5 ms a record.
+//   bench_records_journal [N]      (default 300)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "records/journal_store.h"
+#include "records/location.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+RJobRecord Job(int i)
+{
+    RJobRecord job;
+    job.mJob = i % 3 ? "read" : "bump-pass";
+    job.mText = "Read Norvik Information... OK";
+    RTamselIdenty id;
+    id.mPID = 2;
+    id.mHW = 5;
+    id.mSW = 14;
+    id.mSensor = 1;
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "SH%08d", i % 50);
+    std::memcpy(id.mSerial, serial, sizeof id.mSerial);
+    job.mIdentity = id;
+    RTamselCFG cfg = DefaultCFG();
+    std::memcpy(cfg.mUnit.mSerial, id.mSerial, sizeof cfg.mUnit.mSerial);
+    job.mConfig = cfg;
+    return job;
+}
+
+void Run(const char *name, const RStoreLocation &location, const QString &local, int n)
+{
+    TRecordJournal journal(location, local);
+    auto t0 = Clock::now();
+    std::string warning = journal.Record(Job(0));
+    const double first = Ms(Clock::now() - t0);
+    if (!warning.empty()) {
+        std::printf("%-10s failed: %s\n", name, warning.c_str());
+        return;
+    }
+    std::vector<double> times;
+    for (int i = 1; i <= n; ++i) {
+        const RJobRecord job = Job(i);
+        t0 = Clock::now();
+        warning = journal.Record(job);
+        times.push_back(Ms(Clock::now() - t0));
+        if (!warning.empty()) {
+            std::printf("%-10s failed: %s\n", name, warning.c_str());
+            return;
+        }
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("%-10s first %.2f ms; then %d records: median %.2f ms, p95 %.2f ms, worst %.2f ms\n", name, first, n,
+                times[times.size() / 2], times[times.size() * 95 / 100], times.back());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int n = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+    QTemporaryDir dir;
+    RStoreLocation sqlite;
+    sqlite.mPath = dir.filePath(QStringLiteral("records.sqlite"));
+    Run("sqlite", sqlite, dir.filePath(QStringLiteral("local.sqlite")), n);
+
+    const QString url = qEnvironmentVariable("BEAMPORT_TEST_PG");
+    if (url.isEmpty()) {
+        std::printf("postgres   skipped: BEAMPORT_TEST_PG is not set\n");
+        return 0;
+    }
+    RStoreLocation pg;
+    QString error;
+    if (!ParseStoreLocation(url, pg, error)) {
+        std::printf("postgres   %s\n", qPrintable(error));
+        return 1;
+    }
+    {
+        // A schema of its own, dropped at the end.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-admin"));
+        db.setHostName(pg.mHost);
+        db.setDatabaseName(pg.mDatabase);
+        db.setUserName(pg.mUser);
+        if (!db.open()) {
+            std::printf("postgres   cannot connect\n");
+            return 1;
+        }
+        QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
+        QSqlQuery(db).exec(QStringLiteral("DROP SCHEMA IF EXISTS bench_journal CASCADE"));
+        QSqlQuery(db).exec(QStringLiteral("CREATE SCHEMA bench_journal"));
+        pg.mOptions = QStringLiteral("options=-csearch_path=bench_journal");
+        Run("postgres", pg, dir.filePath(QStringLiteral("local.sqlite")), n);
+        QSqlQuery(db).exec(QStringLiteral("DROP SCHEMA bench_journal CASCADE"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
+    return 0;
+}

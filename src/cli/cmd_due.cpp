@@ -1,0 +1,57 @@
+// due [--within DAYS] [--json]: detectors whose calibration or bump test is
+// due, soonest first (the rules are in records/due.h).
+#include <iostream>
+#include <memory>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "cli/cli_commands.h"
+#include "records/due.h"
+#include "records/journal_store.h"
+
+namespace {
+
+std::string Text(const QDateTime &t) { return t.isValid() ? RecordTime(t).toStdString() : "-"; }
+
+const CliCommand kDue("due", "due [--within DAYS] [--json]   detectors whose calibration or bump test is due",
+                      [](CliContext &c) {
+                          std::vector<std::string> args = c.args;
+                          std::optional<int> within;
+                          std::string days;
+                          if (TakeOption(args, "--within", days)) {
+                              bool ok = false;
+                              const int n = QString::fromStdString(days).toInt(&ok);
+                              if (!ok || n < 0 || n > 36500) {
+                                  std::cerr << "beamport-cli: --within needs a number of days from 0 to 36500\n";
+                                  return kExitUsage;
+                              }
+                              within = n;
+                          }
+                          const bool json = TakeFlag(args, "--json");
+                          if (!args.empty())
+                              return kExitUsage;
+                          QString error;
+                          const std::unique_ptr<TRecordStore> store = OpenStoreInForce(error);
+                          std::vector<RDueEntry> list;
+                          if (!store || !DueList(*store, QDateTime::currentDateTimeUtc(), within, list, error)) {
+                              std::cerr << "beamport-cli: " << error.toStdString() << "\n";
+                              return kExitFile;
+                          }
+                          if (json) {
+                              QJsonArray array;
+                              for (const RDueEntry &e : list)
+                                  array.push_back(DueToJson(e));
+                              std::cout << QJsonDocument(array).toJson(QJsonDocument::Indented).toStdString();
+                          } else {
+                              for (const RDueEntry &e : list)
+                                  std::cout << Text(e.mDue) << (e.mOverdue ? "  OVERDUE" : "") << "  "
+                                            << e.mSerial.toStdString() << "  " << e.mProduct.toStdString() << "  "
+                                            << e.mSensor.toStdString() << "  calibration " << Text(e.mNextCal)
+                                            << "  bump " << Text(e.mNextBump) << "\n";
+                          }
+                          std::cout << std::flush;
+                          return 0;
+                      });
+
+} // namespace

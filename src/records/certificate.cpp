@@ -1,0 +1,244 @@
+#include "records/certificate.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+
+#include "model/convert.h"
+#include "model/settings_types.h"
+#include "records/qt_app.h"
+
+#ifndef BEAMPORT_VERSION
+#define BEAMPORT_VERSION "unknown"
+#endif
+
+namespace {
+
+const QString kNone = QStringLiteral("-");
+
+// Tenths as "#0.#": 250 -> "25", 255 -> "25.5".
+QString Tenths(qint64 tenths)
+{
+    return tenths % 10 == 0 ? QString::number(tenths / 10) : QString::fromStdString(FormatFixed(tenths / 10.0, 1));
+}
+
+QString Thousandths(qint64 v) { return QString::fromStdString(FormatFixed(v / 1000.0, 3)); }
+
+std::optional<qint64> DataInt(const QJsonObject &data, const char *key)
+{
+    const QJsonValue v = data.value(QLatin1String(key));
+    if (!v.isDouble())
+        return std::nullopt;
+    return static_cast<qint64>(v.toDouble());
+}
+
+QString UnitOf(const RServiceRecord &r, const std::optional<RTamselCFG> &cfg)
+{
+    const QString unit = r.mData.value(QLatin1String(journal_data::kUnit)).toString();
+    if (!unit.isEmpty() || !cfg)
+        return unit;
+    const int i = FindSensorType(cfg->mSensor.mSensorType);
+    return i >= 0 ? QString::fromStdString(SensorTypes[static_cast<size_t>(i)].mUnit) : QString();
+}
+
+QString WithUnit(const QString &value, const QString &unit)
+{
+    return unit.isEmpty() ? value : value + QLatin1Char(' ') + unit;
+}
+
+QString DisplayTime(const QDateTime &t)
+{
+    return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")) : kNone;
+}
+
+} // namespace
+
+bool ParsePaper(const QString &text, EPaper &paper)
+{
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("a4"))
+        paper = EPaper::kA4;
+    else if (t == QLatin1String("letter"))
+        paper = EPaper::kLetter;
+    else
+        return false;
+    return true;
+}
+
+QString CertificateRefusal(const RServiceRecord &r)
+{
+    if (RecordKind(r) != ERecordKind::kOther)
+        return {};
+    return QStringLiteral("record %1 is a \"%2\" job with status %3: certificates are made only for a successful "
+                          "calibration or a passed bump test")
+        .arg(r.mId)
+        .arg(r.mJob)
+        .arg(r.mStatus);
+}
+
+RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, const QString &technician)
+{
+    const bool calibration = RecordKind(r) == ERecordKind::kCalibration;
+    const std::optional<RTamselCFG> before = RecordConfig(r.mData, journal_data::kConfig);
+    const std::optional<RTamselCFG> after = RecordConfig(r.mData, journal_data::kConfigAfter);
+    const QString unit = UnitOf(r, before ? before : after);
+
+    RCertificateContent c;
+    c.mTitle = calibration ? QStringLiteral("Calibration Certificate") : QStringLiteral("Bump Test Certificate");
+    c.mNumber = QStringLiteral("BP-%1").arg(number, 6, 10, QLatin1Char('0'));
+
+    QString range = kNone;
+    if (before || after) {
+        const RTamselCFG &cfg = before ? *before : *after;
+        range = WithUnit(Tenths(cfg.mSensor.mSensorBase) + QStringLiteral(" to ") + Tenths(cfg.mSensor.mSensorMax), unit);
+    }
+    c.mSections.push_back({QStringLiteral("Instrument"),
+                           {{QStringLiteral("Product"), r.mProduct.isEmpty() ? kNone : r.mProduct},
+                            {QStringLiteral("Serial number"), r.mSerial.isEmpty() ? kNone : r.mSerial},
+                            {QStringLiteral("Hardware version"), r.mHardware.isEmpty() ? kNone : r.mHardware},
+                            {QStringLiteral("Firmware version"), r.mFirmware.isEmpty() ? kNone : r.mFirmware},
+                            {QStringLiteral("Sensor type"), r.mSensor.isEmpty() ? kNone : r.mSensor},
+                            {QStringLiteral("Sensor range"), range}}});
+
+    // The values before come from the job's data, else from the record it
+    // read first; those after from its data, else from the record read back.
+    const auto value = [&](const char *key, const std::optional<RTamselCFG> &cfg, bool zero) {
+        if (const std::optional<qint64> v = DataInt(r.mData, key))
+            return zero ? QString::number(*v) : Thousandths(*v);
+        if (!cfg)
+            return kNone;
+        return zero ? QString::number(cfg->mSensor.mZero) : Thousandths(cfg->mSensor.mSpan);
+    };
+    QString spanGas = kNone;
+    if (const std::optional<qint64> t = DataInt(r.mData, journal_data::kSpanGas))
+        spanGas = WithUnit(Tenths(*t), unit);
+    else if (before)
+        spanGas = WithUnit(Tenths(before->mSensor.mSpanGas), unit);
+    QString result = r.mData.value(QLatin1String(journal_data::kResult)).toString();
+    if (result.isEmpty() || result == QLatin1String("OK"))
+        result = calibration ? QStringLiteral("PASS (calibration accepted)") : QStringLiteral("PASS");
+
+    const QDateTime when = ParseRecordTime(r.mTime);
+    QString nextDue = kNone;
+    const std::optional<RTamselCFG> &cfg = before ? before : after;
+    if (cfg) {
+        const qint64 seconds = calibration ? CalIntervalSeconds(*cfg) : BumpIntervalDays(*cfg) * 86400;
+        nextDue = seconds == 0 ? QStringLiteral("none (no interval set)") : DisplayTime(when.addSecs(seconds));
+    }
+
+    c.mSections.push_back(
+        {QStringLiteral("Test"),
+         {{QStringLiteral("Test"), calibration ? QStringLiteral("Calibration (zero and span)") : QStringLiteral("Bump test")},
+          {QStringLiteral("Span gas"), spanGas},
+          {QStringLiteral("Zero before / after"), value(journal_data::kZeroBefore, before, true) + QStringLiteral(" / ") +
+                                                      value(journal_data::kZeroAfter, after, true)},
+          {QStringLiteral("Span before / after"), value(journal_data::kSpanBefore, before, false) + QStringLiteral(" / ") +
+                                                      value(journal_data::kSpanAfter, after, false)},
+          {QStringLiteral("Result"), result},
+          {QStringLiteral("Date and time"), DisplayTime(when)},
+          {QStringLiteral("Bench"), r.mBench.isEmpty() ? kNone : r.mBench},
+          {QStringLiteral("Technician"), technician.isEmpty() ? kNone : technician},
+          {QStringLiteral("Next due"), nextDue}}});
+    c.mSections.push_back({QStringLiteral("Record"),
+                           {{QStringLiteral("Program"), QStringLiteral("Beamport " BEAMPORT_VERSION)},
+                            {QStringLiteral("Record id"), QString::number(r.mId)},
+                            {QStringLiteral("Record hash"), r.mHash}}});
+    return c;
+}
+
+bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error)
+{
+    if (!EnsureGuiApplication()) {
+        error = QStringLiteral("certificates need a GUI application object; this program made another kind");
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+        return false;
+    }
+    {
+        QPdfWriter writer(&file);
+        writer.setPageSize(QPageSize(paper == EPaper::kA4 ? QPageSize::A4 : QPageSize::Letter));
+        writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+        writer.setResolution(300);
+        writer.setTitle(content.mTitle + QLatin1Char(' ') + content.mNumber);
+        writer.setCreator(QStringLiteral("Beamport " BEAMPORT_VERSION));
+        QPainter p;
+        if (!p.begin(&writer)) {
+            error = QStringLiteral("%1 could not be written: the PDF writer did not start").arg(path);
+            file.cancelWriting();
+            return false;
+        }
+        const qreal width = writer.width();
+        // No shaping for this Latin text: "fi" stays two glyphs, so the text
+        // copied out of the page reads as written.
+        const auto font = [](const char *family, int points, QFont::Weight weight = QFont::Normal) {
+            QFont f(QString::fromLatin1(family), points, weight);
+            f.setStyleStrategy(QFont::PreferNoShaping);
+            return f;
+        };
+        const QFont title = font("DejaVu Sans", 20, QFont::Bold);
+        const QFont heading = font("DejaVu Sans", 12, QFont::Bold);
+        const QFont body = font("DejaVu Sans", 10);
+        const QFont mono = font("DejaVu Sans Mono", 7);
+        qreal y = 0;
+        const auto line = [&](const QFont &font, const QString &text, qreal x, Qt::Alignment align = Qt::AlignLeft) {
+            p.setFont(font);
+            const QFontMetricsF fm(font, &writer);
+            p.drawText(QRectF(x, y, width - x, fm.height()), align | Qt::AlignVCenter, text);
+            return fm.height();
+        };
+        y += line(title, content.mTitle, 0) * 1.2;
+        y += line(body, QStringLiteral("Certificate No. ") + content.mNumber, 0) * 1.6;
+        const qreal labelWidth = width * 0.34;
+        for (const RCertificateSection &s : content.mSections) {
+            y += line(heading, s.mHeading, 0) * 1.1;
+            p.drawLine(QPointF(0, y), QPointF(width, y));
+            y += QFontMetricsF(body, &writer).height() * 0.3;
+            for (const auto &[label, value] : s.mRows) {
+                const bool hash = label == QLatin1String("Record hash");
+                line(body, label, 0);
+                y += line(hash ? mono : body, value, labelWidth) * 1.25;
+            }
+            y += QFontMetricsF(body, &writer).height();
+        }
+        y += QFontMetricsF(body, &writer).height() * 2;
+        line(body, QStringLiteral("Signature"), 0);
+        const qreal base = y + QFontMetricsF(body, &writer).height();
+        p.drawLine(QPointF(labelWidth, base), QPointF(width * 0.8, base));
+        p.end();
+    }
+    if (!file.commit()) {
+        error = QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper, const QString &technician,
+                     QString &error, qint64 *number)
+{
+    const std::optional<RServiceRecord> record = store.Get(id, error);
+    if (!record) {
+        if (error.isEmpty())
+            error = QStringLiteral("there is no record %1 in %2").arg(id).arg(store.Location().Describe());
+        return false;
+    }
+    if (const QString refusal = CertificateRefusal(*record); !refusal.isEmpty()) {
+        error = refusal;
+        return false;
+    }
+    const qint64 n = store.CertificateNumber(id, error);
+    if (n == 0) {
+        error = QStringLiteral("no certificate number could be given: ") + error;
+        return false;
+    }
+    if (number)
+        *number = n;
+    return WriteCertificatePdf(CertificateContent(*record, n, technician), path, paper, error);
+}

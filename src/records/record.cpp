@@ -1,0 +1,240 @@
+#include "records/record.h"
+
+#include <cctype>
+#include <cstring>
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QUuid>
+
+#include "model/convert.h"
+#include "model/settings_types.h"
+
+namespace {
+
+QString Latin1(const std::string &s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A character field of the detector as text: up to its first zero byte,
+// trailing blanks dropped.
+QString FieldText(const char *field, size_t size) { return Latin1(CharFieldToStr(field, size)).trimmed(); }
+
+QJsonObject JsonWithoutHash(const RServiceRecord &r)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("id"), r.mId);
+    o.insert(QStringLiteral("time"), r.mTime);
+    o.insert(QStringLiteral("job"), r.mJob);
+    o.insert(QStringLiteral("status"), r.mStatus);
+    o.insert(QStringLiteral("text"), r.mText);
+    o.insert(QStringLiteral("serial"), r.mSerial);
+    o.insert(QStringLiteral("product"), r.mProduct);
+    o.insert(QStringLiteral("firmware"), r.mFirmware);
+    o.insert(QStringLiteral("hardware"), r.mHardware);
+    o.insert(QStringLiteral("sensor"), r.mSensor);
+    o.insert(QStringLiteral("bench"), r.mBench);
+    o.insert(QStringLiteral("user"), r.mUser);
+    o.insert(QStringLiteral("data"), r.mData);
+    o.insert(QStringLiteral("prev"), r.mPrev);
+    return o;
+}
+
+QString CsvField(const QString &s)
+{
+    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n')) &&
+        !s.contains(QLatin1Char('\r')))
+        return s;
+    QString q = s;
+    q.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+} // namespace
+
+const QString kGenesisHash = QString(64, QLatin1Char('0'));
+
+const QStringList &RecordFieldNames()
+{
+    static const QStringList names = {"id",      "time",   "job",    "status", "text",
+                                      "serial",  "product", "firmware", "hardware", "sensor",
+                                      "bench",   "user",   "data",   "prev",   "hash"};
+    return names;
+}
+
+QJsonObject RecordToJson(const RServiceRecord &record)
+{
+    QJsonObject o = JsonWithoutHash(record);
+    o.insert(QStringLiteral("hash"), record.mHash);
+    return o;
+}
+
+bool RecordFromJson(const QJsonObject &o, RServiceRecord &r, QString &error)
+{
+    for (const QString &name : RecordFieldNames()) {
+        if (!o.contains(name)) {
+            error = QStringLiteral("the record has no field \"%1\"").arg(name);
+            return false;
+        }
+    }
+    const auto text = [&](const char *name, QString &out) {
+        const QJsonValue v = o.value(QLatin1String(name));
+        if (!v.isString()) {
+            error = QStringLiteral("the record's \"%1\" is not a text").arg(QLatin1String(name));
+            return false;
+        }
+        out = v.toString();
+        return true;
+    };
+    const QJsonValue id = o.value(QStringLiteral("id")), status = o.value(QStringLiteral("status"));
+    if (!id.isDouble() || !status.isDouble() || !o.value(QStringLiteral("data")).isObject()) {
+        error = QStringLiteral("the record's id, status or data has the wrong type");
+        return false;
+    }
+    r.mId = id.toInteger();
+    r.mStatus = status.toInt();
+    r.mData = o.value(QStringLiteral("data")).toObject();
+    return text("time", r.mTime) && text("job", r.mJob) && text("text", r.mText) && text("serial", r.mSerial) &&
+           text("product", r.mProduct) && text("firmware", r.mFirmware) && text("hardware", r.mHardware) &&
+           text("sensor", r.mSensor) && text("bench", r.mBench) && text("user", r.mUser) && text("prev", r.mPrev) &&
+           text("hash", r.mHash);
+}
+
+QByteArray CanonicalJson(const RServiceRecord &record)
+{
+    return QJsonDocument(JsonWithoutHash(record)).toJson(QJsonDocument::Compact);
+}
+
+QString RecordHash(const RServiceRecord &record)
+{
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(record.mPrev.toLatin1());
+    h.addData(CanonicalJson(record));
+    return QString::fromLatin1(h.result().toHex());
+}
+
+QString DataText(const QJsonObject &data)
+{
+    return QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact));
+}
+
+QString RecordTime(const QDateTime &time)
+{
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+}
+
+QDateTime ParseRecordTime(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.size() == 10) {
+        const QDate d = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
+        return d.isValid() ? QDateTime(d, QTime(0, 0), Qt::UTC) : QDateTime();
+    }
+    QDateTime dt = QDateTime::fromString(t, Qt::ISODateWithMs);
+    if (!dt.isValid())
+        return {};
+    if (dt.timeSpec() == Qt::LocalTime) // no zone given: UTC
+        dt = QDateTime(dt.date(), dt.time(), Qt::UTC);
+    return dt.toUTC();
+}
+
+QString SensorName(uint8_t code)
+{
+    if (code == 0)
+        return {};
+    const int i = FindSensorType(code);
+    if (i >= 0)
+        return Latin1(SensorTypes[static_cast<size_t>(i)].mName);
+    return QStringLiteral("0x%1").arg(QString::number(code, 16).toUpper().rightJustified(2, QLatin1Char('0')));
+}
+
+QString ConfigToHex(const RTamselCFG &cfg)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(&cfg), sizeof cfg).toHex());
+}
+
+std::optional<RTamselCFG> RecordConfig(const QJsonObject &data, const char *key)
+{
+    const QJsonValue v = data.value(QLatin1String(key));
+    if (!v.isString())
+        return std::nullopt;
+    const QString hex = v.toString();
+    if (hex.size() != 2 * kCFGRecordSize)
+        return std::nullopt;
+    for (const QChar c : hex)
+        if (!std::isxdigit(static_cast<unsigned char>(c.toLatin1())) || c.unicode() > 0x7F)
+            return std::nullopt;
+    const QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
+    RTamselCFG cfg;
+    std::memcpy(&cfg, bytes.constData(), sizeof cfg);
+    return cfg;
+}
+
+RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user)
+{
+    RServiceRecord r;
+    r.mUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    r.mTime = RecordTime(timeUtc);
+    r.mJob = Latin1(job.mJob);
+    r.mStatus = job.mStatus;
+    r.mText = Latin1(job.mText);
+    r.mBench = bench;
+    r.mUser = user;
+    r.mData = job.mData;
+    if (job.mConfig) {
+        const RTamselCFG &c = *job.mConfig;
+        r.mSerial = FieldText(c.mUnit.mSerial, sizeof c.mUnit.mSerial);
+        r.mFirmware = Latin1(FWVersionToStr(c.mUnit.mFWVersion));
+        r.mHardware = Latin1(HWVersionToStr(c.mUnit.mHWVersion));
+        r.mSensor = SensorName(c.mSensor.mSensorType);
+        if (!r.mData.contains(QLatin1String(journal_data::kConfig)))
+            r.mData.insert(QLatin1String(journal_data::kConfig), ConfigToHex(c));
+    }
+    if (job.mIdentity) { // what the detector says of itself wins over its record
+        const RTamselIdenty &id = *job.mIdentity;
+        r.mSerial = FieldText(id.mSerial, sizeof id.mSerial);
+        r.mProduct = Latin1(GetProductName(id.mPID));
+        r.mFirmware = Latin1(FWVersionToStr(id.mSW));
+        r.mHardware = Latin1(HWVersionToStr(id.mHW));
+        if (r.mSensor.isEmpty())
+            r.mSensor = SensorName(id.mSensor);
+    }
+    return r;
+}
+
+ERecordKind RecordKind(const QString &job, int status, const QJsonObject &data)
+{
+    if (status != 0)
+        return ERecordKind::kOther;
+    if (job == QLatin1String(kJobCalibration))
+        return ERecordKind::kCalibration;
+    if (job == QLatin1String(kJobSensorCal) &&
+        data.value(QLatin1String(journal_data::kResult)).toString() == QLatin1String("OK"))
+        return ERecordKind::kCalibration;
+    if (job == QLatin1String(kJobBumpPass))
+        return ERecordKind::kBump;
+    return ERecordKind::kOther;
+}
+
+QString KindName(ERecordKind kind)
+{
+    switch (kind) {
+    case ERecordKind::kCalibration: return QStringLiteral("calibration");
+    case ERecordKind::kBump: return QStringLiteral("bump");
+    case ERecordKind::kOther: break;
+    }
+    return QStringLiteral("other");
+}
+
+QString CsvHeader() { return RecordFieldNames().join(QLatin1Char(',')); }
+
+QString CsvLine(const RServiceRecord &r)
+{
+    const QStringList fields = {QString::number(r.mId), r.mTime,     r.mJob,      QString::number(r.mStatus),
+                                r.mText,                r.mSerial,   r.mProduct,  r.mFirmware,
+                                r.mHardware,            r.mSensor,   r.mBench,    r.mUser,
+                                DataText(r.mData),      r.mPrev,     r.mHash};
+    QStringList out;
+    out.reserve(fields.size());
+    for (const QString &f : fields)
+        out.push_back(CsvField(f));
+    return out.join(QLatin1Char(','));
+}

@@ -1,0 +1,105 @@
+#pragma once
+// One service record: what a finished job leaves in the store, its JSON
+// form, its place in the hash chain and the kind of service it proves.
+#include <cstdint>
+#include <optional>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include "app/journal.h"
+#include "model/config_record.h"
+
+struct RServiceRecord {
+    qint64 mId = 0;     // assigned by the store (0 until then)
+    QString mUid;       // client-made, unique: lets a record be sent twice and stored once
+    QString mTime;      // UTC, "yyyy-MM-ddTHH:mm:ss.zzzZ"
+    QString mJob;
+    int mStatus = 0;
+    QString mText;
+    QString mSerial;
+    QString mProduct;
+    QString mFirmware;
+    QString mHardware;
+    QString mSensor;
+    QString mBench;     // host name
+    QString mUser;      // login
+    QJsonObject mData;
+    QString mPrev;      // hash of the record before it in the chain
+    QString mHash;
+};
+
+// The record fields in their output order (JSON objects sort their keys;
+// CSV columns and text views use this order).
+const QStringList &RecordFieldNames();
+
+// prev of the first record of a chain: 64 zeros.
+extern const QString kGenesisHash;
+
+// The record as a JSON object with exactly the record field names; data is an object.
+QJsonObject RecordToJson(const RServiceRecord &record);
+// The reverse; false (with a reason) when a field is missing or of the wrong type.
+bool RecordFromJson(const QJsonObject &object, RServiceRecord &record, QString &error);
+
+// The hash rule of the chain. The canonical JSON of a record is the JSON object
+// of every record field except "hash" (so id, time, job, status, text, serial,
+// product, firmware, hardware, sensor, bench, user, data, prev), written
+// compact (no blank outside strings), keys sorted by their code units at every
+// level (the order QJsonObject keeps), strings as UTF-8, numbers as Qt writes
+// them (data holds integers where it can, so no rounding question arises).
+// hash = lowercase hex of SHA-256 over the 64 ASCII characters of prev followed
+// by the canonical JSON bytes. prev is the hash of the record before it in the
+// store's chain (ordered by id), kGenesisHash for the first record.
+QByteArray CanonicalJson(const RServiceRecord &record);
+QString RecordHash(const RServiceRecord &record);
+// data as stored: the compact JSON text of the object.
+QString DataText(const QJsonObject &data);
+
+// A record of the job, as it stands before the store gives it id, prev and
+// hash: a fresh uid, the time, bench and user given, serial, product,
+// firmware, hardware and sensor from the identity (else from the
+// configuration) and data with the configuration read (as hex, under
+// "config") added when the job did not put it in itself.
+RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user);
+
+// Record times: UTC with milliseconds and a "Z".
+QString RecordTime(const QDateTime &time);
+// A time given on a command line or read from the store: "yyyy-MM-dd" (UTC
+// midnight) or ISO 8601 with or without zone (no zone: UTC). Invalid on failure.
+QDateTime ParseRecordTime(const QString &text);
+
+// What a record proves. A successful calibration is the factory
+// "calibration" job with status 0 (the detector took the zero-then-span
+// command), or a "sensor-cal" job with status 0 and data.result "OK" (the
+// calibration tool followed the procedure to its successful end; a
+// calibration followed to its end in the logger dialog is recorded the same
+// way, with data.source "logger"). A bump test passed is a "bump-pass" job
+// with status 0, sent from the main window, the command line or the logger
+// dialog alike.
+enum class ERecordKind { kOther, kCalibration, kBump };
+ERecordKind RecordKind(const QString &job, int status, const QJsonObject &data);
+inline ERecordKind RecordKind(const RServiceRecord &r) { return RecordKind(r.mJob, r.mStatus, r.mData); }
+// "calibration", "bump" or "other" (the store's kind column).
+QString KindName(ERecordKind kind);
+
+// The configuration a record carries under key ("config" or
+// "config_after"): 256 hex digits. nullopt when absent or malformed.
+std::optional<RTamselCFG> RecordConfig(const QJsonObject &data, const char *key = journal_data::kConfig);
+QString ConfigToHex(const RTamselCFG &cfg);
+
+// Intervals of a configuration: the calibration interval in seconds
+// (mCalInterval) and the bump interval in days (mBumpInterval); 0 = none.
+inline qint64 CalIntervalSeconds(const RTamselCFG &cfg) { return cfg.mSensor.mCalInterval; }
+inline qint64 BumpIntervalDays(const RTamselCFG &cfg) { return cfg.mSensor.mBumpInterval; }
+
+// The sensor type's name for a code ("H2S"), from the loaded SensorTypes;
+// "0xNN" for a code without an entry, empty for 0.
+QString SensorName(uint8_t code);
+
+// CSV: header and one line per record, fields quoted where they hold a comma,
+// quote or line break, quotes doubled; data as its JSON text. No line end.
+QString CsvHeader();
+QString CsvLine(const RServiceRecord &record);

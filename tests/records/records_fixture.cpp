@@ -1,0 +1,135 @@
+#include "records_fixture.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "records/qt_app.h"
+
+namespace {
+
+// One GUI application for the whole program: stores need an application
+// object, certificates a GUI one.
+class QtEnvironment : public testing::Environment {
+public:
+    void SetUp() override { EnsureGuiApplication(); }
+};
+const auto *const kQtEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Runs one statement on the test server's database, outside any case schema.
+bool AdminSql(const QString &sql, QString &error)
+{
+    RStoreLocation admin;
+    if (!ParseStoreLocation(TestPgUrl(), admin, error))
+        return false;
+    const QString name = QStringLiteral("records-test-admin");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(admin.mHost);
+        db.setDatabaseName(admin.mDatabase);
+        db.setUserName(admin.mUser);
+        if (admin.mPort > 0)
+            db.setPort(admin.mPort);
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
+            ok = q.exec(sql);
+            if (!ok)
+                error = q.lastError().text();
+        } else {
+            error = db.lastError().text();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+} // namespace
+
+std::string BackendName(const testing::TestParamInfo<EBackend> &info)
+{
+    return info.param == EBackend::kSqlite ? "Sqlite" : "Postgres";
+}
+
+QString TestPgUrl() { return qEnvironmentVariable("BEAMPORT_TEST_PG"); }
+
+void RecordsTest::SetUp()
+{
+    ASSERT_TRUE(FDir.isValid());
+    if (!Postgres()) {
+        FLocation.mKind = EStoreKind::kSqlite;
+        FLocation.mPath = FDir.filePath(QStringLiteral("records.sqlite"));
+        return;
+    }
+    if (TestPgUrl().isEmpty())
+        GTEST_SKIP() << "BEAMPORT_TEST_PG is not set: no PostgreSQL test server (scripts/test.sh starts one)";
+    static std::atomic<int> counter{0};
+    FSchema = QStringLiteral("t_%1_%2").arg(::getpid()).arg(++counter);
+    QString error;
+    ASSERT_TRUE(AdminSql(QStringLiteral("CREATE SCHEMA %1").arg(FSchema), error)) << error.toStdString();
+    const QString url = TestPgUrl() + (TestPgUrl().contains(QLatin1Char('?')) ? "&" : "?") +
+                        QStringLiteral("options=-csearch_path%3D") + FSchema;
+    ASSERT_TRUE(ParseStoreLocation(url, FLocation, error)) << error.toStdString();
+}
+
+void RecordsTest::TearDown()
+{
+    if (!FSchema.isEmpty()) {
+        QString error;
+        AdminSql(QStringLiteral("DROP SCHEMA %1 CASCADE").arg(FSchema), error);
+    }
+}
+
+std::unique_ptr<TRecordStore> RecordsTest::Open()
+{
+    QString error;
+    std::unique_ptr<TRecordStore> store = TRecordStore::Open(FLocation, error);
+    EXPECT_TRUE(store) << error.toStdString();
+    return store;
+}
+
+void RecordsTest::Sql(TRecordStore &store, const QString &sql)
+{
+    QSqlQuery q(store.Database());
+    ASSERT_TRUE(q.exec(sql)) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+}
+
+RTamselCFG TestConfig(const QString &serial, uint32_t calDays, uint16_t bumpDays)
+{
+    RTamselCFG cfg = DefaultCFG();
+    const QByteArray s = serial.toLatin1().left(sizeof cfg.mUnit.mSerial);
+    std::memset(cfg.mUnit.mSerial, ' ', sizeof cfg.mUnit.mSerial);
+    std::memcpy(cfg.mUnit.mSerial, s.constData(), static_cast<size_t>(s.size()));
+    cfg.mUnit.mHWVersion = 5;
+    cfg.mUnit.mFWVersion = 14;
+    cfg.mSensor.mCalInterval = calDays * 86400;
+    cfg.mSensor.mBumpInterval = bumpDays;
+    return cfg;
+}
+
+RServiceRecord MakeRecord(const RTestRecord &t)
+{
+    RJobRecord job;
+    job.mJob = t.mJob.toStdString();
+    job.mStatus = static_cast<uint8_t>(t.mStatus);
+    job.mText = t.mStatus == 0 ? "Read Norvik Information... OK" : "Read Norvik Information... FAIL";
+    job.mData = t.mData;
+    RTamselIdenty id;
+    id.mPID = 2;
+    id.mHW = 5;
+    id.mSW = 14;
+    id.mSensor = 1;
+    const QByteArray s = t.mSerial.toLatin1().left(sizeof id.mSerial);
+    std::memcpy(id.mSerial, s.constData(), static_cast<size_t>(s.size()));
+    job.mIdentity = id;
+    if (t.mConfig)
+        job.mConfig = TestConfig(t.mSerial, t.mCalDays, t.mBumpDays);
+    return RecordOfJob(job, t.mTime, QStringLiteral("bench-1"), QStringLiteral("tech"));
+}

@@ -1,0 +1,407 @@
+// The store on both back ends: append and list, the hash chain against
+// tampering, concurrent writers, migrations and bad stores.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+#include <thread>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSqlQuery>
+
+#include "records/journal_store.h"
+#include "records_fixture.h"
+
+namespace {
+
+std::vector<RServiceRecord> AppendAll(TRecordStore &store, const std::vector<RTestRecord> &list)
+{
+    std::vector<RServiceRecord> out;
+    for (const RTestRecord &t : list) {
+        RServiceRecord r = MakeRecord(t);
+        QString error;
+        EXPECT_EQ(store.Append(r, error), EAppend::kAdded) << error.toStdString();
+        out.push_back(r);
+    }
+    return out;
+}
+
+QDateTime Day(int day, int hour = 9) { return QDateTime(QDate(2026, 1, day), QTime(hour, 0), Qt::UTC); }
+
+std::vector<qint64> Ids(const std::vector<RServiceRecord> &records)
+{
+    std::vector<qint64> ids;
+    for (const RServiceRecord &r : records)
+        ids.push_back(r.mId);
+    return ids;
+}
+
+} // namespace
+
+TEST_P(RecordsTest, AppendsChainAndListsNewestFirst)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    // Written out of time order (as a record synced late would be).
+    const auto written = AppendAll(*store, {{.mSerial = "SH1", .mJob = "read", .mTime = Day(2)},
+                                            {.mSerial = "SH2", .mJob = "bump-pass", .mTime = Day(5)},
+                                            {.mSerial = "SH1", .mJob = "identify", .mTime = Day(1)},
+                                            {.mSerial = "SH1", .mJob = "bump-pass", .mTime = Day(7)}});
+    EXPECT_EQ(written[0].mPrev, kGenesisHash);
+    EXPECT_EQ(written[1].mPrev, written[0].mHash);
+    EXPECT_EQ(written[3].mId, 4);
+
+    struct Case {
+        RRecordFilter filter;
+        std::vector<qint64> ids;
+    };
+    const Case cases[] = {
+        {{}, {4, 2, 1, 3}},
+        {{.mSerial = "SH1"}, {4, 1, 3}},
+        {{.mJob = "bump-pass"}, {4, 2}},
+        {{.mSince = RecordTime(Day(2))}, {4, 2, 1}},
+        {{.mSerial = "SH1", .mJob = "bump-pass", .mSince = RecordTime(Day(6))}, {4}},
+        {{.mSerial = "nobody"}, {}},
+        {{.mLimit = 2}, {4, 2}},
+    };
+    for (const Case &c : cases) {
+        std::vector<RServiceRecord> got;
+        QString error;
+        ASSERT_TRUE(store->List(c.filter, got, error)) << error.toStdString();
+        EXPECT_EQ(Ids(got), c.ids) << c.filter.mSerial.toStdString() << " " << c.filter.mJob.toStdString();
+    }
+
+    // What comes back is what went in, field for field.
+    QString error;
+    const std::optional<RServiceRecord> back = store->Get(2, error);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(RecordToJson(*back), RecordToJson(written[1]));
+    EXPECT_EQ(back->mProduct, "Norvik");
+    EXPECT_EQ(back->mSensor, "H2S");
+    EXPECT_TRUE(back->mData.value("config").isString());
+    EXPECT_FALSE(store->Get(99, error));
+    EXPECT_TRUE(error.isEmpty());
+    QStringList names = RecordFieldNames();
+    names.sort();
+    EXPECT_EQ(RecordToJson(*back).keys(), names);
+
+    const RVerifyResult v = store->Verify();
+    EXPECT_TRUE(v.mIntact) << v.mReason.toStdString();
+    EXPECT_EQ(v.mCount, 4);
+}
+
+TEST_P(RecordsTest, VerifyNamesTheFirstChangedRecord)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    AppendAll(*store, {{.mTime = Day(1)}, {.mTime = Day(2)}, {.mJob = "bump-pass", .mTime = Day(3)}, {.mTime = Day(4)}});
+    struct Case {
+        const char *what;
+        QString sql;
+        qint64 broken;
+    };
+    const Case cases[] = {
+        {"one byte of a text", "UPDATE records SET text = 'Read Norvik Information... OK!' WHERE id = 2", 2},
+        {"the status", "UPDATE records SET status = 1 WHERE id = 3", 3},
+        {"a byte inside data", "UPDATE records SET data = REPLACE(data, '\"config\":\"01', '\"config\":\"03') WHERE id = 1", 1},
+        {"data rewritten with a blank", "UPDATE records SET data = REPLACE(data, ':', ': ') WHERE id = 4", 4},
+        {"the stored hash", "UPDATE records SET hash = REPLACE(hash, SUBSTR(hash, 1, 1), 'x') WHERE id = 2", 2},
+        {"a record removed", "DELETE FROM records WHERE id = 2", 3},
+        {"the derived kind", "UPDATE records SET kind = 'calibration' WHERE id = 1", 1},
+        {"the last record's time", "UPDATE records SET time = '2027-01-01T00:00:00.000Z' WHERE id = 4", 4},
+        {"the due summary", "UPDATE serials SET bump_time = '2030-01-01T00:00:00.000Z'", 4},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Sql(*store, Postgres() ? "BEGIN" : "BEGIN IMMEDIATE");
+        Sql(*store, c.sql);
+        const RVerifyResult v = store->Verify();
+        EXPECT_FALSE(v.mIntact);
+        EXPECT_EQ(v.mBrokenId, c.broken) << v.mReason.toStdString();
+        EXPECT_FALSE(v.mReason.isEmpty());
+        Sql(*store, "ROLLBACK");
+    }
+    EXPECT_TRUE(store->Verify().mIntact);
+}
+
+TEST_P(RecordsTest, FourWritersAtOnceKeepOneChain)
+{
+    ASSERT_TRUE(Open()); // schema made once, as a bench that ran before
+    constexpr int kWriters = 4, kEach = 25;
+    std::vector<std::thread> threads;
+    std::vector<QString> errors(kWriters);
+    std::vector<std::vector<QString>> uids(kWriters);
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back([&, w] {
+            // Each writer has its own connection, as each bench has.
+            QString error;
+            std::unique_ptr<TRecordStore> store = TRecordStore::Open(Location(), error);
+            if (!store) {
+                errors[w] = error;
+                return;
+            }
+            for (int i = 0; i < kEach; ++i) {
+                RServiceRecord r = MakeRecord({.mSerial = QStringLiteral("W%1").arg(w), .mTime = Day(1 + i % 20)});
+                if (store->Append(r, error) != EAppend::kAdded) {
+                    errors[w] = error;
+                    return;
+                }
+                uids[w].push_back(r.mUid);
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (const QString &e : errors)
+        EXPECT_TRUE(e.isEmpty()) << e.toStdString();
+
+    auto store = Open();
+    const RVerifyResult v = store->Verify();
+    EXPECT_TRUE(v.mIntact) << v.mBrokenId << ": " << v.mReason.toStdString();
+    EXPECT_EQ(v.mCount, kWriters * kEach);
+    std::vector<RServiceRecord> all;
+    QString error;
+    ASSERT_TRUE(store->List({}, all, error));
+    std::set<QString> stored;
+    for (const RServiceRecord &r : all)
+        stored.insert(r.mUid);
+    for (const auto &list : uids)
+        for (const QString &uid : list)
+            EXPECT_TRUE(stored.count(uid)) << uid.toStdString();
+}
+
+TEST_P(RecordsTest, MigratesAnEmptyStoreAndReopensAnExistingOne)
+{
+    {
+        auto store = Open();
+        ASSERT_TRUE(store);
+        EXPECT_EQ(store->SchemaVersion(), kRecordsSchemaVersion);
+        AppendAll(*store, {{.mTime = Day(1)}});
+        QString error;
+        EXPECT_EQ(store->CertificateNumber(1, error), 1);
+    }
+    {
+        auto store = Open(); // nothing to migrate: the record and its number stay
+        ASSERT_TRUE(store);
+        QString error;
+        EXPECT_EQ(store->Count(error), 1);
+        EXPECT_EQ(store->CertificateNumber(1, error), 1);
+        EXPECT_TRUE(store->Verify().mIntact);
+        // As a store of the first version was: no due summary yet.
+        Sql(*store, "DROP TABLE serials");
+        Sql(*store, "UPDATE schema_version SET version = 1");
+    }
+    {
+        auto store = Open(); // migrated: the summary is built from the records
+        ASSERT_TRUE(store);
+        EXPECT_EQ(store->SchemaVersion(), 2);
+        std::vector<RDueFacts> facts;
+        QString error;
+        ASSERT_TRUE(store->DueFacts(facts, error)) << error.toStdString();
+        ASSERT_EQ(facts.size(), 1u);
+        EXPECT_EQ(facts[0].mCfgBumpInterval, 30);
+        EXPECT_TRUE(store->Verify().mIntact);
+        Sql(*store, "UPDATE schema_version SET version = 99");
+    }
+    QString error;
+    EXPECT_FALSE(TRecordStore::Open(Location(), error));
+    EXPECT_TRUE(error.contains("schema version 99, newer than this program knows")) << error.toStdString();
+}
+
+TEST_P(RecordsTest, AppendingTheSameRecordTwiceStoresItOnce)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    RServiceRecord r = MakeRecord({});
+    RServiceRecord again = r;
+    QString error;
+    EXPECT_EQ(store->Append(r, error), EAppend::kAdded);
+    EXPECT_EQ(store->Append(again, error), EAppend::kAlreadyThere);
+    EXPECT_EQ(again.mId, r.mId);
+    EXPECT_EQ(store->Count(error), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, RecordsTest, testing::Values(EBackend::kSqlite, EBackend::kPostgres), BackendName);
+
+// The outbox serves a shared PostgreSQL store.
+class SharedStoreTest : public RecordsTest {};
+
+// PostgreSQL out of reach: the record waits on this bench, outside the local
+// chain, and reaches the shared store exactly once.
+TEST_P(SharedStoreTest, UnreachableSharedStoreKeepsRecordsUntilSync)
+{
+    const QString local = TempPath("bench.sqlite");
+    RStoreLocation gone = Location();
+    gone.mHost = TempPath("no-server-here");
+    int clock = 0;
+    const auto tick = [&] { return Day(1).addSecs(60 * ++clock); };
+    {
+        TRecordJournal journal(gone, local, tick);
+        for (const char *job : {"read", "bump-pass", "sensor-cal"}) {
+            RJobRecord j;
+            j.mJob = job;
+            j.mText = "done";
+            const std::string warning = journal.Record(j);
+            EXPECT_NE(warning.find("kept on this bench"), std::string::npos) << warning;
+            EXPECT_EQ(warning.find('\n'), std::string::npos);
+        }
+        EXPECT_EQ(journal.Sync().mLeft, 3); // still out of reach: nothing lost
+    }
+    RStoreLocation localLoc;
+    localLoc.mPath = local;
+    QString error;
+    {
+        auto bench = TRecordStore::Open(localLoc, error);
+        ASSERT_TRUE(bench) << error.toStdString();
+        EXPECT_EQ(bench->OutboxCount(error), 3);
+        EXPECT_EQ(bench->Count(error), 0); // not in the local chain
+        EXPECT_TRUE(bench->Verify().mIntact);
+    }
+
+    auto shared = Open();
+    ASSERT_TRUE(shared);
+    AppendAll(*shared, {{.mTime = Day(1)}}); // another bench wrote meanwhile
+    // The first unsent record reached the server once before, but the sync
+    // that sent it ended before it could drop it here.
+    {
+        auto bench = TRecordStore::Open(localLoc, error);
+        std::vector<RServiceRecord> waiting;
+        ASSERT_TRUE(bench->Outbox(waiting, error));
+        ASSERT_EQ(waiting.size(), 3u);
+        EXPECT_EQ(shared->Append(waiting[0], error), EAppend::kAdded);
+    }
+    TRecordJournal journal(Location(), local, tick);
+    const RSyncResult first = journal.Sync();
+    EXPECT_TRUE(first.mError.isEmpty()) << first.mError.toStdString();
+    EXPECT_EQ(first.mSent, 2);
+    EXPECT_EQ(first.mAlreadyThere, 1);
+    EXPECT_EQ(first.mLeft, 0);
+    const RSyncResult second = journal.Sync();
+    EXPECT_EQ(second.mSent + second.mAlreadyThere + second.mLeft, 0);
+
+    EXPECT_EQ(shared->Count(error), 4);
+    const RVerifyResult v = shared->Verify();
+    EXPECT_TRUE(v.mIntact) << v.mReason.toStdString();
+    std::vector<RServiceRecord> jobs;
+    ASSERT_TRUE(shared->List({.mJob = "bump-pass"}, jobs, error));
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].mTime, RecordTime(Day(1).addSecs(120))); // the time the job ended, not the sync
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SharedStoreTest, testing::Values(EBackend::kPostgres), BackendName);
+
+// ---- SQLite files that cannot serve ----
+
+namespace {
+
+// Runs fn as an unprivileged user when this process is root (root writes
+// through any file mode); returns fn's result.
+bool AsUnprivileged(const std::function<bool()> &fn)
+{
+    if (::geteuid() != 0)
+        return fn();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        ::_exit(fn() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+TEST(RecordsSqlite, StoresThatCannotBeWrittenGiveAWarningLine)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ::chmod(dir.path().toLocal8Bit().constData(), 0755);
+
+    // A file of records made read-only (0400) for its owner.
+    RStoreLocation ro;
+    ro.mPath = dir.filePath("ro/records.sqlite");
+    {
+        TRecordJournal journal(ro);
+        RJobRecord j;
+        j.mJob = "identify";
+        ASSERT_EQ(journal.Record(j), "");
+    }
+    ::chown(dir.filePath("ro").toLocal8Bit().constData(), 65534, 65534);
+    ::chown(ro.mPath.toLocal8Bit().constData(), 65534, 65534);
+    ::chmod(ro.mPath.toLocal8Bit().constData(), 0400);
+    ::chmod(dir.filePath("ro").toLocal8Bit().constData(), 0500);
+    const auto warns = [](const RStoreLocation &loc) {
+        return AsUnprivileged([loc] {
+            TRecordJournal journal(loc);
+            RJobRecord j;
+            j.mJob = "read";
+            const std::string w = journal.Record(j);
+            return w.rfind("service record not written: ", 0) == 0 && w.size() > 40 &&
+                   w.find('\n') == std::string::npos;
+        });
+    };
+    EXPECT_TRUE(warns(ro));
+
+    // A folder that cannot be created, and one where no file can be made.
+    RStoreLocation noFolder, noFile;
+    noFolder.mPath = dir.filePath("ro/sub/records.sqlite");
+    noFile.mPath = dir.filePath("ro/new.sqlite");
+    EXPECT_TRUE(warns(noFolder));
+    EXPECT_TRUE(warns(noFile));
+    ::chmod(dir.filePath("ro").toLocal8Bit().constData(), 0700);
+}
+
+TEST(RecordsSqlite, NewStoreIsPrivateAndBadFilesAreRefused)
+{
+    QTemporaryDir dir;
+    RStoreLocation loc;
+    loc.mPath = dir.filePath("new/beamport/records.sqlite");
+    QString error;
+    {
+        auto store = TRecordStore::Open(loc, error);
+        ASSERT_TRUE(store) << error.toStdString();
+        QSqlQuery q(store->Database());
+        ASSERT_TRUE(q.exec("PRAGMA journal_mode") && q.next());
+        EXPECT_EQ(q.value(0).toString(), "wal");
+    }
+    struct stat st{};
+    ASSERT_EQ(::stat(loc.mPath.toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(dir.filePath("new/beamport").toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    struct Case {
+        const char *what;
+        QByteArray content; // written to the file; empty: the path is a folder
+        const char *message;
+    };
+    const Case cases[] = {
+        {"garbage", QByteArray(4096, 'x'), "not a database"},
+        {"a folder", {}, "is a folder"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        RStoreLocation bad;
+        bad.mPath = dir.filePath(QString("bad-") + c.what);
+        if (c.content.isEmpty()) {
+            QDir().mkpath(bad.mPath);
+        } else {
+            QFile f(bad.mPath);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.content);
+        }
+        error.clear();
+        EXPECT_FALSE(TRecordStore::Open(bad, error));
+        EXPECT_TRUE(error.contains(c.message)) << error.toStdString();
+        TRecordJournal journal(bad);
+        RJobRecord j;
+        j.mJob = "read";
+        EXPECT_NE(journal.Record(j).find("service record not written"), std::string::npos);
+    }
+}
