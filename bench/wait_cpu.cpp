@@ -11,7 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "link/tamsel_comms.h"
 
 namespace {

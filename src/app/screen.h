@@ -6,15 +6,7 @@
 #include <optional>
 #include <string>
 
-struct RColor {
-    uint8_t r = 0, g = 0, b = 0;
-    bool operator==(const RColor &) const = default;
-};
-
-inline constexpr RColor clWhite{255, 255, 255};
-inline constexpr RColor clBlack{0, 0, 0};
-inline constexpr RColor clLime{0, 255, 0};
-inline constexpr RColor clRed{255, 0, 0};
+#include "model/color.h"
 
 enum class MsgIcon { Error, Warning, Information, Question };
 

@@ -1,5 +1,5 @@
 #include "cli/cli_commands.h"
-#include "files/eeprom_dump.h"
+#include "app/eeprom_job.h"
 #include "model/settings_types.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/app_state.h"
 #include "cli/cli_commands.h"
-#include "files/event_log.h"
+#include "app/event_log_job.h"
 #include "model/config_form.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "app/config_json.h"
 #include "app/device_actions.h"
 #include "cli/cli_commands.h"
-#include "files/cfg_file.h"
+#include "app/cfg_actions.h"
 #include "model/config_form.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/app_state.h"
 #include "cli/cli_commands.h"
-#include "files/firmware.h"
+#include "app/firmware_job.h"
 
 namespace {
 // Loading Upgrade File, then the upgrade: Check Program (--yes answers the

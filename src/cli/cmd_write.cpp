@@ -1,7 +1,7 @@
 #include "app/app_state.h"
 #include "app/device_actions.h"
 #include "cli/cli_commands.h"
-#include "files/cfg_file.h"
+#include "app/cfg_actions.h"
 #include "model/config_form.h"
 
 namespace {

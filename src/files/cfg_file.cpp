@@ -3,17 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
-#include "app/app_state.h"
-#include "app/device_actions.h"
-#include "app/screen.h"
-#include "app/user_store.h"
-#include "model/config_form.h"
+#include "files/atomic_save.h"
 #include "model/input_file.h"
 #include "model/settings_types.h"
 
@@ -74,31 +65,6 @@ constexpr int kPayloadSizes[8] = {92, 96, 100, 112, 112, 116, 116, 128};
 // at any address and are never bound to references.
 #define TAKE(offset, field) std::memcpy(&(field), payload + (offset), sizeof(field))
 #define PUT(offset, field) std::memcpy(out + (offset), &(field), sizeof(field))
-
-qint64 DayCountToMSecs(TDateTime t) { return static_cast<qint64>(std::llround(t * 86400000.0)); }
-
-// Day counts hold local wall time; read back "as UTC" they give its fields.
-QDateTime WallTime(TDateTime t)
-{
-    static const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC);
-    return epoch.addMSecs(DayCountToMSecs(t));
-}
-
-void RememberConfFolder(const std::string &path)
-{
-    DeviceCFG.mConfSaveDir = FolderOfFile(path);
-    UserStore().SetSaveDirectory(TStoreGroup::CONFIGURE, DeviceCFG.mConfSaveDir);
-}
-
-FileChoice ConfigFileChoice(const char *title)
-{
-    FileChoice choice;
-    choice.title = title;
-    choice.filter = kCFGFilter;
-    choice.defaultExt = kCFGDefaultExt;
-    choice.initialDir = DeviceCFG.mConfSaveDir;
-    return choice;
-}
 
 } // namespace
 
@@ -295,102 +261,4 @@ bool WriteConfigFile(const std::string &path, const RTamselCFG &mCFG, bool bDeve
 {
     const std::vector<uint8_t> bytes = CFGFileBytes(mCFG, Now(), bDeveloperLayout);
     return WriteFileReplacing(path, bytes.data(), bytes.size(), error);
-}
-
-bool SaveConfigFile(IScreen &screen, const std::string &path, const RTamselCFG &mCFG)
-{
-    const bool saved = WriteConfigFile(path, mCFG, !UserMode);
-    if (!saved)
-        screen.Message(kCFGWriteCaption, kCFGNotSavedText, MsgIcon::Error);
-    RememberConfFolder(path);
-    return saved;
-}
-
-EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &viewChanged)
-{
-    state.FHibernateBtn = false;
-    RTamselCFG working = state.FTamselCFG;
-    const std::optional<std::string> path = screen.ChooseOpenFile(ConfigFileChoice(kCFGOpenTitle));
-    if (!path)
-        return EFileOutcome::Cancelled;
-
-    EFileOutcome outcome = EFileOutcome::Failed;
-    switch (LoadConfigFile(*path, working)) {
-    case ECFGLoad::Ok:
-        state.FTamselCFG = working;
-        ConfigToView(state.FTamselCFG, state.FForm);
-        if (viewChanged)
-            viewChanged();
-        outcome = EFileOutcome::Done;
-        break;
-    case ECFGLoad::NotOpened:
-        screen.Message(kCFGReadCaption, kCFGNotOpenText, MsgIcon::Error);
-        break;
-    case ECFGLoad::Wrong:
-        screen.Message(kCFGReadCaption, kCFGWrongText, MsgIcon::Error);
-        break;
-    }
-    RememberConfFolder(*path);
-    return outcome;
-}
-
-EFileOutcome WriteConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &formChanged)
-{
-    state.FHibernateBtn = false;
-    if (formChanged)
-        formChanged();
-    ViewToMainState(state, screen, false);
-    const std::optional<std::string> path = screen.ChooseSaveFile(ConfigFileChoice(kCFGSaveTitle));
-    if (!path)
-        return EFileOutcome::Cancelled;
-    return SaveConfigFile(screen, *path, state.FTamselCFG) ? EFileOutcome::Done : EFileOutcome::Failed;
-}
-
-// ---- helpers shared by the file exports ----
-
-std::string FolderOfFile(const std::string &path)
-{
-    QString folder = QFileInfo(QString::fromStdString(path)).absolutePath();
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    return QDir::toNativeSeparators(folder).toStdString();
-}
-
-std::string NameTimeStamp(TDateTime t)
-{
-    return WallTime(t).toString(QStringLiteral("yyMMddHHmmss")).toStdString();
-}
-
-std::string DateText(TDateTime t) { return WallTime(t).toString(QStringLiteral("yyyy-MM-dd")).toStdString(); }
-
-std::string TimeText(TDateTime t) { return WallTime(t).toString(QStringLiteral("HH:mm:ss")).toStdString(); }
-
-bool WriteFileReplacing(const std::string &path, const void *data, size_t size, std::string *error)
-{
-    const QString name = QString::fromStdString(path);
-    auto fail = [&](const QString &why) {
-        if (error)
-            *error = why.toStdString();
-        return false;
-    };
-    if (name.isEmpty())
-        return fail(QStringLiteral("no file name"));
-    if (QFileInfo(name).isDir())
-        return fail(QStringLiteral("%1 is a folder").arg(name));
-    QSaveFile file(name);
-    // Unbuffered, so that a short write (disk full, size limit) shows in the
-    // count here instead of being lost in a buffer flushed at commit.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(file.errorString());
-    const qint64 wanted = static_cast<qint64>(size);
-    const qint64 written = file.write(static_cast<const char *>(data), wanted);
-    if (written != wanted) {
-        const QString why = written < 0 ? file.errorString() : QStringLiteral("the file could not be written in full");
-        file.cancelWriting();
-        file.commit(); // discards the temporary
-        return fail(why);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
 }

@@ -3,13 +3,9 @@
 // version, then that version's image of the configuration record. Version 7
 // is written; versions 1 to 8 are read. Reading applies a fixed subset of the
 // record; the counters and calibration results in memory stay.
-//
-// Also the small file helpers the exports share: the folder of a chosen file,
-// the time stamp of proposed names and the replacing write.
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -17,9 +13,6 @@
 
 #include "model/config_record.h"
 #include "model/datetime.h"
-
-class IScreen;
-struct RMainState;
 
 #pragma pack(push, 1)
 struct RCFGFileHeader {
@@ -44,17 +37,6 @@ inline constexpr int32_t kCFGFileWriteVersion = 7;
 inline constexpr int kCFGPayloadV7Size = 116;
 inline constexpr int kCFGFileWrittenSize = kCFGFileHeaderSize + kCFGPayloadV7Size; // 140
 inline constexpr int kCFGPayloadMaxSize = 128;                                     // version 8
-
-// The dialogs and messages of Read File and Write File.
-inline constexpr const char *kCFGDefaultExt = "cfg";
-inline constexpr const char *kCFGFilter = "configuration file (*.cfg)";
-inline constexpr const char *kCFGOpenTitle = "Open Configuration File";
-inline constexpr const char *kCFGSaveTitle = "Save Configuration File";
-inline constexpr const char *kCFGReadCaption = "Read Configuration File";
-inline constexpr const char *kCFGWriteCaption = "Write Configuration file";
-inline constexpr const char *kCFGWrongText = "Configuration File is wrong\rReselect file";
-inline constexpr const char *kCFGNotOpenText = "Configuration File did not open\rRetry READ FILE";
-inline constexpr const char *kCFGNotSavedText = "Configuration File did not save\rRetry WRITE FILE";
 
 // Payload size of a version: 92, 96, 100, 112, 112, 116, 116, 128 for 1..8;
 // 0 for any other version.
@@ -108,50 +90,3 @@ ECFGLoad LoadConfigFile(const std::string &path, RTamselCFG &mCFG);
 // left as it was. False on failure, with the reason in *error when given.
 bool WriteConfigFile(const std::string &path, const RTamselCFG &mCFG, bool bDeveloperLayout,
                      std::string *error = nullptr);
-
-// Write File after the dialog: writes the file in the current layout, shows
-// "Configuration File did not save" on failure, and remembers the file's
-// folder (DeviceCFG.mConfSaveDir and CONFIGURE "SaveDirectory") either way.
-// True when saved.
-bool SaveConfigFile(IScreen &screen, const std::string &path, const RTamselCFG &mCFG);
-
-// ---- the main window's actions ----
-
-enum class EFileOutcome {
-    Done,      // the file was read / written
-    Cancelled, // the dialog was cancelled: nothing changed
-    Failed,    // the file could not be read, was refused, or could not be written (message shown)
-};
-
-// Read File. After a record was applied the editing view is refreshed from
-// state.FTamselCFG: ConfigToView into state.FForm, then viewChanged (the
-// window binds its widgets to the new form). Nothing is refreshed when the
-// dialog is cancelled or the file is refused.
-EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &viewChanged = {});
-
-// Write File. First the record is rebuilt from the editing view: formChanged
-// (the window writes its widgets into state.FForm), then ViewToConfig with
-// forDevice false into state.FTamselCFG; then the dialog and the file.
-EFileOutcome WriteConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &formChanged = {});
-
-// ---- helpers shared by the file exports ----
-
-// The folder of a chosen file, absolute, without a trailing separator (the
-// root stays "/").
-std::string FolderOfFile(const std::string &path);
-
-// Local time of a day count as "YYMMDDHHNNSS", for proposed file names.
-std::string NameTimeStamp(TDateTime t);
-
-// A day count's local date as "yyyy-mm-dd" and time of day as "hh:nn:ss".
-std::string DateText(TDateTime t);
-std::string TimeText(TDateTime t);
-
-// Writes the bytes to path through a temporary file in the same folder that
-// is renamed over the target only when everything was written. On failure an
-// existing file stays as it was and no temporary is left behind.
-bool WriteFileReplacing(const std::string &path, const void *data, size_t size, std::string *error = nullptr);
-inline bool WriteFileReplacing(const std::string &path, const std::string &text, std::string *error = nullptr)
-{
-    return WriteFileReplacing(path, text.data(), text.size(), error);
-}

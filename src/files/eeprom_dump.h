@@ -8,26 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "app/screen.h"
-#include "app/status.h"
-#include "files/cfg_file.h"
+#include "model/color.h"
 #include "model/datetime.h"
 #include "model/read_buf.h"
-
-class TComTamsel;
 
 inline constexpr int kEEPROMColumns = 17;      // the address, then 16 bytes
 inline constexpr int kEEPROMBytesPerRow = 16;
 inline constexpr int kEEPROMAddressWidth = 44; // pixels, fixed column
 inline constexpr int kEEPROMByteWidth = 22;    // pixels
 inline constexpr int kEEPROMRowHeight = 17;    // pixels
-
-inline constexpr const char *kEEPROMReadPrefix = "Read EEPROM data";
-inline constexpr const char *kEEPROMSaveTitle = "Save EEPROM Data...";
-inline constexpr const char *kEEPROMFilter = "Data file (*.csv)";
-inline constexpr const char *kEEPROMDefaultExt = "CSV";
-inline constexpr const char *kEEPROMSaveCaption = "Save EEPROM Data";
-inline constexpr const char *kEEPROMNotSavedText = "EEPROM data file did not save\rRetry SAVE FILE";
 
 struct REEPROMGrid {
     // mCells[row][col]: col 0 the address text, cols 1..16 the byte texts.
@@ -63,14 +52,6 @@ std::string EEPROMDumpText(const REEPROMGrid &grid);
 std::string EEPROMFileName(TDateTime rNow);
 // Writes the dump; an existing file is replaced only by a complete new one.
 bool SaveEEPROMDump(const std::string &path, const REEPROMGrid &grid, std::string *error = nullptr);
-
-// Read: "Read EEPROM data..." busy, OpenUSB, ReadEEPROMData with the
-// settings' packet size, start and end, close, result. Only a successful
-// read touches the grid.
-ROpResult EEPROMReadAction(IScreen &screen, TComTamsel &link, REEPROMGrid &grid);
-// Save File: the dialog, the dump, the message on failure, and the folder
-// remembered (with its trailing separator) either way.
-EFileOutcome EEPROMSaveAction(IScreen &screen, const REEPROMGrid &grid, std::string *chosenPath = nullptr);
 
 // ---- drawing a cell ----
 

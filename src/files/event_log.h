@@ -1,31 +1,16 @@
 #pragma once
-// The event log: download from the detector, parse into events, sort oldest
-// first, and export as a CSV text file (CR LF lines) headed by values of the
-// configuration record.
+// The event log's format: parse the downloaded bytes into events, sort them
+// oldest first, and export them as a CSV text file (CR LF lines) headed by
+// values of the configuration record.
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "app/status.h"
-#include "files/cfg_file.h"
 #include "model/config_record.h"
 #include "model/datetime.h"
 #include "model/device_records.h"
 #include "model/read_buf.h"
 
-class IScreen;
-class TComTamsel;
-struct RMainState;
-
-inline constexpr const char *kEventLogPrefix = "Load Event Log";
-inline constexpr const char *kEventNoDataCaption = "Log Event";
-inline constexpr const char *kEventNoDataText = "No logging event data...";
-inline constexpr const char *kEventSaveTitle = "Save Logging Data...";
-inline constexpr const char *kEventFilter = "Data file (*.csv)";
-inline constexpr const char *kEventDefaultExt = "CSV";
-inline constexpr const char *kEventSaveCaption = "Save Event Log";
-inline constexpr const char *kEventNotSavedText = "Event logging file did not save\rRetry SAVE EVENT LOG";
 inline constexpr const char *kEventColumnTitles =
     "Event Date,Event Time,BumpTest,Duration(seconds),Sensor Reading,Alarm";
 
@@ -63,23 +48,3 @@ bool SaveEventLog(const std::string &fileName, const RTamselCFG &mCFG, const std
 
 // The proposed name: serial + "_LOG_" + "YYMMDDHHNNSS" + ".CSV".
 std::string EventLogFileName(const RTamselCFG &mCFG, TDateTime rNow);
-
-// The configuration read on the open link; returns the status.
-using TReadDeviceConfig = std::function<uint8_t()>;
-
-struct REventLogResult {
-    ROpResult mOp;              // the download's result, as reported
-    int mEvents = 0;            // events found before the end marker
-    EFileOutcome mFile = EFileOutcome::Cancelled; // Cancelled also when nothing was offered for saving
-    std::string mPath;          // the file chosen
-};
-
-// Save Event Log: in the operation frame ("Load Event Log") the
-// configuration read of Read Device (TDeviceActions::ReadDeviceConfig: on
-// success FTamselCFG, FReadSW and state.FForm are refreshed), the identity
-// again with its product check, and the download; then mLifeRemaining of
-// FTamselCFG := the identity's life, the parse, the sort, the save dialog,
-// SaveEventLog and the remembered folder. readDeviceConfig replaces the
-// configuration read when given.
-REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState &state,
-                                   const TReadDeviceConfig &readDeviceConfig = {});

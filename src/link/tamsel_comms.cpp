@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

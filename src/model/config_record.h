@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "model/convert.h"
 #include "model/read_buf.h"
 #include "model/settings_types.h"

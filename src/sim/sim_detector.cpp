@@ -12,7 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/screen.h"
-#include "files/cfg_file.h" // NameTimeStamp
+#include "files/file_names.h" // NameTimeStamp
 #include "model/convert.h"
 #include "model/datetime.h"
 

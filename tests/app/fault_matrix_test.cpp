@@ -25,9 +25,9 @@
 
 #include "app/device_actions.h"
 #include "app/user_store.h"
-#include "files/eeprom_dump.h"
-#include "files/event_log.h"
-#include "files/firmware.h"
+#include "app/eeprom_job.h"
+#include "app/event_log_job.h"
+#include "app/firmware_job.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"

@@ -12,7 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "files/cfg_file.h"
+#include "app/cfg_actions.h"
 #include "model/config_record.h"
 #include "sim/sim_memory.h"
 #include "support/process.h"

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "files/cfg_file.h"
+#include "app/cfg_actions.h"
 #include "support/process.h"
 #include "support/pty_peer.h"
 

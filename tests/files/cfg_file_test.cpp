@@ -18,7 +18,7 @@
 
 #include "app/app_state.h"
 #include "app/user_store.h"
-#include "files/cfg_file.h"
+#include "app/cfg_actions.h"
 #include "model/config_form.h"
 #include "model/settings_types.h"
 #include "support/fake_screen.h"

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "app/user_store.h"
-#include "files/eeprom_dump.h"
+#include "app/eeprom_job.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/settings_types.h"

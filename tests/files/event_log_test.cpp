@@ -12,7 +12,7 @@
 #include "app/app_state.h"
 #include "app/status.h"
 #include "app/user_store.h"
-#include "files/event_log.h"
+#include "app/event_log_job.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/settings_types.h"

@@ -12,7 +12,7 @@
 
 #include "app/app_state.h"
 #include "app/user_store.h"
-#include "files/firmware.h"
+#include "app/firmware_job.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/settings_types.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/config_json.h"
-#include "files/cfg_file.h"
+#include "app/cfg_actions.h"
 #include "fuzz_util.h"
 #include "model/config_form.h"
 #include "model/config_record.h"

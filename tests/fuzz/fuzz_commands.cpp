@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "files/eeprom_dump.h"
-#include "files/event_log.h"
+#include "app/eeprom_job.h"
+#include "app/event_log_job.h"
 #include "fuzz_util.h"
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "link/tamsel_comms.h"
 #include "model/config_record.h"
 

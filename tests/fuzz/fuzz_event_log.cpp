@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "files/event_log.h"
+#include "app/event_log_job.h"
 #include "fuzz_util.h"
 #include "model/config_record.h"
 #include "model/read_buf.h"

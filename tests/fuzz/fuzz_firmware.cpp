@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "files/firmware.h"
+#include "app/firmware_job.h"
 #include "fuzz_util.h"
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "model/device_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_util.h"
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "link/tamsel_comms.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "link/tamsel_comms.h"
 #include "support/pty_peer.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "link/tamsel_comms.h"
 #include "support/pty_peer.h"
 

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 
 namespace simtest {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "files/firmware.h"
+#include "app/firmware_job.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/settings_types.h"

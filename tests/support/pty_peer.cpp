@@ -10,7 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "link/crc16.h"
+#include "model/crc16.h"
 
 PtyPeer::PtyPeer()
 {

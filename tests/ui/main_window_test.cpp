@@ -48,7 +48,7 @@
 #include "tools/ui/qt_boxes.h"
 #include "app/ui/single_instance.h"
 #include "app/user_store.h"
-#include "link/crc16.h"
+#include "model/crc16.h"
 #include "link/discovery.h"
 #include "model/convert.h"
 #include "model/settings_types.h"

@@ -16,7 +16,7 @@
 #include <QString>
 
 #include "app/app_state.h"
-#include "files/eeprom_dump.h"
+#include "app/eeprom_job.h"
 
 class QAbstractSpinBox;
 class QCheckBox;

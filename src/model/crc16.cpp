@@ -1,4 +1,4 @@
-#include "link/crc16.h"
+#include "model/crc16.h"
 
 #include <array>
 

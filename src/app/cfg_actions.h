@@ -1,0 +1,44 @@
+#pragma once
+// Read File and Write File of the main window: the dialogs, the messages and
+// the remembered folder around the .cfg format.
+#include <functional>
+
+#include "files/cfg_file.h"
+
+class IScreen;
+struct RMainState;
+
+// The dialogs and messages of Read File and Write File.
+inline constexpr const char *kCFGDefaultExt = "cfg";
+inline constexpr const char *kCFGFilter = "configuration file (*.cfg)";
+inline constexpr const char *kCFGOpenTitle = "Open Configuration File";
+inline constexpr const char *kCFGSaveTitle = "Save Configuration File";
+inline constexpr const char *kCFGReadCaption = "Read Configuration File";
+inline constexpr const char *kCFGWriteCaption = "Write Configuration file";
+inline constexpr const char *kCFGWrongText = "Configuration File is wrong\rReselect file";
+inline constexpr const char *kCFGNotOpenText = "Configuration File did not open\rRetry READ FILE";
+inline constexpr const char *kCFGNotSavedText = "Configuration File did not save\rRetry WRITE FILE";
+
+enum class EFileOutcome {
+    Done,      // the file was read / written
+    Cancelled, // the dialog was cancelled: nothing changed
+    Failed,    // the file could not be read, was refused, or could not be written (message shown)
+};
+
+// Write File after the dialog: writes the file in the current layout, shows
+// "Configuration File did not save" on failure, and remembers the file's
+// folder (DeviceCFG.mConfSaveDir and CONFIGURE "SaveDirectory") either way.
+// True when saved.
+bool SaveConfigFile(IScreen &screen, const std::string &path, const RTamselCFG &mCFG);
+
+// Read File. After a record was applied the editing view is refreshed from
+// state.FTamselCFG: ConfigToView into state.FForm, then viewChanged (the
+// window binds its widgets to the new form). Nothing is refreshed when the
+// dialog is cancelled or the file is refused.
+EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &viewChanged = {});
+
+// Write File. First the record is rebuilt from the editing view: formChanged
+// (the window writes its widgets into state.FForm), then ViewToConfig with
+// forDevice false into state.FTamselCFG; then the dialog and the file.
+EFileOutcome WriteConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &formChanged = {});
+

@@ -1,0 +1,425 @@
+#include "app/firmware_job.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#include "app/app_state.h"
+#include "app/user_store.h"
+#include "link/tamsel_comms.h"
+#include "model/convert.h"
+#include "model/datetime.h"
+#include "model/settings_types.h"
+
+namespace {
+
+std::string AbsolutePath(const std::string &fileName)
+{
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::absolute(fileName, ec);
+    return ec ? fileName : path.lexically_normal().string();
+}
+
+// The folder of a path with its trailing separator; empty without one.
+std::string DirectoryOf(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+void DropPort(TComTamsel &link)
+{
+    try {
+        link.ComClose();
+    } catch (...) {
+    }
+}
+
+ROpResult StatusResult(uint8_t status)
+{
+    ROpResult r;
+    r.mStatus = status;
+    return r;
+}
+
+} // namespace
+
+const std::vector<std::string> &UpgradeLockedButtons()
+{
+    static const std::vector<std::string> names = {
+        // user layout
+        "UserReadFileBtn", "UserReadDeviceBtn", "UserWriteFileBtn", "UserWriteDeviceBtn", "UserHibernateBtn",
+        "UserLogSaveBtn", "UserCalBtn",
+        // developer layout, "User Options"
+        "UserOptReadFileBtn", "UserOptReadDeviceBtn", "UserOptWriteFileBtn", "UserOptWriteDeviceBtn",
+        "UserOptHibernateBtn", "UserOptLogSaveBtn",
+        // "Factory Options"
+        "FatoryOptCalBtn", "FatoryOptTurnOffBtn", "FatoryOptLogResetBtn", "FatoryOptLogSensorBtn",
+        // "TEST": each opens the link, which would cut into the download
+        "EtcFactoryResetBtn", "EtcIdentifyBtn", "EtcBeepONBtn", "EtcRLEDONBtn", "EtcLLEDONBtn", "EtcVibratorBtn",
+        "EtcClearPeakBtn", "EtcBumpFailBtn", "EtcBumpPassBtn", "EtcEEPROMReadBtn",
+    };
+    return names;
+}
+
+// ---------------------------------------------------------------- one attempt
+
+TImageDownload::TImageDownload(TComTamsel &link, IScreen &screen, const TImagePackets &image, const bool &goOn)
+    : FLink(link), FScreen(screen), FImage(image), FGoOn(goOn)
+{
+}
+
+TImageDownload::~TImageDownload()
+{
+    if (FOpened && !FEnded && !FAborted)
+        DropPort(FLink);
+}
+
+void TImageDownload::Fail(const std::string &text)
+{
+    // The detector's state is unknown after a port error: no end-of-connection.
+    DropPort(FLink);
+    FAborted = true;
+    FError = text;
+    FStatus = kStatusAborted;
+    ShowError(FScreen, text);
+}
+
+void TImageDownload::Abort(const std::string &text)
+{
+    if (!FEnded && !FAborted)
+        Fail(text);
+}
+
+bool TImageDownload::Begin()
+{
+    if (FOpened || FEnded || FAborted)
+        return false;
+    // Cancelled before it began: the detector is not even told to start.
+    if (!FGoOn) {
+        FStatus = kStatusUserStop;
+        return false;
+    }
+    if (!ImageShapeOk(FImage)) {
+        FStatus = kStatusImageSize;
+        return false;
+    }
+    try {
+        FOpened = true; // whatever OpenUSB returns, CloseUSB follows
+        FStatus = FLink.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+        if (FStatus == 0)
+            FStatus = FLink.UpgradeStart();
+    } catch (const std::exception &e) {
+        Fail(e.what());
+    } catch (...) {
+        Fail("Unknown error");
+    }
+    return FStatus == 0 && !FAborted;
+}
+
+bool TImageDownload::Pass()
+{
+    if (!FOpened || FEnded || FAborted || FStatus != 0 || FNext >= Count())
+        return false;
+    if (!FGoOn) {
+        FStatus = kStatusUserStop;
+        return false;
+    }
+    const std::vector<uint8_t> &packet = FImage[static_cast<size_t>(FNext)];
+    RComTamselReadBuf buf;
+    buf.mData = static_cast<int32_t>(packet.size());
+    std::memcpy(buf.mBuf, packet.data(), packet.size());
+
+    auto line = [this](const char *text) {
+        FScreen.AppendTraffic(FormatTimeStamp(Now()) + text + std::to_string(FNext));
+    };
+    uint8_t status;
+    try {
+        status = FLink.UpgradeData(1, buf);
+        for (int repeat = 0; repeat < DeviceCFG.mFLASHRetry && status != 0; ++repeat) {
+            line(" [SEND] Retry ");
+            status = FLink.UpgradeData(3, buf);
+        }
+        if (status == 0)
+            line(" [SEND] OK ");
+    } catch (const std::exception &e) {
+        Fail(e.what());
+        return false;
+    } catch (...) {
+        Fail("Unknown error");
+        return false;
+    }
+    FStatus = status;
+    if (!FGoOn)
+        FStatus = kStatusUserStop;
+    ++FNext;
+    return true;
+}
+
+ROpResult TImageDownload::Result() const
+{
+    ROpResult r;
+    r.mStatus = FStatus;
+    r.mAborted = FAborted;
+    r.mError = FError;
+    return r;
+}
+
+ROpResult TImageDownload::End()
+{
+    if (FEnded || FAborted) {
+        FEnded = true;
+        return Result();
+    }
+    FEnded = true;
+    // An attempt that was not driven to its last packet must never execute.
+    if (FStatus == 0 && (!FOpened || FNext < Count()))
+        FStatus = kStatusUserStop;
+    if (!FOpened)
+        return Result();
+    try {
+        if (FStatus == 0 && FLink.UpgradeExecute() != 0)
+            FStatus = kStatusExecuteFailed;
+        FLink.CloseUSB(FStatus);
+    } catch (const std::exception &e) {
+        Fail(e.what());
+    } catch (...) {
+        Fail("Unknown error");
+    }
+    return Result();
+}
+
+// ---------------------------------------------------------------- the panels' actions
+
+// Holds the upgrade's running state: buttons disabled and FUpgrade set for
+// its lifetime, everything usable again when it ends, however it ends.
+class TFirmwareUpgrade::TRunGuard {
+public:
+    explicit TRunGuard(TFirmwareUpgrade &owner) : FOwner(owner)
+    {
+        FOwner.FRunning = true;
+        RFirmwarePanel &p = FOwner.FPanel;
+        p.mOtherButtonsEnabled = false;
+        p.mOpenEnabled = false;
+        p.mUpgradeEnabled = false;
+        p.mCancelEnabled = false;
+        FOwner.FState.FUpgrade = true;
+        try {
+            FOwner.Changed();
+        } catch (...) {
+            Restore();
+            throw;
+        }
+    }
+    ~TRunGuard()
+    {
+        Restore();
+        try {
+            FOwner.Changed();
+        } catch (...) {
+        }
+    }
+    TRunGuard(const TRunGuard &) = delete;
+    TRunGuard &operator=(const TRunGuard &) = delete;
+
+private:
+    void Restore()
+    {
+        RFirmwarePanel &p = FOwner.FPanel;
+        p.mOtherButtonsEnabled = true;
+        p.mOpenEnabled = true;
+        p.mUpgradeEnabled = FOwner.FImageLoaded;
+        p.mCancelEnabled = false;
+        FOwner.FState.FUpgrade = false;
+        FOwner.FRunning = false;
+    }
+
+    TFirmwareUpgrade &FOwner;
+};
+
+TFirmwareUpgrade::TFirmwareUpgrade(TComTamsel &link, IScreen &screen, RMainState &state)
+    : FLink(link), FScreen(screen), FState(state)
+{
+}
+
+TFirmwareUpgrade::~TFirmwareUpgrade() = default;
+
+void TFirmwareUpgrade::Changed()
+{
+    if (OnPanelChanged)
+        OnPanelChanged(FPanel);
+}
+
+void TFirmwareUpgrade::SetProgress(int position, int max)
+{
+    FPanel.mProgress = position;
+    FPanel.mProgressMax = max;
+    FScreen.Progress(kFirmwareProgress, position, max);
+    Changed();
+}
+
+uint8_t TFirmwareUpgrade::LoadUpgradeFile(const std::string &fileName, bool bQuiet)
+{
+    // The image being sent is never replaced under a running download.
+    if (FRunning)
+        return kStatusImageOpen;
+    const std::string file = fileName; // may be DeviceCFG.mFLASHFile itself
+    if (!bQuiet)
+        ShowStatus(FScreen, kBusyBackground, kBusyText, "Loading Upgrade File...");
+
+    TImagePackets packets;
+    const uint8_t status = ReadUpgradeImage(file, DeviceCFG.mFLASHMaxAddress, DeviceCFG.mFALSHPacketSize, packets);
+    if (status == 0) {
+        RImageHeader header;
+        ImageHeaderOf(packets, header);
+        FState.FUpgradeFile = std::move(packets);
+        FImageLoaded = true;
+        const std::string path = AbsolutePath(file);
+        DeviceCFG.mFLASHFile = path;
+        UserStore().SetImageFile(path);
+        DeviceCFG.mFLASHSaveDir = DirectoryOf(path);
+        FPanel.mFileText = path;
+        FPanel.mDescText = kFirmwareVersionText + FWVersionToStr(header.mSW);
+        FPanel.mUpgradeEnabled = true;
+    } else {
+        // Nothing of a refused file is kept; the remembered path stays.
+        FState.FUpgradeFile.clear();
+        FImageLoaded = false;
+        FPanel.mFileText.clear();
+        FPanel.mDescText = kFirmwareNoImageText;
+        FPanel.mUpgradeEnabled = false;
+    }
+    Changed();
+    if (!bQuiet)
+        ShowResult(FScreen, status, "Loading Upgrade File");
+    return status;
+}
+
+bool TFirmwareUpgrade::LoadRememberedImage()
+{
+    if (FRunning)
+        return false;
+    const std::string file = DeviceCFG.mFLASHFile;
+    std::error_code ec;
+    if (file.empty() || !std::filesystem::exists(file, ec))
+        return false;
+    return LoadUpgradeFile(file, true) == 0;
+}
+
+std::optional<uint8_t> TFirmwareUpgrade::OpenUpgradeFile()
+{
+    if (FRunning)
+        return std::nullopt;
+    FileChoice choice;
+    choice.title = "Select Firmware Upgrade File";
+    choice.filter = "Image File (*.img)";
+    choice.defaultExt = "img";
+    choice.initialDir = DeviceCFG.mFLASHSaveDir;
+    const std::optional<std::string> file = FScreen.ChooseOpenFile(choice);
+    if (!file || file->empty())
+        return std::nullopt;
+    return LoadUpgradeFile(*file, false);
+}
+
+void TFirmwareUpgrade::Cancel() { FState.FUpgrade = false; }
+
+ROpResult TFirmwareUpgrade::CheckTarget(const RImageHeader &header)
+{
+    ShowStatus(FScreen, kBusyBackground, kBusyText, "Check Program...");
+    RTamselIdenty identity{};
+    ROpResult result = RunLinked(FScreen, FLink, [&] {
+        uint8_t status = FLink.RequireIdenty(identity);
+        if (status == 0)
+            status = CheckProductID(identity.mPID, kProductNorvik);
+        return status;
+    });
+    if (result.mAborted)
+        return result;
+
+    uint8_t status = result.mStatus;
+    if (status == 0 && (header.mMinSW > identity.mSW || header.mMinHW > identity.mHW)) {
+        status = kStatusImageTooNew;
+    } else if (status == 0 && (header.mSW < identity.mSW || header.mHW < identity.mHW)) {
+        if (!FScreen.AskYesNo("File Version Check", "This file is not old version\rExecute upgrade?"))
+            status = kStatusImageOlder;
+    }
+    result.mStatus = status;
+    ShowResult(FScreen, status, "Check Program");
+    return result;
+}
+
+ROpResult TFirmwareUpgrade::CheckUpgradeTarget()
+{
+    RImageHeader header;
+    if (!FImageLoaded || !ImageHeaderOf(FState.FUpgradeFile, header))
+        return StatusResult(kStatusImageOpen);
+    return CheckTarget(header);
+}
+
+ROpResult TFirmwareUpgrade::DownloadImage(const TImagePackets &image)
+{
+    ShowStatus(FScreen, kBusyBackground, kBusyText, "Download Image...");
+    TImageDownload download(FLink, FScreen, image, FState.FUpgrade);
+    if (download.Begin()) {
+        try {
+            while (download.Pass()) {
+                SetProgress(download.Position(), download.Count());
+                FScreen.ProcessMessages();
+            }
+        } catch (const std::exception &e) {
+            download.Abort(e.what());
+        } catch (...) {
+            download.Abort("Unknown error");
+        }
+    }
+    const ROpResult result = download.End();
+    if (!result.mAborted && result.mStatus != 0 && result.mStatus != kStatusUserStop)
+        ShowStatus(FScreen, kFailBackground, kFailText, "Download Image...Fail");
+    return result;
+}
+
+ROpResult TFirmwareUpgrade::Upgrade()
+{
+    if (FRunning) {
+        ROpResult busy;
+        busy.mStatus = kStatusAborted;
+        busy.mAborted = true;
+        busy.mError = "A firmware upgrade is running";
+        return busy;
+    }
+    if (!FImageLoaded || !ImageShapeOk(FState.FUpgradeFile))
+        return StatusResult(kStatusImageOpen);
+
+    // The image sent is this copy: nothing done while the window processes
+    // its messages can change it under the download.
+    const TImagePackets image = FState.FUpgradeFile;
+    RImageHeader header;
+    ImageHeaderOf(image, header);
+    const int packets = static_cast<int>(image.size());
+
+    FState.FHibernateBtn = false;
+    const TRunGuard guard(*this);
+
+    const ROpResult check = CheckTarget(header);
+    if (check.mAborted || check.mStatus != 0)
+        return check;
+
+    FPanel.mCancelEnabled = true;
+    FPanel.mUpgradeEnabled = false;
+    SetProgress(0, packets);
+
+    ROpResult last;
+    const int attempts = std::max<int>(1, DeviceCFG.mFLASHDownloadRetry);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0)
+            SetProgress(0, packets);
+        last = DownloadImage(image);
+        if (last.mAborted)
+            return last; // the error box has been shown
+        if (last.mStatus == 0 || last.mStatus == kStatusUserStop)
+            break;
+    }
+    ShowResult(FScreen, last.mStatus, "Download Image");
+    return last;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The one way every export and save writes a file: a temporary beside the
+// target, renamed over it only when everything was written.
+#include <cstddef>
+#include <string>
+
+// Writes the bytes to path through a temporary file in the same folder that
+// is renamed over the target only when everything was written. On failure an
+// existing file stays as it was and no temporary is left behind.
+bool WriteFileReplacing(const std::string &path, const void *data, size_t size, std::string *error = nullptr);
+inline bool WriteFileReplacing(const std::string &path, const std::string &text, std::string *error = nullptr)
+{
+    return WriteFileReplacing(path, text.data(), text.size(), error);
+}
