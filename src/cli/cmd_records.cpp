@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "cli/cli_commands.h"
 #include "records/journal_store.h"
@@ -186,15 +185,9 @@ int Export(std::vector<std::string> &args)
     RRecordFilter all;
     if (!store->List(all, records, error))
         return StoreError(QStringLiteral("the records could not be read: ") + error);
-    const QString path = QString::fromStdString(out);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return StoreError(QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
-    QByteArray text = CsvHeader().toUtf8() + "\r\n";
-    for (const RServiceRecord &r : records)
-        text += CsvLine(r).toUtf8() + "\r\n";
-    if (file.write(text) != text.size() || !file.commit())
-        return StoreError(QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
+    std::string why;
+    if (!WriteRecordsCsv(records, out, &why))
+        return StoreError(QString::fromStdString(out + " could not be written: " + why));
     std::cout << records.size() << " records written to " << out << "\n" << std::flush;
     return 0;
 }

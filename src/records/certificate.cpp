@@ -6,8 +6,9 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
+#include <QBuffer>
 
+#include "files/atomic_save.h"
 #include "model/convert.h"
 #include "model/settings_types.h"
 #include "records/qt_app.h"
@@ -156,11 +157,10 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
         error = QStringLiteral("certificates need a GUI application object; this program made another kind");
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
-        return false;
-    }
+    // The page is made in memory and saved like every other file: a
+    // failed save never leaves a half-written certificate over a good one.
+    QBuffer file;
+    file.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&file);
         writer.setPageSize(QPageSize(paper == EPaper::kA4 ? QPageSize::A4 : QPageSize::Letter));
@@ -171,7 +171,6 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
         QPainter p;
         if (!p.begin(&writer)) {
             error = QStringLiteral("%1 could not be written: the PDF writer did not start").arg(path);
-            file.cancelWriting();
             return false;
         }
         const qreal width = writer.width();
@@ -213,8 +212,10 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
         p.drawLine(QPointF(labelWidth, base), QPointF(width * 0.8, base));
         p.end();
     }
-    if (!file.commit()) {
-        error = QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+    std::string why;
+    const QByteArray &pdf = file.data();
+    if (!WriteFileReplacing(path.toStdString(), pdf.constData(), static_cast<size_t>(pdf.size()), &why)) {
+        error = QStringLiteral("%1 could not be written: %2").arg(path, QString::fromStdString(why));
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QUuid>
 
+#include "files/atomic_save.h"
 #include "model/convert.h"
 #include "model/settings_types.h"
 
@@ -237,4 +238,12 @@ QString CsvLine(const RServiceRecord &r)
     for (const QString &f : fields)
         out.push_back(CsvField(f));
     return out.join(QLatin1Char(','));
+}
+
+bool WriteRecordsCsv(const std::vector<RServiceRecord> &records, const std::string &path, std::string *error)
+{
+    QByteArray text = CsvHeader().toUtf8() + "\r\n";
+    for (const RServiceRecord &r : records)
+        text += CsvLine(r).toUtf8() + "\r\n";
+    return WriteFileReplacing(path, text.constData(), static_cast<size_t>(text.size()), error);
 }

@@ -3,6 +3,8 @@
 // form, its place in the hash chain and the kind of service it proves.
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <QByteArray>
 #include <QDateTime>
@@ -103,3 +105,7 @@ QString SensorName(uint8_t code);
 // quote or line break, quotes doubled; data as its JSON text. No line end.
 QString CsvHeader();
 QString CsvLine(const RServiceRecord &record);
+
+// Writes the records as a CSV file (CsvHeader, then CsvLine each, CR LF
+// lines), replacing an existing file only with a complete new one.
+bool WriteRecordsCsv(const std::vector<RServiceRecord> &records, const std::string &path, std::string *error);
