@@ -47,22 +47,22 @@ uint8_t TComTamsel::ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket,
         return status;
     const int packet = ClampPacket(nPacket);
     const int count = nSize / packet;
-    uint8_t local[kReadBufCapacity] = {};
-    int received = 0;
+    RComTamselReadBuf received;
+    received.mData = 0;
     for (int i = 0; i < count; ++i) {
         status = SendCommand(0, 0x81, packet + 2, 0.1f);
         if (status != 0)
             return status;
-        const int take = std::min(packet, kReadBufCapacity - received);
-        std::memcpy(local + received, FReadBuf.mBuf, static_cast<size_t>(take));
-        received += take;
+        const int take = std::min(packet, kReadBufCapacity - received.mData);
+        std::memcpy(received.mBuf + received.mData, FReadBuf.mBuf, static_cast<size_t>(take));
+        received.mData += take;
     }
-    // A block that cannot have arrived whole cannot be checked: refuse it.
-    if (received < 64)
-        return 192;
-    std::memcpy(record, local, 64);
-    const uint16_t stored = static_cast<uint16_t>(local[62] | local[63] << 8);
-    return CRC16(local, received - 2) != stored ? 192 : 0;
+    // A block that cannot have arrived whole cannot be checked: refuse it
+    // and leave the caller's block as it was.
+    if (received.mData < kCFGBlockSize)
+        return kStatusBlockCRC;
+    CopyCFGBlock(received, record);
+    return CheckBlockCRC(received);
 }
 
 uint8_t TComTamsel::ReadUnitCFGData(RTamselUnitCFG &mData, uint16_t nPacket, uint16_t nSize)

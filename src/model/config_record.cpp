@@ -49,17 +49,15 @@ RTamselCFG DefaultCFG()
     return cfg;
 }
 
-namespace {
-void CopyBlock(const RComTamselReadBuf &received, void *block)
+void CopyCFGBlock(const RComTamselReadBuf &received, void *block)
 {
     const int32_t n = std::clamp<int32_t>(received.mData, 0, kCFGBlockSize);
     std::memcpy(block, received.mBuf, static_cast<size_t>(n));
 }
-} // namespace
 
-void CopyUnitCFG(const RComTamselReadBuf &received, RTamselUnitCFG &mData) { CopyBlock(received, &mData); }
+void CopyUnitCFG(const RComTamselReadBuf &received, RTamselUnitCFG &mData) { CopyCFGBlock(received, &mData); }
 
-void CopySensorCFG(const RComTamselReadBuf &received, RTamselSensorCFG &mData) { CopyBlock(received, &mData); }
+void CopySensorCFG(const RComTamselReadBuf &received, RTamselSensorCFG &mData) { CopyCFGBlock(received, &mData); }
 
 void CFGToReadBuf(const RTamselCFG &mCFG, RComTamselReadBuf &mBuf)
 {

@@ -139,6 +139,7 @@ RTamselCFG DefaultCFG();
 
 // Copy the first 64 received bytes of a block read into the block. When fewer
 // arrived, only those are copied and the rest of the block is left as it was.
+void CopyCFGBlock(const RComTamselReadBuf &received, void *block);
 void CopyUnitCFG(const RComTamselReadBuf &received, RTamselUnitCFG &mData);
 void CopySensorCFG(const RComTamselReadBuf &received, RTamselSensorCFG &mData);
 
