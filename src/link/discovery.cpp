@@ -229,11 +229,6 @@ std::string AdapterInstance(uint16_t nVid, uint16_t nPid, const std::string &ser
     return "VID_" + Hex4(nVid) + "&PID_" + Hex4(nPid) + "\\" + serial;
 }
 
-std::string AdapterInstanceMi00(uint16_t nVid, uint16_t nPid, const std::string &serial)
-{
-    return "VID_" + Hex4(nVid) + "&PID_" + Hex4(nPid) + "&Mi_00\\" + serial + "_00";
-}
-
 uint8_t ListAdapters(std::vector<RAdapterInfo> &adapters, const std::string &sysfsRoot, const std::string &devRoot)
 {
     adapters.clear();

@@ -38,9 +38,6 @@ struct RAdapterInfo {
 
 // "VID_xxxx&PID_xxxx\" + serial, each ID as four upper-case hexadecimal digits.
 std::string AdapterInstance(uint16_t nVid, uint16_t nPid, const std::string &serial);
-// The same adapter as a composite device's first interface:
-// "VID_xxxx&PID_xxxx&Mi_00\" + serial + "_00".
-std::string AdapterInstanceMi00(uint16_t nVid, uint16_t nPid, const std::string &serial);
 
 // Lists the attached adapters under the given folders (empty: from the
 // environment or the defaults). Returns 0 with at least one adapter, or a

@@ -14,13 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "model/convert.h"
-
 #include "model/config_record.h"
+#include "model/convert.h"
 #include "model/settings_types.h"
-
-// Nearest integer, halves to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
-// NaN gives 0; values beyond the int64 range clamp to its ends.
 
 // A number editor. The value always lies within [mMin, mMax] (a typed value
 // outside the range is brought to its nearest bound, so no negative value

@@ -144,16 +144,14 @@ TEST(AdapterInstanceTest, IdsAreFourUpperCaseHexDigits)
 {
     struct Case {
         uint16_t vid, pid;
-        std::string serial, plain, mi00;
+        std::string serial, plain;
     } cases[] = {
-        {0x10C4, 0xEA60, "0001", "VID_10C4&PID_EA60\\0001", "VID_10C4&PID_EA60&Mi_00\\0001_00"},
-        {0x10C4, 0x00A5, "AB_12", "VID_10C4&PID_00A5\\AB_12", "VID_10C4&PID_00A5&Mi_00\\AB_12_00"},
-        {0x0001, 0xabcd, "", "VID_0001&PID_ABCD\\", "VID_0001&PID_ABCD&Mi_00\\_00"},
+        {0x10C4, 0xEA60, "0001", "VID_10C4&PID_EA60\\0001"},
+        {0x10C4, 0x00A5, "AB_12", "VID_10C4&PID_00A5\\AB_12"},
+        {0x0001, 0xabcd, "", "VID_0001&PID_ABCD\\"},
     };
-    for (const Case &c : cases) {
+    for (const Case &c : cases)
         EXPECT_EQ(AdapterInstance(c.vid, c.pid, c.serial), c.plain);
-        EXPECT_EQ(AdapterInstanceMi00(c.vid, c.pid, c.serial), c.mi00);
-    }
 }
 
 TEST_F(DiscoveryTest, OneAdapterAmongOtherTtys)
