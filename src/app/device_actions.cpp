@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/journal.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "model/convert.h"
@@ -27,6 +28,28 @@ RActionResult FromOp(const ROpResult &op)
     RActionResult r;
     static_cast<ROpResult &>(r) = op;
     return r;
+}
+
+// Puts a framed action on the record: its status and the status-bar text
+// it left (after an error outside a transaction the busy text stays).
+void Finish(TJobJournal &journal, IScreen &screen, const ROpResult &op, const std::string &prefix,
+            QJsonObject data = {})
+{
+    if (op.mAborted)
+        data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
+    journal.Finish(screen, op.mStatus, op.mAborted ? prefix + "..." : ResultCaption(op.mStatus, prefix), data);
+}
+
+// The job names of the actuator tests (buttons 1..4) and the reports (1..3).
+const char *ActuatorJob(int nButton)
+{
+    static const char *const kJobs[] = {kJobBeep, kJobRightLed, kJobLeftLed, kJobVibrator};
+    return kJobs[nButton - 1];
+}
+const char *ReportJob(int nButton)
+{
+    static const char *const kJobs[] = {kJobClearPeak, kJobBumpFail, kJobBumpPass};
+    return kJobs[nButton - 1];
 }
 
 RActionResult Refused(bool bBadSettings = false)
@@ -156,7 +179,10 @@ uint8_t TDeviceActions::CheckedCommand(const TOpSteps &command)
 RActionResult TDeviceActions::ReadDevice()
 {
     FState.FHibernateBtn = false;
-    return FromOp(RunOperation(FScreen, FLink, "Read Norvik Information", [this] { return ReadDeviceConfig(); }));
+    TJobJournal journal(FLink, kJobRead);
+    const ROpResult op = RunOperation(FScreen, FLink, "Read Norvik Information", [this] { return ReadDeviceConfig(); });
+    Finish(journal, FScreen, op, "Read Norvik Information");
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::WriteDevice()
@@ -173,8 +199,11 @@ RActionResult TDeviceActions::WriteDevice()
         FScreen.Message(kNoSensorCaption, UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
         return Refused();
     }
-    RActionResult result =
-        FromOp(RunOperation(FScreen, FLink, "Write Norvik Information", [this] { return WriteDeviceConfig(); }));
+    TJobJournal journal(FLink, kJobWrite);
+    const ROpResult op =
+        RunOperation(FScreen, FLink, "Write Norvik Information", [this] { return WriteDeviceConfig(); });
+    Finish(journal, FScreen, op, "Write Norvik Information");
+    RActionResult result = FromOp(op);
     if (result.ROpResult::Ok() && !UserMode) {
         // Ready for the next serial number.
         FState.FForm.UserOptSerialEdit.SetText(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial));
@@ -186,44 +215,59 @@ RActionResult TDeviceActions::WriteDevice()
 RActionResult TDeviceActions::Hibernate()
 {
     const std::string readPrefix = "Read Norvik Information";
+    TJobJournal journal(FLink, kJobHibernate);
     ShowBusy(FScreen, readPrefix);
     const ROpResult read = RunLinked(FScreen, FLink, [this] { return ReadDeviceConfig(); });
-    if (read.mAborted)
-        return FromOp(read);
-    if (read.mStatus != 0) {
-        ShowResult(FScreen, read.mStatus, readPrefix);
+    if (read.mAborted) {
+        Finish(journal, FScreen, read, readPrefix);
         return FromOp(read);
     }
+    if (read.mStatus != 0) {
+        ShowResult(FScreen, read.mStatus, readPrefix);
+        Finish(journal, FScreen, read, readPrefix);
+        return FromOp(read);
+    }
+    const auto stopped = [&](uint8_t status, const char *outcome) {
+        journal.Finish(FScreen, status, readPrefix + "...", QJsonObject{{QStringLiteral("outcome"), outcome}});
+    };
     if (FState.FTamselCFG.mUnit.mAllowSuspend != kSuspendAllowed) {
         FScreen.Message(kCheckUnitCaption, kCheckUnitText, MsgIcon::Error);
+        stopped(kStatusNoHibernation, "not allowed by the unit");
         return Refused();
     }
     if (!FState.FHibernateBtn && !FScreen.AskYesNo(kHibernateCaption, kHibernateQuestion)) {
+        stopped(0, "declined");
         RActionResult declined;
         declined.mDeclined = true;
         return declined;
     }
     FState.FHibernateBtn = true;
-    return FromOp(RunOperation(
+    const ROpResult op = RunOperation(
         FScreen, FLink, "Hibernate", [this] { return FLink.SendHibernate(); },
         [](TComTamsel &link, uint8_t status) -> uint8_t {
             // A hibernating detector gets no end-of-connection request.
             link.CloseUSB(status == 0 ? kStatusNoHibernation : status);
             return status == kStatusRefusedByDevice ? kStatusNoHibernation : status;
-        }));
+        });
+    Finish(journal, FScreen, op, "Hibernate");
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::LogReset()
 {
     FState.FHibernateBtn = false;
-    return FromOp(RunOperation(FScreen, FLink, "Event Log Reset",
-                               [this] { return CheckedCommand([this] { return FLink.LogReset(); }); }));
+    TJobJournal journal(FLink, kJobLogReset);
+    const ROpResult op = RunOperation(FScreen, FLink, "Event Log Reset",
+                                      [this] { return CheckedCommand([this] { return FLink.LogReset(); }); });
+    Finish(journal, FScreen, op, "Event Log Reset");
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::TurnOff()
 {
     FState.FHibernateBtn = false;
-    return FromOp(RunOperation(
+    TJobJournal journal(FLink, kJobPowerDown);
+    const ROpResult op = RunOperation(
         FScreen, FLink, "Power Down", [this] { return CheckedCommand([this] { return FLink.ResetUnit(); }); },
         [](TComTamsel &link, uint8_t status) -> uint8_t {
             if (status == 0)
@@ -231,13 +275,16 @@ RActionResult TDeviceActions::TurnOff()
             else
                 link.CloseUSB(status);
             return status == kStatusRefusedByDevice ? kStatusMustCalibrate : status;
-        }));
+        });
+    Finish(journal, FScreen, op, "Power Down");
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::Calibration()
 {
     FState.FHibernateBtn = false;
-    return FromOp(RunOperation(
+    TJobJournal journal(FLink, kJobCalibration);
+    const ROpResult op = RunOperation(
         FScreen, FLink, "Calibration",
         [this] { return CheckedCommand([this] { return FLink.SensorCalibration(kCalZeroSpan); }); },
         [](TComTamsel &link, uint8_t status) -> uint8_t {
@@ -245,7 +292,9 @@ RActionResult TDeviceActions::Calibration()
                 status = kStatusZeroCalFailed;
             link.CloseUSB(status);
             return status;
-        }));
+        });
+    Finish(journal, FScreen, op, "Calibration");
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::ActuatorTest(int nButton)
@@ -253,12 +302,19 @@ RActionResult TDeviceActions::ActuatorTest(int nButton)
     const uint8_t code = ActuatorCode(nButton);
     if (code == 0)
         return Refused();
-    return FromOp(RunLinked(FScreen, FLink, [this, code] {
+    TJobJournal journal(FLink, ActuatorJob(nButton));
+    const ROpResult op = RunLinked(FScreen, FLink, [this, code] {
         const uint8_t status = FLink.AVOn(code);
         if (status == 0) // the actuator runs while the connection is held
             WaitSeconds(static_cast<float>(DeviceCFG.mAVOperate) / 1000.0f, [this] { FScreen.ProcessMessages(); });
         return status;
-    }));
+    });
+    // The tests show no status text: the record carries none either.
+    QJsonObject data;
+    if (op.mAborted)
+        data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
+    journal.Finish(FScreen, op.mStatus, {}, data);
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::PeakBumpReport(int nButton)
@@ -266,19 +322,28 @@ RActionResult TDeviceActions::PeakBumpReport(int nButton)
     const uint8_t code = ReportCode(nButton);
     if (code == 0)
         return Refused();
-    return FromOp(RunOperation(FScreen, FLink, ReportPrefix(nButton), [this, code] { return FLink.SensorCalibration(code); }));
+    TJobJournal journal(FLink, ReportJob(nButton));
+    const std::string prefix = ReportPrefix(nButton);
+    const ROpResult op = RunOperation(FScreen, FLink, prefix, [this, code] { return FLink.SensorCalibration(code); });
+    Finish(journal, FScreen, op, prefix);
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::FactoryReset()
 {
-    return FromOp(RunOperation(FScreen, FLink, "Fatory Reset", [this] { return FLink.FactoryReset(); }));
+    TJobJournal journal(FLink, kJobFactoryReset);
+    const ROpResult op = RunOperation(FScreen, FLink, "Fatory Reset", [this] { return FLink.FactoryReset(); });
+    Finish(journal, FScreen, op, "Fatory Reset");
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::Identify()
 {
     RTamselIdenty identity{};
-    const RActionResult result =
-        FromOp(RunOperation(FScreen, FLink, "Load Identify", [&] { return FLink.RequireIdenty(identity); }));
+    TJobJournal journal(FLink, kJobIdentify);
+    const ROpResult op = RunOperation(FScreen, FLink, "Load Identify", [&] { return FLink.RequireIdenty(identity); });
+    Finish(journal, FScreen, op, "Load Identify");
+    const RActionResult result = FromOp(op);
     if (result.Ok())
         FScreen.Message(kIdentifyCaption, IdentityText(identity), MsgIcon::Information);
     return result;

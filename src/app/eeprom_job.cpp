@@ -1,5 +1,8 @@
 #include "app/eeprom_job.h"
 
+#include <algorithm>
+
+#include "app/journal.h"
 #include "app/screen.h"
 #include "app/user_store.h"
 #include "files/file_names.h"
@@ -10,13 +13,24 @@ ROpResult EEPROMReadAction(IScreen &screen, TComTamsel &link, REEPROMGrid &grid)
 {
     const uint16_t start = DeviceCFG.mEEPROMReadAddress;
     const uint16_t max = DeviceCFG.mEEPROMMaxAddress;
-    return RunOperation(screen, link, kEEPROMReadPrefix, [&]() -> uint8_t {
-        RComTamselReadBuf buf;
+    TJobJournal journal(link, kJobEeprom);
+    RComTamselReadBuf buf;
+    const ROpResult op = RunOperation(screen, link, kEEPROMReadPrefix, [&]() -> uint8_t {
         const uint8_t status = link.ReadEEPROMData(buf, DeviceCFG.mEEPROMPacketSize, start, max);
         if (status == 0)
             FillEEPROMGrid(grid, buf, start, max);
         return status;
     });
+    QJsonObject data{{QStringLiteral("start"), start}};
+    if (op.Ok()) {
+        const int32_t bytes = std::clamp<int32_t>(buf.mData, 0, kReadBufCapacity);
+        data.insert(QStringLiteral("bytes"), QString::fromStdString(HexText(buf.mBuf, static_cast<size_t>(bytes))));
+    } else if (op.mAborted) {
+        data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
+    }
+    journal.Finish(screen, op.mStatus,
+                   op.mAborted ? std::string(kEEPROMReadPrefix) + "..." : ResultCaption(op.mStatus, kEEPROMReadPrefix), data);
+    return op;
 }
 
 EFileOutcome EEPROMSaveAction(IScreen &screen, const REEPROMGrid &grid, std::string *chosenPath)

@@ -1,22 +1,25 @@
 #include "app/event_log_job.h"
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/device_actions.h"
+#include "app/journal.h"
 #include "app/screen.h"
 #include "app/user_store.h"
 #include "files/file_names.h"
 #include "link/tamsel_comms.h"
 #include "model/settings_types.h"
 
-REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState &state,
-                                   const TReadDeviceConfig &readDeviceConfig)
+namespace {
+
+void SaveEventLogSteps(IScreen &screen, TComTamsel &link, RMainState &state, const TReadDeviceConfig &readDeviceConfig,
+                       RComTamselReadBuf &log, REventLogResult &result)
 {
-    REventLogResult result;
     state.FHibernateBtn = false;
 
     TDeviceActions actions(link, screen, state);
     RTamselIdenty identity;
-    RComTamselReadBuf log;
     result.mOp = RunOperation(screen, link, kEventLogPrefix, [&]() -> uint8_t {
         uint8_t status = readDeviceConfig ? readDeviceConfig() : actions.ReadDeviceConfig();
         if (status == 0)
@@ -28,7 +31,7 @@ REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState
         return status;
     });
     if (!result.mOp.Ok())
-        return result;
+        return;
 
     // The detector's clock value that stands for the present moment.
     state.FTamselCFG.mUnit.mLifeRemaining = identity.mLife;
@@ -37,7 +40,7 @@ REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState
     result.mEvents = static_cast<int>(events.size());
     if (events.empty()) {
         screen.Message(kEventNoDataCaption, kEventNoDataText, MsgIcon::Information);
-        return result;
+        return;
     }
     SortEventLog(events);
 
@@ -49,7 +52,7 @@ REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState
     choice.fileName = EventLogFileName(state.FTamselCFG, Now());
     const std::optional<std::string> path = screen.ChooseSaveFile(choice);
     if (!path)
-        return result;
+        return;
     result.mPath = *path;
 
     if (SaveEventLog(*path, state.FTamselCFG, events)) {
@@ -60,5 +63,30 @@ REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState
     }
     DeviceCFG.mEVENTSaveDir = FolderOfFile(*path);
     UserStore().SetSaveDirectory(TStoreGroup::EVENT, DeviceCFG.mEVENTSaveDir);
+}
+
+} // namespace
+
+REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState &state,
+                                   const TReadDeviceConfig &readDeviceConfig)
+{
+    REventLogResult result;
+    TJobJournal journal(link, kJobEvents);
+    RComTamselReadBuf log;
+    SaveEventLogSteps(screen, link, state, readDeviceConfig, log, result);
+    // On the record once the file question is settled: what came down, how
+    // many events it held and where they went.
+    QJsonObject data;
+    if (result.mOp.Ok()) {
+        const int32_t bytes = std::clamp<int32_t>(log.mData, 0, kReadBufCapacity);
+        data.insert(QStringLiteral("log"), QString::fromStdString(HexText(log.mBuf, static_cast<size_t>(bytes))));
+        data.insert(QStringLiteral("events"), result.mEvents);
+        data.insert(QStringLiteral("csv"), QString::fromStdString(result.mFile == EFileOutcome::Done ? result.mPath : ""));
+    } else if (result.mOp.mAborted) {
+        data.insert(QStringLiteral("error"), QString::fromStdString(result.mOp.mError));
+    }
+    journal.Finish(screen, result.mOp.mStatus,
+                   result.mOp.mAborted ? std::string(kEventLogPrefix) + "..." : ResultCaption(result.mOp.mStatus, kEventLogPrefix),
+                   data);
     return result;
 }

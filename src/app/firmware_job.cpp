@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/app_state.h"
+#include "app/journal.h"
 #include "app/user_store.h"
 #include "link/tamsel_comms.h"
 #include "model/convert.h"
@@ -400,10 +401,31 @@ ROpResult TFirmwareUpgrade::Upgrade()
 
     FState.FHibernateBtn = false;
     const TRunGuard guard(*this);
+    TJobJournal journal(FLink, kJobUpgrade);
+    int attemptsMade = 0;
+    // On the record at every way out: the firmware before (as the detector
+    // told it) and the image's, its CRC, the attempts and the outcome.
+    const auto record = [&](const ROpResult &r, const std::string &text) {
+        QJsonObject data{{QStringLiteral("firmware_to"), QString::fromStdString(FWVersionToStr(header.mSW))},
+                         {QStringLiteral("image_crc"), QStringLiteral("%1").arg(uint16_t(header.mCRC), 4, 16, QLatin1Char('0')).toUpper()},
+                         {QStringLiteral("attempts"), attemptsMade}};
+        if (const std::optional<RTamselIdenty> &id = FLink.Seen().mIdentity)
+            data.insert(QStringLiteral("firmware_from"), QString::fromStdString(FWVersionToStr(id->mSW)));
+        const char *outcome = r.mAborted ? "aborted"
+                              : r.mStatus == 0 ? "upgraded"
+                              : r.mStatus == kStatusUserStop ? "stopped"
+                              : attemptsMade == 0 ? "refused" : "failed";
+        data.insert(QStringLiteral("outcome"), QString::fromLatin1(outcome));
+        if (r.mAborted)
+            data.insert(QStringLiteral("error"), QString::fromStdString(r.mError));
+        journal.Finish(FScreen, r.mStatus, text, data);
+    };
 
     const ROpResult check = CheckTarget(header);
-    if (check.mAborted || check.mStatus != 0)
+    if (check.mAborted || check.mStatus != 0) {
+        record(check, check.mAborted ? "Check Program..." : ResultCaption(check.mStatus, "Check Program"));
         return check;
+    }
 
     FPanel.mCancelEnabled = true;
     FPanel.mUpgradeEnabled = false;
@@ -414,12 +436,16 @@ ROpResult TFirmwareUpgrade::Upgrade()
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0)
             SetProgress(0, packets);
+        ++attemptsMade;
         last = DownloadImage(image);
-        if (last.mAborted)
+        if (last.mAborted) {
+            record(last, "Download Image...");
             return last; // the error box has been shown
+        }
         if (last.mStatus == 0 || last.mStatus == kStatusUserStop)
             break;
     }
     ShowResult(FScreen, last.mStatus, "Download Image");
+    record(last, ResultCaption(last.mStatus, "Download Image"));
     return last;
 }

@@ -37,4 +37,7 @@ public:
     virtual void AppendTraffic(const std::string &line) = 0;
     // Progress of long work: position of max; max 0 hides it. `which` names the bar.
     virtual void Progress(const std::string &which, int position, int max) { (void)which; (void)position; (void)max; }
+    // A job's service record could not be kept: one unobtrusive notice that
+    // never replaces the status text or asks anything (the job's outcome stands).
+    virtual void JournalWarning(const std::string &text) { (void)text; }
 };

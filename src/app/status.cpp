@@ -89,14 +89,16 @@ void ShowBusy(IScreen &screen, const std::string &prefix)
     ShowStatus(screen, kBusyBackground, kBusyText, prefix + "...");
 }
 
+std::string ResultCaption(uint8_t status, const std::string &prefix) { return prefix + StatusText(status).mSuffix; }
+
 void ShowResult(IScreen &screen, uint8_t status, const std::string &prefix)
 {
     const RStatusText row = StatusText(status);
     if (status == 0) {
-        screen.SetStatus(kOkBackground, kOkText, prefix + row.mSuffix);
+        screen.SetStatus(kOkBackground, kOkText, ResultCaption(status, prefix));
         return;
     }
-    screen.SetStatus(kFailBackground, kFailText, prefix + row.mSuffix);
+    screen.SetStatus(kFailBackground, kFailText, ResultCaption(status, prefix));
     screen.Message(prefix, row.mMessage, MsgIcon::Error);
 }
 

@@ -38,6 +38,8 @@ std::string StatusMessage(uint8_t status);
 void ShowStatus(IScreen &screen, RColor background, RColor text, const std::string &caption);
 // The busy text of an operation: prefix + "..." in the busy colours.
 void ShowBusy(IScreen &screen, const std::string &prefix);
+// The status-bar text of a result: prefix + the status suffix ("... OK" for 0).
+std::string ResultCaption(uint8_t status, const std::string &prefix);
 // The result of an operation: prefix + "... OK" in the success colours for 0;
 // otherwise prefix + the status suffix in the failure colours, then the
 // status message in a modal box captioned with the prefix.

@@ -295,6 +295,7 @@ uint8_t FindAdapterPort(TComTamsel &link, int32_t nDefPort, int32_t &nPort)
 
 uint8_t TComTamsel::OpenUSB(float rTimeOut)
 {
+    ++FSeen.mOpens;
     int32_t nPort = 0;
     const uint8_t status = FindAdapterPort(*this, FDefPort, nPort);
     if (status != 0)

@@ -13,6 +13,9 @@
 #include "link/tamsel_comms.h"
 
 namespace {
+
+// Configurations a job may read and still have them all on its record.
+constexpr size_t kSeenConfigs = 16;
 // Largest packet a read loop may ask for: the reply (packet + CRC) plus the
 // slack of one read must fit the exchange's 256-byte scratch buffer.
 constexpr int kMaxPacket = 244;
@@ -68,13 +71,23 @@ uint8_t TComTamsel::ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket,
 uint8_t TComTamsel::ReadUnitCFGData(RTamselUnitCFG &mData, uint16_t nPacket, uint16_t nSize)
 {
     static_assert(sizeof(RTamselUnitCFG) == 64);
-    return ReadBlock(0x5F, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
+    const uint8_t status = ReadBlock(0x5F, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
+    if (status == 0)
+        FSeen.mUnit = mData;
+    return status;
 }
 
 uint8_t TComTamsel::ReadSensorCFGData(RTamselSensorCFG &mData, uint16_t nPacket, uint16_t nSize)
 {
     static_assert(sizeof(RTamselSensorCFG) == 64);
-    return ReadBlock(0x50, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
+    const uint8_t status = ReadBlock(0x50, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
+    if (status == 0 && FSeen.mUnit && FSeen.mConfigs.size() < kSeenConfigs) {
+        RTamselCFG cfg;
+        cfg.mUnit = *FSeen.mUnit;
+        cfg.mSensor = mData;
+        FSeen.mConfigs.push_back(cfg);
+    }
+    return status;
 }
 
 uint8_t TComTamsel::WriteCFGData(const RComTamselReadBuf &mBuf, uint16_t nAddress, uint16_t nSize)
@@ -99,6 +112,8 @@ uint8_t TComTamsel::WriteCFGData(const RComTamselReadBuf &mBuf, uint16_t nAddres
         GetLogRead(logs[3]);
     }
     ReportCollected(logs, 4);
+    if (status == 0)
+        FSeen.mWrites.push_back({nAddress, std::vector<uint8_t>(mBuf.mBuf + nAddress, mBuf.mBuf + nAddress + nSize)});
     return status;
 }
 
@@ -114,6 +129,8 @@ uint8_t TComTamsel::WriteCFGTimeData(uint32_t nTime)
         GetLogRead(logs[1]);
     }
     ReportCollected(logs, 2);
+    if (status == 0)
+        FSeen.mLifeWritten = nTime;
     return status;
 }
 
@@ -129,8 +146,10 @@ uint8_t TComTamsel::RequireIdenty(RTamselIdenty &mData)
 {
     static_assert(sizeof(RTamselIdenty) == 18);
     const uint8_t status = SendCommand(0, 0xA0, 20, 0.1f);
-    if (status == 0)
+    if (status == 0) {
         std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
+        FSeen.mIdentity = mData;
+    }
     return status;
 }
 

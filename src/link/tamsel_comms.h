@@ -6,7 +6,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "link/comm.h"
 #include "model/config_record.h"
@@ -28,6 +30,22 @@ struct RTamselLogRead {
     TDateTime mRevTime = 0;
     std::string mRevLog;
     bool mOK = false;
+};
+
+// What the detector told the link, and what the link wrote to it, since the
+// last ForgetSeen: the facts a job leaves on the service record. The link
+// keeps them as they pass, so recording a job never sends a byte of its own.
+struct RLinkSeen {
+    int mOpens = 0;                           // OpenUSB calls: the job reached for the detector
+    std::optional<RTamselIdenty> mIdentity;   // the last identity read
+    std::optional<RTamselUnitCFG> mUnit;      // the last unit block read whole and checked
+    std::vector<RTamselCFG> mConfigs;         // each sensor block read, with the unit block read before it
+    struct RWrite {
+        uint16_t mAddress = 0;
+        std::vector<uint8_t> mBytes;
+    };
+    std::vector<RWrite> mWrites;              // configuration ranges written and acknowledged
+    std::optional<uint32_t> mLifeWritten;     // the life remaining written, when acknowledged
 };
 
 class TComTamsel {
@@ -77,6 +95,10 @@ public:
     uint8_t ReadEEPROMData(RComTamselReadBuf &mBuf, uint16_t nPacket, uint16_t nStart, uint16_t nMax);
     uint8_t AVOn(uint8_t nCom);
 
+    // What passed since the last ForgetSeen (see RLinkSeen).
+    const RLinkSeen &Seen() const { return FSeen; }
+    void ForgetSeen() { FSeen = {}; }
+
     TOnTamselEvent OnTamselEvent;
     TComm &Port() { return RSCom; }
     // Scales the link's own pauses (the settle time after exchanges and blocks,
@@ -107,6 +129,7 @@ private:
     uint8_t ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket, uint16_t nSize);
     void ReportCollected(const RTamselLogRead *records, int count);
 
+    RLinkSeen FSeen;
     std::unique_ptr<TComm> FLine;
     TComm &RSCom;
     int32_t FDefPort = 0;

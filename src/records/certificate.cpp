@@ -81,11 +81,18 @@ QString CertificateRefusal(const RServiceRecord &r)
         .arg(r.mStatus);
 }
 
-RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, const QString &technician)
+RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, const QString &technician,
+                                       const RServiceRecord *laterRead)
 {
     const bool calibration = RecordKind(r) == ERecordKind::kCalibration;
     const std::optional<RTamselCFG> before = RecordConfig(r.mData, journal_data::kConfig);
-    const std::optional<RTamselCFG> after = RecordConfig(r.mData, journal_data::kConfigAfter);
+    std::optional<RTamselCFG> after = RecordConfig(r.mData, journal_data::kConfigAfter);
+    QString afterSource;
+    if (!after && laterRead) {
+        after = RecordConfig(laterRead->mData, journal_data::kConfig);
+        if (after)
+            afterSource = QStringLiteral(" (read %1, record %2)").arg(DisplayTime(ParseRecordTime(laterRead->mTime))).arg(laterRead->mId);
+    }
     const QString unit = UnitOf(r, before ? before : after);
 
     RCertificateContent c;
@@ -136,9 +143,9 @@ RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, c
          {{QStringLiteral("Test"), calibration ? QStringLiteral("Calibration (zero and span)") : QStringLiteral("Bump test")},
           {QStringLiteral("Span gas"), spanGas},
           {QStringLiteral("Zero before / after"), value(journal_data::kZeroBefore, before, true) + QStringLiteral(" / ") +
-                                                      value(journal_data::kZeroAfter, after, true)},
+                                                      value(journal_data::kZeroAfter, after, true) + afterSource},
           {QStringLiteral("Span before / after"), value(journal_data::kSpanBefore, before, false) + QStringLiteral(" / ") +
-                                                      value(journal_data::kSpanAfter, after, false)},
+                                                      value(journal_data::kSpanAfter, after, false) + afterSource},
           {QStringLiteral("Result"), result},
           {QStringLiteral("Date and time"), DisplayTime(when)},
           {QStringLiteral("Bench"), r.mBench.isEmpty() ? kNone : r.mBench},
@@ -241,5 +248,22 @@ bool MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper
     }
     if (number)
         *number = n;
-    return WriteCertificatePdf(CertificateContent(*record, n, technician), path, paper, error);
+    // The first later record of this detector that read its configuration.
+    std::optional<RServiceRecord> later;
+    if (!record->mSerial.isEmpty()) {
+        RRecordFilter filter;
+        filter.mSerial = record->mSerial;
+        filter.mSince = record->mTime;
+        std::vector<RServiceRecord> records;
+        QString ignored;
+        if (store.List(filter, records, ignored)) {
+            // newest first: walk back to the oldest after this one
+            for (auto it = records.rbegin(); it != records.rend(); ++it)
+                if (it->mId > record->mId && RecordConfig(it->mData, journal_data::kConfig)) {
+                    later = *it;
+                    break;
+                }
+        }
+    }
+    return WriteCertificatePdf(CertificateContent(*record, n, technician, later ? &*later : nullptr), path, paper, error);
 }

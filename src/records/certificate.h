@@ -30,7 +30,11 @@ struct RCertificateContent {
 // What the certificate says: the instrument, the test (span gas, zero and
 // span before and after, result, date and time, bench, technician, next
 // due date) and where it comes from (program version, record id and hash).
-RCertificateContent CertificateContent(const RServiceRecord &record, qint64 number, const QString &technician);
+// laterRead: the first record of the same detector after this one that read
+// its configuration; its values stand for those "after" when the job itself
+// read nothing after (a calibration run reads only before it starts).
+RCertificateContent CertificateContent(const RServiceRecord &record, qint64 number, const QString &technician,
+                                       const RServiceRecord *laterRead = nullptr);
 
 // Writes the page to `path` atomically (a temporary file beside it, then renamed).
 bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error);

@@ -37,7 +37,41 @@ float TSensorCalibration::TimeOut() const { return static_cast<float>(DeviceCFG.
 
 void TSensorCalibration::StatusLine(int line, const std::string &text, RColor color)
 {
+    if (!text.empty())
+        FLastLine = text;
     FView.StatusLineChanged(line, text, color);
+}
+
+void TSensorCalibration::RecordRun()
+{
+    if (!FJournal)
+        return;
+    const char *result = "not started";
+    switch (FOutcome) {
+    case ECalOutcome::kOk: result = "OK"; break;
+    case ECalOutcome::kFailed: result = "FAIL"; break;
+    case ECalOutcome::kTimeOut: result = "Time-out"; break;
+    case ECalOutcome::kUserStop: result = "User Stop"; break;
+    case ECalOutcome::kAborted: result = "aborted"; break;
+    case ECalOutcome::kStartFailed: result = "zero calibration not started"; break;
+    case ECalOutcome::kNotPrepared:
+    case ECalOutcome::kNone: break;
+    }
+    QJsonObject data{{QLatin1String(journal_data::kResult), QLatin1String(result)}};
+    if (FOutcome != ECalOutcome::kNotPrepared && FOutcome != ECalOutcome::kAborted) {
+        // The record as the run read it before starting (the span gas written).
+        data.insert(QLatin1String(journal_data::kSpanGas), FCFG.mSensor.mSpanGas);
+        data.insert(QLatin1String(journal_data::kZeroBefore), FCFG.mSensor.mZero);
+        data.insert(QLatin1String(journal_data::kSpanBefore), FCFG.mSensor.mSpan);
+    }
+    if (FPSensor)
+        data.insert(QLatin1String(journal_data::kUnit), QString::fromStdString(FPSensor->mUnit));
+    data.insert(QStringLiteral("polls"), FPollCount);
+    // The run reads only before it starts (a second read after writing the
+    // span gas): no configuration of this run shows the calibration's result.
+    data.insert(QLatin1String(journal_data::kConfigAfter), QJsonValue());
+    FJournal->Finish(FScreen, FOutcomeStatus, FLastLine, data);
+    FJournal.reset();
 }
 
 bool TSensorCalibration::Open(const RTamselCFG &mCFG)
@@ -149,9 +183,13 @@ bool TSensorCalibration::Start()
         return false;
     FOutcome = ECalOutcome::kNone;
     FOutcomeStatus = 0;
+    FLastLine.clear();
+    FJournal.emplace(FLink, kJobSensorCal);
     RTamselCFG cfg{};
-    if (!PrepareCalibration(cfg))
+    if (!PrepareCalibration(cfg)) {
+        RecordRun();
         return false;
+    }
     FCFG = cfg;
 
     FCalib = kCalibRunning;
@@ -275,6 +313,7 @@ void TSensorCalibration::StopProcedure()
 
 void TSensorCalibration::Finish()
 {
+    RecordRun();
     FRunning = false;
     FView.RunningChanged(false);
     FCalib = kCalibIdle;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "app/journal.h"
 #include "app/screen.h"
 #include "model/config_record.h"
 #include "model/settings_types.h"
@@ -121,6 +122,8 @@ private:
     void Poll();
     void StopProcedure();
     void Finish();
+    // The run on the service record: span gas, zero and span before, result.
+    void RecordRun();
     void StatusLine(int line, const std::string &text, RColor color);
     float TimeOut() const;
     uint16_t CalTime() const { return FPSensor ? FPSensor->mCalTime : 0; }
@@ -146,4 +149,6 @@ private:
     int FPollCount = 0;
     uint8_t FLastPollStatus = 0;
     uint8_t FLastPollHistory = 0;
+    std::optional<TJobJournal> FJournal; // the run being recorded, from Start to its end
+    std::string FLastLine;               // the last status line shown: the record's text
 };

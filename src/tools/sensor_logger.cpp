@@ -10,6 +10,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include <QDateTime>
+
 #include "app/status.h"
 #include "app/user_store.h"
 #include "link/tamsel_comms.h"
@@ -213,8 +215,50 @@ void TSensorLogger::PushHistory(const RChartPoint &point)
     FHistory[static_cast<size_t>(FHead)] = point;
 }
 
+void TSensorLogger::RecordCommand(uint8_t nCode, uint8_t nStatus, const std::string &outcome)
+{
+    FCommands.append(QJsonObject{{QStringLiteral("command"), QString::fromLatin1(LogCommandName(nCode))},
+                                 {QStringLiteral("code"), nCode},
+                                 {QStringLiteral("status"), nStatus},
+                                 {QStringLiteral("outcome"), QString::fromStdString(outcome)}});
+    const char *job = nCode == kCalCodeClearPeak  ? kJobClearPeak
+                      : nCode == kCalCodeBumpFail ? kJobBumpFail
+                      : nCode == kCalCodeBumpPass ? kJobBumpPass
+                                                  : nullptr;
+    if (job)
+        FQueued.push_back({job, nStatus, outcome, QJsonObject{{QLatin1String(journal_data::kSource), QStringLiteral("logger")}}});
+}
+
+void TSensorLogger::QueueCalibrationEnd(const char *result, const std::string &text)
+{
+    if (FCalCode == 0)
+        return;
+    FQueued.push_back({kJobSensorCal, 0, text,
+                       QJsonObject{{QLatin1String(journal_data::kSource), QStringLiteral("logger")},
+                                   {QLatin1String(journal_data::kResult), QLatin1String(result)},
+                                   {QStringLiteral("command"), QString::fromLatin1(LogCommandName(FCalCode))}}});
+    FCalCode = 0;
+}
+
+void TSensorLogger::RecordRun()
+{
+    if (!FJournal)
+        return;
+    for (const RQueuedJob &q : FQueued)
+        TJobJournal(FLink, q.mJob, false).Finish(FScreen, q.mStatus, q.mText, q.mData);
+    FQueued.clear();
+    FJournal->Finish(FScreen, FEndStatus, {},
+                     QJsonObject{{QStringLiteral("start"), FRunStart},
+                                 {QStringLiteral("end"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+                                 {QStringLiteral("readings"), FReadings},
+                                 {QStringLiteral("csv"), QString::fromStdString(FFileFailed ? std::string() : FFileName)},
+                                 {QStringLiteral("commands"), FCommands}});
+    FJournal.reset();
+}
+
 void TSensorLogger::Finish()
 {
+    RecordRun();
     FRunning = false;
     FLogStart = false;
     FCloseEnable = true;
@@ -248,6 +292,12 @@ bool TSensorLogger::Start()
     FEndStatus = 0;
     FFileFailed = false;
     FReadings = 0;
+    FJournal.emplace(FLink, kJobLog);
+    FCommands = QJsonArray();
+    FQueued.clear();
+    FCalCode = 0;
+    FFileName.clear();
+    FRunStart = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     FLogStart = true;
     FCloseEnable = false;
     FView.LogStateChanged(true);
@@ -444,6 +494,11 @@ void TSensorLogger::ExecuteCommand(uint8_t nCode)
         status = FLink.SensorCalibration(nCode);
 
     const std::string name = LogCommandName(nCode);
+    std::string outcome;
+    const auto label = [&](const std::string &text, RColor color) {
+        outcome = text;
+        FView.CalLabelChanged(text, color);
+    };
     if (status == 0) {
         switch (nCode) {
         case kCalCodeSpan:
@@ -453,25 +508,29 @@ void TSensorLogger::ExecuteCommand(uint8_t nCode)
             FView.CalProgLabelChanged("(0)");
             FCalState = kCalStarted;
             FCalTime = FClock.Now();
-            FView.CalLabelChanged(name + " ... START", kToolBlack);
+            FCalCode = nCode;
+            label(name + " ... START", kToolBlack);
             break;
         case kCalCodeZero:
         case kCalCodeAbort:
             if (FCalState != kCalIdle)
                 FCalState = kCalFinished;
-            FView.CalLabelChanged(name + " ... OK", kToolBlack);
+            label(name + " ... OK", kToolBlack);
+            if (nCode == kCalCodeAbort)
+                QueueCalibrationEnd("User Stop", outcome);
             break;
         default:
-            FView.CalLabelChanged(name + " ... OK", kToolBlack);
+            label(name + " ... OK", kToolBlack);
             break;
         }
     } else if (status == 176) {
-        FView.CalLabelChanged(name + " ... Negative", kToolDarkRed);
+        label(name + " ... Negative", kToolDarkRed);
     } else if (status == 177) {
-        FView.CalLabelChanged(name + (nCode == kCalCodeZeroSpan ? " ... Zero Cal. FAIL" : " ... FAIL"), kToolDarkRed);
+        label(name + (nCode == kCalCodeZeroSpan ? " ... Zero Cal. FAIL" : " ... FAIL"), kToolDarkRed);
     } else {
-        FView.CalLabelChanged(name + " ... Communication Error", kToolDarkRed);
+        label(name + " ... Communication Error", kToolDarkRed);
     }
+    RecordCommand(nCode, status, outcome);
 }
 
 void TSensorLogger::TrackCalibration(TDateTime now)
@@ -488,6 +547,7 @@ void TSensorLogger::TrackCalibration(TDateTime now)
             FCalTime = now;
             FCalState = kCalInProgress;
         } else if (SecondsPast((now - FCalTime) * kSecondsPerDayF, kProgressWaitSeconds)) {
+            QueueCalibrationEnd("Time-out", "Calibration Abort ... Timeout");
             ExecuteCommand(kCalCodeAbort);
             FView.CalLabelChanged("Calibration Abort ... Timeout", kToolDarkRed);
             FCalState = kCalFinished;
@@ -500,15 +560,19 @@ void TSensorLogger::TrackCalibration(TDateTime now)
         FView.CalProgLabelChanged("(" + std::to_string(shown) + ")");
         if (Shown(kHistoryCalProgress)) {
             if (SecondsPast(elapsed, DeviceCFG.mCalTime)) {
+                QueueCalibrationEnd("Time-out", "Calibration FAIL ... Timeout");
                 ExecuteCommand(kCalCodeAbort);
                 FView.CalLabelChanged("Calibration FAIL ... Timeout", kToolDarkRed);
                 FCalState = kCalFinished;
             }
         } else {
-            if (Shown(kHistoryCalFail))
+            if (Shown(kHistoryCalFail)) {
                 FView.CalLabelChanged("Calibration ... FAIL", kToolDarkRed);
-            else
+                QueueCalibrationEnd("FAIL", "Calibration ... FAIL");
+            } else {
                 FView.CalLabelChanged("Calibration ... OK", kToolBlack);
+                QueueCalibrationEnd("OK", "Calibration ... OK");
+            }
             FCalState = kCalFinished;
         }
         break;

@@ -14,9 +14,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include "app/journal.h"
 #include "app/screen.h"
 #include "model/config_record.h"
 #include "model/device_records.h"
@@ -255,4 +260,23 @@ private:
     bool FFileFailed = false;
     bool FFileRequired = false;
     int FReadings = 0;
+
+    // The run on the service record: the log job from Start to its end, and
+    // the commands sent from the dialog, each recorded once the run has let
+    // the detector go (bump reports and followed calibrations as jobs of
+    // their own).
+    struct RQueuedJob {
+        const char *mJob;
+        uint8_t mStatus;
+        std::string mText;
+        QJsonObject mData;
+    };
+    void RecordCommand(uint8_t nCode, uint8_t nStatus, const std::string &outcome);
+    void QueueCalibrationEnd(const char *result, const std::string &text);
+    void RecordRun();
+    std::optional<TJobJournal> FJournal;
+    QJsonArray FCommands;
+    std::vector<RQueuedJob> FQueued;
+    QString FRunStart;
+    uint8_t FCalCode = 0; // the calibration being followed
 };

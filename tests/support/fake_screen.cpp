@@ -70,6 +70,12 @@ void TFakeScreen::Progress(const std::string &which, int position, int max)
     journal.push_back("progress:" + which + "=" + std::to_string(position) + "/" + std::to_string(max));
 }
 
+void TFakeScreen::JournalWarning(const std::string &text)
+{
+    journalWarnings.push_back(text);
+    journal.push_back("journal-warning:" + text);
+}
+
 TFakeScreen::RStatus TFakeScreen::LastStatus() const
 {
     if (statuses.empty())

@@ -49,6 +49,7 @@ public:
     std::optional<std::string> ChooseSaveFile(const FileChoice &choice) override;
     void AppendTraffic(const std::string &line) override;
     void Progress(const std::string &which, int position, int max) override;
+    void JournalWarning(const std::string &text) override;
 
     // --- script ---
     // Answers for AskYesNo, in order; when empty, defaultAnswer is used.
@@ -70,6 +71,7 @@ public:
     std::vector<RFileRequest> fileRequests;
     std::vector<std::string> traffic;
     std::vector<RProgress> progress;
+    std::vector<std::string> journalWarnings;
     int processCount = 0;
     // Every call in order, one short line each: "status:<caption>",
     // "process", "message:<caption>|<text>", "ask:<caption>|<text>",

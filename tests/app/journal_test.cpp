@@ -1,0 +1,156 @@
+// Every finished job that reached the detector leaves one record with what
+// the link saw: its name, status, status-bar text, identity, configuration
+// and what it produced. Refusals leave none, and a failure to record is one
+// notice that changes nothing of the job.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include <QJsonArray>
+
+#include "app/device_actions.h"
+#include "app/eeprom_job.h"
+#include "app/event_log_job.h"
+#include "app/journal.h"
+#include "link/discovery.h"
+#include "link/tamsel_comms.h"
+#include "model/config_form.h"
+#include "sim/sim_detector.h"
+#include "support/fake_screen.h"
+
+namespace {
+
+class TCapturingJournal : public IJournal {
+public:
+    std::string Record(const RJobRecord &job) override
+    {
+        records.push_back(job);
+        return failure;
+    }
+    std::vector<RJobRecord> records;
+    std::string failure; // what Record answers: empty when kept
+};
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        savedCfg = DeviceCFG;
+        savedTypes = SensorTypes;
+        savedUserMode = UserMode;
+        DeviceCFG = RDeviceCFG{};
+        DeviceCFG.mConnectTime = 1500;
+        DeviceCFG.mAVOperate = 50;
+        SensorTypes = BuiltInSensorTypes();
+        UserMode = true;
+        SetJournal(&journal);
+    }
+    void TearDown() override
+    {
+        SetJournal(nullptr);
+        SetPortOverride("");
+        DeviceCFG = savedCfg;
+        SensorTypes = savedTypes;
+        UserMode = savedUserMode;
+    }
+    void StartSim(SimOptions options = {})
+    {
+        sim = std::make_unique<SimDetector>(options);
+        ASSERT_TRUE(sim->Start()) << sim->Error();
+        SetPortOverride(sim->DevicePath());
+        StartConfigView(state.FForm, state.FTamselCFG);
+    }
+
+    TCapturingJournal journal;
+    RDeviceCFG savedCfg;
+    std::vector<RSensorType> savedTypes;
+    bool savedUserMode = true;
+    std::unique_ptr<SimDetector> sim;
+    TFakeScreen screen;
+    TComTamsel link;
+    RMainState state;
+};
+
+TEST_F(JournalTest, EachJobLeavesOneRecordWithWhatTheLinkSaw)
+{
+    StartSim();
+    TDeviceActions actions(link, screen, state);
+    REEPROMGrid grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+    const struct {
+        const char *job;
+        std::function<void()> run;
+        std::string text;
+        bool identity, config;
+        std::vector<const char *> keys; // data keys the record must carry
+    } rows[] = {
+        {"identify", [&] { actions.Identify(); }, "Load Identify... OK", true, false, {}},
+        {"read", [&] { actions.ReadDevice(); }, "Read Norvik Information... OK", true, true, {"config"}},
+        {"write", [&] { actions.WriteDevice(); }, "Write Norvik Information... OK", true, false, {"writes"}},
+        {"log-reset", [&] { actions.LogReset(); }, "Event Log Reset... OK", true, false, {}},
+        {"vibrator", [&] { actions.ActuatorTest(4); }, "", false, false, {}},
+        {"bump-pass", [&] { actions.PeakBumpReport(3); }, "Send Bump Pass... OK", false, false, {}},
+        {"factory-reset", [&] { actions.FactoryReset(); }, "Fatory Reset... OK", false, false, {}},
+        {"events", [&] { SaveEventLogAction(screen, link, state); }, "Load Event Log... OK", true, true,
+         {"log", "events", "csv"}},
+        {"eeprom", [&] { EEPROMReadAction(screen, link, grid); }, "Read EEPROM data... OK", false, false, {"bytes"}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.job);
+        journal.records.clear();
+        row.run();
+        ASSERT_EQ(journal.records.size(), 1u);
+        const RJobRecord &r = journal.records[0];
+        EXPECT_EQ(r.mJob, row.job);
+        EXPECT_EQ(r.mStatus, 0);
+        EXPECT_EQ(r.mText, row.text);
+        EXPECT_EQ(r.mIdentity.has_value(), row.identity);
+        EXPECT_EQ(r.mConfig.has_value(), row.config);
+        for (const char *key : row.keys)
+            EXPECT_TRUE(r.mData.contains(QLatin1String(key))) << key;
+    }
+    // The user layout writes the user's two ranges, and the record says so byte for byte.
+    actions.WriteDevice();
+    const QJsonArray writes = journal.records.back().mData.value(QLatin1String("writes")).toArray();
+    ASSERT_EQ(writes.size(), 2);
+    EXPECT_EQ(writes[0].toObject().value(QLatin1String("address")).toInt(), 0);
+    EXPECT_EQ(writes[0].toObject().value(QLatin1String("bytes")).toString().size(), 16);
+    EXPECT_EQ(writes[1].toObject().value(QLatin1String("address")).toInt(), 64);
+    EXPECT_EQ(journal.records.back().mIdentity->mSerial[0], sim->Identity().mSerial[0]);
+}
+
+TEST_F(JournalTest, RefusalsLeaveNoRecordFailuresDo)
+{
+    SimOptions absent;
+    absent.absent = true;
+    StartSim(absent);
+    DeviceCFG.mConnectTime = 300;
+    TDeviceActions actions(link, screen, state);
+
+    state.FTamselCFG.mSensor.mSensorType = 0; // no sensor: refused before the link
+    state.FForm = {};
+    actions.WriteDevice();
+    EXPECT_TRUE(journal.records.empty());
+
+    actions.ReadDevice(); // no detector answers: still a job that reached for it
+    ASSERT_EQ(journal.records.size(), 1u);
+    EXPECT_EQ(journal.records[0].mJob, "read");
+    EXPECT_EQ(journal.records[0].mStatus, 160);
+    EXPECT_EQ(journal.records[0].mText, screen.StatusCaption());
+    EXPECT_FALSE(journal.records[0].mIdentity);
+}
+
+TEST_F(JournalTest, AFailureToRecordIsOneNoticeAndChangesNothingElse)
+{
+    StartSim();
+    TDeviceActions actions(link, screen, state);
+    journal.failure = "the records store is read-only";
+    const RActionResult result = actions.ReadDevice();
+    EXPECT_TRUE(result.Ok());
+    EXPECT_EQ(screen.StatusCaption(), "Read Norvik Information... OK");
+    EXPECT_TRUE(screen.messages.empty());
+    EXPECT_EQ(screen.journalWarnings, std::vector<std::string>{"the records store is read-only"});
+    EXPECT_EQ(screen.journal.back(), "journal-warning:the records store is read-only");
+}
+
+} // namespace
