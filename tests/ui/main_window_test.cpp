@@ -42,11 +42,11 @@
 #include <QUrl>
 
 #include "app/status.h"
-#include "app/ui/main_window.h"
-#include "app/ui/qt_screen.h"
-#include "app/ui/runtime_dir.h"
-#include "tools/ui/qt_boxes.h"
-#include "app/ui/single_instance.h"
+#include "ui/main_window.h"
+#include "ui/qt_screen.h"
+#include "ui/runtime_dir.h"
+#include "ui/qt_boxes.h"
+#include "ui/single_instance.h"
 #include "app/user_store.h"
 #include "link/crc16.h"
 #include "link/discovery.h"

@@ -1,5 +1,5 @@
-#include "app/ui/main_window.h"
-#include "app/ui/runtime_dir.h"
+#include "ui/main_window.h"
+#include "ui/runtime_dir.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -39,7 +39,7 @@
 #include "app/device_actions.h"
 #include "app/settings.h"
 #include "app/status.h"
-#include "app/ui/qt_screen.h"
+#include "ui/qt_screen.h"
 #include "app/user_store.h"
 #include "files/cfg_file.h"
 #include "files/eeprom_dump.h"
@@ -48,8 +48,8 @@
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "model/convert.h"
-#include "tools/ui/sensor_cal_dlg.h"
-#include "tools/ui/sensor_log_dlg.h"
+#include "ui/sensor_cal_dlg.h"
+#include "ui/sensor_log_dlg.h"
 
 // The resource file is compiled into the static library; its registration
 // must be pulled in by name.
