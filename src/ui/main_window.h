@@ -205,3 +205,11 @@ private:
     std::vector<RCheckBinding> FChecks;
     bool FBinding = false; // FormToView is setting the editors
 };
+
+// The window's control of that name; every name asked for is one the window made.
+template <class T> T *TNorvikIRMainForm::Child(const char *name) const
+{
+    T *w = findChild<T *>(QString::fromLatin1(name));
+    Q_ASSERT_X(w, "TNorvikIRMainForm", name);
+    return w;
+}
