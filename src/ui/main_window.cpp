@@ -10,6 +10,8 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -213,9 +215,46 @@ void TNorvikIRMainForm::ApplyLayout()
         DevScrollBox->hide();
         UserScrollBox->show();
     }
-    const RWindowPlacement placement = UserStore().WindowPlacement();
+    // A remembered value wins; only a missing one takes the first-start default.
+    RWindowPlacement defaults;
+    const QRect available = screen() ? screen()->availableGeometry() : QRect();
+    const QSize first = FirstStartSize(LayoutContentSize(), QSize(defaults.mWidth, defaults.mHeight), available.size());
+    defaults.mWidth = first.width();
+    defaults.mHeight = first.height();
+    const RWindowPlacement placement = UserStore().WindowPlacement(defaults);
     resize(std::max(placement.mWidth, kMinWindowWidth), std::max(placement.mHeight, kMinWindowHeight));
     move(placement.mLeft, placement.mTop);
+}
+
+QSize TNorvikIRMainForm::FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available)
+{
+    int width = std::max({defaults.width(), kMinWindowWidth, content.width()});
+    int height = std::max(defaults.height(), kMinWindowHeight);
+    // Never beyond the screen (a screen smaller than the smallest size still
+    // gets the smallest size).
+    if (available.width() > 0)
+        width = std::max(kMinWindowWidth, std::min(width, available.width()));
+    if (available.height() > 0)
+        height = std::max(kMinWindowHeight, std::min(height, available.height()));
+    return {width, height};
+}
+
+QSize TNorvikIRMainForm::LayoutContentSize() const
+{
+    // The shown layout's pages at their preferred size (the page control is as
+    // wide as its widest page), the vertical scroll bar when the pages are
+    // taller than the room left by the maker's panel and the status bar, and
+    // the traffic list beside them.
+    const QScrollArea *box = UserMode ? UserScrollBox : DevScrollBox;
+    const QWidget *content = box->widget();
+    const QSize hint = content->sizeHint().expandedTo(content->minimumSizeHint());
+    int width = hint.width() + 2 * box->frameWidth();
+    const int room = kMinWindowHeight - CustomerPanel->minimumHeight() - StatusPanel->minimumHeight();
+    if (hint.height() > room)
+        width += box->verticalScrollBar()->sizeHint().width();
+    if (DeviceCFG.mLogEnable)
+        width += Memo->minimumWidth();
+    return {width, hint.height() + CustomerPanel->minimumHeight() + StatusPanel->minimumHeight()};
 }
 
 QString TNorvikIRMainForm::ClockText(const QDateTime &t)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 
 #include "app/app_state.h"
@@ -63,7 +64,12 @@ public:
     // firmware download runs. Always allows the close.
     bool FormCloseQuery();
     // Shows the layout UserMode chooses and restores the window placement.
+    // Without a remembered size the window is as large as the default
+    // placement, or wider when the layout's pages need it, within the screen.
     void ApplyLayout();
+    // That first-start size: the default's, widened to the content, bounded by
+    // the screen's available size (none when empty), never below the smallest size.
+    static QSize FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available);
 
     // ---- button handlers (both layouts' twins share one) ----
     void UserReadFileBtnClick();
@@ -137,6 +143,8 @@ private:
     QWidget *BuildStatusPanel();
     void BindControls();
     void ConnectHandlers();
+    // What the shown layout needs: its pages with their scroll bar, the traffic list.
+    QSize LayoutContentSize() const;
     void LayOutEEPROMGrid();
     void ShowEEPROMGrid();
     void ShowFirmwarePanel(const RFirmwarePanel &panel);
@@ -171,6 +179,7 @@ private:
     QTabWidget *PageControl = nullptr;
     QPlainTextEdit *Memo = nullptr;
     QWidget *StatusPanel = nullptr;
+    QWidget *CustomerPanel = nullptr;
     QLabel *StatusLabel = nullptr;
     QLabel *StatusTimeLabel = nullptr;
     QTimer *TimeTimer = nullptr;

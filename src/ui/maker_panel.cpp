@@ -1,5 +1,8 @@
 #include "ui/main_window.h"
 
+#include <algorithm>
+
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPalette>
@@ -23,7 +26,8 @@ constexpr int kMakerPanelHeight = 88;
 
 QWidget *TNorvikIRMainForm::BuildMakerPanel()
 {
-    auto *panel = new QWidget;
+    CustomerPanel = new QWidget;
+    QWidget *panel = CustomerPanel;
     panel->setObjectName(QStringLiteral("CustomerPanel"));
     panel->setAttribute(Qt::WA_StyledBackground, true);
     panel->setFixedHeight(kMakerPanelHeight);
@@ -84,7 +88,11 @@ QWidget *TNorvikIRMainForm::BuildStatusPanel()
     StatusLabel = label("StatusLabel");
     StatusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusTimeLabel = label("StatusTimeLabel");
-    StatusTimeLabel->setFixedWidth(kStatusTimeWidth);
+    // Wide enough for the clock in the font it gets (a face wider than Arial
+    // stands in for it where Arial is missing).
+    const int clockWidth = QFontMetrics(bold).horizontalAdvance(QStringLiteral("00-00-00 00:00:00")) +
+                           2 * StatusTimeLabel->frameWidth() + 8;
+    StatusTimeLabel->setFixedWidth(std::max(kStatusTimeWidth, clockWidth));
     h->addWidget(StatusLabel, 1);
     h->addWidget(StatusTimeLabel);
     return StatusPanel;
