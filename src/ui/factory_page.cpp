@@ -57,7 +57,8 @@ QWidget *TNorvikIRMainForm::BuildFactoryPage()
     AddRow(counters, "  Test Time (sec)", MakeValue("FatoryOptTestTimeLabel", 100), valueCaption);
     AddRow(counters, "  Test Count", MakeValue("FatoryOptTestCountLabel", 100), valueCaption);
     QComboBox *hibernate = MakeCombo("FactoryOptHibernateCombo");
-    hibernate->setFixedWidth(100);
+    // As wide as the value boxes, or as its longest entry needs.
+    hibernate->setMinimumWidth(100);
     AddRow(counters, "  Hibernate", hibernate, valueCaption);
     AddRow(counters, "  Zero", MakeValue("FatoryOptZeroLabel", 100), valueCaption);
     AddRow(counters, "  Span", MakeValue("FatoryOptSpanLabel", 100), valueCaption);

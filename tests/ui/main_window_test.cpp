@@ -431,6 +431,11 @@ TEST_F(MainWindowTest, FirstStartClipsNoText)
                 EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, b->width()) << b->objectName().toStdString();
             }
         }
+        for (QComboBox *combo : root->findChildren<QComboBox *>()) {
+            if (combo->isVisible()) {
+                EXPECT_GE(combo->width(), combo->minimumSizeHint().width()) << combo->objectName().toStdString();
+            }
+        }
         for (QAbstractSpinBox *spin : root->findChildren<QAbstractSpinBox *>()) {
             if (spin->isVisible()) {
                 EXPECT_LE(spin->fontMetrics().horizontalAdvance(spin->text()), spin->findChild<QLineEdit *>()->width())
