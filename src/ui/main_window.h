@@ -39,6 +39,7 @@ class TDeviceActions;
 class TFirmwareUpgrade;
 struct RFirmwarePanel;
 class TQtScreen;
+class TServiceRecordsDlg;
 
 inline constexpr const char *kMainCaption = "Corvane Beamport [ver 1.4.1.0]";
 inline constexpr int kMinWindowWidth = 590;
@@ -95,6 +96,8 @@ public:
     void UserOptSensorTypeComboChange(int nIndex);
     void TimeTimerTimer();
     void CustomerImageClick();
+    // Opens the service records (one window, kept), listing the serial last read.
+    void ServiceRecordsBtnClick();
 
     // ---- binding ----
     // The view (FForm) into the editors of both layouts.
@@ -103,6 +106,10 @@ public:
     void ViewToForm();
     // ConfigToView of FTamselCFG, then FormToView.
     void ShowConfig();
+
+    // The serial of the configuration last read from a detector; empty
+    // before the first read.
+    QString LastReadSerial() const;
 
     TQtScreen &Screen() { return *FScreen; }
     TComTamsel &Link() { return *FLink; }
@@ -185,6 +192,7 @@ private:
     QTimer *TimeTimer = nullptr;
     QLabel *CustomerImage = nullptr;
     QTableWidget *EtcEEPROMGrid = nullptr;
+    TServiceRecordsDlg *FRecordsDlg = nullptr; // made on first use, owned by the window
 
     // ---- bindings of the view's members to their editors ----
     struct RSpinBinding {

@@ -22,7 +22,9 @@
 #include "files/firmware.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
+#include "model/config_record.h"
 #include "ui/qt_screen.h"
+#include "ui/records_dialog.h"
 #include "ui/sensor_cal_dlg.h"
 #include "ui/sensor_log_dlg.h"
 #include "ui/widget_kit.h"
@@ -292,6 +294,27 @@ void TNorvikIRMainForm::UserOptSensorTypeComboChange(int nIndex)
 void TNorvikIRMainForm::TimeTimerTimer()
 {
     StatusTimeLabel->setText(ClockText(QDateTime::currentDateTime()));
+}
+
+QString TNorvikIRMainForm::LastReadSerial() const
+{
+    // FReadSW is set by every configuration read from a detector, and only then.
+    if (FState.FReadSW == 0)
+        return {};
+    return QString::fromLatin1(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial)).trimmed();
+}
+
+void TNorvikIRMainForm::ServiceRecordsBtnClick()
+{
+    Guarded([this] {
+        if (!FRecordsDlg)
+            FRecordsDlg = new TServiceRecordsDlg(*FScreen, LastReadSerial(), this);
+        else
+            FRecordsDlg->ShowSerial(LastReadSerial());
+        FRecordsDlg->show();
+        FRecordsDlg->raise();
+        FRecordsDlg->activateWindow();
+    });
 }
 
 void TNorvikIRMainForm::CustomerImageClick()

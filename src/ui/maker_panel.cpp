@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
+#include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -57,6 +58,12 @@ QWidget *TNorvikIRMainForm::BuildMakerPanel()
     connect(mail, &QLabel::linkActivated, this, [this](const QString &link) { FOpenUrl(QUrl(link)); });
     texts->addWidget(mail);
     h->addLayout(texts, 1);
+
+    // The service records of the detector last read, in their own window.
+    QPushButton *records = MakeButton("ServiceRecordsBtn", "Records...", 90);
+    records->setToolTip(QStringLiteral("Service records, certificates and the due list"));
+    connect(records, &QPushButton::clicked, this, [this] { ServiceRecordsBtnClick(); });
+    h->addWidget(records, 0, Qt::AlignRight | Qt::AlignBottom);
     return panel;
 }
 
