@@ -49,9 +49,10 @@ QString LocalTime(const QString &recordTime)
     return t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : recordTime;
 }
 
-QString LocalTime(const QDateTime &t)
+// A date of the due list: the day is what a technician plans by.
+QString LocalDate(const QDateTime &t)
 {
-    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm")) : QString();
+    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")) : QString();
 }
 
 QTableWidget *MakeTable(const char *name, const QStringList &headers)
@@ -322,9 +323,14 @@ void TServiceRecordsDlg::FillDue()
     FDueTable->setRowCount(static_cast<int>(due.size()));
     for (int row = 0; row < static_cast<int>(due.size()); ++row) {
         const RDueEntry &e = due[static_cast<size_t>(row)];
-        const QStringList cells = {e.mSerial,           e.mProduct,          e.mSensor,
-                                   LocalTime(e.mLastCal), LocalTime(e.mNextCal), LocalTime(e.mLastBump),
-                                   LocalTime(e.mNextBump), LocalTime(e.mDue) + (e.mOverdue ? QStringLiteral("  overdue") : QString())};
+        const QStringList cells = {e.mSerial,
+                                   e.mProduct,
+                                   e.mSensor,
+                                   LocalDate(e.mLastCal),
+                                   LocalDate(e.mNextCal),
+                                   LocalDate(e.mLastBump),
+                                   LocalDate(e.mNextBump),
+                                   LocalDate(e.mDue) + (e.mOverdue ? QStringLiteral(" overdue") : QString())};
         for (int c = 0; c < static_cast<int>(cells.size()); ++c) {
             QTableWidgetItem *item = Cell(cells[c]);
             if (e.mOverdue)
