@@ -37,8 +37,8 @@
 #include <QFont>
 
 #include "app/status.h"
-#include "app/ui/main_window.h"
-#include "app/ui/single_instance.h"
+#include "ui/main_window.h"
+#include "ui/single_instance.h"
 #include "link/discovery.h"
 #include "sim/sim_detector.h"
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -34,6 +35,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -42,11 +44,11 @@
 #include <QUrl>
 
 #include "app/status.h"
-#include "app/ui/main_window.h"
-#include "app/ui/qt_screen.h"
-#include "app/ui/runtime_dir.h"
-#include "tools/ui/qt_boxes.h"
-#include "app/ui/single_instance.h"
+#include "ui/main_window.h"
+#include "ui/qt_screen.h"
+#include "ui/runtime_dir.h"
+#include "ui/qt_boxes.h"
+#include "ui/single_instance.h"
 #include "app/user_store.h"
 #include "model/crc16.h"
 #include "link/discovery.h"
@@ -365,6 +367,124 @@ TEST_F(MainWindowTest, PlacementDefaultsRestoresAndSaves)
     TNorvikIRMainForm &w = Open();
     EXPECT_EQ(w.size(), QSize(590, 580)); // below the smallest size
     EXPECT_EQ(w.pos(), QPoint(15, 25));
+}
+
+// A first start without a remembered placement: every page of the layout is
+// shown whole across (its scroll box needs no horizontal bar), the traffic
+// list beside it included; the height and position are the defaults.
+TEST_F(MainWindowTest, FirstStartFitsEveryPageAcross)
+{
+    struct RCase {
+        const char *mIni;
+        const char *mBox;
+        bool mWider; // the default width is too small for these pages
+    };
+    const RCase cases[] = {
+        {"[Environment]\nModeEntry=QWZ_ENG__\n[ETC]\nLogEnable=1\n", "DevScrollBox", true},
+        {"[Environment]\nModeEntry=QWZ_ENG__\n", "DevScrollBox", false},
+        {"[ETC]\nLogEnable=1\n", "UserScrollBox", true},
+        {"", "UserScrollBox", false},
+    };
+    for (const RCase &c : cases) {
+        SCOPED_TRACE(c.mIni);
+        FWindow.reset();
+        QFile::remove(QString::fromStdString(Path("store.ini")));
+        UseUserStoreFile(Path("store.ini"));
+        WriteIni(c.mIni);
+        TNorvikIRMainForm &w = Open();
+        auto *box = W<QScrollArea>(c.mBox);
+        ASSERT_TRUE(box->isVisible());
+        EXPECT_EQ(w.height(), 760);
+        EXPECT_EQ(w.pos(), QPoint(0, 0));
+        EXPECT_GE(w.width(), 590);
+        if (c.mWider)
+            EXPECT_GT(w.width(), 590);
+        else
+            EXPECT_EQ(w.width(), 590);
+        auto *pages = W<QTabWidget>("PageControl");
+        const int count = box->objectName() == QLatin1String("DevScrollBox") ? pages->count() : 1;
+        for (int i = 0; i < count; ++i) {
+            pages->setCurrentIndex(i);
+            QApplication::processEvents();
+            EXPECT_FALSE(box->horizontalScrollBar()->isVisible()) << "page " << i;
+            EXPECT_GE(box->viewport()->width(), box->widget()->minimumSizeHint().width()) << "page " << i;
+        }
+    }
+}
+
+// Every caption, value, button and number shown at the first start has the
+// room its text needs, in whatever face stands in for Arial (the same holds at
+// any scale factor: sizes are in logical pixels).
+TEST_F(MainWindowTest, FirstStartClipsNoText)
+{
+    const auto expectFits = [](QWidget *root) {
+        for (QLabel *l : root->findChildren<QLabel *>()) {
+            if (!l->isVisible() || l->text().isEmpty() || l->textFormat() == Qt::RichText || !l->pixmap().isNull())
+                continue;
+            for (const QString &line : l->text().split(QLatin1Char('\n')))
+                EXPECT_LE(l->fontMetrics().horizontalAdvance(line), l->contentsRect().width())
+                    << l->objectName().toStdString() << " \"" << line.toStdString() << "\"";
+        }
+        // A button's text with a little room on either side.
+        for (QPushButton *b : root->findChildren<QPushButton *>()) {
+            if (b->isVisible()) {
+                EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, b->width()) << b->objectName().toStdString();
+            }
+        }
+        for (QComboBox *combo : root->findChildren<QComboBox *>()) {
+            if (combo->isVisible()) {
+                EXPECT_GE(combo->width(), combo->minimumSizeHint().width()) << combo->objectName().toStdString();
+            }
+        }
+        for (QAbstractSpinBox *spin : root->findChildren<QAbstractSpinBox *>()) {
+            if (spin->isVisible()) {
+                EXPECT_LE(spin->fontMetrics().horizontalAdvance(spin->text()), spin->findChild<QLineEdit *>()->width())
+                    << spin->objectName().toStdString();
+            }
+        }
+    };
+    WriteIni("[Environment]\nModeEntry=QWZ_ENG__\n[ETC]\nLogEnable=1\n");
+    TNorvikIRMainForm &w = Open();
+    w.TimeTimerTimer();
+    auto *pages = W<QTabWidget>("PageControl");
+    for (int i = 0; i < pages->count(); ++i) {
+        SCOPED_TRACE(i);
+        pages->setCurrentIndex(i);
+        QApplication::processEvents();
+        expectFits(&w);
+    }
+    FWindow.reset();
+    WriteIni("");
+    expectFits(&Open());
+}
+
+TEST_F(MainWindowTest, RememberedPlacementWinsOverTheContent)
+{
+    WriteIni("[Environment]\nModeEntry=QWZ_ENG__\n[ETC]\nLogEnable=1\n");
+    UserStore().SetWindowPlacement({600, 700, 5, 6});
+    TNorvikIRMainForm &w = Open();
+    EXPECT_EQ(w.size(), QSize(600, 700));
+    EXPECT_EQ(w.pos(), QPoint(5, 6));
+    // Too narrow for the pages and the traffic list: the pages scroll.
+    EXPECT_TRUE(W<QScrollArea>("DevScrollBox")->horizontalScrollBar()->isVisible());
+}
+
+TEST(FirstStartSizeTest, WidensToTheContentWithinTheScreen)
+{
+    struct RCase {
+        QSize mContent, mDefaults, mAvailable, mExpected;
+    };
+    const RCase cases[] = {
+        {{550, 600}, {500, 760}, {1920, 1200}, {590, 760}},   // default raised to the smallest width
+        {{856, 900}, {500, 760}, {1920, 1200}, {856, 760}},   // wider pages widen it; height stays
+        {{856, 900}, {500, 760}, {800, 600}, {800, 600}},     // a small screen bounds both
+        {{856, 900}, {500, 760}, {400, 300}, {590, 580}},     // never below the smallest size
+        {{700, 900}, {500, 760}, {}, {700, 760}},             // no screen known: no bound
+        {{300, 200}, {1000, 900}, {1920, 1200}, {1000, 900}}, // larger defaults are kept
+    };
+    for (const RCase &c : cases)
+        EXPECT_EQ(TNorvikIRMainForm::FirstStartSize(c.mContent, c.mDefaults, c.mAvailable), c.mExpected)
+            << c.mContent.width() << " in " << c.mAvailable.width() << "x" << c.mAvailable.height();
 }
 
 // ------------------------------------------------------------- status bar

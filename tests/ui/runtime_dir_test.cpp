@@ -11,8 +11,8 @@
 
 #include <QTemporaryDir>
 
-#include "app/ui/runtime_dir.h"
-#include "app/ui/single_instance.h"
+#include "ui/runtime_dir.h"
+#include "ui/single_instance.h"
 
 namespace fs = std::filesystem;
 

@@ -24,8 +24,8 @@
 #include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
-#include "tools/ui/sensor_cal_dlg.h"
-#include "tools/ui/sensor_log_dlg.h"
+#include "ui/sensor_cal_dlg.h"
+#include "ui/sensor_log_dlg.h"
 #include "ui/ui_app.h"
 
 namespace {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -31,6 +34,15 @@ QApplication &TestApp()
         return *app;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen screen is 800 x 800 unless told otherwise, smaller than a
+    // technician's desktop: the tests get a 1920 x 1200 one.
+    QTemporaryFile screens(QDir::tempPath() + QStringLiteral("/test_ui_screens_XXXXXX.json"));
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && screens.open()) {
+        screens.write(R"({"screens": [{"name": "Desktop", "x": 0, "y": 0, "width": 1920, "height": 1200,
+                          "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        screens.flush();
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screens.fileName()));
+    }
     static int argc = 1;
     static char name[] = "test_ui";
     static char *argv[] = {name, nullptr};

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ui/runtime_dir.h"
+#include "ui/runtime_dir.h"
 
 class QLockFile;
 

@@ -1,4 +1,4 @@
-#include "tools/ui/sensor_log_dlg.h"
+#include "ui/sensor_log_dlg.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,7 +20,7 @@
 #include "model/device_records.h"
 #include "model/settings_types.h"
 #include "tools/tool_common.h"
-#include "tools/ui/tool_dialog_screen.h"
+#include "ui/tool_dialog_screen.h"
 
 namespace {
 

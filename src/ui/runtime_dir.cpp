@@ -1,4 +1,4 @@
-#include "app/ui/runtime_dir.h"
+#include "ui/runtime_dir.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 
 #include "app/app_state.h"
@@ -38,6 +39,7 @@ class TDeviceActions;
 class TFirmwareUpgrade;
 struct RFirmwarePanel;
 class TQtScreen;
+class TServiceRecordsDlg;
 
 inline constexpr const char *kMainCaption = "Corvane Beamport [ver 1.4.1.0]";
 inline constexpr int kMinWindowWidth = 590;
@@ -63,7 +65,12 @@ public:
     // firmware download runs. Always allows the close.
     bool FormCloseQuery();
     // Shows the layout UserMode chooses and restores the window placement.
+    // Without a remembered size the window is as large as the default
+    // placement, or wider when the layout's pages need it, within the screen.
     void ApplyLayout();
+    // That first-start size: the default's, widened to the content, bounded by
+    // the screen's available size (none when empty), never below the smallest size.
+    static QSize FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available);
 
     // ---- button handlers (both layouts' twins share one) ----
     void UserReadFileBtnClick();
@@ -89,6 +96,8 @@ public:
     void UserOptSensorTypeComboChange(int nIndex);
     void TimeTimerTimer();
     void CustomerImageClick();
+    // Opens the service records (one window, kept), listing the serial last read.
+    void ServiceRecordsBtnClick();
 
     // ---- binding ----
     // The view (FForm) into the editors of both layouts.
@@ -97,6 +106,10 @@ public:
     void ViewToForm();
     // ConfigToView of FTamselCFG, then FormToView.
     void ShowConfig();
+
+    // The serial of the configuration last read from a detector; empty
+    // before the first read.
+    QString LastReadSerial() const;
 
     TQtScreen &Screen() { return *FScreen; }
     TComTamsel &Link() { return *FLink; }
@@ -137,6 +150,8 @@ private:
     QWidget *BuildStatusPanel();
     void BindControls();
     void ConnectHandlers();
+    // What the shown layout needs: its pages with their scroll bar, the traffic list.
+    QSize LayoutContentSize() const;
     void LayOutEEPROMGrid();
     void ShowEEPROMGrid();
     void ShowFirmwarePanel(const RFirmwarePanel &panel);
@@ -171,11 +186,13 @@ private:
     QTabWidget *PageControl = nullptr;
     QPlainTextEdit *Memo = nullptr;
     QWidget *StatusPanel = nullptr;
+    QWidget *CustomerPanel = nullptr;
     QLabel *StatusLabel = nullptr;
     QLabel *StatusTimeLabel = nullptr;
     QTimer *TimeTimer = nullptr;
     QLabel *CustomerImage = nullptr;
     QTableWidget *EtcEEPROMGrid = nullptr;
+    TServiceRecordsDlg *FRecordsDlg = nullptr; // made on first use, owned by the window
 
     // ---- bindings of the view's members to their editors ----
     struct RSpinBinding {
@@ -205,3 +222,11 @@ private:
     std::vector<RCheckBinding> FChecks;
     bool FBinding = false; // FormToView is setting the editors
 };
+
+// The window's control of that name; every name asked for is one the window made.
+template <class T> T *TNorvikIRMainForm::Child(const char *name) const
+{
+    T *w = findChild<T *>(QString::fromLatin1(name));
+    Q_ASSERT_X(w, "TNorvikIRMainForm", name);
+    return w;
+}

@@ -1,8 +1,8 @@
-#include "tools/ui/tool_dialog_screen.h"
+#include "ui/tool_dialog_screen.h"
 
 #include <QCoreApplication>
 
-#include "tools/ui/qt_boxes.h"
+#include "ui/qt_boxes.h"
 
 void TToolDialogScreen::ProcessMessages() { QCoreApplication::processEvents(); }
 

@@ -1,4 +1,4 @@
-#include "app/ui/single_instance.h"
+#include "ui/single_instance.h"
 
 #include <QLockFile>
 #include <QString>

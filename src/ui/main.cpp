@@ -14,8 +14,8 @@
 #include <QStringList>
 
 #include "app/status.h"
-#include "app/ui/main_window.h"
-#include "app/ui/single_instance.h"
+#include "ui/main_window.h"
+#include "ui/single_instance.h"
 #include "link/discovery.h"
 #include "sim/sim_detector.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/qt_screen.h"
+#include "ui/qt_screen.h"
 
 #include <algorithm>
 
@@ -8,7 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
-#include "tools/ui/qt_boxes.h"
+#include "ui/qt_boxes.h"
 
 TQtScreen::TQtScreen(QWidget *window, QLabel *status, QPlainTextEdit *memo)
     : FWindow(window), FStatus(status), FMemo(memo)

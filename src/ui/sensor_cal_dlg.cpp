@@ -1,4 +1,4 @@
-#include "tools/ui/sensor_cal_dlg.h"
+#include "ui/sensor_cal_dlg.h"
 
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "tools/ui/tool_dialog_screen.h"
+#include "ui/tool_dialog_screen.h"
 
 namespace {
 QPushButton *Button(const char *caption, const char *name, QWidget *parent)

@@ -1,4 +1,4 @@
-#include "tools/ui/qt_boxes.h"
+#include "ui/qt_boxes.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/screen.h"
-#include "tools/ui/qt_boxes.h"
+#include "ui/qt_boxes.h"
 
 class QWidget;
 

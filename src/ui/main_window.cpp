@@ -1,0 +1,330 @@
+#include "ui/main_window.h"
+#include "ui/runtime_dir.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/device_actions.h"
+#include "app/settings.h"
+#include "app/status.h"
+#include "app/user_store.h"
+#include "app/firmware_job.h"
+#include "link/tamsel_comms.h"
+#include "model/config_form.h"
+#include "ui/qt_screen.h"
+#include "ui/widget_kit.h"
+
+// The window's frame: creation, the two layouts' scroll boxes, the traffic
+// list, first activation with layout and placement, and close. The pages and
+// panels are made in their own files (user_page.cpp, user_options_page.cpp,
+// factory_page.cpp, test_page.cpp, firmware_panel.cpp, maker_panel.cpp), the
+// editors' binding in form_binding.cpp, the handlers in main_window_handlers.cpp.
+
+using namespace kit;
+
+// The resource file is compiled into the static library; its registration
+// must be pulled in by name.
+static void InitUiResources()
+{
+    Q_INIT_RESOURCE(beamport_ui);
+}
+
+namespace {
+
+constexpr int kMemoWidth = 280;
+
+const char *const kWindowStyle = R"(
+QLabel[role="caption"] { background: #e6ebf1; border: 1px solid #b3bdca; color: #18283a; }
+QLabel[role="value"] { background: #ffffff; border: 1px solid #a3adba; padding-left: 4px; padding-right: 4px; }
+QLabel#UserOptIDLabel { background: #1f4e8c; color: #ffffff; font-weight: bold; border: 1px solid #163a69; }
+QFrame[role="panel"] { background: #f3f5f8; border: 1px solid #b3bdca; border-radius: 3px; }
+QWidget#CustomerPanel { background: #ffffff; border-top: 1px solid #c7cdd5; }
+QWidget#CustomerPanel QLabel { background: #ffffff; }
+)";
+
+} // namespace
+
+// ======================================================================= set-up
+
+TNorvikIRMainForm::TNorvikIRMainForm(bool bLoadSettings, QWidget *parent) : QMainWindow(parent)
+{
+    InitUiResources();
+    FOpenUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    BuildWindow();
+    FormCreate(bLoadSettings);
+}
+
+TNorvikIRMainForm::~TNorvikIRMainForm()
+{
+    // The controls are deleted after this body; the focus moving away from
+    // them must no longer reach this window.
+    disconnect(qApp, nullptr, this, nullptr);
+    // The screen goes before the link; the link must not call into it any more.
+    if (FLink)
+        FLink->OnTamselEvent = nullptr;
+}
+
+void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
+{
+    FFirst = true;
+    FState.FTamselCFG = DefaultCFG();
+    FState.FUpgradeFile.clear();
+    FState.FUpgrade = false;
+    FState.FHibernateBtn = false;
+    FState.FReadSW = 0;
+    setWindowTitle(Text(kMainCaption));
+    std::string settingsWarning;
+    if (bLoadSettings) {
+        AppDir = GetWorkDir();
+        settingsWarning = LoadSettings();
+    }
+    Memo->setVisible(DeviceCFG.mLogEnable);
+    StartConfigView(FState.FForm, FState.FTamselCFG);
+    FormToView();
+    LayOutEEPROMGrid();
+
+    FLink = std::make_unique<TComTamsel>();
+    FScreen = std::make_unique<TQtScreen>(this, StatusLabel, Memo);
+    FScreen->SetProgressAlias(kFirmwareProgress, {"UserFMProgressBar", "UserOptFMProgressBar"});
+    AttachTraffic(*FLink, *FScreen);
+
+    FActions = std::make_unique<TDeviceActions>(*FLink, *FScreen, FState);
+    FFirmware = std::make_unique<TFirmwareUpgrade>(*FLink, *FScreen, FState);
+    FFirmware->OnPanelChanged = [this](const RFirmwarePanel &panel) { ShowFirmwarePanel(panel); };
+    ShowFirmwarePanel(FFirmware->Panel());
+    if (!settingsWarning.empty())
+        FScreen->Message(kSettingsNotReadCaption, settingsWarning, MsgIcon::Warning);
+}
+
+void TNorvikIRMainForm::BuildWindow()
+{
+    setObjectName(QStringLiteral("NorvikIRMainForm"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(WindowFont());
+    setStyleSheet(Text(kWindowStyle));
+    setMinimumSize(kMinWindowWidth, kMinWindowHeight);
+    setWindowIcon(QIcon(QStringLiteral(":/beamport/corvane_icon.png")));
+
+    auto *central = new QWidget;
+    central->setObjectName(QStringLiteral("ClientArea"));
+    auto *v = new QVBoxLayout(central);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+
+    auto *work = new QHBoxLayout;
+    work->setContentsMargins(0, 0, 0, 0);
+    work->setSpacing(0);
+    UserScrollBox = MakeScrollBox("UserScrollBox", BuildUserLayout());
+    DevScrollBox = MakeScrollBox("DevScrollBox", BuildDeveloperLayout());
+    work->addWidget(UserScrollBox, 1);
+    work->addWidget(DevScrollBox, 1);
+
+    Memo = new QPlainTextEdit;
+    Memo->setObjectName(QStringLiteral("Memo"));
+    Memo->setReadOnly(true);
+    Memo->setFixedWidth(kMemoWidth);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont small = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    small.setPixelSize(11);
+    Memo->setFont(small);
+    work->addWidget(Memo);
+    v->addLayout(work, 1);
+
+    v->addWidget(BuildMakerPanel());
+    v->addWidget(BuildStatusPanel());
+    setCentralWidget(central);
+
+    TimeTimer = new QTimer(this);
+    TimeTimer->setObjectName(QStringLiteral("TimeTimer"));
+    TimeTimer->setInterval(1000);
+    connect(TimeTimer, &QTimer::timeout, this, &TNorvikIRMainForm::TimeTimerTimer);
+
+    // Until the first activation applies the layout, the user layout shows.
+    DevScrollBox->hide();
+
+    BindControls();
+    ConnectHandlers();
+}
+
+QWidget *TNorvikIRMainForm::BuildDeveloperLayout()
+{
+    auto *content = new QWidget;
+    content->setObjectName(QStringLiteral("DevScrollContent"));
+    auto *v = new QVBoxLayout(content);
+    v->setContentsMargins(6, 6, 6, 6);
+    PageControl = new QTabWidget;
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageControl->addTab(BuildUserOptionsPage(), QStringLiteral("User Options"));
+    PageControl->addTab(BuildFactoryPage(), QStringLiteral("Factory Options"));
+    PageControl->addTab(BuildTestPage(), QStringLiteral("TEST"));
+    v->addWidget(PageControl);
+    return content;
+}
+
+// ================================================================ life cycle
+
+bool TNorvikIRMainForm::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowActivate && FFirst)
+        FormActivate();
+    return QMainWindow::event(e);
+}
+
+void TNorvikIRMainForm::showEvent(QShowEvent *e)
+{
+    // The first showing applies layout and placement before the window appears.
+    if (FFirst)
+        FormActivate();
+    QMainWindow::showEvent(e);
+}
+
+void TNorvikIRMainForm::FormActivate()
+{
+    if (!FFirst)
+        return;
+    ApplyLayout();
+    Guarded([this] { FFirmware->LoadRememberedImage(); });
+    TimeTimer->start();
+    FFirst = false;
+}
+
+void TNorvikIRMainForm::ApplyLayout()
+{
+    if (!UserMode) {
+        UserScrollBox->hide();
+        DevScrollBox->show();
+        PageControl->setCurrentIndex(0);
+    } else {
+        DevScrollBox->hide();
+        UserScrollBox->show();
+    }
+    // A remembered value wins; only a missing one takes the first-start default.
+    RWindowPlacement defaults;
+    const QRect available = screen() ? screen()->availableGeometry() : QRect();
+    const QSize first = FirstStartSize(LayoutContentSize(), QSize(defaults.mWidth, defaults.mHeight), available.size());
+    defaults.mWidth = first.width();
+    defaults.mHeight = first.height();
+    const RWindowPlacement placement = UserStore().WindowPlacement(defaults);
+    resize(std::max(placement.mWidth, kMinWindowWidth), std::max(placement.mHeight, kMinWindowHeight));
+    move(placement.mLeft, placement.mTop);
+}
+
+QSize TNorvikIRMainForm::FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available)
+{
+    int width = std::max({defaults.width(), kMinWindowWidth, content.width()});
+    int height = std::max(defaults.height(), kMinWindowHeight);
+    // Never beyond the screen (a screen smaller than the smallest size still
+    // gets the smallest size).
+    if (available.width() > 0)
+        width = std::max(kMinWindowWidth, std::min(width, available.width()));
+    if (available.height() > 0)
+        height = std::max(kMinWindowHeight, std::min(height, available.height()));
+    return {width, height};
+}
+
+QSize TNorvikIRMainForm::LayoutContentSize() const
+{
+    // The shown layout's pages at their preferred size (the page control is as
+    // wide as its widest page), the vertical scroll bar when the pages are
+    // taller than the room left by the maker's panel and the status bar, and
+    // the traffic list beside them.
+    const QScrollArea *box = UserMode ? UserScrollBox : DevScrollBox;
+    const QWidget *content = box->widget();
+    const QSize hint = content->sizeHint().expandedTo(content->minimumSizeHint());
+    int width = hint.width() + 2 * box->frameWidth();
+    const int room = kMinWindowHeight - CustomerPanel->minimumHeight() - StatusPanel->minimumHeight();
+    if (hint.height() > room)
+        width += box->verticalScrollBar()->sizeHint().width();
+    if (DeviceCFG.mLogEnable)
+        width += Memo->minimumWidth();
+    return {width, hint.height() + CustomerPanel->minimumHeight() + StatusPanel->minimumHeight()};
+}
+
+QString TNorvikIRMainForm::ClockText(const QDateTime &t)
+{
+    return t.toString(QStringLiteral("yy-MM-dd hh:mm:ss"));
+}
+
+std::string TNorvikIRMainForm::TrafficFilePath(std::string *error)
+{
+    const RRuntimeDir dir = UserRuntimeDir();
+    if (!dir.mOk) {
+        if (error)
+            *error = dir.mError;
+        return {};
+    }
+    return dir.mPath + "/" + kTrafficFileName;
+}
+
+bool TNorvikIRMainForm::SaveTrafficList(std::string *error) const
+{
+    const RRuntimeDir dir = UserRuntimeDir();
+    if (!dir.mOk) {
+        if (error)
+            *error = dir.mError;
+        return false;
+    }
+    return SaveTrafficList(dir.mPath, error);
+}
+
+bool TNorvikIRMainForm::SaveTrafficList(const std::string &dir, std::string *error) const
+{
+    // The lines are the bytes the link reported (one byte = one character).
+    std::string bytes;
+    if (!Memo->document()->isEmpty()) {
+        for (QTextBlock block = Memo->document()->begin(); block.isValid(); block = block.next()) {
+            bytes += block.text().toLatin1().toStdString();
+            bytes += "\r\n";
+        }
+    }
+    return WritePrivateFile(dir, kTrafficFileName, bytes, error);
+}
+
+bool TNorvikIRMainForm::FormCloseQuery()
+{
+    if (FState.FUpgrade || FFirmware->Running())
+        return true;
+    std::string error;
+    if (DeviceCFG.mLogEnable && !SaveTrafficList(&error))
+        qWarning("The traffic list could not be saved: %s", error.c_str());
+    UserStore().SetWindowPlacement({width(), height(), x(), y()});
+    return true;
+}
+
+void TNorvikIRMainForm::closeEvent(QCloseEvent *e)
+{
+    if (FState.FUpgrade || FFirmware->Running()) {
+        // The download runs inside the upgrade button's handler; the window
+        // closes when it has ended, so that the detector is never left with
+        // half an image because the window went away.
+        FCloseAfterUpgrade = true;
+        e->ignore();
+        return;
+    }
+    if (FCloseAfterUpgrade) {
+        // Asked for during the download: closed as then, nothing saved.
+        e->accept();
+        return;
+    }
+    if (FormCloseQuery())
+        e->accept();
+    else
+        e->ignore();
+}

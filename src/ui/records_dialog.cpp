@@ -1,0 +1,449 @@
+#include "ui/records_dialog.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSettings>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "app/journal.h"
+#include "app/screen.h"
+#include "app/user_store.h"
+#include "records/due.h"
+#include "records/journal_store.h"
+#include "records/location.h"
+#include "records/store.h"
+
+namespace {
+
+// Every job a record can name, as the command line names them.
+const char *const kJobs[] = {kJobIdentify,  kJobRead,     kJobWrite,        kJobHibernate,  kJobLogReset,
+                             kJobPowerDown, kJobCalibration, kJobFactoryReset, kJobBeep,    kJobRightLed,
+                             kJobLeftLed,   kJobVibrator, kJobClearPeak,    kJobBumpFail,   kJobBumpPass,
+                             kJobEvents,    kJobEeprom,   kJobUpgrade,      kJobLog,        kJobSensorCal};
+
+const QColor kOverdueColour(0xC0, 0x00, 0x00);
+
+// Where the certificate and export folder is remembered: the per-user store's
+// file, group RECORDS (beside the technician's name).
+const char *const kSaveDirectoryKey = "RECORDS/SaveDirectory";
+
+// A record time (UTC) in the bench's local time; an unreadable one as stored.
+QString LocalTime(const QString &recordTime)
+{
+    const QDateTime t = ParseRecordTime(recordTime);
+    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : recordTime;
+}
+
+// A date of the due list: the day is what a technician plans by.
+QString LocalDate(const QDateTime &t)
+{
+    return t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")) : QString();
+}
+
+QTableWidget *MakeTable(const char *name, const QStringList &headers)
+{
+    auto *table = new QTableWidget(0, static_cast<int>(headers.size()));
+    table->setObjectName(QString::fromLatin1(name));
+    table->setHorizontalHeaderLabels(headers);
+    table->verticalHeader()->hide();
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setWordWrap(false);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    return table;
+}
+
+QTableWidgetItem *Cell(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setToolTip(text);
+    return item;
+}
+
+// A file name part from a serial: letters, digits and "-" only.
+QString FilePart(const QString &text)
+{
+    QString out;
+    for (const QChar c : text)
+        out += c.isLetterOrNumber() || c == QLatin1Char('-') ? c : QLatin1Char('_');
+    return out.isEmpty() ? QStringLiteral("unknown") : out;
+}
+
+} // namespace
+
+TServiceRecordsDlg::TServiceRecordsDlg(IScreen &screen, const QString &serial, QWidget *parent)
+    : QDialog(parent), FScreen(screen)
+{
+    BuildDialog();
+    FSerialEdit->setText(serial);
+    Refresh();
+}
+
+TServiceRecordsDlg::~TServiceRecordsDlg() = default;
+
+void TServiceRecordsDlg::BuildDialog()
+{
+    setObjectName(QStringLiteral("ServiceRecordsDlg"));
+    setWindowTitle(QString::fromLatin1(kServiceRecordsCaption));
+    setSizeGripEnabled(true);
+    auto *v = new QVBoxLayout(this);
+
+    FTabs = new QTabWidget;
+    FTabs->setObjectName(QStringLiteral("ServiceRecordsTabs"));
+
+    // ---- Records
+    auto *records = new QWidget;
+    records->setObjectName(QStringLiteral("RecordsPage"));
+    auto *rv = new QVBoxLayout(records);
+    auto *filter = new QHBoxLayout;
+    FSerialEdit = new QLineEdit;
+    FSerialEdit->setObjectName(QStringLiteral("RecordsSerialEdit"));
+    FSerialEdit->setPlaceholderText(QStringLiteral("every serial"));
+    FSerialEdit->setClearButtonEnabled(true);
+    FJobCombo = new QComboBox;
+    FJobCombo->setObjectName(QStringLiteral("RecordsJobCombo"));
+    FJobCombo->addItem(QStringLiteral("every job"), QString());
+    for (const char *job : kJobs)
+        FJobCombo->addItem(QString::fromLatin1(job), QString::fromLatin1(job));
+    auto *refresh = new QPushButton(QStringLiteral("Refresh"));
+    refresh->setObjectName(QStringLiteral("RecordsRefreshBtn"));
+    refresh->setAutoDefault(false);
+    filter->addWidget(new QLabel(QStringLiteral("Serial")));
+    filter->addWidget(FSerialEdit, 1);
+    filter->addSpacing(8);
+    filter->addWidget(new QLabel(QStringLiteral("Job")));
+    filter->addWidget(FJobCombo);
+    filter->addWidget(refresh);
+    rv->addLayout(filter);
+
+    FTable = MakeTable("RecordsTable", {QStringLiteral("Time"), QStringLiteral("Job"), QStringLiteral("Status"),
+                                        QStringLiteral("Serial"), QStringLiteral("Product"), QStringLiteral("Text")});
+    FDetails = new QPlainTextEdit;
+    FDetails->setObjectName(QStringLiteral("RecordDetails"));
+    FDetails->setReadOnly(true);
+    FDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
+    FDetails->setFont(QFont(QStringLiteral("monospace")));
+    auto *split = new QSplitter(Qt::Vertical);
+    split->addWidget(FTable);
+    split->addWidget(FDetails);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    rv->addWidget(split, 1);
+
+    auto *actions = new QHBoxLayout;
+    FCertificateBtn = new QPushButton(QStringLiteral("Certificate..."));
+    FCertificateBtn->setObjectName(QStringLiteral("RecordsCertificateBtn"));
+    FCertificateBtn->setToolTip(QStringLiteral("Certificate of the selected calibration or passed bump test (PDF)"));
+    FPaperCombo = new QComboBox;
+    FPaperCombo->setObjectName(QStringLiteral("RecordsPaperCombo"));
+    FPaperCombo->addItem(QStringLiteral("A4"), static_cast<int>(EPaper::kA4));
+    FPaperCombo->addItem(QStringLiteral("Letter"), static_cast<int>(EPaper::kLetter));
+    FPaperCombo->setCurrentIndex(DefaultPaper(QLocale::system()) == EPaper::kLetter ? 1 : 0);
+    FExportBtn = new QPushButton(QStringLiteral("Export CSV..."));
+    FExportBtn->setObjectName(QStringLiteral("RecordsExportBtn"));
+    FExportBtn->setToolTip(QStringLiteral("The listed records as a CSV file"));
+    for (QPushButton *b : {FCertificateBtn, FExportBtn})
+        b->setAutoDefault(false);
+    actions->addWidget(FCertificateBtn);
+    actions->addWidget(FPaperCombo);
+    actions->addStretch(1);
+    actions->addWidget(FExportBtn);
+    rv->addLayout(actions);
+    FTabs->addTab(records, QStringLiteral("Records"));
+
+    // ---- Due
+    auto *due = new QWidget;
+    due->setObjectName(QStringLiteral("DuePage"));
+    auto *dv = new QVBoxLayout(due);
+    FDueTable = MakeTable("DueTable", {QStringLiteral("Serial"), QStringLiteral("Product"), QStringLiteral("Sensor"),
+                                       QStringLiteral("Last calibration"), QStringLiteral("Next calibration"),
+                                       QStringLiteral("Last bump"), QStringLiteral("Next bump"), QStringLiteral("Due")});
+    dv->addWidget(FDueTable, 1);
+    auto *legend = new QLabel(QStringLiteral("Soonest first; overdue detectors in red."));
+    legend->setObjectName(QStringLiteral("DueLegendLabel"));
+    dv->addWidget(legend);
+    FTabs->addTab(due, QStringLiteral("Due"));
+    v->addWidget(FTabs, 1);
+
+    FMessage = new QLabel;
+    FMessage->setObjectName(QStringLiteral("RecordsMessageLabel"));
+    FMessage->setWordWrap(true);
+    FMessage->setTextFormat(Qt::PlainText);
+    FMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FMessage->hide();
+    v->addWidget(FMessage);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    v->addWidget(buttons);
+
+    connect(FSerialEdit, &QLineEdit::textChanged, this, [this] { FillRecords(); });
+    connect(FJobCombo, &QComboBox::currentIndexChanged, this, [this] { FillRecords(); });
+    connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
+    connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
+    connect(FCertificateBtn, &QPushButton::clicked, this, [this] { CertificateBtnClick(); });
+    connect(FExportBtn, &QPushButton::clicked, this, [this] { ExportBtnClick(); });
+    resize(860, 600);
+}
+
+EPaper TServiceRecordsDlg::DefaultPaper(const QLocale &locale)
+{
+    switch (locale.territory()) {
+    case QLocale::UnitedStates:
+    case QLocale::Canada:
+    case QLocale::Mexico:
+    case QLocale::Chile:
+    case QLocale::Colombia:
+    case QLocale::Venezuela:
+    case QLocale::Philippines:
+    case QLocale::PuertoRico:
+    case QLocale::Guatemala:
+    case QLocale::CostaRica:
+    case QLocale::Panama:
+    case QLocale::ElSalvador:
+    case QLocale::DominicanRepublic: return EPaper::kLetter;
+    default: return EPaper::kA4;
+    }
+}
+
+QString TServiceRecordsDlg::DetailsText(const RServiceRecord &record)
+{
+    const QJsonObject json = RecordToJson(record);
+    QString text;
+    for (const QString &name : RecordFieldNames()) {
+        const QJsonValue value = json.value(name);
+        QString shown;
+        if (value.isObject())
+            shown = QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented)).trimmed();
+        else if (value.isDouble())
+            shown = QString::number(value.toInteger());
+        else
+            shown = value.toString();
+        if (name == QLatin1String("time"))
+            shown += QStringLiteral("  (%1 local)").arg(LocalTime(record.mTime));
+        text += QStringLiteral("%1: %2\n").arg(name, shown);
+    }
+    return text;
+}
+
+void TServiceRecordsDlg::ShowSerial(const QString &serial)
+{
+    {
+        const QSignalBlocker block(FSerialEdit);
+        FSerialEdit->setText(serial);
+    }
+    Refresh();
+}
+
+bool TServiceRecordsDlg::OpenStore()
+{
+    FStore.reset();
+    QString error;
+    FStore = OpenStoreInForce(error);
+    if (!FStore) {
+        ShowError(error.isEmpty() ? QStringLiteral("The service records could not be opened.")
+                                  : QStringLiteral("The service records could not be opened: ") + error);
+        return false;
+    }
+    return true;
+}
+
+void TServiceRecordsDlg::Refresh()
+{
+    FMessage->hide();
+    if (!OpenStore()) {
+        FRecords.clear();
+        FTable->setRowCount(0);
+        FDueTable->setRowCount(0);
+        SelectionChanged();
+        return;
+    }
+    FillRecords();
+    FillDue();
+}
+
+void TServiceRecordsDlg::FillRecords()
+{
+    FRecords.clear();
+    FTable->setRowCount(0);
+    if (FStore) {
+        RRecordFilter filter;
+        filter.mSerial = FSerialEdit->text().trimmed();
+        filter.mJob = FJobCombo->currentData().toString();
+        QString error;
+        if (!FStore->List(filter, FRecords, error)) {
+            FRecords.clear();
+            ShowError(QStringLiteral("The service records could not be read: ") + error);
+        }
+    }
+    FTable->setRowCount(static_cast<int>(FRecords.size()));
+    for (int row = 0; row < static_cast<int>(FRecords.size()); ++row) {
+        const RServiceRecord &r = FRecords[static_cast<size_t>(row)];
+        FTable->setItem(row, 0, Cell(LocalTime(r.mTime)));
+        FTable->setItem(row, 1, Cell(r.mJob));
+        FTable->setItem(row, 2, Cell(QString::number(r.mStatus)));
+        FTable->setItem(row, 3, Cell(r.mSerial));
+        FTable->setItem(row, 4, Cell(r.mProduct));
+        FTable->setItem(row, 5, Cell(r.mText));
+    }
+    FTable->resizeColumnsToContents();
+    if (!FRecords.empty())
+        FTable->selectRow(0);
+    SelectionChanged();
+}
+
+void TServiceRecordsDlg::FillDue()
+{
+    FDueTable->setRowCount(0);
+    if (!FStore)
+        return;
+    std::vector<RDueEntry> due;
+    QString error;
+    if (!DueList(*FStore, QDateTime::currentDateTimeUtc(), std::nullopt, due, error)) {
+        ShowError(QStringLiteral("The due list could not be worked out: ") + error);
+        return;
+    }
+    FDueTable->setRowCount(static_cast<int>(due.size()));
+    for (int row = 0; row < static_cast<int>(due.size()); ++row) {
+        const RDueEntry &e = due[static_cast<size_t>(row)];
+        const QStringList cells = {e.mSerial,
+                                   e.mProduct,
+                                   e.mSensor,
+                                   LocalDate(e.mLastCal),
+                                   LocalDate(e.mNextCal),
+                                   LocalDate(e.mLastBump),
+                                   LocalDate(e.mNextBump),
+                                   LocalDate(e.mDue) + (e.mOverdue ? QStringLiteral(" overdue") : QString())};
+        for (int c = 0; c < static_cast<int>(cells.size()); ++c) {
+            QTableWidgetItem *item = Cell(cells[c]);
+            if (e.mOverdue)
+                item->setForeground(kOverdueColour);
+            FDueTable->setItem(row, c, item);
+        }
+    }
+    FDueTable->resizeColumnsToContents();
+}
+
+const RServiceRecord *TServiceRecordsDlg::Selected() const
+{
+    const QList<QTableWidgetItem *> items = FTable->selectedItems();
+    if (items.isEmpty())
+        return nullptr;
+    const int row = items.front()->row();
+    return row >= 0 && row < static_cast<int>(FRecords.size()) ? &FRecords[static_cast<size_t>(row)] : nullptr;
+}
+
+void TServiceRecordsDlg::SelectionChanged()
+{
+    const RServiceRecord *r = Selected();
+    FDetails->setPlainText(r ? DetailsText(*r) : QString());
+    const QString refusal = r ? CertificateRefusal(*r) : QStringLiteral("No record is selected.");
+    FCertificateBtn->setEnabled(r && refusal.isEmpty());
+    FCertificateBtn->setToolTip(refusal.isEmpty()
+                                    ? QStringLiteral("Certificate of the selected calibration or passed bump test (PDF)")
+                                    : refusal);
+    FExportBtn->setEnabled(!FRecords.empty());
+}
+
+void TServiceRecordsDlg::CertificateBtnClick()
+{
+    const RServiceRecord *r = Selected();
+    if (!r || !FStore || !CertificateRefusal(*r).isEmpty())
+        return;
+    const qint64 id = r->mId;
+    FileChoice choice;
+    choice.title = "Save Certificate";
+    choice.filter = "PDF file|*.pdf";
+    choice.defaultExt = "pdf";
+    choice.initialDir = SaveDirectory().toStdString();
+    choice.fileName = QStringLiteral("Certificate_%1_%2.pdf").arg(FilePart(r->mSerial)).arg(id).toStdString();
+    const std::optional<std::string> chosen = FScreen.ChooseSaveFile(choice);
+    if (!chosen)
+        return;
+    const QString path = QString::fromStdString(*chosen);
+    SetSaveDirectory(path);
+    const EPaper paper = static_cast<EPaper>(FPaperCombo->currentData().toInt());
+    QString error;
+    qint64 number = 0;
+    if (!MakeCertificate(*FStore, id, path, paper, TechnicianName(), error, &number)) {
+        ShowError(QStringLiteral("The certificate was not saved: ") + error);
+        return;
+    }
+    ShowNote(QStringLiteral("Certificate BP-%1 saved as %2")
+                 .arg(number, 6, 10, QLatin1Char('0'))
+                 .arg(QDir::toNativeSeparators(path)));
+}
+
+void TServiceRecordsDlg::ExportBtnClick()
+{
+    if (FRecords.empty())
+        return;
+    FileChoice choice;
+    choice.title = "Export Service Records";
+    choice.filter = "CSV file|*.csv";
+    choice.defaultExt = "csv";
+    choice.initialDir = SaveDirectory().toStdString();
+    choice.fileName = QStringLiteral("Records_%1.csv")
+                          .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyMMddhhmmss")))
+                          .toStdString();
+    const std::optional<std::string> chosen = FScreen.ChooseSaveFile(choice);
+    if (!chosen)
+        return;
+    const QString path = QString::fromStdString(*chosen);
+    SetSaveDirectory(path);
+    QByteArray text = CsvHeader().toUtf8() + "\r\n";
+    for (const RServiceRecord &r : FRecords)
+        text += CsvLine(r).toUtf8() + "\r\n";
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        ShowError(QStringLiteral("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return;
+    }
+    ShowNote(QStringLiteral("%1 records written to %2").arg(FRecords.size()).arg(QDir::toNativeSeparators(path)));
+}
+
+void TServiceRecordsDlg::ShowError(const QString &text)
+{
+    FMessage->setStyleSheet(QStringLiteral("color: #c00000;"));
+    FMessage->setText(text);
+    FMessage->setProperty("error", true);
+    FMessage->show();
+}
+
+void TServiceRecordsDlg::ShowNote(const QString &text)
+{
+    FMessage->setStyleSheet(QString());
+    FMessage->setText(text);
+    FMessage->setProperty("error", false);
+    FMessage->show();
+}
+
+QString TServiceRecordsDlg::SaveDirectory() const
+{
+    const QSettings settings(QString::fromStdString(UserStore().FileName()), QSettings::IniFormat);
+    return settings.value(QString::fromLatin1(kSaveDirectoryKey)).toString();
+}
+
+void TServiceRecordsDlg::SetSaveDirectory(const QString &path)
+{
+    QSettings settings(QString::fromStdString(UserStore().FileName()), QSettings::IniFormat);
+    settings.setValue(QString::fromLatin1(kSaveDirectoryKey), QFileInfo(path).absolutePath());
+    settings.sync();
+}
