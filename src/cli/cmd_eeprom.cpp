@@ -6,7 +6,13 @@ namespace {
 // EEPROM Read into a grid of the start-up layout, then Save File into FILE.
 // Nothing is written when the read fails; a file that cannot be written
 // exits 65.
-const CliCommand kEeprom("eeprom", "eeprom --out FILE.csv          EEPROM Read, then Save File", [](CliContext &c) {
+const CliCommand kEeprom({
+    "eeprom", "eeprom --out FILE.csv", "EEPROM Read, then Save File",
+    "EEPROM Read, then Save File: reads the detector's memory from the settings' start address up to their "
+    "last address and saves it as the window's EEPROM grid does. Nothing is written when the read fails. On a "
+    "terminal, stderr shows the packets read.",
+    {{"--out FILE.csv", "the file the memory dump goes to (required)"}},
+    [](CliContext &c) {
     std::string out;
     if (!TakeOption(c.args, "--out", out) || out.empty() || !c.args.empty())
         return kExitUsage;
@@ -18,5 +24,5 @@ const CliCommand kEeprom("eeprom", "eeprom --out FILE.csv          EEPROM Read, 
     const EFileOutcome saved = EEPROMSaveAction(c.screen, grid);
     c.screen.FFiles.clear();
     return saved == EFileOutcome::Done ? 0 : kExitFile;
-});
+}});
 } // namespace
