@@ -12,7 +12,9 @@ class TCliScreen : public IScreen {
 public:
     bool FYes = false;      // answer every question with Yes
     bool FTraffic = false;  // traffic lines to stderr
-    bool FProgress = true;  // progress lines to stderr
+    // Progress on stderr as one line rewritten in place; main sets it when
+    // stderr is a terminal. Off, progress shows nothing at all.
+    bool FProgress = false;
     std::deque<std::string> FFiles; // answers to the file dialogs, in order
 
     void SetStatus(RColor background, RColor text, const std::string &caption) override;
@@ -25,9 +27,15 @@ public:
     void AppendTraffic(const std::string &line) override;
     void Progress(const std::string &which, int position, int max) override;
 
+    // Takes the progress line away, so that other output starts on a clean line.
+    void EndProgress();
+
     std::string FLastStatus;
     bool FErrorShown = false;     // a failure text went to stderr
     std::function<void()> FOnStop; // what a stop request does for the running job
+
+private:
+    bool FProgressShown = false;
 };
 
 // For the commands that can stop cleanly (sensor-cal, upgrade): from here on

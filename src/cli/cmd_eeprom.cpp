@@ -1,4 +1,5 @@
 #include "cli/cli_commands.h"
+#include "cli/read_progress.h"
 #include "files/eeprom_dump.h"
 #include "model/settings_types.h"
 
@@ -17,7 +18,11 @@ const CliCommand kEeprom({
     if (!TakeOption(c.args, "--out", out) || out.empty() || !c.args.empty())
         return kExitUsage;
     REEPROMGrid grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
-    const ROpResult read = EEPROMReadAction(c.screen, c.link, grid);
+    ROpResult read;
+    {
+        const TReadProgress progress = TReadProgress::EEPROM(c.link, c.screen, DeviceCFG.mEEPROMMaxAddress);
+        read = EEPROMReadAction(c.screen, c.link, grid);
+    }
     if (!read.Ok())
         return static_cast<int>(read.mStatus);
     c.screen.FFiles.push_back(out);

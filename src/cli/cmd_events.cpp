@@ -1,5 +1,6 @@
 #include "app/app_state.h"
 #include "cli/cli_commands.h"
+#include "cli/read_progress.h"
 #include "files/event_log.h"
 #include "model/config_form.h"
 
@@ -20,7 +21,11 @@ const CliCommand kEvents({
     RMainState state;
     StartConfigView(state.FForm, state.FTamselCFG);
     c.screen.FFiles.push_back(out);
-    const REventLogResult result = SaveEventLogAction(c.screen, c.link, state);
+    REventLogResult result;
+    {
+        const TReadProgress progress = TReadProgress::EventLog(c.link, c.screen);
+        result = SaveEventLogAction(c.screen, c.link, state);
+    }
     c.screen.FFiles.clear();
     if (!result.mOp.Ok())
         return static_cast<int>(result.mOp.mStatus);
