@@ -110,6 +110,11 @@ void TCliScreen::Progress(const std::string &which, int position, int max)
 {
     if (!FProgress)
         return;
+    if (!FTerminal) {
+        if (max > 0)
+            std::cerr << which << " " << position << "/" << max << std::endl;
+        return;
+    }
     if (max <= 0 || position >= max) {
         EndProgress();
         return;

@@ -12,9 +12,11 @@ class TCliScreen : public IScreen {
 public:
     bool FYes = false;      // answer every question with Yes
     bool FTraffic = false;  // traffic lines to stderr
-    // Progress on stderr as one line rewritten in place; main sets it when
-    // stderr is a terminal. Off, progress shows nothing at all.
-    bool FProgress = false;
+    bool FProgress = true;  // progress on stderr
+    // stderr is a terminal (main finds out): progress is one line rewritten
+    // in place. Otherwise each step is a line of its own ("packet 3/128"),
+    // which scripts and the firmware tests read.
+    bool FTerminal = false;
     std::deque<std::string> FFiles; // answers to the file dialogs, in order
 
     void SetStatus(RColor background, RColor text, const std::string &caption) override;

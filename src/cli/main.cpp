@@ -182,7 +182,7 @@ int main(int argc, char **argv)
     TCliScreen screen;
     screen.FYes = o.yes;
     screen.FTraffic = o.traffic;
-    screen.FProgress = ::isatty(STDERR_FILENO) == 1;
+    screen.FTerminal = ::isatty(STDERR_FILENO) == 1;
     TComTamsel link;
     AttachTraffic(link, screen, o.traffic);
     CliContext context{screen, link, o.yes, o.args};

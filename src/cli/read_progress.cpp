@@ -63,8 +63,8 @@ TReadProgress TReadProgress::EEPROM(TComTamsel &link, TCliScreen &screen, int ma
 TReadProgress::TReadProgress(TComTamsel &link, TCliScreen &screen, EKind kind, int size)
     : FLink(link), FScreen(screen), FKind(kind), FSize(size), FPrevious(link.OnTamselEvent)
 {
-    if (!FScreen.FProgress)
-        return; // nothing to show: the link stays as it was
+    if (!FScreen.FProgress || !FScreen.FTerminal)
+        return; // shown on a terminal only; otherwise the link stays as it was
     FLink.OnTamselEvent = [this](TComTamsel *sender, TDateTime now, const std::string &line) {
         OnLine(line);
         if (FPrevious)

@@ -2,8 +2,9 @@
 // Progress of the long reads that the core does not report itself: the event
 // log and the EEPROM. The link tells every exchange through its traffic
 // callback; this counts the data requests (opcode 81) of the read, one a
-// packet, and shows them through TCliScreen::Progress. The callback that was
-// set before (the traffic lines) is called as before, and put back at the end.
+// packet, and shows them through TCliScreen::Progress, on a terminal only.
+// The callback that was set before (the traffic lines) is called as before,
+// and put back at the end.
 #include <cstdint>
 #include <string>
 
