@@ -22,14 +22,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A folder of this run's own, removed at the end.
 const fs::path &Dir()
 {
-    static const fs::path dir = [] {
-        const fs::path d = fs::temp_directory_path() / ("beamport-cli-comfort-" + std::to_string(::getpid()));
-        fs::create_directories(d / "empty");
-        return d;
-    }();
-    return dir;
+    static const struct Folder {
+        fs::path path = fs::temp_directory_path() / ("beamport-cli-comfort-" + std::to_string(::getpid()));
+        Folder() { fs::create_directories(path / "empty"); }
+        ~Folder()
+        {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } folder;
+    return folder.path;
 }
 
 std::vector<std::string> Env(std::vector<std::string> more = {})
@@ -97,7 +102,8 @@ TEST(CliComfort, VersionAndTheHelpOfEveryCommand)
 }
 
 // Progress is for a person at a terminal: with stderr in a pipe or a file
-// the long jobs write nothing there but what went wrong.
+// the event log and EEPROM reads write nothing there but what went wrong,
+// and the firmware download one plain line a packet (which scripts read).
 TEST(CliComfort, NoProgressWhenStderrIsNoTerminal)
 {
     const std::vector<uint8_t> image = SimMakeFirmwareImage(128, 128, 2, 255, 255, 0, 0);
@@ -106,10 +112,11 @@ TEST(CliComfort, NoProgressWhenStderrIsNoTerminal)
     const struct {
         std::vector<std::string> args;
         const char *out;
+        size_t packetLines;
     } rows[] = {
-        {{"events", "--out", (Dir() / "events.csv").string()}, "Load Event Log... OK\n"},
-        {{"eeprom", "--out", (Dir() / "eeprom.csv").string()}, "Read EEPROM data... OK\n"},
-        {{"--yes", "upgrade", imageFile}, "... OK\n"},
+        {{"events", "--out", (Dir() / "events.csv").string()}, "Load Event Log... OK\n", 0},
+        {{"eeprom", "--out", (Dir() / "eeprom.csv").string()}, "Read EEPROM data... OK\n", 0},
+        {{"--yes", "upgrade", imageFile}, "Download Image... OK\n", 129}, // 0/128 to 128/128
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.args.front());
@@ -119,7 +126,8 @@ TEST(CliComfort, NoProgressWhenStderrIsNoTerminal)
         const ProcessResult r = RunProcess(BEAMPORT_CLI, args, Env());
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
-        EXPECT_EQ(r.err.find("packet"), std::string::npos) << r.err;
+        EXPECT_EQ(Count(r.err, "packet"), row.packetLines) << r.err;
+        EXPECT_EQ(Count(r.err, "\n"), row.packetLines) << r.err;
         EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("\033["), std::string::npos) << r.err;
     }
@@ -252,4 +260,49 @@ TEST(CliComfort, RecordsOptionChoosesTheStore)
         EXPECT_EQ(r.err.find("secret"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find(kHint), std::string::npos) << "nothing was searched for";
     }
+}
+
+namespace {
+std::string ReadSource(const std::string &relative)
+{
+    std::ifstream in(std::string(BEAMPORT_SOURCE_DIR) + "/" + relative, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+} // namespace
+
+// The manual page, the bash completion and the README keep up with the
+// commands: each one is named in all three, and the completion offers
+// exactly the commands there are and every option of each.
+TEST(CliComfort, ManPageCompletionAndReadmeNameEveryCommand)
+{
+    const std::string man = ReadSource("packaging/man/beamport-cli.1");
+    const std::string completion = ReadSource("packaging/completion/beamport-cli");
+    const std::string readme = ReadSource("README.md");
+    ASSERT_FALSE(man.empty() || completion.empty() || readme.empty());
+
+    const std::string listStart = "local commands=\"";
+    const size_t from = completion.find(listStart);
+    ASSERT_NE(from, std::string::npos);
+    const size_t to = completion.find('"', from + listStart.size());
+    std::set<std::string> completed, commands;
+    std::istringstream words(completion.substr(from + listStart.size(), to - from - listStart.size()));
+    for (std::string w; words >> w;)
+        completed.insert(w);
+
+    for (const CliEntry &e : CliCommands()) {
+        SCOPED_TRACE(e.name);
+        commands.insert(e.name);
+        std::string roff; // "-" is written "\-" in the manual page
+        for (char ch : e.name)
+            roff += ch == '-' ? std::string("\\-") : std::string(1, ch);
+        EXPECT_NE(man.find(roff), std::string::npos);
+        EXPECT_NE(readme.find("`" + e.name), std::string::npos);
+        for (const CliOption &o : e.options) {
+            const std::string flag = o.name.substr(0, o.name.find(' '));
+            EXPECT_NE(completion.find(flag), std::string::npos) << flag;
+        }
+    }
+    EXPECT_EQ(completed, commands);
+    for (const char *global : {"--version", "--records", "--help"})
+        EXPECT_NE(completion.find(global), std::string::npos) << global;
 }
