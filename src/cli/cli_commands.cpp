@@ -11,16 +11,100 @@ std::vector<CliEntry> &Table()
 }
 } // namespace
 
-CliCommand::CliCommand(const char *name, const char *usage, CliRun run)
-{
-    Table().push_back({name, usage, std::move(run)});
-}
+CliCommand::CliCommand(CliEntry entry) { Table().push_back(std::move(entry)); }
 
 const std::vector<CliEntry> &CliCommands()
 {
     auto &t = Table();
     std::sort(t.begin(), t.end(), [](const CliEntry &a, const CliEntry &b) { return a.name < b.name; });
     return t;
+}
+
+const CliEntry *FindCliCommand(const std::string &name)
+{
+    for (const CliEntry &e : CliCommands())
+        if (e.name == name)
+            return &e;
+    return nullptr;
+}
+
+namespace {
+constexpr size_t kUsageColumn = 31; // where the summaries start in the command list
+constexpr size_t kWidth = 78;
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (;;) {
+        const size_t nl = text.find('\n', start);
+        lines.push_back(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
+        if (nl == std::string::npos)
+            return lines;
+        start = nl + 1;
+    }
+}
+
+// Words filled into lines of at most kWidth characters, each starting with `indent`.
+std::string Wrap(const std::string &text, const std::string &indent)
+{
+    std::string out, line;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t begin = text.find_first_not_of(' ', pos);
+        if (begin == std::string::npos)
+            break;
+        const size_t end = std::min(text.find(' ', begin), text.size());
+        const std::string word = text.substr(begin, end - begin);
+        if (!line.empty() && indent.size() + line.size() + 1 + word.size() > kWidth) {
+            out += indent + line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        pos = end;
+    }
+    if (!line.empty())
+        out += indent + line + "\n";
+    return out;
+}
+} // namespace
+
+std::string CommandList()
+{
+    std::string out;
+    for (const CliEntry &e : CliCommands()) {
+        const std::vector<std::string> forms = Lines(e.usage);
+        std::string first = forms.front();
+        first += first.size() + 2 <= kUsageColumn ? std::string(kUsageColumn - first.size(), ' ') : "   ";
+        out += "  " + first + e.summary + "\n";
+        for (size_t i = 1; i < forms.size(); ++i)
+            out += "    " + forms[i] + "\n";
+    }
+    return out;
+}
+
+std::string CommandHelp(const CliEntry &e)
+{
+    std::string out;
+    const std::vector<std::string> forms = Lines(e.usage);
+    for (size_t i = 0; i < forms.size(); ++i)
+        out += (i == 0 ? "usage: " : "       ") + std::string("beamport-cli [options] ") + forms[i] + "\n";
+    out += "\n" + Wrap(e.description, "") + "\n";
+    if (e.options.empty()) {
+        out += "options: none of its own\n";
+    } else {
+        out += "options:\n";
+        size_t width = 0;
+        for (const CliOption &o : e.options)
+            width = std::max(width, o.name.size());
+        for (const CliOption &o : e.options) {
+            const std::string head = "  " + o.name + std::string(width - o.name.size() + 2, ' ');
+            const std::string body = Wrap(o.text, std::string(head.size(), ' '));
+            out += head + body.substr(head.size());
+        }
+    }
+    out += "\nGlobal options and exit statuses: beamport-cli --help\n";
+    return out;
 }
 
 bool TakeOption(std::vector<std::string> &args, const std::string &name, std::string &value)

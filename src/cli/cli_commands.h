@@ -1,6 +1,6 @@
 #pragma once
-// The command table of beamport-cli. Each command lives in its own file and
-// registers itself with a static CliCommand object.
+// The command table of beamport-cli. A command registers itself with a static
+// CliCommand object: its name, its usage, its help and the code that runs it.
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,16 +32,41 @@ std::string ExitStatusTable();
 
 using CliRun = std::function<int(CliContext &)>;
 
-struct CliCommand {
-    CliCommand(const char *name, const char *usage, CliRun run);
+// One option of a command, as its --help lists it.
+struct CliOption {
+    std::string name; // "--out FILE.csv"
+    std::string text; // what it does
+};
+
+// What a command's exit status stands for.
+enum class ECliKind {
+    kDevice,    // a job on the detector: a status byte, explained with the status table's text
+    kDiscovery, // the adapter search itself (ports): its status, explained by the command
+    kLocal,     // no device work (records, settings, doctor, ...): the command's own codes
 };
 
 struct CliEntry {
     std::string name;
-    std::string usage;
+    std::string usage;       // "events --out FILE.csv"; further forms on further lines
+    std::string summary;     // its line in the command list
+    std::string description; // the paragraph of COMMAND --help
+    std::vector<CliOption> options;
     CliRun run;
+    ECliKind kind = ECliKind::kDevice;
 };
+
+struct CliCommand {
+    explicit CliCommand(CliEntry entry);
+};
+
+// The commands, sorted by name.
 const std::vector<CliEntry> &CliCommands();
+const CliEntry *FindCliCommand(const std::string &name);
+
+// The command list of --help: the usage of each command and its summary.
+std::string CommandList();
+// COMMAND --help: usage, description, options.
+std::string CommandHelp(const CliEntry &entry);
 
 // Takes "--name VALUE" out of args; true when present. Missing value: usage error.
 bool TakeOption(std::vector<std::string> &args, const std::string &name, std::string &value);

@@ -1,5 +1,6 @@
 #include "cli/cli_screen.h"
 
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <unistd.h>
@@ -52,12 +53,15 @@ void TCliScreen::SetStatus(RColor background, RColor, const std::string &caption
 {
     FLastStatus = caption;
     // Busy texts (white) are transient; results are printed.
-    if (!(background == clWhite))
+    if (!(background == clWhite)) {
+        EndProgress();
         std::cout << caption << std::endl;
+    }
 }
 
 void TCliScreen::Message(const std::string &caption, const std::string &text, MsgIcon icon)
 {
+    EndProgress();
     if (icon == MsgIcon::Information) {
         std::cout << WithLineBreaks(text) << std::endl;
         return;
@@ -69,6 +73,7 @@ void TCliScreen::Message(const std::string &caption, const std::string &text, Ms
 
 bool TCliScreen::AskYesNo(const std::string &caption, const std::string &text)
 {
+    EndProgress();
     std::cerr << caption << ": " << WithLineBreaks(text) << (FYes ? " [answered Yes]" : " [answered No]") << std::endl;
     return FYes;
 }
@@ -95,12 +100,33 @@ std::optional<std::string> TCliScreen::ChooseSaveFile(const FileChoice &choice) 
 
 void TCliScreen::AppendTraffic(const std::string &line)
 {
-    if (FTraffic)
+    if (FTraffic) {
+        EndProgress();
         std::cerr << line << std::endl;
+    }
 }
 
 void TCliScreen::Progress(const std::string &which, int position, int max)
 {
-    if (FProgress && max > 0)
-        std::cerr << which << " " << position << "/" << max << std::endl;
+    if (!FProgress)
+        return;
+    if (!FTerminal) {
+        if (max > 0)
+            std::cerr << which << " " << position << "/" << max << std::endl;
+        return;
+    }
+    if (max <= 0 || position >= max) {
+        EndProgress();
+        return;
+    }
+    std::cerr << "\r\033[K" << which << " " << std::max(position, 0) << "/" << max << std::flush;
+    FProgressShown = true;
+}
+
+void TCliScreen::EndProgress()
+{
+    if (!FProgressShown)
+        return;
+    std::cerr << "\r\033[K" << std::flush;
+    FProgressShown = false;
 }

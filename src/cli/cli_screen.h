@@ -12,7 +12,11 @@ class TCliScreen : public IScreen {
 public:
     bool FYes = false;      // answer every question with Yes
     bool FTraffic = false;  // traffic lines to stderr
-    bool FProgress = true;  // progress lines to stderr
+    bool FProgress = true;  // progress on stderr
+    // stderr is a terminal (main finds out): progress is one line rewritten
+    // in place. Otherwise each step is a line of its own ("packet 3/128"),
+    // which scripts and the firmware tests read.
+    bool FTerminal = false;
     std::deque<std::string> FFiles; // answers to the file dialogs, in order
 
     void SetStatus(RColor background, RColor text, const std::string &caption) override;
@@ -25,9 +29,15 @@ public:
     void AppendTraffic(const std::string &line) override;
     void Progress(const std::string &which, int position, int max) override;
 
+    // Takes the progress line away, so that other output starts on a clean line.
+    void EndProgress();
+
     std::string FLastStatus;
     bool FErrorShown = false;     // a failure text went to stderr
     std::function<void()> FOnStop; // what a stop request does for the running job
+
+private:
+    bool FProgressShown = false;
 };
 
 // For the commands that can stop cleanly (sensor-cal, upgrade): from here on

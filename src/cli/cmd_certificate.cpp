@@ -12,8 +12,12 @@
 
 namespace {
 
-const CliCommand kCertificate(
-    "certificate", "certificate ID --out FILE.pdf [--paper a4|letter]  calibration or bump certificate of one record",
+const CliCommand kCertificate({
+    "certificate", "certificate ID --out FILE.pdf [--paper a4|letter]", "calibration or bump certificate of one record",
+    "The calibration or bump test certificate of the service record ID, as a one-page PDF: instrument, test, span "
+    "gas, zero and span before and after, result, bench and technician, next due date, record id and hash. A "
+    "record that is not a successful calibration or a passed bump test has none (exit 65).",
+    {{"--out FILE.pdf", "the file the certificate goes to (required)"}, {"--paper a4|letter", "the paper size (a4 when not given)"}},
     [](CliContext &c) {
         std::vector<std::string> args = c.args;
         std::string out, paperText = "a4";
@@ -45,6 +49,6 @@ const CliCommand kCertificate(
                   << " written to " << out << "\n"
                   << std::flush;
         return 0;
-    });
+    }, ECliKind::kLocal});
 
 } // namespace

@@ -5,7 +5,11 @@
 #include "link/discovery.h"
 
 namespace {
-const CliCommand kDoctor("doctor", "doctor                         what stops a technician on this machine, one line each with what to do",
+const CliCommand kDoctor({"doctor", "doctor", "what stops a technician on this machine, one line each with what to do",
+                          "Looks at this machine for what stops a technician: no adapter, the adapter's tty not "
+                          "open to this user, the udev rule missing, the port held by another program, ... One "
+                          "line each with what to do; exit 0 when all is well, 1 otherwise.",
+                          {},
                          [](CliContext &c) {
     if (!c.args.empty())
         return kExitUsage;
@@ -14,5 +18,5 @@ const CliCommand kDoctor("doctor", "doctor                         what stops a 
         std::cout << line << "\n";
     std::cout << std::flush;
     return report.Ok() ? 0 : 1;
-});
+}, ECliKind::kLocal});
 } // namespace

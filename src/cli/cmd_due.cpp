@@ -14,7 +14,14 @@ namespace {
 
 std::string Text(const QDateTime &t) { return t.isValid() ? RecordTime(t).toStdString() : "-"; }
 
-const CliCommand kDue("due", "due [--within DAYS] [--json]   detectors whose calibration or bump test is due",
+const CliCommand kDue({"due", "due [--within DAYS] [--json]", "detectors whose calibration or bump test is due",
+                       "The detectors whose calibration or bump test is due, soonest first, from the service "
+                       "records of the store in force: the next calibration is the last successful calibration "
+                       "plus the calibration interval the detector had then, the next bump test the last passed "
+                       "one plus the bump interval. A detector without such a record is due now.",
+                       {{"--within DAYS", "only those due within DAYS days from now (0 to 36500)"},
+                        {"--json", "a JSON array of {serial, product, sensor, last_calibration, next_calibration, "
+                                   "last_bump, next_bump, due, overdue}"}},
                       [](CliContext &c) {
                           std::vector<std::string> args = c.args;
                           std::optional<int> within;
@@ -52,6 +59,6 @@ const CliCommand kDue("due", "due [--within DAYS] [--json]   detectors whose cal
                           }
                           std::cout << std::flush;
                           return 0;
-                      });
+                      }, ECliKind::kLocal});
 
 } // namespace

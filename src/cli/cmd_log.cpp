@@ -141,8 +141,17 @@ bool ParseSeconds(const std::string &text, double &seconds)
     }
 }
 
-const CliCommand kLog(
-    "log", "log --seconds N [--out FILE.csv] [--no-battery] [--no-temperature]", [](CliContext &c) {
+const CliCommand kLog({
+    "log", "log --seconds N [--out FILE.csv] [--no-battery] [--no-temperature]", "the sensor reading logger",
+    "The sensor reading logger for N seconds: gas reading, peak, battery and temperature with their raw counts "
+    "and the detector's flags, one line a reading on stdout. A run that brings no reading at all exits 68. On a "
+    "terminal, stderr shows the seconds elapsed.",
+    {{"--seconds N", "how long to log (required; a number of seconds)"},
+     {"--out FILE.csv", "also writes the readings to FILE.csv, as the window's logger does; a file that cannot be "
+                        "made is reported before the detector is woken"},
+     {"--no-battery", "does not ask for the battery reading"},
+     {"--no-temperature", "does not ask for the temperature reading"}},
+    [](CliContext &c) {
         std::string secondsText;
         std::string out;
         if (!TakeOption(c.args, "--seconds", secondsText))
@@ -191,6 +200,6 @@ const CliCommand kLog(
             return kExitFile;
         }
         return 0;
-    });
+    }});
 
 } // namespace

@@ -6,7 +6,12 @@
 #include "link/discovery.h"
 
 namespace {
-const CliCommand kPorts("ports", "ports                          the adapters found: number, device, by-id path, VID:PID, serial, driver",
+const CliCommand kPorts({"ports", "ports", "the adapters found: number, device, by-id path, VID:PID, serial, driver",
+                         "The adapters discovery finds, one line each: the port number it gives them, device, "
+                         "by-id path, VID:PID, serial number and driver. The exit status is discovery's (255: no "
+                         "adapter, 254: several, 253: no device tree to search). With --port or BEAMPORT_PORT it "
+                         "says which device is used instead.",
+                         {},
                         [](CliContext &c) {
     if (!c.args.empty())
         return kExitUsage;
@@ -40,5 +45,5 @@ const CliCommand kPorts("ports", "ports                          the adapters fo
         break;
     }
     return static_cast<int>(code);
-});
+}, ECliKind::kDiscovery});
 } // namespace

@@ -14,9 +14,18 @@ namespace {
 // with the user's fields, in the developer layout the developer rebuild; the
 // firmware version just read either way), so the file is the one the window
 // would save, not the detector's raw memory.
-const CliCommand kRead("read", "read [--out FILE.cfg]          Read Device; prints the record as JSON", [](CliContext &c) {
+const CliCommand kRead({
+    "read", "read [--out FILE.cfg] [--json]", "Read Device; prints the record as JSON",
+    "Read Device: wakes the detector, reads its configuration record and checks it as the window does. Prints "
+    "\"Read Norvik Information... OK\", then the record as JSON with the record's field names (character fields "
+    "as text, one character a byte; numbers as numbers).",
+    {{"--out FILE.cfg", "then saves the record as the window's Write File does after that read (in the user layout "
+                        "the default record with the user's fields)"},
+     {"--json", "the JSON output, which read always prints (accepted for scripts that give it to every command)"}},
+    [](CliContext &c) {
     std::string out;
     const bool save = TakeOption(c.args, "--out", out);
+    TakeFlag(c.args, "--json");
     if (!c.args.empty() || (save && out.empty()))
         return kExitUsage;
     RMainState state;
@@ -32,5 +41,5 @@ const CliCommand kRead("read", "read [--out FILE.cfg]          Read Device; prin
     const EFileOutcome saved = WriteConfigFileAction(c.screen, state);
     c.screen.FFiles.clear();
     return saved == EFileOutcome::Done ? 0 : kExitFile;
-});
+}});
 } // namespace

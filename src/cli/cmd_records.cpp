@@ -192,10 +192,23 @@ int Export(std::vector<std::string> &args)
     return 0;
 }
 
-const CliCommand kRecords(
+const CliCommand kRecords({
     "records",
-    "records [--serial S] [--job J] [--since DATE] [--json]   service records, newest first\n"
-    "  records show ID [--json] | records verify | records sync | records export --out FILE.csv",
+    "records [--serial S] [--job J] [--since DATE] [--json]\n"
+    "records show ID [--json]\n"
+    "records verify\n"
+    "records sync\n"
+    "records export --out FILE.csv",
+    "service records, newest first",
+    "The service records of the store in force (--records, else BEAMPORT_RECORDS, else the local SQLite file), "
+    "newest first, one line each. `show ID` prints one record; `verify` checks the hash chain (exit 1 and the "
+    "first broken record's id when it is broken); `sync` sends the records this bench kept while the shared "
+    "store could not be reached; `export` writes all records as CSV. A store that cannot be used exits 65.",
+    {{"--serial S", "only the records of the detector with serial number S"},
+     {"--job J", "only the records of one job (identify, read, write, ..., sensor-cal)"},
+     {"--since DATE", "only the records from DATE on (YYYY-MM-DD or an ISO 8601 time)"},
+     {"--json", "a JSON array of the records (one record object for show)"},
+     {"--out FILE.csv", "export: the file the records go to"}},
     [](CliContext &c) {
         std::vector<std::string> args = c.args;
         const std::string sub = args.empty() ? std::string() : args.front();
@@ -210,6 +223,6 @@ const CliCommand kRecords(
         if (sub == "export")
             return Export(args);
         return List(args);
-    });
+    }, ECliKind::kLocal});
 
 } // namespace

@@ -134,7 +134,15 @@ int ExitCode(const TSensorCalibration &cal)
 // Tenths as the entry keeps them (one decimal).
 double Tenths(double value) { return std::round(value * 10.0); }
 
-const CliCommand kSensorCal("sensor-cal", "sensor-cal [--span VALUE]      the Sensor Calibration flow", [](CliContext &c) {
+const CliCommand kSensorCal({
+    "sensor-cal", "sensor-cal [--span VALUE]", "the Sensor Calibration flow",
+    "The Sensor Calibration flow: reads the detector's configuration, opens the calibration for its sensor type "
+    "(a sensor without one is refused: 67), then runs zero and span and prints each status line as it changes. "
+    "A failed, timed-out or stopped calibration exits 68 and says which. On a terminal, stderr shows the seconds "
+    "elapsed and the last poll. Ctrl-C or SIGTERM aborts the calibration on the detector.",
+    {{"--span VALUE", "the span gas concentration in the sensor's unit; one outside the sensor type's range is "
+                      "refused (64) before anything is sent after the read. Without it, the value last used for the sensor type, else the one the detector keeps"}},
+    [](CliContext &c) {
     std::string spanText;
     const bool haveSpan = TakeOption(c.args, "--span", spanText);
     if (!c.args.empty())
@@ -197,6 +205,6 @@ const CliCommand kSensorCal("sensor-cal", "sensor-cal [--span VALUE]      the Se
     }
     view.EndProgress();
     return ExitCode(cal);
-});
+}});
 
 } // namespace

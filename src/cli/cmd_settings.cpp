@@ -5,11 +5,16 @@
 
 namespace {
 // The settings as loaded at start-up (settings file and per-user store).
-const CliCommand kSettings("settings", "settings                       DeviceCFG, SensorTypes and UserMode as JSON",
+const CliCommand kSettings({"settings", "settings [--json]", "DeviceCFG, SensorTypes and UserMode as JSON",
+                            "The settings as loaded at start-up from the settings file (OPTAVO.INI or --ini FILE) "
+                            "and the per-user store: DeviceCFG, SensorTypes and UserMode, as JSON. Nothing is sent "
+                            "to a detector.",
+                            {{"--json", "the JSON output, which settings always prints"}},
                            [](CliContext &c) {
+                               TakeFlag(c.args, "--json");
                                if (!c.args.empty())
                                    return kExitUsage;
                                std::cout << SettingsToJson() << std::flush;
                                return 0;
-                           });
+                           }, ECliKind::kLocal});
 } // namespace

@@ -7,7 +7,14 @@ namespace {
 // older-image question) and Download Image, "packet i/N" on stderr. An image
 // that does not load ends with its check's status (128 to 131). A stop
 // signal during the download acts as the window's Cancel (134).
-const CliCommand kUpgrade("upgrade", "upgrade FILE.img               Loading Upgrade File, then Upgrade Firmware",
+const CliCommand kUpgrade({
+    "upgrade", "upgrade FILE.img", "Loading Upgrade File, then Upgrade Firmware",
+    "Loading Upgrade File, then Upgrade Firmware: checks the image (an image that cannot be read ends with 128, "
+    "a wrong size, CRC or product with 129 to 131), checks it against the detector (an image older than the "
+    "firmware asks first: --yes answers Yes), then downloads it and has the detector run it. On a terminal, "
+    "stderr shows the packets sent. Ctrl-C or SIGTERM during the download stops it after the packet under way, "
+    "as the window's Cancel does (134).",
+    {},
                           [](CliContext &c) {
                               if (c.args.size() != 1 || c.args[0].empty())
                                   return kExitUsage;
@@ -25,5 +32,5 @@ const CliCommand kUpgrade("upgrade", "upgrade FILE.img               Loading Upg
                               const int status = firmware.Upgrade().mStatus;
                               c.screen.FOnStop = nullptr;
                               return status;
-                          });
+                          }});
 } // namespace

@@ -11,7 +11,13 @@ namespace {
 // be read or is refused exits 65 before any connection; so does a record
 // that Write Device refuses to send (no sensor information). Settings whose
 // write ranges leave the record exit 67, before the detector is woken.
-const CliCommand kWrite("write", "write FILE.cfg                 Read File, then Write Device", [](CliContext &c) {
+const CliCommand kWrite({
+    "write", "write FILE.cfg", "Read File, then Write Device",
+    "Read File, then Write Device: loads FILE.cfg into the editor as the window does, then writes the parts of "
+    "the record the layout allows to the detector and reads it back. A file that cannot be read or is refused "
+    "exits 65 before the detector is woken; settings whose write ranges leave the record exit 67.",
+    {},
+    [](CliContext &c) {
     if (c.args.size() != 1 || c.args[0].empty())
         return kExitUsage;
     RMainState state;
@@ -26,5 +32,5 @@ const CliCommand kWrite("write", "write FILE.cfg                 Read File, then
     if (result.mRefused)
         return result.mBadSettings ? kExitRefused : kExitFile;
     return static_cast<int>(result.mStatus);
-});
+}});
 } // namespace

@@ -1,38 +1,57 @@
 // beamport-cli: one device action per command, on the same code path, with
 // the same statuses and texts as the window.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
-#include <algorithm>
+#include <QString>
 
-#include "cli/cli_commands.h"
 #include "app/settings.h"
 #include "app/status.h"
+#include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
+#include "records/location.h"
 #include "sim/sim_detector.h"
+
+#ifndef BEAMPORT_VERSION
+#error "BEAMPORT_VERSION comes from the project version (CMakeLists.txt)"
+#endif
 
 namespace {
 void PrintUsage(std::ostream &out)
 {
-    out << "usage: beamport-cli [--port DEVICE] [--simulate] [--ini FILE] [--traffic] [--yes] COMMAND [ARGS]\n"
-           "commands:\n";
-    for (const CliEntry &e : CliCommands())
-        out << "  " << e.usage << "\n";
+    out << "usage: beamport-cli [--port DEVICE] [--simulate] [--ini FILE] [--traffic] [--yes]\n"
+           "                    [--records off|sqlite:PATH|postgresql://...] COMMAND [ARGS]\n"
+           "       beamport-cli --version | --help | COMMAND --help\n"
+           "options:\n"
+           "  --port DEVICE     talk to DEVICE instead of looking for the adapter (env BEAMPORT_PORT)\n"
+           "  --simulate        talk to a simulated detector started inside the program\n"
+           "  --ini FILE        the settings file instead of OPTAVO.INI in the current folder\n"
+           "  --traffic         every traffic-log line on stderr\n"
+           "  --yes             answer Yes to every question (without it: No)\n"
+           "  --records WHERE   where the service records go: off, sqlite:PATH or a postgresql:// URI\n"
+           "                    (env BEAMPORT_RECORDS; default the local SQLite store)\n"
+           "commands:\n"
+        << CommandList();
 }
 
 struct Options {
     std::string port;
     std::string ini;
+    std::string records;
+    bool recordsGiven = false;
     bool simulate = false;
     bool traffic = false;
     bool yes = false;
     bool help = false;
+    bool version = false;
     std::string command;
     std::vector<std::string> args;
 };
@@ -42,12 +61,13 @@ bool Parse(int argc, char **argv, Options &o, std::string &error)
     int i = 1;
     for (; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--port" || a == "--ini") {
+        if (a == "--port" || a == "--ini" || a == "--records") {
             if (i + 1 >= argc) {
                 error = a + " needs a value";
                 return false;
             }
-            (a == "--port" ? o.port : o.ini) = argv[++i];
+            (a == "--port" ? o.port : a == "--ini" ? o.ini : o.records) = argv[++i];
+            o.recordsGiven = o.recordsGiven || a == "--records";
         } else if (a == "--simulate") {
             o.simulate = true;
         } else if (a == "--traffic") {
@@ -56,6 +76,9 @@ bool Parse(int argc, char **argv, Options &o, std::string &error)
             o.yes = true;
         } else if (a == "-h" || a == "--help") {
             o.help = true;
+            return false;
+        } else if (a == "--version") {
+            o.version = true;
             return false;
         } else if (!a.empty() && a[0] == '-') {
             error = "unknown option " + a;
@@ -89,8 +112,28 @@ int Help()
     return 0;
 }
 
+int Version()
+{
+    std::cout << "beamport-cli " BEAMPORT_VERSION "\n" << std::flush;
+    return 0;
+}
+
 // A status byte is the exit status; 64 to 68 are the command line's own.
 bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitNotDone); }
+
+// The statuses of a search for the adapter that found none to use: no
+// adapter, several, no device tree, and the adapter library's own (1 to 9).
+bool IsDiscoveryFailure(int code)
+{
+    return code == kDiscoveryNone || code == kDiscoverySeveral || code == kDiscoveryUnsupported ||
+           (code >= 1 && code <= 9);
+}
+
+bool AsksForHelp(const std::vector<std::string> &args)
+{
+    return std::find_if(args.begin(), args.end(), [](const std::string &a) { return a == "--help" || a == "-h"; }) !=
+           args.end();
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -98,14 +141,25 @@ int main(int argc, char **argv)
     Options o;
     std::string error;
     if (!Parse(argc, argv, o, error))
-        return o.help ? Help() : Usage(error);
-    const auto &commands = CliCommands();
-    const auto entry = std::find_if(commands.begin(), commands.end(), [&](const CliEntry &e) { return e.name == o.command; });
-    if (entry == commands.end())
+        return o.help ? Help() : o.version ? Version() : Usage(error);
+    const CliEntry *entry = FindCliCommand(o.command);
+    if (!entry)
         return Usage("unknown command " + o.command);
-    if (o.args.size() == 1 && (o.args[0] == "--help" || o.args[0] == "-h")) {
-        std::cout << "usage: beamport-cli [options] " << entry->usage << "\n" << ExitStatusTable() << std::flush;
+    if (AsksForHelp(o.args)) {
+        std::cout << CommandHelp(*entry) << std::flush;
         return 0;
+    }
+    if (o.recordsGiven) {
+        RStoreLocation location;
+        QString why;
+        if (o.records.empty() || !ParseStoreLocation(QString::fromStdString(o.records), location, why)) {
+            // The value itself is not repeated: it might hold a password.
+            std::cerr << "beamport-cli: --records: "
+                      << (o.records.empty() ? std::string("no place given") : why.toStdString())
+                      << " (off, sqlite:PATH or postgresql://USER@HOST/DB)" << std::endl;
+            return kExitUsage;
+        }
+        SetRecordsOption(o.records);
     }
 
     const std::string settingsWarning = o.ini.empty() ? LoadSettings() : LoadSettings(o.ini);
@@ -128,15 +182,25 @@ int main(int argc, char **argv)
     TCliScreen screen;
     screen.FYes = o.yes;
     screen.FTraffic = o.traffic;
+    screen.FTerminal = ::isatty(STDERR_FILENO) == 1;
     TComTamsel link;
     AttachTraffic(link, screen, o.traffic);
     CliContext context{screen, link, o.yes, o.args};
     const int code = entry->run(context);
     if (code == kExitUsage && !context.usageReported)
         return Usage("wrong arguments for " + o.command);
-    // Every failure says what happened, also where the window stays silent
-    // (the actuator tests): the status table's text for the byte.
+    // The codes of the commands without device work are their own.
+    if (entry->kind == ECliKind::kLocal)
+        return code;
+    // Every failure of a device job or of the adapter search says what
+    // happened, also where the window stays silent (the actuator tests): the
+    // status table's text for the byte.
     if (IsStatusByte(code) && !screen.FErrorShown)
         std::cerr << WithLineBreaks(StatusMessage(static_cast<uint8_t>(code))) << std::endl;
+    // No adapter to talk to: say where to go from here, once.
+    if (IsDiscoveryFailure(code) && entry->kind == ECliKind::kDevice && PortOverride().empty())
+        std::cerr << "beamport-cli: no adapter to use: 'beamport-cli doctor' says why; --port DEVICE names the "
+                     "device, --simulate tries a simulated detector"
+                  << std::endl;
     return code;
 }

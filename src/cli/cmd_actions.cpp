@@ -1,0 +1,95 @@
+// The one-shot device actions: no arguments, one button of the window each.
+// Each row names the command and the action it runs; running it, checking
+// its arguments and turning the result into the exit status is the same for
+// all of them.
+#include <iostream>
+
+#include "app/app_state.h"
+#include "app/device_actions.h"
+#include "cli/cli_commands.h"
+
+namespace {
+
+struct RActionRow {
+    const char *name;
+    const char *summary;
+    const char *description;
+    RActionResult (*run)(TDeviceActions &actions);
+};
+
+const RActionRow kActions[] = {
+    {"beep", "actuator test: beeper",
+     "Wakes the detector and sounds its beeper for the actuator time of the settings, holding the connection "
+     "meanwhile. As in the window, a test that works prints nothing; a failure prints its status text on stderr.",
+     [](TDeviceActions &a) { return a.ActuatorTest(1); }},
+    {"rled", "actuator test: right LED",
+     "Wakes the detector and lights its right LED for the actuator time of the settings, holding the connection "
+     "meanwhile. A test that works prints nothing; a failure prints its status text on stderr.",
+     [](TDeviceActions &a) { return a.ActuatorTest(2); }},
+    {"lled", "actuator test: left LED",
+     "Wakes the detector and lights its left LED for the actuator time of the settings, holding the connection "
+     "meanwhile. A test that works prints nothing; a failure prints its status text on stderr.",
+     [](TDeviceActions &a) { return a.ActuatorTest(3); }},
+    {"vibrator", "actuator test: vibrator",
+     "Wakes the detector and runs its vibrator for the actuator time of the settings, holding the connection "
+     "meanwhile. A test that works prints nothing; a failure prints its status text on stderr.",
+     [](TDeviceActions &a) { return a.ActuatorTest(4); }},
+    {"clear-peak", "Clear Peak",
+     "Clear Peak: the detector forgets the highest reading it kept. Prints \"Clear Peak... OK\" or the failure.",
+     [](TDeviceActions &a) { return a.PeakBumpReport(1); }},
+    {"bump-fail", "Send Bump Fail",
+     "Send Bump Fail: tells the detector that its bump test failed. Prints \"Send Bump Fail... OK\" or the "
+     "failure.",
+     [](TDeviceActions &a) { return a.PeakBumpReport(2); }},
+    {"bump-pass", "Send Bump Pass",
+     "Send Bump Pass: tells the detector that it passed its bump test. "
+     "Prints \"Send Bump Pass... OK\" or the failure.",
+     [](TDeviceActions &a) { return a.PeakBumpReport(3); }},
+    {"log-reset", "Event Log Reset",
+     "Event Log Reset: checks the detector's identity, then clears its event log. Save the log first with "
+     "`events --out FILE.csv`: the events cannot be read back afterwards.",
+     [](TDeviceActions &a) { return a.LogReset(); }},
+    {"power-down", "Power Down (Turn Off)",
+     "Power Down: checks the detector's identity, then turns it off. A detector that must be calibrated before "
+     "it is turned off refuses, and the exit status is 193.",
+     [](TDeviceActions &a) { return a.TurnOff(); }},
+    {"calibration", "the factory zero and span calibration",
+     "Calibration: checks the detector's identity, then starts its factory zero and span calibration. A "
+     "detector that refuses ends with 194 (zero calibration failed). For a calibration with span gas, "
+     "step by step, use sensor-cal.",
+     [](TDeviceActions &a) { return a.Calibration(); }},
+    {"factory-reset", "Factory Reset",
+     "Factory Reset: the detector returns to its factory settings. Prints \"Fatory Reset... OK\" (the window's "
+     "text) or the failure.",
+     [](TDeviceActions &a) { return a.FactoryReset(); }},
+    {"hibernate", "Hibernate (needs --yes)",
+     "Hibernate: reads the detector's configuration, refuses a unit that does not allow suspend before "
+     "anything else is sent (exit 67), asks before it goes on (without --yes the answer is No and nothing is "
+     "done: exit 66), then sends the detector to sleep. A detector that refuses ends with 195.",
+     [](TDeviceActions &a) { return a.Hibernate(); }},
+};
+
+int RunAction(const RActionRow &row, CliContext &c)
+{
+    if (!c.args.empty())
+        return kExitUsage;
+    RMainState state;
+    TDeviceActions actions(c.link, c.screen, state);
+    const RActionResult result = row.run(actions);
+    if (result.mRefused)
+        return kExitRefused; // the action's own box said why
+    if (result.mDeclined) {
+        std::cerr << "beamport-cli: " << row.name << " was not confirmed; give --yes to " << row.name << std::endl;
+        return kExitDeclined;
+    }
+    return static_cast<int>(result.mStatus);
+}
+
+const bool kRegistered = [] {
+    for (const RActionRow &row : kActions)
+        CliCommand({row.name, row.name, row.summary, row.description, {},
+                    [&row](CliContext &c) { return RunAction(row, c); }});
+    return true;
+}();
+
+} // namespace
