@@ -130,3 +130,9 @@ void TCliScreen::EndProgress()
     std::cerr << "\r\033[K" << std::flush;
     FProgressShown = false;
 }
+
+void TCliScreen::JournalWarning(const std::string &text)
+{
+    EndProgress();
+    std::cerr << "beamport-cli: warning: the service record was not kept: " << text << std::endl;
+}

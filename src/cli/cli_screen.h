@@ -28,6 +28,7 @@ public:
     std::optional<std::string> ChooseSaveFile(const FileChoice &choice) override;
     void AppendTraffic(const std::string &line) override;
     void Progress(const std::string &which, int position, int max) override;
+    void JournalWarning(const std::string &text) override;
 
     // Takes the progress line away, so that other output starts on a clean line.
     void EndProgress();

@@ -17,6 +17,8 @@
 #include "cli/cli_screen.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
+#include "app/journal.h"
+#include "records/journal_store.h"
 #include "records/location.h"
 #include "sim/sim_detector.h"
 
@@ -185,6 +187,16 @@ int main(int argc, char **argv)
     screen.FTerminal = ::isatty(STDERR_FILENO) == 1;
     TComTamsel link;
     AttachTraffic(link, screen, o.traffic);
+    // Device jobs leave their service records; a store that cannot be used
+    // never stops a job, it only says so.
+    std::unique_ptr<IJournal> journal;
+    if (entry->kind != ECliKind::kLocal) {
+        QString why;
+        journal = MakeJournal(why);
+        if (!why.isEmpty())
+            screen.JournalWarning("service records are off: " + why.toStdString());
+        SetJournal(journal.get());
+    }
     CliContext context{screen, link, o.yes, o.args};
     const int code = entry->run(context);
     if (code == kExitUsage && !context.usageReported)

@@ -17,6 +17,8 @@
 #include "ui/main_window.h"
 #include "ui/single_instance.h"
 #include "link/discovery.h"
+#include "app/journal.h"
+#include "records/journal_store.h"
 #include "sim/sim_detector.h"
 
 namespace {
@@ -99,9 +101,17 @@ int main(int argc, char **argv)
     if (!options.port.empty())
         SetPortOverride(options.port);
 
+    // Every device job leaves its service record in the store in force.
+    QString journalError;
+    const std::unique_ptr<IJournal> journal = MakeJournal(journalError);
+    if (!journalError.isEmpty())
+        std::fprintf(stderr, "beamport: service records are off: %s\n", journalError.toLocal8Bit().constData());
+    SetJournal(journal.get());
+
     // AppDir and the settings are read by the window's creation, first thing.
     TNorvikIRMainForm window;
     window.show();
     const int code = app.exec();
+    SetJournal(nullptr);
     return code;
 }

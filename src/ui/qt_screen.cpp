@@ -1,11 +1,13 @@
 #include "ui/qt_screen.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPalette>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QProgressBar>
 
 #include "ui/qt_boxes.h"
@@ -94,4 +96,15 @@ void TQtScreen::Progress(const std::string &which, int position, int max)
             bar->setValue(std::clamp(position, 0, max));
         }
     }
+}
+
+void TQtScreen::JournalWarning(const std::string &text)
+{
+    std::fprintf(stderr, "beamport: the service record was not kept: %s\n", text.c_str());
+    QPushButton *button = FWindow ? FWindow->findChild<QPushButton *>(QStringLiteral("ServiceRecordsBtn")) : nullptr;
+    if (!button)
+        return;
+    button->setText(QStringLiteral("Records (!)"));
+    button->setStyleSheet(QStringLiteral("color: #a00000;"));
+    button->setToolTip(QStringLiteral("The last service record was not kept: ") + QString::fromLatin1(text.c_str()));
 }

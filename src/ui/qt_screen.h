@@ -34,6 +34,9 @@ public:
     void AppendTraffic(const std::string &line) override;
     // `which` is the object name of a progress bar of the window; max 0 empties it.
     void Progress(const std::string &which, int position, int max) override;
+    // The records button turns dark red and its tip says why: no box, and the
+    // status bar keeps the job's own text.
+    void JournalWarning(const std::string &text) override;
     // Lets `which` stand for several progress bars (by object name).
     void SetProgressAlias(const std::string &which, std::vector<std::string> bars);
 
