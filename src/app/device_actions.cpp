@@ -337,14 +337,16 @@ RActionResult TDeviceActions::FactoryReset()
     return FromOp(op);
 }
 
-RActionResult TDeviceActions::Identify()
+RActionResult TDeviceActions::Identify(RTamselIdenty *read, bool bShowBox)
 {
     RTamselIdenty identity{};
     TJobJournal journal(FLink, kJobIdentify);
     const ROpResult op = RunOperation(FScreen, FLink, "Load Identify", [&] { return FLink.RequireIdenty(identity); });
     Finish(journal, FScreen, op, "Load Identify");
     const RActionResult result = FromOp(op);
-    if (result.Ok())
+    if (read)
+        *read = identity;
+    if (result.Ok() && bShowBox)
         FScreen.Message(kIdentifyCaption, IdentityText(identity), MsgIcon::Information);
     return result;
 }

@@ -106,7 +106,9 @@ public:
     RActionResult ActuatorTest(int nButton);   // 1..4: no status text, no result; holds the link mAVOperate ms
     RActionResult PeakBumpReport(int nButton); // 1..3: "Clear Peak", "Send Bump Fail", "Send Bump Pass"
     RActionResult FactoryReset();              // "Fatory Reset"
-    RActionResult Identify();                  // "Load Identify", then the "Norvik Identify" box
+    // "Load Identify", then the "Norvik Identify" box (unless bShowBox is
+    // false); the identity read goes to *identity when given.
+    RActionResult Identify(RTamselIdenty *identity = nullptr, bool bShowBox = true);
 
 private:
     // Log Reset, Turn Off and Calibration: identity, product check, command.

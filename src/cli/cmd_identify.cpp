@@ -49,14 +49,12 @@ const CliCommand kIdentify({
         const bool json = TakeFlag(c.args, "--json");
         if (!c.args.empty())
             return kExitUsage;
-        if (!json) {
-            RMainState state;
-            TDeviceActions actions(c.link, c.screen, state);
+        RMainState state;
+        TDeviceActions actions(c.link, c.screen, state);
+        if (!json)
             return static_cast<int>(actions.Identify().mStatus);
-        }
         RTamselIdenty identity{};
-        const ROpResult read =
-            RunOperation(c.screen, c.link, "Load Identify", [&] { return c.link.RequireIdenty(identity); });
+        const RActionResult read = actions.Identify(&identity, false);
         if (read.Ok())
             std::cout << IdentityJson(identity) << std::flush;
         return static_cast<int>(read.mStatus);
