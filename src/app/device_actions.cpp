@@ -176,6 +176,20 @@ uint8_t TDeviceActions::CheckedCommand(const TOpSteps &command)
 
 // ---------------- buttons ----------------
 
+ROpResult TDeviceActions::ReadForSensorCalibration()
+{
+    FState.FHibernateBtn = false;
+    TJobJournal journal(FLink, kJobSensorCal);
+    const ROpResult read = RunLinked(FScreen, FLink, [this] { return ReadDeviceConfig(); });
+    if (read.mAborted || read.mStatus != 0) {
+        if (!read.mAborted)
+            ShowResult(FScreen, read.mStatus, "Read sensor information");
+        Finish(journal, FScreen, read, "Read sensor information",
+               QJsonObject{{QLatin1String(journal_data::kResult), QStringLiteral("not started")}});
+    }
+    return read;
+}
+
 RActionResult TDeviceActions::ReadDevice()
 {
     FState.FHibernateBtn = false;

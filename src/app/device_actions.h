@@ -93,6 +93,12 @@ public:
     // is sent (WriteDevice refuses them before it connects).
     uint8_t WriteDeviceConfig();
 
+    // The "Sensor Calibration" button's first step: the configuration read
+    // on its own connection, "Read sensor information" with its box on a
+    // failure, the status bar untouched on success. A failed read is on the
+    // record as a sensor-cal job; a good one is the calibration run's to record.
+    ROpResult ReadForSensorCalibration();
+
     // --- the buttons ---
     RActionResult ReadDevice();                // "Read Norvik Information"
     // "Write Norvik Information". Refused before connecting, each with its own

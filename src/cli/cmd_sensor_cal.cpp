@@ -164,13 +164,9 @@ const CliCommand kSensorCal({
     // As the window's "Sensor Calibration" button: the detector's record first.
     RMainState state;
     TDeviceActions actions(c.link, c.screen, state);
-    const ROpResult read = RunLinked(c.screen, c.link, [&]() { return actions.ReadDeviceConfig(); });
-    if (read.mAborted)
+    const ROpResult read = actions.ReadForSensorCalibration();
+    if (!read.Ok())
         return static_cast<int>(read.mStatus);
-    if (read.mStatus != 0) {
-        ShowResult(c.screen, read.mStatus, "Read sensor information");
-        return static_cast<int>(read.mStatus);
-    }
 
     TRealToolClock clock;
     TCliCalView view(isatty(STDERR_FILENO) == 1);

@@ -187,13 +187,7 @@ void TNorvikIRMainForm::UserCalBtnClick()
     // The detector's record first, so the dialog works on the sensor that is
     // installed; the dialog refuses a sensor type it does not know.
     bool read = false;
-    RunBound([this, &read] {
-        FState.FHibernateBtn = false;
-        const ROpResult result = RunLinked(*FScreen, *FLink, [this] { return FActions->ReadDeviceConfig(); });
-        if (!result.mAborted && result.mStatus != 0)
-            ShowResult(*FScreen, result.mStatus, "Read sensor information");
-        read = result.Ok();
-    });
+    RunBound([this, &read] { read = FActions->ReadForSensorCalibration().Ok(); });
     if (!read)
         return;
     Guarded([this] {
