@@ -17,20 +17,10 @@
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "sim/sim_detector.h"
+#include "support/capturing_journal.h"
 #include "support/fake_screen.h"
 
 namespace {
-
-class TCapturingJournal : public IJournal {
-public:
-    std::string Record(const RJobRecord &job) override
-    {
-        records.push_back(job);
-        return failure;
-    }
-    std::vector<RJobRecord> records;
-    std::string failure; // what Record answers: empty when kept
-};
 
 class JournalTest : public ::testing::Test {
 protected:
@@ -44,11 +34,9 @@ protected:
         DeviceCFG.mAVOperate = 50;
         SensorTypes = BuiltInSensorTypes();
         UserMode = true;
-        SetJournal(&journal);
     }
     void TearDown() override
     {
-        SetJournal(nullptr);
         SetPortOverride("");
         DeviceCFG = savedCfg;
         SensorTypes = savedTypes;

@@ -9,6 +9,7 @@
 #include "app/status.h"
 #include "model/config_record.h"
 #include "tools/tool_common.h"
+#include "support/capturing_journal.h"
 #include "tools_fixture.h"
 
 using namespace toolstest;
@@ -386,4 +387,44 @@ TEST_F(CalTest, APortErrorLeavesTheToolUsable)
     ASSERT_TRUE(cal.Start());
     cal.Shutdown();
     EXPECT_TRUE(cal.CloseAllowed());
+}
+
+TEST_F(CalTest, EachRunIsOneRecordWithItsResultAndTheValuesBefore)
+{
+    TCapturingJournal journal;
+    SimOptions o;
+    o.calibration_ms = 0;
+    StartSim(o);
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails);
+        o.calibration_fails = fails;
+        sim->SetOptions(o);
+        clock.SetSeconds(0);
+        journal.records.clear();
+        ASSERT_TRUE(cal.Open(DetectorRecord()));
+        ASSERT_TRUE(cal.Start());
+        RunToEnd();
+        ASSERT_EQ(journal.records.size(), 1u);
+        const RJobRecord &r = journal.records[0];
+        EXPECT_EQ(r.mJob, "sensor-cal");
+        EXPECT_EQ(r.mStatus, 0);
+        EXPECT_EQ(r.mText, fails ? "Calibration ... FAIL" : "Calibration ... OK");
+        EXPECT_EQ(r.mData.value(QLatin1String("result")).toString(), fails ? "FAIL" : "OK");
+        EXPECT_EQ(r.mData.value(QLatin1String("span_gas")).toInt(), cal.Record().mSensor.mSpanGas);
+        EXPECT_EQ(r.mData.value(QLatin1String("zero_before")).toInt(), cal.Record().mSensor.mZero);
+        EXPECT_EQ(r.mData.value(QLatin1String("unit")).toString(), "ppm");
+        EXPECT_TRUE(r.mConfig && r.mIdentity);
+        // The run reads only before it starts: nothing stands for "after".
+        EXPECT_FALSE(r.mData.contains(QLatin1String("config_after")));
+    }
+    // A run the detector cannot be read for is on the record too, not started.
+    SimOptions silent = o;
+    silent.absent = true;
+    sim->SetOptions(silent);
+    journal.records.clear();
+    ASSERT_TRUE(cal.Open(DetectorRecord()));
+    EXPECT_FALSE(cal.Start());
+    ASSERT_EQ(journal.records.size(), 1u);
+    EXPECT_EQ(journal.records[0].mStatus, 160);
+    EXPECT_EQ(journal.records[0].mData.value(QLatin1String("result")).toString(), "not started");
 }

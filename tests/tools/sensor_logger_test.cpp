@@ -4,6 +4,7 @@
 // CSV file.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <QLocale>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "app/status.h"
 #include "tools/tool_common.h"
+#include "support/capturing_journal.h"
 #include "tools_fixture.h"
 
 using namespace toolstest;
@@ -680,4 +682,35 @@ TEST_F(LoggerTest, RunStopsAtItsTimeAndClosesTheLink)
     EXPECT_EQ(sim->CommandCount(0xB3), 2); // after the unit read, and at the end of the loop
     EXPECT_FALSE(sim->Awake());
     EXPECT_EQ(logger.EndStatus(), 0);
+}
+
+TEST_F(LoggerTest, TheRunAndItsReportsAreOnTheRecordOnceTheDetectorIsLetGo)
+{
+    TCapturingJournal journal;
+    SimOptions o;
+    o.calibration_ms = 0;
+    StartSim(o);
+    ASSERT_TRUE(Begin());
+    RunTo(0.5);
+    logger.Press(kLogBtnBumpPass);
+    ASSERT_TRUE(logger.Pass());
+    logger.Press(kLogBtnZero);
+    ASSERT_TRUE(logger.Pass());
+    RunTo(3.5);
+    EXPECT_TRUE(journal.records.empty()); // nothing while the run holds the detector
+    End();
+    ASSERT_EQ(journal.records.size(), 2u);
+    const RJobRecord &bump = journal.records[0];
+    EXPECT_EQ(bump.mJob, "bump-pass");
+    EXPECT_EQ(bump.mStatus, 0);
+    EXPECT_EQ(bump.mText, "Send Bump Pass ... OK");
+    EXPECT_EQ(bump.mData.value(QLatin1String("source")).toString(), "logger");
+    EXPECT_TRUE(bump.mIdentity); // the detector the run read at its start
+    const RJobRecord &run = journal.records[1];
+    EXPECT_EQ(run.mJob, "log");
+    EXPECT_EQ(run.mData.value(QLatin1String("readings")).toInt(), logger.Readings());
+    const QJsonArray commands = run.mData.value(QLatin1String("commands")).toArray();
+    ASSERT_EQ(commands.size(), 2);
+    EXPECT_EQ(commands[0].toObject().value(QLatin1String("command")).toString(), "Send Bump Pass");
+    EXPECT_EQ(commands[1].toObject().value(QLatin1String("outcome")).toString(), "Zero CAL. ... OK");
 }

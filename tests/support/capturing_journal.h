@@ -1,0 +1,25 @@
+#pragma once
+// A journal that keeps what it is given, in order, and answers as told: the
+// tests' window on what the jobs put on the record. It is the journal in
+// force while it lives.
+#include <string>
+#include <vector>
+
+#include "app/journal.h"
+
+class TCapturingJournal : public IJournal {
+public:
+    TCapturingJournal() { SetJournal(this); }
+    ~TCapturingJournal() override { SetJournal(nullptr); }
+    TCapturingJournal(const TCapturingJournal &) = delete;
+    TCapturingJournal &operator=(const TCapturingJournal &) = delete;
+
+    std::string Record(const RJobRecord &job) override
+    {
+        records.push_back(job);
+        return failure;
+    }
+
+    std::vector<RJobRecord> records;
+    std::string failure; // what Record answers: empty when kept
+};
