@@ -108,6 +108,7 @@ struct TFuzzLink {
         line = fake.get();
         link = std::make_unique<TComTamsel>(std::move(fake));
         link->SetPauseScale(0);
+        link->SetPortDevice(1, "fuzz-line"); // the fake line stands for the device
         link->ComOpen(1);
     }
 };
