@@ -180,12 +180,7 @@ std::optional<RServiceRecord> TRecordStore::Get(qint64 id, QString &error)
 
 qint64 TRecordStore::Count(QString &error)
 {
-    QSqlQuery q(FDb);
-    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM records")) || !q.next()) {
-        error = ErrorText(q.lastError());
-        return -1;
-    }
-    return q.value(0).toLongLong();
+    return CountOf(FDb, QStringLiteral("SELECT COUNT(*) FROM records"), error);
 }
 
 RVerifyResult TRecordStore::Verify()

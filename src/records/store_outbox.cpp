@@ -66,12 +66,7 @@ bool TRecordStore::Forget(const QString &uid, QString &error)
 
 qint64 TRecordStore::OutboxCount(QString &error)
 {
-    QSqlQuery q(FDb);
-    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM outbox")) || !q.next()) {
-        error = ErrorText(q.lastError());
-        return -1;
-    }
-    return q.value(0).toLongLong();
+    return CountOf(FDb, QStringLiteral("SELECT COUNT(*) FROM outbox"), error);
 }
 
 RSyncResult SyncOutbox(TRecordStore &local, TRecordStore &shared)
