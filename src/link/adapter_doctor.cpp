@@ -12,6 +12,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "link/usb_id.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -83,30 +85,7 @@ std::string Trimmed(std::string text)
 
 bool ParseHex16(const std::string &text, uint16_t &value)
 {
-    const std::string t = Trimmed(text);
-    if (t.empty() || t.size() > 4)
-        return false;
-    unsigned v = 0;
-    for (char c : t) {
-        const int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                                                     : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-        if (d < 0)
-            return false;
-        v = (v << 4) | static_cast<unsigned>(d);
-    }
-    value = static_cast<uint16_t>(v);
-    return true;
-}
-
-std::string Hex4(uint16_t value)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text(4, '0');
-    for (int i = 3; i >= 0; --i) {
-        text[static_cast<size_t>(i)] = digits[value & 0x0F];
-        value = static_cast<uint16_t>(value >> 4);
-    }
-    return text;
+    return ParseHexId(Trimmed(text), value);
 }
 
 std::string VidPid(uint16_t vid, uint16_t pid) { return Hex4(vid) + ":" + Hex4(pid); }

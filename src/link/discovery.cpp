@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "link/tamsel_comms.h"
+#include "link/usb_id.h"
 
 namespace fs = std::filesystem;
 
@@ -21,17 +22,6 @@ std::string EnvOr(const char *name, const char *fallback)
 {
     const char *value = std::getenv(name);
     return (value != nullptr && *value != '\0') ? std::string(value) : std::string(fallback);
-}
-
-std::string Hex4(uint16_t value)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text(4, '0');
-    for (int i = 3; i >= 0; --i) {
-        text[static_cast<size_t>(i)] = digits[value & 0x0F];
-        value = static_cast<uint16_t>(value >> 4);
-    }
-    return text;
 }
 
 // Natural order of tty names: "ttyUSB2" before "ttyUSB10".
@@ -112,22 +102,7 @@ bool ReadHexId(const fs::path &path, uint16_t &value)
         text.erase(text.begin());
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.pop_back();
-    if (text.empty() || text.size() > 4)
-        return false;
-    unsigned v = 0;
-    for (char c : text) {
-        v <<= 4;
-        if (c >= '0' && c <= '9')
-            v |= static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            v |= static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            v |= static_cast<unsigned>(c - 'A' + 10);
-        else
-            return false;
-    }
-    value = static_cast<uint16_t>(v);
-    return true;
+    return ParseHexId(text, value);
 }
 
 std::string DriverName(const fs::path &device)
