@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QSplitter>
 #include <QTabWidget>
@@ -408,12 +407,9 @@ void TServiceRecordsDlg::ExportBtnClick()
         return;
     const QString path = QString::fromStdString(*chosen);
     SetSaveDirectory(path);
-    QByteArray text = CsvHeader().toUtf8() + "\r\n";
-    for (const RServiceRecord &r : FRecords)
-        text += CsvLine(r).toUtf8() + "\r\n";
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        ShowError(QStringLiteral("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    std::string why;
+    if (!WriteRecordsCsv(FRecords, path.toStdString(), &why)) {
+        ShowError(QStringLiteral("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), QString::fromStdString(why)));
         return;
     }
     ShowNote(QStringLiteral("%1 records written to %2").arg(FRecords.size()).arg(QDir::toNativeSeparators(path)));
