@@ -1,7 +1,16 @@
 #include "files/atomic_save.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QFileInfo>
 #include <QSaveFile>
+
+namespace {
+std::string ErrnoText(const std::string &what, int error) { return what + ": " + std::strerror(error); }
+} // namespace
 
 bool WriteFileReplacing(const std::string &path, const void *data, size_t size, std::string *error)
 {
@@ -30,5 +39,50 @@ bool WriteFileReplacing(const std::string &path, const void *data, size_t size, 
     }
     if (!file.commit())
         return fail(file.errorString());
+    return true;
+}
+
+bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes, std::string *error)
+{
+    const auto fail = [error](const std::string &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (dir.empty() || name.empty() || name.find('/') != std::string::npos)
+        return fail("no valid file name");
+    const std::string target = dir + "/" + name;
+    std::string temp = target + ".XXXXXX";
+    // mkstemp creates the file exclusively (0600), never through a link.
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(ErrnoText(dir, errno));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int e = n < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return fail(ErrnoText(temp, e));
+        }
+        done += static_cast<size_t>(n);
+    }
+    int e = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && e == 0)
+        e = errno;
+    if (e != 0) {
+        ::unlink(temp.c_str());
+        return fail(ErrnoText(temp, e));
+    }
+    // rename replaces whatever entry has the name (a link too) and never
+    // writes through it.
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(temp.c_str());
+        return fail(ErrnoText(target, e));
+    }
     return true;
 }

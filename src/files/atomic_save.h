@@ -12,3 +12,10 @@ inline bool WriteFileReplacing(const std::string &path, const std::string &text,
 {
     return WriteFileReplacing(path, text.data(), text.size(), error);
 }
+
+// Writes `bytes` as the file `name` in `dir`: into a new temporary file
+// (0600) in the same folder, renamed over the name once all is written. A
+// symbolic link at the name is replaced, never followed; on failure the file
+// that was there stays as it was and no temporary is left behind.
+bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes,
+                      std::string *error = nullptr);

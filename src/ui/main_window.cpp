@@ -24,6 +24,7 @@
 #include "app/status.h"
 #include "app/user_store.h"
 #include "app/firmware_job.h"
+#include "files/atomic_save.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "ui/qt_screen.h"
