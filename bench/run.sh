@@ -2,7 +2,8 @@
 # Builds the benchmarks in release mode and runs them all.
 #   bench/run.sh [bench_jobs options]    (see bench_jobs --help)
 # Environment: BUILD_DIR (default build-bench in the repository), JOBS (build jobs, default 2),
-# LOGGER_SECONDS (length of the logging run, default 60).
+# LOGGER_SECONDS (length of the logging run, default 60), BEAMPORT_TEST_PG (the PostgreSQL server of the
+# records benches; without it a throwaway one when the server programs are installed, see scripts/pg-test.sh).
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,7 +16,8 @@ if command -v ninja >/dev/null 2>&1; then
     generator="-G Ninja"
 fi
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+pgdir=
+trap 'rm -f "$log"; [ -z "$pgdir" ] || "$root/scripts/pg-test.sh" stop "$pgdir"' EXIT
 configure() {
     if [ ! -f "$build/CMakeCache.txt" ]; then
         # shellcheck disable=SC2086
@@ -25,7 +27,8 @@ configure() {
     fi
 }
 if ! configure -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_GUI=OFF -DBEAMPORT_TESTS=OFF >"$log" 2>&1 ||
-    ! cmake --build "$build" -j "$jobs" --target bench_jobs bench_wait_cpu bench_logger_cpu >>"$log" 2>&1; then
+    ! cmake --build "$build" -j "$jobs" --target bench_jobs bench_wait_cpu bench_logger_cpu \
+        bench_records_journal bench_records_due >>"$log" 2>&1; then
     cat "$log" >&2
     echo "bench/run.sh: the build failed" >&2
     exit 1
@@ -42,4 +45,19 @@ echo "== bench_wait_cpu"
 echo
 echo "== bench_logger_cpu (LOGGER_SECONDS, default 60)"
 "$build/bench/bench_logger_cpu" "${LOGGER_SECONDS:-60}" || status=$?
+if [ -z "${BEAMPORT_TEST_PG:-}" ]; then
+    pgdir=$(mktemp -d)
+    if BEAMPORT_TEST_PG=$("$root/scripts/pg-test.sh" start "$pgdir" 2>/dev/null); then
+        export BEAMPORT_TEST_PG
+    else
+        rm -rf "$pgdir"
+        pgdir=
+    fi
+fi
+echo
+echo "== bench_records_journal"
+"$build/bench/bench_records_journal" || status=$?
+echo
+echo "== bench_records_due"
+"$build/bench/bench_records_due" || status=$?
 exit $status

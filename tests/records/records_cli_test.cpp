@@ -20,13 +20,6 @@ protected:
                           {"BEAMPORT_RECORDS=" + where.toStdString(), "XDG_DATA_HOME=" + TempPath("data").toStdString(),
                            "XDG_CONFIG_HOME=" + TempPath("config").toStdString()});
     }
-    QString StoreArg() const
-    {
-        if (!Postgres())
-            return QStringLiteral("sqlite:") + Location().mPath;
-        return TestPgUrl() + (TestPgUrl().contains('?') ? "&" : "?") + "options=" +
-               QString(Location().mOptions).section(';', 0, 0).section('=', 1).replace("=", "%3D");
-    }
     void Fill(TRecordStore &store)
     {
         const QDateTime t(QDate(2026, 1, 10), QTime(9, 0), Qt::UTC);

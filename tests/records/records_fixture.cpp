@@ -66,6 +66,7 @@ void RecordsTest::SetUp()
     if (!Postgres()) {
         FLocation.mKind = EStoreKind::kSqlite;
         FLocation.mPath = FDir.filePath(QStringLiteral("records.sqlite"));
+        FStoreArg = QStringLiteral("sqlite:") + FLocation.mPath;
         return;
     }
     if (TestPgUrl().isEmpty())
@@ -77,6 +78,7 @@ void RecordsTest::SetUp()
     const QString url = TestPgUrl() + (TestPgUrl().contains(QLatin1Char('?')) ? "&" : "?") +
                         QStringLiteral("options=-csearch_path%3D") + FSchema;
     ASSERT_TRUE(ParseStoreLocation(url, FLocation, error)) << error.toStdString();
+    FStoreArg = url;
 }
 
 void RecordsTest::TearDown()

@@ -27,6 +27,8 @@ protected:
     bool Postgres() const { return GetParam() == EBackend::kPostgres; }
     // This case's store (a fresh one per case).
     const RStoreLocation &Location() const { return FLocation; }
+    // The same store as a --records value.
+    const QString &StoreArg() const { return FStoreArg; }
     std::unique_ptr<TRecordStore> Open();
     // A SQLite path in this case's temporary folder.
     QString TempPath(const QString &name) const { return FDir.filePath(name); }
@@ -36,6 +38,7 @@ protected:
 private:
     QTemporaryDir FDir;
     RStoreLocation FLocation;
+    QString FStoreArg;
     QString FSchema;
 };
 
