@@ -108,13 +108,9 @@ void TCliScreen::AppendTraffic(const std::string &line)
 
 void TCliScreen::Progress(const std::string &which, int position, int max)
 {
-    if (!FProgress)
+    // In a pipe or a file progress says nothing: scripts read results, not counters.
+    if (!FProgress || !FTerminal)
         return;
-    if (!FTerminal) {
-        if (max > 0)
-            std::cerr << which << " " << position << "/" << max << std::endl;
-        return;
-    }
     if (max <= 0 || position >= max) {
         EndProgress();
         return;

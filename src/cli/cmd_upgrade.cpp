@@ -4,7 +4,7 @@
 
 namespace {
 // Loading Upgrade File, then the upgrade: Check Program (--yes answers the
-// older-image question) and Download Image, "packet i/N" on stderr. An image
+// older-image question) and Download Image ("packet i/N" on a terminal). An image
 // that does not load ends with its check's status (128 to 131). A stop
 // signal during the download acts as the window's Cancel (134).
 const CliCommand kUpgrade({

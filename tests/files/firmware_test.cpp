@@ -818,8 +818,7 @@ TEST_F(FirmwareTest, CommandLineUpgrade)
     EXPECT_EQ(run("upgrade '" + good + "'"), 0);
     EXPECT_EQ(slurp("out.txt"), "Loading Upgrade File... OK\nCheck Program... OK\nDownload Image... OK\n");
     const std::string err = slurp("err.txt");
-    EXPECT_NE(err.find("packet 1/128\n"), std::string::npos);
-    EXPECT_NE(err.find("packet 128/128\n"), std::string::npos);
+    EXPECT_EQ(err.find("packet "), std::string::npos); // no progress when stderr is no terminal
 
     EXPECT_EQ(run("upgrade '" + older + "'"), 132);
     EXPECT_EQ(run("--yes upgrade '" + older + "'"), 0);
