@@ -18,6 +18,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include "pg_scratch.h"
 #include "records/due.h"
 #include "records/location.h"
 #include "records/store.h"
@@ -156,34 +157,5 @@ int main(int argc, char **argv)
     sqlite.mPath = dir.filePath(QStringLiteral("records.sqlite"));
     Run("sqlite", sqlite, count, serials);
 
-    const QString url = qEnvironmentVariable("BEAMPORT_TEST_PG");
-    if (url.isEmpty()) {
-        std::printf("postgres  skipped: BEAMPORT_TEST_PG is not set\n");
-        return 0;
-    }
-    RStoreLocation pg;
-    QString error;
-    if (!ParseStoreLocation(url, pg, error)) {
-        std::printf("postgres  %s\n", qPrintable(error));
-        return 1;
-    }
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-admin"));
-        db.setHostName(pg.mHost);
-        db.setDatabaseName(pg.mDatabase);
-        db.setUserName(pg.mUser);
-        if (!db.open()) {
-            std::printf("postgres  cannot connect\n");
-            return 1;
-        }
-        QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
-        QSqlQuery(db).exec(QStringLiteral("DROP SCHEMA IF EXISTS bench_due CASCADE"));
-        QSqlQuery(db).exec(QStringLiteral("CREATE SCHEMA bench_due"));
-        pg.mOptions = QStringLiteral("options=-csearch_path=bench_due");
-        Run("postgres", pg, count, serials);
-        QSqlQuery(db).exec(QStringLiteral("DROP SCHEMA bench_due CASCADE"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
-    return 0;
+    return RunOnScratchSchema("postgres ", "bench_due", [&](RStoreLocation pg) { Run("postgres", pg, count, serials); });
 }

@@ -13,10 +13,9 @@
 #include <vector>
 
 #include <QCoreApplication>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include "pg_scratch.h"
 #include "records/journal_store.h"
 #include "records/location.h"
 
@@ -82,36 +81,7 @@ int main(int argc, char **argv)
     RStoreLocation sqlite;
     sqlite.mPath = dir.filePath(QStringLiteral("records.sqlite"));
     Run("sqlite", sqlite, dir.filePath(QStringLiteral("local.sqlite")), n);
-
-    const QString url = qEnvironmentVariable("BEAMPORT_TEST_PG");
-    if (url.isEmpty()) {
-        std::printf("postgres   skipped: BEAMPORT_TEST_PG is not set\n");
-        return 0;
-    }
-    RStoreLocation pg;
-    QString error;
-    if (!ParseStoreLocation(url, pg, error)) {
-        std::printf("postgres   %s\n", qPrintable(error));
-        return 1;
-    }
-    {
-        // A schema of its own, dropped at the end.
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-admin"));
-        db.setHostName(pg.mHost);
-        db.setDatabaseName(pg.mDatabase);
-        db.setUserName(pg.mUser);
-        if (!db.open()) {
-            std::printf("postgres   cannot connect\n");
-            return 1;
-        }
-        QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
-        QSqlQuery(db).exec(QStringLiteral("DROP SCHEMA IF EXISTS bench_journal CASCADE"));
-        QSqlQuery(db).exec(QStringLiteral("CREATE SCHEMA bench_journal"));
-        pg.mOptions = QStringLiteral("options=-csearch_path=bench_journal");
+    return RunOnScratchSchema("postgres  ", "bench_journal", [&](RStoreLocation pg) {
         Run("postgres", pg, dir.filePath(QStringLiteral("local.sqlite")), n);
-        QSqlQuery(db).exec(QStringLiteral("DROP SCHEMA bench_journal CASCADE"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
-    return 0;
+    });
 }

@@ -30,16 +30,6 @@ RActionResult FromOp(const ROpResult &op)
     return r;
 }
 
-// Puts a framed action on the record: its status and the status-bar text
-// it left (after an error outside a transaction the busy text stays).
-void Finish(TJobJournal &journal, IScreen &screen, const ROpResult &op, const std::string &prefix,
-            QJsonObject data = {})
-{
-    if (op.mAborted)
-        data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
-    journal.Finish(screen, op.mStatus, op.mAborted ? prefix + "..." : ResultCaption(op.mStatus, prefix), data);
-}
-
 // The job names of the actuator tests (buttons 1..4) and the reports (1..3).
 const char *ActuatorJob(int nButton)
 {
@@ -184,7 +174,7 @@ ROpResult TDeviceActions::ReadForSensorCalibration()
     if (read.mAborted || read.mStatus != 0) {
         if (!read.mAborted)
             ShowResult(FScreen, read.mStatus, "Read sensor information");
-        Finish(journal, FScreen, read, "Read sensor information",
+        journal.FinishOp(FScreen, read, "Read sensor information",
                QJsonObject{{QLatin1String(journal_data::kResult), QStringLiteral("not started")}});
     }
     return read;
@@ -195,7 +185,7 @@ RActionResult TDeviceActions::ReadDevice()
     FState.FHibernateBtn = false;
     TJobJournal journal(FLink, kJobRead);
     const ROpResult op = RunOperation(FScreen, FLink, "Read Norvik Information", [this] { return ReadDeviceConfig(); });
-    Finish(journal, FScreen, op, "Read Norvik Information");
+    journal.FinishOp(FScreen, op, "Read Norvik Information");
     return FromOp(op);
 }
 
@@ -216,7 +206,7 @@ RActionResult TDeviceActions::WriteDevice()
     TJobJournal journal(FLink, kJobWrite);
     const ROpResult op =
         RunOperation(FScreen, FLink, "Write Norvik Information", [this] { return WriteDeviceConfig(); });
-    Finish(journal, FScreen, op, "Write Norvik Information");
+    journal.FinishOp(FScreen, op, "Write Norvik Information");
     RActionResult result = FromOp(op);
     if (result.ROpResult::Ok() && !UserMode) {
         // Ready for the next serial number.
@@ -233,12 +223,12 @@ RActionResult TDeviceActions::Hibernate()
     ShowBusy(FScreen, readPrefix);
     const ROpResult read = RunLinked(FScreen, FLink, [this] { return ReadDeviceConfig(); });
     if (read.mAborted) {
-        Finish(journal, FScreen, read, readPrefix);
+        journal.FinishOp(FScreen, read, readPrefix);
         return FromOp(read);
     }
     if (read.mStatus != 0) {
         ShowResult(FScreen, read.mStatus, readPrefix);
-        Finish(journal, FScreen, read, readPrefix);
+        journal.FinishOp(FScreen, read, readPrefix);
         return FromOp(read);
     }
     const auto stopped = [&](uint8_t status, const char *outcome) {
@@ -263,7 +253,7 @@ RActionResult TDeviceActions::Hibernate()
             link.CloseUSB(status == 0 ? kStatusNoHibernation : status);
             return status == kStatusRefusedByDevice ? kStatusNoHibernation : status;
         });
-    Finish(journal, FScreen, op, "Hibernate");
+    journal.FinishOp(FScreen, op, "Hibernate");
     return FromOp(op);
 }
 
@@ -273,7 +263,7 @@ RActionResult TDeviceActions::LogReset()
     TJobJournal journal(FLink, kJobLogReset);
     const ROpResult op = RunOperation(FScreen, FLink, "Event Log Reset",
                                       [this] { return CheckedCommand([this] { return FLink.LogReset(); }); });
-    Finish(journal, FScreen, op, "Event Log Reset");
+    journal.FinishOp(FScreen, op, "Event Log Reset");
     return FromOp(op);
 }
 
@@ -290,7 +280,7 @@ RActionResult TDeviceActions::TurnOff()
                 link.CloseUSB(status);
             return status == kStatusRefusedByDevice ? kStatusMustCalibrate : status;
         });
-    Finish(journal, FScreen, op, "Power Down");
+    journal.FinishOp(FScreen, op, "Power Down");
     return FromOp(op);
 }
 
@@ -307,7 +297,7 @@ RActionResult TDeviceActions::Calibration()
             link.CloseUSB(status);
             return status;
         });
-    Finish(journal, FScreen, op, "Calibration");
+    journal.FinishOp(FScreen, op, "Calibration");
     return FromOp(op);
 }
 
@@ -324,10 +314,8 @@ RActionResult TDeviceActions::ActuatorTest(int nButton)
         return status;
     });
     // The tests show no status text: the record carries none either.
-    QJsonObject data;
-    if (op.mAborted)
-        data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
-    journal.Finish(FScreen, op.mStatus, {}, data);
+    journal.Finish(FScreen, op.mStatus, {},
+                   op.mAborted ? QJsonObject{{QStringLiteral("error"), QString::fromStdString(op.mError)}} : QJsonObject{});
     return FromOp(op);
 }
 
@@ -339,7 +327,7 @@ RActionResult TDeviceActions::PeakBumpReport(int nButton)
     TJobJournal journal(FLink, ReportJob(nButton));
     const std::string prefix = ReportPrefix(nButton);
     const ROpResult op = RunOperation(FScreen, FLink, prefix, [this, code] { return FLink.SensorCalibration(code); });
-    Finish(journal, FScreen, op, prefix);
+    journal.FinishOp(FScreen, op, prefix);
     return FromOp(op);
 }
 
@@ -347,7 +335,7 @@ RActionResult TDeviceActions::FactoryReset()
 {
     TJobJournal journal(FLink, kJobFactoryReset);
     const ROpResult op = RunOperation(FScreen, FLink, "Fatory Reset", [this] { return FLink.FactoryReset(); });
-    Finish(journal, FScreen, op, "Fatory Reset");
+    journal.FinishOp(FScreen, op, "Fatory Reset");
     return FromOp(op);
 }
 
@@ -356,7 +344,7 @@ RActionResult TDeviceActions::Identify(RTamselIdenty *read, bool bShowBox)
     RTamselIdenty identity{};
     TJobJournal journal(FLink, kJobIdentify);
     const ROpResult op = RunOperation(FScreen, FLink, "Load Identify", [&] { return FLink.RequireIdenty(identity); });
-    Finish(journal, FScreen, op, "Load Identify");
+    journal.FinishOp(FScreen, op, "Load Identify");
     const RActionResult result = FromOp(op);
     if (read)
         *read = identity;

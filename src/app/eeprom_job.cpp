@@ -25,11 +25,8 @@ ROpResult EEPROMReadAction(IScreen &screen, TComTamsel &link, REEPROMGrid &grid)
     if (op.Ok()) {
         const int32_t bytes = std::clamp<int32_t>(buf.mData, 0, kReadBufCapacity);
         data.insert(QStringLiteral("bytes"), QString::fromStdString(HexText(buf.mBuf, static_cast<size_t>(bytes))));
-    } else if (op.mAborted) {
-        data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
     }
-    journal.Finish(screen, op.mStatus,
-                   op.mAborted ? std::string(kEEPROMReadPrefix) + "..." : ResultCaption(op.mStatus, kEEPROMReadPrefix), data);
+    journal.FinishOp(screen, op, kEEPROMReadPrefix, data);
     return op;
 }
 

@@ -82,11 +82,7 @@ REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState
         data.insert(QStringLiteral("log"), QString::fromStdString(HexText(log.mBuf, static_cast<size_t>(bytes))));
         data.insert(QStringLiteral("events"), result.mEvents);
         data.insert(QStringLiteral("csv"), QString::fromStdString(result.mFile == EFileOutcome::Done ? result.mPath : ""));
-    } else if (result.mOp.mAborted) {
-        data.insert(QStringLiteral("error"), QString::fromStdString(result.mOp.mError));
     }
-    journal.Finish(screen, result.mOp.mStatus,
-                   result.mOp.mAborted ? std::string(kEventLogPrefix) + "..." : ResultCaption(result.mOp.mStatus, kEventLogPrefix),
-                   data);
+    journal.FinishOp(screen, result.mOp, kEventLogPrefix, data);
     return result;
 }

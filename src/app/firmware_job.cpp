@@ -405,7 +405,7 @@ ROpResult TFirmwareUpgrade::Upgrade()
     int attemptsMade = 0;
     // On the record at every way out: the firmware before (as the detector
     // told it) and the image's, its CRC, the attempts and the outcome.
-    const auto record = [&](const ROpResult &r, const std::string &text) {
+    const auto record = [&](const ROpResult &r, const std::string &prefix) {
         QJsonObject data{{QStringLiteral("firmware_to"), QString::fromStdString(FWVersionToStr(header.mSW))},
                          {QStringLiteral("image_crc"), QStringLiteral("%1").arg(uint16_t(header.mCRC), 4, 16, QLatin1Char('0')).toUpper()},
                          {QStringLiteral("attempts"), attemptsMade}};
@@ -416,14 +416,12 @@ ROpResult TFirmwareUpgrade::Upgrade()
                               : r.mStatus == kStatusUserStop ? "stopped"
                               : attemptsMade == 0 ? "refused" : "failed";
         data.insert(QStringLiteral("outcome"), QString::fromLatin1(outcome));
-        if (r.mAborted)
-            data.insert(QStringLiteral("error"), QString::fromStdString(r.mError));
-        journal.Finish(FScreen, r.mStatus, text, data);
+        journal.FinishOp(FScreen, r, prefix, data);
     };
 
     const ROpResult check = CheckTarget(header);
     if (check.mAborted || check.mStatus != 0) {
-        record(check, check.mAborted ? "Check Program..." : ResultCaption(check.mStatus, "Check Program"));
+        record(check, "Check Program");
         return check;
     }
 
@@ -439,13 +437,13 @@ ROpResult TFirmwareUpgrade::Upgrade()
         ++attemptsMade;
         last = DownloadImage(image);
         if (last.mAborted) {
-            record(last, "Download Image...");
+            record(last, "Download Image");
             return last; // the error box has been shown
         }
         if (last.mStatus == 0 || last.mStatus == kStatusUserStop)
             break;
     }
     ShowResult(FScreen, last.mStatus, "Download Image");
-    record(last, ResultCaption(last.mStatus, "Download Image"));
+    record(last, "Download Image");
     return last;
 }

@@ -24,6 +24,13 @@ IJournal &Journal()
 
 void SetJournal(IJournal *journal) { gJournal = journal; }
 
+void TJobJournal::FinishOp(IScreen &screen, const ROpResult &op, const std::string &prefix, QJsonObject data)
+{
+    if (op.mAborted)
+        data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
+    Finish(screen, op.mStatus, op.mAborted ? prefix + "..." : ResultCaption(op.mStatus, prefix), data);
+}
+
 std::string HexText(const uint8_t *bytes, size_t count)
 {
     static const char kDigits[] = "0123456789ABCDEF";

@@ -8,6 +8,7 @@
 
 #include <QJsonObject>
 
+#include "app/status.h"
 #include "model/config_record.h"
 #include "model/device_records.h"
 
@@ -98,6 +99,10 @@ public:
     // "config", the last as "config_after", the ranges written as "writes";
     // a null value in data drops what the link saw under that key).
     void Finish(IScreen &screen, uint8_t status, const std::string &text, const QJsonObject &data = {});
+    // The same for a framed action: its status and the status-bar text the
+    // frame left for `prefix` (after an error outside a transaction the busy
+    // text stays, and the error goes into data as "error").
+    void FinishOp(IScreen &screen, const ROpResult &op, const std::string &prefix, QJsonObject data = {});
 
 private:
     TComTamsel &FLink;

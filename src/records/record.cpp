@@ -149,7 +149,7 @@ QString SensorName(uint8_t code)
 
 QString ConfigToHex(const RTamselCFG &cfg)
 {
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(&cfg), sizeof cfg).toHex());
+    return QString::fromStdString(HexText(reinterpret_cast<const uint8_t *>(&cfg), sizeof cfg));
 }
 
 std::optional<RTamselCFG> RecordConfig(const QJsonObject &data, const char *key)
