@@ -15,6 +15,7 @@
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/pty_peer.h"
+#include "support/saved_settings.h"
 
 namespace {
 
@@ -76,9 +77,6 @@ class DeviceActionsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        savedCfg = DeviceCFG;
-        savedTypes = SensorTypes;
-        savedUserMode = UserMode;
         DeviceCFG = RDeviceCFG{};
         DeviceCFG.mConnectTime = 1500;
         DeviceCFG.mAVOperate = 200;
@@ -92,9 +90,6 @@ protected:
     void TearDown() override
     {
         SetPortOverride("");
-        DeviceCFG = savedCfg;
-        SensorTypes = savedTypes;
-        UserMode = savedUserMode;
     }
 
     // The developer layout with the settings a file without "UNIT" keys gives.
@@ -142,9 +137,7 @@ protected:
         return {p, p + sizeof state.FTamselCFG};
     }
 
-    RDeviceCFG savedCfg;
-    std::vector<RSensorType> savedTypes;
-    bool savedUserMode = true;
+    TSavedSettings saved;
     std::unique_ptr<SimDetector> sim;
     TFakeScreen screen;
     TComTamsel link;

@@ -19,6 +19,7 @@
 #include "sim/sim_detector.h"
 #include "support/capturing_journal.h"
 #include "support/fake_screen.h"
+#include "support/saved_settings.h"
 
 namespace {
 
@@ -26,22 +27,13 @@ class JournalTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        savedCfg = DeviceCFG;
-        savedTypes = SensorTypes;
-        savedUserMode = UserMode;
         DeviceCFG = RDeviceCFG{};
         DeviceCFG.mConnectTime = 1500;
         DeviceCFG.mAVOperate = 50;
         SensorTypes = BuiltInSensorTypes();
         UserMode = true;
     }
-    void TearDown() override
-    {
-        SetPortOverride("");
-        DeviceCFG = savedCfg;
-        SensorTypes = savedTypes;
-        UserMode = savedUserMode;
-    }
+    void TearDown() override { SetPortOverride(""); }
     void StartSim(SimOptions options = {})
     {
         sim = std::make_unique<SimDetector>(options);
@@ -50,10 +42,8 @@ protected:
         StartConfigView(state.FForm, state.FTamselCFG);
     }
 
+    TSavedSettings saved;
     TCapturingJournal journal;
-    RDeviceCFG savedCfg;
-    std::vector<RSensorType> savedTypes;
-    bool savedUserMode = true;
     std::unique_ptr<SimDetector> sim;
     TFakeScreen screen;
     TComTamsel link;
