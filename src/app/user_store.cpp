@@ -41,6 +41,7 @@ const char *StoreGroupName(TStoreGroup group)
     case TStoreGroup::CONFIGURE: return "CONFIGURE";
     case TStoreGroup::SENSORCAL: return "SENSORCAL";
     case TStoreGroup::WINDOW: return "WINDOW";
+    case TStoreGroup::RECORDS: return "RECORDS";
     }
     return "";
 }

@@ -12,7 +12,7 @@
 
 class QSettings;
 
-enum class TStoreGroup { EEPROM, FLASH, EVENT, Logging, CONFIGURE, SENSORCAL, WINDOW };
+enum class TStoreGroup { EEPROM, FLASH, EVENT, Logging, CONFIGURE, SENSORCAL, WINDOW, RECORDS };
 
 // The group's name as stored: "EEPROM", "FLASH", "EVENT", "Logging", ...
 const char *StoreGroupName(TStoreGroup group);
@@ -35,7 +35,8 @@ public:
     TUserStore(const TUserStore &) = delete;
     TUserStore &operator=(const TUserStore &) = delete;
 
-    // Value "SaveDirectory" of EEPROM, EVENT, Logging or CONFIGURE.
+    // Value "SaveDirectory" of EEPROM, EVENT, Logging, CONFIGURE or RECORDS
+    // (certificates and record exports).
     std::string SaveDirectory(TStoreGroup group) const;
     void SetSaveDirectory(TStoreGroup group, const std::string &dir);
 

@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QUrl>
@@ -222,15 +221,11 @@ QString GecosName()
     return QString::fromLocal8Bit(found->pw_gecos).section(QLatin1Char(','), 0, 0).trimmed();
 }
 
-std::unique_ptr<QSettings> RecordSettings()
-{
-    return std::make_unique<QSettings>(QString::fromStdString(UserStore().FileName()), QSettings::IniFormat);
-}
 } // namespace
 
 QString TechnicianName()
 {
-    const QString set = RecordSettings()->value(QStringLiteral("RECORDS/Technician")).toString().trimmed();
+    const QString set = QString::fromStdString(UserStore().ReadText(TStoreGroup::RECORDS, "Technician")).trimmed();
     if (!set.isEmpty())
         return set;
     const QString gecos = GecosName();
@@ -239,7 +234,5 @@ QString TechnicianName()
 
 void SetTechnicianName(const QString &name)
 {
-    const std::unique_ptr<QSettings> s = RecordSettings();
-    s->setValue(QStringLiteral("RECORDS/Technician"), name.trimmed());
-    s->sync();
+    UserStore().WriteText(TStoreGroup::RECORDS, "Technician", name.trimmed().toStdString());
 }

@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -39,7 +38,6 @@ const QColor kOverdueColour(0xC0, 0x00, 0x00);
 
 // Where the certificate and export folder is remembered: the per-user store's
 // file, group RECORDS (beside the technician's name).
-const char *const kSaveDirectoryKey = "RECORDS/SaveDirectory";
 
 // A record time (UTC) in the bench's local time; an unreadable one as stored.
 QString LocalTime(const QString &recordTime)
@@ -433,13 +431,10 @@ void TServiceRecordsDlg::ShowNote(const QString &text)
 
 QString TServiceRecordsDlg::SaveDirectory() const
 {
-    const QSettings settings(QString::fromStdString(UserStore().FileName()), QSettings::IniFormat);
-    return settings.value(QString::fromLatin1(kSaveDirectoryKey)).toString();
+    return QString::fromStdString(UserStore().SaveDirectory(TStoreGroup::RECORDS));
 }
 
 void TServiceRecordsDlg::SetSaveDirectory(const QString &path)
 {
-    QSettings settings(QString::fromStdString(UserStore().FileName()), QSettings::IniFormat);
-    settings.setValue(QString::fromLatin1(kSaveDirectoryKey), QFileInfo(path).absolutePath());
-    settings.sync();
+    UserStore().SetSaveDirectory(TStoreGroup::RECORDS, QFileInfo(path).absolutePath().toStdString());
 }
