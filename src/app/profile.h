@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/input_file.h"
+#include "files/input_file.h"
 
 class TProfile {
 public:

@@ -1,11 +1,12 @@
 #include "files/cfg_file.h"
 
+
 #include <cmath>
 #include <cstring>
 
 
 #include "files/atomic_save.h"
-#include "model/input_file.h"
+#include "files/input_file.h"
 #include "model/settings_types.h"
 
 namespace {

@@ -1,13 +1,14 @@
 #include "files/firmware.h"
 
+
 #include <algorithm>
 #include <cstring>
 
+#include "files/input_file.h"
 #include "model/crc16.h"
 #include "model/convert.h"
 #include "model/datetime.h"
 #include "model/device_records.h"
-#include "model/input_file.h"
 #include "model/read_buf.h"
 #include "model/settings_types.h"
 
