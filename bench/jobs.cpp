@@ -53,6 +53,7 @@
 #include "app/app_state.h"
 #include "app/device_actions.h"
 #include "app/screen.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
@@ -601,11 +602,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const std::filesystem::path dir = tmpl;
-    UseUserStoreFile((dir / "store.conf").string());
-
-    DeviceCFG = RDeviceCFG{};
-    SensorTypes = BuiltInSensorTypes();
-    UserMode = true;
+    TSession session((dir / "store.conf").string());
 
     SimOptions options;
     options.paced = true;
@@ -623,14 +620,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    SetPortOverride(relay.ProgramDevice());
+    session.Link().SetPortChoice(relay.ProgramDevice());
     const auto factoryConfig = sim.Config();
 
-    TComTamsel link;
     TSilentScreen screen;
     RMainState state;
-    StartConfigView(state.FForm, state.FTamselCFG);
-    TDeviceActions actions(link, screen, state);
+    StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
+    TDeviceActions actions(session, screen, state);
 
     auto describe = [&](uint8_t status) {
         const std::string &box = screen.FLastMessage;
@@ -649,8 +645,9 @@ int main(int argc, char **argv)
         return r.mAborted ? "aborted: " + r.mError : describe(r.mStatus);
     };
     auto layout = [&](bool user) {
+        RDeviceCFG &DeviceCFG = session.DeviceCFG;
         DeviceCFG = RDeviceCFG{};
-        UserMode = user;
+        session.UserMode = user;
         if (user) { // the user layout's ranges: record bytes 0..7 and 64..73
             DeviceCFG.mUnitWriteUserStart = 1;
             DeviceCFG.mUnitWriteUserSize = 8;
@@ -674,7 +671,7 @@ int main(int argc, char **argv)
         layout(user);
         sim.SetConfig(factoryConfig);
         state = RMainState{};
-        StartConfigView(state.FForm, state.FTamselCFG);
+        StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
         const std::string why = action(actions.ReadDevice());
         if (!why.empty())
             std::fprintf(stderr, "set-up read failed: %s\n", why.c_str());
@@ -727,11 +724,11 @@ int main(int argc, char **argv)
              layout(true);
              sim.SetConfig(factoryConfig);
              sim.SetEventLog(fullLog);
-             DeviceCFG.mEVENTReadPacketSize = 32;
+             session.DeviceCFG.mEVENTReadPacketSize = 32;
              screen.FSavePath = (dir / "events.csv").string();
          },
          [&] {
-             lastLog = SaveEventLogAction(screen, link, state);
+             lastLog = SaveEventLogAction(session, screen, state);
              if (!lastLog.mOp.Ok())
                  return op(lastLog.mOp);
              return lastLog.mFile == EFileOutcome::Done ? std::string() : std::string("the file was not written");
@@ -740,12 +737,12 @@ int main(int argc, char **argv)
         {"EEPROM Read (1024 B)", runs, false,
          [&] {
              layout(true);
-             DeviceCFG.mEEPROMPacketSize = 32;
-             DeviceCFG.mEEPROMReadAddress = 0;
-             DeviceCFG.mEEPROMMaxAddress = 1024 + 32; // the read stops one packet short of the end
-             grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+             session.DeviceCFG.mEEPROMPacketSize = 32;
+             session.DeviceCFG.mEEPROMReadAddress = 0;
+             session.DeviceCFG.mEEPROMMaxAddress = 1024 + 32; // the read stops one packet short of the end
+             grid = MakeEEPROMGrid(session.DeviceCFG.mEEPROMMaxAddress);
          },
-         [&] { return op(EEPROMReadAction(screen, link, grid)); },
+         [&] { return op(EEPROMReadAction(session, screen, grid)); },
          [&]() -> std::string {
              const auto bytes = sim.Eeprom();
              for (int a = 0; a < 1024; ++a)
@@ -757,8 +754,8 @@ int main(int argc, char **argv)
          [&] {
              layout(true);
              state = RMainState{};
-             StartConfigView(state.FForm, state.FTamselCFG);
-             firmware = std::make_unique<TFirmwareUpgrade>(link, screen, state);
+             StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
+             firmware = std::make_unique<TFirmwareUpgrade>(session, screen, state);
              const uint8_t s = firmware->LoadUpgradeFile(imagePath, true);
              if (s != 0)
                  std::fprintf(stderr, "image load failed: %d\n", s);
@@ -842,7 +839,6 @@ int main(int argc, char **argv)
                 " requests handed on later than the line's pace)\n");
     std::printf("load at the end: %s\n", Uptime().c_str());
 
-    SetPortOverride("");
     relay.Stop();
     sim.Stop();
     std::error_code ec;

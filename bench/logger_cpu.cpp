@@ -8,13 +8,11 @@
 #include <filesystem>
 #include <sys/resource.h>
 
+#include "app/clock.h"
 #include "app/screen.h"
-#include "link/discovery.h"
-#include "link/tamsel_comms.h"
-#include "model/settings_types.h"
+#include "app/session.h"
 #include "sim/sim_detector.h"
 #include "tools/sensor_logger.h"
-#include "tools/tool_clock.h"
 
 namespace {
 double ThreadCpu()
@@ -66,16 +64,18 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
         return 1;
     }
-    SetPortOverride(sim.DevicePath());
     const auto csv = std::filesystem::temp_directory_path() / "beamport-bench-log.csv";
     std::filesystem::remove(csv);
 
-    TComTamsel link;
+    // Remembered folders go to a scratch store, never the user's.
+    const auto store = std::filesystem::temp_directory_path() / "beamport-bench-store.conf";
+    TSession session(store.string());
+    session.Link().SetPortChoice(sim.DevicePath());
     QuietScreen screen;
     screen.file = csv.string();
     CountingView view;
-    TRealToolClock clock;
-    TSensorLogger logger(link, screen, view, clock);
+    IClock &clock = session.Clock();
+    TSensorLogger logger(session, screen, view);
     logger.Reset();
     const auto wall0 = std::chrono::steady_clock::now();
     const double cpu0 = ThreadCpu();
@@ -88,7 +88,8 @@ int main(int argc, char **argv)
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     const double cpu = ThreadCpu() - cpu0;
     std::printf("%-38s readings %5d  wall %7.1f s  cpu %6.3f s  cpu/wall %5.2f %%  (interval %d s)\n",
-                "sensor logging run", view.readings, wall, cpu, 100.0 * cpu / wall, DeviceCFG.mLogInterval);
+                "sensor logging run", view.readings, wall, cpu, 100.0 * cpu / wall, session.DeviceCFG.mLogInterval);
     std::filesystem::remove(csv);
+    std::filesystem::remove(store);
     return 0;
 }

@@ -53,7 +53,7 @@ RServiceRecord Filler(int i, int serials)
         job.mConfig = cfg;
     }
     const QDateTime t = QDateTime(QDate(2025, 1, 1), QTime(8, 0), Qt::UTC).addDays(round).addSecs(serial);
-    return RecordOfJob(job, t, QStringLiteral("bench"), QStringLiteral("tech"));
+    return RecordOfJob(job, t, QStringLiteral("bench"), QStringLiteral("tech"), BuiltInSensorTypes());
 }
 
 bool Fill(TRecordStore &store, int count, int serials)

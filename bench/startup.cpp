@@ -36,10 +36,10 @@
 #include <QApplication>
 #include <QFont>
 
+#include "app/session.h"
 #include "app/status.h"
 #include "ui/main_window.h"
 #include "ui/single_instance.h"
-#include "link/discovery.h"
 #include "sim/sim_detector.h"
 
 extern char **environ;
@@ -90,6 +90,7 @@ int Child(int argc, char **argv, double spawned, bool real)
     QApplication::setFont(font);
 
     std::unique_ptr<SimDetector> simulator;
+    TSession session;
     if (!real) {
         SimOptions simOptions;
         simOptions.crc_on_write = SimCrcOnWrite::kMaintain;
@@ -98,10 +99,10 @@ int Child(int argc, char **argv, double spawned, bool real)
             std::fprintf(stderr, "bench_startup: the simulated detector could not be started\n");
             return 1;
         }
-        SetPortOverride(simulator->DevicePath());
+        session.Link().SetPortChoice(simulator->DevicePath());
     }
 
-    TNorvikIRMainForm window;
+    TNorvikIRMainForm window(session);
     const double tWindow = MonotonicSeconds();
     window.show();
     const double tShown = MonotonicSeconds();

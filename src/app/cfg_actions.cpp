@@ -3,45 +3,46 @@
 #include "app/app_state.h"
 #include "app/device_actions.h"
 #include "app/screen.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "files/file_names.h"
 #include "model/config_form.h"
-#include "model/settings_types.h"
 
 namespace {
 
-void RememberConfFolder(const std::string &path)
+void RememberConfFolder(TSession &session, const std::string &path)
 {
-    DeviceCFG.mConfSaveDir = FolderOfFile(path);
-    UserStore().SetSaveDirectory(TStoreGroup::CONFIGURE, DeviceCFG.mConfSaveDir);
+    session.DeviceCFG.mConfSaveDir = FolderOfFile(path);
+    session.Store().SetSaveDirectory(TStoreGroup::CONFIGURE, session.DeviceCFG.mConfSaveDir);
 }
 
-FileChoice ConfigFileChoice(const char *title)
+FileChoice ConfigFileChoice(const TSession &session, const char *title)
 {
     FileChoice choice;
     choice.title = title;
     choice.filter = kCFGFilter;
     choice.defaultExt = kCFGDefaultExt;
-    choice.initialDir = DeviceCFG.mConfSaveDir;
+    choice.initialDir = session.DeviceCFG.mConfSaveDir;
     return choice;
 }
 
 } // namespace
 
-bool SaveConfigFile(IScreen &screen, const std::string &path, const RTamselCFG &mCFG)
+bool SaveConfigFile(TSession &session, IScreen &screen, const std::string &path, const RTamselCFG &mCFG)
 {
-    const bool saved = WriteConfigFile(path, mCFG, !UserMode);
+    const bool saved = WriteConfigFile(path, mCFG, !session.UserMode);
     if (!saved)
         screen.Message(kCFGWriteCaption, kCFGNotSavedText, MsgIcon::Error);
-    RememberConfFolder(path);
+    RememberConfFolder(session, path);
     return saved;
 }
 
-EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &viewChanged)
+EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
+                                  const std::function<void()> &viewChanged)
 {
     state.FHibernateBtn = false;
     RTamselCFG working = state.FTamselCFG;
-    const std::optional<std::string> path = screen.ChooseOpenFile(ConfigFileChoice(kCFGOpenTitle));
+    const std::optional<std::string> path = screen.ChooseOpenFile(ConfigFileChoice(session, kCFGOpenTitle));
     if (!path)
         return EFileOutcome::Cancelled;
 
@@ -49,7 +50,7 @@ EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std:
     switch (LoadConfigFile(*path, working)) {
     case ECFGLoad::Ok:
         state.FTamselCFG = working;
-        ConfigToView(state.FTamselCFG, state.FForm);
+        ConfigToView(state.FTamselCFG, state.FForm, session.SensorTypes);
         if (viewChanged)
             viewChanged();
         outcome = EFileOutcome::Done;
@@ -61,18 +62,19 @@ EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std:
         screen.Message(kCFGReadCaption, kCFGWrongText, MsgIcon::Error);
         break;
     }
-    RememberConfFolder(*path);
+    RememberConfFolder(session, *path);
     return outcome;
 }
 
-EFileOutcome WriteConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &formChanged)
+EFileOutcome WriteConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
+                                   const std::function<void()> &formChanged)
 {
     state.FHibernateBtn = false;
     if (formChanged)
         formChanged();
-    ViewToMainState(state, screen, false);
-    const std::optional<std::string> path = screen.ChooseSaveFile(ConfigFileChoice(kCFGSaveTitle));
+    ViewToMainState(session, state, screen, false);
+    const std::optional<std::string> path = screen.ChooseSaveFile(ConfigFileChoice(session, kCFGSaveTitle));
     if (!path)
         return EFileOutcome::Cancelled;
-    return SaveConfigFile(screen, *path, state.FTamselCFG) ? EFileOutcome::Done : EFileOutcome::Failed;
+    return SaveConfigFile(session, screen, *path, state.FTamselCFG) ? EFileOutcome::Done : EFileOutcome::Failed;
 }

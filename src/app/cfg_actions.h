@@ -6,6 +6,7 @@
 #include "files/cfg_file.h"
 
 class IScreen;
+class TSession;
 struct RMainState;
 
 // The dialogs and messages of Read File and Write File.
@@ -25,20 +26,22 @@ enum class EFileOutcome {
     Failed,    // the file could not be read, was refused, or could not be written (message shown)
 };
 
-// Write File after the dialog: writes the file in the current layout, shows
+// Write File after the dialog: writes the file in the session's layout, shows
 // "Configuration File did not save" on failure, and remembers the file's
 // folder (DeviceCFG.mConfSaveDir and CONFIGURE "SaveDirectory") either way.
 // True when saved.
-bool SaveConfigFile(IScreen &screen, const std::string &path, const RTamselCFG &mCFG);
+bool SaveConfigFile(TSession &session, IScreen &screen, const std::string &path, const RTamselCFG &mCFG);
 
 // Read File. After a record was applied the editing view is refreshed from
 // state.FTamselCFG: ConfigToView into state.FForm, then viewChanged (the
 // window binds its widgets to the new form). Nothing is refreshed when the
 // dialog is cancelled or the file is refused.
-EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &viewChanged = {});
+EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
+                                  const std::function<void()> &viewChanged = {});
 
 // Write File. First the record is rebuilt from the editing view: formChanged
 // (the window writes its widgets into state.FForm), then ViewToConfig with
 // forDevice false into state.FTamselCFG; then the dialog and the file.
-EFileOutcome WriteConfigFileAction(IScreen &screen, RMainState &state, const std::function<void()> &formChanged = {});
+EFileOutcome WriteConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
+                                   const std::function<void()> &formChanged = {});
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "app/session.h"
+
 namespace {
 
 // A JSON value whose objects keep their fields in the order they were added,
@@ -238,4 +240,7 @@ QJsonObject SettingsToJsonObject(const RDeviceCFG &cfg, const std::vector<RSenso
     return SettingsNode(cfg, types, bUserMode).ToValue().toObject();
 }
 
-std::string SettingsToJson() { return ToText(SettingsNode(DeviceCFG, SensorTypes, UserMode)); }
+std::string SettingsToJson(const TSession &session)
+{
+    return ToText(SettingsNode(session.DeviceCFG, session.SensorTypes, session.UserMode));
+}

@@ -10,6 +10,8 @@
 #include "model/config_record.h"
 #include "model/settings_types.h"
 
+class TSession;
+
 // {"mUnit": {"mUnitFlag": 1, "mUserID": "      ", ...}, "mSensor": {...}}
 QJsonObject ConfigToJsonObject(const RTamselCFG &cfg);
 // The same as indented JSON text in record order (UTF-8, ends with a line break).
@@ -17,5 +19,5 @@ std::string ConfigToJson(const RTamselCFG &cfg);
 
 // {"DeviceCFG": {...}, "SensorTypes": [{...}, ...], "UserMode": true}
 QJsonObject SettingsToJsonObject(const RDeviceCFG &cfg, const std::vector<RSensorType> &types, bool bUserMode);
-// The process-wide settings (DeviceCFG, SensorTypes, UserMode) as indented JSON text.
-std::string SettingsToJson();
+// The session's settings (DeviceCFG, SensorTypes, UserMode) as indented JSON text.
+std::string SettingsToJson(const TSession &session);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/journal.h"
+#include "app/session.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "model/convert.h"
@@ -91,38 +92,42 @@ std::string ReportPrefix(int nButton)
     }
 }
 
-void ViewToMainState(RMainState &state, IScreen &screen, bool forDevice)
+void ViewToMainState(const TSession &session, RMainState &state, IScreen &screen, bool forDevice)
 {
-    const RViewResult r = ViewToConfig(state.FForm, state.FTamselCFG, forDevice, state.FReadSW);
+    const RViewResult r =
+        ViewToConfig(state.FForm, state.FTamselCFG, forDevice, state.FReadSW, session.UserMode, session.SensorTypes);
     if (r.mLifeMessage) {
         ResetLifeEditors(state.FForm);
         screen.Message(kLifeMessageCaption, kLifeMessageText, MsgIcon::Information);
     }
 }
 
+TComTamsel &TDeviceActions::Link() { return FSession.Link(); }
+
 // ---------------- sequences ----------------
 
 uint8_t TDeviceActions::ReadDeviceConfig()
 {
+    const RDeviceCFG &settings = FSession.DeviceCFG;
     FState.FForm.UserOptIDLabel.clear();
     RTamselIdenty identity{};
-    uint8_t status = FLink.RequireIdenty(identity);
+    uint8_t status = Link().RequireIdenty(identity);
     if (status == 0)
-        status = CheckProductID(identity.mPID, kProductNorvik);
+        status = CheckProductID(identity.mPID, kProductNorvik, FSession.UserMode);
     if (status == 0)
         FState.FForm.UserOptIDLabel = GetProductName(identity.mPID);
     RTamselUnitCFG unit = FState.FTamselCFG.mUnit;
     RTamselSensorCFG sensor = FState.FTamselCFG.mSensor;
     if (status == 0)
-        status = UpTo3([&] { return FLink.ReadUnitCFGData(unit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize); });
+        status = UpTo3([&] { return Link().ReadUnitCFGData(unit, settings.mUnitPacketSize, settings.mUnitDataSize); });
     if (status == 0)
         status = UpTo3(
-            [&] { return FLink.ReadSensorCFGData(sensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize); });
+            [&] { return Link().ReadSensorCFGData(sensor, settings.mUnitPacketSize, settings.mUnitSensorDataSize); });
     if (status == 0) {
         FState.FTamselCFG.mUnit = unit;
         FState.FTamselCFG.mSensor = sensor;
         FState.FReadSW = unit.mFWVersion;
-        ConfigToView(FState.FTamselCFG, FState.FForm);
+        ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes);
     }
     return status;
 }
@@ -130,38 +135,41 @@ uint8_t TDeviceActions::ReadDeviceConfig()
 uint8_t TDeviceActions::WriteDeviceConfig()
 {
     // Never half a write: ranges that leave the record stop it before the first byte.
-    if (!CFGWriteRangeProblems(DeviceCFG).empty())
+    if (!CFGWriteRangeProblems(FSession.DeviceCFG).empty())
         return kStatusBlockCRC;
+    const bool userMode = FSession.UserMode;
     const RTamselCFG &cfg = FState.FTamselCFG;
     RTamselIdenty identity{};
-    uint8_t status = FLink.RequireIdenty(identity);
+    uint8_t status = Link().RequireIdenty(identity);
     if (status == 0)
-        status = CheckProductID(identity.mPID, kProductNorvik);
-    if (status == 0 && UserMode && cfg.mSensor.mSensorType != identity.mSensor)
+        status = CheckProductID(identity.mPID, kProductNorvik, userMode);
+    if (status == 0 && userMode && cfg.mSensor.mSensorType != identity.mSensor)
         status = kStatusSensorMismatch;
 
     RComTamselReadBuf buf;
     CFGToReadBuf(cfg, buf);
-    for (const RCFGWriteRange &range : CFGWriteRanges(DeviceCFG)) {
+    for (const RCFGWriteRange &range : CFGWriteRanges(FSession.DeviceCFG)) {
         if (status != 0)
             break;
         const auto address = static_cast<uint16_t>(range.mAddress);
-        status = UpTo3([&] { return FLink.WriteCFGData(buf, address, range.mSize); });
+        status = UpTo3([&] { return Link().WriteCFGData(buf, address, range.mSize); });
     }
-    if (status == 0 && !UserMode)
-        status = UpTo3([&] { return FLink.WriteCFGTimeData(cfg.mUnit.mLifeRemaining); });
+    if (status == 0 && !userMode)
+        status = UpTo3([&] { return Link().WriteCFGTimeData(cfg.mUnit.mLifeRemaining); });
     return status;
 }
 
-uint8_t TDeviceActions::CheckedCommand(const TOpSteps &command)
+TOpSteps TDeviceActions::Checked(TOpSteps command)
 {
-    RTamselIdenty identity{};
-    uint8_t status = FLink.RequireIdenty(identity);
-    if (status == 0)
-        status = CheckProductID(identity.mPID, kProductNorvik);
-    if (status == 0)
-        status = command();
-    return status;
+    return [this, command = std::move(command)]() -> uint8_t {
+        RTamselIdenty identity{};
+        uint8_t status = Link().RequireIdenty(identity);
+        if (status == 0)
+            status = CheckProductID(identity.mPID, kProductNorvik, FSession.UserMode);
+        if (status == 0)
+            status = command();
+        return status;
+    };
 }
 
 // ---------------- buttons ----------------
@@ -169,13 +177,12 @@ uint8_t TDeviceActions::CheckedCommand(const TOpSteps &command)
 ROpResult TDeviceActions::ReadForSensorCalibration()
 {
     FState.FHibernateBtn = false;
-    TJobJournal journal(FLink, kJobSensorCal);
-    const ROpResult read = RunLinked(FScreen, FLink, [this] { return ReadDeviceConfig(); });
-    if (read.mAborted || read.mStatus != 0) {
+    TDeviceJob job(FSession, FScreen, kJobSensorCal);
+    const ROpResult read = job.Linked("Read sensor information", [this] { return ReadDeviceConfig(); });
+    if (!read.Ok()) {
         if (!read.mAborted)
             ShowResult(FScreen, read.mStatus, "Read sensor information");
-        journal.FinishOp(FScreen, read, "Read sensor information",
-               QJsonObject{{QLatin1String(journal_data::kResult), QStringLiteral("not started")}});
+        job.Finish(QJsonObject{{QLatin1String(journal_data::kResult), QStringLiteral("not started")}});
     }
     return read;
 }
@@ -183,32 +190,26 @@ ROpResult TDeviceActions::ReadForSensorCalibration()
 RActionResult TDeviceActions::ReadDevice()
 {
     FState.FHibernateBtn = false;
-    TJobJournal journal(FLink, kJobRead);
-    const ROpResult op = RunOperation(FScreen, FLink, "Read Norvik Information", [this] { return ReadDeviceConfig(); });
-    journal.FinishOp(FScreen, op, "Read Norvik Information");
-    return FromOp(op);
+    return FromOp(RunJob(FSession, FScreen, {kJobRead, "Read Norvik Information", [this] { return ReadDeviceConfig(); }}));
 }
 
 RActionResult TDeviceActions::WriteDevice()
 {
     FState.FHibernateBtn = false;
     // A settings mistake is told as such, before the detector is even woken.
-    const std::vector<std::string> problems = CFGWriteRangeProblems(DeviceCFG);
+    const std::vector<std::string> problems = CFGWriteRangeProblems(FSession.DeviceCFG);
     if (!problems.empty()) {
         FScreen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
         return Refused(true);
     }
-    ViewToMainState(FState, FScreen, true);
+    ViewToMainState(FSession, FState, FScreen, true);
     if (FState.FTamselCFG.mSensor.mSensorType == 0) {
-        FScreen.Message(kNoSensorCaption, UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
+        FScreen.Message(kNoSensorCaption, FSession.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
         return Refused();
     }
-    TJobJournal journal(FLink, kJobWrite);
-    const ROpResult op =
-        RunOperation(FScreen, FLink, "Write Norvik Information", [this] { return WriteDeviceConfig(); });
-    journal.FinishOp(FScreen, op, "Write Norvik Information");
-    RActionResult result = FromOp(op);
-    if (result.ROpResult::Ok() && !UserMode) {
+    RActionResult result = FromOp(
+        RunJob(FSession, FScreen, {kJobWrite, "Write Norvik Information", [this] { return WriteDeviceConfig(); }}));
+    if (result.ROpResult::Ok() && !FSession.UserMode) {
         // Ready for the next serial number.
         FState.FForm.UserOptSerialEdit.SetText(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial));
         FState.FForm.mFocusRequest = "UserOptSerialEdit";
@@ -219,20 +220,18 @@ RActionResult TDeviceActions::WriteDevice()
 RActionResult TDeviceActions::Hibernate()
 {
     const std::string readPrefix = "Read Norvik Information";
-    TJobJournal journal(FLink, kJobHibernate);
+    TDeviceJob job(FSession, FScreen, kJobHibernate);
+    // The configuration first: the unit says whether it may hibernate.
     ShowBusy(FScreen, readPrefix);
-    const ROpResult read = RunLinked(FScreen, FLink, [this] { return ReadDeviceConfig(); });
-    if (read.mAborted) {
-        journal.FinishOp(FScreen, read, readPrefix);
-        return FromOp(read);
-    }
-    if (read.mStatus != 0) {
-        ShowResult(FScreen, read.mStatus, readPrefix);
-        journal.FinishOp(FScreen, read, readPrefix);
+    const ROpResult read = job.Linked(readPrefix, [this] { return ReadDeviceConfig(); });
+    if (!read.Ok()) {
+        if (!read.mAborted)
+            ShowResult(FScreen, read.mStatus, readPrefix);
+        job.Finish();
         return FromOp(read);
     }
     const auto stopped = [&](uint8_t status, const char *outcome) {
-        journal.Finish(FScreen, status, readPrefix + "...", QJsonObject{{QStringLiteral("outcome"), outcome}});
+        job.Finish(status, readPrefix + "...", QJsonObject{{QStringLiteral("outcome"), outcome}});
     };
     if (FState.FTamselCFG.mUnit.mAllowSuspend != kSuspendAllowed) {
         FScreen.Message(kCheckUnitCaption, kCheckUnitText, MsgIcon::Error);
@@ -246,59 +245,50 @@ RActionResult TDeviceActions::Hibernate()
         return declined;
     }
     FState.FHibernateBtn = true;
-    const ROpResult op = RunOperation(
-        FScreen, FLink, "Hibernate", [this] { return FLink.SendHibernate(); },
+    const ROpResult op = job.Run(
+        "Hibernate", [this] { return Link().SendHibernate(); },
         [](TComTamsel &link, uint8_t status) -> uint8_t {
             // A hibernating detector gets no end-of-connection request.
             link.CloseUSB(status == 0 ? kStatusNoHibernation : status);
             return status == kStatusRefusedByDevice ? kStatusNoHibernation : status;
         });
-    journal.FinishOp(FScreen, op, "Hibernate");
+    job.Finish();
     return FromOp(op);
 }
 
 RActionResult TDeviceActions::LogReset()
 {
     FState.FHibernateBtn = false;
-    TJobJournal journal(FLink, kJobLogReset);
-    const ROpResult op = RunOperation(FScreen, FLink, "Event Log Reset",
-                                      [this] { return CheckedCommand([this] { return FLink.LogReset(); }); });
-    journal.FinishOp(FScreen, op, "Event Log Reset");
-    return FromOp(op);
+    return FromOp(
+        RunJob(FSession, FScreen, {kJobLogReset, "Event Log Reset", Checked([this] { return Link().LogReset(); })}));
 }
 
 RActionResult TDeviceActions::TurnOff()
 {
     FState.FHibernateBtn = false;
-    TJobJournal journal(FLink, kJobPowerDown);
-    const ROpResult op = RunOperation(
-        FScreen, FLink, "Power Down", [this] { return CheckedCommand([this] { return FLink.ResetUnit(); }); },
-        [](TComTamsel &link, uint8_t status) -> uint8_t {
-            if (status == 0)
-                link.ComClose(); // the detector is off: no end-of-connection request
-            else
-                link.CloseUSB(status);
-            return status == kStatusRefusedByDevice ? kStatusMustCalibrate : status;
-        });
-    journal.FinishOp(FScreen, op, "Power Down");
-    return FromOp(op);
+    return FromOp(RunJob(FSession, FScreen,
+                         {kJobPowerDown, "Power Down", Checked([this] { return Link().ResetUnit(); }),
+                          [](TComTamsel &link, uint8_t status) -> uint8_t {
+                              if (status == 0)
+                                  link.ComClose(); // the detector is off: no end-of-connection request
+                              else
+                                  link.CloseUSB(status);
+                              return status == kStatusRefusedByDevice ? kStatusMustCalibrate : status;
+                          }}));
 }
 
 RActionResult TDeviceActions::Calibration()
 {
     FState.FHibernateBtn = false;
-    TJobJournal journal(FLink, kJobCalibration);
-    const ROpResult op = RunOperation(
-        FScreen, FLink, "Calibration",
-        [this] { return CheckedCommand([this] { return FLink.SensorCalibration(kCalZeroSpan); }); },
-        [](TComTamsel &link, uint8_t status) -> uint8_t {
-            if (status == kStatusRefusedByDevice)
-                status = kStatusZeroCalFailed;
-            link.CloseUSB(status);
-            return status;
-        });
-    journal.FinishOp(FScreen, op, "Calibration");
-    return FromOp(op);
+    return FromOp(RunJob(FSession, FScreen,
+                         {kJobCalibration, "Calibration",
+                          Checked([this] { return Link().SensorCalibration(kCalZeroSpan); }),
+                          [](TComTamsel &link, uint8_t status) -> uint8_t {
+                              if (status == kStatusRefusedByDevice)
+                                  status = kStatusZeroCalFailed;
+                              link.CloseUSB(status);
+                              return status;
+                          }}));
 }
 
 RActionResult TDeviceActions::ActuatorTest(int nButton)
@@ -306,17 +296,14 @@ RActionResult TDeviceActions::ActuatorTest(int nButton)
     const uint8_t code = ActuatorCode(nButton);
     if (code == 0)
         return Refused();
-    TJobJournal journal(FLink, ActuatorJob(nButton));
-    const ROpResult op = RunLinked(FScreen, FLink, [this, code] {
-        const uint8_t status = FLink.AVOn(code);
+    const auto steps = [this, code] {
+        const uint8_t status = Link().AVOn(code);
         if (status == 0) // the actuator runs while the connection is held
-            WaitSeconds(static_cast<float>(DeviceCFG.mAVOperate) / 1000.0f, [this] { FScreen.ProcessMessages(); });
+            WaitSeconds(static_cast<float>(FSession.DeviceCFG.mAVOperate) / 1000.0f, [this] { FScreen.ProcessMessages(); });
         return status;
-    });
+    };
     // The tests show no status text: the record carries none either.
-    journal.Finish(FScreen, op.mStatus, {},
-                   op.mAborted ? QJsonObject{{QStringLiteral("error"), QString::fromStdString(op.mError)}} : QJsonObject{});
-    return FromOp(op);
+    return FromOp(RunJob(FSession, FScreen, {ActuatorJob(nButton), {}, steps}));
 }
 
 RActionResult TDeviceActions::PeakBumpReport(int nButton)
@@ -324,28 +311,20 @@ RActionResult TDeviceActions::PeakBumpReport(int nButton)
     const uint8_t code = ReportCode(nButton);
     if (code == 0)
         return Refused();
-    TJobJournal journal(FLink, ReportJob(nButton));
-    const std::string prefix = ReportPrefix(nButton);
-    const ROpResult op = RunOperation(FScreen, FLink, prefix, [this, code] { return FLink.SensorCalibration(code); });
-    journal.FinishOp(FScreen, op, prefix);
-    return FromOp(op);
+    const auto steps = [this, code] { return Link().SensorCalibration(code); };
+    return FromOp(RunJob(FSession, FScreen, {ReportJob(nButton), ReportPrefix(nButton), steps}));
 }
 
 RActionResult TDeviceActions::FactoryReset()
 {
-    TJobJournal journal(FLink, kJobFactoryReset);
-    const ROpResult op = RunOperation(FScreen, FLink, "Fatory Reset", [this] { return FLink.FactoryReset(); });
-    journal.FinishOp(FScreen, op, "Fatory Reset");
-    return FromOp(op);
+    return FromOp(RunJob(FSession, FScreen, {kJobFactoryReset, "Fatory Reset", [this] { return Link().FactoryReset(); }}));
 }
 
 RActionResult TDeviceActions::Identify(RTamselIdenty *read, bool bShowBox)
 {
     RTamselIdenty identity{};
-    TJobJournal journal(FLink, kJobIdentify);
-    const ROpResult op = RunOperation(FScreen, FLink, "Load Identify", [&] { return FLink.RequireIdenty(identity); });
-    journal.FinishOp(FScreen, op, "Load Identify");
-    const RActionResult result = FromOp(op);
+    const RActionResult result =
+        FromOp(RunJob(FSession, FScreen, {kJobIdentify, "Load Identify", [&] { return Link().RequireIdenty(identity); }}));
     if (read)
         *read = identity;
     if (result.Ok() && bShowBox)

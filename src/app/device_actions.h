@@ -1,18 +1,20 @@
 #pragma once
-// The device actions of the main window's buttons, in the core: each runs in
-// the operation frame and reaches the user only through IScreen. They work on
-// the window's shared state (RMainState: FTamselCFG, FForm, FReadSW,
-// FHibernateBtn) and read the process-wide DeviceCFG and UserMode.
+// The device actions of the main window's buttons, in the core: each is a
+// device job (app/device_job.h) and reaches the user only through IScreen.
+// They work on the window's shared state (RMainState: FTamselCFG, FForm,
+// FReadSW, FHibernateBtn) and on the session's settings and link.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/device_job.h"
 #include "app/screen.h"
 #include "app/status.h"
 #include "model/device_records.h"
 
 class TComTamsel;
+class TSession;
 
 // The six identity lines of the Identify box, joined by "\r".
 std::string IdentityText(const RTamselIdenty &identity);
@@ -64,16 +66,16 @@ struct RActionResult : ROpResult {
     bool Ok() const { return ROpResult::Ok() && !mRefused && !mDeclined; }
 };
 
-// FTamselCFG := ViewToConfig(FForm, forDevice) for the current layout. When a
-// life remaining above 730 days was cut while building for the detector, the
-// life editors are set to 24 months and 0 days and the information box
-// "Check Life Remaining" is shown; the build goes on either way.
-void ViewToMainState(RMainState &state, IScreen &screen, bool forDevice);
+// FTamselCFG := ViewToConfig(FForm, forDevice) for the session's layout and
+// sensor types. When a life remaining above 730 days was cut while building
+// for the detector, the life editors are set to 24 months and 0 days and the
+// information box "Check Life Remaining" is shown; the build goes on either way.
+void ViewToMainState(const TSession &session, RMainState &state, IScreen &screen, bool forDevice);
 
 class TDeviceActions {
 public:
-    TDeviceActions(TComTamsel &link, IScreen &screen, RMainState &state)
-        : FLink(link), FScreen(screen), FState(state)
+    TDeviceActions(TSession &session, IScreen &screen, RMainState &state)
+        : FSession(session), FScreen(screen), FState(state)
     {
     }
 
@@ -118,9 +120,10 @@ public:
 
 private:
     // Log Reset, Turn Off and Calibration: identity, product check, command.
-    uint8_t CheckedCommand(const TOpSteps &command);
+    TOpSteps Checked(TOpSteps command);
+    TComTamsel &Link();
 
-    TComTamsel &FLink;
+    TSession &FSession;
     IScreen &FScreen;
     RMainState &FState;
 };

@@ -4,19 +4,22 @@
 
 #include "app/journal.h"
 #include "app/screen.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "files/file_names.h"
 #include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 
-ROpResult EEPROMReadAction(IScreen &screen, TComTamsel &link, REEPROMGrid &grid)
+ROpResult EEPROMReadAction(TSession &session, IScreen &screen, REEPROMGrid &grid)
 {
-    const uint16_t start = DeviceCFG.mEEPROMReadAddress;
-    const uint16_t max = DeviceCFG.mEEPROMMaxAddress;
-    TJobJournal journal(link, kJobEeprom);
+    const RDeviceCFG &settings = session.DeviceCFG;
+    const uint16_t start = settings.mEEPROMReadAddress;
+    const uint16_t max = settings.mEEPROMMaxAddress;
+    const uint16_t packet = settings.mEEPROMPacketSize;
+    TComTamsel &link = session.Link();
+    TDeviceJob job(session, screen, kJobEeprom);
     RComTamselReadBuf buf;
-    const ROpResult op = RunOperation(screen, link, kEEPROMReadPrefix, [&]() -> uint8_t {
-        const uint8_t status = link.ReadEEPROMData(buf, DeviceCFG.mEEPROMPacketSize, start, max);
+    const ROpResult op = job.Run(kEEPROMReadPrefix, [&]() -> uint8_t {
+        const uint8_t status = link.ReadEEPROMData(buf, packet, start, max);
         if (status == 0)
             FillEEPROMGrid(grid, buf, start, max);
         return status;
@@ -26,17 +29,17 @@ ROpResult EEPROMReadAction(IScreen &screen, TComTamsel &link, REEPROMGrid &grid)
         const int32_t bytes = std::clamp<int32_t>(buf.mData, 0, kReadBufCapacity);
         data.insert(QStringLiteral("bytes"), QString::fromStdString(HexText(buf.mBuf, static_cast<size_t>(bytes))));
     }
-    journal.FinishOp(screen, op, kEEPROMReadPrefix, data);
+    job.Finish(data);
     return op;
 }
 
-EFileOutcome EEPROMSaveAction(IScreen &screen, const REEPROMGrid &grid, std::string *chosenPath)
+EFileOutcome EEPROMSaveAction(TSession &session, IScreen &screen, const REEPROMGrid &grid, std::string *chosenPath)
 {
     FileChoice choice;
     choice.title = kEEPROMSaveTitle;
     choice.filter = kEEPROMFilter;
     choice.defaultExt = kEEPROMDefaultExt;
-    choice.initialDir = DeviceCFG.mEEPROMSaveDir;
+    choice.initialDir = session.DeviceCFG.mEEPROMSaveDir;
     choice.fileName = EEPROMFileName(Now());
     const std::optional<std::string> path = screen.ChooseSaveFile(choice);
     if (!path)
@@ -50,7 +53,7 @@ EFileOutcome EEPROMSaveAction(IScreen &screen, const REEPROMGrid &grid, std::str
     std::string folder = FolderOfFile(*path);
     if (folder.empty() || folder.back() != '/')
         folder += '/';
-    DeviceCFG.mEEPROMSaveDir = folder;
-    UserStore().SetSaveDirectory(TStoreGroup::EEPROM, folder);
+    session.DeviceCFG.mEEPROMSaveDir = folder;
+    session.Store().SetSaveDirectory(TStoreGroup::EEPROM, folder);
     return saved ? EFileOutcome::Done : EFileOutcome::Failed;
 }

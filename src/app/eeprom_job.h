@@ -4,11 +4,11 @@
 #include <string>
 
 #include "app/cfg_actions.h"
-#include "app/status.h"
+#include "app/device_job.h"
 #include "files/eeprom_dump.h"
 
 class IScreen;
-class TComTamsel;
+class TSession;
 
 inline constexpr const char *kEEPROMReadPrefix = "Read EEPROM data";
 inline constexpr const char *kEEPROMSaveTitle = "Save EEPROM Data...";
@@ -21,7 +21,8 @@ inline constexpr const char *kEEPROMNotSavedText = "EEPROM data file did not sav
 // Read: "Read EEPROM data..." busy, OpenUSB, ReadEEPROMData with the
 // settings' packet size, start and end, close, result. Only a successful
 // read touches the grid.
-ROpResult EEPROMReadAction(IScreen &screen, TComTamsel &link, REEPROMGrid &grid);
+ROpResult EEPROMReadAction(TSession &session, IScreen &screen, REEPROMGrid &grid);
 // Save File: the dialog, the dump, the message on failure, and the folder
 // remembered (with its trailing separator) either way.
-EFileOutcome EEPROMSaveAction(IScreen &screen, const REEPROMGrid &grid, std::string *chosenPath = nullptr);
+EFileOutcome EEPROMSaveAction(TSession &session, IScreen &screen, const REEPROMGrid &grid,
+                              std::string *chosenPath = nullptr);

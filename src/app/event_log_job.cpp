@@ -6,28 +6,31 @@
 #include "app/device_actions.h"
 #include "app/journal.h"
 #include "app/screen.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "files/file_names.h"
 #include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 
 namespace {
 
-void SaveEventLogSteps(IScreen &screen, TComTamsel &link, RMainState &state, const TReadDeviceConfig &readDeviceConfig,
-                       RComTamselReadBuf &log, REventLogResult &result)
+// The download, and once it went well the file; the log that came down stays in `log`.
+void SaveEventLogSteps(TSession &session, IScreen &screen, TDeviceJob &job, RMainState &state,
+                       const TReadDeviceConfig &readDeviceConfig, RComTamselReadBuf &log, REventLogResult &result)
 {
     state.FHibernateBtn = false;
 
-    TDeviceActions actions(link, screen, state);
+    TComTamsel &link = session.Link();
+    RDeviceCFG &settings = session.DeviceCFG;
+    TDeviceActions actions(session, screen, state);
     RTamselIdenty identity;
-    result.mOp = RunOperation(screen, link, kEventLogPrefix, [&]() -> uint8_t {
+    result.mOp = job.Run(kEventLogPrefix, [&]() -> uint8_t {
         uint8_t status = readDeviceConfig ? readDeviceConfig() : actions.ReadDeviceConfig();
         if (status == 0)
             status = link.RequireIdenty(identity);
         if (status == 0)
-            status = CheckProductID(identity.mPID, kProductNorvik);
+            status = CheckProductID(identity.mPID, kProductNorvik, session.UserMode);
         if (status == 0)
-            status = link.LoadLog(log, DeviceCFG.mEVENTReadPacketSize);
+            status = link.LoadLog(log, settings.mEVENTReadPacketSize);
         return status;
     });
     if (!result.mOp.Ok())
@@ -36,7 +39,7 @@ void SaveEventLogSteps(IScreen &screen, TComTamsel &link, RMainState &state, con
     // The detector's clock value that stands for the present moment.
     state.FTamselCFG.mUnit.mLifeRemaining = identity.mLife;
 
-    std::vector<RTamselEvent> events = ParseEventLog(log, DeviceCFG.mEVENTPacketSize);
+    std::vector<RTamselEvent> events = ParseEventLog(log, settings.mEVENTPacketSize);
     result.mEvents = static_cast<int>(events.size());
     if (events.empty()) {
         screen.Message(kEventNoDataCaption, kEventNoDataText, MsgIcon::Information);
@@ -48,7 +51,7 @@ void SaveEventLogSteps(IScreen &screen, TComTamsel &link, RMainState &state, con
     choice.title = kEventSaveTitle;
     choice.filter = kEventFilter;
     choice.defaultExt = kEventDefaultExt;
-    choice.initialDir = DeviceCFG.mEVENTSaveDir;
+    choice.initialDir = settings.mEVENTSaveDir;
     choice.fileName = EventLogFileName(state.FTamselCFG, Now());
     const std::optional<std::string> path = screen.ChooseSaveFile(choice);
     if (!path)
@@ -61,19 +64,19 @@ void SaveEventLogSteps(IScreen &screen, TComTamsel &link, RMainState &state, con
         result.mFile = EFileOutcome::Failed;
         screen.Message(kEventSaveCaption, kEventNotSavedText, MsgIcon::Error);
     }
-    DeviceCFG.mEVENTSaveDir = FolderOfFile(*path);
-    UserStore().SetSaveDirectory(TStoreGroup::EVENT, DeviceCFG.mEVENTSaveDir);
+    settings.mEVENTSaveDir = FolderOfFile(*path);
+    session.Store().SetSaveDirectory(TStoreGroup::EVENT, settings.mEVENTSaveDir);
 }
 
 } // namespace
 
-REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState &state,
+REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RMainState &state,
                                    const TReadDeviceConfig &readDeviceConfig)
 {
     REventLogResult result;
-    TJobJournal journal(link, kJobEvents);
+    TDeviceJob job(session, screen, kJobEvents);
     RComTamselReadBuf log;
-    SaveEventLogSteps(screen, link, state, readDeviceConfig, log, result);
+    SaveEventLogSteps(session, screen, job, state, readDeviceConfig, log, result);
     // On the record once the file question is settled: what came down, how
     // many events it held and where they went.
     QJsonObject data;
@@ -83,6 +86,6 @@ REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState
         data.insert(QStringLiteral("events"), result.mEvents);
         data.insert(QStringLiteral("csv"), QString::fromStdString(result.mFile == EFileOutcome::Done ? result.mPath : ""));
     }
-    journal.FinishOp(screen, result.mOp, kEventLogPrefix, data);
+    job.Finish(data);
     return result;
 }

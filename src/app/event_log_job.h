@@ -5,11 +5,11 @@
 #include <string>
 
 #include "app/cfg_actions.h"
-#include "app/status.h"
+#include "app/device_job.h"
 #include "files/event_log.h"
 
 class IScreen;
-class TComTamsel;
+class TSession;
 struct RMainState;
 
 inline constexpr const char *kEventLogPrefix = "Load Event Log";
@@ -38,5 +38,5 @@ struct REventLogResult {
 // FTamselCFG := the identity's life, the parse, the sort, the save dialog,
 // SaveEventLog and the remembered folder. readDeviceConfig replaces the
 // configuration read when given.
-REventLogResult SaveEventLogAction(IScreen &screen, TComTamsel &link, RMainState &state,
+REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RMainState &state,
                                    const TReadDeviceConfig &readDeviceConfig = {});

@@ -7,11 +7,11 @@
 
 #include "app/app_state.h"
 #include "app/journal.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "link/tamsel_comms.h"
 #include "model/convert.h"
 #include "model/datetime.h"
-#include "model/settings_types.h"
 
 namespace {
 
@@ -66,8 +66,8 @@ const std::vector<std::string> &UpgradeLockedButtons()
 
 // ---------------------------------------------------------------- one attempt
 
-TImageDownload::TImageDownload(TComTamsel &link, IScreen &screen, const TImagePackets &image, const bool &goOn)
-    : FLink(link), FScreen(screen), FImage(image), FGoOn(goOn)
+TImageDownload::TImageDownload(TSession &session, IScreen &screen, const TImagePackets &image, const bool &goOn)
+    : FSession(session), FLink(session.Link()), FScreen(screen), FImage(image), FGoOn(goOn)
 {
 }
 
@@ -108,7 +108,7 @@ bool TImageDownload::Begin()
     }
     try {
         FOpened = true; // whatever OpenUSB returns, CloseUSB follows
-        FStatus = FLink.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+        FStatus = FLink.OpenUSB(static_cast<float>(FSession.DeviceCFG.mConnectTime) / 1000.0f);
         if (FStatus == 0)
             FStatus = FLink.UpgradeStart();
     } catch (const std::exception &e) {
@@ -138,7 +138,7 @@ bool TImageDownload::Pass()
     uint8_t status;
     try {
         status = FLink.UpgradeData(1, buf);
-        for (int repeat = 0; repeat < DeviceCFG.mFLASHRetry && status != 0; ++repeat) {
+        for (int repeat = 0; repeat < FSession.DeviceCFG.mFLASHRetry && status != 0; ++repeat) {
             line(" [SEND] Retry ");
             status = FLink.UpgradeData(3, buf);
         }
@@ -239,8 +239,8 @@ private:
     TFirmwareUpgrade &FOwner;
 };
 
-TFirmwareUpgrade::TFirmwareUpgrade(TComTamsel &link, IScreen &screen, RMainState &state)
-    : FLink(link), FScreen(screen), FState(state)
+TFirmwareUpgrade::TFirmwareUpgrade(TSession &session, IScreen &screen, RMainState &state)
+    : FSession(session), FScreen(screen), FState(state)
 {
 }
 
@@ -265,21 +265,23 @@ uint8_t TFirmwareUpgrade::LoadUpgradeFile(const std::string &fileName, bool bQui
     // The image being sent is never replaced under a running download.
     if (FRunning)
         return kStatusImageOpen;
-    const std::string file = fileName; // may be DeviceCFG.mFLASHFile itself
+    RDeviceCFG &settings = FSession.DeviceCFG;
+    const std::string file = fileName; // may be settings.mFLASHFile itself
     if (!bQuiet)
         ShowStatus(FScreen, kBusyBackground, kBusyText, "Loading Upgrade File...");
 
     TImagePackets packets;
-    const uint8_t status = ReadUpgradeImage(file, DeviceCFG.mFLASHMaxAddress, DeviceCFG.mFALSHPacketSize, packets);
+    const uint8_t status = ReadUpgradeImage(file, settings.mFLASHMaxAddress, settings.mFALSHPacketSize,
+                                            FSession.UserMode, packets);
     if (status == 0) {
         RImageHeader header;
         ImageHeaderOf(packets, header);
         FState.FUpgradeFile = std::move(packets);
         FImageLoaded = true;
         const std::string path = AbsolutePath(file);
-        DeviceCFG.mFLASHFile = path;
-        UserStore().SetImageFile(path);
-        DeviceCFG.mFLASHSaveDir = DirectoryOf(path);
+        settings.mFLASHFile = path;
+        FSession.Store().SetImageFile(path);
+        settings.mFLASHSaveDir = DirectoryOf(path);
         FPanel.mFileText = path;
         FPanel.mDescText = kFirmwareVersionText + FWVersionToStr(header.mSW);
         FPanel.mUpgradeEnabled = true;
@@ -301,7 +303,7 @@ bool TFirmwareUpgrade::LoadRememberedImage()
 {
     if (FRunning)
         return false;
-    const std::string file = DeviceCFG.mFLASHFile;
+    const std::string file = FSession.DeviceCFG.mFLASHFile;
     std::error_code ec;
     if (file.empty() || !std::filesystem::exists(file, ec))
         return false;
@@ -316,7 +318,7 @@ std::optional<uint8_t> TFirmwareUpgrade::OpenUpgradeFile()
     choice.title = "Select Firmware Upgrade File";
     choice.filter = "Image File (*.img)";
     choice.defaultExt = "img";
-    choice.initialDir = DeviceCFG.mFLASHSaveDir;
+    choice.initialDir = FSession.DeviceCFG.mFLASHSaveDir;
     const std::optional<std::string> file = FScreen.ChooseOpenFile(choice);
     if (!file || file->empty())
         return std::nullopt;
@@ -325,14 +327,15 @@ std::optional<uint8_t> TFirmwareUpgrade::OpenUpgradeFile()
 
 void TFirmwareUpgrade::Cancel() { FState.FUpgrade = false; }
 
-ROpResult TFirmwareUpgrade::CheckTarget(const RImageHeader &header)
+ROpResult TFirmwareUpgrade::CheckTarget(TDeviceJob &job, const RImageHeader &header)
 {
     ShowStatus(FScreen, kBusyBackground, kBusyText, "Check Program...");
+    TComTamsel &link = FSession.Link();
     RTamselIdenty identity{};
-    ROpResult result = RunLinked(FScreen, FLink, [&] {
-        uint8_t status = FLink.RequireIdenty(identity);
+    ROpResult result = job.Linked("Check Program", [&] {
+        uint8_t status = link.RequireIdenty(identity);
         if (status == 0)
-            status = CheckProductID(identity.mPID, kProductNorvik);
+            status = CheckProductID(identity.mPID, kProductNorvik, FSession.UserMode);
         return status;
     });
     if (result.mAborted)
@@ -350,18 +353,10 @@ ROpResult TFirmwareUpgrade::CheckTarget(const RImageHeader &header)
     return result;
 }
 
-ROpResult TFirmwareUpgrade::CheckUpgradeTarget()
-{
-    RImageHeader header;
-    if (!FImageLoaded || !ImageHeaderOf(FState.FUpgradeFile, header))
-        return StatusResult(kStatusImageOpen);
-    return CheckTarget(header);
-}
-
 ROpResult TFirmwareUpgrade::DownloadImage(const TImagePackets &image)
 {
     ShowStatus(FScreen, kBusyBackground, kBusyText, "Download Image...");
-    TImageDownload download(FLink, FScreen, image, FState.FUpgrade);
+    TImageDownload download(FSession, FScreen, image, FState.FUpgrade);
     if (download.Begin()) {
         try {
             while (download.Pass()) {
@@ -401,7 +396,7 @@ ROpResult TFirmwareUpgrade::Upgrade()
 
     FState.FHibernateBtn = false;
     const TRunGuard guard(*this);
-    TJobJournal journal(FLink, kJobUpgrade);
+    TDeviceJob job(FSession, FScreen, kJobUpgrade);
     int attemptsMade = 0;
     // On the record at every way out: the firmware before (as the detector
     // told it) and the image's, its CRC, the attempts and the outcome.
@@ -409,17 +404,17 @@ ROpResult TFirmwareUpgrade::Upgrade()
         QJsonObject data{{QStringLiteral("firmware_to"), QString::fromStdString(FWVersionToStr(header.mSW))},
                          {QStringLiteral("image_crc"), QStringLiteral("%1").arg(uint16_t(header.mCRC), 4, 16, QLatin1Char('0')).toUpper()},
                          {QStringLiteral("attempts"), attemptsMade}};
-        if (const std::optional<RTamselIdenty> &id = FLink.Seen().mIdentity)
+        if (const std::optional<RTamselIdenty> &id = FSession.Link().Seen().mIdentity)
             data.insert(QStringLiteral("firmware_from"), QString::fromStdString(FWVersionToStr(id->mSW)));
         const char *outcome = r.mAborted ? "aborted"
                               : r.mStatus == 0 ? "upgraded"
                               : r.mStatus == kStatusUserStop ? "stopped"
                               : attemptsMade == 0 ? "refused" : "failed";
         data.insert(QStringLiteral("outcome"), QString::fromLatin1(outcome));
-        journal.FinishOp(FScreen, r, prefix, data);
+        job.Finish(r, prefix, data);
     };
 
-    const ROpResult check = CheckTarget(header);
+    const ROpResult check = CheckTarget(job, header);
     if (check.mAborted || check.mStatus != 0) {
         record(check, "Check Program");
         return check;
@@ -430,7 +425,7 @@ ROpResult TFirmwareUpgrade::Upgrade()
     SetProgress(0, packets);
 
     ROpResult last;
-    const int attempts = std::max<int>(1, DeviceCFG.mFLASHDownloadRetry);
+    const int attempts = std::max<int>(1, FSession.DeviceCFG.mFLASHDownloadRetry);
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0)
             SetProgress(0, packets);

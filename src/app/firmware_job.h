@@ -14,10 +14,11 @@
 #include <vector>
 
 #include "app/screen.h"
-#include "app/status.h"
+#include "app/device_job.h"
 #include "files/firmware.h"
 
 class TComTamsel;
+class TSession;
 struct RMainState;
 
 // ---- what the two firmware panels show ----
@@ -59,7 +60,7 @@ const std::vector<std::string> &UpgradeLockedButtons();
 class TImageDownload {
 public:
     // `image` and `goOn` (the state's FUpgrade) must outlive the attempt.
-    TImageDownload(TComTamsel &link, IScreen &screen, const TImagePackets &image, const bool &goOn);
+    TImageDownload(TSession &session, IScreen &screen, const TImagePackets &image, const bool &goOn);
 
     // Status := OpenUSB; if 0, UpgradeStart. True when packets are to be sent.
     bool Begin();
@@ -90,6 +91,7 @@ private:
     void Fail(const std::string &text);
     ROpResult Result() const;
 
+    TSession &FSession;
     TComTamsel &FLink;
     IScreen &FScreen;
     const TImagePackets &FImage;
@@ -106,7 +108,7 @@ private:
 
 class TFirmwareUpgrade {
 public:
-    TFirmwareUpgrade(TComTamsel &link, IScreen &screen, RMainState &state);
+    TFirmwareUpgrade(TSession &session, IScreen &screen, RMainState &state);
     ~TFirmwareUpgrade();
     TFirmwareUpgrade(const TFirmwareUpgrade &) = delete;
     TFirmwareUpgrade &operator=(const TFirmwareUpgrade &) = delete;
@@ -147,10 +149,6 @@ public:
     bool Running() const { return FRunning; }
     bool ImageLoaded() const { return FImageLoaded; }
 
-    // The detector check: identity, product, versions (133 without a
-    // question; an older image asks, and any answer but Yes gives 132).
-    // Reports "Check Program".
-    ROpResult CheckUpgradeTarget();
     // One download attempt over `image` (FUpgrade must be true, else it stops
     // at once with 134). Shows "Download Image...Fail" for a failure other
     // than 134; reports nothing else.
@@ -160,11 +158,14 @@ private:
     class TRunGuard;
     friend class TRunGuard;
 
-    ROpResult CheckTarget(const RImageHeader &header);
+    // The upgrade's first frame, the detector check: identity, product,
+    // versions (133 without a question; an older image asks, and any answer
+    // but Yes gives 132). Reports "Check Program".
+    ROpResult CheckTarget(TDeviceJob &job, const RImageHeader &header);
     void Changed();
     void SetProgress(int position, int max);
 
-    TComTamsel &FLink;
+    TSession &FSession;
     IScreen &FScreen;
     RMainState &FState;
     RFirmwarePanel FPanel;

@@ -2,13 +2,13 @@
 // The one small interface through which the core reports every finished job
 // that reached the detector, as it reports to the user through IScreen. The
 // service-record store implements it; TNullJournal is used when records are
-// off. A job is reported once, after the link is closed, whatever its outcome.
+// off. The session holds the one in force; a job is reported once, after the
+// link is closed, whatever its outcome (TDeviceJob, app/device_job.h).
 #include <optional>
 #include <string>
 
 #include <QJsonObject>
 
-#include "app/status.h"
 #include "model/config_record.h"
 #include "model/device_records.h"
 
@@ -73,41 +73,6 @@ public:
 class TNullJournal final : public IJournal {
 public:
     std::string Record(const RJobRecord &) override { return {}; }
-};
-
-// The journal in force: a TNullJournal until the program sets its own. The
-// journal must outlive its use; SetJournal(nullptr) goes back to none.
-IJournal &Journal();
-void SetJournal(IJournal *journal);
-
-class IScreen;
-class TComTamsel;
-
-// One job on the record. Made when the job starts (the link forgets what it
-// saw before), finished once after the link is closed: when the job reached
-// for the detector, the record takes the identity and configuration the link
-// saw and goes to the journal in force; a failure to record reaches the user
-// only as the screen's JournalWarning. A job that never opened the link (a
-// refusal, a declined question, a cancelled dialog) leaves no record.
-class TJobJournal {
-public:
-    // bForget false: a job inside a running one (a command sent from the
-    // logger) takes what the link saw for the run so far.
-    TJobJournal(TComTamsel &link, const char *job, bool bForget = true);
-    // Records the job with its status byte and status-bar text; data is
-    // merged into what the link saw (the configuration read first as
-    // "config", the last as "config_after", the ranges written as "writes";
-    // a null value in data drops what the link saw under that key).
-    void Finish(IScreen &screen, uint8_t status, const std::string &text, const QJsonObject &data = {});
-    // The same for a framed action: its status and the status-bar text the
-    // frame left for `prefix` (after an error outside a transaction the busy
-    // text stays, and the error goes into data as "error").
-    void FinishOp(IScreen &screen, const ROpResult &op, const std::string &prefix, QJsonObject data = {});
-
-private:
-    TComTamsel &FLink;
-    std::string FJob;
-    bool FDone = false;
 };
 
 // The bytes as upper-case hexadecimal, two digits each, no separators.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/profile.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "model/convert.h"
 
@@ -133,43 +134,45 @@ RSensorType ParseSensorLine(const std::string &key, const std::string &value)
     return s;
 }
 
-void LoadSettings(const TProfile &ini, TUserStore &store)
+void LoadSettings(TSession &session, const TProfile &ini)
 {
-    UserMode = ini.ReadString("Environment", "ModeEntry", "USER") != kAccessCode;
+    TUserStore &store = session.Store();
+    RDeviceCFG &cfg = session.DeviceCFG;
+    session.UserMode = ini.ReadString("Environment", "ModeEntry", "USER") != kAccessCode;
 
     const std::vector<TProfile::RLine> lines = ini.ReadSectionLines("SENSOR");
     if (lines.empty()) {
-        SensorTypes = BuiltInSensorTypes();
+        session.SensorTypes = BuiltInSensorTypes();
     } else {
-        SensorTypes.clear();
-        SensorTypes.reserve(lines.size());
+        session.SensorTypes.clear();
+        session.SensorTypes.reserve(lines.size());
         for (const TProfile::RLine &line : lines)
-            SensorTypes.push_back(ParseSensorLine(line.mKey, line.mValue));
+            session.SensorTypes.push_back(ParseSensorLine(line.mKey, line.mValue));
     }
 
-    if (UserMode)
-        AssignUserLayoutValues(DeviceCFG);
+    if (session.UserMode)
+        AssignUserLayoutValues(cfg);
     else
-        ReadNumericKeys(ini, DeviceCFG);
+        ReadNumericKeys(ini, cfg);
 
-    DeviceCFG.mLogEnable = ini.ReadInteger("ETC", "LogEnable", 0) != 0;
+    cfg.mLogEnable = ini.ReadInteger("ETC", "LogEnable", 0) != 0;
 
-    DeviceCFG.mEEPROMSaveDir = store.SaveDirectory(TStoreGroup::EEPROM);
-    DeviceCFG.mFLASHFile = store.ImageFile();
-    DeviceCFG.mFLASHSaveDir = FileExists(DeviceCFG.mFLASHFile) ? DirectoryOf(DeviceCFG.mFLASHFile) : std::string();
-    DeviceCFG.mEVENTSaveDir = store.SaveDirectory(TStoreGroup::EVENT);
-    DeviceCFG.mLogSaveDir = store.SaveDirectory(TStoreGroup::Logging);
-    DeviceCFG.mConfSaveDir = store.SaveDirectory(TStoreGroup::CONFIGURE);
+    cfg.mEEPROMSaveDir = store.SaveDirectory(TStoreGroup::EEPROM);
+    cfg.mFLASHFile = store.ImageFile();
+    cfg.mFLASHSaveDir = FileExists(cfg.mFLASHFile) ? DirectoryOf(cfg.mFLASHFile) : std::string();
+    cfg.mEVENTSaveDir = store.SaveDirectory(TStoreGroup::EVENT);
+    cfg.mLogSaveDir = store.SaveDirectory(TStoreGroup::Logging);
+    cfg.mConfSaveDir = store.SaveDirectory(TStoreGroup::CONFIGURE);
 }
 
-std::string SettingsFilePath() { return TProfile::FindFileAnyCase(AppDir, kSettingsFileName); }
+std::string SettingsFilePath(const std::string &appDir) { return TProfile::FindFileAnyCase(appDir, kSettingsFileName); }
 
-std::string LoadSettings(const std::string &iniPath)
+std::string LoadSettings(TSession &session, const std::string &iniPath)
 {
     TProfile ini;
     EInputFile why = EInputFile::Ok;
     ini.LoadFile(iniPath, &why);
-    LoadSettings(ini, UserStore());
+    LoadSettings(session, ini);
 
     std::string reason;
     switch (why) {
@@ -186,4 +189,4 @@ std::string LoadSettings(const std::string &iniPath)
            "\rThe program uses the settings of the user layout.";
 }
 
-std::string LoadSettings() { return LoadSettings(SettingsFilePath()); }
+std::string LoadSettings(TSession &session) { return LoadSettings(session, SettingsFilePath(session.AppDir)); }

@@ -1,9 +1,6 @@
 #include "app/status.h"
 
-#include <exception>
-
-#include "link/tamsel_comms.h"
-#include "model/settings_types.h"
+#include "app/session.h"
 
 RStatusText StatusText(uint8_t status)
 {
@@ -113,71 +110,13 @@ std::string LogTraffic(IScreen &screen, TDateTime rNow, const std::string &sLog)
     return line;
 }
 
-bool AttachTraffic(TComTamsel &link, IScreen &screen, bool always)
+bool AttachTraffic(TSession &session, IScreen &screen, bool always)
 {
-    if (!always && !DeviceCFG.mLogEnable)
+    if (!always && !session.DeviceCFG.mLogEnable)
         return false;
     IScreen *target = &screen;
-    link.OnTamselEvent = [target](TComTamsel *, TDateTime rNow, const std::string &sLog) {
+    session.Link().OnTamselEvent = [target](TComTamsel *, TDateTime rNow, const std::string &sLog) {
         LogTraffic(*target, rNow, sLog);
     };
     return true;
-}
-
-namespace {
-
-// After an error that escaped the action the port may be left open on a
-// device that is gone. The link would reuse it, so the next action would only
-// find that out by failing; close it quietly instead (no end-of-connection
-// request: the state of the detector is unknown).
-void DropPort(TComTamsel &link)
-{
-    try {
-        link.ComClose();
-    } catch (...) {
-    }
-}
-
-ROpResult Aborted(IScreen &screen, TComTamsel &link, const std::string &text)
-{
-    DropPort(link);
-    ShowError(screen, text);
-    ROpResult result;
-    result.mStatus = kStatusAborted;
-    result.mAborted = true;
-    result.mError = text;
-    return result;
-}
-
-} // namespace
-
-ROpResult RunLinked(IScreen &screen, TComTamsel &link, const TOpSteps &steps, const TOpClose &close)
-{
-    ROpResult result;
-    try {
-        uint8_t status = link.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
-        if (status == 0 && steps)
-            status = steps();
-        if (close) {
-            status = close(link, status);
-        } else {
-            link.CloseUSB(status);
-        }
-        result.mStatus = status;
-    } catch (const std::exception &e) {
-        return Aborted(screen, link, e.what());
-    } catch (...) {
-        return Aborted(screen, link, "Unknown error");
-    }
-    return result;
-}
-
-ROpResult RunOperation(IScreen &screen, TComTamsel &link, const std::string &prefix, const TOpSteps &steps,
-                       const TOpClose &close)
-{
-    ShowBusy(screen, prefix);
-    ROpResult result = RunLinked(screen, link, steps, close);
-    if (!result.mAborted)
-        ShowResult(screen, result.mStatus, prefix);
-    return result;
 }

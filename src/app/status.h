@@ -1,15 +1,15 @@
 #pragma once
-// The one table that turns a status byte into what the user sees, the status
-// bar and traffic list helpers, and the frame every device action runs in:
-// busy text, open the link, the action's steps, close, result.
+// The one table that turns a status byte into what the user sees, and the
+// status bar and traffic list helpers. The frame every device job runs in
+// (busy text, open the link, the job's steps, close, result) is TDeviceJob
+// (app/device_job.h).
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "app/screen.h"
 #include "model/datetime.h"
 
-class TComTamsel;
+class TSession;
 
 // The program's title: caption of the box that reports an error raised
 // outside a transaction.
@@ -51,37 +51,12 @@ void ShowError(IScreen &screen, const std::string &text);
 std::string TrafficLine(TDateTime rNow, const std::string &sLog);
 // Appends the line for (rNow, sLog) to the screen's traffic list and returns it.
 std::string LogTraffic(IScreen &screen, TDateTime rNow, const std::string &sLog);
-// Routes the link's traffic event to LogTraffic on `screen`: only when the
-// traffic log is on (DeviceCFG.mLogEnable) unless `always` is set; otherwise
-// the event is left as it is. True when attached. The screen must outlive the
-// link's use of the event.
-bool AttachTraffic(TComTamsel &link, IScreen &screen, bool always = false);
+// Routes the session link's traffic event to LogTraffic on `screen`: only
+// when the traffic log is on (DeviceCFG.mLogEnable) unless `always` is set;
+// otherwise the event is left as it is. True when attached. The screen must
+// outlive the link's use of the event.
+bool AttachTraffic(TSession &session, IScreen &screen, bool always = false);
 
-// The status byte an aborted action leaves in ROpResult, so that a caller
-// that looks only at the byte never takes it for success.
+// The status byte an aborted job leaves in its result (ROpResult), so that a
+// caller that looks only at the byte never takes it for success.
 inline constexpr uint8_t kStatusAborted = 0xA1;
-
-// What ended a framed action.
-struct ROpResult {
-    uint8_t mStatus = 0;  // the status byte handed to the result (0 = success); kStatusAborted when aborted
-    bool mAborted = false; // an error raised outside a transaction ended the action
-    std::string mError;   // that error's text
-    bool Ok() const { return !mAborted && mStatus == 0; }
-};
-
-// The action's commands, run on the open link; return the status.
-using TOpSteps = std::function<uint8_t()>;
-// How an action closes the link: gets the steps' status, closes, and returns
-// the status to report (for remappings such as 177 -> 193).
-using TOpClose = std::function<uint8_t(TComTamsel &link, uint8_t status)>;
-
-// OpenUSB with DeviceCFG.mConnectTime / 1000 s, the steps when that gave 0,
-// then the close (CloseUSB(status) when `close` is empty). No status text.
-// An exception from any of these ends the action: the error box is shown,
-// nothing else is closed or reported, and the result is marked aborted.
-ROpResult RunLinked(IScreen &screen, TComTamsel &link, const TOpSteps &steps, const TOpClose &close = {});
-
-// The whole operation frame: ShowBusy(prefix), RunLinked, ShowResult(status,
-// prefix). After an exception the status bar keeps the busy text.
-ROpResult RunOperation(IScreen &screen, TComTamsel &link, const std::string &prefix, const TOpSteps &steps,
-                       const TOpClose &close = {});

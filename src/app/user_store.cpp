@@ -23,12 +23,6 @@ QString Key(TStoreGroup group, const std::string &name)
     return QString::fromLatin1(StoreGroupName(group)) + QLatin1Char('/') + escaped;
 }
 
-std::unique_ptr<TUserStore> &Global()
-{
-    static std::unique_ptr<TUserStore> store;
-    return store;
-}
-
 } // namespace
 
 const char *StoreGroupName(TStoreGroup group)
@@ -140,20 +134,3 @@ void TUserStore::SetWindowPlacement(const RWindowPlacement &placement)
 }
 
 std::string TUserStore::FileName() const { return FSettings->fileName().toStdString(); }
-
-TUserStore &UserStore()
-{
-    auto &store = Global();
-    if (!store)
-        store = std::make_unique<TUserStore>();
-    return *store;
-}
-
-void UseUserStoreFile(const std::string &filePath)
-{
-    auto &store = Global();
-    if (filePath.empty())
-        store = std::make_unique<TUserStore>();
-    else
-        store = std::make_unique<TUserStore>(filePath);
-}

@@ -4,8 +4,9 @@
 // window placement. Kept with QSettings, organisation "IR", application
 // "Norvik" (on Linux ~/.config/IR/Norvik.conf, or under $XDG_CONFIG_HOME),
 // one group per kind: EEPROM, FLASH, EVENT, Logging, CONFIGURE, SENSORCAL,
-// WINDOW. Every write is flushed at once, so a later start sees it even if
-// this run ends abruptly. Texts are read trimmed; a missing text reads empty.
+// WINDOW, RECORDS. Every write is flushed at once, so a later start sees it
+// even if this run ends abruptly. Texts are read trimmed; a missing text
+// reads empty. The session holds the program's one store.
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,10 +67,3 @@ public:
 private:
     std::unique_ptr<QSettings> FSettings;
 };
-
-// The process-wide store used by LoadSettings and every part that remembers a
-// value: the current user's, unless UseUserStoreFile chose a file.
-TUserStore &UserStore();
-// Makes the process-wide store the one kept in `filePath` (tests, tools);
-// an empty path returns to the current user's store.
-void UseUserStoreFile(const std::string &filePath);

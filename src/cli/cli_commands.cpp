@@ -3,29 +3,23 @@
 #include <algorithm>
 #include <iostream>
 
-namespace {
-std::vector<CliEntry> &Table()
+std::vector<CliEntry> CliCommands()
 {
-    static std::vector<CliEntry> table;
-    return table;
-}
-} // namespace
-
-CliCommand::CliCommand(CliEntry entry) { Table().push_back(std::move(entry)); }
-
-const std::vector<CliEntry> &CliCommands()
-{
-    auto &t = Table();
-    std::sort(t.begin(), t.end(), [](const CliEntry &a, const CliEntry &b) { return a.name < b.name; });
-    return t;
+    std::vector<CliEntry> all = ActionCommands();
+    for (CliEntry e : {CertificateCommand(), DoctorCommand(), DueCommand(), EepromCommand(), EventsCommand(),
+                       IdentifyCommand(), LogCommand(), PortsCommand(), ReadCommand(), RecordsCommand(),
+                       SensorCalCommand(), SettingsCommand(), UpgradeCommand(), WriteCommand()})
+        all.push_back(std::move(e));
+    std::sort(all.begin(), all.end(), [](const CliEntry &a, const CliEntry &b) { return a.name < b.name; });
+    return all;
 }
 
-const CliEntry *FindCliCommand(const std::string &name)
+std::optional<CliEntry> FindCliCommand(const std::string &name)
 {
-    for (const CliEntry &e : CliCommands())
+    for (CliEntry &e : CliCommands())
         if (e.name == name)
-            return &e;
-    return nullptr;
+            return std::move(e);
+    return std::nullopt;
 }
 
 namespace {

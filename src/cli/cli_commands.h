@@ -1,13 +1,15 @@
 #pragma once
-// The command table of beamport-cli. A command registers itself with a static
-// CliCommand object: its name, its usage, its help and the code that runs it.
+// The command table of beamport-cli: each command's name, usage, help and the
+// code that runs it. Each cmd_*.cpp makes its own entries (the functions at
+// the end); CliCommands lists them all.
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/cli_screen.h"
 
-class TComTamsel;
+class TSession;
 
 inline constexpr int kExitUsage = 64; // the command line was wrong
 inline constexpr int kExitFile = 65;  // a file could not be read or written, or was refused
@@ -17,7 +19,7 @@ inline constexpr int kExitNotDone = 68;    // ran but did not succeed, with no s
 
 struct CliContext {
     TCliScreen &screen;
-    TComTamsel &link;
+    TSession &session;            // settings, store, link, records: the program's one session
     bool yes = false;
     std::vector<std::string> args; // the command's own arguments
     bool usageReported = false;    // the command said itself what was wrong with its arguments
@@ -53,15 +55,12 @@ struct CliEntry {
     std::vector<CliOption> options;
     CliRun run;
     ECliKind kind = ECliKind::kDevice;
+    bool gui = false;        // needs a GUI application object (the certificate's PDF writer)
 };
 
-struct CliCommand {
-    explicit CliCommand(CliEntry entry);
-};
-
-// The commands, sorted by name.
-const std::vector<CliEntry> &CliCommands();
-const CliEntry *FindCliCommand(const std::string &name);
+// Every command, sorted by name.
+std::vector<CliEntry> CliCommands();
+std::optional<CliEntry> FindCliCommand(const std::string &name);
 
 // The command list of --help: the usage of each command and its summary.
 std::string CommandList();
@@ -71,3 +70,20 @@ std::string CommandHelp(const CliEntry &entry);
 // Takes "--name VALUE" out of args; true when present. Missing value: usage error.
 bool TakeOption(std::vector<std::string> &args, const std::string &name, std::string &value);
 bool TakeFlag(std::vector<std::string> &args, const std::string &name);
+
+// ---- the commands, each made by its cmd_*.cpp ----
+std::vector<CliEntry> ActionCommands(); // beep ... hibernate: the one-shot device actions
+CliEntry CertificateCommand();
+CliEntry DoctorCommand();
+CliEntry DueCommand();
+CliEntry EepromCommand();
+CliEntry EventsCommand();
+CliEntry IdentifyCommand();
+CliEntry LogCommand();
+CliEntry PortsCommand();
+CliEntry ReadCommand();
+CliEntry RecordsCommand();
+CliEntry SensorCalCommand();
+CliEntry SettingsCommand();
+CliEntry UpgradeCommand();
+CliEntry WriteCommand();

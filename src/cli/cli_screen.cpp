@@ -3,42 +3,8 @@
 #include <algorithm>
 #include <csignal>
 #include <iostream>
+#include <sys/signalfd.h>
 #include <unistd.h>
-
-namespace {
-volatile std::sig_atomic_t gStopSignals = 0;
-
-void OnStopSignal(int sig)
-{
-    if (gStopSignals > 0) {
-        // Asked twice: give up at once, as the default action would.
-        std::signal(sig, SIG_DFL);
-        std::raise(sig);
-        return;
-    }
-    gStopSignals = gStopSignals + 1;
-}
-
-void Catch(int sig, bool keepIgnored)
-{
-    struct sigaction old{};
-    if (sigaction(sig, nullptr, &old) == 0 && keepIgnored && old.sa_handler == SIG_IGN)
-        return;
-    struct sigaction sa{};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(sig, &sa, nullptr);
-}
-} // namespace
-
-void InstallStopSignals()
-{
-    Catch(SIGINT, true);
-    Catch(SIGTERM, false);
-}
-
-bool StopRequested() { return gStopSignals > 0; }
 
 std::string WithLineBreaks(const std::string &text)
 {
@@ -76,6 +42,46 @@ bool TCliScreen::AskYesNo(const std::string &caption, const std::string &text)
     EndProgress();
     std::cerr << caption << ": " << WithLineBreaks(text) << (FYes ? " [answered Yes]" : " [answered No]") << std::endl;
     return FYes;
+}
+
+TCliScreen::~TCliScreen()
+{
+    if (FStopFd >= 0)
+        ::close(FStopFd);
+}
+
+void TCliScreen::CatchStopSignals()
+{
+    if (FStopFd >= 0)
+        return;
+    sigset_t signals;
+    sigemptyset(&signals);
+    struct sigaction old {};
+    if (!(sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler == SIG_IGN))
+        sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    // Blocked, they wait in the signalfd instead of ending the program.
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    FStopFd = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (FStopFd < 0) {
+        // Without a signalfd they keep ending the program at once.
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+        return;
+    }
+    FStopSignals = signals;
+}
+
+bool TCliScreen::StopRequested()
+{
+    if (!FStopped && FStopFd >= 0) {
+        signalfd_siginfo info{};
+        if (::read(FStopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            FStopped = true;
+            // Asked once: a second signal ends the program, as the default action does.
+            pthread_sigmask(SIG_UNBLOCK, &FStopSignals, nullptr);
+        }
+    }
+    return FStopped;
 }
 
 void TCliScreen::ProcessMessages()

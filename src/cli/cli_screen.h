@@ -1,6 +1,7 @@
 #pragma once
 // The command line's screen: results on stdout, failures and traffic on
 // stderr, questions answered by --yes, file choices given by arguments.
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -10,6 +11,11 @@
 
 class TCliScreen : public IScreen {
 public:
+    TCliScreen() = default;
+    ~TCliScreen() override;
+    TCliScreen(const TCliScreen &) = delete;
+    TCliScreen &operator=(const TCliScreen &) = delete;
+
     bool FYes = false;      // answer every question with Yes
     bool FTraffic = false;  // traffic lines to stderr
     bool FProgress = true;  // progress on stderr
@@ -20,7 +26,7 @@ public:
     std::deque<std::string> FFiles; // answers to the file dialogs, in order
 
     void SetStatus(RColor background, RColor text, const std::string &caption) override;
-    // Runs FOnStop once when a stop was asked for (SIGINT, SIGTERM) since the last call.
+    // Runs FOnStop once when a stop was asked for (SIGINT, SIGTERM: StopRequested).
     void ProcessMessages() override;
     void Message(const std::string &caption, const std::string &text, MsgIcon icon) override;
     bool AskYesNo(const std::string &caption, const std::string &text) override;
@@ -33,22 +39,28 @@ public:
     // Takes the progress line away, so that other output starts on a clean line.
     void EndProgress();
 
+    // For the commands that can stop cleanly (sensor-cal, upgrade): from here
+    // on SIGINT and SIGTERM no longer end the program at once but ask the
+    // running job to stop (a calibration sends its abort, a firmware download
+    // stops after the packet under way), so the detector is not left
+    // half-way. A second signal ends the program. SIGINT is left alone when it
+    // was ignored at start (a background job of a shell). The signals are
+    // blocked and wait in the screen's signalfd until StopRequested reads them.
+    void CatchStopSignals();
+    // A stop signal arrived since CatchStopSignals. The first one read lets
+    // the next end the program as it would without CatchStopSignals.
+    bool StopRequested();
+
     std::string FLastStatus;
     bool FErrorShown = false;     // a failure text went to stderr
     std::function<void()> FOnStop; // what a stop request does for the running job
 
 private:
     bool FProgressShown = false;
+    int FStopFd = -1;        // the signalfd of the caught stop signals
+    sigset_t FStopSignals{}; // the signals it catches
+    bool FStopped = false;   // a stop signal was read
 };
-
-// For the commands that can stop cleanly (sensor-cal, upgrade): from here on
-// SIGINT and SIGTERM no longer end the program at once but ask the running
-// job to stop (a calibration sends its abort, a firmware download stops after
-// the packet under way), so the detector is not left half-way. A second
-// signal ends the program. SIGINT is left alone when it was ignored at start
-// (a background job of a shell).
-void InstallStopSignals();
-bool StopRequested();
 
 // "\r" line breaks as the terminal's.
 std::string WithLineBreaks(const std::string &text);

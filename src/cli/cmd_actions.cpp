@@ -74,7 +74,7 @@ int RunAction(const RActionRow &row, CliContext &c)
     if (!c.args.empty())
         return kExitUsage;
     RMainState state;
-    TDeviceActions actions(c.link, c.screen, state);
+    TDeviceActions actions(c.session, c.screen, state);
     const RActionResult result = row.run(actions);
     if (result.mRefused)
         return kExitRefused; // the action's own box said why
@@ -85,11 +85,13 @@ int RunAction(const RActionRow &row, CliContext &c)
     return static_cast<int>(result.mStatus);
 }
 
-const bool kRegistered = [] {
-    for (const RActionRow &row : kActions)
-        CliCommand({row.name, row.name, row.summary, row.description, {},
-                    [&row](CliContext &c) { return RunAction(row, c); }});
-    return true;
-}();
-
 } // namespace
+
+std::vector<CliEntry> ActionCommands()
+{
+    std::vector<CliEntry> entries;
+    for (const RActionRow &row : kActions)
+        entries.push_back({row.name, row.name, row.summary, row.description, {},
+                           [&row](CliContext &c) { return RunAction(row, c); }});
+    return entries;
+}

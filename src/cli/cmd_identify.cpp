@@ -9,7 +9,6 @@
 #include "app/device_actions.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
-#include "link/tamsel_comms.h"
 #include "model/config_record.h"
 
 namespace {
@@ -36,29 +35,28 @@ std::string IdentityJson(const RTamselIdenty &id)
            "}\n";
 }
 
-const CliCommand kIdentify({
-    "identify",
-    "identify [--json]",
-    "the six identity lines",
-    "Identify: wakes the detector and reads its identity: product ID, hardware and firmware version, life "
-    "remaining, the sensor present and the serial number. Prints \"Load Identify... OK\", then the six lines "
-    "of the window's Identify box.",
-    {{"--json", "the identity record instead of the six lines, as JSON with the record's field names (mPID, mHW, "
-                "mSW, mSensor, mLife, mSerial); the serial number as text, one character a byte"}},
-    [](CliContext &c) {
-        const bool json = TakeFlag(c.args, "--json");
-        if (!c.args.empty())
-            return kExitUsage;
-        RMainState state;
-        TDeviceActions actions(c.link, c.screen, state);
-        if (!json)
-            return static_cast<int>(actions.Identify().mStatus);
-        RTamselIdenty identity{};
-        const RActionResult read = actions.Identify(&identity, false);
-        if (read.Ok())
-            std::cout << IdentityJson(identity) << std::flush;
-        return static_cast<int>(read.mStatus);
-    },
-});
-
 } // namespace
+
+CliEntry IdentifyCommand()
+{
+    return {"identify", "identify [--json]", "the six identity lines",
+            "Identify: wakes the detector and reads its identity: product ID, hardware and firmware version, life "
+            "remaining, the sensor present and the serial number. Prints \"Load Identify... OK\", then the six lines "
+            "of the window's Identify box.",
+            {{"--json", "the identity record instead of the six lines, as JSON with the record's field names (mPID, "
+                        "mHW, mSW, mSensor, mLife, mSerial); the serial number as text, one character a byte"}},
+            [](CliContext &c) {
+                const bool json = TakeFlag(c.args, "--json");
+                if (!c.args.empty())
+                    return kExitUsage;
+                RMainState state;
+                TDeviceActions actions(c.session, c.screen, state);
+                if (!json)
+                    return static_cast<int>(actions.Identify().mStatus);
+                RTamselIdenty identity{};
+                const RActionResult read = actions.Identify(&identity, false);
+                if (read.Ok())
+                    std::cout << IdentityJson(identity) << std::flush;
+                return static_cast<int>(read.mStatus);
+            }};
+}

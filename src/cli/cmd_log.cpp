@@ -14,10 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/session.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
 #include "tools/sensor_logger.h"
-#include "tools/tool_clock.h"
+#include "app/clock.h"
 
 namespace {
 
@@ -141,65 +142,70 @@ bool ParseSeconds(const std::string &text, double &seconds)
     }
 }
 
-const CliCommand kLog({
-    "log", "log --seconds N [--out FILE.csv] [--no-battery] [--no-temperature]", "the sensor reading logger",
-    "The sensor reading logger for N seconds: gas reading, peak, battery and temperature with their raw counts "
-    "and the detector's flags, one line a reading on stdout. A run that brings no reading at all exits 68. On a "
-    "terminal, stderr shows the seconds elapsed.",
-    {{"--seconds N", "how long to log (required; a number of seconds)"},
-     {"--out FILE.csv", "also writes the readings to FILE.csv, as the window's logger does; a file that cannot be "
-                        "made is reported before the detector is woken"},
-     {"--no-battery", "does not ask for the battery reading"},
-     {"--no-temperature", "does not ask for the temperature reading"}},
-    [](CliContext &c) {
-        std::string secondsText;
-        std::string out;
-        if (!TakeOption(c.args, "--seconds", secondsText))
-            return kExitUsage;
-        const bool toFile = TakeOption(c.args, "--out", out);
-        const bool noBattery = TakeFlag(c.args, "--no-battery");
-        const bool noTemperature = TakeFlag(c.args, "--no-temperature");
-        double seconds = 0;
-        if (!c.args.empty() || !ParseSeconds(secondsText, seconds))
-            return kExitUsage;
+int Log(CliContext &c)
+{
+    std::string secondsText;
+    std::string out;
+    if (!TakeOption(c.args, "--seconds", secondsText))
+        return kExitUsage;
+    const bool toFile = TakeOption(c.args, "--out", out);
+    const bool noBattery = TakeFlag(c.args, "--no-battery");
+    const bool noTemperature = TakeFlag(c.args, "--no-temperature");
+    double seconds = 0;
+    if (!c.args.empty() || !ParseSeconds(secondsText, seconds))
+        return kExitUsage;
 
-        if (toFile) {
-            const std::string problem = OutFileProblem(out);
-            if (!problem.empty())
-                return FileNotCreated(out, problem);
-        }
+    if (toFile) {
+        const std::string problem = OutFileProblem(out);
+        if (!problem.empty())
+            return FileNotCreated(out, problem);
+    }
 
-        TRealToolClock clock;
-        TLogProgress progress(::isatty(STDERR_FILENO) == 1, seconds);
-        TCliLogView view(progress);
-        TSensorLogger logger(c.link, c.screen, view, clock);
-        logger.Reset();
-        logger.SetPollBattery(!noBattery);
-        logger.SetPollTemperature(!noTemperature);
-        logger.SetFileRequired(toFile);
-        if (toFile)
-            c.screen.FFiles.push_back(out);
-        if (!logger.Start()) {
-            if (logger.FileFailed())
-                return FileNotCreated(out, {});
-            return static_cast<int>(logger.EndStatus());
-        }
-        const TDateTime start = clock.Now();
-        logger.Run(AddSeconds(start, seconds),
-                   [&] { progress.Update((clock.Now() - start) * kSecondsPerDayF); });
-        progress.Clear();
-        if (logger.EndStatus() != 0)
-            return static_cast<int>(logger.EndStatus());
-        if (logger.Readings() == 0) {
-            std::cerr << "No reading arrived in " << secondsText
-                      << " seconds\nCheck Norvik and Beamport connection" << std::endl;
-            return kExitNotDone;
-        }
-        if (toFile && (logger.FileFailed() || !std::filesystem::exists(out))) {
-            std::cerr << "The log file could not be written: " << out << std::endl;
-            return kExitFile;
-        }
-        return 0;
-    }});
+    IClock &clock = c.session.Clock();
+    TLogProgress progress(::isatty(STDERR_FILENO) == 1, seconds);
+    TCliLogView view(progress);
+    TSensorLogger logger(c.session, c.screen, view);
+    logger.Reset();
+    logger.SetPollBattery(!noBattery);
+    logger.SetPollTemperature(!noTemperature);
+    logger.SetFileRequired(toFile);
+    if (toFile)
+        c.screen.FFiles.push_back(out);
+    if (!logger.Start()) {
+        if (logger.FileFailed())
+            return FileNotCreated(out, {});
+        return static_cast<int>(logger.EndStatus());
+    }
+    const TDateTime start = clock.Now();
+    logger.Run(AddSeconds(start, seconds),
+               [&] { progress.Update((clock.Now() - start) * kSecondsPerDayF); });
+    progress.Clear();
+    if (logger.EndStatus() != 0)
+        return static_cast<int>(logger.EndStatus());
+    if (logger.Readings() == 0) {
+        std::cerr << "No reading arrived in " << secondsText
+                  << " seconds\nCheck Norvik and Beamport connection" << std::endl;
+        return kExitNotDone;
+    }
+    if (toFile && (logger.FileFailed() || !std::filesystem::exists(out))) {
+        std::cerr << "The log file could not be written: " << out << std::endl;
+        return kExitFile;
+    }
+    return 0;
+}
 
 } // namespace
+
+CliEntry LogCommand()
+{
+    return {"log", "log --seconds N [--out FILE.csv] [--no-battery] [--no-temperature]", "the sensor reading logger",
+            "The sensor reading logger for N seconds: gas reading, peak, battery and temperature with their raw "
+            "counts and the detector's flags, one line a reading on stdout. A run that brings no reading at all "
+            "exits 68. On a terminal, stderr shows the seconds elapsed.",
+            {{"--seconds N", "how long to log (required; a number of seconds)"},
+             {"--out FILE.csv", "also writes the readings to FILE.csv, as the window's logger does; a file that "
+                                "cannot be made is reported before the detector is woken"},
+             {"--no-battery", "does not ask for the battery reading"},
+             {"--no-temperature", "does not ask for the temperature reading"}},
+            Log};
+}

@@ -1,21 +1,18 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/session.h"
 #include "cli/cli_commands.h"
 #include "link/adapter_doctor.h"
 #include "link/discovery.h"
 
 namespace {
-const CliCommand kPorts({"ports", "ports", "the adapters found: number, device, by-id path, VID:PID, serial, driver",
-                         "The adapters discovery finds, one line each: the port number it gives them, device, "
-                         "by-id path, VID:PID, serial number and driver. The exit status is discovery's (255: no "
-                         "adapter, 254: several, 253: no device tree to search). With --port or BEAMPORT_PORT it "
-                         "says which device is used instead.",
-                         {},
-                        [](CliContext &c) {
+
+int Ports(CliContext &c)
+{
     if (!c.args.empty())
         return kExitUsage;
-    const std::string bypass = PortOverride();
+    const std::string &bypass = c.session.Link().PortChoice();
     if (!bypass.empty()) {
         const char *env = std::getenv("BEAMPORT_PORT");
         const bool fromEnv = env != nullptr && bypass == env;
@@ -45,5 +42,15 @@ const CliCommand kPorts({"ports", "ports", "the adapters found: number, device, 
         break;
     }
     return static_cast<int>(code);
-}, ECliKind::kDiscovery});
+}
+
 } // namespace
+
+CliEntry PortsCommand()
+{
+    return {"ports", "ports", "the adapters found: number, device, by-id path, VID:PID, serial, driver",
+            "The adapters discovery finds, one line each: the port number it gives them, device, by-id path, "
+            "VID:PID, serial number and driver. The exit status is discovery's (255: no adapter, 254: several, 253: "
+            "no device tree to search). With --port or BEAMPORT_PORT it says which device is used instead.",
+            {}, Ports, ECliKind::kDiscovery};
+}

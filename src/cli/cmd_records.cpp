@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QFileInfo>
 
+#include "app/session.h"
 #include "cli/cli_commands.h"
 #include "records/journal_store.h"
 #include "records/record.h"
@@ -59,7 +60,7 @@ void NoteWaiting(const RStoreLocation &location)
         std::cerr << "beamport-cli: " << n << " record(s) kept on this bench wait for `records sync`\n";
 }
 
-int List(std::vector<std::string> &args)
+int List(const TSession &session, std::vector<std::string> &args)
 {
     RRecordFilter filter;
     std::string serial, job, since;
@@ -77,7 +78,7 @@ int List(std::vector<std::string> &args)
     if (!args.empty())
         return UsageError("records: unexpected argument \"" + args.front() + "\"");
     QString error;
-    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(error);
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
     std::vector<RServiceRecord> records;
@@ -99,14 +100,14 @@ int List(std::vector<std::string> &args)
     return 0;
 }
 
-int Show(std::vector<std::string> &args)
+int Show(const TSession &session, std::vector<std::string> &args)
 {
     const bool json = TakeFlag(args, "--json");
     qint64 id = 0;
     if (args.size() != 1 || !ParseId(args.front(), id))
         return UsageError("records show needs one record id (a whole number from 1 up)");
     QString error;
-    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(error);
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
     const std::optional<RServiceRecord> r = store->Get(id, error);
@@ -130,12 +131,12 @@ int Show(std::vector<std::string> &args)
     return 0;
 }
 
-int Verify(std::vector<std::string> &args)
+int Verify(const TSession &session, std::vector<std::string> &args)
 {
     if (!args.empty())
         return UsageError("records verify takes no arguments");
     QString error;
-    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(error);
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
     const RVerifyResult v = store->Verify();
@@ -151,19 +152,20 @@ int Verify(std::vector<std::string> &args)
     return 0;
 }
 
-int Sync(std::vector<std::string> &args)
+int Sync(const TSession &session, std::vector<std::string> &args)
 {
     if (!args.empty())
         return UsageError("records sync takes no arguments");
     RStoreLocation location;
     QString error;
-    if (!ResolveStoreLocation(location, error))
+    if (!ResolveStoreLocation(session.RecordsChoice, location, error))
         return StoreError(error);
     if (location.mKind != EStoreKind::kPostgres) {
         std::cout << "nothing to send: records go to " << location.Describe().toStdString() << "\n" << std::flush;
         return location.mKind == EStoreKind::kOff ? StoreError(QStringLiteral("records are off")) : 0;
     }
     TRecordJournal journal(location);
+    journal.NameSensorsBy(session.SensorTypes);
     const RSyncResult r = journal.Sync();
     std::cout << "sent " << r.mSent << ", already there " << r.mAlreadyThere << ", waiting " << r.mLeft << "\n"
               << std::flush;
@@ -172,13 +174,13 @@ int Sync(std::vector<std::string> &args)
     return 0;
 }
 
-int Export(std::vector<std::string> &args)
+int Export(const TSession &session, std::vector<std::string> &args)
 {
     std::string out;
     if (!TakeOption(args, "--out", out) || !args.empty())
         return UsageError("records export needs --out FILE.csv and nothing else");
     QString error;
-    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(error);
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
     std::vector<RServiceRecord> records;
@@ -192,37 +194,44 @@ int Export(std::vector<std::string> &args)
     return 0;
 }
 
-const CliCommand kRecords({
-    "records",
-    "records [--serial S] [--job J] [--since DATE] [--json]\n"
-    "records show ID [--json]\n"
-    "records verify\n"
-    "records sync\n"
-    "records export --out FILE.csv",
-    "service records, newest first",
-    "The service records of the store in force (--records, else BEAMPORT_RECORDS, else the local SQLite file), "
-    "newest first, one line each. `show ID` prints one record; `verify` checks the hash chain (exit 1 and the "
-    "first broken record's id when it is broken); `sync` sends the records this bench kept while the shared "
-    "store could not be reached; `export` writes all records as CSV. A store that cannot be used exits 65.",
-    {{"--serial S", "only the records of the detector with serial number S"},
-     {"--job J", "only the records of one job (identify, read, write, ..., sensor-cal)"},
-     {"--since DATE", "only the records from DATE on (YYYY-MM-DD or an ISO 8601 time)"},
-     {"--json", "a JSON array of the records (one record object for show)"},
-     {"--out FILE.csv", "export: the file the records go to"}},
-    [](CliContext &c) {
-        std::vector<std::string> args = c.args;
-        const std::string sub = args.empty() ? std::string() : args.front();
-        if (sub == "show" || sub == "verify" || sub == "sync" || sub == "export")
-            args.erase(args.begin());
-        if (sub == "show")
-            return Show(args);
-        if (sub == "verify")
-            return Verify(args);
-        if (sub == "sync")
-            return Sync(args);
-        if (sub == "export")
-            return Export(args);
-        return List(args);
-    }, ECliKind::kLocal});
+int Records(CliContext &c)
+{
+    std::vector<std::string> args = c.args;
+    const std::string sub = args.empty() ? std::string() : args.front();
+    if (sub == "show" || sub == "verify" || sub == "sync" || sub == "export")
+        args.erase(args.begin());
+    if (sub == "show")
+        return Show(c.session, args);
+    if (sub == "verify")
+        return Verify(c.session, args);
+    if (sub == "sync")
+        return Sync(c.session, args);
+    if (sub == "export")
+        return Export(c.session, args);
+    return List(c.session, args);
+}
 
 } // namespace
+
+CliEntry RecordsCommand()
+{
+    return {"records",
+            "records [--serial S] [--job J] [--since DATE] [--json]\n"
+            "records show ID [--json]\n"
+            "records verify\n"
+            "records sync\n"
+            "records export --out FILE.csv",
+            "service records, newest first",
+            "The service records of the store in force (--records, else BEAMPORT_RECORDS, else the local SQLite "
+            "file), newest first, one line each. `show ID` prints one record; `verify` checks the hash chain (exit 1 "
+            "and the first broken record's id when it is broken); `sync` sends the records this bench kept while the "
+            "shared store could not be reached; `export` writes all records as CSV. A store that cannot be used "
+            "exits 65.",
+            {{"--serial S", "only the records of the detector with serial number S"},
+             {"--job J", "only the records of one job (identify, read, write, ..., sensor-cal)"},
+             {"--since DATE", "only the records from DATE on (YYYY-MM-DD or an ISO 8601 time)"},
+             {"--json", "a JSON array of the records (one record object for show)"},
+             {"--out FILE.csv", "export: the file the records go to"}},
+            Records,
+            ECliKind::kLocal};
+}

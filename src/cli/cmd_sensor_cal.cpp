@@ -9,10 +9,11 @@
 
 #include "app/app_state.h"
 #include "app/device_actions.h"
+#include "app/session.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
 #include "tools/sensor_cal.h"
-#include "tools/tool_clock.h"
+#include "app/clock.h"
 
 namespace {
 
@@ -134,15 +135,8 @@ int ExitCode(const TSensorCalibration &cal)
 // Tenths as the entry keeps them (one decimal).
 double Tenths(double value) { return std::round(value * 10.0); }
 
-const CliCommand kSensorCal({
-    "sensor-cal", "sensor-cal [--span VALUE]", "the Sensor Calibration flow",
-    "The Sensor Calibration flow: reads the detector's configuration, opens the calibration for its sensor type "
-    "(a sensor without one is refused: 67), then runs zero and span and prints each status line as it changes. "
-    "A failed, timed-out or stopped calibration exits 68 and says which. On a terminal, stderr shows the seconds "
-    "elapsed and the last poll. Ctrl-C or SIGTERM aborts the calibration on the detector.",
-    {{"--span VALUE", "the span gas concentration in the sensor's unit; one outside the sensor type's range is "
-                      "refused (64) before anything is sent after the read. Without it, the value last used for the sensor type, else the one the detector keeps"}},
-    [](CliContext &c) {
+int SensorCal(CliContext &c)
+{
     std::string spanText;
     const bool haveSpan = TakeOption(c.args, "--span", spanText);
     if (!c.args.empty())
@@ -160,17 +154,17 @@ const CliCommand kSensorCal({
             return UsageError(c, "--span needs a number (the span gas concentration), not '" + spanText + "'");
     }
 
-    InstallStopSignals();
+    c.screen.CatchStopSignals();
     // As the window's "Sensor Calibration" button: the detector's record first.
     RMainState state;
-    TDeviceActions actions(c.link, c.screen, state);
+    TDeviceActions actions(c.session, c.screen, state);
     const ROpResult read = actions.ReadForSensorCalibration();
     if (!read.Ok())
         return static_cast<int>(read.mStatus);
 
-    TRealToolClock clock;
+    IClock &clock = c.session.Clock();
     TCliCalView view(isatty(STDERR_FILENO) == 1);
-    TSensorCalibration cal(c.link, c.screen, view, clock);
+    TSensorCalibration cal(c.session, c.screen, view);
     if (!cal.Open(state.FTamselCFG))
         return kExitRefused; // "Sensor type is wrong": no calibration for this sensor
     if (haveSpan) {
@@ -185,13 +179,13 @@ const CliCommand kSensorCal({
         cal.SetSpanEntry(span);
     }
     view.WatchSpan();
-    if (StopRequested())
+    if (c.screen.StopRequested())
         return Ended("stopped before the calibration started; nothing was sent");
 
     if (cal.Start()) {
         bool stopAsked = false;
         while (cal.Pass()) {
-            if (StopRequested() && !stopAsked) {
+            if (c.screen.StopRequested() && !stopAsked) {
                 stopAsked = true;
                 cal.Cancel();
             }
@@ -201,6 +195,19 @@ const CliCommand kSensorCal({
     }
     view.EndProgress();
     return ExitCode(cal);
-}});
+}
 
 } // namespace
+
+CliEntry SensorCalCommand()
+{
+    return {"sensor-cal", "sensor-cal [--span VALUE]", "the Sensor Calibration flow",
+            "The Sensor Calibration flow: reads the detector's configuration, opens the calibration for its sensor "
+            "type (a sensor without one is refused: 67), then runs zero and span and prints each status line as it "
+            "changes. A failed, timed-out or stopped calibration exits 68 and says which. On a terminal, stderr "
+            "shows the seconds elapsed and the last poll. Ctrl-C or SIGTERM aborts the calibration on the detector.",
+            {{"--span VALUE", "the span gas concentration in the sensor's unit; one outside the sensor type's range "
+                              "is refused (64) before anything is sent after the read. Without it, the value last "
+                              "used for the sensor type, else the one the detector keeps"}},
+            SensorCal};
+}

@@ -1,36 +1,37 @@
 #include "app/app_state.h"
-#include "app/device_actions.h"
-#include "cli/cli_commands.h"
 #include "app/cfg_actions.h"
+#include "app/device_actions.h"
+#include "app/session.h"
+#include "cli/cli_commands.h"
 #include "model/config_form.h"
 
-namespace {
 // Read File into the editor, then Write Device from it: the same round trip
 // through the configuration view as the window (ConfigToView after the
 // read, ViewToConfig for the detector before the write). A file that cannot
 // be read or is refused exits 65 before any connection; so does a record
 // that Write Device refuses to send (no sensor information). Settings whose
 // write ranges leave the record exit 67, before the detector is woken.
-const CliCommand kWrite({
-    "write", "write FILE.cfg", "Read File, then Write Device",
-    "Read File, then Write Device: loads FILE.cfg into the editor as the window does, then writes the parts of "
-    "the record the layout allows to the detector and reads it back. A file that cannot be read or is refused "
-    "exits 65 before the detector is woken; settings whose write ranges leave the record exit 67.",
-    {},
-    [](CliContext &c) {
-    if (c.args.size() != 1 || c.args[0].empty())
-        return kExitUsage;
-    RMainState state;
-    StartConfigView(state.FForm, state.FTamselCFG);
-    c.screen.FFiles.push_back(c.args[0]);
-    const EFileOutcome read = ReadConfigFileAction(c.screen, state);
-    c.screen.FFiles.clear();
-    if (read != EFileOutcome::Done)
-        return kExitFile;
-    TDeviceActions actions(c.link, c.screen, state);
-    const RActionResult result = actions.WriteDevice();
-    if (result.mRefused)
-        return result.mBadSettings ? kExitRefused : kExitFile;
-    return static_cast<int>(result.mStatus);
-}});
-} // namespace
+CliEntry WriteCommand()
+{
+    return {"write", "write FILE.cfg", "Read File, then Write Device",
+            "Read File, then Write Device: loads FILE.cfg into the editor as the window does, then writes the parts "
+            "of the record the layout allows to the detector and reads it back. A file that cannot be read or is "
+            "refused exits 65 before the detector is woken; settings whose write ranges leave the record exit 67.",
+            {},
+            [](CliContext &c) {
+                if (c.args.size() != 1 || c.args[0].empty())
+                    return kExitUsage;
+                RMainState state;
+                StartConfigView(state.FForm, state.FTamselCFG, c.session.SensorTypes);
+                c.screen.FFiles.push_back(c.args[0]);
+                const EFileOutcome read = ReadConfigFileAction(c.session, c.screen, state);
+                c.screen.FFiles.clear();
+                if (read != EFileOutcome::Done)
+                    return kExitFile;
+                TDeviceActions actions(c.session, c.screen, state);
+                const RActionResult result = actions.WriteDevice();
+                if (result.mRefused)
+                    return result.mBadSettings ? kExitRefused : kExitFile;
+                return static_cast<int>(result.mStatus);
+            }};
+}

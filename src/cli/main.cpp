@@ -1,6 +1,7 @@
 // beamport-cli: one device action per command, on the same code path, with
 // the same statuses and texts as the window.
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -9,14 +10,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QString>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
 #include "link/discovery.h"
-#include "link/tamsel_comms.h"
 #include "app/journal.h"
 #include "records/journal_store.h"
 #include "records/location.h"
@@ -136,6 +139,25 @@ bool AsksForHelp(const std::vector<std::string> &args)
     return std::find_if(args.begin(), args.end(), [](const std::string &a) { return a == "--help" || a == "-h"; }) !=
            args.end();
 }
+
+// The Qt application object the records need: Qt SQL loads its drivers through
+// one, and the certificate's PDF writer needs a GUI one (offscreen unless a
+// platform is chosen). The C library's locale stays as it was, so that numbers
+// and messages come out as they do without it. argc and argv must outlive it.
+std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char **argv, bool gui)
+{
+    const std::string locale = std::setlocale(LC_ALL, nullptr);
+    std::unique_ptr<QCoreApplication> app;
+    if (gui) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    std::setlocale(LC_ALL, locale.c_str());
+    return app;
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -144,7 +166,7 @@ int main(int argc, char **argv)
     std::string error;
     if (!Parse(argc, argv, o, error))
         return o.help ? Help() : o.version ? Version() : Usage(error);
-    const CliEntry *entry = FindCliCommand(o.command);
+    const std::optional<CliEntry> entry = FindCliCommand(o.command);
     if (!entry)
         return Usage("unknown command " + o.command);
     if (AsksForHelp(o.args)) {
@@ -161,14 +183,26 @@ int main(int argc, char **argv)
                       << " (off, sqlite:PATH or postgresql://USER@HOST/DB)" << std::endl;
             return kExitUsage;
         }
-        SetRecordsOption(o.records);
     }
 
-    const std::string settingsWarning = o.ini.empty() ? LoadSettings() : LoadSettings(o.ini);
+    // Qt sees only the program's name: the rest of the command line is ours.
+    int qtArgc = 1;
+    char *qtArgv[] = {argv[0], nullptr};
+    const std::unique_ptr<QCoreApplication> app = MakeApplication(qtArgc, qtArgv, entry->gui);
+    TCliScreen screen;
+    screen.FYes = o.yes;
+    screen.FTraffic = o.traffic;
+    screen.FTerminal = ::isatty(STDERR_FILENO) == 1;
+
+    std::unique_ptr<SimDetector> sim; // outlives the session's link
+
+    // The one session of this run.
+    TSession session;
+    session.RecordsChoice = o.records;
+    const std::string settingsWarning = o.ini.empty() ? LoadSettings(session) : LoadSettings(session, o.ini);
     if (!settingsWarning.empty())
         std::cerr << "beamport-cli: " << WithLineBreaks(settingsWarning) << "\n";
 
-    std::unique_ptr<SimDetector> sim;
     if (o.simulate) {
         // The unit a new user tries every job on (as beamport-sim serves by default).
         sim = std::make_unique<SimDetector>(SimDemoOptions());
@@ -176,28 +210,18 @@ int main(int argc, char **argv)
             std::cerr << "beamport-cli: the simulated detector could not start: " << sim->Error() << "\n";
             return 1;
         }
-        SetPortOverride(sim->DevicePath());
     }
-    if (!o.port.empty())
-        SetPortOverride(o.port);
-
-    TCliScreen screen;
-    screen.FYes = o.yes;
-    screen.FTraffic = o.traffic;
-    screen.FTerminal = ::isatty(STDERR_FILENO) == 1;
-    TComTamsel link;
-    AttachTraffic(link, screen, o.traffic);
+    session.ChoosePort(o.port, sim ? sim->DevicePath() : std::string());
+    AttachTraffic(session, screen, o.traffic);
     // Device jobs leave their service records; a store that cannot be used
     // never stops a job, it only says so.
-    std::unique_ptr<IJournal> journal;
     if (entry->kind != ECliKind::kLocal) {
         QString why;
-        journal = MakeJournal(why);
+        session.SetJournal(MakeJournal(session, why));
         if (!why.isEmpty())
             screen.JournalWarning("service records are off: " + why.toStdString());
-        SetJournal(journal.get());
     }
-    CliContext context{screen, link, o.yes, o.args};
+    CliContext context{screen, session, o.yes, o.args};
     const int code = entry->run(context);
     if (code == kExitUsage && !context.usageReported)
         return Usage("wrong arguments for " + o.command);
@@ -210,7 +234,7 @@ int main(int argc, char **argv)
     if (IsStatusByte(code) && !screen.FErrorShown)
         std::cerr << WithLineBreaks(StatusMessage(static_cast<uint8_t>(code))) << std::endl;
     // No adapter to talk to: say where to go from here, once.
-    if (IsDiscoveryFailure(code) && entry->kind == ECliKind::kDevice && PortOverride().empty())
+    if (IsDiscoveryFailure(code) && entry->kind == ECliKind::kDevice && session.Link().PortChoice().empty())
         std::cerr << "beamport-cli: no adapter to use: 'beamport-cli doctor' says why; --port DEVICE names the "
                      "device, --simulate tries a simulated detector"
                   << std::endl;

@@ -64,11 +64,6 @@ uint8_t ReadUpgradeImage(const std::string &fileName, uint16_t nPackets, uint16_
     return 0;
 }
 
-uint8_t ReadUpgradeImage(const std::string &fileName, uint16_t nPackets, uint16_t nPacketSize, TImagePackets &packets)
-{
-    return ReadUpgradeImage(fileName, nPackets, nPacketSize, UserMode, packets);
-}
-
 namespace {
 // The largest block the link sends in one data frame.
 constexpr size_t kMaxPacketSize = static_cast<size_t>(kReadBufCapacity) - 2;

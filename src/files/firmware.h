@@ -64,8 +64,6 @@ bool ImageHeaderOf(const TImagePackets &packets, RImageHeader &header);
 // bUserMode). `packets` is filled only on 0 and cleared otherwise.
 uint8_t ReadUpgradeImage(const std::string &fileName, uint16_t nPackets, uint16_t nPacketSize, bool bUserMode,
                          TImagePackets &packets);
-// The same with the layout of the global UserMode.
-uint8_t ReadUpgradeImage(const std::string &fileName, uint16_t nPackets, uint16_t nPacketSize, TImagePackets &packets);
 
 // Every packet of one size, large enough for the header and small enough for
 // one data frame of the link.

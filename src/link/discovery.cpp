@@ -16,8 +16,6 @@ namespace {
 
 constexpr const char *kAdapterDriver = "cp210x";
 
-std::string g_portOverride;
-
 std::string EnvOr(const char *name, const char *fallback)
 {
     const char *value = std::getenv(name);
@@ -224,14 +222,12 @@ uint8_t ListAdapters(std::vector<RAdapterInfo> &adapters, const std::string &sys
     return 0;
 }
 
-std::string PortOverride() { return g_portOverride.empty() ? EnvOr("BEAMPORT_PORT", "") : g_portOverride; }
-
-void SetPortOverride(const std::string &path) { g_portOverride = path; }
+std::string PortFromEnvironment() { return EnvOr("BEAMPORT_PORT", ""); }
 
 uint8_t FindAdapterPort(TComTamsel &link, int32_t nDefPort, int32_t &nPort)
 {
     nPort = 0;
-    const std::string bypass = PortOverride();
+    const std::string &bypass = link.PortChoice();
     if (!bypass.empty()) {
         link.SetPortDevice(1, bypass);
         nPort = 1;
@@ -266,15 +262,4 @@ uint8_t FindAdapterPort(TComTamsel &link, int32_t nDefPort, int32_t &nPort)
     if (nPort == 0)
         nPort = ports[0];
     return 0;
-}
-
-uint8_t TComTamsel::OpenUSB(float rTimeOut)
-{
-    ++FSeen.mOpens;
-    int32_t nPort = 0;
-    const uint8_t status = FindAdapterPort(*this, FDefPort, nPort);
-    if (status != 0)
-        return status;
-    ComOpen(nPort);
-    return ConnectTamsel(rTimeOut);
 }

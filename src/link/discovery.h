@@ -12,7 +12,8 @@
 // Environment:
 //   BEAMPORT_SYSFS_ROOT  the sysfs folder (default "/sys")
 //   BEAMPORT_DEV_ROOT    the folder of the device nodes (default "/dev")
-//   BEAMPORT_PORT        a device path that bypasses discovery (as --port does)
+//   BEAMPORT_PORT        a device path that bypasses discovery (as --port does);
+//                        the program reads it once into the link's port choice
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,14 +48,11 @@ std::string AdapterInstance(uint16_t nVid, uint16_t nPid, const std::string &ser
 uint8_t ListAdapters(std::vector<RAdapterInfo> &adapters, const std::string &sysfsRoot = {},
                      const std::string &devRoot = {});
 
-// The device that bypasses discovery: the one given to SetPortOverride, else
-// env BEAMPORT_PORT, else empty.
-std::string PortOverride();
-// Sets (or with an empty path clears) the device that bypasses discovery; the
-// command line's --port and --simulate call it.
-void SetPortOverride(const std::string &path);
+// The device env BEAMPORT_PORT names; empty when it is unset or empty.
+std::string PortFromEnvironment();
 
-// The port to open: with a bypass device, 0 and nPort 1 standing for it;
+// The port to open: with a port choice on the link (TComTamsel::PortChoice),
+// 0 and nPort 1 standing for it;
 // otherwise the adapters are listed and numbered, and the result is 0 with
 // nPort the preferred port when one adapter has that number, else the first
 // adapter's (which may be 0); 255 none; 254 several while nDefPort < 1; or the

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "link/discovery.h"
 #include "model/crc16.h"
 
 namespace {
@@ -343,4 +344,15 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
     RSCom.PurgeIn();
     BusyWait(1);
     return status;
+}
+
+uint8_t TComTamsel::OpenUSB(float rTimeOut)
+{
+    ++FSeen.mOpens;
+    int32_t nPort = 0;
+    const uint8_t status = FindAdapterPort(*this, FDefPort, nPort);
+    if (status != 0)
+        return status;
+    ComOpen(nPort);
+    return ConnectTamsel(rTimeOut);
 }

@@ -64,11 +64,18 @@ public:
     uint8_t ConnectTamsel(float rTimeOut);
     uint8_t ConnectTamselCheck();
     uint8_t KillTamsel();
-    // Adapter discovery, then ComOpen and ConnectTamsel.
+    // The port to use (discovery, or the port choice), then ComOpen and
+    // ConnectTamsel.
     uint8_t OpenUSB(float rTimeOut);
 
+    // The port choice: a device that bypasses discovery (--port, --simulate,
+    // BEAMPORT_PORT; the program sets it once); empty: discovery finds the
+    // adapter.
+    void SetPortChoice(const std::string &device) { FPortChoice = device; }
+    const std::string &PortChoice() const { return FPortChoice; }
+
     // Port numbers stand for device paths on this platform: discovery (or
-    // --port) assigns them. ComOpen of a number without a path raises
+    // the port choice) assigns them. ComOpen of a number without a path raises
     // ECommError kNoAdapterText + the number (error code ENODEV).
     void SetPortDevice(int nPort, const std::string &path);
     // The path of a port number; empty when none was assigned.
@@ -140,5 +147,6 @@ private:
     TDateTime FRevTime = 0;
     std::string FRevLog;
     std::map<int, std::string> FPortDevices;
+    std::string FPortChoice;
     double FPauseScale = 1.0;
 };

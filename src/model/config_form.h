@@ -135,7 +135,7 @@ struct ConfigForm {
 
 // The start-up step: fills both sensor-type lists with the names of `types`
 // in table order (list position = table index), then ConfigToView(cfg).
-void StartConfigView(ConfigForm &form, const RTamselCFG &cfg, const std::vector<RSensorType> &types = SensorTypes);
+void StartConfigView(ConfigForm &form, const RTamselCFG &cfg, const std::vector<RSensorType> &types);
 
 // Shows cfg in every control of both layouts. The sensor type is selected
 // first (and the sensor ranges applied when it is known), then the user
@@ -143,7 +143,7 @@ void StartConfigView(ConfigForm &form, const RTamselCFG &cfg, const std::vector<
 // value outside an editor's range reaches both layouts as the nearest bound.
 // The window must not treat its own binding of UserOptSensorTypeCombo as a
 // user's pick (the list is "disabled while it is set").
-void ConfigToView(const RTamselCFG &cfg, ConfigForm &form, const std::vector<RSensorType> &types = SensorTypes);
+void ConfigToView(const RTamselCFG &cfg, ConfigForm &form, const std::vector<RSensorType> &types);
 
 // What ViewToConfig reports besides the record.
 struct RViewResult {
@@ -160,7 +160,7 @@ struct RViewResult {
 // when forDevice is false and is left as the starting record has it when
 // true. The CRC words are not computed.
 RViewResult ViewToConfig(const ConfigForm &form, RTamselCFG &cfg, bool forDevice, uint8_t nReadSW,
-                         bool bUserMode = UserMode, const std::vector<RSensorType> &types = SensorTypes);
+                         bool bUserMode, const std::vector<RSensorType> &types);
 
 // The life editors after a cut life remaining: 24 months, 0 days.
 void ResetLifeEditors(ConfigForm &form);
@@ -172,7 +172,7 @@ void ApplySensorRange(ConfigForm &form, const RSensorType &type);
 
 // The user picked nIndex in UserOptSensorTypeCombo: selects it and applies
 // that type's ranges. Nothing happens for a position outside the table.
-void UserOptSensorTypeComboChange(ConfigForm &form, int nIndex, const std::vector<RSensorType> &types = SensorTypes);
+void UserOptSensorTypeComboChange(ConfigForm &form, int nIndex, const std::vector<RSensorType> &types);
 
 // ---- text rules (pure) ----
 

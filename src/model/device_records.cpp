@@ -34,8 +34,6 @@ uint8_t CheckProductID(uint8_t nPID, uint8_t nExpected, bool bUserMode)
     return accepted ? 0 : kStatusWrongProduct;
 }
 
-uint8_t CheckProductID(uint8_t nPID, uint8_t nExpected) { return CheckProductID(nPID, nExpected, UserMode); }
-
 int FindSensorType(uint8_t nCode, const std::vector<RSensorType> &types)
 {
     int found = -1;
@@ -44,8 +42,6 @@ int FindSensorType(uint8_t nCode, const std::vector<RSensorType> &types)
             found = static_cast<int>(i);
     return found;
 }
-
-int FindSensorType(uint8_t nCode) { return FindSensorType(nCode, SensorTypes); }
 
 std::vector<std::string> IdentyLines(const RTamselIdenty &mIdenty)
 {

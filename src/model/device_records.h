@@ -76,13 +76,9 @@ std::string GetProductName(uint8_t nPID);
 // 0 when the product is accepted, 146 when not. User layout: only nExpected;
 // developer layout: 0, 2 and 4.
 uint8_t CheckProductID(uint8_t nPID, uint8_t nExpected, bool bUserMode);
-// The same with the layout of the global UserMode.
-uint8_t CheckProductID(uint8_t nPID, uint8_t nExpected);
 
 // Index of the last entry whose mIndex equals nCode; -1 when none (or empty).
 int FindSensorType(uint8_t nCode, const std::vector<RSensorType> &types);
-// The same in the global SensorTypes.
-int FindSensorType(uint8_t nCode);
 
 // The six identity lines: "Product ID = 2", "Hardware Version = 005",
 // "Firmware Version = 1.4", "Life Remaining = 63072000 sec",

@@ -1,12 +1,5 @@
 #include "model/settings_types.h"
 
-// The default values are those of the user layout, which is also what an
-// empty settings file gives.
-RDeviceCFG DeviceCFG;
-std::vector<RSensorType> SensorTypes = BuiltInSensorTypes();
-bool UserMode = true;
-std::string AppDir;
-
 std::vector<RSensorType> BuiltInSensorTypes()
 {
     return {

@@ -1,6 +1,7 @@
 #pragma once
-// The process-wide settings: the settings record, the sensor-type table, the
-// layout switch and the program folder. Set once at start-up by LoadSettings.
+// The settings' types: the settings record and the sensor-type table. A
+// running program keeps one of each in its session (app/session.h), filled
+// at start-up by LoadSettings; the model takes them as parameters.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ inline constexpr const char *kKeySensorWriteUserSize = "SensorWriteUserSize";
 inline constexpr const char *kKeySensorWriteFactoryStart = "SensorWriteFactoryStart";
 inline constexpr const char *kKeySensorWriteFactorySize = "SensorWriteFactorySize";
 
+// The default values are those of the user layout, which is also what an
+// empty settings file gives.
 struct RDeviceCFG {
     uint16_t mConnectTime = 3000;
     uint16_t mAVOperate = 1000;
@@ -66,8 +69,3 @@ struct RSensorType {
 
 // The three built-in sensor types, used when the settings file lists none.
 std::vector<RSensorType> BuiltInSensorTypes();
-
-extern RDeviceCFG DeviceCFG;
-extern std::vector<RSensorType> SensorTypes;
-extern bool UserMode;
-extern std::string AppDir;

@@ -7,11 +7,11 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QBuffer>
+#include <QGuiApplication>
 
 #include "files/atomic_save.h"
 #include "model/convert.h"
 #include "model/settings_types.h"
-#include "records/qt_app.h"
 
 #ifndef BEAMPORT_VERSION
 #define BEAMPORT_VERSION "unknown"
@@ -37,13 +37,13 @@ std::optional<qint64> DataInt(const QJsonObject &data, const char *key)
     return static_cast<qint64>(v.toDouble());
 }
 
-QString UnitOf(const RServiceRecord &r, const std::optional<RTamselCFG> &cfg)
+QString UnitOf(const RServiceRecord &r, const std::optional<RTamselCFG> &cfg, const std::vector<RSensorType> &types)
 {
     const QString unit = r.mData.value(QLatin1String(journal_data::kUnit)).toString();
     if (!unit.isEmpty() || !cfg)
         return unit;
-    const int i = FindSensorType(cfg->mSensor.mSensorType);
-    return i >= 0 ? QString::fromStdString(SensorTypes[static_cast<size_t>(i)].mUnit) : QString();
+    const int i = FindSensorType(cfg->mSensor.mSensorType, types);
+    return i >= 0 ? QString::fromStdString(types[static_cast<size_t>(i)].mUnit) : QString();
 }
 
 QString WithUnit(const QString &value, const QString &unit)
@@ -82,7 +82,7 @@ QString CertificateRefusal(const RServiceRecord &r)
 }
 
 RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, const QString &technician,
-                                       const RServiceRecord *laterRead)
+                                       const std::vector<RSensorType> &types, const RServiceRecord *laterRead)
 {
     const bool calibration = RecordKind(r) == ERecordKind::kCalibration;
     const std::optional<RTamselCFG> before = RecordConfig(r.mData, journal_data::kConfig);
@@ -93,7 +93,7 @@ RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, c
         if (after)
             afterSource = QStringLiteral(" (read %1, record %2)").arg(DisplayTime(ParseRecordTime(laterRead->mTime))).arg(laterRead->mId);
     }
-    const QString unit = UnitOf(r, before ? before : after);
+    const QString unit = UnitOf(r, before ? before : after, types);
 
     RCertificateContent c;
     c.mTitle = calibration ? QStringLiteral("Calibration Certificate") : QStringLiteral("Bump Test Certificate");
@@ -160,8 +160,8 @@ RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, c
 
 bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error)
 {
-    if (!EnsureGuiApplication()) {
-        error = QStringLiteral("certificates need a GUI application object; this program made another kind");
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        error = QStringLiteral("certificates need a GUI application object; this program made none or another kind");
         return false;
     }
     // The page is made in memory and saved like every other file: a
@@ -229,7 +229,7 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
 }
 
 bool MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper, const QString &technician,
-                     QString &error, qint64 *number)
+                     const std::vector<RSensorType> &types, QString &error, qint64 *number)
 {
     const std::optional<RServiceRecord> record = store.Get(id, error);
     if (!record) {
@@ -265,5 +265,6 @@ bool MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper
                 }
         }
     }
-    return WriteCertificatePdf(CertificateContent(*record, n, technician, later ? &*later : nullptr), path, paper, error);
+    return WriteCertificatePdf(CertificateContent(*record, n, technician, types, later ? &*later : nullptr), path, paper,
+                               error);
 }

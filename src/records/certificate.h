@@ -33,7 +33,9 @@ struct RCertificateContent {
 // laterRead: the first record of the same detector after this one that read
 // its configuration; its values stand for those "after" when the job itself
 // read nothing after (a calibration run reads only before it starts).
+// The unit of a record that names none comes from its sensor type in `types`.
 RCertificateContent CertificateContent(const RServiceRecord &record, qint64 number, const QString &technician,
+                                       const std::vector<RSensorType> &types,
                                        const RServiceRecord *laterRead = nullptr);
 
 // Writes the page to `path` atomically (a temporary file beside it, then renamed).
@@ -41,4 +43,4 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
 
 // The whole job for record `id` of a store: refusal check, number, page.
 bool MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper, const QString &technician,
-                     QString &error, qint64 *number = nullptr);
+                     const std::vector<RSensorType> &types, QString &error, qint64 *number = nullptr);

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/session.h"
 #include "records/location.h"
 
 namespace {
@@ -43,7 +44,7 @@ std::string TRecordJournal::Record(const RJobRecord &job)
     try {
         if (FLocation.mKind == EStoreKind::kOff)
             return {};
-        RServiceRecord record = RecordOfJob(job, FClock(), BenchName(), LoginName());
+        RServiceRecord record = RecordOfJob(job, FClock(), BenchName(), LoginName(), *FSensorTypes);
         return Store(record).toStdString();
     } catch (const std::exception &e) {
         return std::string("service record not written: ") + e.what();
@@ -96,20 +97,22 @@ RSyncResult TRecordJournal::Sync()
     return result;
 }
 
-std::unique_ptr<IJournal> MakeJournal(QString &error)
+std::unique_ptr<IJournal> MakeJournal(const TSession &session, QString &error)
 {
     RStoreLocation location;
-    if (!ResolveStoreLocation(location, error))
+    if (!ResolveStoreLocation(session.RecordsChoice, location, error))
         return std::make_unique<TNullJournal>();
     if (location.mKind == EStoreKind::kOff)
         return std::make_unique<TNullJournal>();
-    return std::make_unique<TRecordJournal>(location);
+    auto journal = std::make_unique<TRecordJournal>(location);
+    journal->NameSensorsBy(session.SensorTypes);
+    return journal;
 }
 
-std::unique_ptr<TRecordStore> OpenStoreInForce(QString &error)
+std::unique_ptr<TRecordStore> OpenStoreInForce(const TSession &session, QString &error)
 {
     RStoreLocation location;
-    if (!ResolveStoreLocation(location, error))
+    if (!ResolveStoreLocation(session.RecordsChoice, location, error))
         return nullptr;
     return TRecordStore::Open(location, error);
 }

@@ -10,11 +10,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QDateTime>
 
 #include "app/journal.h"
+#include "model/settings_types.h"
 #include "records/store.h"
+
+class TSession;
 
 class TRecordJournal final : public IJournal {
 public:
@@ -23,6 +27,10 @@ public:
     // not take (empty: the default store file). clock: UTC now (empty: the system clock).
     explicit TRecordJournal(RStoreLocation location, QString localPath = {}, TClock clock = {});
     ~TRecordJournal() override;
+
+    // The sensor types that name a record's sensor (the session's; the
+    // built-in ones until this is called). They must outlive the journal.
+    void NameSensorsBy(const std::vector<RSensorType> &types) { FSensorTypes = &types; }
 
     std::string Record(const RJobRecord &job) override;
     // The same for a record already made (RecordOfJob); gets its id, prev and
@@ -43,13 +51,17 @@ private:
     TClock FClock;
     std::unique_ptr<TRecordStore> FPrimary;
     std::unique_ptr<TRecordStore> FLocal;
+    std::vector<RSensorType> FBuiltInTypes = BuiltInSensorTypes();
+    const std::vector<RSensorType> *FSensorTypes = &FBuiltInTypes;
 };
 
-// The journal of the store in force (ResolveStoreLocation): a TRecordJournal,
-// or a TNullJournal when records are off. On a bad --records value or
-// BEAMPORT_RECORDS, a TNullJournal and the reason in `error`.
-std::unique_ptr<IJournal> MakeJournal(QString &error);
+// The journal of the session's store in force (ResolveStoreLocation with its
+// RecordsChoice): a TRecordJournal naming sensors by the session's
+// SensorTypes, or a TNullJournal when records are off. On a bad --records
+// value or BEAMPORT_RECORDS, a TNullJournal and the reason in `error`. The
+// session keeps it (TSession::SetJournal).
+std::unique_ptr<IJournal> MakeJournal(const TSession &session, QString &error);
 
-// The store in force (ResolveStoreLocation), opened; nullptr with a reason
-// when it cannot be, or when records are off.
-std::unique_ptr<TRecordStore> OpenStoreInForce(QString &error);
+// The session's store in force, opened; nullptr with a reason when it cannot
+// be, or when records are off.
+std::unique_ptr<TRecordStore> OpenStoreInForce(const TSession &session, QString &error);

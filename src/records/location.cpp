@@ -17,12 +17,6 @@
 
 namespace {
 
-std::string &RecordsOption()
-{
-    static std::string value;
-    return value;
-}
-
 bool ParsePostgres(const QString &text, RStoreLocation &loc, QString &error)
 {
     const int schemeEnd = text.indexOf(QLatin1String("://"));
@@ -174,11 +168,9 @@ QString DefaultSqlitePath()
     return base + QStringLiteral("/beamport/records.sqlite");
 }
 
-void SetRecordsOption(const std::string &value) { RecordsOption() = value; }
-
-bool ResolveStoreLocation(RStoreLocation &location, QString &error)
+bool ResolveStoreLocation(const std::string &choice, RStoreLocation &location, QString &error)
 {
-    QString text = QString::fromStdString(RecordsOption());
+    QString text = QString::fromStdString(choice);
     QString from = QStringLiteral("--records");
     if (text.isEmpty()) {
         text = qEnvironmentVariable("BEAMPORT_RECORDS");
@@ -223,16 +215,16 @@ QString GecosName()
 
 } // namespace
 
-QString TechnicianName()
+QString TechnicianName(const TUserStore &store)
 {
-    const QString set = QString::fromStdString(UserStore().ReadText(TStoreGroup::RECORDS, "Technician")).trimmed();
+    const QString set = QString::fromStdString(store.ReadText(TStoreGroup::RECORDS, "Technician")).trimmed();
     if (!set.isEmpty())
         return set;
     const QString gecos = GecosName();
     return gecos.isEmpty() ? LoginName() : gecos;
 }
 
-void SetTechnicianName(const QString &name)
+void SetTechnicianName(TUserStore &store, const QString &name)
 {
-    UserStore().WriteText(TStoreGroup::RECORDS, "Technician", name.trimmed().toStdString());
+    store.WriteText(TStoreGroup::RECORDS, "Technician", name.trimmed().toStdString());
 }

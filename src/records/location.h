@@ -1,8 +1,9 @@
 #pragma once
 // Where service records go, and who and where is writing them.
 //
-// The store is chosen by the global --records value, else the environment
-// variable BEAMPORT_RECORDS, else the default:
+// The store is chosen by the global --records value (the session's
+// RecordsChoice), else the environment variable BEAMPORT_RECORDS, else the
+// default:
 //   off                      records are not kept
 //   sqlite:PATH              a SQLite file (created 0600, with its folder)
 //   postgresql://USER@HOST[:PORT]/DB[?host=/socket/dir&sslmode=...]
@@ -16,6 +17,8 @@
 #include <string>
 
 #include <QString>
+
+class TUserStore;
 
 enum class EStoreKind { kOff, kSqlite, kPostgres };
 
@@ -37,11 +40,9 @@ bool ParseStoreLocation(const QString &text, RStoreLocation &location, QString &
 // $XDG_DATA_HOME/beamport/records.sqlite, ~/.local/share/beamport/records.sqlite without it.
 QString DefaultSqlitePath();
 
-// The --records value given on the command line (empty: not given). The
-// program's option parser hands it over before any store is opened.
-void SetRecordsOption(const std::string &value);
-// The store in force: the --records value, else BEAMPORT_RECORDS, else the default.
-bool ResolveStoreLocation(RStoreLocation &location, QString &error);
+// The store in force: the --records value `choice` (empty: not given), else
+// BEAMPORT_RECORDS, else the default.
+bool ResolveStoreLocation(const std::string &choice, RStoreLocation &location, QString &error);
 
 // The host name of this bench, and the login of the user running the program.
 QString BenchName();
@@ -49,5 +50,5 @@ QString LoginName();
 // The technician named on certificates: the per-user setting (group RECORDS,
 // value "Technician", in the per-user store), else the full name from the
 // login's passwd entry (GECOS, up to the first comma), else the login.
-QString TechnicianName();
-void SetTechnicianName(const QString &name);
+QString TechnicianName(const TUserStore &store);
+void SetTechnicianName(TUserStore &store, const QString &name);

@@ -137,13 +137,13 @@ QDateTime ParseRecordTime(const QString &text)
     return dt.toUTC();
 }
 
-QString SensorName(uint8_t code)
+QString SensorName(uint8_t code, const std::vector<RSensorType> &types)
 {
     if (code == 0)
         return {};
-    const int i = FindSensorType(code);
+    const int i = FindSensorType(code, types);
     if (i >= 0)
-        return Latin1(SensorTypes[static_cast<size_t>(i)].mName);
+        return Latin1(types[static_cast<size_t>(i)].mName);
     return QStringLiteral("0x%1").arg(QString::number(code, 16).toUpper().rightJustified(2, QLatin1Char('0')));
 }
 
@@ -169,7 +169,8 @@ std::optional<RTamselCFG> RecordConfig(const QJsonObject &data, const char *key)
     return cfg;
 }
 
-RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user)
+RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user,
+                           const std::vector<RSensorType> &types)
 {
     RServiceRecord r;
     r.mUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -185,7 +186,7 @@ RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, cons
         r.mSerial = FieldText(c.mUnit.mSerial, sizeof c.mUnit.mSerial);
         r.mFirmware = Latin1(FWVersionToStr(c.mUnit.mFWVersion));
         r.mHardware = Latin1(HWVersionToStr(c.mUnit.mHWVersion));
-        r.mSensor = SensorName(c.mSensor.mSensorType);
+        r.mSensor = SensorName(c.mSensor.mSensorType, types);
         if (!r.mData.contains(QLatin1String(journal_data::kConfig)))
             r.mData.insert(QLatin1String(journal_data::kConfig), ConfigToHex(c));
     }
@@ -196,7 +197,7 @@ RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, cons
         r.mFirmware = Latin1(FWVersionToStr(id.mSW));
         r.mHardware = Latin1(HWVersionToStr(id.mHW));
         if (r.mSensor.isEmpty())
-            r.mSensor = SensorName(id.mSensor);
+            r.mSensor = SensorName(id.mSensor, types);
     }
     return r;
 }

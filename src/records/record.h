@@ -62,10 +62,11 @@ QString DataText(const QJsonObject &data);
 
 // A record of the job, as it stands before the store gives it id, prev and
 // hash: a fresh uid, the time, bench and user given, serial, product,
-// firmware, hardware and sensor from the identity (else from the
-// configuration) and data with the configuration read (as hex, under
+// firmware, hardware and sensor (named by `types`) from the identity (else
+// from the configuration) and data with the configuration read (as hex, under
 // "config") added when the job did not put it in itself.
-RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user);
+RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user,
+                           const std::vector<RSensorType> &types);
 
 // Record times: UTC with milliseconds and a "Z".
 QString RecordTime(const QDateTime &time);
@@ -97,9 +98,9 @@ QString ConfigToHex(const RTamselCFG &cfg);
 inline qint64 CalIntervalSeconds(const RTamselCFG &cfg) { return cfg.mSensor.mCalInterval; }
 inline qint64 BumpIntervalDays(const RTamselCFG &cfg) { return cfg.mSensor.mBumpInterval; }
 
-// The sensor type's name for a code ("H2S"), from the loaded SensorTypes;
-// "0xNN" for a code without an entry, empty for 0.
-QString SensorName(uint8_t code);
+// The sensor type's name for a code ("H2S") in `types` (the session's
+// SensorTypes); "0xNN" for a code without an entry, empty for 0.
+QString SensorName(uint8_t code, const std::vector<RSensorType> &types);
 
 // CSV: header and one line per record, fields quoted where they hold a comma,
 // quote or line break, quotes doubled; data as its JSON text. No line end.

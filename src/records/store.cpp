@@ -3,26 +3,26 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
+#include <QUuid>
 
-#include "records/qt_app.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
 
 namespace {
 
+// Unique among the connections of this process, as Qt SQL needs.
 QString NewConnectionName()
 {
-    static std::atomic<unsigned> counter{0};
-    return QStringLiteral("beamport-records-%1").arg(++counter);
+    return QStringLiteral("beamport-records-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
 // Migration n (1-based) brings a store from version n-1 to n.
@@ -110,7 +110,12 @@ std::unique_ptr<TRecordStore> TRecordStore::Open(const RStoreLocation &location,
         error = QStringLiteral("records are off (--records off)");
         return nullptr;
     }
-    EnsureCoreApplication();
+    // Qt SQL loads its drivers through the application object the program made.
+    if (!QCoreApplication::instance()) {
+        error = QStringLiteral("the record store %1 could not be opened: the program made no application object")
+                    .arg(location.Describe());
+        return nullptr;
+    }
     std::unique_ptr<TRecordStore> store(new TRecordStore(location, NewConnectionName()));
     QString why;
     if (!store->Connect(why) || !store->Migrate(why)) {

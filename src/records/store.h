@@ -59,7 +59,8 @@ enum class EAppend { kAdded, kAlreadyThere, kFailed };
 class TRecordStore {
 public:
     // Opens the store (creating a SQLite file and its folder), bringing its
-    // schema up to date. nullptr with a reason on failure.
+    // schema up to date. nullptr with a reason on failure. The program must
+    // have made its Qt application object (Qt SQL loads its drivers through it).
     static std::unique_ptr<TRecordStore> Open(const RStoreLocation &location, QString &error);
     ~TRecordStore();
     TRecordStore(const TRecordStore &) = delete;

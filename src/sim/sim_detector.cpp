@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -120,7 +121,16 @@ bool SimDetector::Start()
     if (FStarted || FMaster < 0)
         return false;
     FStarted = true;
-    FThread = std::thread([this] { Serve(); });
+    FThread = std::thread([this] {
+        // The program's stop signals are its own thread's to take (a program
+        // that waits for them blocks them there): never this one's.
+        sigset_t stop;
+        sigemptyset(&stop);
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            sigaddset(&stop, sig);
+        pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+        Serve();
+    });
     return true;
 }
 

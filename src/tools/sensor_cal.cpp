@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/status.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "link/tamsel_comms.h"
 #include "model/device_records.h"
@@ -28,12 +29,10 @@ std::string SpanGasText(uint16_t nTenths)
     return text;
 }
 
-TSensorCalibration::TSensorCalibration(TComTamsel &link, IScreen &screen, ISensorCalView &view, IToolClock &clock)
-    : FLink(link), FScreen(screen), FView(view), FClock(clock)
+TSensorCalibration::TSensorCalibration(TSession &session, IScreen &screen, ISensorCalView &view)
+    : FSession(session), FLink(session.Link()), FScreen(screen), FView(view), FClock(session.Clock())
 {
 }
-
-float TSensorCalibration::TimeOut() const { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
 
 void TSensorCalibration::StatusLine(int line, const std::string &text, RColor color)
 {
@@ -44,7 +43,7 @@ void TSensorCalibration::StatusLine(int line, const std::string &text, RColor co
 
 void TSensorCalibration::RecordRun()
 {
-    if (!FJournal)
+    if (!FJob)
         return;
     const char *result = "not started";
     switch (FOutcome) {
@@ -70,8 +69,8 @@ void TSensorCalibration::RecordRun()
     // The run reads only before it starts (a second read after writing the
     // span gas): no configuration of this run shows the calibration's result.
     data.insert(QLatin1String(journal_data::kConfigAfter), QJsonValue());
-    FJournal->Finish(FScreen, FOutcomeStatus, FLastLine, data);
-    FJournal.reset();
+    FJob->Finish(FOutcomeStatus, FLastLine, data);
+    FJob.reset();
 }
 
 bool TSensorCalibration::Open(const RTamselCFG &mCFG)
@@ -81,19 +80,19 @@ bool TSensorCalibration::Open(const RTamselCFG &mCFG)
     FCalib = kCalibIdle;
     FSensorType = mCFG.mSensor.mSensorType;
     FPSensor.reset();
-    const int index = FindSensorType(FSensorType);
+    const int index = FindSensorType(FSensorType, FSession.SensorTypes);
     if (index < 0) {
         FScreen.Message("Wrong Sensor", "Sensor type is wrong\rDid not sensor calibration", MsgIcon::Error);
         return false;
     }
-    FPSensor = SensorTypes[static_cast<size_t>(index)];
+    FPSensor = FSession.SensorTypes[static_cast<size_t>(index)];
     FCFG = mCFG;
     FDefSpan = mCFG.mSensor.mSpanGas;
     FOutcome = ECalOutcome::kNone;
     FOutcomeStatus = 0;
 
     // A remembered value wins over the detector's.
-    TUserStore &store = UserStore();
+    TUserStore &store = FSession.Store();
     if (!store.SpanGas(FPSensor->mName))
         store.SetSpanGas(FPSensor->mName, FDefSpan);
     FDefSpan = ClampWord(store.SpanGas(FPSensor->mName).value_or(FDefSpan));
@@ -129,27 +128,27 @@ bool TSensorCalibration::PrepareCalibration(RTamselCFG &CFG)
     const uint16_t tenths = ClampWord(RoundToInt(FSpanEntry * 10.0));
     if (tenths != FDefSpan) {
         FDefSpan = tenths;
-        UserStore().SetSpanGas(FPSensor->mName, FDefSpan);
+        FSession.Store().SetSpanGas(FPSensor->mName, FDefSpan);
     }
 
     CFG = FCFG;
-    const ROpResult result = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+    const RDeviceCFG &settings = FSession.DeviceCFG;
+    const ROpResult result = FJob->Linked({}, [&]() -> uint8_t {
         RTamselIdenty identy{};
         uint8_t status = FLink.RequireIdenty(identy);
         if (status == 0)
-            status = CheckProductID(identy.mPID, kProductNorvik);
+            status = CheckProductID(identy.mPID, kProductNorvik, FSession.UserMode);
         if (status == 0)
-            status = FLink.ReadUnitCFGData(CFG.mUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
+            status = FLink.ReadUnitCFGData(CFG.mUnit, settings.mUnitPacketSize, settings.mUnitDataSize);
         if (status == 0)
-            status = FLink.ReadSensorCFGData(CFG.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
+            status = FLink.ReadSensorCFGData(CFG.mSensor, settings.mUnitPacketSize, settings.mUnitSensorDataSize);
         if (status == 0 && FDefSpan != CFG.mSensor.mSpanGas) {
             CFG.mSensor.mSpanGas = FDefSpan;
             RComTamselReadBuf buf;
             CFGToReadBuf(CFG, buf);
             status = FLink.WriteCFGData(buf, kSpanGasAddress, kSpanGasSize);
             if (status == 0)
-                status = FLink.ReadSensorCFGData(CFG.mSensor, DeviceCFG.mUnitPacketSize,
-                                                 DeviceCFG.mUnitSensorDataSize);
+                status = FLink.ReadSensorCFGData(CFG.mSensor, settings.mUnitPacketSize, settings.mUnitSensorDataSize);
         }
         return status;
     });
@@ -184,7 +183,7 @@ bool TSensorCalibration::Start()
     FOutcome = ECalOutcome::kNone;
     FOutcomeStatus = 0;
     FLastLine.clear();
-    FJournal.emplace(FLink, kJobSensorCal);
+    FJob.emplace(FSession, FScreen, kJobSensorCal);
     RTamselCFG cfg{};
     if (!PrepareCalibration(cfg)) {
         RecordRun();
@@ -203,7 +202,7 @@ bool TSensorCalibration::Start()
     FStartTime = FClock.Now();
 
     bool opened = false;
-    const ROpResult result = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+    const ROpResult result = FJob->Linked({}, [&]() -> uint8_t {
         opened = true;
         return FLink.SensorCalibration(kCodeZeroSpan);
     });
@@ -235,7 +234,7 @@ bool TSensorCalibration::Start()
             FOutcomeStatus = status;
         }
     }
-    FNextPoll = AddSeconds(FStartTime, std::max<uint16_t>(DeviceCFG.mCalCheckTime, 1));
+    FNextPoll = AddSeconds(FStartTime, std::max<uint16_t>(FSession.DeviceCFG.mCalCheckTime, 1));
     if (!FRunning) {
         Finish();
         return false;
@@ -270,7 +269,7 @@ void TSensorCalibration::Poll()
 {
     RTamselSensor reading{};
     bool received = false;
-    const ROpResult result = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+    const ROpResult result = FJob->Linked({}, [&]() -> uint8_t {
         const uint8_t status = FLink.RequireSensor(reading, 0);
         received = status == 0;
         return status;
@@ -297,7 +296,7 @@ void TSensorCalibration::Poll()
         }
         FRunning = false;
     }
-    const double wait = result.mStatus == 0 ? std::max<uint16_t>(DeviceCFG.mCalCheckTime, 1) : 1.0;
+    const double wait = result.mStatus == 0 ? std::max<uint16_t>(FSession.DeviceCFG.mCalCheckTime, 1) : 1.0;
     FNextPoll = AddSeconds(FClock.Now(), wait);
 }
 
@@ -307,7 +306,7 @@ void TSensorCalibration::StopProcedure()
     StatusLine(2, userStop ? "Calibration... User Stop" : "Calibration... Time-out", kToolRed);
     FOutcome = userStop ? ECalOutcome::kUserStop : ECalOutcome::kTimeOut;
     // A failure to send the abort is not reported.
-    RunLinked(FScreen, FLink, [&]() -> uint8_t { return FLink.SensorCalibration(kCodeAbort); });
+    FJob->Linked({}, [&]() -> uint8_t { return FLink.SensorCalibration(kCodeAbort); });
     FRunning = false;
 }
 

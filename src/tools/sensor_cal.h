@@ -7,19 +7,21 @@
 // once to prepare, once to start, once per poll.
 //
 // A controller with a Pass step, driven by the dialog's event loop (a timer
-// set to NextDue()) or by Run() on a sleeping clock; it shows what it has
+// set to NextDue()) or by Run() on the session's clock; it shows what it has
 // through ISensorCalView and reaches the user through IScreen.
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "app/clock.h"
+#include "app/device_job.h"
 #include "app/journal.h"
 #include "app/screen.h"
 #include "model/config_record.h"
 #include "model/settings_types.h"
-#include "tools/tool_clock.h"
 
 class TComTamsel;
+class TSession;
 
 // The oxygen sensor's code in the built-in sensor table.
 inline constexpr uint8_t kOxygenSensorType = 4;
@@ -70,13 +72,13 @@ public:
 
 class TSensorCalibration {
 public:
-    TSensorCalibration(TComTamsel &link, IScreen &screen, ISensorCalView &view, IToolClock &clock);
+    TSensorCalibration(TSession &session, IScreen &screen, ISensorCalView &view);
     TSensorCalibration(const TSensorCalibration &) = delete;
     TSensorCalibration &operator=(const TSensorCalibration &) = delete;
 
     // ShowDlg's preparation for the record passed in. False when its sensor
-    // type has no SensorTypes entry: the "Wrong Sensor" box has been shown
-    // and the dialog is not to appear.
+    // type has no entry in the session's SensorTypes: the "Wrong Sensor" box
+    // has been shown and the dialog is not to appear.
     bool Open(const RTamselCFG &mCFG);
     // FormCloseQuery / CloseBtnClick: only while idle.
     bool CloseAllowed() const { return FCalib == kCalibIdle; }
@@ -125,13 +127,13 @@ private:
     // The run on the service record: span gas, zero and span before, result.
     void RecordRun();
     void StatusLine(int line, const std::string &text, RColor color);
-    float TimeOut() const;
     uint16_t CalTime() const { return FPSensor ? FPSensor->mCalTime : 0; }
 
+    TSession &FSession;
     TComTamsel &FLink;
     IScreen &FScreen;
     ISensorCalView &FView;
-    IToolClock &FClock;
+    IClock &FClock;
 
     uint8_t FCalib = kCalibIdle;
     uint8_t FSensorType = 0;
@@ -149,6 +151,6 @@ private:
     int FPollCount = 0;
     uint8_t FLastPollStatus = 0;
     uint8_t FLastPollHistory = 0;
-    std::optional<TJobJournal> FJournal; // the run being recorded, from Start to its end
+    std::optional<TDeviceJob> FJob;      // the run being recorded, from Start to its end
     std::string FLastLine;               // the last status line shown: the record's text
 };

@@ -13,10 +13,10 @@
 #include <QDateTime>
 
 #include "app/status.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "link/tamsel_comms.h"
 #include "model/convert.h"
-#include "model/settings_types.h"
 #include "tools/tool_common.h"
 
 namespace {
@@ -186,12 +186,13 @@ bool AppendLine(const std::string &FileName, const std::string &Line)
 
 // ---- the controller ----
 
-TSensorLogger::TSensorLogger(TComTamsel &link, IScreen &screen, ISensorLogView &view, IToolClock &clock)
-    : FLink(link), FScreen(screen), FView(view), FClock(clock), FHistory(kHistorySize)
+TSensorLogger::TSensorLogger(TSession &session, IScreen &screen, ISensorLogView &view)
+    : FSession(session), FLink(session.Link()), FScreen(screen), FView(view), FClock(session.Clock()),
+      FHistory(kHistorySize)
 {
 }
 
-float TSensorLogger::TimeOut() const { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
+float TSensorLogger::TimeOut() const { return static_cast<float>(FSession.DeviceCFG.mConnectTime) / 1000.0f; }
 
 void TSensorLogger::Reset()
 {
@@ -242,18 +243,18 @@ void TSensorLogger::QueueCalibrationEnd(const char *result, const std::string &t
 
 void TSensorLogger::RecordRun()
 {
-    if (!FJournal)
+    if (!FJob)
         return;
     for (const RQueuedJob &q : FQueued)
-        TJobJournal(FLink, q.mJob, false).Finish(FScreen, q.mStatus, q.mText, q.mData);
+        TDeviceJob(FSession, FScreen, q.mJob, false).Finish(q.mStatus, q.mText, q.mData);
     FQueued.clear();
-    FJournal->Finish(FScreen, FEndStatus, {},
+    FJob->Finish(FEndStatus, {},
                      QJsonObject{{QStringLiteral("start"), FRunStart},
                                  {QStringLiteral("end"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                                  {QStringLiteral("readings"), FReadings},
                                  {QStringLiteral("csv"), QString::fromStdString(FFileFailed ? std::string() : FFileName)},
                                  {QStringLiteral("commands"), FCommands}});
-    FJournal.reset();
+    FJob.reset();
 }
 
 void TSensorLogger::Finish()
@@ -263,7 +264,7 @@ void TSensorLogger::Finish()
     FLogStart = false;
     FCloseEnable = true;
     FView.LogStateChanged(false);
-    FView.CalProgressChanged(0, DeviceCFG.mCalTime);
+    FView.CalProgressChanged(0, FSession.DeviceCFG.mCalTime);
     FView.CalLabelChanged("", kToolBlack);
 }
 
@@ -292,7 +293,7 @@ bool TSensorLogger::Start()
     FEndStatus = 0;
     FFileFailed = false;
     FReadings = 0;
-    FJournal.emplace(FLink, kJobLog);
+    FJob.emplace(FSession, FScreen, kJobLog);
     FCommands = QJsonArray();
     FQueued.clear();
     FCalCode = 0;
@@ -301,17 +302,18 @@ bool TSensorLogger::Start()
     FLogStart = true;
     FCloseEnable = false;
     FView.LogStateChanged(true);
-    FView.CalProgressChanged(0, DeviceCFG.mCalTime);
+    FView.CalProgressChanged(0, FSession.DeviceCFG.mCalTime);
     FView.CalLabelChanged("", kToolBlack);
 
     RTamselIdenty identy{};
     RTamselUnitCFG unit{};
-    const ROpResult read = RunLinked(FScreen, FLink, [&]() -> uint8_t {
+    const RDeviceCFG &settings = FSession.DeviceCFG;
+    const ROpResult read = FJob->Linked({}, [&]() -> uint8_t {
         uint8_t status = FLink.RequireIdenty(identy);
         if (status == 0)
-            status = CheckProductID(identy.mPID, kProductNorvik);
+            status = CheckProductID(identy.mPID, kProductNorvik, FSession.UserMode);
         if (status == 0)
-            status = FLink.ReadUnitCFGData(unit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
+            status = FLink.ReadUnitCFGData(unit, settings.mUnitPacketSize, settings.mUnitDataSize);
         return status;
     });
     if (read.mAborted) { // the error box has been shown
@@ -332,7 +334,7 @@ bool TSensorLogger::Start()
     choice.title = "Save Logging Data...";
     choice.filter = "Data file (*.csv)";
     choice.defaultExt = "csv";
-    choice.initialDir = DeviceCFG.mLogSaveDir;
+    choice.initialDir = FSession.DeviceCFG.mLogSaveDir;
     choice.fileName = LogFileName(identy, FClock.WallNow());
     const std::optional<std::string> file = FScreen.ChooseSaveFile(choice);
     std::string fileName;
@@ -345,8 +347,8 @@ bool TSensorLogger::Start()
         std::string dirText = dir.string();
         if (dirText.empty() || dirText.back() != '/')
             dirText += '/';
-        DeviceCFG.mLogSaveDir = dirText;
-        UserStore().SetSaveDirectory(TStoreGroup::Logging, dirText);
+        FSession.DeviceCFG.mLogSaveDir = dirText;
+        FSession.Store().SetSaveDirectory(TStoreGroup::Logging, dirText);
         FFileFailed = !WriteLogHeader(fileName, unit);
         if (FFileFailed && FFileRequired) {
             Finish();
@@ -362,8 +364,8 @@ bool TSensorLogger::BeginLoop(const std::string &fileName)
     std::fill(FHistory.begin(), FHistory.end(), RChartPoint{});
     FHead = 0;
     FAxisMin = 0;
-    FAxisMax = DeviceCFG.mLogDisplayTime;
-    FView.ChartReset(FAxisMin, FAxisMax, DeviceCFG.mLogDisplayTime / 10.0);
+    FAxisMax = FSession.DeviceCFG.mLogDisplayTime;
+    FView.ChartReset(FAxisMin, FAxisMax, FSession.DeviceCFG.mLogDisplayTime / 10.0);
 
     const TDateTime now = FClock.Now();
     FNextConnection = now - 1.0;
@@ -371,7 +373,7 @@ bool TSensorLogger::BeginLoop(const std::string &fileName)
     FStartTime = now;
     FCalTime = now;
     FCalState = kCalIdle;
-    FInterval = DeviceCFG.mLogInterval;
+    FInterval = FSession.DeviceCFG.mLogInterval;
     FSensor = {};
     FBattery = {};
     FTemperature = {};
@@ -477,7 +479,7 @@ TDateTime TSensorLogger::TrackingDue() const
         const double elapsed = (FClock.Now() - FCalTime) * kSecondsPerDayF;
         const double boundary = std::floor(elapsed + 0.5) + 0.5;
         return std::min(AddSeconds(FCalTime, boundary + kToolTickSeconds),
-                        AddSeconds(FCalTime, DeviceCFG.mCalTime + kToolTickSeconds));
+                        AddSeconds(FCalTime, FSession.DeviceCFG.mCalTime + kToolTickSeconds));
     }
     default:
         return kDueNever;
@@ -504,7 +506,7 @@ void TSensorLogger::ExecuteCommand(uint8_t nCode)
         case kCalCodeSpan:
         case kCalCodeZeroSpan:
             FView.CommandButtonsEnabled(false);
-            FView.CalProgressChanged(0, DeviceCFG.mCalTime);
+            FView.CalProgressChanged(0, FSession.DeviceCFG.mCalTime);
             FView.CalProgLabelChanged("(0)");
             FCalState = kCalStarted;
             FCalTime = FClock.Now();
@@ -556,10 +558,10 @@ void TSensorLogger::TrackCalibration(TDateTime now)
     case kCalInProgress: {
         const double elapsed = (now - FCalTime) * kSecondsPerDayF;
         const int shown = RoundToInt(elapsed);
-        FView.CalProgressChanged(shown, DeviceCFG.mCalTime);
+        FView.CalProgressChanged(shown, FSession.DeviceCFG.mCalTime);
         FView.CalProgLabelChanged("(" + std::to_string(shown) + ")");
         if (Shown(kHistoryCalProgress)) {
-            if (SecondsPast(elapsed, DeviceCFG.mCalTime)) {
+            if (SecondsPast(elapsed, FSession.DeviceCFG.mCalTime)) {
                 QueueCalibrationEnd("Time-out", "Calibration FAIL ... Timeout");
                 ExecuteCommand(kCalCodeAbort);
                 FView.CalLabelChanged("Calibration FAIL ... Timeout", kToolDarkRed);
@@ -578,7 +580,7 @@ void TSensorLogger::TrackCalibration(TDateTime now)
         break;
     }
     case kCalFinished:
-        FInterval = DeviceCFG.mLogInterval;
+        FInterval = FSession.DeviceCFG.mLogInterval;
         FView.CommandButtonsEnabled(true);
         break;
     default:
@@ -614,7 +616,7 @@ void TSensorLogger::Timing(TDateTime now)
         if (FStatus == 0)
             FConnected = true;
     }
-    FNextConnection = AddMilliseconds(FClock.Now(), std::max<uint16_t>(DeviceCFG.mLogConnectTime, 1));
+    FNextConnection = AddMilliseconds(FClock.Now(), std::max<uint16_t>(FSession.DeviceCFG.mLogConnectTime, 1));
 }
 
 void TSensorLogger::ShowReading(double rElapsed)
@@ -638,7 +640,7 @@ void TSensorLogger::ExtendChart(const RChartPoint &point)
         FView.ChartAdded(point);
         return;
     }
-    const double width = DeviceCFG.mLogDisplayTime;
+    const double width = FSession.DeviceCFG.mLogDisplayTime;
     const double step = width / 10.0;
     if (step > 0) {
         const double steps = std::ceil((point.mX - FAxisMax) / step);

@@ -8,7 +8,7 @@
 //
 // The loop is a controller with a Pass step: the dialog drives it from its
 // event loop (a timer set to NextDue()), the command line and the tests from
-// Run() on a clock that sleeps until the next due time. The controller shows
+// Run() on the session's clock, sleeping until the next due time. The controller shows
 // what it has through ISensorLogView and reaches the user (message boxes, the
 // save dialog) through IScreen.
 #include <array>
@@ -21,13 +21,15 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include "app/clock.h"
+#include "app/device_job.h"
 #include "app/journal.h"
 #include "app/screen.h"
 #include "model/config_record.h"
 #include "model/device_records.h"
-#include "tools/tool_clock.h"
 
 class TComTamsel;
+class TSession;
 
 // FBtnSel: the command a button asked for and the loop has not sent yet.
 enum : uint8_t {
@@ -144,7 +146,7 @@ class TSensorLogger {
 public:
     static constexpr int kHistorySize = 10000;
 
-    TSensorLogger(TComTamsel &link, IScreen &screen, ISensorLogView &view, IToolClock &clock);
+    TSensorLogger(TSession &session, IScreen &screen, ISensorLogView &view);
     TSensorLogger(const TSensorLogger &) = delete;
     TSensorLogger &operator=(const TSensorLogger &) = delete;
 
@@ -227,10 +229,11 @@ private:
     bool Shown(uint8_t mask) const { return (FShownHistory & mask) != 0; }
     float TimeOut() const;
 
+    TSession &FSession;
     TComTamsel &FLink;
     IScreen &FScreen;
     ISensorLogView &FView;
-    IToolClock &FClock;
+    IClock &FClock;
 
     bool FCloseEnable = true;
     bool FLogStart = false;
@@ -274,7 +277,7 @@ private:
     void RecordCommand(uint8_t nCode, uint8_t nStatus, const std::string &outcome);
     void QueueCalibrationEnd(const char *result, const std::string &text);
     void RecordRun();
-    std::optional<TJobJournal> FJournal;
+    std::optional<TDeviceJob> FJob;
     QJsonArray FCommands;
     std::vector<RQueuedJob> FQueued;
     QString FRunStart;

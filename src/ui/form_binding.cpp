@@ -11,6 +11,7 @@
 #include <QPalette>
 
 #include "model/config_form.h"
+#include "app/session.h"
 #include "ui/widget_kit.h"
 
 // The editors of both layouts and the configuration view (ConfigForm): one
@@ -151,7 +152,7 @@ void TNorvikIRMainForm::ViewToForm()
 
 void TNorvikIRMainForm::ShowConfig()
 {
-    ConfigToView(FState.FTamselCFG, FState.FForm);
+    ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes);
     FormToView();
 }
 

@@ -13,10 +13,10 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "app/session.h"
 #include "app/status.h"
 #include "ui/main_window.h"
 #include "ui/single_instance.h"
-#include "link/discovery.h"
 #include "app/journal.h"
 #include "records/journal_store.h"
 #include "sim/sim_detector.h"
@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     font.setPixelSize(13);
     QApplication::setFont(font);
 
-    std::unique_ptr<SimDetector> simulator;
+    std::unique_ptr<SimDetector> simulator; // outlives the session's link
     if (options.simulate) {
         // The unit a new user tries every job on (as beamport-sim serves by default).
         simulator = StartInProcessSimulator(SimDemoOptions());
@@ -96,22 +96,19 @@ int main(int argc, char **argv)
                                   QStringLiteral("The simulated detector could not be started."));
             return 1;
         }
-        SetPortOverride(simulator->DevicePath());
     }
-    if (!options.port.empty())
-        SetPortOverride(options.port);
 
+    // The one session of this run.
+    TSession session;
+    session.ChoosePort(options.port, simulator ? simulator->DevicePath() : std::string());
     // Every device job leaves its service record in the store in force.
     QString journalError;
-    const std::unique_ptr<IJournal> journal = MakeJournal(journalError);
+    session.SetJournal(MakeJournal(session, journalError));
     if (!journalError.isEmpty())
         std::fprintf(stderr, "beamport: service records are off: %s\n", journalError.toLocal8Bit().constData());
-    SetJournal(journal.get());
 
     // AppDir and the settings are read by the window's creation, first thing.
-    TNorvikIRMainForm window;
+    TNorvikIRMainForm window(session);
     window.show();
-    const int code = app.exec();
-    SetJournal(nullptr);
-    return code;
+    return app.exec();
 }

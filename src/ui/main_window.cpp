@@ -20,12 +20,12 @@
 #include <QVBoxLayout>
 
 #include "app/device_actions.h"
+#include "app/session.h"
 #include "app/settings.h"
 #include "app/status.h"
 #include "app/user_store.h"
 #include "app/firmware_job.h"
 #include "files/atomic_save.h"
-#include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "ui/qt_screen.h"
 #include "ui/widget_kit.h"
@@ -62,7 +62,8 @@ QWidget#CustomerPanel QLabel { background: #ffffff; }
 
 // ======================================================================= set-up
 
-TNorvikIRMainForm::TNorvikIRMainForm(bool bLoadSettings, QWidget *parent) : QMainWindow(parent)
+TNorvikIRMainForm::TNorvikIRMainForm(TSession &session, bool bLoadSettings, QWidget *parent)
+    : QMainWindow(parent), FSession(session)
 {
     InitUiResources();
     FOpenUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
@@ -75,10 +76,11 @@ TNorvikIRMainForm::~TNorvikIRMainForm()
     // The controls are deleted after this body; the focus moving away from
     // them must no longer reach this window.
     disconnect(qApp, nullptr, this, nullptr);
-    // The screen goes before the link; the link must not call into it any more.
-    if (FLink)
-        FLink->OnTamselEvent = nullptr;
+    // The screen goes with the window; the session's link must not call into it any more.
+    FSession.Link().OnTamselEvent = nullptr;
 }
+
+TComTamsel &TNorvikIRMainForm::Link() { return FSession.Link(); }
 
 void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
 {
@@ -91,21 +93,20 @@ void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
     setWindowTitle(Text(kMainCaption));
     std::string settingsWarning;
     if (bLoadSettings) {
-        AppDir = GetWorkDir();
-        settingsWarning = LoadSettings();
+        FSession.AppDir = GetWorkDir();
+        settingsWarning = LoadSettings(FSession);
     }
-    Memo->setVisible(DeviceCFG.mLogEnable);
-    StartConfigView(FState.FForm, FState.FTamselCFG);
+    Memo->setVisible(FSession.DeviceCFG.mLogEnable);
+    StartConfigView(FState.FForm, FState.FTamselCFG, FSession.SensorTypes);
     FormToView();
     LayOutEEPROMGrid();
 
-    FLink = std::make_unique<TComTamsel>();
     FScreen = std::make_unique<TQtScreen>(this, StatusLabel, Memo);
     FScreen->SetProgressAlias(kFirmwareProgress, {"UserFMProgressBar", "UserOptFMProgressBar"});
-    AttachTraffic(*FLink, *FScreen);
+    AttachTraffic(FSession, *FScreen);
 
-    FActions = std::make_unique<TDeviceActions>(*FLink, *FScreen, FState);
-    FFirmware = std::make_unique<TFirmwareUpgrade>(*FLink, *FScreen, FState);
+    FActions = std::make_unique<TDeviceActions>(FSession, *FScreen, FState);
+    FFirmware = std::make_unique<TFirmwareUpgrade>(FSession, *FScreen, FState);
     FFirmware->OnPanelChanged = [this](const RFirmwarePanel &panel) { ShowFirmwarePanel(panel); };
     ShowFirmwarePanel(FFirmware->Panel());
     if (!settingsWarning.empty())
@@ -208,7 +209,7 @@ void TNorvikIRMainForm::FormActivate()
 
 void TNorvikIRMainForm::ApplyLayout()
 {
-    if (!UserMode) {
+    if (!FSession.UserMode) {
         UserScrollBox->hide();
         DevScrollBox->show();
         PageControl->setCurrentIndex(0);
@@ -222,7 +223,7 @@ void TNorvikIRMainForm::ApplyLayout()
     const QSize first = FirstStartSize(LayoutContentSize(), QSize(defaults.mWidth, defaults.mHeight), available.size());
     defaults.mWidth = first.width();
     defaults.mHeight = first.height();
-    const RWindowPlacement placement = UserStore().WindowPlacement(defaults);
+    const RWindowPlacement placement = FSession.Store().WindowPlacement(defaults);
     resize(std::max(placement.mWidth, kMinWindowWidth), std::max(placement.mHeight, kMinWindowHeight));
     move(placement.mLeft, placement.mTop);
 }
@@ -246,14 +247,14 @@ QSize TNorvikIRMainForm::LayoutContentSize() const
     // wide as its widest page), the vertical scroll bar when the pages are
     // taller than the room left by the maker's panel and the status bar, and
     // the traffic list beside them.
-    const QScrollArea *box = UserMode ? UserScrollBox : DevScrollBox;
+    const QScrollArea *box = FSession.UserMode ? UserScrollBox : DevScrollBox;
     const QWidget *content = box->widget();
     const QSize hint = content->sizeHint().expandedTo(content->minimumSizeHint());
     int width = hint.width() + 2 * box->frameWidth();
     const int room = kMinWindowHeight - CustomerPanel->minimumHeight() - StatusPanel->minimumHeight();
     if (hint.height() > room)
         width += box->verticalScrollBar()->sizeHint().width();
-    if (DeviceCFG.mLogEnable)
+    if (FSession.DeviceCFG.mLogEnable)
         width += Memo->minimumWidth();
     return {width, hint.height() + CustomerPanel->minimumHeight() + StatusPanel->minimumHeight()};
 }
@@ -303,9 +304,9 @@ bool TNorvikIRMainForm::FormCloseQuery()
     if (FState.FUpgrade || FFirmware->Running())
         return true;
     std::string error;
-    if (DeviceCFG.mLogEnable && !SaveTrafficList(&error))
+    if (FSession.DeviceCFG.mLogEnable && !SaveTrafficList(&error))
         qWarning("The traffic list could not be saved: %s", error.c_str());
-    UserStore().SetWindowPlacement({width(), height(), x(), y()});
+    FSession.Store().SetWindowPlacement({width(), height(), x(), y()});
     return true;
 }
 

@@ -40,6 +40,7 @@ class TFirmwareUpgrade;
 struct RFirmwarePanel;
 class TQtScreen;
 class TServiceRecordsDlg;
+class TSession;
 
 inline constexpr const char *kMainCaption = "Corvane Beamport [ver 1.4.1.0]";
 inline constexpr int kMinWindowWidth = 590;
@@ -52,10 +53,11 @@ class TNorvikIRMainForm : public QMainWindow {
     Q_OBJECT
 
 public:
-    // Builds the controls, then runs FormCreate. With bLoadSettings false the
-    // settings already in DeviceCFG, SensorTypes and UserMode are used as they
-    // are (AppDir and LoadSettings are left to the caller).
-    explicit TNorvikIRMainForm(bool bLoadSettings = true, QWidget *parent = nullptr);
+    // Builds the controls, then runs FormCreate on the program's session: its
+    // AppDir becomes the working folder and LoadSettings fills its settings.
+    // With bLoadSettings false the session's settings are used as they are
+    // (AppDir and LoadSettings are left to the caller).
+    explicit TNorvikIRMainForm(TSession &session, bool bLoadSettings = true, QWidget *parent = nullptr);
     ~TNorvikIRMainForm() override;
 
     // First activation: layout and placement, the remembered firmware image,
@@ -64,7 +66,7 @@ public:
     // A close request: saves the traffic list and the placement unless a
     // firmware download runs. Always allows the close.
     bool FormCloseQuery();
-    // Shows the layout UserMode chooses and restores the window placement.
+    // Shows the layout the session's UserMode chooses and restores the window placement.
     // Without a remembered size the window is as large as the default
     // placement, or wider when the layout's pages need it, within the screen.
     void ApplyLayout();
@@ -112,7 +114,7 @@ public:
     QString LastReadSerial() const;
 
     TQtScreen &Screen() { return *FScreen; }
-    TComTamsel &Link() { return *FLink; }
+    TComTamsel &Link();
     RMainState &State() { return FState; }
     bool First() const { return FFirst; }
 
@@ -170,9 +172,9 @@ private:
 
     template <class T> T *Child(const char *name) const;
 
+    TSession &FSession;
     bool FFirst = true;
     RMainState FState;
-    std::unique_ptr<TComTamsel> FLink;
     std::unique_ptr<TQtScreen> FScreen;
     std::unique_ptr<TDeviceActions> FActions;
     std::unique_ptr<TFirmwareUpgrade> FFirmware;

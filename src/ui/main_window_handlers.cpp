@@ -15,12 +15,12 @@
 
 #include "app/device_actions.h"
 #include "app/settings.h"
+#include "app/session.h"
 #include "app/status.h"
 #include "app/cfg_actions.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/firmware_job.h"
-#include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "model/config_record.h"
 #include "ui/qt_screen.h"
@@ -151,13 +151,16 @@ void TNorvikIRMainForm::ConnectHandlers()
 void TNorvikIRMainForm::UserReadFileBtnClick()
 {
     RunBound([this] {
-        ReadConfigFileAction(*FScreen, FState, [this] { ConfigToView(FState.FTamselCFG, FState.FForm); });
+        ReadConfigFileAction(FSession, *FScreen, FState,
+                             [this] { ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes); });
     });
 }
 
 void TNorvikIRMainForm::UserWriteFileBtnClick()
 {
-    RunBound([this] { WriteConfigFileAction(*FScreen, FState, [this] { ViewToMainState(FState, *FScreen, false); }); });
+    RunBound([this] {
+        WriteConfigFileAction(FSession, *FScreen, FState, [this] { ViewToMainState(FSession, FState, *FScreen, false); });
+    });
 }
 
 void TNorvikIRMainForm::UserReadDeviceBtnClick()
@@ -178,7 +181,7 @@ void TNorvikIRMainForm::UserOptHibernateBtnClick()
 void TNorvikIRMainForm::UserLogSaveBtnClick()
 {
     RunBound([this] {
-        SaveEventLogAction(*FScreen, *FLink, FState, [this] { return FActions->ReadDeviceConfig(); });
+        SaveEventLogAction(FSession, *FScreen, FState, [this] { return FActions->ReadDeviceConfig(); });
     });
 }
 
@@ -191,7 +194,7 @@ void TNorvikIRMainForm::UserCalBtnClick()
     if (!read)
         return;
     Guarded([this] {
-        TSensorCalDlg dialog(*FLink, this, FScreen.get());
+        TSensorCalDlg dialog(FSession, this, FScreen.get());
         dialog.ShowDlg(FState.FTamselCFG);
     });
 }
@@ -237,7 +240,7 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
 {
     FState.FHibernateBtn = false;
     Guarded([this] {
-        TSensorLogDlg dialog(*FLink, this, FScreen.get());
+        TSensorLogDlg dialog(FSession, this, FScreen.get());
         dialog.ShowDlg();
     });
 }
@@ -267,13 +270,13 @@ void TNorvikIRMainForm::EtcIdentifyBtnClick()
 
 void TNorvikIRMainForm::EtcEEPROMReadBtnClick()
 {
-    Guarded([this] { EEPROMReadAction(*FScreen, *FLink, FEEPROM); });
+    Guarded([this] { EEPROMReadAction(FSession, *FScreen, FEEPROM); });
     ShowEEPROMGrid();
 }
 
 void TNorvikIRMainForm::EtcEEPROMSaveBtnClick()
 {
-    Guarded([this] { EEPROMSaveAction(*FScreen, FEEPROM); });
+    Guarded([this] { EEPROMSaveAction(FSession, *FScreen, FEEPROM); });
 }
 
 void TNorvikIRMainForm::UserOptSensorTypeComboChange(int nIndex)
@@ -281,7 +284,7 @@ void TNorvikIRMainForm::UserOptSensorTypeComboChange(int nIndex)
     if (FBinding)
         return;
     ViewToForm();
-    ::UserOptSensorTypeComboChange(FState.FForm, nIndex);
+    ::UserOptSensorTypeComboChange(FState.FForm, nIndex, FSession.SensorTypes);
     FormToView();
 }
 
@@ -302,7 +305,7 @@ void TNorvikIRMainForm::ServiceRecordsBtnClick()
 {
     Guarded([this] {
         if (!FRecordsDlg)
-            FRecordsDlg = new TServiceRecordsDlg(*FScreen, LastReadSerial(), this);
+            FRecordsDlg = new TServiceRecordsDlg(FSession, *FScreen, LastReadSerial(), this);
         else
             FRecordsDlg->ShowSerial(LastReadSerial());
         FRecordsDlg->show();

@@ -20,6 +20,7 @@
 
 #include "app/journal.h"
 #include "app/screen.h"
+#include "app/session.h"
 #include "app/user_store.h"
 #include "records/due.h"
 #include "records/journal_store.h"
@@ -85,8 +86,8 @@ QString FilePart(const QString &text)
 
 } // namespace
 
-TServiceRecordsDlg::TServiceRecordsDlg(IScreen &screen, const QString &serial, QWidget *parent)
-    : QDialog(parent), FScreen(screen)
+TServiceRecordsDlg::TServiceRecordsDlg(TSession &session, IScreen &screen, const QString &serial, QWidget *parent)
+    : QDialog(parent), FSession(session), FScreen(screen)
 {
     BuildDialog();
     FSerialEdit->setText(serial);
@@ -253,7 +254,7 @@ bool TServiceRecordsDlg::OpenStore()
 {
     FStore.reset();
     QString error;
-    FStore = OpenStoreInForce(error);
+    FStore = OpenStoreInForce(FSession, error);
     if (!FStore) {
         ShowError(error.isEmpty() ? QStringLiteral("The service records could not be opened.")
                                   : QStringLiteral("The service records could not be opened: ") + error);
@@ -379,7 +380,8 @@ void TServiceRecordsDlg::CertificateBtnClick()
     const EPaper paper = static_cast<EPaper>(FPaperCombo->currentData().toInt());
     QString error;
     qint64 number = 0;
-    if (!MakeCertificate(*FStore, id, path, paper, TechnicianName(), error, &number)) {
+    if (!MakeCertificate(*FStore, id, path, paper, TechnicianName(FSession.Store()), FSession.SensorTypes, error,
+                         &number)) {
         ShowError(QStringLiteral("The certificate was not saved: ") + error);
         return;
     }
@@ -431,10 +433,10 @@ void TServiceRecordsDlg::ShowNote(const QString &text)
 
 QString TServiceRecordsDlg::SaveDirectory() const
 {
-    return QString::fromStdString(UserStore().SaveDirectory(TStoreGroup::RECORDS));
+    return QString::fromStdString(FSession.Store().SaveDirectory(TStoreGroup::RECORDS));
 }
 
 void TServiceRecordsDlg::SetSaveDirectory(const QString &path)
 {
-    UserStore().SetSaveDirectory(TStoreGroup::RECORDS, QFileInfo(path).absolutePath().toStdString());
+    FSession.Store().SetSaveDirectory(TStoreGroup::RECORDS, QFileInfo(path).absolutePath().toStdString());
 }

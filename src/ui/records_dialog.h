@@ -27,6 +27,7 @@ class QPushButton;
 class QTableWidget;
 class QTabWidget;
 class TRecordStore;
+class TSession;
 
 inline constexpr const char *kServiceRecordsCaption = "Service Records";
 
@@ -34,9 +35,11 @@ class TServiceRecordsDlg : public QDialog {
     Q_OBJECT
 
 public:
-    // `screen` asks for the files (the window's, so that its dialogs can be
-    // scripted); `serial` fills the serial filter (empty: every record).
-    TServiceRecordsDlg(IScreen &screen, const QString &serial, QWidget *parent = nullptr);
+    // The records of the session's store in force, its per-user store for the
+    // folder and the technician. `screen` asks for the files (the window's, so
+    // that its dialogs can be scripted); `serial` fills the serial filter
+    // (empty: every record).
+    TServiceRecordsDlg(TSession &session, IScreen &screen, const QString &serial, QWidget *parent = nullptr);
     ~TServiceRecordsDlg() override;
 
     // Sets the serial filter and opens the store again (Refresh).
@@ -66,6 +69,7 @@ private:
     QString SaveDirectory() const;
     void SetSaveDirectory(const QString &path);
 
+    TSession &FSession;
     IScreen &FScreen;
     std::unique_ptr<TRecordStore> FStore;
     std::vector<RServiceRecord> FRecords; // what the list shows, in its order

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/session.h"
 #include "ui/tool_dialog_screen.h"
 
 namespace {
@@ -23,10 +24,9 @@ QPushButton *Button(const char *caption, const char *name, QWidget *parent)
 }
 } // namespace
 
-TSensorCalDlg::TSensorCalDlg(TComTamsel &link, QWidget *parent, IScreen *screen, IToolClock *clock)
+TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen)
     : QDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
-      FOwnClock(clock ? nullptr : std::make_unique<TRealToolClock>()), FClock(clock ? clock : FOwnClock.get()),
-      FCal(link, screen ? *screen : *FOwnScreen, *this, *FClock)
+      FClock(session.Clock()), FCal(session, screen ? *screen : *FOwnScreen, *this)
 {
     setObjectName(QStringLiteral("SensorCalDlg"));
     setWindowTitle(QStringLiteral("Sensor Calibration"));
@@ -147,7 +147,7 @@ void TSensorCalDlg::SchedulePass()
         FPassTimer.stop();
         return;
     }
-    FPassTimer.start(MillisecondsUntil(*FClock, FCal.NextDue()));
+    FPassTimer.start(MillisecondsUntil(FClock, FCal.NextDue()));
 }
 
 void TSensorCalDlg::RunPass()

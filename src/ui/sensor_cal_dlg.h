@@ -15,17 +15,17 @@ class QDoubleSpinBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class TComTamsel;
+class TSession;
 class IScreen;
 class TToolDialogScreen;
 
 class TSensorCalDlg : public QDialog, private ISensorCalView {
     Q_OBJECT
 public:
-    // `screen` takes the dialog's message boxes (null: the dialog's own,
-    // parented to it); `clock` the procedure's time (null: the real one).
-    explicit TSensorCalDlg(TComTamsel &link, QWidget *parent = nullptr, IScreen *screen = nullptr,
-                           IToolClock *clock = nullptr);
+    // The calibration works on the session (its settings, store, link and
+    // clock). `screen` takes the dialog's message boxes (null: the dialog's
+    // own, parented to it).
+    explicit TSensorCalDlg(TSession &session, QWidget *parent = nullptr, IScreen *screen = nullptr);
     ~TSensorCalDlg() override;
 
     // The opening for a copy of the configuration record: false when its
@@ -62,8 +62,7 @@ private:
     void CalProgressChanged(int position, int max) override;
 
     std::unique_ptr<TToolDialogScreen> FOwnScreen;
-    std::unique_ptr<IToolClock> FOwnClock;
-    IToolClock *FClock;
+    IClock &FClock;
     TSensorCalibration FCal;
     QTimer FPassTimer;
     bool FInPass = false;

@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/session.h"
 #include "model/device_records.h"
-#include "model/settings_types.h"
 #include "tools/tool_common.h"
 #include "ui/tool_dialog_screen.h"
 
@@ -69,10 +69,9 @@ QString Shown(const std::string &text) { return QString::fromStdString(LocaleDec
 
 } // namespace
 
-TSensorLogDlg::TSensorLogDlg(TComTamsel &link, QWidget *parent, IScreen *screen, IToolClock *clock)
+TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen)
     : QDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
-      FOwnClock(clock ? nullptr : std::make_unique<TRealToolClock>()), FClock(clock ? clock : FOwnClock.get()),
-      FLogger(link, screen ? *screen : *FOwnScreen, *this, *FClock)
+      FClock(session.Clock()), FLogger(session, screen ? *screen : *FOwnScreen, *this)
 {
     setObjectName(QStringLiteral("SensorLogDlg"));
     setWindowTitle(QStringLiteral("Sensor Reading Data Logging"));
@@ -157,7 +156,8 @@ TSensorLogDlg::TSensorLogDlg(TComTamsel &link, QWidget *parent, IScreen *screen,
     SensorChart->setObjectName(QStringLiteral("SensorChart"));
     SensorChart->setRubberBand(QChartView::NoRubberBand);
     SensorChart->setMinimumHeight(150);
-    ChartReset(0, DeviceCFG.mLogDisplayTime, DeviceCFG.mLogDisplayTime / 10.0);
+    const RDeviceCFG &settings = session.DeviceCFG;
+    ChartReset(0, settings.mLogDisplayTime, settings.mLogDisplayTime / 10.0);
 
     auto *calGroup = new QGroupBox(QStringLiteral("Calibration"), this);
     CalBtn = Button("Calibration", "CalBtn", calGroup);
@@ -170,7 +170,7 @@ TSensorLogDlg::TSensorLogDlg(TComTamsel &link, QWidget *parent, IScreen *screen,
     CalProgressBar = new QProgressBar(calGroup);
     CalProgressBar->setObjectName(QStringLiteral("CalProgressBar"));
     CalProgressBar->setTextVisible(false);
-    CalProgressBar->setRange(0, std::max<int>(DeviceCFG.mCalTime, 1));
+    CalProgressBar->setRange(0, std::max<int>(settings.mCalTime, 1));
     CalProgressBar->setValue(0);
     CalProgLabel = new QLabel(QStringLiteral("(0)"), calGroup);
     CalProgLabel->setObjectName(QStringLiteral("CalProgLabel"));
@@ -283,7 +283,7 @@ void TSensorLogDlg::SchedulePass()
         FPassTimer.stop();
         return;
     }
-    FPassTimer.start(MillisecondsUntil(*FClock, FLogger.NextDue()));
+    FPassTimer.start(MillisecondsUntil(FClock, FLogger.NextDue()));
 }
 
 void TSensorLogDlg::RunPass()

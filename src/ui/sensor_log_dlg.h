@@ -15,7 +15,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QCloseEvent;
-class TComTamsel;
+class TSession;
 class IScreen;
 class TToolDialogScreen;
 
@@ -29,10 +29,10 @@ QT_END_NAMESPACE
 class TSensorLogDlg : public QDialog, private ISensorLogView {
     Q_OBJECT
 public:
+    // The logger works on the session (its settings, store, link and clock).
     // `screen` takes the dialog's message boxes and the save dialog (null: the
-    // dialog's own, parented to it); `clock` the loop's time (null: the real one).
-    explicit TSensorLogDlg(TComTamsel &link, QWidget *parent = nullptr, IScreen *screen = nullptr,
-                           IToolClock *clock = nullptr);
+    // dialog's own, parented to it).
+    explicit TSensorLogDlg(TSession &session, QWidget *parent = nullptr, IScreen *screen = nullptr);
     ~TSensorLogDlg() override;
 
     // Closing allowed, not logging, no command pending; then shown modally.
@@ -75,8 +75,7 @@ private:
     void ChartMoved(double rMin, double rMax, const std::vector<RChartPoint> &points) override;
 
     std::unique_ptr<TToolDialogScreen> FOwnScreen;
-    std::unique_ptr<IToolClock> FOwnClock;
-    IToolClock *FClock;
+    IClock &FClock;
     TSensorLogger FLogger;
     QTimer FPassTimer;
     bool FInPass = false;

@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "app/session.h"
 #include "ui/widget_kit.h"
 
 // The developer layout's "TEST" page: the test and service commands and the
@@ -112,7 +113,7 @@ QWidget *TNorvikIRMainForm::BuildTestPage()
 
 void TNorvikIRMainForm::LayOutEEPROMGrid()
 {
-    FEEPROM = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+    FEEPROM = MakeEEPROMGrid(FSession.DeviceCFG.mEEPROMMaxAddress);
     ShowEEPROMGrid();
 }
 

@@ -9,13 +9,12 @@
 #include <optional>
 
 #include "app/device_actions.h"
-#include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/pty_peer.h"
-#include "support/saved_settings.h"
+#include "support/test_session.h"
 
 namespace {
 
@@ -73,30 +72,21 @@ bool KillAfter(const Frames &frames, uint8_t opcode)
 
 const std::string kOk = "... OK";
 
-class DeviceActionsTest : public ::testing::Test {
+class DeviceActionsTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
-        DeviceCFG = RDeviceCFG{};
-        DeviceCFG.mConnectTime = 1500;
-        DeviceCFG.mAVOperate = 200;
-        SensorTypes = BuiltInSensorTypes();
-        UserMode = true;
-        sim = std::make_unique<SimDetector>();
-        ASSERT_TRUE(sim->Start()) << sim->Error();
-        SetPortOverride(sim->DevicePath());
-        StartConfigView(state.FForm, state.FTamselCFG);
-    }
-    void TearDown() override
-    {
-        SetPortOverride("");
+        session.DeviceCFG.mConnectTime = 1500;
+        session.DeviceCFG.mAVOperate = 200;
+        StartSim();
+        StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
     }
 
     // The developer layout with the settings a file without "UNIT" keys gives.
     void DeveloperLayout()
     {
-        UserMode = false;
-        DeviceCFG.mUnitWriteUserSize = 0;
+        session.UserMode = false;
+        session.DeviceCFG.mUnitWriteUserSize = 0;
     }
     void SetSimConfig(const std::function<void(std::array<uint8_t, kSimConfigSize> &)> &change)
     {
@@ -137,12 +127,9 @@ protected:
         return {p, p + sizeof state.FTamselCFG};
     }
 
-    TSavedSettings saved;
-    std::unique_ptr<SimDetector> sim;
     TFakeScreen screen;
-    TComTamsel link;
     RMainState state;
-    TDeviceActions actions{link, screen, state};
+    TDeviceActions actions{session, screen, state};
 };
 
 } // namespace
@@ -185,12 +172,12 @@ TEST_F(DeviceActionsTest, ReadDeviceProductCheckByLayout)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(testing::Message() << int(r.pid) << " user " << r.userMode);
-        UserMode = r.userMode;
+        session.UserMode = r.userMode;
         SetIdentity([&](SimIdentity &id) { id.mPID = r.pid; });
         screen.ClearRecord();
         sim->ClearRecords();
         state = RMainState{};
-        StartConfigView(state.FForm, state.FTamselCFG);
+        StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
         state.FForm.UserOptIDLabel = "stale";
         const auto before = CfgBytes();
         EXPECT_EQ(actions.ReadDevice().mStatus, r.status);
@@ -226,7 +213,7 @@ TEST_F(DeviceActionsTest, ReadDeviceRetriesEachBlockThreeTimes)
         sim->ClearRecords();
         screen.ClearRecord();
         state = RMainState{};
-        StartConfigView(state.FForm, state.FTamselCFG);
+        StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
         state.FForm.UserHighAlarmSpin.SetValue(42);
         const auto before = CfgBytes();
         EXPECT_EQ(actions.ReadDevice().mStatus, r.status);
@@ -295,16 +282,16 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperRangesFromSettings)
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
         DeveloperLayout();
-        DeviceCFG.mUnitWriteFactoryStart = r.uf[0];
-        DeviceCFG.mUnitWriteFactorySize = r.uf[1];
-        DeviceCFG.mUnitWriteUserStart = r.uu[0];
-        DeviceCFG.mUnitWriteUserSize = r.uu[1];
-        DeviceCFG.mSensorWriteFactoryStart = r.sf[0];
-        DeviceCFG.mSensorWriteFactorySize = r.sf[1];
-        DeviceCFG.mSensorWriteUserStart = r.su[0];
-        DeviceCFG.mSensorWriteUserSize = r.su[1];
+        session.DeviceCFG.mUnitWriteFactoryStart = r.uf[0];
+        session.DeviceCFG.mUnitWriteFactorySize = r.uf[1];
+        session.DeviceCFG.mUnitWriteUserStart = r.uu[0];
+        session.DeviceCFG.mUnitWriteUserSize = r.uu[1];
+        session.DeviceCFG.mSensorWriteFactoryStart = r.sf[0];
+        session.DeviceCFG.mSensorWriteFactorySize = r.sf[1];
+        session.DeviceCFG.mSensorWriteUserStart = r.su[0];
+        session.DeviceCFG.mSensorWriteUserSize = r.su[1];
         state = RMainState{};
-        StartConfigView(state.FForm, state.FTamselCFG);
+        StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
         state.FForm.UserOptMonthLifeSpin.SetValue(10);
         state.FForm.UserOptDayLifeSpin.SetValue(2);
         sim->ClearRecords();
@@ -326,12 +313,12 @@ TEST_F(DeviceActionsTest, WriteDeviceRefusesRangesPastTheRecordBeforeWakingTheDe
 {
     // A peer that never answers: every byte the program sends stays in Received().
     PtyPeer peer;
-    SetPortOverride(peer.Path());
+    UsePort(peer.Path());
     for (bool userMode : {false, true}) { // nor does it matter whether the record has a sensor type
         SCOPED_TRACE(userMode);
-        UserMode = userMode;
-        DeviceCFG.mSensorWriteFactoryStart = 120;
-        DeviceCFG.mSensorWriteFactorySize = 20;
+        session.UserMode = userMode;
+        session.DeviceCFG.mSensorWriteFactoryStart = 120;
+        session.DeviceCFG.mSensorWriteFactorySize = 20;
         state.FForm.UserSensorTypeCombo.mItemIndex = userMode ? -1 : 0;
         state.FHibernateBtn = true;
         screen.ClearRecord();
@@ -399,7 +386,7 @@ TEST_F(DeviceActionsTest, WriteDeviceWithoutSensorTypeSendsNothing)
         {false, "No sensor information.\rFirst READ DEVICE or select sensor type"},
     };
     for (const auto &r : rows) {
-        UserMode = r.userMode;
+        session.UserMode = r.userMode;
         state.FForm.UserSensorTypeCombo.mItemIndex = -1;
         state.FForm.UserOptSensorTypeCombo.mItemIndex = -1;
         screen.ClearRecord();
@@ -521,9 +508,7 @@ TEST_F(DeviceActionsTest, CheckedCommandsWithTheirClosingAndRemapping)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(testing::Message() << r.prefix << " refuse " << r.refuse);
-        sim = std::make_unique<SimDetector>();
-        ASSERT_TRUE(sim->Start());
-        SetPortOverride(sim->DevicePath());
+        StartSim();
         if (r.refuse) {
             SimOptions o;
             o.error_code = 0xB1;
@@ -586,7 +571,7 @@ TEST_F(DeviceActionsTest, ActuatorHoldsTheConnectionWhileItRuns)
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(actions.ActuatorTest(button).Ok());
         const auto held = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(held, std::chrono::milliseconds(DeviceCFG.mAVOperate));
+        EXPECT_GE(held, std::chrono::milliseconds(session.DeviceCFG.mAVOperate));
         EXPECT_GT(awakeDuringWait, 0); // the window breathed while the link was held
         const Frames frames = sim->ReceivedFrames();
         EXPECT_EQ(Count(frames, codes[button - 1]), 1);
@@ -605,7 +590,7 @@ TEST_F(DeviceActionsTest, FailedActuatorTestIsNotReported)
     screen.statuses.push_back({clLime, clBlack, "Read Norvik Information... OK"});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(actions.ActuatorTest(4).mStatus, 176);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(DeviceCFG.mAVOperate));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(session.DeviceCFG.mAVOperate));
     EXPECT_EQ(screen.statuses.size(), 1u); // the status bar is unchanged
     EXPECT_TRUE(screen.messages.empty());
     EXPECT_TRUE(actions.ActuatorTest(0).mRefused);

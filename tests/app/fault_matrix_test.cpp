@@ -24,19 +24,17 @@
 #include <vector>
 
 #include "app/device_actions.h"
-#include "app/user_store.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/firmware_job.h"
-#include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
-#include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 #include "tools/sensor_cal.h"
 #include "tools/sensor_logger.h"
-#include "tools/tool_clock.h"
+#include "app/clock.h"
 
 namespace {
 
@@ -227,7 +225,7 @@ constexpr uint16_t kSpanTenths = 300;
 constexpr double kLoggerSeconds = 4;
 const std::string kGoodFile = "a good file from an earlier run\r\n";
 
-class TFakeClock : public IToolClock {
+class TFakeClock : public IClock {
 public:
     TDateTime FNow = 45000.5;
     TDateTime Now() override { return FNow; }
@@ -305,36 +303,26 @@ int CountLines(const std::string &text)
 
 using TParam = std::tuple<int, int>; // job, fault
 
-class FaultMatrix : public ::testing::TestWithParam<TParam> {
+class FaultMatrix : public ::testing::TestWithParam<TParam>, protected TTestSession {
 protected:
     void SetUp() override
     {
-        FSavedCFG = DeviceCFG;
-        FSavedTypes = SensorTypes;
-        FSavedUserMode = UserMode;
-        char pattern[] = "/tmp/beamport-faults-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        FDir = pattern;
-        UseUserStoreFile(Path("store.conf"));
-
-        DeviceCFG = RDeviceCFG();
-        DeviceCFG.mConnectTime = kConnectTimeMs;
-        DeviceCFG.mAVOperate = 50;
-        DeviceCFG.mFLASHMaxAddress = kFirmwarePackets;
-        DeviceCFG.mFALSHPacketSize = kFirmwarePacketSize;
-        DeviceCFG.mFLASHRetry = 1;
-        DeviceCFG.mFLASHDownloadRetry = 2;
-        DeviceCFG.mEVENTSaveDir.clear();
-        DeviceCFG.mEEPROMSaveDir.clear();
-        DeviceCFG.mLogSaveDir.clear();
-        SensorTypes = BuiltInSensorTypes();
-        UserMode = true;
+        session.UseClock(clock);
+        session.DeviceCFG.mConnectTime = kConnectTimeMs;
+        session.DeviceCFG.mAVOperate = 50;
+        session.DeviceCFG.mFLASHMaxAddress = kFirmwarePackets;
+        session.DeviceCFG.mFALSHPacketSize = kFirmwarePacketSize;
+        session.DeviceCFG.mFLASHRetry = 1;
+        session.DeviceCFG.mFLASHDownloadRetry = 2;
+        session.DeviceCFG.mEVENTSaveDir.clear();
+        session.DeviceCFG.mEEPROMSaveDir.clear();
+        session.DeviceCFG.mLogSaveDir.clear();
 
         screen.defaultAnswer = true; // Hibernate's question
-        StartConfigView(state.FForm, state.FTamselCFG);
-        firmware = std::make_unique<TFirmwareUpgrade>(link, screen, state);
-        logger = std::make_unique<TSensorLogger>(link, screen, logView, clock);
-        cal = std::make_unique<TSensorCalibration>(link, screen, calView, clock);
+        StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
+        firmware = std::make_unique<TFirmwareUpgrade>(session, screen, state);
+        logger = std::make_unique<TSensorLogger>(session, screen, logView);
+        cal = std::make_unique<TSensorCalibration>(session, screen, calView);
     }
 
     void TearDown() override
@@ -344,20 +332,11 @@ protected:
         cal.reset();
         logger.reset();
         firmware.reset();
-        sim.reset();
-        SetPortOverride("");
-        UseUserStoreFile("");
-        DeviceCFG = FSavedCFG;
-        SensorTypes = FSavedTypes;
-        UserMode = FSavedUserMode;
-        std::error_code ec;
-        std::filesystem::remove_all(FDir, ec);
     }
 
     EJob Job() const { return static_cast<EJob>(std::get<0>(GetParam())); }
     EFault Fault() const { return static_cast<EFault>(std::get<1>(GetParam())); }
     const RJob &JobRow() const { return kJobs[Job()]; }
-    std::string Path(const std::string &name) const { return (FDir / name).string(); }
 
     // ---- the detector ----
 
@@ -396,13 +375,6 @@ protected:
         return o;
     }
 
-    void StartSim(const SimOptions &options)
-    {
-        sim = std::make_unique<SimDetector>(options);
-        ASSERT_TRUE(sim->Start()) << sim->Error();
-        SetPortOverride(sim->DevicePath());
-    }
-
     // A detector that has been in service: hibernation allowed and alarm
     // levels that differ from the factory record.
     void SeedSim()
@@ -422,7 +394,7 @@ protected:
     {
         if (!FVanished && !sim->PoweredDown()) {
             sim->SetOptions(HealthyOptions());
-            SetPortOverride(sim->DevicePath());
+            UsePort(sim->DevicePath());
             return;
         }
         const auto config = sim->Config();
@@ -502,13 +474,14 @@ protected:
         return m;
     }
 
-    static std::vector<std::pair<int, int>> WriteRanges()
+    std::vector<std::pair<int, int>> WriteRanges() const
     {
+        const RDeviceCFG &cfg = session.DeviceCFG;
         std::vector<std::pair<int, int>> ranges;
-        for (const auto &r : {std::pair<int, int>{DeviceCFG.mUnitWriteFactoryStart, DeviceCFG.mUnitWriteFactorySize},
-                              {DeviceCFG.mUnitWriteUserStart, DeviceCFG.mUnitWriteUserSize},
-                              {DeviceCFG.mSensorWriteFactoryStart, DeviceCFG.mSensorWriteFactorySize},
-                              {DeviceCFG.mSensorWriteUserStart, DeviceCFG.mSensorWriteUserSize}})
+        for (const auto &r : {std::pair<int, int>{cfg.mUnitWriteFactoryStart, cfg.mUnitWriteFactorySize},
+                              {cfg.mUnitWriteUserStart, cfg.mUnitWriteUserSize},
+                              {cfg.mSensorWriteFactoryStart, cfg.mSensorWriteFactorySize},
+                              {cfg.mSensorWriteUserStart, cfg.mSensorWriteUserSize}})
             if (r.second > 0)
                 ranges.push_back(r);
         return ranges;
@@ -567,7 +540,7 @@ protected:
             sim->SetConfig(config);
             // The user's edits, inside the ranges.
             std::memcpy(&state.FTamselCFG, config.data(), sizeof state.FTamselCFG);
-            StartConfigView(state.FForm, state.FTamselCFG);
+            StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
             state.FForm.UserHighAlarmSpin.SetValue(22.5);
             state.FForm.UserLowAlarmSpin.SetValue(12.5);
             state.FForm.UserIDEdit.SetText("FAULTS");
@@ -579,7 +552,7 @@ protected:
             break;
         case kEepromRead:
             WriteFile(Path("eeprom.csv"), kGoodFile);
-            grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+            grid = MakeEEPROMGrid(session.DeviceCFG.mEEPROMMaxAddress);
             break;
         case kFirmware: {
             const auto bytes = SimMakeFirmwareImage(kFirmwarePackets, kFirmwarePacketSize, 2, kImageVersion, 5, 10, 1);
@@ -619,13 +592,13 @@ protected:
         case kIdentify: return FromOp(actions.Identify());
         case kEventLog: {
             screen.saveFiles = {Path("events.csv")};
-            return FromOp(SaveEventLogAction(screen, link, state).mOp);
+            return FromOp(SaveEventLogAction(session, screen, state).mOp);
         }
         case kEepromRead: {
-            const ROpResult read = EEPROMReadAction(screen, link, grid);
+            const ROpResult read = EEPROMReadAction(session, screen, grid);
             if (read.Ok()) {
                 screen.saveFiles = {Path("eeprom.csv")};
-                EXPECT_EQ(EEPROMSaveAction(screen, grid), EFileOutcome::Done);
+                EXPECT_EQ(EEPROMSaveAction(session, screen, grid), EFileOutcome::Done);
             }
             return FromOp(read);
         }
@@ -663,7 +636,7 @@ protected:
             if (FVanished || line.rfind(job.mVanishLine, 0) != 0 || ++FVanishSeen < job.mVanishAt)
                 return;
             sim->Vanish();
-            SetPortOverride(Path("vanished-tty"));
+            UsePort(Path("vanished-tty"));
             FVanished = true;
         };
     }
@@ -746,7 +719,7 @@ protected:
             int fails = 0;
             for (const auto &s : screen.statuses)
                 fails += s.mCaption == "Download Image...Fail" && s.mBackground == clRed;
-            EXPECT_EQ(fails, DeviceCFG.mFLASHDownloadRetry);
+            EXPECT_EQ(fails, session.DeviceCFG.mFLASHDownloadRetry);
         }
     }
 
@@ -858,10 +831,10 @@ protected:
         }
         case kEepromRead: {
             const std::string file = ReadFile(Path("eeprom.csv"));
-            const REEPROMGrid fresh = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+            const REEPROMGrid fresh = MakeEEPROMGrid(session.DeviceCFG.mEEPROMMaxAddress);
             if (status == 0) {
                 const auto eeprom = sim->Eeprom();
-                for (int a = 0; a < DeviceCFG.mEEPROMMaxAddress - DeviceCFG.mEEPROMPacketSize; ++a)
+                for (int a = 0; a < session.DeviceCFG.mEEPROMMaxAddress - session.DeviceCFG.mEEPROMPacketSize; ++a)
                     ASSERT_EQ(grid.Cell(a % 16 + 1, a / 16), EEPROMByteText(eeprom[static_cast<size_t>(a)])) << a;
                 EXPECT_EQ(file, EEPROMDumpText(grid));
                 EXPECT_EQ(CountLines(file), fresh.RowCount());
@@ -875,7 +848,7 @@ protected:
         }
         // Nothing half-written is left beside the files.
         const std::set<std::string> known = {"store.conf", "store.conf.lock", "events.csv", "eeprom.csv", "image.img"};
-        for (const auto &entry : std::filesystem::directory_iterator(FDir))
+        for (const auto &entry : std::filesystem::directory_iterator(dir))
             EXPECT_TRUE(known.count(entry.path().filename().string())) << "left behind: " << entry.path();
     }
 
@@ -887,12 +860,9 @@ protected:
 
     // ---- members ----
 
-    std::filesystem::path FDir;
-    std::unique_ptr<SimDetector> sim;
     TFakeScreen screen;
-    TComTamsel link;
     RMainState state;
-    TDeviceActions actions{link, screen, state};
+    TDeviceActions actions{session, screen, state};
     TFakeClock clock;
     TCountingLogView logView;
     TLineCalView calView;
@@ -904,11 +874,6 @@ protected:
     std::atomic<bool> FVanished{false};
     std::atomic<bool> FStopWatching{false};
     int FVanishSeen = 0;
-
-private:
-    RDeviceCFG FSavedCFG;
-    std::vector<RSensorType> FSavedTypes;
-    bool FSavedUserMode = true;
 };
 
 TEST_P(FaultMatrix, EndsAsPrescribedAndLeavesTheCallerUsable)
@@ -926,12 +891,12 @@ TEST_P(FaultMatrix, EndsAsPrescribedAndLeavesTheCallerUsable)
     if (Fault() == kVanish)
         ArmVanish();
     if (Fault() == kUnplugged)
-        SetPortOverride(Path("unplugged-tty"));
+        UsePort(Path("unplugged-tty"));
     std::thread waking;
     if (Fault() == kGoneWaking) {
         // The vanish ends the wait; a long connect time only keeps a slow
         // machine from ending it first.
-        DeviceCFG.mConnectTime = 10000;
+        session.DeviceCFG.mConnectTime = 10000;
         waking = VanishWhileWaking();
     }
     const ROutcome first = Run();
@@ -939,8 +904,8 @@ TEST_P(FaultMatrix, EndsAsPrescribedAndLeavesTheCallerUsable)
     if (waking.joinable()) {
         FStopWatching = true;
         waking.join();
-        SetPortOverride(Path("vanished-tty"));
-        DeviceCFG.mConnectTime = kConnectTimeMs;
+        UsePort(Path("vanished-tty"));
+        session.DeviceCFG.mConnectTime = kConnectTimeMs;
     }
     if (Fault() == kVanish || Fault() == kGoneWaking) {
         ASSERT_TRUE(FVanished) << "the job never reached the point where the device goes away";

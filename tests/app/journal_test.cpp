@@ -13,48 +13,38 @@
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/journal.h"
-#include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "sim/sim_detector.h"
 #include "support/capturing_journal.h"
 #include "support/fake_screen.h"
-#include "support/saved_settings.h"
+#include "support/test_session.h"
 
 namespace {
 
-class JournalTest : public ::testing::Test {
+class JournalTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
-        DeviceCFG = RDeviceCFG{};
-        DeviceCFG.mConnectTime = 1500;
-        DeviceCFG.mAVOperate = 50;
-        SensorTypes = BuiltInSensorTypes();
-        UserMode = true;
+        session.DeviceCFG.mConnectTime = 1500;
+        session.DeviceCFG.mAVOperate = 50;
     }
-    void TearDown() override { SetPortOverride(""); }
-    void StartSim(SimOptions options = {})
+    void StartDetector(SimOptions options = {})
     {
-        sim = std::make_unique<SimDetector>(options);
-        ASSERT_TRUE(sim->Start()) << sim->Error();
-        SetPortOverride(sim->DevicePath());
-        StartConfigView(state.FForm, state.FTamselCFG);
+        StartSim(options);
+        StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
     }
 
-    TSavedSettings saved;
-    TCapturingJournal journal;
-    std::unique_ptr<SimDetector> sim;
+    TCapturingJournal &journal = CaptureJournal();
     TFakeScreen screen;
-    TComTamsel link;
     RMainState state;
 };
 
 TEST_F(JournalTest, EachJobLeavesOneRecordWithWhatTheLinkSaw)
 {
-    StartSim();
-    TDeviceActions actions(link, screen, state);
-    REEPROMGrid grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+    StartDetector();
+    TDeviceActions actions(session, screen, state);
+    REEPROMGrid grid = MakeEEPROMGrid(session.DeviceCFG.mEEPROMMaxAddress);
     const struct {
         const char *job;
         std::function<void()> run;
@@ -69,9 +59,9 @@ TEST_F(JournalTest, EachJobLeavesOneRecordWithWhatTheLinkSaw)
         {"vibrator", [&] { actions.ActuatorTest(4); }, "", false, false, {}},
         {"bump-pass", [&] { actions.PeakBumpReport(3); }, "Send Bump Pass... OK", false, false, {}},
         {"factory-reset", [&] { actions.FactoryReset(); }, "Fatory Reset... OK", false, false, {}},
-        {"events", [&] { SaveEventLogAction(screen, link, state); }, "Load Event Log... OK", true, true,
+        {"events", [&] { SaveEventLogAction(session, screen, state); }, "Load Event Log... OK", true, true,
          {"log", "events", "csv"}},
-        {"eeprom", [&] { EEPROMReadAction(screen, link, grid); }, "Read EEPROM data... OK", false, false, {"bytes"}},
+        {"eeprom", [&] { EEPROMReadAction(session, screen, grid); }, "Read EEPROM data... OK", false, false, {"bytes"}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.job);
@@ -101,9 +91,9 @@ TEST_F(JournalTest, RefusalsLeaveNoRecordFailuresDo)
 {
     SimOptions absent;
     absent.absent = true;
-    StartSim(absent);
-    DeviceCFG.mConnectTime = 300;
-    TDeviceActions actions(link, screen, state);
+    StartDetector(absent);
+    session.DeviceCFG.mConnectTime = 300;
+    TDeviceActions actions(session, screen, state);
 
     state.FTamselCFG.mSensor.mSensorType = 0; // no sensor: refused before the link
     state.FForm = {};
@@ -120,8 +110,8 @@ TEST_F(JournalTest, RefusalsLeaveNoRecordFailuresDo)
 
 TEST_F(JournalTest, AFailureToRecordIsOneNoticeAndChangesNothingElse)
 {
-    StartSim();
-    TDeviceActions actions(link, screen, state);
+    StartDetector();
+    TDeviceActions actions(session, screen, state);
     journal.failure = "the records store is read-only";
     const RActionResult result = actions.ReadDevice();
     EXPECT_TRUE(result.Ok());

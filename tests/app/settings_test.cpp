@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "app/user_store.h"
 #include "model/settings_types.h"
+#include "support/test_session.h"
 
 namespace fs = std::filesystem;
 
@@ -20,43 +21,18 @@ namespace {
 
 void WriteFile(const fs::path &p, const std::string &text) { std::ofstream(p, std::ios::binary) << text; }
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test, protected TTestSession {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/settingsXXXXXX";
-        dir = ::mkdtemp(tmpl);
-        storeFile = (dir / "store.conf").string();
-        UseUserStoreFile(storeFile);
-        savedCfg = DeviceCFG;
-        savedTypes = SensorTypes;
-        savedMode = UserMode;
-        savedAppDir = AppDir;
-    }
-    void TearDown() override
-    {
-        DeviceCFG = savedCfg;
-        SensorTypes = savedTypes;
-        UserMode = savedMode;
-        AppDir = savedAppDir;
-        UseUserStoreFile((dir / "after.conf").string()); // never the real user's store
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    // LoadSettings on the given file text and this test's store.
+    // LoadSettings on the given file text and this test's store, as a new
+    // run finds the store.
     void Load(const std::string &ini)
     {
-        TUserStore store(storeFile);
-        LoadSettings(TProfile(ini), store);
+        session.UseStoreFile(storeFile);
+        LoadSettings(session, TProfile(ini));
     }
     static std::string Dev(const std::string &more) { return "[Environment]\nModeEntry=QWZ_ENG__\n" + more; }
 
-    fs::path dir;
-    std::string storeFile;
-    RDeviceCFG savedCfg;
-    std::vector<RSensorType> savedTypes;
-    bool savedMode = true;
-    std::string savedAppDir;
+    const std::string storeFile = Path("store.conf");
 };
 
 } // namespace
@@ -125,32 +101,32 @@ TEST(ProfileTest, ReadInteger)
 
 TEST_F(SettingsTest, SettingsFileInAnyLetterCase)
 {
-    AppDir = dir.string() + "/";
-    EXPECT_EQ(SettingsFilePath(), AppDir + "OPTAVO.INI"); // none there
+    session.AppDir = dir.string() + "/";
+    EXPECT_EQ(SettingsFilePath(session.AppDir), session.AppDir + "OPTAVO.INI"); // none there
     WriteFile(dir / "optavo.ini", Dev("[ETC]\nLogEnable=1\n"));
-    EXPECT_EQ(SettingsFilePath(), AppDir + "optavo.ini");
-    LoadSettings();
-    EXPECT_FALSE(UserMode);
-    EXPECT_TRUE(DeviceCFG.mLogEnable);
+    EXPECT_EQ(SettingsFilePath(session.AppDir), session.AppDir + "optavo.ini");
+    LoadSettings(session);
+    EXPECT_FALSE(session.UserMode);
+    EXPECT_TRUE(session.DeviceCFG.mLogEnable);
 
     WriteFile(dir / "OPTAVO.INI", "[ETC]\nLogEnable=0\n"); // the exact name wins
-    LoadSettings();
-    EXPECT_TRUE(UserMode);
-    EXPECT_FALSE(DeviceCFG.mLogEnable);
+    LoadSettings(session);
+    EXPECT_TRUE(session.UserMode);
+    EXPECT_FALSE(session.DeviceCFG.mLogEnable);
 }
 
 TEST_F(SettingsTest, MissingFileIsAnEmptyOne)
 {
-    DeviceCFG.mLogEnable = true;
-    DeviceCFG.mConnectTime = 1;
-    SensorTypes.clear();
-    UserMode = false;
-    LoadSettings((dir / "none.ini").string());
-    EXPECT_TRUE(UserMode);
-    EXPECT_FALSE(DeviceCFG.mLogEnable);
-    EXPECT_EQ(DeviceCFG.mConnectTime, 3000);
-    ASSERT_EQ(SensorTypes.size(), 3u);
-    EXPECT_EQ(SensorTypes[2].mName, "O2");
+    session.DeviceCFG.mLogEnable = true;
+    session.DeviceCFG.mConnectTime = 1;
+    session.SensorTypes.clear();
+    session.UserMode = false;
+    LoadSettings(session, (dir / "none.ini").string());
+    EXPECT_TRUE(session.UserMode);
+    EXPECT_FALSE(session.DeviceCFG.mLogEnable);
+    EXPECT_EQ(session.DeviceCFG.mConnectTime, 3000);
+    ASSERT_EQ(session.SensorTypes.size(), 3u);
+    EXPECT_EQ(session.SensorTypes[2].mName, "O2");
 }
 
 TEST_F(SettingsTest, ModeEntry)
@@ -170,7 +146,7 @@ TEST_F(SettingsTest, ModeEntry)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.ini);
         Load(c.ini);
-        EXPECT_EQ(UserMode, c.userMode);
+        EXPECT_EQ(session.UserMode, c.userMode);
     }
 }
 
@@ -235,17 +211,17 @@ const std::string kOtherKeys = "[UNIT]\nPacketSize=16\nUnitDataSize=32\nSensorDa
 TEST_F(SettingsTest, UserLayoutIgnoresTheNumericKeys)
 {
     Load("[Environment]\nModeEntry=USER\n" + kEnvironmentKeys + kOtherKeys);
-    ASSERT_TRUE(UserMode);
+    ASSERT_TRUE(session.UserMode);
     for (const RField &f : Fields())
-        EXPECT_EQ(f.get(DeviceCFG), f.user) << f.name;
+        EXPECT_EQ(f.get(session.DeviceCFG), f.user) << f.name;
 }
 
 TEST_F(SettingsTest, DeveloperLayoutDefaults)
 {
     Load(Dev(""));
-    ASSERT_FALSE(UserMode);
+    ASSERT_FALSE(session.UserMode);
     for (const RField &f : Fields())
-        EXPECT_EQ(f.get(DeviceCFG), f.fileDefault) << f.name;
+        EXPECT_EQ(f.get(session.DeviceCFG), f.fileDefault) << f.name;
 }
 
 TEST_F(SettingsTest, DeveloperLayoutReadsEveryKey)
@@ -255,7 +231,7 @@ TEST_F(SettingsTest, DeveloperLayoutReadsEveryKey)
                             64, 64, 2, 5, 16, 10, 2, 400, 900, 60, 10};
     ASSERT_EQ(std::size(expected), Fields().size());
     for (size_t i = 0; i < Fields().size(); ++i)
-        EXPECT_EQ(Fields()[i].get(DeviceCFG), expected[i]) << Fields()[i].name;
+        EXPECT_EQ(Fields()[i].get(session.DeviceCFG), expected[i]) << Fields()[i].name;
 }
 
 TEST_F(SettingsTest, DeveloperLayoutClamping)
@@ -290,7 +266,7 @@ TEST_F(SettingsTest, DeveloperLayoutClamping)
         bool found = false;
         for (const RField &f : Fields())
             if (std::string(f.name) == c.field) {
-                EXPECT_EQ(f.get(DeviceCFG), c.expected);
+                EXPECT_EQ(f.get(session.DeviceCFG), c.expected);
                 found = true;
             }
         EXPECT_TRUE(found);
@@ -312,7 +288,7 @@ TEST_F(SettingsTest, LogEnable)
         for (const bool developer : {false, true}) {
             const std::string etc = std::string("[ETC]\n") + c.line + "\n";
             Load(developer ? Dev(etc) : etc);
-            EXPECT_EQ(DeviceCFG.mLogEnable, c.enabled);
+            EXPECT_EQ(session.DeviceCFG.mLogEnable, c.enabled);
         }
     }
 }
@@ -349,20 +325,20 @@ TEST(SensorLineTest, ParseAndRepair)
 TEST_F(SettingsTest, SensorSection)
 {
     Load("[SENSOR]\n");
-    ASSERT_EQ(SensorTypes.size(), 3u); // an empty section gives the built-in table
-    EXPECT_EQ(SensorTypes[0].mName, "H2S");
+    ASSERT_EQ(session.SensorTypes.size(), 3u); // an empty section gives the built-in table
+    EXPECT_EQ(session.SensorTypes[0].mName, "H2S");
 
     Load("[sensor]\nNH3=9,ppm,N,120,0,50\n");
-    ASSERT_EQ(SensorTypes.size(), 1u); // the built-in entries are not added
-    EXPECT_EQ(SensorTypes[0].mName, "NH3");
+    ASSERT_EQ(session.SensorTypes.size(), 1u); // the built-in entries are not added
+    EXPECT_EQ(session.SensorTypes[0].mName, "NH3");
 
     Load("[SENSOR]\nH2S=1,ppm,SH,180,0,100\n; old=1\nH2S-LOW=1,ppm,SH,180,0,50\nNoValue\n");
-    ASSERT_EQ(SensorTypes.size(), 3u);
-    EXPECT_EQ(SensorTypes[1].mName, "H2S-LOW");
-    EXPECT_FLOAT_EQ(SensorTypes[1].mMax, 50.0f);
-    EXPECT_EQ(SensorTypes[2].mName, "NoValue");
-    EXPECT_EQ(SensorTypes[2].mIndex, 0);
-    for (const RSensorType &s : SensorTypes)
+    ASSERT_EQ(session.SensorTypes.size(), 3u);
+    EXPECT_EQ(session.SensorTypes[1].mName, "H2S-LOW");
+    EXPECT_FLOAT_EQ(session.SensorTypes[1].mMax, 50.0f);
+    EXPECT_EQ(session.SensorTypes[2].mName, "NoValue");
+    EXPECT_EQ(session.SensorTypes[2].mIndex, 0);
+    for (const RSensorType &s : session.SensorTypes)
         EXPECT_LT(s.mMin, s.mMax - 0.1);
 }
 
@@ -380,28 +356,28 @@ TEST_F(SettingsTest, RememberedFolders)
         store.SetImageFile(image.string());
     }
     Load("");
-    EXPECT_EQ(DeviceCFG.mEEPROMSaveDir, "/data/eeprom"); // read trimmed
-    EXPECT_EQ(DeviceCFG.mEVENTSaveDir, "/data/event");
-    EXPECT_EQ(DeviceCFG.mLogSaveDir, "/data/log");
-    EXPECT_EQ(DeviceCFG.mConfSaveDir, "/data/cfg");
-    EXPECT_EQ(DeviceCFG.mFLASHFile, image.string());
-    EXPECT_EQ(DeviceCFG.mFLASHSaveDir, (dir / "fw").string() + "/");
+    EXPECT_EQ(session.DeviceCFG.mEEPROMSaveDir, "/data/eeprom"); // read trimmed
+    EXPECT_EQ(session.DeviceCFG.mEVENTSaveDir, "/data/event");
+    EXPECT_EQ(session.DeviceCFG.mLogSaveDir, "/data/log");
+    EXPECT_EQ(session.DeviceCFG.mConfSaveDir, "/data/cfg");
+    EXPECT_EQ(session.DeviceCFG.mFLASHFile, image.string());
+    EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, (dir / "fw").string() + "/");
 
     fs::remove(image); // a remembered image that is gone keeps its name only
     Load("");
-    EXPECT_EQ(DeviceCFG.mFLASHFile, image.string());
-    EXPECT_EQ(DeviceCFG.mFLASHSaveDir, "");
+    EXPECT_EQ(session.DeviceCFG.mFLASHFile, image.string());
+    EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, "");
 
     TUserStore(storeFile).SetImageFile((dir / "fw").string()); // a folder is no image
     Load("");
-    EXPECT_EQ(DeviceCFG.mFLASHSaveDir, "");
+    EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, "");
 
     fs::remove(storeFile); // nothing stored: all empty
     Load("");
-    EXPECT_EQ(DeviceCFG.mEEPROMSaveDir, "");
-    EXPECT_EQ(DeviceCFG.mFLASHFile, "");
-    EXPECT_EQ(DeviceCFG.mFLASHSaveDir, "");
-    EXPECT_EQ(DeviceCFG.mConfSaveDir, "");
+    EXPECT_EQ(session.DeviceCFG.mEEPROMSaveDir, "");
+    EXPECT_EQ(session.DeviceCFG.mFLASHFile, "");
+    EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, "");
+    EXPECT_EQ(session.DeviceCFG.mConfSaveDir, "");
 }
 
 TEST_F(SettingsTest, UserStoreValues)
@@ -459,28 +435,28 @@ TEST_F(SettingsTest, BadFilesLoadWithTheDefaults)
     for (int i = 0; i < 4096; ++i)
         garbage += static_cast<char>((i * 131 + 7) & 0xFF);
     Load(garbage);
-    EXPECT_TRUE(UserMode);
-    EXPECT_EQ(DeviceCFG.mConnectTime, 3000);
-    EXPECT_EQ(SensorTypes.size(), 3u);
+    EXPECT_TRUE(session.UserMode);
+    EXPECT_EQ(session.DeviceCFG.mConnectTime, 3000);
+    EXPECT_EQ(session.SensorTypes.size(), 3u);
 
     // A very long line, and a value far longer than any number.
     Load(Dev("[UNIT]\nPacketSize=" + std::string(200000, '9') + "\n" + std::string(100000, 'x') + "\n"));
-    EXPECT_FALSE(UserMode);
-    EXPECT_EQ(DeviceCFG.mUnitPacketSize, 128);
+    EXPECT_FALSE(session.UserMode);
+    EXPECT_EQ(session.DeviceCFG.mUnitPacketSize, 128);
 
     // Thousands of sensor lines: each one an entry, each repaired.
     std::string many = "[SENSOR]\n";
     for (int i = 0; i < 5000; ++i)
         many += "G" + std::to_string(i) + "=" + std::to_string(i % 256) + ",ppm,X,60,5,1\n";
     Load(many);
-    ASSERT_EQ(SensorTypes.size(), 5000u);
-    for (const RSensorType &t : SensorTypes)
+    ASSERT_EQ(session.SensorTypes.size(), 5000u);
+    for (const RSensorType &t : session.SensorTypes)
         ASSERT_LT(t.mMin, t.mMax - 0.1f) << t.mName;
 
     // Sections with nothing usable in them.
     Load("[Environment]\n[SENSOR]\n[ETC]\nLogEnable=\n");
-    EXPECT_TRUE(UserMode);
-    EXPECT_FALSE(DeviceCFG.mLogEnable);
+    EXPECT_TRUE(session.UserMode);
+    EXPECT_FALSE(session.DeviceCFG.mLogEnable);
 }
 
 TEST_F(SettingsTest, SettingsFileThatCannotBeUsedIsNotReadAndSaysSo)
@@ -513,12 +489,12 @@ TEST_F(SettingsTest, SettingsFileThatCannotBeUsedIsNotReadAndSaysSo)
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
-        UserMode = !r.userMode;
-        DeviceCFG.mConnectTime = 1;
+        session.UserMode = !r.userMode;
+        session.DeviceCFG.mConnectTime = 1;
         const std::string path = (dir / r.name).string();
-        const std::string warning = LoadSettings(path);
-        EXPECT_EQ(UserMode, r.userMode);
-        EXPECT_EQ(DeviceCFG.mConnectTime, r.userMode ? 3000 : 1234);
+        const std::string warning = LoadSettings(session, path);
+        EXPECT_EQ(session.UserMode, r.userMode);
+        EXPECT_EQ(session.DeviceCFG.mConnectTime, r.userMode ? 3000 : 1234);
         if (r.reason.empty())
             EXPECT_EQ(warning, "");
         else
@@ -528,8 +504,8 @@ TEST_F(SettingsTest, SettingsFileThatCannotBeUsedIsNotReadAndSaysSo)
 
     // Found by name in the program folder, it is refused the same way.
     fs::rename(fifo, dir / "optavo.ini");
-    AppDir = dir.string() + "/";
-    UserMode = false;
-    EXPECT_NE(LoadSettings().find(notRegular), std::string::npos);
-    EXPECT_TRUE(UserMode);
+    session.AppDir = dir.string() + "/";
+    session.UserMode = false;
+    EXPECT_NE(LoadSettings(session).find(notRegular), std::string::npos);
+    EXPECT_TRUE(session.UserMode);
 }

@@ -9,12 +9,13 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "app/device_job.h"
+#include "app/journal.h"
 #include "app/status.h"
-#include "link/discovery.h"
 #include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 #include "support/fake_screen.h"
 #include "support/pty_peer.h"
+#include "support/test_session.h"
 
 namespace fs = std::filesystem;
 
@@ -122,68 +123,63 @@ TEST(TrafficTest, LineFormatAndAttachment)
     EXPECT_EQ(LogTraffic(screen, t, "[SEND] B2 75 80 "), "09:05:07:089 [SEND] B2 75 80 ");
     EXPECT_EQ(screen.traffic, (std::vector<std::string>{"09:05:07:089 [SEND] B2 75 80 "}));
 
-    const bool saved = DeviceCFG.mLogEnable;
     {
-        TComTamsel link;
-        DeviceCFG.mLogEnable = false;
-        EXPECT_FALSE(AttachTraffic(link, screen));
-        EXPECT_FALSE(static_cast<bool>(link.OnTamselEvent));
-        EXPECT_TRUE(AttachTraffic(link, screen, true)); // the command line's --traffic
-        ASSERT_TRUE(static_cast<bool>(link.OnTamselEvent));
-        link.OnTamselEvent(&link, t, "x");
+        TTestSession run;
+        run.session.DeviceCFG.mLogEnable = false;
+        EXPECT_FALSE(AttachTraffic(run.session, screen));
+        EXPECT_FALSE(static_cast<bool>(run.link.OnTamselEvent));
+        EXPECT_TRUE(AttachTraffic(run.session, screen, true)); // the command line's --traffic
+        ASSERT_TRUE(static_cast<bool>(run.link.OnTamselEvent));
+        run.link.OnTamselEvent(&run.link, t, "x");
         EXPECT_EQ(screen.traffic.back(), "09:05:07:089 x");
     }
     {
-        TComTamsel link;
-        DeviceCFG.mLogEnable = true;
-        EXPECT_TRUE(AttachTraffic(link, screen));
-        EXPECT_TRUE(static_cast<bool>(link.OnTamselEvent));
+        TTestSession run;
+        run.session.DeviceCFG.mLogEnable = true;
+        EXPECT_TRUE(AttachTraffic(run.session, screen));
+        EXPECT_TRUE(static_cast<bool>(run.link.OnTamselEvent));
     }
-    DeviceCFG.mLogEnable = saved;
 }
 
 namespace {
 
-// The frame over a link whose discovery is pointed at an empty device tree,
-// or bypassed to a pty peer.
-class OperationTest : public ::testing::Test {
+// The frame of a job over a link whose discovery is pointed at an empty
+// device tree, or bypassed to a pty peer.
+class OperationTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/operationXXXXXX";
-        root = ::mkdtemp(tmpl);
+        root = dir / "sys";
         fs::create_directories(root / "class" / "tty");
-        for (const char *name : {"BEAMPORT_SYSFS_ROOT", "BEAMPORT_DEV_ROOT", "BEAMPORT_PORT"}) {
+        for (const char *name : {"BEAMPORT_SYSFS_ROOT", "BEAMPORT_DEV_ROOT"}) {
             const char *v = std::getenv(name);
             saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
         }
         ::setenv("BEAMPORT_SYSFS_ROOT", root.c_str(), 1);
         ::setenv("BEAMPORT_DEV_ROOT", root.c_str(), 1);
-        ::unsetenv("BEAMPORT_PORT");
-        SetPortOverride("");
-        savedCfg = DeviceCFG;
-        DeviceCFG.mConnectTime = 2000;
+        session.DeviceCFG.mConnectTime = 2000;
     }
     void TearDown() override
     {
-        SetPortOverride("");
-        DeviceCFG = savedCfg;
         for (auto &[name, value] : saved) {
             if (value)
                 ::setenv(name.c_str(), value->c_str(), 1);
             else
                 ::unsetenv(name.c_str());
         }
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
 
     fs::path root;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-    RDeviceCFG savedCfg;
     TFakeScreen screen;
-    TComTamsel link;
 };
+
+// One job of one frame on a session: the frame is what these tests look at.
+ROpResult RunFrame(TSession &session, IScreen &screen, const std::string &prefix, const TOpSteps &steps,
+                   const TOpClose &close = {})
+{
+    return RunJob(session, screen, {kJobIdentify, prefix, steps, close});
+}
 
 const Bytes kAck = {0xB5, 0xB7, 0xC1};
 const Bytes kKill = {0xB3, 0xB5, 0x41};
@@ -193,7 +189,7 @@ const Bytes kKill = {0xB3, 0xB5, 0x41};
 TEST_F(OperationTest, NoAdapterSkipsTheStepsAndReportsTheDiscovery)
 {
     bool ran = false;
-    const ROpResult r = RunOperation(screen, link, "Read Norvik Information", [&] {
+    const ROpResult r = RunFrame(session, screen, "Read Norvik Information", [&] {
         ran = true;
         return uint8_t{0};
     });
@@ -211,8 +207,8 @@ TEST_F(OperationTest, NoAdapterSkipsTheStepsAndReportsTheDiscovery)
 TEST_F(OperationTest, CustomCloseSeesTheStatusAndRemapsIt)
 {
     int seen = -1;
-    const ROpResult r = RunOperation(
-        screen, link, "Power Down", [] { return uint8_t{0}; },
+    const ROpResult r = RunFrame(
+        session, screen, "Power Down", [] { return uint8_t{0}; },
         [&](TComTamsel &l, uint8_t status) {
             seen = status;
             l.CloseUSB(status);
@@ -226,9 +222,9 @@ TEST_F(OperationTest, CustomCloseSeesTheStatusAndRemapsIt)
 
 TEST_F(OperationTest, PortThatCannotBeOpenedEndsTheAction)
 {
-    SetPortOverride((root / "no-such-tty").string());
+    UsePort((root / "no-such-tty").string());
     bool ran = false;
-    const ROpResult r = RunOperation(screen, link, "Load Identify", [&] {
+    const ROpResult r = RunFrame(session, screen, "Load Identify", [&] {
         ran = true;
         return uint8_t{0};
     });
@@ -261,11 +257,13 @@ TEST_F(OperationTest, ConnectedStepsThenEndOfConnection)
         SCOPED_TRACE(c.stepStatus);
         PtyPeer peer;
         peer.Then(3, kAck);
-        SetPortOverride(peer.Path());
+        TTestSession run;
+        run.session.DeviceCFG.mConnectTime = session.DeviceCFG.mConnectTime;
+        run.UsePort(peer.Path());
         TFakeScreen scr;
-        TComTamsel l;
+        TComTamsel &l = run.link;
         int steps = 0;
-        const ROpResult r = RunOperation(scr, l, "Clear Peak", [&] {
+        const ROpResult r = RunFrame(run.session, scr, "Clear Peak", [&] {
             ++steps;
             EXPECT_TRUE(l.Port().Enabled());
             return c.stepStatus;
@@ -286,8 +284,8 @@ TEST_F(OperationTest, ErrorRaisedByTheStepsDropsThePortQuietly)
 {
     PtyPeer peer;
     peer.Then(3, kAck);
-    SetPortOverride(peer.Path());
-    const ROpResult r = RunOperation(screen, link, "Write Norvik Information",
+    UsePort(peer.Path());
+    const ROpResult r = RunFrame(session, screen, "Write Norvik Information",
                                      []() -> uint8_t { throw std::invalid_argument("'1x' is not a valid integer value"); });
     EXPECT_TRUE(r.mAborted);
     EXPECT_EQ(r.mError, "'1x' is not a valid integer value");
@@ -298,7 +296,7 @@ TEST_F(OperationTest, ErrorRaisedByTheStepsDropsThePortQuietly)
     EXPECT_FALSE(link.Port().Enabled());
 
     peer.Then(0, kAck);
-    const ROpResult again = RunOperation(screen, link, "Load Identify", [] { return uint8_t{0}; });
+    const ROpResult again = RunFrame(session, screen, "Load Identify", [] { return uint8_t{0}; });
     EXPECT_EQ(again.mStatus, 0);
     EXPECT_EQ(screen.StatusCaption(), "Load Identify... OK");
 }

@@ -20,8 +20,8 @@
 #include "app/user_store.h"
 #include "app/cfg_actions.h"
 #include "model/config_form.h"
-#include "model/settings_types.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 
 namespace fs = std::filesystem;
 
@@ -80,34 +80,17 @@ void ExpectApplied(const RTamselCFG &after, const RTamselCFG &fromFile, const RT
         EXPECT_EQ(a[i], Applied(static_cast<int>(i)) ? f[i] : b[i]) << "record byte " << i;
 }
 
-class CfgFileTest : public ::testing::Test {
+class CfgFileTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/cfgfileXXXXXX";
-        dir = ::mkdtemp(tmpl);
-        storeFile = (dir / "store.conf").string();
-        UseUserStoreFile(storeFile);
-        savedCfg = DeviceCFG;
-        savedMode = UserMode;
-        UserMode = false;
-        DeviceCFG.mConfSaveDir = "/remembered";
-        TUserStore(storeFile).SetSaveDirectory(TStoreGroup::CONFIGURE, "/remembered");
+        session.UserMode = false;
+        session.DeviceCFG.mConfSaveDir = "/remembered";
+        session.Store().SetSaveDirectory(TStoreGroup::CONFIGURE, "/remembered");
     }
-    void TearDown() override
-    {
-        DeviceCFG = savedCfg;
-        UserMode = savedMode;
-        UseUserStoreFile((dir / "after.conf").string());
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    std::string Remembered() const { return TUserStore(storeFile).SaveDirectory(TStoreGroup::CONFIGURE); }
+    // What a later run finds in the store file.
+    std::string Remembered() const { return TUserStore(Path("store.conf")).SaveDirectory(TStoreGroup::CONFIGURE); }
 
-    fs::path dir;
-    std::string storeFile;
-    RDeviceCFG savedCfg;
-    bool savedMode = true;
     TFakeScreen screen;
     RMainState state;
 };
@@ -291,13 +274,13 @@ TEST_F(CfgFileTest, ReadFileRefusalsRememberTheFolder)
     for (auto [name, text] : {std::pair{"v0.cfg", wrong}, {"v9.cfg", wrong}, {"none.cfg", notOpen}, {"sub", notOpen},
                               {"fifo.cfg", notOpen}, {"null.cfg", notOpen}, {"zero.cfg", notOpen}}) {
         SCOPED_TRACE(name);
-        DeviceCFG.mConfSaveDir = "/remembered";
+        session.DeviceCFG.mConfSaveDir = "/remembered";
         state.FTamselCFG = Distinct();
         state.FHibernateBtn = true;
         screen.ClearRecord();
         screen.openFiles.push_back((dir / name).string());
         int changed = 0;
-        EXPECT_EQ(ReadConfigFileAction(screen, state, [&] { ++changed; }), EFileOutcome::Failed);
+        EXPECT_EQ(ReadConfigFileAction(session, screen, state, [&] { ++changed; }), EFileOutcome::Failed);
         EXPECT_EQ(RecordBytes(state.FTamselCFG), RecordBytes(Distinct()));
         EXPECT_EQ(changed, 0);
         EXPECT_FALSE(state.FHibernateBtn);
@@ -305,7 +288,7 @@ TEST_F(CfgFileTest, ReadFileRefusalsRememberTheFolder)
         EXPECT_EQ(screen.messages[0].mCaption, "Read Configuration File");
         EXPECT_EQ(screen.messages[0].mText, text);
         EXPECT_EQ(screen.messages[0].mIcon, MsgIcon::Error);
-        EXPECT_EQ(DeviceCFG.mConfSaveDir, dir.string());
+        EXPECT_EQ(session.DeviceCFG.mConfSaveDir, dir.string());
         EXPECT_EQ(Remembered(), dir.string());
     }
 }
@@ -318,10 +301,10 @@ TEST_F(CfgFileTest, ReadFileAppliesTheFileAndRefreshesTheView)
     source.mSensor.mAlarmHigh = 350;
     source.mSensor.mZero = 1;
     ASSERT_TRUE(WriteConfigFile(file.string(), source, false));
-    StartConfigView(state.FForm, state.FTamselCFG);
+    StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
     screen.openFiles.push_back(file.string());
     int changed = 0;
-    EXPECT_EQ(ReadConfigFileAction(screen, state, [&] { ++changed; }), EFileOutcome::Done);
+    EXPECT_EQ(ReadConfigFileAction(session, screen, state, [&] { ++changed; }), EFileOutcome::Done);
     EXPECT_EQ(changed, 1);
     EXPECT_TRUE(screen.messages.empty());
     EXPECT_EQ(+state.FTamselCFG.mSensor.mAlarmHigh, 350);
@@ -341,12 +324,12 @@ TEST_F(CfgFileTest, ReadFileAppliesTheFileAndRefreshesTheView)
 TEST_F(CfgFileTest, CancellingEitherDialogChangesNothing)
 {
     state.FTamselCFG = Distinct();
-    EXPECT_EQ(ReadConfigFileAction(screen, state), EFileOutcome::Cancelled); // no answers: cancelled
+    EXPECT_EQ(ReadConfigFileAction(session, screen, state), EFileOutcome::Cancelled); // no answers: cancelled
     EXPECT_EQ(RecordBytes(state.FTamselCFG), RecordBytes(Distinct()));
     int rebuilt = 0;
-    EXPECT_EQ(WriteConfigFileAction(screen, state, [&] { ++rebuilt; }), EFileOutcome::Cancelled);
+    EXPECT_EQ(WriteConfigFileAction(session, screen, state, [&] { ++rebuilt; }), EFileOutcome::Cancelled);
     EXPECT_EQ(rebuilt, 1); // the record is rebuilt from the view before the dialog
-    EXPECT_EQ(DeviceCFG.mConfSaveDir, "/remembered");
+    EXPECT_EQ(session.DeviceCFG.mConfSaveDir, "/remembered");
     EXPECT_EQ(Remembered(), "/remembered");
     EXPECT_TRUE(screen.messages.empty());
     ASSERT_EQ(screen.fileRequests.size(), 2u);
@@ -355,14 +338,14 @@ TEST_F(CfgFileTest, CancellingEitherDialogChangesNothing)
 
 TEST_F(CfgFileTest, WriteFileBuildsFromTheViewInTheUserLayout)
 {
-    UserMode = true;
+    session.UserMode = true;
     state.FTamselCFG = Distinct();
     state.FTamselCFG.mSensor.mSensorType = 1;
     state.FTamselCFG.mSensor.mAlarmHigh = 350;
     state.FReadSW = 14;
-    StartConfigView(state.FForm, state.FTamselCFG);
+    StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
     screen.saveFiles.push_back((dir / "user.cfg").string());
-    ASSERT_EQ(WriteConfigFileAction(screen, state), EFileOutcome::Done);
+    ASSERT_EQ(WriteConfigFileAction(session, screen, state), EFileOutcome::Done);
     const Bytes bytes = ReadAll(dir / "user.cfg");
     ASSERT_EQ(bytes.size(), 140u);
     EXPECT_EQ(bytes[16], 0); // user layout
@@ -389,7 +372,7 @@ TEST_F(CfgFileTest, AFailedSaveKeepsTheOldFile)
     tight.rlim_cur = 10;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
     screen.saveFiles.push_back(file.string());
-    const EFileOutcome outcome = WriteConfigFileAction(screen, state);
+    const EFileOutcome outcome = WriteConfigFileAction(session, screen, state);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 

@@ -11,11 +11,9 @@
 
 #include "app/user_store.h"
 #include "app/eeprom_job.h"
-#include "link/discovery.h"
-#include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 
 namespace fs = std::filesystem;
 
@@ -133,47 +131,26 @@ TEST(EEPROMGridTest, CellDrawing)
 
 namespace {
 
-class EEPROMActionTest : public ::testing::Test {
+class EEPROMActionTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/eepromXXXXXX";
-        dir = ::mkdtemp(tmpl);
-        storeFile = (dir / "store.conf").string();
-        UseUserStoreFile(storeFile);
-        savedCfg = DeviceCFG;
-        DeviceCFG = RDeviceCFG{};
-        DeviceCFG.mConnectTime = 2000;
-        DeviceCFG.mEEPROMSaveDir = "/before/";
-        sim = std::make_unique<SimDetector>();
-        ASSERT_TRUE(sim->Start()) << sim->Error();
-        SetPortOverride(sim->DevicePath());
+        session.DeviceCFG.mConnectTime = 2000;
+        session.DeviceCFG.mEEPROMSaveDir = "/before/";
+        StartSim();
     }
-    void TearDown() override
-    {
-        SetPortOverride("");
-        sim.reset();
-        DeviceCFG = savedCfg;
-        UseUserStoreFile((dir / "after.conf").string());
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    std::string Remembered() const { return TUserStore(storeFile).SaveDirectory(TStoreGroup::EEPROM); }
+    // What a later run finds in the store file.
+    std::string Remembered() const { return TUserStore(Path("store.conf")).SaveDirectory(TStoreGroup::EEPROM); }
 
-    fs::path dir;
-    std::string storeFile;
-    RDeviceCFG savedCfg;
-    std::unique_ptr<SimDetector> sim;
     TFakeScreen screen;
-    TComTamsel link;
 };
 
 } // namespace
 
 TEST_F(EEPROMActionTest, ReadFromTheSimulator)
 {
-    REEPROMGrid grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
-    ASSERT_TRUE(EEPROMReadAction(screen, link, grid).Ok()) << screen.LastMessage().mText;
+    REEPROMGrid grid = MakeEEPROMGrid(session.DeviceCFG.mEEPROMMaxAddress);
+    ASSERT_TRUE(EEPROMReadAction(session, screen, grid).Ok()) << screen.LastMessage().mText;
     EXPECT_EQ(screen.statuses.front().mCaption, "Read EEPROM data...");
     EXPECT_EQ(screen.StatusCaption(), "Read EEPROM data... OK");
     for (int row : {0, 1, 16, 33, 61})
@@ -186,16 +163,16 @@ TEST_F(EEPROMActionTest, ReadFromTheSimulator)
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<uint8_t>(0x40 + (i >> 10)); // 0x40, 0x41, ... per kilobyte
     sim->SetEeprom(big);
-    DeviceCFG.mEEPROMMaxAddress = 4096;
+    session.DeviceCFG.mEEPROMMaxAddress = 4096;
     grid = MakeEEPROMGrid(4096);
-    ASSERT_TRUE(EEPROMReadAction(screen, link, grid).Ok());
+    ASSERT_TRUE(EEPROMReadAction(session, screen, grid).Ok());
     EXPECT_EQ(RowBytes(grid, 63), ExpectedRow(1008, [](int) -> uint8_t { return 0x40; }));
     EXPECT_EQ(RowBytes(grid, 64), kFFRow);
 
     // A failed read leaves the grid as it was.
     sim->SetFault(0x70, SimFault::kNak);
     const REEPROMGrid before = grid;
-    EXPECT_NE(EEPROMReadAction(screen, link, grid).mStatus, 0);
+    EXPECT_NE(EEPROMReadAction(session, screen, grid).mStatus, 0);
     EXPECT_EQ(grid.mCells, before.mCells);
     EXPECT_EQ(screen.StatusCaption(), "Read EEPROM data... FAIL");
     EXPECT_EQ(screen.LastMessage().mCaption, "Read EEPROM data");
@@ -208,7 +185,7 @@ TEST_F(EEPROMActionTest, SaveFileWritesTheGridAndRemembersTheFolder)
     const fs::path file = dir / "dump.csv";
     std::ofstream(file) << "an older dump";
     screen.saveFiles.push_back(file.string());
-    EXPECT_EQ(EEPROMSaveAction(screen, grid), EFileOutcome::Done);
+    EXPECT_EQ(EEPROMSaveAction(session, screen, grid), EFileOutcome::Done);
     EXPECT_EQ(ReadText(file), EEPROMDumpText(grid));
     const FileChoice &choice = screen.fileRequests.at(0).mChoice;
     EXPECT_EQ(choice.title, "Save EEPROM Data...");
@@ -216,19 +193,19 @@ TEST_F(EEPROMActionTest, SaveFileWritesTheGridAndRemembersTheFolder)
     EXPECT_EQ(choice.initialDir, "/before/");
     EXPECT_EQ(choice.fileName.substr(0, 7) + choice.fileName.substr(19), "EEPROM_.CSV");
     // This folder is kept with its trailing separator.
-    EXPECT_EQ(DeviceCFG.mEEPROMSaveDir, dir.string() + "/");
+    EXPECT_EQ(session.DeviceCFG.mEEPROMSaveDir, dir.string() + "/");
     EXPECT_EQ(Remembered(), dir.string() + "/");
 
     // Cancelled: nothing changes.
-    DeviceCFG.mEEPROMSaveDir = "/x/";
-    EXPECT_EQ(EEPROMSaveAction(screen, grid), EFileOutcome::Cancelled);
-    EXPECT_EQ(DeviceCFG.mEEPROMSaveDir, "/x/");
+    session.DeviceCFG.mEEPROMSaveDir = "/x/";
+    EXPECT_EQ(EEPROMSaveAction(session, screen, grid), EFileOutcome::Cancelled);
+    EXPECT_EQ(session.DeviceCFG.mEEPROMSaveDir, "/x/");
 
     // A target that cannot be written: the message, the folder all the same.
     const fs::path sub = dir / "sub";
     fs::create_directories(sub / "taken.csv");
     screen.saveFiles.push_back((sub / "taken.csv").string());
-    EXPECT_EQ(EEPROMSaveAction(screen, grid), EFileOutcome::Failed);
+    EXPECT_EQ(EEPROMSaveAction(session, screen, grid), EFileOutcome::Failed);
     EXPECT_EQ(screen.LastMessage().mCaption, "Save EEPROM Data");
     EXPECT_EQ(screen.LastMessage().mText, "EEPROM data file did not save\rRetry SAVE FILE");
     EXPECT_EQ(screen.LastMessage().mIcon, MsgIcon::Error);

@@ -13,11 +13,9 @@
 #include "app/status.h"
 #include "app/user_store.h"
 #include "app/event_log_job.h"
-#include "link/discovery.h"
-#include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 
 namespace fs = std::filesystem;
 
@@ -191,43 +189,18 @@ TEST(EventLogTextTest, HeaderAndWholeFile)
 
 namespace {
 
-class EventLogActionTest : public ::testing::Test {
+class EventLogActionTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/eventlogXXXXXX";
-        dir = ::mkdtemp(tmpl);
-        storeFile = (dir / "store.conf").string();
-        UseUserStoreFile(storeFile);
-        savedCfg = DeviceCFG;
-        savedMode = UserMode;
-        UserMode = true;
-        DeviceCFG = RDeviceCFG{};
-        DeviceCFG.mConnectTime = 2000;
-        DeviceCFG.mEVENTSaveDir = "/before";
-        sim = std::make_unique<SimDetector>();
-        ASSERT_TRUE(sim->Start()) << sim->Error();
-        SetPortOverride(sim->DevicePath());
+        session.DeviceCFG.mConnectTime = 2000;
+        session.DeviceCFG.mEVENTSaveDir = "/before";
+        StartSim();
     }
-    void TearDown() override
-    {
-        SetPortOverride("");
-        sim.reset();
-        DeviceCFG = savedCfg;
-        UserMode = savedMode;
-        UseUserStoreFile((dir / "after.conf").string());
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    std::string Remembered() const { return TUserStore(storeFile).SaveDirectory(TStoreGroup::EVENT); }
+    // What a later run finds in the store file.
+    std::string Remembered() const { return TUserStore(Path("store.conf")).SaveDirectory(TStoreGroup::EVENT); }
 
-    fs::path dir;
-    std::string storeFile;
-    RDeviceCFG savedCfg;
-    bool savedMode = true;
-    std::unique_ptr<SimDetector> sim;
     TFakeScreen screen;
-    TComTamsel link;
     RMainState state;
 };
 
@@ -245,7 +218,7 @@ TEST_F(EventLogActionTest, DownloadsSortsAndWritesTheFile)
     const fs::path file = dir / "log.csv";
     screen.saveFiles.push_back(file.string());
 
-    const REventLogResult r = SaveEventLogAction(screen, link, state);
+    const REventLogResult r = SaveEventLogAction(session, screen, state);
     ASSERT_TRUE(r.mOp.Ok()) << screen.LastMessage().mText;
     EXPECT_EQ(r.mEvents, 3);
     EXPECT_EQ(r.mFile, EFileOutcome::Done);
@@ -273,7 +246,7 @@ TEST_F(EventLogActionTest, DownloadsSortsAndWritesTheFile)
     EXPECT_EQ(lines[11].substr(19), ",YES,0:01:00,25.0,");               // a day old: first
     EXPECT_EQ(lines[12].substr(19), ",NO,1:00:00,O.L.,HIGH Alarm ");      // two hours old
     EXPECT_EQ(lines[13].substr(19), ",NO,0:00:30,12.0,LOW Alarm ");       // one hour old
-    EXPECT_EQ(DeviceCFG.mEVENTSaveDir, dir.string());
+    EXPECT_EQ(session.DeviceCFG.mEVENTSaveDir, dir.string());
     EXPECT_EQ(Remembered(), dir.string());
 }
 
@@ -282,7 +255,7 @@ TEST_F(EventLogActionTest, NothingIsOfferedWithoutEvents)
     // An empty log.
     sim->SetEventLog(kEnd);
     screen.saveFiles.push_back((dir / "never.csv").string());
-    EXPECT_TRUE(SaveEventLogAction(screen, link, state).mOp.Ok());
+    EXPECT_TRUE(SaveEventLogAction(session, screen, state).mOp.Ok());
     ASSERT_EQ(screen.messages.size(), 1u);
     EXPECT_EQ(screen.messages[0].mCaption, "Log Event");
     EXPECT_EQ(screen.messages[0].mText, "No logging event data...");
@@ -291,7 +264,7 @@ TEST_F(EventLogActionTest, NothingIsOfferedWithoutEvents)
     // A failed download.
     sim->SetFault(0xA1, SimFault::kNak); // the log length
     screen.ClearRecord();
-    const REventLogResult r = SaveEventLogAction(screen, link, state);
+    const REventLogResult r = SaveEventLogAction(session, screen, state);
     EXPECT_NE(r.mOp.mStatus, 0); // 176 for the refusal (162 when a loaded machine misses the reply time)
     EXPECT_EQ(screen.StatusCaption(), "Load Event Log... FAIL");
     EXPECT_EQ(screen.LastMessage().mCaption, "Load Event Log");
@@ -302,12 +275,12 @@ TEST_F(EventLogActionTest, NothingIsOfferedWithoutEvents)
     SimIdentity id = sim->Identity();
     id.mPID = 3;
     sim->SetIdentity(id);
-    EXPECT_EQ(SaveEventLogAction(screen, link, state).mOp.mStatus, 146);
+    EXPECT_EQ(SaveEventLogAction(session, screen, state).mOp.mStatus, 146);
     EXPECT_EQ(screen.LastMessage().mText, "This is not Norvik module");
 
     EXPECT_TRUE(screen.fileRequests.empty());
     EXPECT_FALSE(fs::exists(dir / "never.csv"));
-    EXPECT_EQ(DeviceCFG.mEVENTSaveDir, "/before");
+    EXPECT_EQ(session.DeviceCFG.mEVENTSaveDir, "/before");
 }
 
 TEST_F(EventLogActionTest, ALogLargerThanTheCarrierKeepsWhatFits)
@@ -319,7 +292,7 @@ TEST_F(EventLogActionTest, ALogLargerThanTheCarrierKeepsWhatFits)
     }
     sim->SetEventLog(log);
     screen.saveFiles.push_back((dir / "big.csv").string());
-    const REventLogResult r = SaveEventLogAction(screen, link, state);
+    const REventLogResult r = SaveEventLogAction(session, screen, state);
     ASSERT_TRUE(r.mOp.Ok());
     EXPECT_EQ(r.mEvents, 113);
     EXPECT_EQ(Lines(ReadText(dir / "big.csv")).size(), 11u + 113u);
@@ -328,7 +301,7 @@ TEST_F(EventLogActionTest, ALogLargerThanTheCarrierKeepsWhatFits)
     fs::create_directory(dir / "sub");
     fs::create_directory(dir / "sub" / "a-folder.csv");
     screen.saveFiles.push_back((dir / "sub" / "a-folder.csv").string());
-    EXPECT_EQ(SaveEventLogAction(screen, link, state).mFile, EFileOutcome::Failed);
+    EXPECT_EQ(SaveEventLogAction(session, screen, state).mFile, EFileOutcome::Failed);
     EXPECT_EQ(screen.LastMessage().mCaption, "Save Event Log");
     EXPECT_EQ(screen.LastMessage().mText, "Event logging file did not save\rRetry SAVE EVENT LOG");
     EXPECT_EQ(screen.LastMessage().mIcon, MsgIcon::Error);

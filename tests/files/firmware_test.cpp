@@ -13,11 +13,11 @@
 #include "app/app_state.h"
 #include "app/user_store.h"
 #include "app/firmware_job.h"
-#include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 
 namespace fs = std::filesystem;
 
@@ -136,35 +136,18 @@ int CountStatus(const TFakeScreen &screen, const std::string &caption)
     return n;
 }
 
-class FirmwareTest : public ::testing::Test {
+class FirmwareTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/firmwareXXXXXX";
-        dir = ::mkdtemp(tmpl);
-        UseUserStoreFile((dir / "store.ini").string());
-        savedCfg = DeviceCFG;
-        savedUserMode = UserMode;
-        UserMode = true;
-        DeviceCFG.mFLASHMaxAddress = kPackets;
-        DeviceCFG.mFALSHPacketSize = kPacketSize;
-        DeviceCFG.mFLASHRetry = 3;
-        DeviceCFG.mFLASHDownloadRetry = 3;
-        DeviceCFG.mConnectTime = 2000;
-        DeviceCFG.mFLASHFile.clear();
-        DeviceCFG.mFLASHSaveDir.clear();
-        SetPortOverride("");
+        session.DeviceCFG.mFLASHMaxAddress = kPackets;
+        session.DeviceCFG.mFALSHPacketSize = kPacketSize;
+        session.DeviceCFG.mFLASHRetry = 3;
+        session.DeviceCFG.mFLASHDownloadRetry = 3;
+        session.DeviceCFG.mConnectTime = 2000;
+        session.DeviceCFG.mFLASHFile.clear();
+        session.DeviceCFG.mFLASHSaveDir.clear();
         firmware.OnPanelChanged = [this](const RFirmwarePanel &p) { panels.push_back(p); };
-    }
-    void TearDown() override
-    {
-        SetPortOverride("");
-        sim.reset();
-        DeviceCFG = savedCfg;
-        UserMode = savedUserMode;
-        UseUserStoreFile("");
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 
     std::string Write(const std::string &name, const Bytes &bytes)
@@ -175,14 +158,11 @@ protected:
         return path.string();
     }
 
-    // A started detector the link is pointed at.
+    // A started detector with this test's packet size, the link pointed at it.
     SimDetector &StartSim(SimOptions options = {})
     {
         options.firmware_packet_size = kPacketSize;
-        sim = std::make_unique<SimDetector>(options);
-        EXPECT_TRUE(sim->Start()) << sim->Error();
-        SetPortOverride(sim->DevicePath());
-        return *sim;
+        return TTestSession::StartSim(options);
     }
 
     // Loads `image` quietly and forgets what that showed.
@@ -216,14 +196,9 @@ protected:
         EXPECT_EQ(panels.back(), p);
     }
 
-    fs::path dir;
-    RDeviceCFG savedCfg;
-    bool savedUserMode = true;
-    std::unique_ptr<SimDetector> sim;
     TFakeScreen screen;
-    TComTamsel link;
     RMainState state;
-    TFirmwareUpgrade firmware{link, screen, state};
+    TFirmwareUpgrade firmware{session, screen, state};
     std::vector<RFirmwarePanel> panels;
 };
 
@@ -283,9 +258,10 @@ TEST_F(FirmwareTest, LoadResults)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        UserMode = c.userMode;
+        session.UserMode = c.userMode;
         TImagePackets packets;
-        EXPECT_EQ(ReadUpgradeImage(Write("case.img", c.bytes), kPackets, kPacketSize, packets), c.status);
+        EXPECT_EQ(ReadUpgradeImage(Write("case.img", c.bytes), kPackets, kPacketSize, session.UserMode, packets),
+                  c.status);
         if (c.status == 0) {
             ASSERT_EQ(packets.size(), kPackets);
             EXPECT_EQ(packets, Packets(c.bytes));
@@ -295,15 +271,15 @@ TEST_F(FirmwareTest, LoadResults)
     }
 
     TImagePackets packets;
-    EXPECT_EQ(ReadUpgradeImage((dir / "missing.img").string(), kPackets, kPacketSize, packets), 128);
-    EXPECT_EQ(ReadUpgradeImage(dir.string(), kPackets, kPacketSize, packets), 128);
+    EXPECT_EQ(ReadUpgradeImage((dir / "missing.img").string(), kPackets, kPacketSize, session.UserMode, packets), 128);
+    EXPECT_EQ(ReadUpgradeImage(dir.string(), kPackets, kPacketSize, session.UserMode, packets), 128);
     // A FIFO must neither hang the open nor be read.
     const fs::path fifo = dir / "fifo.img";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(ReadUpgradeImage(fifo.string(), kPackets, kPacketSize, packets), 128);
+    EXPECT_EQ(ReadUpgradeImage(fifo.string(), kPackets, kPacketSize, session.UserMode, packets), 128);
     // Nor a device, endless or empty.
     for (const char *device : {"/dev/zero", "/dev/null"})
-        EXPECT_EQ(ReadUpgradeImage(device, kPackets, kPacketSize, packets), 128) << device;
+        EXPECT_EQ(ReadUpgradeImage(device, kPackets, kPacketSize, session.UserMode, packets), 128) << device;
 }
 
 TEST_F(FirmwareTest, HugeFileIsRefusedBySizeWithoutBeingRead)
@@ -323,13 +299,13 @@ TEST_F(FirmwareTest, PacketsTooSmallForTheHeaderAreRefusedBySize)
 {
     for (uint16_t size : {1, 4, 6}) {
         SCOPED_TRACE(size);
-        DeviceCFG.mFALSHPacketSize = size;
+        session.DeviceCFG.mFALSHPacketSize = size;
         // A file of exactly the configured size with a valid CRC.
         EXPECT_EQ(firmware.LoadUpgradeFile(Write("small.img", MakeImage(size_t{kPackets} * size)), false), 129);
         EXPECT_FALSE(firmware.ImageLoaded());
         EXPECT_TRUE(state.FUpgradeFile.empty());
     }
-    DeviceCFG.mFALSHPacketSize = 7;
+    session.DeviceCFG.mFALSHPacketSize = 7;
     EXPECT_EQ(firmware.LoadUpgradeFile(Write("seven.img", MakeImage(size_t{kPackets} * 7)), false), 0);
 }
 
@@ -343,9 +319,9 @@ TEST_F(FirmwareTest, GoodLoadRemembersTheImageAndFillsThePanel)
     EXPECT_EQ(screen.StatusCaption(), "Loading Upgrade File... OK");
     EXPECT_TRUE(screen.messages.empty());
     EXPECT_EQ(state.FUpgradeFile, Packets(image));
-    EXPECT_EQ(DeviceCFG.mFLASHFile, path);
-    EXPECT_EQ(DeviceCFG.mFLASHSaveDir, dir.string() + "/");
-    EXPECT_EQ(UserStore().ImageFile(), path);
+    EXPECT_EQ(session.DeviceCFG.mFLASHFile, path);
+    EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, dir.string() + "/");
+    EXPECT_EQ(session.Store().ImageFile(), path);
 
     const RFirmwarePanel &p = firmware.Panel();
     EXPECT_EQ(p.mFileText, path);
@@ -377,8 +353,8 @@ TEST_F(FirmwareTest, FailedLoadDropsTheImageButKeepsTheRememberedPath)
     EXPECT_EQ(firmware.Panel().mFileText, "");
     EXPECT_EQ(firmware.Panel().mDescText, "Norvik Firmware Upgrade ... Select File");
     EXPECT_FALSE(firmware.Panel().mUpgradeEnabled);
-    EXPECT_EQ(DeviceCFG.mFLASHFile, path);
-    EXPECT_EQ(UserStore().ImageFile(), path);
+    EXPECT_EQ(session.DeviceCFG.mFLASHFile, path);
+    EXPECT_EQ(session.Store().ImageFile(), path);
     // Without an image the upgrade does nothing at all.
     EXPECT_EQ(firmware.Upgrade().mStatus, 128);
     EXPECT_FALSE(state.FUpgrade);
@@ -387,27 +363,27 @@ TEST_F(FirmwareTest, FailedLoadDropsTheImageButKeepsTheRememberedPath)
 TEST_F(FirmwareTest, RememberedImageLoadsQuietlyAtFirstActivation)
 {
     // A remembered path that no longer exists: nothing is loaded or shown.
-    DeviceCFG.mFLASHFile = (dir / "gone.img").string();
+    session.DeviceCFG.mFLASHFile = (dir / "gone.img").string();
     EXPECT_FALSE(firmware.LoadRememberedImage());
     EXPECT_TRUE(screen.journal.empty());
     EXPECT_FALSE(firmware.Panel().mUpgradeEnabled);
 
     // One that exists but is refused: still nothing shown.
-    DeviceCFG.mFLASHFile = Write("bad.img", Bytes(10));
+    session.DeviceCFG.mFLASHFile = Write("bad.img", Bytes(10));
     EXPECT_FALSE(firmware.LoadRememberedImage());
     EXPECT_TRUE(screen.journal.empty());
     EXPECT_EQ(firmware.Panel().mDescText, "Norvik Firmware Upgrade ... Select File");
 
-    DeviceCFG.mFLASHFile = Write("good.img", MakeImage(kImageSize));
+    session.DeviceCFG.mFLASHFile = Write("good.img", MakeImage(kImageSize));
     EXPECT_TRUE(firmware.LoadRememberedImage());
     EXPECT_TRUE(screen.journal.empty());
     EXPECT_TRUE(firmware.Panel().mUpgradeEnabled);
-    EXPECT_EQ(firmware.Panel().mFileText, DeviceCFG.mFLASHFile);
+    EXPECT_EQ(firmware.Panel().mFileText, session.DeviceCFG.mFLASHFile);
 }
 
 TEST_F(FirmwareTest, OpenButtonOffersTheDialogInTheImageFolder)
 {
-    DeviceCFG.mFLASHSaveDir = dir.string() + "/";
+    session.DeviceCFG.mFLASHSaveDir = dir.string() + "/";
     screen.openFiles.push_back(std::nullopt);
     EXPECT_EQ(firmware.OpenUpgradeFile(), std::nullopt);
     ASSERT_EQ(screen.fileRequests.size(), 1u);
@@ -615,7 +591,7 @@ TEST_F(FirmwareTest, ExecuteFailureIs135AndTheDownloadIsTriedAgain)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        DeviceCFG.mFLASHDownloadRetry = c.attempts;
+        session.DeviceCFG.mFLASHDownloadRetry = c.attempts;
         SimOptions options;
         options.SetFault(0x11, SimFault::kNak, c.nakTimes);
         SimDetector &det = StartSim(options);
@@ -697,7 +673,7 @@ TEST_F(FirmwareTest, WhatTheWindowDoesDuringTheDownloadCannotDisturbIt)
     for (bool aborted : secondUpgrades)
         EXPECT_TRUE(aborted);
     EXPECT_EQ(Requests(det, 0x10), 1);
-    EXPECT_NE(DeviceCFG.mFLASHFile, other);
+    EXPECT_NE(session.DeviceCFG.mFLASHFile, other);
 }
 
 TEST_F(FirmwareTest, SerialPortErrorsEndTheUpgradeAndLeaveItUsable)
@@ -706,7 +682,7 @@ TEST_F(FirmwareTest, SerialPortErrorsEndTheUpgradeAndLeaveItUsable)
     {
         SCOPED_TRACE("while the check connects");
         Load(MakeImage(kImageSize));
-        SetPortOverride(missing);
+        UsePort(missing);
         const ROpResult r = firmware.Upgrade();
         EXPECT_TRUE(r.mAborted);
         EXPECT_FALSE(r.Ok());
@@ -722,7 +698,7 @@ TEST_F(FirmwareTest, SerialPortErrorsEndTheUpgradeAndLeaveItUsable)
         StartSim();
         screen.onProcessMessages = [&](int) {
             if (screen.StatusCaption() == "Download Image...")
-                SetPortOverride(missing);
+                UsePort(missing);
         };
         const ROpResult r = firmware.Upgrade();
         EXPECT_TRUE(r.mAborted);
@@ -769,7 +745,7 @@ TEST_F(FirmwareTest, AttemptDrivenPassByPass)
     const TImagePackets image = Packets(bytes);
     bool goOn = true;
 
-    TImageDownload download(link, screen, image, goOn);
+    TImageDownload download(session, screen, image, goOn);
     ASSERT_TRUE(download.Begin());
     int passes = 0;
     while (download.Pass())
@@ -781,7 +757,7 @@ TEST_F(FirmwareTest, AttemptDrivenPassByPass)
     EXPECT_FALSE(link.Port().Enabled());
 
     // Ended before its last packet: never executed, reported as stopped.
-    TImageDownload early(link, screen, image, goOn);
+    TImageDownload early(session, screen, image, goOn);
     ASSERT_TRUE(early.Begin());
     ASSERT_TRUE(early.Pass());
     EXPECT_EQ(early.End().mStatus, 134);
@@ -790,7 +766,7 @@ TEST_F(FirmwareTest, AttemptDrivenPassByPass)
 
     // An image whose packets cannot hold the header is not sent at all.
     const TImagePackets tiny(4, Bytes(6));
-    TImageDownload refused(link, screen, tiny, goOn);
+    TImageDownload refused(session, screen, tiny, goOn);
     EXPECT_FALSE(refused.Begin());
     EXPECT_EQ(refused.End().mStatus, 129);
 }

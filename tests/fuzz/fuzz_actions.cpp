@@ -5,7 +5,7 @@
 // Input: a flags byte (the layout; the line's piece size), a count of
 // actions (1..6), one byte per action (which action; its top bit answers the
 // action's question), and the rest is the reply script of the fake line (see
-// fake_line.h). The link is the one the discovery bypass names; questions
+// fake_line.h). The session's link runs over that line; questions
 // and file dialogs are answered by a scripted screen (file dialogs are
 // cancelled, so nothing is written but the scratch store).
 #include <cstddef>
@@ -17,14 +17,12 @@
 #include "app/device_actions.h"
 #include "app/profile.h"
 #include "app/settings.h"
-#include "app/user_store.h"
+#include "app/session.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/firmware_job.h"
 #include "fuzz_util.h"
 #include "model/crc16.h"
-#include "link/discovery.h"
-#include "model/settings_types.h"
 #include "support/fake_screen.h"
 
 namespace {
@@ -48,15 +46,8 @@ struct RSetup {
     TScratchFile imageFile{"actions-img"};
     RSetup()
     {
-        UseUserStoreFile(storeFile.Path());
-        LoadSettings(TProfile(""), UserStore());
-        DeviceCFG.mFLASHMaxAddress = 2;
-        DeviceCFG.mFALSHPacketSize = 16;
-        DeviceCFG.mFLASHRetry = 1;
-        DeviceCFG.mFLASHDownloadRetry = 2;
         const std::vector<uint8_t> image = SmallImage();
         WriteScratch(imageFile.Path(), image.data(), image.size());
-        SetPortOverride("/fuzz/line");
     }
 };
 
@@ -77,17 +68,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t flags = in.Byte();
     const int count = in.Byte() % 6 + 1;
     const std::vector<uint8_t> actions = in.Bytes(static_cast<size_t>(count));
-    UserMode = (flags & 0x40) == 0;
 
-    TFuzzLink fl(in.Rest(), in.Left(), flags & 0x0F);
-    TComTamsel &link = *fl.link;
-    link.ComClose(); // every action opens the link itself
+    // A session over the fake line, as the program makes one; every action opens the link itself.
+    TSession session(setup.storeFile.Path(), std::make_unique<TFakeLine>(in.Rest(), in.Left(), flags & 0x0F));
+    LoadSettings(session, TProfile(""));
+    session.UserMode = (flags & 0x40) == 0;
+    session.DeviceCFG.mFLASHMaxAddress = 2;
+    session.DeviceCFG.mFALSHPacketSize = 16;
+    session.DeviceCFG.mFLASHRetry = 1;
+    session.DeviceCFG.mFLASHDownloadRetry = 2;
+    TComTamsel &link = session.Link();
+    link.SetPauseScale(0);
+    link.SetPortChoice("/fuzz/line");
     TFakeScreen screen;
     RMainState state;
-    TDeviceActions device(link, screen, state);
-    TFirmwareUpgrade firmware(link, screen, state);
+    TDeviceActions device(session, screen, state);
+    TFirmwareUpgrade firmware(session, screen, state);
     FUZZ_CHECK(firmware.LoadUpgradeFile(setup.imageFile.Path(), true) == 0);
-    REEPROMGrid grid = MakeEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
+    REEPROMGrid grid = MakeEEPROMGrid(session.DeviceCFG.mEEPROMMaxAddress);
 
     for (uint8_t a : actions) {
         screen.defaultAnswer = (a & 0x80) != 0;
@@ -96,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 0: r = device.ReadDevice(); break;
         case 1: r = device.WriteDevice(); break;
         case 2: r = device.Identify(); break;
-        case 3: r = SaveEventLogAction(screen, link, state).mOp; break;
-        case 4: r = EEPROMReadAction(screen, link, grid); break;
+        case 3: r = SaveEventLogAction(session, screen, state).mOp; break;
+        case 4: r = EEPROMReadAction(session, screen, grid); break;
         case 5: r = device.Hibernate(); break;
         case 6: r = device.LogReset(); break;
         case 7: r = device.FactoryReset(); break;
@@ -116,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(!r.mAborted);
         // Whatever happened, the action leaves the link closed.
         FUZZ_CHECK(!link.Port().Enabled());
-        FUZZ_CHECK(grid.RowCount() == DeviceCFG.mEEPROMMaxAddress / 16);
+        FUZZ_CHECK(grid.RowCount() == session.DeviceCFG.mEEPROMMaxAddress / 16);
     }
     return 0;
 }

@@ -45,11 +45,11 @@ void CheckRoundTrip(const RTamselCFG &rec)
 void CheckView(const RTamselCFG &rec)
 {
     ConfigForm form;
-    StartConfigView(form, rec, SensorTypes);
+    StartConfigView(form, rec, BuiltInSensorTypes());
     RTamselCFG back = rec;
-    ViewToConfig(form, back, false, rec.mUnit.mFWVersion, false, SensorTypes);
+    ViewToConfig(form, back, false, rec.mUnit.mFWVersion, false, BuiltInSensorTypes());
     back = rec;
-    const RViewResult result = ViewToConfig(form, back, true, rec.mUnit.mFWVersion, true, SensorTypes);
+    const RViewResult result = ViewToConfig(form, back, true, rec.mUnit.mFWVersion, true, BuiltInSensorTypes());
     if (result.mLifeMessage)
         ResetLifeEditors(form);
     FUZZ_CHECK(!ConfigToJson(rec).empty());

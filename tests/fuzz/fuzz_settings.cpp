@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/profile.h"
+#include "app/session.h"
 #include "app/settings.h"
 #include "app/user_store.h"
 #include "fuzz_util.h"
@@ -61,7 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // An empty store for most runs; runs that remember values get a new one,
     // so the store never grows from run to run.
     static TScratchFile emptyFile("store");
-    static TUserStore emptyStore(emptyFile.Path());
     static TScratchFile storeFile("store-run");
     static unsigned serial = 0;
 
@@ -86,7 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(runStore->SpanGas(gas) == flags);
         }
     }
-    TUserStore &store = runStore ? *runStore : emptyStore;
 
     const TProfile ini(text);
     // The same text read from a file gives the same profile.
@@ -104,18 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(fromFile.ReadString("Environment", "ModeEntry", "USER") ==
                    ini.ReadString("Environment", "ModeEntry", "USER"));
     }
-    LoadSettings(ini, store);
-    FUZZ_SAY("LoadSettings: %s layout, %zu sensor types, connect %u ms\n", UserMode ? "user" : "developer",
-             SensorTypes.size(), DeviceCFG.mConnectTime);
-    FUZZ_CHECK(!SensorTypes.empty());
-    for (const RSensorType &s : SensorTypes)
+    TSession session(runStore ? runPath : emptyFile.Path());
+    LoadSettings(session, ini);
+    FUZZ_SAY("LoadSettings: %s layout, %zu sensor types, connect %u ms\n", session.UserMode ? "user" : "developer",
+             session.SensorTypes.size(), session.DeviceCFG.mConnectTime);
+    FUZZ_CHECK(!session.SensorTypes.empty());
+    for (const RSensorType &s : session.SensorTypes)
         CheckSensor(s);
     const std::vector<TProfile::RLine> lines = ini.ReadSectionLines("SENSOR");
-    FUZZ_CHECK(lines.empty() ? SensorTypes.size() == 3 : SensorTypes.size() == lines.size());
-    if (!UserMode)
-        CheckDeveloperValues(DeviceCFG);
-    if (!DeviceCFG.mFLASHSaveDir.empty())
-        FUZZ_CHECK(DeviceCFG.mFLASHFile.rfind(DeviceCFG.mFLASHSaveDir, 0) == 0);
+    FUZZ_CHECK(lines.empty() ? session.SensorTypes.size() == 3 : session.SensorTypes.size() == lines.size());
+    if (!session.UserMode)
+        CheckDeveloperValues(session.DeviceCFG);
+    if (!session.DeviceCFG.mFLASHSaveDir.empty())
+        FUZZ_CHECK(session.DeviceCFG.mFLASHFile.rfind(session.DeviceCFG.mFLASHSaveDir, 0) == 0);
 
     // The whole text as one sensor line, split at its first "=".
     const size_t eq = text.find('=');

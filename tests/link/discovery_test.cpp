@@ -114,11 +114,9 @@ protected:
         ::setenv("BEAMPORT_SYSFS_ROOT", fake.sys.c_str(), 1);
         ::setenv("BEAMPORT_DEV_ROOT", fake.dev.c_str(), 1);
         ::unsetenv("BEAMPORT_PORT");
-        SetPortOverride("");
     }
     void TearDown() override
     {
-        SetPortOverride("");
         for (auto &[name, value] : saved) {
             if (value)
                 ::setenv(name.c_str(), value->c_str(), 1);
@@ -343,17 +341,20 @@ TEST_F(DiscoveryTest, PortBypass)
     int32_t port = -1;
 
     ::setenv("BEAMPORT_PORT", "/dev/from-env", 1);
-    EXPECT_EQ(PortOverride(), "/dev/from-env");
+    EXPECT_EQ(PortFromEnvironment(), "/dev/from-env");
+    EXPECT_EQ(Find(0, port), 254); // the environment is read once, by the program, into the choice
+    link.SetPortChoice(PortFromEnvironment());
     EXPECT_EQ(Find(0, port), 0);
     EXPECT_EQ(port, 1);
     EXPECT_EQ(link.PortDevice(1), "/dev/from-env");
 
-    SetPortOverride("/dev/from-option"); // the command line's --port wins
+    link.SetPortChoice("/dev/from-option");
     EXPECT_EQ(Find(0, port), 0);
     EXPECT_EQ(link.PortDevice(port), "/dev/from-option");
 
-    SetPortOverride("");
+    link.SetPortChoice("");
     ::unsetenv("BEAMPORT_PORT");
+    EXPECT_EQ(PortFromEnvironment(), "");
     EXPECT_EQ(Find(0, port), 254);
 }
 
@@ -361,7 +362,7 @@ TEST_F(DiscoveryTest, OpenUsbConnectsThroughTheBypass)
 {
     PtyPeer peer;
     peer.Then(3, Hex("B5 B7 C1"));
-    SetPortOverride(peer.Path());
+    link.SetPortChoice(peer.Path());
     EXPECT_EQ(link.OpenUSB(2.0f), 0);
     EXPECT_TRUE(link.Port().Enabled());
     link.ComClose();

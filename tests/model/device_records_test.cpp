@@ -36,13 +36,9 @@ TEST(DeviceRecordsTest, ProductTableAndAcceptance)
         EXPECT_EQ(CheckProductID(c.pid, kProductNorvik, true), c.user) << int(c.pid);
         EXPECT_EQ(CheckProductID(c.pid, kProductNorvik, false), c.developer) << int(c.pid);
     }
-    // The global layout switch decides when the layout is not passed.
-    const bool saved = UserMode;
-    UserMode = false;
-    EXPECT_EQ(CheckProductID(4, kProductNorvik), 0);
-    UserMode = true;
-    EXPECT_EQ(CheckProductID(4, kProductNorvik), 146);
-    UserMode = saved;
+    // The layout the caller passes decides (a session passes its UserMode).
+    for (const bool userMode : {false, true})
+        EXPECT_EQ(CheckProductID(4, kProductNorvik, userMode), userMode ? 146 : 0);
 }
 
 TEST(DeviceRecordsTest, FindSensorType)
@@ -62,12 +58,9 @@ TEST(DeviceRecordsTest, FindSensorType)
     for (const auto &c : cases)
         EXPECT_EQ(FindSensorType(c.code, *c.table), c.index) << int(c.code);
 
-    const std::vector<RSensorType> saved = SensorTypes;
-    SensorTypes = dup;
-    EXPECT_EQ(FindSensorType(2), 3);
-    SensorTypes.clear();
-    EXPECT_EQ(FindSensorType(2), -1);
-    SensorTypes = saved;
+    // The table the caller passes is the one searched (a session passes its SensorTypes).
+    EXPECT_EQ(FindSensorType(2, dup), 3);
+    EXPECT_EQ(FindSensorType(2, empty), -1);
 }
 
 TEST(DeviceRecordsTest, IdentityFromReplyBytes)

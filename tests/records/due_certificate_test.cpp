@@ -124,7 +124,8 @@ TEST_P(CertificateTest, CalibrationAndBumpCertificatesOthersRefused)
     const QString pdf = dir.filePath("cal.pdf");
     QString error;
     qint64 number = 0;
-    ASSERT_TRUE(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", error, &number)) << error.toStdString();
+    ASSERT_TRUE(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number))
+        << error.toStdString();
     EXPECT_EQ(number, 1);
     QFile f(pdf);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -133,9 +134,10 @@ TEST_P(CertificateTest, CalibrationAndBumpCertificatesOthersRefused)
     EXPECT_TRUE(bytes.contains("/MediaBox [0 0 595")) << "A4 media box";
 
     // Numbers go in sequence and stay with their record on a re-print.
-    ASSERT_TRUE(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, "Ada Tester", error, &number));
+    ASSERT_TRUE(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, "Ada Tester", BuiltInSensorTypes(),
+                                error, &number));
     EXPECT_EQ(number, 2);
-    ASSERT_TRUE(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", error, &number));
+    ASSERT_TRUE(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number));
     EXPECT_EQ(number, 1);
     QFile letter(dir.filePath("bump.pdf"));
     ASSERT_TRUE(letter.open(QIODevice::ReadOnly));
@@ -153,7 +155,7 @@ TEST_P(CertificateTest, CalibrationAndBumpCertificatesOthersRefused)
     };
     for (const Refused &r : refused) {
         error.clear();
-        EXPECT_FALSE(MakeCertificate(*store, r.id, r.path, EPaper::kA4, "Ada Tester", error));
+        EXPECT_FALSE(MakeCertificate(*store, r.id, r.path, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error));
         EXPECT_TRUE(error.contains(r.message)) << error.toStdString();
         EXPECT_FALSE(QFile::exists(r.path));
     }

@@ -63,23 +63,20 @@ TEST(RecordsLocation, OptionBeforeEnvironmentBeforeDefault)
     ::unsetenv("BEAMPORT_RECORDS");
     RStoreLocation loc;
     QString error;
-    ASSERT_TRUE(ResolveStoreLocation(loc, error));
+    ASSERT_TRUE(ResolveStoreLocation("", loc, error));
     EXPECT_EQ(loc.Describe(), "sqlite:" + dir.path() + "/beamport/records.sqlite");
 
     ::setenv("BEAMPORT_RECORDS", "postgresql://svc@/records?host=/run/pg", 1);
-    ASSERT_TRUE(ResolveStoreLocation(loc, error));
+    ASSERT_TRUE(ResolveStoreLocation("", loc, error));
     EXPECT_EQ(loc.Describe(), "postgresql://svc@/records?host=/run/pg");
 
-    SetRecordsOption("off");
-    ASSERT_TRUE(ResolveStoreLocation(loc, error));
+    ASSERT_TRUE(ResolveStoreLocation("off", loc, error)); // --records, the session's choice
     EXPECT_EQ(loc.mKind, EStoreKind::kOff);
 
-    SetRecordsOption("nowhere");
-    EXPECT_FALSE(ResolveStoreLocation(loc, error));
+    EXPECT_FALSE(ResolveStoreLocation("nowhere", loc, error));
     EXPECT_TRUE(error.startsWith("--records: ")) << error.toStdString();
-    SetRecordsOption("");
     ::setenv("BEAMPORT_RECORDS", "nowhere", 1);
-    EXPECT_FALSE(ResolveStoreLocation(loc, error));
+    EXPECT_FALSE(ResolveStoreLocation("", loc, error));
     EXPECT_TRUE(error.startsWith("BEAMPORT_RECORDS: ")) << error.toStdString();
     ::unsetenv("BEAMPORT_RECORDS");
     ::unsetenv("XDG_DATA_HOME");
@@ -88,12 +85,12 @@ TEST(RecordsLocation, OptionBeforeEnvironmentBeforeDefault)
 TEST(RecordsLocation, TechnicianIsThePerUserSettingElseTheLoginsName)
 {
     QTemporaryDir dir;
-    UseUserStoreFile(dir.filePath("user.conf").toStdString());
-    const QString fallback = TechnicianName();
+    TUserStore store(dir.filePath("user.conf").toStdString());
+    const QString fallback = TechnicianName(store);
     EXPECT_FALSE(fallback.isEmpty());
-    SetTechnicianName("  Ada Tester ");
-    EXPECT_EQ(TechnicianName(), "Ada Tester");
-    SetTechnicianName("");
-    EXPECT_EQ(TechnicianName(), fallback);
-    UseUserStoreFile("");
+    SetTechnicianName(store, "  Ada Tester ");
+    EXPECT_EQ(TechnicianName(store), "Ada Tester");
+    EXPECT_EQ(TechnicianName(TUserStore(dir.filePath("user.conf").toStdString())), "Ada Tester"); // kept
+    SetTechnicianName(store, "");
+    EXPECT_EQ(TechnicianName(store), fallback);
 }

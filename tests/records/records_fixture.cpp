@@ -4,20 +4,36 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 
+#include <QGuiApplication>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "records/qt_app.h"
 
 namespace {
 
-// One GUI application for the whole program: stores need an application
-// object, certificates a GUI one.
+// One GUI application for the whole program, as a program makes it: stores
+// need an application object, certificates a GUI one. It goes when the tests
+// are done, before the process exits.
 class QtEnvironment : public testing::Environment {
 public:
-    void SetUp() override { EnsureGuiApplication(); }
+    void SetUp() override
+    {
+        if (QCoreApplication::instance())
+            return;
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        FApp = std::make_unique<QGuiApplication>(FArgc, FArgv);
+    }
+    void TearDown() override { FApp.reset(); }
+
+private:
+    int FArgc = 1;
+    char FName[13] = "test_records";
+    char *FArgv[2] = {FName, nullptr};
+    std::unique_ptr<QGuiApplication> FApp;
 };
 const auto *const kQtEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
@@ -133,5 +149,5 @@ RServiceRecord MakeRecord(const RTestRecord &t)
     job.mIdentity = id;
     if (t.mConfig)
         job.mConfig = TestConfig(t.mSerial, t.mCalDays, t.mBumpDays);
-    return RecordOfJob(job, t.mTime, QStringLiteral("bench-1"), QStringLiteral("tech"));
+    return RecordOfJob(job, t.mTime, QStringLiteral("bench-1"), QStringLiteral("tech"), BuiltInSensorTypes());
 }

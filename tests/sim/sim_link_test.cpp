@@ -7,11 +7,10 @@
 #include <cstring>
 
 #include "app/firmware_job.h"
-#include "link/discovery.h"
 #include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 
 TEST(SimLink, WakeUpEchoesAndRepeatedAcknowledgesAreLeftBehind)
 {
@@ -67,9 +66,6 @@ TEST(SimLink, WakeUpEchoesAndRepeatedAcknowledgesAreLeftBehind)
 
 TEST(SimLink, RepeatedFirmwareBlocksLandInTheirPlace)
 {
-    const RDeviceCFG saved = DeviceCFG;
-    DeviceCFG.mConnectTime = 1500;
-    DeviceCFG.mFLASHRetry = 3;
     constexpr int kPackets = 6, kSize = 32;
     const std::vector<uint8_t> image = SimMakeFirmwareImage(kPackets, kSize, 2, 15, 5, 10, 5);
     TImagePackets packets;
@@ -92,13 +88,13 @@ TEST(SimLink, RepeatedFirmwareBlocksLandInTheirPlace)
         SCOPED_TRACE(c.name);
         SimOptions o = SimDemoOptions();
         o.firmware_packet_size = kSize;
-        SimDetector det(o);
-        ASSERT_TRUE(det.Start());
-        SetPortOverride(det.DevicePath());
-        TComTamsel link;
+        TTestSession run;
+        run.session.DeviceCFG.mConnectTime = 1500;
+        run.session.DeviceCFG.mFLASHRetry = 3;
+        SimDetector &det = run.StartSim(o);
         TFakeScreen screen;
         const bool goOn = true;
-        TImageDownload download(link, screen, packets, goOn);
+        TImageDownload download(run.session, screen, packets, goOn);
         ASSERT_TRUE(download.Begin());
         for (int sent = 1; download.Pass(); ++sent)
             if (sent == 3) { // the fourth block meets the fault once
@@ -112,6 +108,4 @@ TEST(SimLink, RepeatedFirmwareBlocksLandInTheirPlace)
         EXPECT_EQ(det.Config()[kSimFWVersionAddress], 15); // the record follows the new firmware
         EXPECT_TRUE(SimBlockCrcOk(det.Config(), kSimUnitBlock));
     }
-    SetPortOverride("");
-    DeviceCFG = saved;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A journal that keeps what it is given, in order, and answers as told: the
-// tests' window on what the jobs put on the record. It is the journal in
-// force while it lives.
+// tests' window on what the jobs put on the record. A test session hands one
+// to its session (TTestSession::CaptureJournal).
 #include <string>
 #include <vector>
 
@@ -9,11 +9,6 @@
 
 class TCapturingJournal : public IJournal {
 public:
-    TCapturingJournal() { SetJournal(this); }
-    ~TCapturingJournal() override { SetJournal(nullptr); }
-    TCapturingJournal(const TCapturingJournal &) = delete;
-    TCapturingJournal &operator=(const TCapturingJournal &) = delete;
-
     std::string Record(const RJobRecord &job) override
     {
         records.push_back(job);

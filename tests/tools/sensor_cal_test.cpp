@@ -21,7 +21,7 @@ protected:
     void SetUp() override
     {
         ToolsTest::SetUp();
-        DeviceCFG.mCalCheckTime = 5;
+        session.DeviceCFG.mCalCheckTime = 5;
     }
 
     // The record the main window would pass: the detector's own configuration.
@@ -58,7 +58,7 @@ protected:
     }
 
     TRecordingCalView view{clock};
-    TSensorCalibration cal{link, screen, view, clock};
+    TSensorCalibration cal{session, screen, view};
 };
 
 } // namespace
@@ -80,7 +80,7 @@ TEST_F(CalTest, OpeningRemembersTheSpanGasAndARememberedValueWins)
     cfg.mSensor.mSensorType = 2; // CO
     cfg.mSensor.mSpanGas = 500;
     ASSERT_TRUE(cal.Open(cfg));
-    EXPECT_EQ(UserStore().SpanGas("CO"), 500);
+    EXPECT_EQ(session.Store().SpanGas("CO"), 500);
     EXPECT_EQ(cal.DefSpan(), 500);
     EXPECT_DOUBLE_EQ(cal.SpanEntry(), 50.0);
     EXPECT_EQ(view.caption, "Sensor Calibration (CO)");
@@ -88,12 +88,12 @@ TEST_F(CalTest, OpeningRemembersTheSpanGasAndARememberedValueWins)
     EXPECT_EQ(view.rangeMin, 0);
     EXPECT_EQ(view.rangeMax, 300);
 
-    UserStore().SetSpanGas("CO", 1234);
+    session.Store().SetSpanGas("CO", 1234);
     cfg.mSensor.mSpanGas = 999;
     ASSERT_TRUE(cal.Open(cfg));
     EXPECT_EQ(cal.DefSpan(), 1234);
     EXPECT_DOUBLE_EQ(cal.SpanEntry(), 123.4);
-    EXPECT_EQ(UserStore().SpanGas("CO"), 1234);
+    EXPECT_EQ(session.Store().SpanGas("CO"), 1234);
 
     // The entry keeps its range and one decimal, as the spin box does.
     cal.SetSpanEntry(512.34);
@@ -125,7 +125,7 @@ TEST_F(CalTest, SpanGasIsWrittenOnlyWhenItDiffers)
     EXPECT_EQ(sim->CommandCount(0x70), 1);
     EXPECT_EQ(DetectorSpanGas(), 305);
     EXPECT_EQ(cal.Record().mSensor.mSpanGas, 305); // read back after the write
-    EXPECT_EQ(UserStore().SpanGas("H2S"), 305);
+    EXPECT_EQ(session.Store().SpanGas("H2S"), 305);
     EXPECT_EQ(view.lines[1].mText, "Apply SPAN Gas (H2S)... 30,5 ppm"); // the user's separator
     RunToEnd();
     // Only the two bytes of mSpanGas went out: 70, address frame 02 00 00 58, 91, data.
@@ -154,7 +154,7 @@ TEST_F(CalTest, TheOxygenRule)
         ASSERT_TRUE(cal.Start());
         EXPECT_DOUBLE_EQ(cal.SpanEntry(), c.shown);
         EXPECT_DOUBLE_EQ(view.spanValues.back(), c.shown);
-        EXPECT_EQ(UserStore().SpanGas("O2"), c.remembered);
+        EXPECT_EQ(session.Store().SpanGas("O2"), c.remembered);
         EXPECT_EQ(DetectorSpanGas(), c.remembered);
         RunToEnd();
     }
@@ -230,7 +230,7 @@ TEST_F(CalTest, PollsKeepThePaceAndFailedPollsComeBackAfterASecond)
 
 TEST_F(CalTest, ASilentDetectorRunsIntoTheTimeLimit)
 {
-    SensorTypes = {{"H2S", 1, "ppm", "SH", 12, 0.0f, 100.0f}};
+    session.SensorTypes = {{"H2S", 1, "ppm", "SH", 12, 0.0f, 100.0f}};
     SimOptions o;
     o.calibration_ms = 600000;
     StartSim(o);
@@ -329,7 +329,7 @@ TEST_F(CalTest, PreparationFailures)
     ASSERT_EQ(screen.messages.size(), 1u);
     EXPECT_EQ(screen.messages[0].mCaption, "Read Norvik Information");
     EXPECT_EQ(screen.messages[0].mText, "This is not Norvik module");
-    EXPECT_EQ(UserStore().SpanGas("H2S"), 400); // remembered before the link was used
+    EXPECT_EQ(session.Store().SpanGas("H2S"), 400); // remembered before the link was used
     EXPECT_EQ(sim->CommandCount(0x42), 0);
 
     // A detector that does not answer.
@@ -364,7 +364,7 @@ TEST_F(CalTest, APortErrorLeavesTheToolUsable)
     StartSim(o);
     ASSERT_TRUE(cal.Open(DetectorRecord()));
 
-    SetPortOverride(Path("no-such-tty"));
+    UsePort(Path("no-such-tty"));
     EXPECT_FALSE(cal.Start()); // while preparing
     ASSERT_EQ(screen.messages.size(), 1u);
     EXPECT_EQ(screen.messages[0].mCaption, kProgramTitle);
@@ -372,9 +372,9 @@ TEST_F(CalTest, APortErrorLeavesTheToolUsable)
     EXPECT_TRUE(cal.CloseAllowed());
 
     // While polling: the procedure ends at once instead of repeating the box.
-    SetPortOverride(sim->DevicePath());
+    UsePort(sim->DevicePath());
     ASSERT_TRUE(cal.Start());
-    SetPortOverride(Path("no-such-tty"));
+    UsePort(Path("no-such-tty"));
     clock.SetSeconds(6);
     EXPECT_FALSE(cal.Pass());
     EXPECT_EQ(screen.messages.size(), 2u);
@@ -383,7 +383,7 @@ TEST_F(CalTest, APortErrorLeavesTheToolUsable)
     EXPECT_EQ(view.runningStates.back(), false);
 
     // And it runs again once the port is back.
-    SetPortOverride(sim->DevicePath());
+    UsePort(sim->DevicePath());
     ASSERT_TRUE(cal.Start());
     cal.Shutdown();
     EXPECT_TRUE(cal.CloseAllowed());
@@ -391,7 +391,7 @@ TEST_F(CalTest, APortErrorLeavesTheToolUsable)
 
 TEST_F(CalTest, EachRunIsOneRecordWithItsResultAndTheValuesBefore)
 {
-    TCapturingJournal journal;
+    TCapturingJournal &journal = CaptureJournal();
     SimOptions o;
     o.calibration_ms = 0;
     StartSim(o);

@@ -59,10 +59,10 @@ protected:
     void SetUp() override
     {
         ToolsTest::SetUp();
-        DeviceCFG.mLogInterval = 1;
-        DeviceCFG.mLogConnectTime = 800;
-        DeviceCFG.mLogDisplayTime = 120;
-        DeviceCFG.mCalTime = 30;
+        session.DeviceCFG.mLogInterval = 1;
+        session.DeviceCFG.mLogConnectTime = 800;
+        session.DeviceCFG.mLogDisplayTime = 120;
+        session.DeviceCFG.mCalTime = 30;
     }
 
     // Start with the save dialog cancelled (or answered with `file`).
@@ -98,7 +98,7 @@ protected:
     }
 
     TRecordingLogView view{clock};
-    TSensorLogger logger{link, screen, view, clock};
+    TSensorLogger logger{session, screen, view};
 };
 
 } // namespace
@@ -186,8 +186,8 @@ TEST_F(LoggerTest, ReadingsAndKeepAlivesKeepTheirPace)
     RecordTraffic();
     for (const auto &c : cases) {
         SCOPED_TRACE(c.interval);
-        DeviceCFG.mLogInterval = c.interval;
-        DeviceCFG.mLogConnectTime = c.connectMs;
+        session.DeviceCFG.mLogInterval = c.interval;
+        session.DeviceCFG.mLogConnectTime = c.connectMs;
         clock.SetSeconds(0);
         sent.clear();
         view.readings.clear();
@@ -224,14 +224,14 @@ TEST_F(LoggerTest, ThePassWaitsForItsDueTimeInsteadOfSpinning)
 TEST_F(LoggerTest, CancelledSaveDialogLogsWithoutAFile)
 {
     StartSim();
-    DeviceCFG.mLogSaveDir = FDir.string() + "/";
+    session.DeviceCFG.mLogSaveDir = dir.string() + "/";
     ASSERT_TRUE(Begin());
     ASSERT_EQ(screen.fileRequests.size(), 1u);
     const FileChoice &choice = screen.fileRequests[0].mChoice;
     EXPECT_TRUE(screen.fileRequests[0].mSave);
     EXPECT_EQ(choice.title, "Save Logging Data...");
     EXPECT_EQ(choice.defaultExt, "csv");
-    EXPECT_EQ(choice.initialDir, FDir.string() + "/");
+    EXPECT_EQ(choice.initialDir, dir.string() + "/");
     EXPECT_EQ(choice.fileName, "NV00012345_DAT_230315120000.CSV");
     EXPECT_FALSE(logger.CloseEnabled());
     RunTo(2.5);
@@ -239,7 +239,7 @@ TEST_F(LoggerTest, CancelledSaveDialogLogsWithoutAFile)
     EXPECT_EQ(view.added.size(), 3u);
     End();
     EXPECT_TRUE(logger.CloseEnabled());
-    for (const auto &entry : fs::directory_iterator(FDir))
+    for (const auto &entry : fs::directory_iterator(dir))
         EXPECT_NE(entry.path().extension(), ".csv") << entry.path();
 }
 
@@ -249,8 +249,8 @@ TEST_F(LoggerTest, WritesHeaderAndRowsAndRemembersTheFolder)
     const std::string file = Path("run.csv");
     std::ofstream(file) << "an older file of that name is replaced\n";
     ASSERT_TRUE(Begin(file));
-    EXPECT_EQ(DeviceCFG.mLogSaveDir, FDir.string() + "/");
-    EXPECT_EQ(UserStore().SaveDirectory(TStoreGroup::Logging), FDir.string() + "/");
+    EXPECT_EQ(session.DeviceCFG.mLogSaveDir, dir.string() + "/");
+    EXPECT_EQ(session.Store().SaveDirectory(TStoreGroup::Logging), dir.string() + "/");
     RunTo(1.5);
     End();
     const std::string text = ReadFile(file);
@@ -403,7 +403,7 @@ TEST_F(LoggerTest, AFailedUnitReadShowsOneMessageAndStaysIdle)
 
 TEST_F(LoggerTest, APortErrorLeavesTheLoggerUsable)
 {
-    SetPortOverride(Path("no-such-tty"));
+    UsePort(Path("no-such-tty"));
     EXPECT_FALSE(Begin());
     ASSERT_EQ(screen.messages.size(), 1u);
     EXPECT_EQ(screen.messages[0].mCaption, kProgramTitle);
@@ -414,15 +414,17 @@ TEST_F(LoggerTest, APortErrorLeavesTheLoggerUsable)
     // The same when the port goes away between the unit read and the loop.
     StartSim();
     struct TSwitchingScreen : TFakeScreen {
+        TComTamsel *link = nullptr;
         std::string next;
         std::optional<std::string> ChooseSaveFile(const FileChoice &c) override
         {
-            SetPortOverride(next);
+            link->SetPortChoice(next);
             return TFakeScreen::ChooseSaveFile(c);
         }
     } switching;
+    switching.link = &link;
     switching.next = Path("no-such-tty");
-    TSensorLogger second(link, switching, view, clock);
+    TSensorLogger second(session, switching, view);
     second.Reset();
     EXPECT_FALSE(second.Start());
     ASSERT_EQ(switching.messages.size(), 1u);
@@ -430,7 +432,7 @@ TEST_F(LoggerTest, APortErrorLeavesTheLoggerUsable)
     EXPECT_TRUE(second.CloseEnabled());
 
     // And it logs again once the port is back.
-    SetPortOverride(sim->DevicePath());
+    UsePort(sim->DevicePath());
     screen.messages.clear();
     ASSERT_TRUE(Begin());
     RunTo(0.5);
@@ -514,7 +516,7 @@ TEST_F(LoggerTest, CalibrationWithoutProgressIsAbortedAfterTenSeconds)
     o.calibration_ms = 0; // the detector never reports progress
     StartSim(o);
     RecordTraffic();
-    DeviceCFG.mLogInterval = 5;
+    session.DeviceCFG.mLogInterval = 5;
     ASSERT_TRUE(Begin());
     RunTo(0.5);
     logger.Press(kLogBtnCalibration);
@@ -583,7 +585,7 @@ TEST_F(LoggerTest, CalibrationThatOutlastsItsTimeIsAborted)
     o.calibration_ms = 0;
     StartSim(o);
     RecordTraffic();
-    DeviceCFG.mCalTime = 30;
+    session.DeviceCFG.mCalTime = 30;
     ASSERT_TRUE(Begin());
     RunTo(0.5);
     sim->SetReading(0, {0, 0, 0x81, 0});
@@ -604,7 +606,7 @@ TEST_F(LoggerTest, ZeroOrAbortEndsATrackedCalibration)
     SimOptions o;
     o.calibration_ms = 0;
     StartSim(o);
-    DeviceCFG.mLogInterval = 4;
+    session.DeviceCFG.mLogInterval = 4;
     for (uint8_t stop : {kLogBtnZero, kLogBtnCalAbort}) {
         SCOPED_TRACE(int(stop));
         clock.SetSeconds(0);
@@ -629,8 +631,8 @@ TEST_F(LoggerTest, ZeroOrAbortEndsATrackedCalibration)
 TEST_F(LoggerTest, TheChartWindowMovesInTenths)
 {
     StartSim();
-    DeviceCFG.mLogInterval = 11;
-    DeviceCFG.mLogDisplayTime = 120;
+    session.DeviceCFG.mLogInterval = 11;
+    session.DeviceCFG.mLogDisplayTime = 120;
     ASSERT_TRUE(Begin());
     ASSERT_EQ(view.resets.size(), 1u);
     EXPECT_EQ(view.resets[0].mMin, 0);
@@ -686,7 +688,7 @@ TEST_F(LoggerTest, RunStopsAtItsTimeAndClosesTheLink)
 
 TEST_F(LoggerTest, TheRunAndItsReportsAreOnTheRecordOnceTheDetectorIsLetGo)
 {
-    TCapturingJournal journal;
+    TCapturingJournal &journal = CaptureJournal();
     SimOptions o;
     o.calibration_ms = 0;
     StartSim(o);

@@ -1,8 +1,8 @@
 #pragma once
 // Shared pieces of the tool tests: a fake clock that moves only when the
 // controller sleeps, views that record what the controllers show, and a
-// fixture with a simulated detector, an isolated per-user store and the
-// process-wide settings restored after each test.
+// fixture on a test session (a simulated detector, a scratch per-user store)
+// running on that clock.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,21 +12,20 @@
 #include <vector>
 
 #include "app/user_store.h"
-#include "link/discovery.h"
 #include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 #include "tools/sensor_cal.h"
 #include "tools/sensor_logger.h"
-#include "tools/tool_clock.h"
+#include "app/clock.h"
 
 namespace toolstest {
 
 // 2023-03-15 12:00:00.
 inline constexpr TDateTime kT0 = 45000.5;
 
-class TFakeToolClock : public IToolClock {
+class TFakeToolClock : public IClock {
 public:
     TDateTime FNow = kT0;
     double FWallOffset = 0; // days the wall clock stands ahead of Now() (a clock change)
@@ -136,45 +135,16 @@ struct RSent {
     uint8_t mOpcode;
 };
 
-class ToolsTest : public ::testing::Test {
+class ToolsTest : public ::testing::Test, protected TTestSession {
 protected:
+    // The tools run on the fake clock from the start: the controllers take
+    // the session's clock when they are made.
+    ToolsTest() { session.UseClock(clock); }
+
     void SetUp() override
     {
-        FSavedCFG = DeviceCFG;
-        FSavedTypes = SensorTypes;
-        FSavedUserMode = UserMode;
-        char pattern[] = "/tmp/beamport-tools-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        FDir = pattern;
-        UseUserStoreFile((FDir / "store.conf").string());
-        DeviceCFG = RDeviceCFG();
-        DeviceCFG.mConnectTime = 500; // a silent detector costs half a second per attempt
-        DeviceCFG.mLogSaveDir.clear();
-        SensorTypes = BuiltInSensorTypes();
-        UserMode = true;
-    }
-
-    void TearDown() override
-    {
-        link.OnTamselEvent = nullptr;
-        link.ComClose();
-        sim.reset();
-        SetPortOverride("");
-        UseUserStoreFile("");
-        DeviceCFG = FSavedCFG;
-        SensorTypes = FSavedTypes;
-        UserMode = FSavedUserMode;
-        std::error_code ec;
-        std::filesystem::remove_all(FDir, ec);
-    }
-
-    // A started simulator the link is pointed at.
-    SimDetector &StartSim(const SimOptions &options = SimOptions())
-    {
-        sim = std::make_unique<SimDetector>(options);
-        EXPECT_TRUE(sim->Start()) << sim->Error();
-        SetPortOverride(sim->DevicePath());
-        return *sim;
+        session.DeviceCFG.mConnectTime = 500; // a silent detector costs half a second per attempt
+        session.DeviceCFG.mLogSaveDir.clear();
     }
 
     // Records every request with the fake clock's time.
@@ -196,19 +166,9 @@ protected:
         return at;
     }
 
-    std::string Path(const std::string &name) const { return (FDir / name).string(); }
-
     TFakeToolClock clock;
     TFakeScreen screen;
-    TComTamsel link;
-    std::unique_ptr<SimDetector> sim;
     std::vector<RSent> sent;
-    std::filesystem::path FDir;
-
-private:
-    RDeviceCFG FSavedCFG;
-    std::vector<RSensorType> FSavedTypes;
-    bool FSavedUserMode = true;
 };
 
 // Times (seconds) compared with a little slack for the day-count arithmetic.

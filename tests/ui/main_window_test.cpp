@@ -51,9 +51,9 @@
 #include "ui/single_instance.h"
 #include "app/user_store.h"
 #include "model/crc16.h"
-#include "link/discovery.h"
 #include "model/convert.h"
 #include "model/settings_types.h"
+#include "support/test_session.h"
 #include "sim/sim_detector.h"
 #include "ui/ui_app.h"
 
@@ -65,7 +65,7 @@ struct RShownMessage {
     MsgIcon mIcon;
 };
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
@@ -80,16 +80,12 @@ protected:
         const char *run = std::getenv("XDG_RUNTIME_DIR");
         FOldRun = run ? std::optional<std::string>(run) : std::nullopt;
         setenv("XDG_RUNTIME_DIR", FDir.path().toLocal8Bit().constData(), 1);
-        UseUserStoreFile(Path("store.ini"));
-        DeviceCFG = RDeviceCFG();
-        SetPortOverride("");
+        session.UseStoreFile(Path("store.ini"));
     }
 
     void TearDown() override
     {
         FWindow.reset();
-        SetPortOverride("");
-        UseUserStoreFile("");
         QDir::setCurrent(FOldCwd);
         if (FOldTmp)
             setenv("TMPDIR", FOldTmp->c_str(), 1);
@@ -108,11 +104,11 @@ protected:
         std::ofstream(Path("OPTAVO.INI")) << text;
     }
 
-    // The window as the program makes it: settings from OPTAVO.INI in the
-    // current folder, the dialogs scripted, shown (first activation).
+    // The window as the program makes it on the session: settings from
+    // OPTAVO.INI in the current folder, the dialogs scripted, shown (first activation).
     TNorvikIRMainForm &Open(bool show = true)
     {
-        FWindow = std::make_unique<TNorvikIRMainForm>();
+        FWindow = std::make_unique<TNorvikIRMainForm>(session);
         TQtScreen &screen = FWindow->Screen();
         screen.FOnMessage = [this](const std::string &caption, const std::string &text, MsgIcon icon) {
             FMessages.push_back({caption, text, icon});
@@ -159,7 +155,7 @@ protected:
     // A valid image for the simulated detector, of the same versions (no question).
     void WriteImage(SimDetector &sim, const char *name) const
     {
-        const int packets = DeviceCFG.mFLASHMaxAddress, size = DeviceCFG.mFALSHPacketSize;
+        const int packets = session.DeviceCFG.mFLASHMaxAddress, size = session.DeviceCFG.mFALSHPacketSize;
         std::vector<uint8_t> image(static_cast<size_t>(packets * size), 0x5A);
         image[2] = 2; // product
         image[3] = sim.Identity().mSW;
@@ -251,7 +247,7 @@ TEST_F(MainWindowTest, UserLayoutShowsTheUserPageWithItsControls)
     auto *hidden = W<QComboBox>("UserSensorTypeCombo");
     EXPECT_FALSE(hidden->isVisible());
     EXPECT_FALSE(hidden->isEnabled());
-    EXPECT_EQ(hidden->count(), static_cast<int>(SensorTypes.size()));
+    EXPECT_EQ(hidden->count(), static_cast<int>(session.SensorTypes.size()));
     auto *display = W<QComboBox>("UserDispCombo");
     ASSERT_EQ(display->count(), 3);
     EXPECT_EQ(display->itemText(0), QStringLiteral("Life Remaining (+ Sensor Reading when gas applied)"));
@@ -266,7 +262,7 @@ TEST_F(MainWindowTest, DeveloperLayoutShowsThreePagesWithTheirControls)
 {
     WriteIni(kDeveloperIni);
     TNorvikIRMainForm &w = Open();
-    EXPECT_FALSE(UserMode);
+    EXPECT_FALSE(session.UserMode);
     EXPECT_FALSE(W<QScrollArea>("UserScrollBox")->isVisible());
     EXPECT_TRUE(W<QScrollArea>("DevScrollBox")->isVisible());
     auto *pages = W<QTabWidget>("PageControl");
@@ -289,7 +285,7 @@ TEST_F(MainWindowTest, DeveloperLayoutShowsThreePagesWithTheirControls)
     ExpectCaptions(user, {"  Hardware Version", "  Serial Number", "  Life Remaining", "Months", "Days",
                           "  Sensor Type", "  Display"});
     EXPECT_EQ(W<QLineEdit>("UserOptSerialEdit")->maxLength(), 10);
-    EXPECT_EQ(W<QComboBox>("UserOptSensorTypeCombo")->count(), static_cast<int>(SensorTypes.size()));
+    EXPECT_EQ(W<QComboBox>("UserOptSensorTypeCombo")->count(), static_cast<int>(session.SensorTypes.size()));
     EXPECT_NE(W<QLabel>("UserOptIDLabel"), nullptr);
     EXPECT_NE(W<QLineEdit>("UserOptHWVersionEdit"), nullptr);
 
@@ -326,7 +322,7 @@ TEST_F(MainWindowTest, DeveloperLayoutShowsThreePagesWithTheirControls)
     EXPECT_EQ(grid->columnWidth(0), 44);
     for (int c = 1; c < 17; ++c)
         EXPECT_EQ(grid->columnWidth(c), 22) << c;
-    ASSERT_EQ(grid->rowCount(), DeviceCFG.mEEPROMMaxAddress / 16);
+    ASSERT_EQ(grid->rowCount(), session.DeviceCFG.mEEPROMMaxAddress / 16);
     EXPECT_EQ(grid->item(1, 0)->text(), QStringLiteral("0010"));
     EXPECT_EQ(grid->item(1, 16)->text(), QStringLiteral("FF"));
     EXPECT_FALSE(grid->item(1, 0)->flags() & Qt::ItemIsEditable);
@@ -357,13 +353,13 @@ TEST_F(MainWindowTest, PlacementDefaultsRestoresAndSaves)
         w.move(20, 30);
         ASSERT_TRUE(w.close());
     }
-    const RWindowPlacement saved = UserStore().WindowPlacement();
+    const RWindowPlacement saved = session.Store().WindowPlacement();
     EXPECT_EQ(saved.mWidth, 640);
     EXPECT_EQ(saved.mHeight, 700);
     EXPECT_EQ(saved.mLeft, 20);
     EXPECT_EQ(saved.mTop, 30);
 
-    UserStore().SetWindowPlacement({400, 500, 15, 25});
+    session.Store().SetWindowPlacement({400, 500, 15, 25});
     TNorvikIRMainForm &w = Open();
     EXPECT_EQ(w.size(), QSize(590, 580)); // below the smallest size
     EXPECT_EQ(w.pos(), QPoint(15, 25));
@@ -389,7 +385,7 @@ TEST_F(MainWindowTest, FirstStartFitsEveryPageAcross)
         SCOPED_TRACE(c.mIni);
         FWindow.reset();
         QFile::remove(QString::fromStdString(Path("store.ini")));
-        UseUserStoreFile(Path("store.ini"));
+        session.UseStoreFile(Path("store.ini"));
         WriteIni(c.mIni);
         TNorvikIRMainForm &w = Open();
         auto *box = W<QScrollArea>(c.mBox);
@@ -461,7 +457,7 @@ TEST_F(MainWindowTest, FirstStartClipsNoText)
 TEST_F(MainWindowTest, RememberedPlacementWinsOverTheContent)
 {
     WriteIni("[Environment]\nModeEntry=QWZ_ENG__\n[ETC]\nLogEnable=1\n");
-    UserStore().SetWindowPlacement({600, 700, 5, 6});
+    session.Store().SetWindowPlacement({600, 700, 5, 6});
     TNorvikIRMainForm &w = Open();
     EXPECT_EQ(w.size(), QSize(600, 700));
     EXPECT_EQ(w.pos(), QPoint(5, 6));
@@ -594,8 +590,8 @@ TEST_F(MainWindowTest, PickedSensorTypeSetsTheAlarmRanges)
     emit list->activated(o2); // as the user's pick
     auto *high = W<QDoubleSpinBox>("UserOptHighAlarmSpin");
     EXPECT_DOUBLE_EQ(high->minimum(), 1.0);
-    EXPECT_DOUBLE_EQ(high->maximum(), SensorTypes[static_cast<size_t>(o2)].mMax);
-    EXPECT_DOUBLE_EQ(W<QDoubleSpinBox>("FatoryOptSpanGasSpin")->maximum(), SensorTypes[static_cast<size_t>(o2)].mMax);
+    EXPECT_DOUBLE_EQ(high->maximum(), session.SensorTypes[static_cast<size_t>(o2)].mMax);
+    EXPECT_DOUBLE_EQ(W<QDoubleSpinBox>("FatoryOptSpanGasSpin")->maximum(), session.SensorTypes[static_cast<size_t>(o2)].mMax);
 }
 
 // ------------------------------------------------------- the maker's panel
@@ -620,9 +616,7 @@ TEST_F(MainWindowTest, LogoOpensTheWebPageWithAPointingHand)
 
 TEST_F(MainWindowTest, ReadThenWriteDeviceShowResultsInTheStatusBar)
 {
-    SimDetector sim;
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    SetPortOverride(sim.DevicePath());
+    SimDetector &sim = StartSim();
     Open();
 
     Click("UserReadDeviceBtn");
@@ -643,7 +637,7 @@ TEST_F(MainWindowTest, ReadThenWriteDeviceShowResultsInTheStatusBar)
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(&config[1]), 6), "TECH7 ");
 
     // A detector that never answers: red text and the box of the status table.
-    DeviceCFG.mConnectTime = 300;
+    session.DeviceCFG.mConnectTime = 300;
     SimOptions absent;
     absent.absent = true;
     sim.SetOptions(absent);
@@ -683,13 +677,11 @@ TEST_F(MainWindowTest, ConfigurationFileRoundTripsThroughTheEditors)
 
 TEST_F(MainWindowTest, EEPROMGridShowsTheReadAndSavesTheUsersEdits)
 {
-    SimDetector sim;
-    ASSERT_TRUE(sim.Start()) << sim.Error();
+    SimDetector &sim = StartSim();
     std::vector<uint8_t> eeprom(kSimEepromSize);
     for (size_t i = 0; i < eeprom.size(); ++i)
         eeprom[i] = static_cast<uint8_t>(i * 7);
     sim.SetEeprom(eeprom);
-    SetPortOverride(sim.DevicePath());
     WriteIni(kDeveloperIni);
     Open();
 
@@ -711,12 +703,10 @@ TEST_F(MainWindowTest, EEPROMGridShowsTheReadAndSavesTheUsersEdits)
 
 TEST_F(MainWindowTest, ClickDuringAnActionThatHoldsTheLinkIsDropped)
 {
-    SimDetector sim;
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    SetPortOverride(sim.DevicePath());
+    SimDetector &sim = StartSim();
     WriteIni(kDeveloperIni);
     Open();
-    DeviceCFG.mAVOperate = 600;
+    session.DeviceCFG.mAVOperate = 600;
     bool clicked = false;
     QTimer::singleShot(150, FWindow.get(), [&] {
         W<QPushButton>("UserOptReadDeviceBtn")->click();
@@ -732,12 +722,10 @@ TEST_F(MainWindowTest, ClickDuringAnActionThatHoldsTheLinkIsDropped)
 
 TEST_F(MainWindowTest, FirmwarePanelsFollowTheImageAndTheDownload)
 {
-    SimDetector sim;
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    SetPortOverride(sim.DevicePath());
+    SimDetector &sim = StartSim();
     WriteIni(kDeveloperIni);
     Open();
-    const int packets = DeviceCFG.mFLASHMaxAddress;
+    const int packets = session.DeviceCFG.mFLASHMaxAddress;
     WriteImage(sim, "good.img");
     std::ofstream(Path("short.img"), std::ios::binary) << "short";
 
@@ -776,9 +764,7 @@ TEST_F(MainWindowTest, FirmwarePanelsFollowTheImageAndTheDownload)
 
 TEST_F(MainWindowTest, EditsTypedWhileImageWorkRunsStay)
 {
-    SimDetector sim;
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    SetPortOverride(sim.DevicePath());
+    SimDetector &sim = StartSim();
     WriteIni(kDeveloperIni);
     TNorvikIRMainForm &w = Open();
     WriteImage(sim, "good.img");
@@ -839,9 +825,7 @@ TEST_F(MainWindowTest, ByteTextsPassTheEditorsOneByteOneCharacter)
 
 TEST_F(MainWindowTest, TrafficListSavedAtCloseAsCrLfLines)
 {
-    SimDetector sim;
-    ASSERT_TRUE(sim.Start()) << sim.Error();
-    SetPortOverride(sim.DevicePath());
+    StartSim();
     WriteIni("[ETC]\nLogEnable=1\n");
     TNorvikIRMainForm &w = Open();
     EXPECT_EQ(TNorvikIRMainForm::TrafficFilePath(), Path("Comm.TXT"));
@@ -903,13 +887,13 @@ TEST_F(MainWindowTest, NothingSavedWithoutTrafficLogOrDuringADownload)
         EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Path("Comm.TXT"))));
     }
     FWindow.reset();
-    UseUserStoreFile(Path("store2.ini"));
+    session.UseStoreFile(Path("store2.ini"));
     WriteIni("[ETC]\nLogEnable=1\n");
     TNorvikIRMainForm &w = Open();
     w.State().FUpgrade = true;
     EXPECT_FALSE(w.close()); // waits for the download
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Path("Comm.TXT"))));
-    EXPECT_FALSE(UserStore().Contains(TStoreGroup::WINDOW, "WIDTH"));
+    EXPECT_FALSE(session.Store().Contains(TStoreGroup::WINDOW, "WIDTH"));
 }
 
 // --------------------------------------------------------- single instance

@@ -33,12 +33,13 @@
 #include "records/store.h"
 #include "ui/main_window.h"
 #include "ui/qt_screen.h"
+#include "support/test_session.h"
 #include "ui/records_dialog.h"
 #include "ui/ui_app.h"
 
 namespace {
 
-class RecordsDialogTest : public ::testing::Test {
+class RecordsDialogTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
@@ -47,7 +48,7 @@ protected:
         const char *old = std::getenv("BEAMPORT_RECORDS");
         FOldRecords = old ? std::optional<std::string>(old) : std::nullopt;
         UseRecords("sqlite:" + Path("records.sqlite"));
-        UseUserStoreFile(Path("store.ini"));
+        session.UseStoreFile(Path("store.ini"));
         FScreen.FOnChooseFile = [this](bool, const FileChoice &choice) {
             FChoices.push_back(choice);
             std::optional<std::string> answer;
@@ -62,7 +63,6 @@ protected:
     void TearDown() override
     {
         FDialog.reset();
-        UseUserStoreFile("");
         if (FOldRecords)
             setenv("BEAMPORT_RECORDS", FOldRecords->c_str(), 1);
         else
@@ -90,10 +90,10 @@ protected:
         j.mConfig = cfg;
         j.mData = data;
         const QDateTime when = QDateTime::currentDateTimeUtc().addSecs(static_cast<qint64>(-daysAgo * 86400));
-        RServiceRecord r = RecordOfJob(j, when, QStringLiteral("bench-1"), QStringLiteral("tech"));
+        RServiceRecord r = RecordOfJob(j, when, QStringLiteral("bench-1"), QStringLiteral("tech"), session.SensorTypes);
         QString error;
         RStoreLocation location;
-        ASSERT_TRUE(ResolveStoreLocation(location, error)) << error.toStdString();
+        ASSERT_TRUE(ResolveStoreLocation(session.RecordsChoice, location, error)) << error.toStdString();
         const std::unique_ptr<TRecordStore> store = TRecordStore::Open(location, error);
         ASSERT_NE(store, nullptr) << error.toStdString();
         ASSERT_EQ(store->Append(r, error), EAppend::kAdded) << error.toStdString();
@@ -101,7 +101,7 @@ protected:
 
     TServiceRecordsDlg &Open(const QString &serial = {})
     {
-        FDialog = std::make_unique<TServiceRecordsDlg>(FScreen, serial);
+        FDialog = std::make_unique<TServiceRecordsDlg>(session, FScreen, serial);
         return *FDialog;
     }
 
@@ -324,7 +324,7 @@ TEST_F(RecordsDialogTest, MainWindowOpensItForTheSerialLastRead)
     Append("SN-A", kJobRead, 0, 2);
     Append("SN24031507", kJobRead, 0, 1);
     {
-        TNorvikIRMainForm window;
+        TNorvikIRMainForm window(session);
         window.Screen().FOnMessage = [](const std::string &, const std::string &, MsgIcon) {};
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));

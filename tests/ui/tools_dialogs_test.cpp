@@ -19,11 +19,9 @@
 #include <unistd.h>
 
 #include "app/user_store.h"
-#include "link/discovery.h"
-#include "link/tamsel_comms.h"
-#include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
+#include "support/test_session.h"
 #include "ui/sensor_cal_dlg.h"
 #include "ui/sensor_log_dlg.h"
 #include "ui/ui_app.h"
@@ -40,36 +38,18 @@ bool WaitFor(const std::function<bool()> &done, int ms = 5000)
     return done();
 }
 
-class ToolsDialogsTest : public ::testing::Test {
+class ToolsDialogsTest : public ::testing::Test, protected TTestSession {
 protected:
     void SetUp() override
     {
         TestApp();
         FSavedLocale = QLocale();
-        FSavedCFG = DeviceCFG;
-        char pattern[] = "/tmp/beamport-tooldlg-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        FDir = pattern;
-        UseUserStoreFile((FDir / "store.conf").string());
-        DeviceCFG = RDeviceCFG();
-        DeviceCFG.mConnectTime = 500;
+        session.DeviceCFG.mConnectTime = 500;
         SimOptions o;
         o.calibration_ms = 600000;
-        sim = std::make_unique<SimDetector>(o);
-        ASSERT_TRUE(sim->Start());
-        SetPortOverride(sim->DevicePath());
+        StartSim(o);
     }
-    void TearDown() override
-    {
-        link.ComClose();
-        sim.reset();
-        SetPortOverride("");
-        UseUserStoreFile("");
-        DeviceCFG = FSavedCFG;
-        QLocale::setDefault(FSavedLocale);
-        std::error_code ec;
-        std::filesystem::remove_all(FDir, ec);
-    }
+    void TearDown() override { QLocale::setDefault(FSavedLocale); }
 
     template <typename T> T *Find(QWidget &parent, const char *name)
     {
@@ -87,12 +67,8 @@ protected:
     }
 
     TFakeScreen screen;
-    TComTamsel link;
-    std::unique_ptr<SimDetector> sim;
-    std::filesystem::path FDir;
 
 private:
-    RDeviceCFG FSavedCFG;
     QLocale FSavedLocale;
 };
 
@@ -105,7 +81,7 @@ const char *const kCommandButtons[] = {"CalBtn",       "ZeroBtn",     "SpanBtn",
 
 TEST_F(ToolsDialogsTest, LoggerControlsAndIdleState)
 {
-    TSensorLogDlg dlg(link, nullptr, &screen);
+    TSensorLogDlg dlg(session, nullptr, &screen);
     EXPECT_EQ(dlg.windowTitle(), "Sensor Reading Data Logging");
     EXPECT_EQ(dlg.width(), 700);
     EXPECT_EQ(dlg.minimumHeight(), 360);
@@ -144,7 +120,7 @@ TEST_F(ToolsDialogsTest, LoggerControlsAndIdleState)
 TEST_F(ToolsDialogsTest, LoggerRefusesToCloseWhileLogging)
 {
     QLocale::setDefault(QLocale(QLocale::German));
-    TSensorLogDlg dlg(link, nullptr, &screen);
+    TSensorLogDlg dlg(session, nullptr, &screen);
     dlg.show();
     screen.saveFiles.push_back(std::nullopt);
     Find<QPushButton>(dlg, "StartBtn")->click();
@@ -176,7 +152,7 @@ TEST_F(ToolsDialogsTest, LoggerRefusesToCloseWhileLogging)
 
 TEST_F(ToolsDialogsTest, CalibrationControlsAndOpening)
 {
-    TSensorCalDlg dlg(link, nullptr, &screen);
+    TSensorCalDlg dlg(session, nullptr, &screen);
     const struct {
         const char *name, *caption;
     } buttons[] = {{"CalBtn", "Calibration"}, {"CalAbortBtn", "Cancel"}, {"CloseBtn", "Close"}};
@@ -206,7 +182,7 @@ TEST_F(ToolsDialogsTest, CalibrationControlsAndOpening)
 
 TEST_F(ToolsDialogsTest, CalibrationRefusesToCloseWhileRunning)
 {
-    TSensorCalDlg dlg(link, nullptr, &screen);
+    TSensorCalDlg dlg(session, nullptr, &screen);
     ASSERT_TRUE(dlg.Prepare(DetectorRecord()));
     dlg.show();
     Find<QDoubleSpinBox>(dlg, "SpanGasSpin")->setValue(25.0);

@@ -1,8 +1,8 @@
 #pragma once
-// The clock the long-running tools (sensor logger, calibration polling) run
-// on. Times are day counts (TDateTime); a tool never spins while it waits: it
-// asks for its next due time and sleeps until then (or the window's event
-// loop waits that long).
+// The session's clock, the one the long-running tools (sensor logger,
+// calibration polling) run on. Times are day counts (TDateTime); a tool never
+// spins while it waits: it asks for its next due time and sleeps until then
+// (or the window's event loop waits that long).
 //
 // Two readings: Now() paces the work and measures elapsed time (it never
 // jumps), WallNow() is the local time of day a user reads in a file (it
@@ -21,9 +21,9 @@ inline constexpr TDateTime kDueNow = -1e9;
 // "Never": no work is pending.
 inline constexpr TDateTime kDueNever = 1e12;
 
-class IToolClock {
+class IClock {
 public:
-    virtual ~IToolClock() = default;
+    virtual ~IClock() = default;
     // The current time on the monotonic scale: waits, due times, elapsed seconds.
     virtual TDateTime Now() = 0;
     // The local wall clock now, read afresh: the time written into rows and
@@ -36,9 +36,9 @@ public:
 // Now(): the wall clock read at construction, carried on by the steady clock:
 // it never jumps (daylight saving, clock adjustments), so waits stay the
 // length they were computed with. WallNow(): the local wall clock itself.
-class TRealToolClock : public IToolClock {
+class TRealClock : public IClock {
 public:
-    TRealToolClock();
+    TRealClock();
     TDateTime Now() override;
     TDateTime WallNow() override;
     void SleepUntil(TDateTime t) override;
@@ -50,4 +50,4 @@ private:
 
 // Milliseconds from now until t, rounded up; 0 when t has passed, capped at
 // one day (a timer interval).
-int MillisecondsUntil(IToolClock &clock, TDateTime t);
+int MillisecondsUntil(IClock &clock, TDateTime t);

@@ -1,19 +1,19 @@
-#include "tools/tool_clock.h"
+#include "app/clock.h"
 
 #include <cmath>
 #include <thread>
 
-TRealToolClock::TRealToolClock() : FBase(::Now()), FStart(std::chrono::steady_clock::now()) {}
+TRealClock::TRealClock() : FBase(::Now()), FStart(std::chrono::steady_clock::now()) {}
 
-TDateTime TRealToolClock::Now()
+TDateTime TRealClock::Now()
 {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - FStart;
     return AddSeconds(FBase, elapsed.count());
 }
 
-TDateTime TRealToolClock::WallNow() { return ::Now(); }
+TDateTime TRealClock::WallNow() { return ::Now(); }
 
-void TRealToolClock::SleepUntil(TDateTime t)
+void TRealClock::SleepUntil(TDateTime t)
 {
     const double seconds = (t - FBase) * kSecondsPerDayF;
     if (!(seconds > 0) || !std::isfinite(seconds))
@@ -23,7 +23,7 @@ void TRealToolClock::SleepUntil(TDateTime t)
     std::this_thread::sleep_until(FStart + offset);
 }
 
-int MillisecondsUntil(IToolClock &clock, TDateTime t)
+int MillisecondsUntil(IClock &clock, TDateTime t)
 {
     const double ms = (t - clock.Now()) * kSecondsPerDayF * 1000.0;
     if (!(ms > 0))
