@@ -46,8 +46,14 @@ bool TCliScreen::AskYesNo(const std::string &caption, const std::string &text)
 
 TCliScreen::~TCliScreen()
 {
-    if (FStopFd >= 0)
-        ::close(FStopFd);
+    if (FStopFd < 0)
+        return;
+    // The signals end the program again; one not read yet is dropped with the screen.
+    signalfd_siginfo info{};
+    while (::read(FStopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    }
+    pthread_sigmask(SIG_UNBLOCK, &FStopSignals, nullptr);
+    ::close(FStopFd);
 }
 
 void TCliScreen::CatchStopSignals()
