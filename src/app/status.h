@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/screen.h"
+#include "link/wire.h"
 #include "model/datetime.h"
 
 class TComTamsel;
@@ -59,7 +60,7 @@ bool AttachTraffic(TComTamsel &link, IScreen &screen, bool always = false);
 
 // The status byte an aborted action leaves in ROpResult, so that a caller
 // that looks only at the byte never takes it for success.
-inline constexpr uint8_t kStatusAborted = 0xA1;
+inline constexpr uint8_t kStatusAborted = wire::kStatusPortFailed;
 
 // What ended a framed action.
 struct ROpResult {

@@ -227,7 +227,7 @@ private:
     int FAddrCount = 0;
     int FAddress = 0;
     bool FFirmwareMode = false;
-    int FBlocksAnnounced = 0; // 0x91 frames heard since the firmware start
+    int FBlocksAnnounced = 0; // wire::kOpData frames heard since the firmware start
     bool FEepromMirror = false; // EEPROM reads show the live memories (demonstration unit)
     Clock::time_point FBorn{};
     bool FCalRunning = false;

@@ -13,6 +13,7 @@
 #include "app/eeprom_job.h"
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 #include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
@@ -193,7 +194,7 @@ TEST_F(EEPROMActionTest, ReadFromTheSimulator)
     EXPECT_EQ(RowBytes(grid, 64), kFFRow);
 
     // A failed read leaves the grid as it was.
-    sim->SetFault(0x70, SimFault::kNak);
+    sim->SetFault(wire::kOpWriteConfig, SimFault::kNak);
     const REEPROMGrid before = grid;
     EXPECT_NE(EEPROMReadAction(screen, link, grid).mStatus, 0);
     EXPECT_EQ(grid.mCells, before.mCells);

@@ -82,7 +82,7 @@ TEST(SimProgram, ServesBehindItsLinkUntilTerminated)
         RawLine line(link);
         ASSERT_TRUE(line.Open());
         ASSERT_TRUE(line.Wake());
-        const Bytes id = line.Ask({0xA0}, 20);
+        const Bytes id = line.Ask({wire::kOpIdentity}, 20);
         ASSERT_EQ(id.size(), 20u);
         EXPECT_EQ(id[0], 3);
     }
