@@ -24,8 +24,9 @@ inline constexpr uint8_t kOpLogReset = 0x13;       // the event log is emptied
 inline constexpr uint8_t kOpResetUnit = 0x14;      // power down: the detector is silent afterwards
 inline constexpr uint8_t kOpHibernate = 0x17;      // clears the event log and sleeps
 inline constexpr uint8_t kOpRequireSensor = 0x20;  // + a read mode (below): one live reading
-inline constexpr uint8_t kOpSelectSensorBlock = 0x50; // the sensor block is read next; also a calibration code's first step
-inline constexpr uint8_t kOpSelectUnitBlock = 0x5F;   // the unit block is read next
+// The sensor block is read next; also the first step of every report command.
+inline constexpr uint8_t kOpSelectSensorBlock = 0x50;
+inline constexpr uint8_t kOpSelectUnitBlock = 0x5F; // the unit block is read next
 inline constexpr uint8_t kOpLoadLog = 0x60;        // the event log is read next
 // An address frame follows (count, 0x00, address high, address low): a
 // configuration write when kOpData and the data follow, else an EEPROM read.
