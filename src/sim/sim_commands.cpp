@@ -12,6 +12,7 @@ using namespace wire;
 SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
 {
     const auto now = Clock::now();
+    Settle(now); // a calibration whose time is over has ended, whatever comes now
     FExpect = Expect::kCommand;
     switch (op) {
     case kOpUpgradeStart:
@@ -72,7 +73,6 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
         return Short(kReplyAck);
     case kCalSpan:
     case kCalZeroSpan: { // runs for a while, shown by the progress flag
-        FinishCalibration(now);
         const auto length = std::chrono::milliseconds(std::max(0, FOptions.calibration_ms));
         FCalRunning = true;
         FCalUsed = true;
@@ -85,7 +85,6 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
         return Short(kReplyAck);
     }
     case kCalAbort:
-        FinishCalibration(now);
         if (FCalRunning)
             FCalStop = now;
         FCalRunning = false;
