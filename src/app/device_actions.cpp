@@ -72,15 +72,23 @@ std::string IdentityText(const RTamselIdenty &identity)
 uint8_t ActuatorCode(int nButton)
 {
     switch (nButton) {
-    case 1: return 0x30;
-    case 2: return 0x31;
-    case 3: return 0x32;
-    case 4: return 0x34;
+    case 1: return wire::kAvBeep;
+    case 2: return wire::kAvRightLed;
+    case 3: return wire::kAvLeftLed;
+    case 4: return wire::kAvVibrator;
     default: return 0;
     }
 }
 
-uint8_t ReportCode(int nButton) { return (nButton >= 1 && nButton <= 3) ? static_cast<uint8_t>(0x43 + nButton) : 0; }
+uint8_t ReportCode(int nButton)
+{
+    switch (nButton) {
+    case 1: return wire::kCalClearPeak;
+    case 2: return wire::kCalBumpFail;
+    case 3: return wire::kCalBumpPass;
+    default: return 0;
+    }
+}
 
 std::string ReportPrefix(int nButton)
 {

@@ -24,7 +24,7 @@ inline constexpr uint8_t kStatusSensorMismatch = 0x94;    // 148: record's senso
 inline constexpr uint8_t kStatusMustCalibrate = 0xC1;     // 193: power down refused (177)
 inline constexpr uint8_t kStatusZeroCalFailed = 0xC2;     // 194: calibration refused (177)
 inline constexpr uint8_t kStatusNoHibernation = 0xC3;     // 195: hibernate refused (177); also closes a hibernated link
-inline constexpr uint8_t kStatusRefusedByDevice = 0xB1;   // 177: the detector's error reply
+inline constexpr uint8_t kStatusRefusedByDevice = wire::kStatusDeviceError; // 177: the detector's error reply
 
 // Texts of the boxes the actions show themselves.
 inline constexpr const char *kNoSensorCaption = "No sensor information";
@@ -47,7 +47,7 @@ inline constexpr const char *kWriteRangeOutro = "Nothing was sent. Correct the s
 std::string WriteRangeText(const std::vector<std::string> &problems);
 
 // Codes the buttons send.
-inline constexpr uint8_t kCalZeroSpan = 0x42;  // factory "Calibration"
+inline constexpr uint8_t kCalZeroSpan = wire::kCalZeroSpan; // factory "Calibration"
 // AVOn code of actuator button 1..4 (Beep, right LED, left LED, vibrator;
 // the vibrator is 0x34, not 0x33); 0 for any other number.
 uint8_t ActuatorCode(int nButton);

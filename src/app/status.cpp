@@ -1,11 +1,13 @@
 #include "app/status.h"
 
 #include "app/session.h"
+#include "link/tamsel_comms.h"
+#include "link/wire.h"
 
 RStatusText StatusText(uint8_t status)
 {
     switch (status) {
-    case 0x00:
+    case wire::kStatusOk:
         return {"... OK", ""};
     case 0x01:
         return {"... Beamport error", "Beamport error occurred\rClose program and then restart Corvane Beamport program"};
@@ -34,23 +36,23 @@ RStatusText StatusText(uint8_t status)
         return {"... USER STOP", "User Stop..."};
     case 0x87:
         return {"... FAIL", "Program validation failed\rRetry download image"};
-    case 0x92:
+    case wire::kStatusWrongProduct:
         return {"... FAIL", "This is not Norvik module"};
     case 0x94:
         return {"... FAIL", "Check sensor type and Alarm setting"};
-    case 0xA0:
+    case wire::kStatusNoWakeUp:
         return {"... Norvik Dis-Connect", "Norvik connect error\rCheck Beamport and Norvik connection"};
-    case 0xA1:
+    case wire::kStatusPortFailed:
         return {"... Beamport Connection ERROR", "Beamport connection error\rCheck Beamport connection"};
-    case 0xA2:
+    case wire::kStatusNoResponse:
         return {"... FAIL", "Norvik comunication error - no response"};
-    case 0xB0:
+    case wire::kStatusNak:
         return {"... FAIL", "Norvik comunication error - negative response"};
-    case 0xB1:
+    case wire::kStatusDeviceError:
         return {"... FAIL", "Norvik comunication error"};
-    case 0xB2:
+    case wire::kStatusCrcError:
         return {"... FAIL", "Norvik comunication error - CRC error"};
-    case 0xC0:
+    case wire::kStatusBadBlock:
         return {"... FAIL", "Norvik comunication error\rWrong configuration information\rCheck device"};
     case 0xC1:
         return {"... FAIL", "Must calibration before POWER OFF"};

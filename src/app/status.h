@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/screen.h"
+#include "link/wire.h"
 #include "model/datetime.h"
 
 class TSession;
@@ -59,4 +60,4 @@ bool AttachTraffic(TSession &session, IScreen &screen, bool always = false);
 
 // The status byte an aborted job leaves in its result (ROpResult), so that a
 // caller that looks only at the byte never takes it for success.
-inline constexpr uint8_t kStatusAborted = 0xA1;
+inline constexpr uint8_t kStatusAborted = wire::kStatusPortFailed;

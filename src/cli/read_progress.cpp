@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_screen.h"
+#include "link/wire.h"
 #include "model/read_buf.h"
 
 namespace {
@@ -83,10 +84,10 @@ void TReadProgress::OnLine(const std::string &line)
     if (StartsWith(line, kSend)) {
         const std::vector<int> request = Bytes(line, std::string(kSend).size());
         const int opcode = request.empty() ? -1 : request.front();
-        FPacketNext = FStarted && opcode == 0x81;
-        if (FKind == EKind::kEventLog && opcode == 0xA1)
+        FPacketNext = FStarted && opcode == wire::kOpNextPacket;
+        if (FKind == EKind::kEventLog && opcode == wire::kOpLogLength)
             FLengthNext = true;
-        if (FKind == EKind::kEEPROM && opcode == 0x70)
+        if (FKind == EKind::kEEPROM && opcode == wire::kOpWriteConfig)
             FStarted = true;
         return;
     }

@@ -1,7 +1,8 @@
 #pragma once
 // The adapter doctor: what keeps a technician on Linux from reaching the
 // infrared adapter, each finding with what to do about it, and the adapter
-// listing of "beamport-cli ports".
+// listing of "beamport-cli ports". The report's rules and wording are
+// adapter_doctor.cpp; what it looks at is adapter_doctor_linux.cpp.
 //
 // Every folder it looks at can be moved for tests; the command line takes them
 // from the environment:
@@ -71,6 +72,9 @@ struct RDoctorReport {
 // bypass device (--port, BEAMPORT_PORT) that device is checked instead of the
 // discovered adapters.
 RDoctorReport RunDoctor(const RDoctorRoots &roots, const RDoctorUser &user, const std::string &bypass = {});
+
+// Whether the group is one of the login session's: its own or one of the others.
+bool SessionHasGroup(const RDoctorUser &user, gid_t gid);
 
 // Whether the user may read and write a file of this mode, owner and group,
 // judged by the permission bits alone (root may always).

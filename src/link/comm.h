@@ -1,11 +1,16 @@
 #pragma once
-// The serial port: a thin layer over the tty driver (termios + poll). Opens a
+// The serial port: a thin layer over the system's serial driver. Opens a
 // device by name, exclusively, raw 8N1; reads never wait for data; writes wait
 // a bounded time; failures are raised as ECommError.
+//
+// The properties and their rules live in comm.cpp; what talks to the driver
+// (open, line settings, transfers, purge, close) is the platform's own file:
+// comm_posix.cpp (termios, flock + TIOCEXCL, poll) on Linux, with a place
+// beside it for another system's.
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
-#include <termios.h>
 
 class ECommError : public std::runtime_error {
 public:
@@ -21,7 +26,7 @@ enum TDatabits { da4, da5, da6, da7, da8 };
 class TCustomComm {
 public:
     TCustomComm();
-    virtual ~TCustomComm();
+    virtual ~TCustomComm(); // closes the port
     TCustomComm(const TCustomComm &) = delete;
     TCustomComm &operator=(const TCustomComm &) = delete;
 
@@ -29,7 +34,7 @@ public:
     // (the fuzzing harness) can stand in for the tty.
     virtual void Open();
     virtual void Close();
-    virtual bool Enabled() const { return FHandle >= 0; }
+    virtual bool Enabled() const { return FPort != nullptr; }
     // Bytes written, or -1 when the write did not complete within FWriteTimeout ms.
     virtual int Write(const void *buf, int count);
     // Bytes copied (0..count), at once: never waits for data.
@@ -60,9 +65,9 @@ public:
     int FWriteTimeout = 1000; // ms
 
 protected:
+    // Applies the line properties to the open device; nothing while closed.
     void ApplyLineSettings();
 
-    int FHandle = -1;
     std::string FDeviceName = "Com2";
     int FBaudData = 9600;
     TParity FParity = paNone;
@@ -70,8 +75,12 @@ protected:
     TDatabits FDatabits = da8;
     int FReadBufSize = 4096;
     int FWriteBufSize = 2048;
-    termios FSavedTermios{};
-    bool FHaveSavedTermios = false;
+
+private:
+    // The platform's hold on the open device (its handle and whatever it must
+    // put back at close), defined by the platform's file; null while closed.
+    struct RPlatformPort;
+    std::unique_ptr<RPlatformPort> FPort;
 };
 
 class TComm : public TCustomComm {};

@@ -1,20 +1,14 @@
 #include "link/discovery.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <unistd.h>
 
+#include "link/discovery_platform.h"
 #include "link/tamsel_comms.h"
 #include "link/usb_id.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-constexpr const char *kAdapterDriver = "cp210x";
 
 std::string EnvOr(const char *name, const char *fallback)
 {
@@ -50,150 +44,15 @@ bool NaturalLess(const std::string &a, const std::string &b)
     return a < b;
 }
 
-enum class ReadResult { Ok, Missing, Failed };
-
-// The whole content of a sysfs attribute.
-ReadResult ReadAttribute(const fs::path &path, std::string &text)
+// The attached adapters in the order they are numbered: natural order of
+// their tty names. 0 or the failure of the listing.
+uint8_t Candidates(const std::string &treeRoot, std::vector<RAdapterCandidate> &candidates)
 {
-    text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    char buf[256];
-    ReadResult result = ReadResult::Ok;
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            result = ReadResult::Failed;
-            break;
-        }
-        if (n == 0)
-            break;
-        text.append(buf, static_cast<size_t>(n));
-        if (text.size() > 4096) { // no attribute of interest is this long
-            result = ReadResult::Failed;
-            break;
-        }
-    }
-    ::close(fd);
-    return result;
+    const uint8_t code = FindAdapterCandidates(treeRoot, candidates);
+    std::sort(candidates.begin(), candidates.end(),
+              [](const RAdapterCandidate &a, const RAdapterCandidate &b) { return NaturalLess(a.mTty, b.mTty); });
+    return code;
 }
-
-// Drops the line end that sysfs puts after a value.
-std::string StripLineEnd(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))
-        text.pop_back();
-    return text;
-}
-
-// A 16-bit ID written as 1 to 4 hexadecimal digits ("10c4").
-bool ReadHexId(const fs::path &path, uint16_t &value)
-{
-    std::string text;
-    if (ReadAttribute(path, text) != ReadResult::Ok)
-        return false;
-    text = StripLineEnd(text);
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.erase(text.begin());
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.pop_back();
-    return ParseHexId(text, value);
-}
-
-std::string DriverName(const fs::path &device)
-{
-    std::error_code ec;
-    const fs::path target = fs::canonical(device / "driver", ec);
-    return ec ? std::string() : target.filename().string();
-}
-
-struct RCandidate {
-    std::string mTty;
-    fs::path mUsbDevice; // the USB device folder holding idVendor, idProduct, serial
-    fs::path mInterface; // the USB interface folder bound to the driver
-};
-
-// The ttys whose USB interface is bound to the adapter driver, in natural
-// order of their names. 0, or 253 without a tty class folder, or 3 when the
-// folder cannot be listed.
-uint8_t FindCandidates(const fs::path &sysfs, std::vector<RCandidate> &out)
-{
-    out.clear();
-#if defined(__linux__)
-    const fs::path classTty = sysfs / "class" / "tty";
-    std::error_code ec;
-    if (!fs::is_directory(classTty, ec))
-        return kDiscoveryUnsupported;
-    fs::directory_iterator it(classTty, ec);
-    if (ec)
-        return kDiscoveryIOFailed;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec)
-            return kDiscoveryIOFailed;
-        const std::string name = it->path().filename().string();
-        std::error_code ec2;
-        const fs::path device = fs::canonical(it->path() / "device", ec2);
-        if (ec2)
-            continue; // a virtual terminal: no device behind it
-        // The USB interface is the device itself (serial classes bound to the
-        // interface) or one of the next folders up (USB-serial ports).
-        fs::path iface;
-        fs::path p = device;
-        for (int up = 0; up < 3 && !p.empty() && p != p.root_path(); ++up, p = p.parent_path()) {
-            if (fs::exists(p / "bInterfaceNumber", ec2)) {
-                iface = p;
-                break;
-            }
-        }
-        if (iface.empty() || DriverName(iface) != kAdapterDriver)
-            continue;
-        out.push_back({name, iface.parent_path(), iface});
-    }
-    std::sort(out.begin(), out.end(),
-              [](const RCandidate &a, const RCandidate &b) { return NaturalLess(a.mTty, b.mTty); });
-    return 0;
-#else
-    (void)sysfs;
-    return kDiscoveryUnsupported;
-#endif
-}
-
-// Identity and device node of one candidate; 0 or 3.
-uint8_t Identify(const RCandidate &c, const fs::path &devRoot, int32_t number, RAdapterInfo &info)
-{
-    info = RAdapterInfo{};
-    info.mTty = c.mTty;
-    info.mInterface = c.mInterface.string();
-    if (!ReadHexId(c.mUsbDevice / "idVendor", info.mVid) || !ReadHexId(c.mUsbDevice / "idProduct", info.mPid))
-        return kDiscoveryIOFailed;
-    std::string serial;
-    switch (ReadAttribute(c.mUsbDevice / "serial", serial)) {
-    case ReadResult::Ok:
-        serial = StripLineEnd(serial);
-        break;
-    case ReadResult::Missing: // the device reports no serial number
-        serial.clear();
-        break;
-    case ReadResult::Failed:
-        return kDiscoveryIOFailed;
-    }
-    std::replace(serial.begin(), serial.end(), ' ', '_');
-    info.mSerial = serial;
-    info.mInstance = AdapterInstance(info.mVid, info.mPid, info.mSerial);
-    std::error_code ec;
-    const fs::path node = devRoot / c.mTty;
-    if (fs::exists(node, ec)) {
-        info.mDevice = node.string();
-        info.mPort = number;
-    }
-    return 0;
-}
-
-fs::path SysfsRoot(const std::string &given) { return given.empty() ? EnvOr("BEAMPORT_SYSFS_ROOT", "/sys") : given; }
-fs::path DevRoot(const std::string &given) { return given.empty() ? EnvOr("BEAMPORT_DEV_ROOT", "/dev") : given; }
 
 } // namespace
 
@@ -205,16 +64,15 @@ std::string AdapterInstance(uint16_t nVid, uint16_t nPid, const std::string &ser
 uint8_t ListAdapters(std::vector<RAdapterInfo> &adapters, const std::string &sysfsRoot, const std::string &devRoot)
 {
     adapters.clear();
-    std::vector<RCandidate> candidates;
-    uint8_t code = FindCandidates(SysfsRoot(sysfsRoot), candidates);
+    std::vector<RAdapterCandidate> candidates;
+    uint8_t code = Candidates(sysfsRoot, candidates);
     if (code != 0)
         return code;
     if (candidates.empty())
         return kDiscoveryNone;
-    const fs::path dev = DevRoot(devRoot);
     for (size_t i = 0; i < candidates.size(); ++i) {
         RAdapterInfo info;
-        code = Identify(candidates[i], dev, static_cast<int32_t>(i + 1), info);
+        code = IdentifyAdapter(candidates[i], devRoot, static_cast<int32_t>(i + 1), info);
         if (code != 0)
             return code;
         adapters.push_back(info);
@@ -234,8 +92,8 @@ uint8_t FindAdapterPort(TComTamsel &link, int32_t nDefPort, int32_t &nPort)
         return 0;
     }
 
-    std::vector<RCandidate> candidates;
-    uint8_t code = FindCandidates(SysfsRoot({}), candidates);
+    std::vector<RAdapterCandidate> candidates;
+    uint8_t code = Candidates({}, candidates);
     if (code != 0)
         return code;
     // Counted before any adapter is looked at, as the adapter library does.
@@ -244,11 +102,10 @@ uint8_t FindAdapterPort(TComTamsel &link, int32_t nDefPort, int32_t &nPort)
     if (candidates.size() > 1 && nDefPort < 1)
         return kDiscoverySeveral;
 
-    const fs::path dev = DevRoot({});
     std::vector<int32_t> ports(candidates.size(), 0);
     for (size_t i = 0; i < candidates.size(); ++i) {
         RAdapterInfo info;
-        code = Identify(candidates[i], dev, static_cast<int32_t>(i + 1), info);
+        code = IdentifyAdapter(candidates[i], {}, static_cast<int32_t>(i + 1), info);
         if (code != 0)
             return code;
         ports[i] = info.mPort;

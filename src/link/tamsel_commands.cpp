@@ -3,14 +3,15 @@
 // Bounds: every payload lands in a 1024-byte carrier and every configuration
 // write comes out of the 128-byte record. Downloads (event log, EEPROM) stop at
 // the carrier's end and keep what fits; a configuration write that does not
-// fit the record (CFGRangeFits) is refused before a byte goes out (status
-// 192), so the detector never receives bytes the program did not mean to
+// fit the record (CFGRangeFits) is refused before a byte goes out
+// (wire::kStatusBadBlock), so the detector never receives bytes the program did not mean to
 // write. The device actions check the settings' ranges with the same rule
 // before they connect at all.
 #include <algorithm>
 #include <cstring>
 
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ uint8_t TComTamsel::ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket,
     RComTamselReadBuf received;
     received.mData = 0;
     for (int i = 0; i < count; ++i) {
-        status = SendCommand(0, 0x81, packet + 2, 0.1f);
+        status = SendCommand(0, wire::kOpNextPacket, packet + 2, 0.1f);
         if (status != 0)
             return status;
         const int take = std::min(packet, kReadBufCapacity - received.mData);
@@ -63,7 +64,7 @@ uint8_t TComTamsel::ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket,
     // A block that cannot have arrived whole cannot be checked: refuse it
     // and leave the caller's block as it was.
     if (received.mData < kCFGBlockSize)
-        return kStatusBlockCRC;
+        return wire::kStatusBadBlock;
     CopyCFGBlock(received, record);
     return CheckBlockCRC(received);
 }
@@ -71,7 +72,7 @@ uint8_t TComTamsel::ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket,
 uint8_t TComTamsel::ReadUnitCFGData(RTamselUnitCFG &mData, uint16_t nPacket, uint16_t nSize)
 {
     static_assert(sizeof(RTamselUnitCFG) == 64);
-    const uint8_t status = ReadBlock(0x5F, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
+    const uint8_t status = ReadBlock(wire::kOpSelectUnitBlock, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
     if (status == 0)
         FSeen.mUnit = mData;
     return status;
@@ -80,7 +81,7 @@ uint8_t TComTamsel::ReadUnitCFGData(RTamselUnitCFG &mData, uint16_t nPacket, uin
 uint8_t TComTamsel::ReadSensorCFGData(RTamselSensorCFG &mData, uint16_t nPacket, uint16_t nSize)
 {
     static_assert(sizeof(RTamselSensorCFG) == 64);
-    const uint8_t status = ReadBlock(0x50, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
+    const uint8_t status = ReadBlock(wire::kOpSelectSensorBlock, reinterpret_cast<uint8_t *>(&mData), nPacket, nSize);
     if (status == 0 && FSeen.mUnit && FSeen.mConfigs.size() < kSeenConfigs) {
         RTamselCFG cfg;
         cfg.mUnit = *FSeen.mUnit;
@@ -93,9 +94,9 @@ uint8_t TComTamsel::ReadSensorCFGData(RTamselSensorCFG &mData, uint16_t nPacket,
 uint8_t TComTamsel::WriteCFGData(const RComTamselReadBuf &mBuf, uint16_t nAddress, uint16_t nSize)
 {
     if (!CFGRangeFits(nAddress, nSize))
-        return kStatusBlockCRC;
+        return wire::kStatusBadBlock;
     RTamselLogRead logs[4];
-    uint8_t status = SendCommand(1, 0x70, 3, 0.1f);
+    uint8_t status = SendCommand(1, wire::kOpWriteConfig, 3, 0.1f);
     GetLogRead(logs[0]);
     if (status == 0) {
         uint8_t frame[4];
@@ -104,7 +105,7 @@ uint8_t TComTamsel::WriteCFGData(const RComTamselReadBuf &mBuf, uint16_t nAddres
         GetLogRead(logs[1]);
     }
     if (status == 0) {
-        status = SendCommand(1, 0x91, 3, 0.1f);
+        status = SendCommand(1, wire::kOpData, 3, 0.1f);
         GetLogRead(logs[2]);
     }
     if (status == 0) {
@@ -120,7 +121,7 @@ uint8_t TComTamsel::WriteCFGData(const RComTamselReadBuf &mBuf, uint16_t nAddres
 uint8_t TComTamsel::WriteCFGTimeData(uint32_t nTime)
 {
     RTamselLogRead logs[2];
-    uint8_t status = SendCommand(1, 0x71, 3, 0.1f);
+    uint8_t status = SendCommand(1, wire::kOpWriteLife, 3, 0.1f);
     GetLogRead(logs[0]);
     if (status == 0) {
         const uint8_t frame[4] = {static_cast<uint8_t>(nTime), static_cast<uint8_t>(nTime >> 8),
@@ -134,18 +135,18 @@ uint8_t TComTamsel::WriteCFGTimeData(uint32_t nTime)
     return status;
 }
 
-uint8_t TComTamsel::SendHibernate() { return SendCommand(0, 0x17, 3, 0.1f); }
-uint8_t TComTamsel::LogReset() { return SendCommand(0, 0x13, 3, 0.5f); }
-uint8_t TComTamsel::UpgradeStart() { return SendCommand(0, 0x10, 3, 0.1f); }
-uint8_t TComTamsel::UpgradeExecute() { return SendCommand(0, 0x11, 3, 0.5f); }
-uint8_t TComTamsel::ResetUnit() { return SendCommand(0, 0x14, 3, 0.5f); }
-uint8_t TComTamsel::FactoryReset() { return SendCommand(0, 0x12, 3, 0.5f); }
+uint8_t TComTamsel::SendHibernate() { return SendCommand(0, wire::kOpHibernate, 3, 0.1f); }
+uint8_t TComTamsel::LogReset() { return SendCommand(0, wire::kOpLogReset, 3, 0.5f); }
+uint8_t TComTamsel::UpgradeStart() { return SendCommand(0, wire::kOpUpgradeStart, 3, 0.1f); }
+uint8_t TComTamsel::UpgradeExecute() { return SendCommand(0, wire::kOpUpgradeExecute, 3, 0.5f); }
+uint8_t TComTamsel::ResetUnit() { return SendCommand(0, wire::kOpResetUnit, 3, 0.5f); }
+uint8_t TComTamsel::FactoryReset() { return SendCommand(0, wire::kOpFactoryReset, 3, 0.5f); }
 uint8_t TComTamsel::AVOn(uint8_t nCom) { return SendCommand(0, nCom, 3, 0.1f); }
 
 uint8_t TComTamsel::RequireIdenty(RTamselIdenty &mData)
 {
     static_assert(sizeof(RTamselIdenty) == 18);
-    const uint8_t status = SendCommand(0, 0xA0, 20, 0.1f);
+    const uint8_t status = SendCommand(0, wire::kOpIdentity, 20, 0.1f);
     if (status == 0) {
         std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
         FSeen.mIdentity = mData;
@@ -156,7 +157,7 @@ uint8_t TComTamsel::RequireIdenty(RTamselIdenty &mData)
 uint8_t TComTamsel::RequireSensor(RTamselSensor &mData, uint8_t nMode)
 {
     static_assert(sizeof(RTamselSensor) == 6);
-    const uint8_t status = SendCommand(0, static_cast<uint8_t>(0x20 + nMode), 8, 0.1f);
+    const uint8_t status = SendCommand(0, static_cast<uint8_t>(wire::kOpRequireSensor + nMode), 8, 0.1f);
     if (status == 0)
         std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
     return status;
@@ -164,7 +165,7 @@ uint8_t TComTamsel::RequireSensor(RTamselSensor &mData, uint8_t nMode)
 
 uint8_t TComTamsel::SensorCalibration(uint8_t nCom)
 {
-    const uint8_t status = SendCommand(0, 0x50, 3, 0.1f);
+    const uint8_t status = SendCommand(0, wire::kOpSelectSensorBlock, 3, 0.1f);
     if (status != 0)
         return status;
     return SendCommand(0, nCom, 3, 0.5f);
@@ -174,15 +175,15 @@ uint8_t TComTamsel::LoadLog(RComTamselReadBuf &mBuf, int32_t nReadPacket)
 {
     mBuf.mData = 0;
     int32_t total = 0;
-    uint8_t status = SendCommand(0, 0x60, 3, 0.1f);
+    uint8_t status = SendCommand(0, wire::kOpLoadLog, 3, 0.1f);
     if (status == 0)
-        status = SendCommand(0, 0xA1, 6, 0.1f);
+        status = SendCommand(0, wire::kOpLogLength, 6, 0.1f);
     if (status != 0)
         return status;
     std::memcpy(&total, FReadBuf.mBuf, 4);
     const int packet = ClampPacket(nReadPacket);
     while (mBuf.mData < total && mBuf.mData < kReadBufCapacity) {
-        status = SendCommand(0, 0x81, packet + 2, 0.1f);
+        status = SendCommand(0, wire::kOpNextPacket, packet + 2, 0.1f);
         if (status != 0)
             return status;
         const int take = std::min(packet, kReadBufCapacity - mBuf.mData);
@@ -199,14 +200,14 @@ uint8_t TComTamsel::ReadEEPROMData(RComTamselReadBuf &mBuf, uint16_t nPacket, ui
 {
     mBuf.mData = 0;
     const int packet = ClampPacket(nPacket);
-    uint8_t status = SendCommand(0, 0x70, 3, 0.1f);
+    uint8_t status = SendCommand(0, wire::kOpWriteConfig, 3, 0.1f);
     if (status == 0) {
         uint8_t frame[4];
         PutAddressFrame(frame, static_cast<uint16_t>(packet), nStart);
         status = SendFrame(0, 0, frame, 4, 3, 0.1f);
     }
     while (status == 0) {
-        status = SendCommand(0, 0x81, packet + 2, 0.1f);
+        status = SendCommand(0, wire::kOpNextPacket, packet + 2, 0.1f);
         if (status != 0)
             break;
         const int take = std::min(packet, kReadBufCapacity - mBuf.mData);
@@ -226,7 +227,7 @@ uint8_t TComTamsel::ReadEEPROMData(RComTamselReadBuf &mBuf, uint16_t nPacket, ui
 uint8_t TComTamsel::UpgradeData(uint8_t nPointer, const RComTamselReadBuf &mBuf)
 {
     RTamselLogRead first, second;
-    uint8_t status = SendCommand(1, static_cast<uint8_t>(0x90 + nPointer), 3, 0.1f);
+    uint8_t status = SendCommand(1, static_cast<uint8_t>(wire::kOpDataBase + nPointer), 3, 0.1f);
     GetLogRead(first);
     if (status == 0) {
         const int count = std::clamp(mBuf.mData, 0, kReadBufCapacity - 2);

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "link/discovery.h"
+#include "link/wire.h"
 #include "model/crc16.h"
 
 namespace {
@@ -44,8 +45,6 @@ void SleepFor(double seconds)
     while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
     }
 }
-
-constexpr uint8_t kWakeUp[3] = {0xB2, 0x75, 0x80};
 } // namespace
 
 TComTamsel::TComTamsel() : TComTamsel(std::make_unique<TComm>()) {}
@@ -109,39 +108,39 @@ uint8_t TComTamsel::JudgeReply(const uint8_t *buf, int32_t nLen, std::string &pr
     // Too short to hold its own CRC: it cannot be checked, so it is not taken.
     if (nLen < 2) {
         prefix = "CRCERROR:";
-        return 178;
+        return wire::kStatusCrcError;
     }
     const uint16_t crc = CRC16(buf, nLen - 2);
     const uint16_t received = static_cast<uint16_t>(buf[nLen - 2] << 8 | buf[nLen - 1]);
     if (crc != received) {
-        if (nLen == 3 && buf[0] == 0xB5 && buf[1] == 0xB7) {
+        if (nLen == 3 && buf[0] == wire::kAckFrame[0] && buf[1] == wire::kAckFrame[1]) {
             prefix = "WRONGACK:";
-            return 0;
+            return wire::kStatusOk;
         }
         prefix = "CRCERROR:";
-        return 178;
+        return wire::kStatusCrcError;
     }
     if (nLen != 3)
-        return 0;
+        return wire::kStatusOk;
     switch (buf[0]) {
-    case 0x00:
-    case 0xB2: prefix = "NORESPONSE:"; return 162;
-    case 0xB5: prefix = "ACK:"; return 0;
-    case 0xB6: prefix = "NAK:"; return 176;
-    default: prefix = "ERROR:"; return 177;
+    case wire::kReplyNone:
+    case wire::kOpWakeUp: prefix = "NORESPONSE:"; return wire::kStatusNoResponse;
+    case wire::kReplyAck: prefix = "ACK:"; return wire::kStatusOk;
+    case wire::kReplyNak: prefix = "NAK:"; return wire::kStatusNak;
+    default: prefix = "ERROR:"; return wire::kStatusDeviceError;
     }
 }
 
 uint8_t TComTamsel::Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut)
 {
-    uint8_t result = 161;
+    uint8_t result = wire::kStatusPortFailed;
     FSendTime = Now();
     FSendLog = nLogMode == 2 ? std::string() : "[SEND] " + HexBytes(FSendBuf.mBuf, FSendBuf.mData);
     FRevLog.clear();
     RSCom.PurgeIn();
 
     const auto start = Clock::now();
-    uint8_t status = 162;
+    uint8_t status = wire::kStatusNoResponse;
     // A reply must hold at least its CRC and fit the receive buffer.
     const bool lengthValid = nLen >= 2 && nLen <= kReadBufCapacity;
     try {
@@ -189,7 +188,7 @@ uint8_t TComTamsel::Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut)
             // a valid NAK or error code says so, it is not silence.
             std::string shortPrefix;
             const uint8_t shortStatus = JudgeReply(FReadBuf.mBuf, 3, shortPrefix);
-            if (shortStatus == 176 || shortStatus == 177) {
+            if (shortStatus == wire::kStatusNak || shortStatus == wire::kStatusDeviceError) {
                 status = shortStatus;
                 prefix = shortPrefix;
             }
@@ -197,7 +196,7 @@ uint8_t TComTamsel::Exchange(uint8_t nLogMode, int32_t nLen, float rTimeOut)
         FRevLog = prefix + HexBytes(FReadBuf.mBuf, FReadBuf.mData);
         result = status;
     } catch (const std::exception &) {
-        result = 161;
+        result = wire::kStatusPortFailed;
     }
     FRevLog = "[READ] " + FRevLog;
     BusyWait(1);
@@ -269,12 +268,12 @@ void TComTamsel::ComClose()
 void TComTamsel::CloseUSB(uint8_t nStatus)
 {
     switch (nStatus) {
-    case 0:
-    case 146:
-    case 176:
-    case 177:
-    case 178:
-    case 192:
+    case wire::kStatusOk:
+    case wire::kStatusWrongProduct:
+    case wire::kStatusNak:
+    case wire::kStatusDeviceError:
+    case wire::kStatusCrcError:
+    case wire::kStatusBadBlock:
         if (KillTamsel() != 0)
             KillTamsel();
         break;
@@ -283,14 +282,14 @@ void TComTamsel::CloseUSB(uint8_t nStatus)
     ComClose();
 }
 
-uint8_t TComTamsel::ConnectTamselCheck() { return SendCommand(0, 0xB2, 3, 0.1f); }
+uint8_t TComTamsel::ConnectTamselCheck() { return SendCommand(0, wire::kOpWakeUp, 3, 0.1f); }
 
-uint8_t TComTamsel::KillTamsel() { return SendCommand(0, 0xB3, 3, 0.1f); }
+uint8_t TComTamsel::KillTamsel() { return SendCommand(0, wire::kOpKill, 3, 0.1f); }
 
 uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
 {
     const auto start = Clock::now();
-    uint8_t status = 160;
+    uint8_t status = wire::kStatusNoWakeUp;
     int sent = 0;
     uint8_t buf[10];
     int received = 0;
@@ -299,39 +298,39 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
                                                  std::chrono::duration<double, std::micro>(1050.0 * FPauseScale));
         try {
             ++sent;
-            RSCom.Write(kWakeUp, sizeof kWakeUp);
+            RSCom.Write(wire::kWakeUpFrame, sizeof wire::kWakeUpFrame);
         } catch (const std::exception &) {
-            status = 161;
+            status = wire::kStatusPortFailed;
         }
         PauseUntil(deadline);
-        if (status == 160) {
+        if (status == wire::kStatusNoWakeUp) {
             received = 0;
             try {
                 received = RSCom.Read(buf, sizeof buf);
                 if (received >= 3)
                     status = 0;
             } catch (const std::exception &) {
-                status = 161;
+                status = wire::kStatusPortFailed;
             }
         }
         bool awake = false;
         while (status == 0) {
             const uint16_t crc = CRC16(buf, 1);
             if (crc != static_cast<uint16_t>(buf[1] << 8 | buf[2])) {
-                status = 160;
+                status = wire::kStatusNoWakeUp;
                 break;
             }
             Report(Now(), HexBytes(buf, received));
-            if (buf[0] == 0xB5) {
+            if (buf[0] == wire::kReplyAck) {
                 awake = true;
                 break;
             }
             std::memmove(buf, buf + 3, static_cast<size_t>(received - 3));
             received -= 3;
             if (received < 3)
-                status = 160;
+                status = wire::kStatusNoWakeUp;
         }
-        if (awake || status == 161)
+        if (awake || status == wire::kStatusPortFailed)
             break;
     }
     RSCom.PurgeIn();

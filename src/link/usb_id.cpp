@@ -11,6 +11,8 @@ std::string Hex4(uint16_t value)
     return text;
 }
 
+std::string VidPid(uint16_t vid, uint16_t pid) { return Hex4(vid) + ":" + Hex4(pid); }
+
 bool ParseHexId(const std::string &text, uint16_t &value)
 {
     if (text.empty() || text.size() > 4)

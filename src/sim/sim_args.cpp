@@ -68,7 +68,14 @@ std::string SimUsage()
            "  --link PATH             create PATH as a symlink to the device (a stale link is replaced)\n"
            "  --plain                 the plain test unit instead: factory record, serial NV00012345 in\n"
            "                          the identity, five events, a test pattern in EEPROM, steady readings\n"
-           "  --gas VALUE             gas applied, in the sensor's unit (for example 12.5)\n"
+           "  --gas VALUE             a steady gas from the start, in the sensor's unit (for example 12.5;\n"
+           "                          for oxygen the level read)\n"
+           "  --response-seconds S    the sensor's T90 for gas applied while it runs (default 10)\n"
+           "  --dead-sensor           the sensor never responds to gas\n"
+           "  --slow-sensor[=S]       the sensor is so slow that the low alarm comes S seconds after the\n"
+           "                          gas (default 90)\n"
+           "  --drifted-sensor[=P]    the sensor reads P percent low (default 30) until a calibration\n"
+           "                          under gas corrects it\n"
            "  --seed N                seed of the noise and of the unit's history (default 1)\n"
            "  --absent                never answer anything\n"
            "  --wake-after N          answer only the N-th wake-up frame of each sleep\n"
@@ -99,7 +106,17 @@ std::string SimUsage()
            "  --latency-us N          turnaround before each reply\n"
            "  --cal-ms N              duration of a span calibration (default 12000; plain unit 3000)\n"
            "  --cal-fail              a finished calibration reports failure\n"
-           "  --help                  this text\n";
+           "  --help                  this text\n"
+           "\n"
+           "Gas while it runs: each line on standard input is a control, answered on stdout.\n"
+           "  gas VALUE               apply gas of VALUE in the sensor's unit (gas 50, gas 12.5); for\n"
+           "                          oxygen VALUE is the gas's oxygen level (gas 18; gas 0 is nitrogen)\n"
+           "  gas span                apply the span gas of the detector's configuration\n"
+           "  gas off                 clean air again: the reading returns to 0 (oxygen: 20.9)\n"
+           "SIGUSR1 applies the span gas and SIGUSR2 removes the gas, as the lines above.\n"
+           "The reading follows the gas with the sensor's response; the alarm flags follow the\n"
+           "detector's own set points; a calibration under gas makes the reading the span gas it\n"
+           "was told.\n";
 }
 
 SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, std::string &error)
@@ -152,6 +169,18 @@ SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, s
                 return false;
             }
             o.SetFault(code, kind, times);
+            return true;
+        };
+        // A duration in seconds, above 0 and at most a day.
+        auto seconds = [&](double &target) -> bool {
+            if (!need())
+                return false;
+            double v = 0;
+            if (!ParseDecimal(value, 0, 86400, v) || !(v > 0)) {
+                error = flag + ": bad seconds '" + value + "'";
+                return false;
+            }
+            target = v;
             return true;
         };
         int n = 0;
@@ -236,6 +265,19 @@ SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, s
             ok = number(0, 3600000, o.calibration_ms);
         else if (flag == "--cal-fail")
             o.calibration_fails = true;
+        else if (flag == "--response-seconds")
+            ok = seconds(o.response_seconds);
+        else if (flag == "--dead-sensor")
+            o.sensor_kind = SimSensorKind::kDead;
+        else if (flag == "--slow-sensor") {
+            o.sensor_kind = SimSensorKind::kSlow;
+            ok = !hasValue || seconds(o.slow_alarm_seconds);
+        } else if (flag == "--drifted-sensor") {
+            o.sensor_kind = SimSensorKind::kDrifted;
+            ok = !hasValue || ParseDecimal(value, 0, 99, o.drift_percent);
+            if (!ok)
+                error = flag + ": bad percentage '" + value + "' (0 to 99)";
+        }
         else {
             error = "unknown option '" + args[i] + "'";
             ok = false;

@@ -3,76 +3,76 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim/sim_wire.h"
+#include "link/wire.h"
 
-using namespace sim_wire;
+using namespace wire;
 
 // ---------------------------------------------------------------- commands
 
 SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
 {
     const auto now = Clock::now();
+    Settle(now); // a calibration whose time is over has ended, whatever comes now
     FExpect = Expect::kCommand;
     switch (op) {
-    case 0x10: // firmware start
+    case kOpUpgradeStart:
         FFirmwareMode = true;
         FBlocks.clear();
         FBlocksAnnounced = 0;
         FExecutePassed = false;
-        return Short(kAck);
-    case 0x11: { // firmware execute: check the image CRC over all blocks received
+        return Short(kReplyAck);
+    case kOpUpgradeExecute: { // check the image CRC over all blocks received
         std::vector<uint8_t> image;
         for (const auto &b : FBlocks)
             image.insert(image.end(), b.begin(), b.end());
         ++FExecutes;
         FExecutePassed = FFirmwareMode && SimImageCrcOk(image);
         if (!FExecutePassed)
-            return Short(kNak);
+            return Short(kReplyNak);
         // The new firmware reports its own version, in the record too when
         // the record carried the old one.
         if (FConfig[kSimFWVersionAddress] == FIdentity.mSW)
             WriteConfig(kSimFWVersionAddress, &image[3], 1);
         FIdentity.mSW = image[3];
         FFirmwareMode = false;
-        return Short(kAck);
+        return Short(kReplyAck);
     }
-    case 0x12: // factory reset
+    case kOpFactoryReset:
         FConfig = FFactoryConfig;
-        return Short(kAck);
-    case 0x13: // event log reset
+        return Short(kReplyAck);
+    case kOpLogReset:
         FLog = SimEmptyEventLog();
-        return Short(kAck);
-    case 0x14: // power down: silent from now on
+        return Short(kReplyAck);
+    case kOpResetUnit: // power down: silent from now on
         FPoweredDown = true;
         FAwake = false;
-        return Short(kAck);
-    case 0x17: // hibernate: clears the event log and sleeps
+        return Short(kReplyAck);
+    case kOpHibernate: // clears the event log and sleeps
         if (FOptions.refuse_hibernate)
-            return Short(kRefused);
+            return Short(kReplyRefused);
         FLog = SimEmptyEventLog();
         FAwake = false;
         FSource = Source::kNone;
-        return Short(kAck);
-    case 0x20:
-    case 0x21:
-    case 0x22: {
-        const SimReading r = ReadingNow(op - 0x20, now);
-        if (op == 0x20 && r.value < 0x8000 && r.value > FReadings[0].peak)
+        return Short(kReplyAck);
+    case kOpRequireSensor + kReadGas:
+    case kOpRequireSensor + kReadTemperature:
+    case kOpRequireSensor + kReadBattery: {
+        const SimReading r = ReadingNow(op - kOpRequireSensor, now);
+        if (op == kOpRequireSensor + kReadGas && r.value < 0x8000 && r.value > FReadings[0].peak)
             FReadings[0].peak = r.value; // the peak holds what was reported
         return Data({static_cast<uint8_t>(r.value), static_cast<uint8_t>(r.value >> 8), static_cast<uint8_t>(r.peak),
                      static_cast<uint8_t>(r.peak >> 8), r.history, r.alarm});
     }
-    case 0x30:
-    case 0x31:
-    case 0x32:
-    case 0x33:
-    case 0x34: // beeper, LEDs, vibrator
-        return Short(kAck);
-    case 0x40: // zero calibration: done at once
-        return Short(kAck);
-    case 0x41:
-    case 0x42: { // span, zero and span: runs for a while, shown by the progress flag
-        FinishCalibration(now);
+    case kAvBeep:
+    case kAvRightLed:
+    case kAvLeftLed:
+    case 0x33: // between the LEDs and the vibrator: no actuator, acknowledged all the same
+    case kAvVibrator:
+        return Short(kReplyAck);
+    case kCalZero: // done at once
+        return Short(kReplyAck);
+    case kCalSpan:
+    case kCalZeroSpan: { // runs for a while, shown by the progress flag
         const auto length = std::chrono::milliseconds(std::max(0, FOptions.calibration_ms));
         FCalRunning = true;
         FCalUsed = true;
@@ -81,64 +81,63 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
         FCalStop = FCalEnd;
         // Zero and span zeroes in clean air first, for a quarter of the time,
         // then asks for span gas until the end.
-        FCalSpanAt = op == 0x41 ? now : now + length / 4;
-        return Short(kAck);
+        FCalSpanAt = op == kCalSpan ? now : now + length / 4;
+        return Short(kReplyAck);
     }
-    case 0x43: // abort a running calibration
-        FinishCalibration(now);
+    case kCalAbort:
         if (FCalRunning)
             FCalStop = now;
         FCalRunning = false;
-        return Short(kAck);
-    case 0x44: { // clear peak
+        return Short(kReplyAck);
+    case kCalClearPeak: {
         const SimReading r = ReadingNow(0, now);
         FReadings[0].peak = r.value < 0x8000 ? r.value : 0;
-        return Short(kAck);
+        return Short(kReplyAck);
     }
-    case 0x45:
+    case kCalBumpFail:
         FBumpFailed = true;
-        return Short(kAck);
-    case 0x46:
+        return Short(kReplyAck);
+    case kCalBumpPass:
         FBumpFailed = false;
-        return Short(kAck);
-    case 0x50: // select the sensor block (also the first step of a calibration code)
-    case 0x5F: // select the unit block
+        return Short(kReplyAck);
+    case kOpSelectSensorBlock: // also the first step of a calibration code
+    case kOpSelectUnitBlock:
         FSource = Source::kConfig;
-        FSourcePos = op == 0x50 ? kSimSensorBlock : kSimUnitBlock;
+        FSourcePos = op == kOpSelectSensorBlock ? kSimSensorBlock : kSimUnitBlock;
         FPacketSize = std::clamp(FOptions.config_packet_size, 1, 256);
-        return Short(kAck);
-    case 0x60: // event log download
+        return Short(kReplyAck);
+    case kOpLoadLog:
         FSource = Source::kLog;
         FSourcePos = 0;
         FPacketSize = std::clamp(FOptions.log_packet_size, 1, 256);
-        return Short(kAck);
-    case 0x70: // an address frame follows
+        return Short(kReplyAck);
+    case kOpWriteConfig: // an address frame follows
         FExpect = Expect::kAddress;
-        return Short(kAck);
-    case 0x71: // a life value follows
+        return Short(kReplyAck);
+    case kOpWriteLife: // a life value follows
         FExpect = Expect::kTime;
-        return Short(kAck);
-    case 0x81:
+        return Short(kReplyAck);
+    case kOpNextPacket:
         if (FSource == Source::kNone)
-            return Short(kNak);
+            return Short(kReplyNak);
         return Data(NextPacket());
-    case 0x91:
-    case 0x93:
+    case kOpData:
+    case kOpDataRepeat:
         if (FFirmwareMode) {
             FExpect = Expect::kFirmwareData;
-            return Short(kAck);
+            return Short(kReplyAck);
         }
-        if (FSource == Source::kEeprom) { // after 0x70 and an address frame: a configuration write
+        if (FSource == Source::kEeprom) { // after kOpWriteConfig and an address frame: a configuration write
             FExpect = Expect::kConfigData;
-            return Short(kAck);
+            return Short(kReplyAck);
         }
-        return Short(kNak);
-    case 0xA0: {
+        return Short(kReplyNak);
+    case kOpIdentity: {
         std::vector<uint8_t> id(sizeof(SimIdentity));
         std::memcpy(id.data(), &FIdentity, sizeof(SimIdentity));
         return Data(id);
     }
-    case 0xA1: { // event log length, low byte first
+    case kOpLogLength: { // low byte first
         const uint32_t size = static_cast<uint32_t>(FLog.size());
         FSource = Source::kLog;
         FSourcePos = 0;
@@ -146,14 +145,14 @@ SimDetector::Reply SimDetector::HandleCommand(uint8_t op)
         return Data({static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size >> 16),
                      static_cast<uint8_t>(size >> 24)});
     }
-    case kWakeUp: // still awake?
-        return Short(kAck);
-    case kKill:
+    case kOpWakeUp: // still awake?
+        return Short(kReplyAck);
+    case kOpKill:
         FAwake = false;
         FSource = Source::kNone;
-        return Short(kAck);
+        return Short(kReplyAck);
     default:
-        return Short(kNak);
+        return Short(kReplyNak);
     }
 }
 
@@ -170,30 +169,30 @@ SimDetector::Reply SimDetector::HandleData(Expect expect, const std::vector<uint
             FEeprom = SimComposeEeprom(FConfig, FIdentity, FLog);
         FPacketSize = FAddrCount == 0 ? 256 : FAddrCount;
         FFirmwareMode = false;
-        return Short(kAck);
+        return Short(kReplyAck);
     case Expect::kTime: {
         uint8_t life[4];
         std::memcpy(life, payload.data(), 4);
         WriteConfig(kSimLifeAddress, life, 4);
         FIdentity.mLife = static_cast<uint32_t>(life[0] | (life[1] << 8) | (life[2] << 16)) |
                           (static_cast<uint32_t>(life[3]) << 24);
-        return Short(kAck);
+        return Short(kReplyAck);
     }
     case Expect::kConfigData:
         WriteConfig(FAddress, payload.data(), static_cast<int>(payload.size()));
-        return Short(kAck);
+        return Short(kReplyAck);
     case Expect::kFirmwareData: {
-        // The block of the last 0x91: a first send or a repeat of it (0x93).
+        // The block of the last kOpData: a first send or a repeat of it (kOpDataRepeat).
         const size_t block = static_cast<size_t>(std::max(0, FBlocksAnnounced - 1));
         if (FBlocks.size() <= block)
             FBlocks.resize(block + 1);
         FBlocks[block] = payload;
-        return Short(kAck);
+        return Short(kReplyAck);
     }
     case Expect::kCommand:
         break;
     }
-    return Short(kNak);
+    return Short(kReplyNak);
 }
 
 void SimDetector::WriteConfig(int address, const uint8_t *bytes, int count)

@@ -55,6 +55,9 @@ SimDetector::SimDetector(const SimOptions &options) : FOptions(options), FBorn(C
         FIdentity.mSensor = options.sensor_code;
         FLog = SimDefaultEventLog(FIdentity.mLife);
     }
+    FOxygen = options.sensor_code == kSimOxygenSensor;
+    if (FOxygen) // alarms at 19.5 % and 23.5 % oxygen, an 18.0 % span gas
+        SimSetSensorLevels(FConfig, 195, 235, 180);
     if (options.bad_block_crc & 1)
         FConfig[kSimUnitBlock + kSimBlockCrcOffset] ^= 0x5A;
     if (options.bad_block_crc & 2)
@@ -62,8 +65,11 @@ SimDetector::SimDetector(const SimOptions &options) : FOptions(options), FBorn(C
     FFactoryConfig = FConfig;
     FIdentity.mPID = options.product_id;
     FEeprom = FEepromMirror ? SimComposeEeprom(FConfig, FIdentity, FLog) : SimDefaultEeprom();
-    // Gas in tenths of the sensor's unit, as the alarm levels are kept.
-    const long gas = std::lround(std::clamp(options.gas, -3276.8, 3276.6) * 10);
+    // Gas in tenths of the sensor's unit, as the alarm levels are kept; an
+    // oxygen sensor reads 20.9 % in clean air.
+    const int clean = FOxygen ? kSimOxygenClean : 0;
+    const long gas = options.gas != 0 ? std::lround(std::clamp(options.gas, -3276.8, 3276.6) * 10) : clean;
+    FSensor = SimGasSensor(clean);
     FReadings[0] = {static_cast<uint16_t>(static_cast<int16_t>(gas)), 0, 0x01, 0};
     FReadings[1] = {235, 1876, 0x01, 0}; // temperature: 23.5, ADC 1876
     FReadings[2] = {300, 712, 0x02, 0};  // battery: 3.00, ADC 712
@@ -259,6 +265,39 @@ void SimDetector::SetReading(int mode, const SimReading &reading)
 {
     std::lock_guard lock(FMutex);
     FReadings[std::clamp(mode, 0, 2)] = reading;
+}
+
+bool SimDetector::ApplyGas(double concentration)
+{
+    if (!(concentration >= 0 && concentration <= 3276.6))
+        return false;
+    std::lock_guard lock(FMutex);
+    const auto now = Clock::now();
+    Settle(now);
+    FSensor.Expose(concentration * 10, Seconds(now), SensorSettings(), static_cast<int16_t>(FReadings[0].value),
+                   ConfigWord(kSimAlarmLowAddress));
+    return true;
+}
+
+void SimDetector::RemoveGas()
+{
+    std::lock_guard lock(FMutex);
+    const auto now = Clock::now();
+    Settle(now);
+    FSensor.Clear(Seconds(now), SensorSettings());
+}
+
+std::optional<double> SimDetector::AppliedGas() const
+{
+    std::lock_guard lock(FMutex);
+    const auto tenths = FSensor.Applied();
+    return tenths ? std::optional<double>(*tenths / 10) : std::nullopt;
+}
+
+double SimDetector::SpanGas() const
+{
+    std::lock_guard lock(FMutex);
+    return ConfigWord(kSimSpanGasAddress) / 10.0;
 }
 
 bool SimDetector::Awake() const

@@ -7,6 +7,13 @@
 // command of the command set while awake and falls asleep again on the kill
 // frame B3 B5 41. Its memories (configuration, identity, event log, EEPROM,
 // readings) are plain bytes that tests can read and change at any time.
+//
+// Gas can be applied and removed while it runs (ApplyGas, RemoveGas): the gas
+// reading follows it with the sensor's response, the alarm flags follow the
+// set points of the configuration memory, and a calibration under gas
+// corrects the sensor's gain so that the reading under that gas is the span
+// gas the calibration was told. Its time is its own clock: seconds since it
+// was made.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -15,11 +22,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "sim/sim_memory.h"
+#include "sim/sim_sensor.h"
 
 // What the detector does to the reply of a request.
 enum class SimFault : uint8_t {
@@ -82,7 +91,14 @@ struct SimOptions {
     int wake_ack_gap_us = 500;              // pause before each acknowledge after the first
     SimUnit unit = SimUnit::kPlain;
     bool live_readings = false;             // noise, slow drift, span gas while a calibration asks for it
-    double gas = 0.0;                       // gas applied by hand, in the sensor's unit (ppm or %)
+    // A steady gas from the start, in the sensor's unit (ppm or %; for oxygen
+    // the oxygen level read): the reading stands at it. 0 is clean air.
+    double gas = 0.0;
+    // The sensor behind the gas reading, for gas applied while it runs.
+    SimSensorKind sensor_kind = SimSensorKind::kResponsive; // dead, slow or drifted
+    double response_seconds = 10.0;         // T90: 90 % of a change of gas after this long
+    double slow_alarm_seconds = 90.0;       // a slow sensor passes the low alarm this long after the gas
+    double drift_percent = 30.0;            // a drifted sensor reads this much low until calibrated under gas
     uint32_t seed = 1;                      // of the noise and of the demonstration unit's history
 
     void SetFault(uint8_t opcode, SimFault fault, int times = -1) { faults[opcode] = {fault, times}; }
@@ -137,6 +153,18 @@ public:
     SimReading Reading(int mode) const; // as it would be reported now (flags included)
     void SetReading(int mode, const SimReading &reading);
 
+    // Gas at the sensor from now on, in the sensor's unit (ppm or %; for
+    // oxygen the gas's oxygen level, 0 for nitrogen): the gas reading moves
+    // toward it with the sensor's response. False, and nothing changes, for a
+    // value that is no concentration (negative, not a number, above 3276.6).
+    bool ApplyGas(double concentration);
+    // Clean air from now on: the reading returns to 0 (oxygen: 20.9).
+    void RemoveGas();
+    // The gas applied, in the sensor's unit; none in clean air.
+    std::optional<double> AppliedGas() const;
+    // The span gas of the configuration memory (mSpanGas), in the sensor's unit.
+    double SpanGas() const;
+
     bool Awake() const;
     bool PoweredDown() const;
     bool CalibrationRunning() const;
@@ -179,10 +207,23 @@ private:
     Reply Short(uint8_t code) const;
     Reply Data(const std::vector<uint8_t> &data) const;
     void WriteConfig(int address, const uint8_t *bytes, int count);
-    void FinishCalibration(Clock::time_point now);
+    // What a calibration that ran to its end comes to: failed or not, and
+    // the sensor's new gain, if it gets one.
+    struct CalOutcome {
+        bool failed = false;
+        std::optional<double> gain;
+    };
+    CalOutcome CalibrationOutcome() const;
+    // Ends a calibration whose time is over, with its outcome.
+    void Settle(Clock::time_point now);
     SimReading ReadingNow(int mode, Clock::time_point now) const;
-    int LiveValue(int mode, Clock::time_point now) const;
+    int GasValue(Clock::time_point now) const;
+    int LiveValue(int mode, Clock::time_point now) const; // temperature and battery
+    int Noise(Clock::time_point now, uint32_t channel, int range) const;
     int CalibrationGas(Clock::time_point now) const;
+    double Seconds(Clock::time_point t) const; // the simulator's clock
+    SimSensorSettings SensorSettings() const;
+    int ConfigWord(int address) const;
     std::vector<uint8_t> NextPacket();
     void Record(std::vector<std::vector<uint8_t>> &list, const std::vector<uint8_t> &bytes);
     static bool IsCommandOpcode(uint8_t opcode);
@@ -227,7 +268,7 @@ private:
     int FAddrCount = 0;
     int FAddress = 0;
     bool FFirmwareMode = false;
-    int FBlocksAnnounced = 0; // 0x91 frames heard since the firmware start
+    int FBlocksAnnounced = 0; // wire::kOpData frames heard since the firmware start
     bool FEepromMirror = false; // EEPROM reads show the live memories (demonstration unit)
     Clock::time_point FBorn{};
     bool FCalRunning = false;
@@ -237,6 +278,8 @@ private:
     Clock::time_point FCalStop{};     // when it stopped asking (end or abort)
     bool FCalFailed = false;
     bool FBumpFailed = false;
+    bool FOxygen = false;       // the installed sensor reads oxygen: 20.9 in clean air, alarms as it falls
+    SimGasSensor FSensor;
     std::vector<std::vector<uint8_t>> FBlocks;
     int FExecutes = 0;
     bool FExecutePassed = false;

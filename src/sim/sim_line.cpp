@@ -9,10 +9,10 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include "link/wire.h"
 #include "model/crc16.h"
-#include "sim/sim_wire.h"
 
-using namespace sim_wire;
+using namespace wire;
 
 namespace {
 
@@ -268,12 +268,15 @@ bool SimDetector::ProcessInput(bool idle)
 bool SimDetector::IsCommandOpcode(uint8_t op)
 {
     switch (op) {
-    case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x17:
-    case 0x20: case 0x21: case 0x22:
-    case 0x30: case 0x31: case 0x32: case 0x33: case 0x34:
-    case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46:
-    case 0x50: case 0x5F: case 0x60: case 0x70: case 0x71: case 0x81: case 0x91: case 0x93:
-    case 0xA0: case 0xA1: case kWakeUp: case kKill:
+    case kOpUpgradeStart: case kOpUpgradeExecute: case kOpFactoryReset: case kOpLogReset: case kOpResetUnit:
+    case kOpHibernate:
+    case kOpRequireSensor + kReadGas: case kOpRequireSensor + kReadTemperature: case kOpRequireSensor + kReadBattery:
+    case kAvBeep: case kAvRightLed: case kAvLeftLed: case 0x33: case kAvVibrator:
+    case kCalZero: case kCalSpan: case kCalZeroSpan: case kCalAbort: case kCalClearPeak: case kCalBumpFail:
+    case kCalBumpPass:
+    case kOpSelectSensorBlock: case kOpSelectUnitBlock: case kOpLoadLog: case kOpWriteConfig: case kOpWriteLife:
+    case kOpNextPacket: case kOpData: case kOpDataRepeat:
+    case kOpIdentity: case kOpLogLength: case kOpWakeUp: case kOpKill:
         return true;
     default:
         return false;
@@ -297,7 +300,7 @@ SimDetector::Reply SimDetector::Data(const std::vector<uint8_t> &data) const
 
 void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, Clock::time_point arrived)
 {
-    const bool wakeUp = command && frame[0] == kWakeUp;
+    const bool wakeUp = command && frame[0] == kOpWakeUp;
     if (!wakeUp)
         FBurstUntil = {}; // any other frame ends a burst of wake-up repeats
     const uint8_t key = command ? frame[0] : kSimDataFrame;
@@ -325,7 +328,7 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
                     --it->second.times;
             }
             if (fault == SimFault::kNak)
-                return Short(kNak);
+                return Short(kReplyNak);
             if (fault == SimFault::kError)
                 return Short(FOptions.error_code);
             Reply r = execute();
@@ -345,18 +348,19 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
                 FAwake = true;
                 FWakeFrames = 0;
                 FExpect = Expect::kCommand;
-                ++FCounts[kWakeUp];
-                return Short(kAck);
+                ++FCounts[kOpWakeUp];
+                return Short(kReplyAck);
             });
         }
         if (command) {
             if (wakeUp && arrived <= FBurstUntil)
                 return {}; // a repeat of a wake-up frame that is answered already
             FExpect = Expect::kCommand; // a command ends any data the detector waited for
-            // The program sends 0x91 once for each firmware block and 0x93 for
-            // its repeats, so the block a data frame belongs to is counted by
-            // the 0x91 frames heard, whatever the detector answered to them.
-            if (frame[0] == 0x91 && FFirmwareMode)
+            // The program sends kOpData once for each firmware block and
+            // kOpDataRepeat for its repeats, so the block a data frame belongs
+            // to is counted by the kOpData frames heard, whatever the detector
+            // answered to them.
+            if (frame[0] == kOpData && FFirmwareMode)
                 ++FBlocksAnnounced;
             return dispatch([&] {
                 ++FCounts[frame[0]];
@@ -387,7 +391,7 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
         line.gap_us = FOptions.split_gap_us;
         line.stray = ((FOptions.stray_opcode < 0 && !wakeUp) || FOptions.stray_opcode == key) ? FOptions.stray_bytes : 0;
         line.strayValue = FOptions.stray_value;
-        line.acks = wakeUp && reply.bytes == Short(kAck).bytes ? std::max(1, FOptions.wake_acks) : 1;
+        line.acks = wakeUp && reply.bytes == Short(kReplyAck).bytes ? std::max(1, FOptions.wake_acks) : 1;
         line.ackGapUs = std::max(0, FOptions.wake_ack_gap_us);
     }
     // The adapter hands every byte back as it goes out, whether or not

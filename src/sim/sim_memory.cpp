@@ -60,6 +60,14 @@ std::array<uint8_t, kSimConfigSize> SimDefaultConfig()
     return m;
 }
 
+void SimSetSensorLevels(std::array<uint8_t, kSimConfigSize> &config, uint16_t low, uint16_t high, uint16_t span)
+{
+    Put16(config, kSimAlarmLowAddress, low);
+    Put16(config, kSimAlarmHighAddress, high);
+    Put16(config, kSimSpanGasAddress, span);
+    SimSealBlock(config, kSimSensorBlock);
+}
+
 void SimSealBlock(std::array<uint8_t, kSimConfigSize> &config, int blockStart)
 {
     Put16(config, blockStart + kSimBlockCrcOffset, CRC16(config.data() + blockStart, kSimBlockCrcOffset));

@@ -17,6 +17,18 @@ inline constexpr int kSimAlarmHighAddress = 64;
 inline constexpr int kSimAlarmLowAddress = 66;
 inline constexpr int kSimSpanGasAddress = 88;
 inline constexpr int kSimEepromSize = 1024;
+
+// The gas reading's flags: mAlarm bits, and the history bits of mHistory.
+inline constexpr uint8_t kSimAlarmLowFlag = 0x04;
+inline constexpr uint8_t kSimAlarmHighFlag = 0x08;
+inline constexpr uint8_t kSimHistoryCalFail = 0x08;
+inline constexpr uint8_t kSimHistoryBumpFail = 0x10;
+inline constexpr uint8_t kSimHistoryCalProgress = 0x80;
+
+// The oxygen sensor: 20.9 % in clean air; its alarms come as the level falls
+// to the low set point (or rises to the high one).
+inline constexpr uint8_t kSimOxygenSensor = 4;
+inline constexpr int kSimOxygenClean = 209;
 inline constexpr int kSimEventSize = 9;
 
 #pragma pack(push, 1)
@@ -49,6 +61,9 @@ static_assert(offsetof(SimEvent, mStartEvent) == 0 && offsetof(SimEvent, mDurati
 
 // The factory record with both block CRC words valid.
 std::array<uint8_t, kSimConfigSize> SimDefaultConfig();
+// Writes the sensor block's low and high alarm levels and its span gas
+// (tenths of the sensor's unit) and reseals the block.
+void SimSetSensorLevels(std::array<uint8_t, kSimConfigSize> &config, uint16_t low, uint16_t high, uint16_t span);
 // Recomputes the CRC word of the block starting at blockStart (0 or 64).
 void SimSealBlock(std::array<uint8_t, kSimConfigSize> &config, int blockStart);
 // True when the block's CRC word matches its first 62 bytes.

@@ -7,6 +7,7 @@
 #include "app/session.h"
 #include "app/user_store.h"
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 #include "model/device_records.h"
 #include "tools/tool_common.h"
 
@@ -14,8 +15,8 @@ namespace {
 
 constexpr uint8_t kHistoryCalFail = 0x08;
 constexpr uint8_t kHistoryCalProgress = 0x80;
-constexpr uint8_t kCodeZeroSpan = 0x42;
-constexpr uint8_t kCodeAbort = 0x43;
+constexpr uint8_t kCodeZeroSpan = wire::kCalZeroSpan;
+constexpr uint8_t kCodeAbort = wire::kCalAbort;
 
 uint16_t ClampWord(long long value) { return static_cast<uint16_t>(std::clamp<long long>(value, 0, 65535)); }
 
@@ -222,7 +223,7 @@ bool TSensorCalibration::Start()
                            LocaleDecimal(SpanGasText(FCFG.mSensor.mSpanGas)) + " " + FPSensor->mUnit,
                        kToolBlue);
             StatusLine(2, "SPAN Calibration...", kToolBlue);
-        } else if (status == 177) {
+        } else if (status == wire::kStatusDeviceError) {
             StatusLine(0, "Zero Calibration... FAIL", kToolRed);
         } else {
             FScreen.Message("Sensor Calibration Fail", "Sensor calibration failed ... Communication error",
@@ -270,7 +271,7 @@ void TSensorCalibration::Poll()
     RTamselSensor reading{};
     bool received = false;
     const ROpResult result = FJob->Linked({}, [&]() -> uint8_t {
-        const uint8_t status = FLink.RequireSensor(reading, 0);
+        const uint8_t status = FLink.RequireSensor(reading, wire::kReadGas);
         received = status == 0;
         return status;
     });

@@ -66,7 +66,7 @@ const char *LogCommandName(uint8_t nCode)
 
 bool IsAdapterFailure(uint8_t nStatus)
 {
-    return (nStatus >= 1 && nStatus <= 6) || nStatus == 8 || nStatus == 9 || nStatus == 161 || nStatus >= 252;
+    return (nStatus >= 1 && nStatus <= 6) || nStatus == 8 || nStatus == 9 || nStatus == wire::kStatusPortFailed || nStatus >= 252;
 }
 
 RSensorLogDisplay LogDisplay(const RTamselSensor &sensor, const RTamselSensor &battery,
@@ -525,9 +525,9 @@ void TSensorLogger::ExecuteCommand(uint8_t nCode)
             label(name + " ... OK", kToolBlack);
             break;
         }
-    } else if (status == 176) {
+    } else if (status == wire::kStatusNak) {
         label(name + " ... Negative", kToolDarkRed);
-    } else if (status == 177) {
+    } else if (status == wire::kStatusDeviceError) {
         label(name + (nCode == kCalCodeZeroSpan ? " ... Zero Cal. FAIL" : " ... FAIL"), kToolDarkRed);
     } else {
         label(name + " ... Communication Error", kToolDarkRed);
@@ -599,11 +599,11 @@ void TSensorLogger::Timing(TDateTime now)
         if (now < FNextReading) {
             FStatus = FLink.ConnectTamselCheck();
         } else {
-            FStatus = FLink.RequireSensor(FSensor, 0);
+            FStatus = FLink.RequireSensor(FSensor, wire::kReadGas);
             if (FStatus == 0 && FPollBattery)
-                FStatus = FLink.RequireSensor(FBattery, 2);
+                FStatus = FLink.RequireSensor(FBattery, wire::kReadBattery);
             if (FStatus == 0 && FPollTemperature)
-                FStatus = FLink.RequireSensor(FTemperature, 1);
+                FStatus = FLink.RequireSensor(FTemperature, wire::kReadTemperature);
             if (FStatus == 0)
                 ShowReading((FClock.Now() - FStartTime) * kSecondsPerDayF);
             // Counted from the pass that fell due, so the readings keep their pace.

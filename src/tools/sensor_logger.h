@@ -25,6 +25,7 @@
 #include "app/device_job.h"
 #include "app/journal.h"
 #include "app/screen.h"
+#include "link/wire.h"
 #include "model/config_record.h"
 #include "model/device_records.h"
 
@@ -44,13 +45,13 @@ enum : uint8_t {
 };
 
 // Codes of SensorCalibration the logger sends.
-inline constexpr uint8_t kCalCodeZero = 0x40;
-inline constexpr uint8_t kCalCodeSpan = 0x41;
-inline constexpr uint8_t kCalCodeZeroSpan = 0x42;
-inline constexpr uint8_t kCalCodeAbort = 0x43;
-inline constexpr uint8_t kCalCodeClearPeak = 0x44;
-inline constexpr uint8_t kCalCodeBumpFail = 0x45;
-inline constexpr uint8_t kCalCodeBumpPass = 0x46;
+inline constexpr uint8_t kCalCodeZero = wire::kCalZero;
+inline constexpr uint8_t kCalCodeSpan = wire::kCalSpan;
+inline constexpr uint8_t kCalCodeZeroSpan = wire::kCalZeroSpan;
+inline constexpr uint8_t kCalCodeAbort = wire::kCalAbort;
+inline constexpr uint8_t kCalCodeClearPeak = wire::kCalClearPeak;
+inline constexpr uint8_t kCalCodeBumpFail = wire::kCalBumpFail;
+inline constexpr uint8_t kCalCodeBumpPass = wire::kCalBumpPass;
 
 // The command of a button: its code and the name CalLabel shows; code 0 and
 // an empty name for kLogBtnNone or an unknown selection.

@@ -13,6 +13,7 @@
 #include "app/journal.h"
 #include "app/status.h"
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 #include "support/fake_screen.h"
 #include "support/pty_peer.h"
 #include "support/test_session.h"
@@ -28,33 +29,67 @@ bool Contains(const Bytes &haystack, const Bytes &needle)
 
 } // namespace
 
-TEST(StatusTableTest, RangesAndTheCatchAll)
+TEST(StatusTableTest, EveryWordedStatusAndTheCatchAll)
 {
     const std::string disc = "Beamport connect error\rCheck Beamport connection or \rBeamport Re-Install driver";
     const std::string other = "Error ocuured";
+    const std::string checkFile = "\rCheck Upgrade File";
+    // Every status the table words, byte for byte, and samples of the values
+    // that fall to the last row. The statuses the link makes carry their wire
+    // name: the byte is what the command line exits with, so a name must
+    // never drift from its number.
     struct Row {
         int status;
         std::string suffix, message;
+        std::optional<uint8_t> name = std::nullopt;
     } rows[] = {
+        {0, "... OK", "", wire::kStatusOk},
         {1, "... Beamport error", "Beamport error occurred\rClose program and then restart Corvane Beamport program"},
         {2, "... Beamport Disconnection", disc},
+        {3, "... Beamport Disconnection", disc},
+        {4, "... Beamport Disconnection", disc},
+        {5, "... Beamport Disconnection", disc},
         {6, "... Beamport Disconnection", disc},
         {7, "... FAIL", other}, // between the adapter library's codes, but not one of them
+        {8, "... Beamport Disconnection", disc},
         {9, "... Beamport Disconnection", disc},
         {10, "... FAIL", other},
         {127, "... FAIL", other},
-        {128, "... FAIL", "Upgrade data file open error\rCheck Upgrade File"},
+        {128, "... FAIL", "Upgrade data file open error" + checkFile},
+        {129, "... FAIL", "Upgrade data file size different" + checkFile},
+        {130, "... FAIL", "Upgrade data file CRC error" + checkFile},
+        {131, "... FAIL", "Upgrade data file wrong type" + checkFile},
+        {132, "... FAIL", "This file is not old version" + checkFile},
+        {133, "... FAIL", "This file is not useful to Norvik unit" + checkFile},
         {134, "... USER STOP", "User Stop..."},
         {135, "... FAIL", "Program validation failed\rRetry download image"},
         {136, "... FAIL", other},
+        {145, "... FAIL", other},
+        {146, "... FAIL", "This is not Norvik module", wire::kStatusWrongProduct},
         {147, "... FAIL", other},
-        {160, "... Norvik Dis-Connect", "Norvik connect error\rCheck Beamport and Norvik connection"},
+        {148, "... FAIL", "Check sensor type and Alarm setting"},
+        {149, "... FAIL", other},
+        {159, "... FAIL", other},
+        {160, "... Norvik Dis-Connect", "Norvik connect error\rCheck Beamport and Norvik connection", wire::kStatusNoWakeUp},
+        {161, "... Beamport Connection ERROR", "Beamport connection error\rCheck Beamport connection",
+         wire::kStatusPortFailed},
+        {162, "... FAIL", "Norvik comunication error - no response", wire::kStatusNoResponse},
         {163, "... FAIL", other},
+        {175, "... FAIL", other},
+        {176, "... FAIL", "Norvik comunication error - negative response", wire::kStatusNak},
+        {177, "... FAIL", "Norvik comunication error", wire::kStatusDeviceError},
+        {178, "... FAIL", "Norvik comunication error - CRC error", wire::kStatusCrcError},
         {179, "... FAIL", other},
-        {192, "... FAIL", "Norvik comunication error\rWrong configuration information\rCheck device"},
+        {191, "... FAIL", other},
+        {192, "... FAIL", "Norvik comunication error\rWrong configuration information\rCheck device",
+         wire::kStatusBadBlock},
+        {193, "... FAIL", "Must calibration before POWER OFF"},
+        {194, "... FAIL", "Zero calibration failed"},
+        {195, "... FAIL", "Hibernation is not allowed"},
         {196, "... FAIL", other},
         {251, "... FAIL", other},
         {252, "... Beamport isnot found", "Beamport isnot found\rBeamport Re-Install driver"},
+        {253, "... O/S is not support", "O/S is not support"},
         {254, "... Beamport found 1 more", "Beamport found one more\rOnly use one Beamport"},
         {255, "... Beamport isnot found(A)", "Beamport isnot found\rBeamport Re-Install driver(A)"},
     };
@@ -62,8 +97,10 @@ TEST(StatusTableTest, RangesAndTheCatchAll)
         SCOPED_TRACE(r.status);
         EXPECT_EQ(StatusSuffix(static_cast<uint8_t>(r.status)), r.suffix);
         EXPECT_EQ(StatusMessage(static_cast<uint8_t>(r.status)), r.message);
+        if (r.name) {
+            EXPECT_EQ(+*r.name, r.status);
+        }
     }
-    EXPECT_EQ(StatusMessage(0), "");
     // 33 values have rows of their own; all others share the last one.
     int others = 0;
     for (int s = 0; s < 256; ++s)
@@ -250,8 +287,8 @@ TEST_F(OperationTest, ConnectedStepsThenEndOfConnection)
         std::string caption;
     } cases[] = {
         {0, true, "Clear Peak... OK"},
-        {177, true, "Clear Peak... FAIL"},
-        {162, false, "Clear Peak... FAIL"},
+        {wire::kStatusDeviceError, true, "Clear Peak... FAIL"},
+        {wire::kStatusNoResponse, false, "Clear Peak... FAIL"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.stepStatus);

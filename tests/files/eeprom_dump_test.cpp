@@ -11,6 +11,7 @@
 
 #include "app/user_store.h"
 #include "app/eeprom_job.h"
+#include "link/wire.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/test_session.h"
@@ -170,7 +171,7 @@ TEST_F(EEPROMActionTest, ReadFromTheSimulator)
     EXPECT_EQ(RowBytes(grid, 64), kFFRow);
 
     // A failed read leaves the grid as it was.
-    sim->SetFault(0x70, SimFault::kNak);
+    sim->SetFault(wire::kOpWriteConfig, SimFault::kNak);
     const REEPROMGrid before = grid;
     EXPECT_NE(EEPROMReadAction(session, screen, grid).mStatus, 0);
     EXPECT_EQ(grid.mCells, before.mCells);

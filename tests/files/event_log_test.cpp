@@ -13,6 +13,7 @@
 #include "app/status.h"
 #include "app/user_store.h"
 #include "app/event_log_job.h"
+#include "link/wire.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/test_session.h"
@@ -262,7 +263,7 @@ TEST_F(EventLogActionTest, NothingIsOfferedWithoutEvents)
     EXPECT_EQ(screen.messages[0].mIcon, MsgIcon::Information);
 
     // A failed download.
-    sim->SetFault(0xA1, SimFault::kNak); // the log length
+    sim->SetFault(wire::kOpLogLength, SimFault::kNak); // the log length
     screen.ClearRecord();
     const REventLogResult r = SaveEventLogAction(session, screen, state);
     EXPECT_NE(r.mOp.mStatus, 0); // 176 for the refusal (162 when a loaded machine misses the reply time)
@@ -271,11 +272,11 @@ TEST_F(EventLogActionTest, NothingIsOfferedWithoutEvents)
     EXPECT_EQ(screen.LastMessage().mText, StatusMessage(r.mOp.mStatus));
 
     // Another product.
-    sim->SetFault(0xA1, SimFault::kNone);
+    sim->SetFault(wire::kOpLogLength, SimFault::kNone);
     SimIdentity id = sim->Identity();
     id.mPID = 3;
     sim->SetIdentity(id);
-    EXPECT_EQ(SaveEventLogAction(session, screen, state).mOp.mStatus, 146);
+    EXPECT_EQ(SaveEventLogAction(session, screen, state).mOp.mStatus, wire::kStatusWrongProduct);
     EXPECT_EQ(screen.LastMessage().mText, "This is not Norvik module");
 
     EXPECT_TRUE(screen.fileRequests.empty());

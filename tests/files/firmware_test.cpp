@@ -14,6 +14,7 @@
 #include "app/user_store.h"
 #include "app/firmware_job.h"
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 #include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
@@ -416,7 +417,7 @@ TEST_F(FirmwareTest, VersionRules)
         {"older firmware, No", {2, 12, 5, 10, 5}, 14, 5, 2, false, 132},
         {"older hardware, No", {2, 15, 4, 10, 4}, 14, 5, 2, false, 132},
         {"older firmware, Yes", {2, 12, 5, 10, 5}, 14, 5, 2, true, 0},
-        {"not a Norvik detector", {2, 15, 5, 10, 5}, 14, 5, 3, std::nullopt, 146},
+        {"not a Norvik detector", {2, 15, 5, 10, 5}, 14, 5, 3, std::nullopt, wire::kStatusWrongProduct},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -450,8 +451,8 @@ TEST_F(FirmwareTest, VersionRules)
             EXPECT_EQ(screen.StatusCaption(), "Download Image... OK");
         } else {
             // No upgrade command reached the detector.
-            EXPECT_EQ(Requests(det, 0x10), 0);
-            EXPECT_EQ(Requests(det, 0x91), 0);
+            EXPECT_EQ(Requests(det, wire::kOpUpgradeStart), 0);
+            EXPECT_EQ(Requests(det, wire::kOpData), 0);
             EXPECT_EQ(screen.LastMessage().mCaption, "Check Program");
             EXPECT_EQ(screen.LastMessage().mText, StatusMessage(c.status));
         }
@@ -483,7 +484,7 @@ TEST_F(FirmwareTest, DownloadSendsEveryPacketThenExecutes)
     EXPECT_EQ(det.ExecuteCount(), 1);
     EXPECT_TRUE(det.ExecutePassed());
     EXPECT_EQ(det.Identity().mSW, 15);
-    EXPECT_EQ(Requests(det, 0x93), 0);
+    EXPECT_EQ(Requests(det, wire::kOpDataRepeat), 0);
     EXPECT_EQ(DownloadLines(screen), OkLines(0, kPackets));
     EXPECT_TRUE(screen.messages.empty());
 
@@ -532,17 +533,17 @@ TEST_F(FirmwareTest, PacketRepeatsAndDownloadAttempts)
         std::vector<std::pair<uint8_t, SimFaultRule>> faults;
         uint8_t status;
         int starts;     // UpgradeStart requests
-        int repeats;    // 0x93 requests sent
+        int repeats;    // kOpDataRepeat requests sent
         int failTexts;  // "Download Image...Fail"
         std::vector<std::string> lines;
     } cases[] = {
         {"data NAK twice", {{kSimDataFrame, {SimFault::kNak, 2}}}, 0, 1, 2, 0, RetriesThenOk(2)},
         {"data reply lost once", {{kSimDataFrame, {SimFault::kDrop, 1}}}, 0, 1, 1, 0, RetriesThenOk(1)},
-        {"repeat refused too", {{kSimDataFrame, {SimFault::kNak, 1}}, {0x93, {SimFault::kNak, 1}}}, 0, 1, 2, 0,
+        {"repeat refused too", {{kSimDataFrame, {SimFault::kNak, 1}}, {wire::kOpDataRepeat, {SimFault::kNak, 1}}}, 0, 1, 2, 0,
          RetriesThenOk(2)},
         {"packet fails past its repeats, next attempt", {{kSimDataFrame, {SimFault::kNak, 4}}}, 0, 2, 3, 1,
          RetriesThenOk(3)},
-        {"every attempt fails", {{kSimDataFrame, {SimFault::kNak, -1}}}, 176, 3, 9, 3,
+        {"every attempt fails", {{kSimDataFrame, {SimFault::kNak, -1}}}, wire::kStatusNak, 3, 9, 3,
          std::vector<std::string>(9, " [SEND] Retry 0")},
     };
     for (const Case &c : cases) {
@@ -556,8 +557,8 @@ TEST_F(FirmwareTest, PacketRepeatsAndDownloadAttempts)
 
         const ROpResult r = firmware.Upgrade();
         EXPECT_EQ(r.mStatus, c.status);
-        EXPECT_EQ(Requests(det, 0x10), c.starts);
-        EXPECT_EQ(Requests(det, 0x93), c.repeats);
+        EXPECT_EQ(Requests(det, wire::kOpUpgradeStart), c.starts);
+        EXPECT_EQ(Requests(det, wire::kOpDataRepeat), c.repeats);
         EXPECT_EQ(CountStatus(screen, "Download Image...Fail"), c.failTexts);
         EXPECT_EQ(DownloadLines(screen), c.lines);
         if (c.status == 0) {
@@ -566,7 +567,7 @@ TEST_F(FirmwareTest, PacketRepeatsAndDownloadAttempts)
             EXPECT_TRUE(det.ExecutePassed());
             EXPECT_TRUE(screen.messages.empty());
         } else {
-            EXPECT_EQ(Requests(det, 0x11), 0);
+            EXPECT_EQ(Requests(det, wire::kOpUpgradeExecute), 0);
             EXPECT_EQ(screen.StatusCaption(), "Download Image... FAIL");
             EXPECT_EQ(screen.LastMessage().mCaption, "Download Image");
             EXPECT_EQ(screen.LastMessage().mText, "Norvik comunication error - negative response");
@@ -593,13 +594,13 @@ TEST_F(FirmwareTest, ExecuteFailureIs135AndTheDownloadIsTriedAgain)
         SCOPED_TRACE(c.name);
         session.DeviceCFG.mFLASHDownloadRetry = c.attempts;
         SimOptions options;
-        options.SetFault(0x11, SimFault::kNak, c.nakTimes);
+        options.SetFault(wire::kOpUpgradeExecute, SimFault::kNak, c.nakTimes);
         SimDetector &det = StartSim(options);
         Load(MakeImage(kImageSize));
 
         const ROpResult r = firmware.Upgrade();
         EXPECT_EQ(r.mStatus, c.status);
-        EXPECT_EQ(Requests(det, 0x10), c.starts);
+        EXPECT_EQ(Requests(det, wire::kOpUpgradeStart), c.starts);
         EXPECT_EQ(CountStatus(screen, "Download Image...Fail"), c.starts - (c.status == 0));
         if (c.status == 135) {
             EXPECT_EQ(screen.StatusCaption(), "Download Image... FAIL");
@@ -624,8 +625,8 @@ TEST_F(FirmwareTest, CancelStopsAfterThePacketUnderWay)
     const ROpResult r = firmware.Upgrade();
     EXPECT_EQ(r.mStatus, 134);
     EXPECT_EQ(det.FirmwareBlocks().size(), 3u); // nothing sent after the click
-    EXPECT_EQ(Requests(det, 0x11), 0);       // no execute
-    EXPECT_EQ(Requests(det, 0x10), 1);       // no further attempt
+    EXPECT_EQ(Requests(det, wire::kOpUpgradeExecute), 0); // no execute
+    EXPECT_EQ(Requests(det, wire::kOpUpgradeStart), 1);   // no further attempt
     EXPECT_EQ(DownloadLines(screen), OkLines(0, 3));
     EXPECT_FALSE(HasStatus(screen, "Download Image...Fail"));
     EXPECT_EQ(screen.StatusCaption(), "Download Image... USER STOP");
@@ -644,7 +645,7 @@ TEST_F(FirmwareTest, CancelBeforeTheFirstPacketSendsNoStart)
             firmware.Cancel();
     };
     EXPECT_EQ(firmware.Upgrade().mStatus, 134);
-    EXPECT_EQ(Requests(det, 0x10), 0);
+    EXPECT_EQ(Requests(det, wire::kOpUpgradeStart), 0);
     EXPECT_TRUE(det.FirmwareBlocks().empty());
     ExpectUsable();
 }
@@ -672,7 +673,7 @@ TEST_F(FirmwareTest, WhatTheWindowDoesDuringTheDownloadCannotDisturbIt)
         EXPECT_EQ(s, 128);
     for (bool aborted : secondUpgrades)
         EXPECT_TRUE(aborted);
-    EXPECT_EQ(Requests(det, 0x10), 1);
+    EXPECT_EQ(Requests(det, wire::kOpUpgradeStart), 1);
     EXPECT_NE(session.DeviceCFG.mFLASHFile, other);
 }
 
@@ -705,7 +706,7 @@ TEST_F(FirmwareTest, SerialPortErrorsEndTheUpgradeAndLeaveItUsable)
         ASSERT_EQ(screen.messages.size(), 1u);
         EXPECT_EQ(screen.LastMessage().mCaption, "Corvane Beamport");
         EXPECT_FALSE(HasStatus(screen, "Download Image... FAIL"));
-        EXPECT_EQ(Requests(*sim, 0x10), 0);
+        EXPECT_EQ(Requests(*sim, wire::kOpUpgradeStart), 0);
         ExpectUsable();
         EXPECT_FALSE(link.Port().Enabled());
         screen.ClearRecord();

@@ -6,6 +6,7 @@
 
 #include "model/crc16.h"
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 #include "support/pty_peer.h"
 
 namespace {
@@ -56,7 +57,7 @@ TEST(Commands, IdentityFillsExactlyEighteenBytes)
     refused.peer.Then(3, kNak);
     RTamselIdenty untouched;
     std::memset(static_cast<void *>(&untouched), 0x11, sizeof untouched);
-    EXPECT_EQ(refused.tamsel.RequireIdenty(untouched), 176);
+    EXPECT_EQ(refused.tamsel.RequireIdenty(untouched), wire::kStatusNak);
     const Bytes ones(18, 0x11);
     EXPECT_EQ(0, std::memcmp(&untouched, ones.data(), 18));
 }
@@ -70,7 +71,7 @@ TEST(Commands, BlockReadsCheckTheBlockCrc)
         link.peer.Then(3, WithCrc(Slice(block, 0, 32)));
         link.peer.Then(3, WithCrc(Slice(block, 32, 32)));
         RTamselUnitCFG unit{};
-        EXPECT_EQ(link.tamsel.ReadUnitCFGData(unit, 32, 64), good ? 0 : 192);
+        EXPECT_EQ(link.tamsel.ReadUnitCFGData(unit, 32, 64), good ? wire::kStatusOk : wire::kStatusBadBlock);
         EXPECT_EQ(0, std::memcmp(&unit, block.data(), 64)); // filled in both cases
         EXPECT_EQ(link.peer.Received(), Hex("5F 38 40 81 60 C0 81 60 C0"));
     }
@@ -80,7 +81,7 @@ TEST(Commands, BlockReadsCheckTheBlockCrc)
         link.peer.Then(3, kNak);
         RTamselSensorCFG sensor;
         std::memset(static_cast<void *>(&sensor), 0x22, sizeof sensor);
-        EXPECT_EQ(link.tamsel.ReadSensorCFGData(sensor, 32, 64), 176);
+        EXPECT_EQ(link.tamsel.ReadSensorCFGData(sensor, 32, 64), wire::kStatusNak);
         EXPECT_EQ(reinterpret_cast<uint8_t *>(&sensor)[0], 0x22);
         EXPECT_EQ(link.peer.Received(), Hex("50 3C 00 81 60 C0"));
     }
@@ -90,7 +91,7 @@ TEST(Commands, BlockReadsCheckTheBlockCrc)
         link.peer.Then(3, WithCrc(Bytes(32, 0x33)));
         RTamselUnitCFG unit;
         std::memset(static_cast<void *>(&unit), 0x44, sizeof unit);
-        EXPECT_EQ(link.tamsel.ReadUnitCFGData(unit, 32, 40), 192);
+        EXPECT_EQ(link.tamsel.ReadUnitCFGData(unit, 32, 40), wire::kStatusBadBlock);
         EXPECT_EQ(reinterpret_cast<uint8_t *>(&unit)[0], 0x44);
     }
 }
@@ -115,20 +116,20 @@ TEST(Commands, WriteRangeSendsFourFramesAndReportsAtTheEnd)
         EXPECT_EQ(link.lines[2], "[SEND] 08 00 00 00 60 02 ");
         EXPECT_EQ(link.lines[7], "[READ] ACK:B5 B7 C1 ");
     }
-    { // a NAK on 0x91: no data frame, three pairs reported
+    { // a NAK on the data opcode: no data frame, three pairs reported
         Link link;
         link.peer.Then(3, kAck);
         link.peer.Then(6, kAck);
         link.peer.Then(3, kNak);
-        EXPECT_EQ(link.tamsel.WriteCFGData(image, 64, 10), 176);
+        EXPECT_EQ(link.tamsel.WriteCFGData(image, 64, 10), wire::kStatusNak);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(link.peer.Received().size(), 12u);
         EXPECT_EQ(link.lines.size(), 6u);
     }
     { // a range past the record's end is refused before anything goes out
         Link link;
-        EXPECT_EQ(link.tamsel.WriteCFGData(image, 120, 10), 192);
-        EXPECT_EQ(link.tamsel.WriteCFGData(image, 200, 8), 192);
+        EXPECT_EQ(link.tamsel.WriteCFGData(image, 120, 10), wire::kStatusBadBlock);
+        EXPECT_EQ(link.tamsel.WriteCFGData(image, 200, 8), wire::kStatusBadBlock);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_TRUE(link.peer.Received().empty());
     }
@@ -202,15 +203,15 @@ TEST(Commands, EepromReadCountsAndFill)
 TEST(Commands, CalibrationAndFirmwareBlocks)
 {
     {
-        Link link; // 0x50 unanswered: the code is never sent
-        EXPECT_EQ(link.tamsel.SensorCalibration(0x42), 162);
+        Link link; // the sensor block's select unanswered: the code is never sent
+        EXPECT_EQ(link.tamsel.SensorCalibration(wire::kCalZeroSpan), wire::kStatusNoResponse);
         EXPECT_EQ(link.peer.Received(), Hex("50 3C 00"));
     }
     {
         Link link;
         link.peer.Then(3, kAck);
         link.peer.Then(3, kAck);
-        EXPECT_EQ(link.tamsel.SensorCalibration(0x46), 0);
+        EXPECT_EQ(link.tamsel.SensorCalibration(wire::kCalBumpPass), 0);
         EXPECT_EQ(link.peer.Received(), Hex("50 3C 00 46 F2 81"));
     }
     RComTamselReadBuf block;
@@ -220,7 +221,7 @@ TEST(Commands, CalibrationAndFirmwareBlocks)
         Link link; // an acknowledged block leaves no traffic lines
         link.peer.Then(3, kAck);
         link.peer.Then(130, kAck);
-        EXPECT_EQ(link.tamsel.UpgradeData(3, block), 0);
+        EXPECT_EQ(link.tamsel.UpgradeData(wire::kPointerRepeat, block), 0);
         EXPECT_EQ(Slice(link.peer.Received(), 0, 3), Hex("93 6D 40"));
         EXPECT_TRUE(link.lines.empty());
     }
@@ -228,7 +229,7 @@ TEST(Commands, CalibrationAndFirmwareBlocks)
         Link link; // a refused block reports the command pair and the data reply
         link.peer.Then(3, kAck);
         link.peer.Then(130, kNak);
-        EXPECT_EQ(link.tamsel.UpgradeData(1, block), 176);
+        EXPECT_EQ(link.tamsel.UpgradeData(wire::kPointerFirst, block), wire::kStatusNak);
         EXPECT_EQ(link.lines, (std::vector<std::string>{"[SEND] 91 AC C1 ", "[READ] ACK:B5 B7 C1 ",
                                                         "[READ] NAK:B6 B6 81 "}));
     }
@@ -236,7 +237,7 @@ TEST(Commands, CalibrationAndFirmwareBlocks)
         Link link; // readings copy six bytes
         link.peer.Then(3, WithCrc(Hex("96 00 00 01 01 00")));
         RTamselSensor reading{};
-        EXPECT_EQ(link.tamsel.RequireSensor(reading, 2), 0);
+        EXPECT_EQ(link.tamsel.RequireSensor(reading, wire::kReadBattery), 0);
         EXPECT_EQ(link.peer.Received(), Hex("22 19 80"));
         EXPECT_EQ(reinterpret_cast<uint8_t *>(&reading)[0], 0x96);
     }

@@ -9,6 +9,7 @@
 
 #include "model/crc16.h"
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 #include "support/pty_peer.h"
 
 namespace {
@@ -73,18 +74,18 @@ TEST(Exchange, ShortRepliesAreJudgedByTheirCode)
         uint8_t status;
         const char *line;
     } cases[] = {
-        {"B5 B7 C1", 0, "[READ] ACK:B5 B7 C1 "},
-        {"B5 B7 00", 0, "[READ] WRONGACK:B5 B7 00 "},
-        {"B2 75 80", 162, "[READ] NORESPONSE:B2 75 80 "},
-        {"00 00 00", 162, "[READ] NORESPONSE:00 00 00 "},
-        {"A1 B8 C1", 177, "[READ] ERROR:A1 B8 C1 "},
-        {"B6 B6 81", 176, "[READ] NAK:B6 B6 81 "},
-        {"B6 B6 80", 178, "[READ] CRCERROR:B6 B6 80 "},
+        {"B5 B7 C1", wire::kStatusOk, "[READ] ACK:B5 B7 C1 "},
+        {"B5 B7 00", wire::kStatusOk, "[READ] WRONGACK:B5 B7 00 "},
+        {"B2 75 80", wire::kStatusNoResponse, "[READ] NORESPONSE:B2 75 80 "},
+        {"00 00 00", wire::kStatusNoResponse, "[READ] NORESPONSE:00 00 00 "},
+        {"A1 B8 C1", wire::kStatusDeviceError, "[READ] ERROR:A1 B8 C1 "},
+        {"B6 B6 81", wire::kStatusNak, "[READ] NAK:B6 B6 81 "},
+        {"B6 B6 80", wire::kStatusCrcError, "[READ] CRCERROR:B6 B6 80 "},
     };
     for (const Case &c : cases) {
         Link link;
         link.peer.Then(3, Hex(c.reply));
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0xB2, 3, 0.5f), c.status) << c.reply;
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpWakeUp, 3, 0.5f), c.status) << c.reply;
         ASSERT_EQ(link.lines.size(), 2u) << c.reply;
         EXPECT_EQ(link.lines[0].text, "[SEND] B2 75 80 ");
         EXPECT_EQ(link.lines[1].text, c.line);
@@ -104,7 +105,7 @@ TEST(Exchange, DataRepliesAssembledJudgedAndBounded)
         link.peer.Script({{3, {Bytes(reply.begin(), reply.begin() + 10), Bytes(reply.begin() + 10, reply.begin() + 20),
                                Bytes(reply.begin() + 20, reply.end())},
                            15, false}});
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0x81, 34, 0.5f), 0);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpNextPacket, 34, 0.5f), 0);
         EXPECT_EQ(link.tamsel.ReadBuf().mData, 34);
         EXPECT_EQ(0, std::memcmp(link.tamsel.ReadBuf().mBuf, reply.data(), 34));
         EXPECT_EQ(link.lines[1].text, "[READ] " + TComTamsel::HexBytes(reply.data(), 34));
@@ -114,7 +115,7 @@ TEST(Exchange, DataRepliesAssembledJudgedAndBounded)
         Bytes bad = reply;
         bad[5] ^= 0x01;
         link.peer.Then(3, bad);
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0x81, 34, 0.5f), 178);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpNextPacket, 34, 0.5f), wire::kStatusCrcError);
         EXPECT_EQ(link.lines[1].text.rfind("[READ] CRCERROR:40 41 ", 0), 0u);
     }
     { // two extra bytes: judged on the first 34, all 36 logged
@@ -123,7 +124,7 @@ TEST(Exchange, DataRepliesAssembledJudgedAndBounded)
         longer.push_back(0xEE);
         longer.push_back(0xEF);
         link.peer.Then(3, longer);
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0x81, 34, 0.5f), 0);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpNextPacket, 34, 0.5f), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_GE(link.tamsel.ReadBuf().mData, 34);
         EXPECT_EQ(link.lines[1].text.substr(link.lines[1].text.size() - 6), "EE EF ");
@@ -131,19 +132,19 @@ TEST(Exchange, DataRepliesAssembledJudgedAndBounded)
     { // a flood of garbage never overruns the receive buffer
         Link link;
         link.peer.Then(3, Bytes(3000, 0x55));
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0x81, 246, 0.5f), 178);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpNextPacket, 246, 0.5f), wire::kStatusCrcError);
         EXPECT_LE(link.tamsel.ReadBuf().mData, 1024);
     }
     { // a truncated reply is no reply
         Link link;
         link.peer.Then(3, Bytes(reply.begin(), reply.begin() + 20));
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0x81, 34, 0.2f), 162);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpNextPacket, 34, 0.2f), wire::kStatusNoResponse);
         EXPECT_EQ(link.tamsel.ReadBuf().mData, 20);
     }
     { // an impossible reply length is refused without touching the line
         Link link;
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0x81, 1, 0.2f), 162);
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0x81, 5000, 0.2f), 162);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpNextPacket, 1, 0.2f), wire::kStatusNoResponse);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpNextPacket, 5000, 0.2f), wire::kStatusNoResponse);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_TRUE(link.peer.Received().empty());
     }
@@ -156,16 +157,16 @@ TEST(Exchange, ShortRefusalOfADataRequestIsNotSilence)
         uint8_t status;
         const char *line;
     } cases[] = {
-        {"B6 B6 81", 176, "[READ] NAK:B6 B6 81 "},
-        {"A1 B8 C1", 177, "[READ] ERROR:A1 B8 C1 "},
-        {"B5 B7 C1", 162, "[READ] B5 B7 C1 "}, // an ACK is never a data reply
-        {"00 00 00", 162, "[READ] 00 00 00 "},
-        {"B6 B6 80", 162, "[READ] B6 B6 80 "},
+        {"B6 B6 81", wire::kStatusNak, "[READ] NAK:B6 B6 81 "},
+        {"A1 B8 C1", wire::kStatusDeviceError, "[READ] ERROR:A1 B8 C1 "},
+        {"B5 B7 C1", wire::kStatusNoResponse, "[READ] B5 B7 C1 "}, // an ACK is never a data reply
+        {"00 00 00", wire::kStatusNoResponse, "[READ] 00 00 00 "},
+        {"B6 B6 80", wire::kStatusNoResponse, "[READ] B6 B6 80 "},
     };
     for (const Case &c : cases) {
         Link link;
         link.peer.Then(3, Hex(c.reply));
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0xA0, 20, 0.15f), c.status) << c.reply;
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpIdentity, 20, 0.15f), c.status) << c.reply;
         EXPECT_EQ(link.lines.at(1).text, c.line);
     }
 }
@@ -175,14 +176,14 @@ TEST(Exchange, TimeOutZeroAndLogModes)
     {
         Link link;
         link.peer.Then(3, Hex("B5 B7 C1"));
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0xB2, 3, 0.0f), 162);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpWakeUp, 3, 0.0f), wire::kStatusNoResponse);
         EXPECT_EQ(link.Texts(), (std::vector<std::string>{"[SEND] B2 75 80 ", "[READ] "}));
         EXPECT_TRUE(link.peer.WaitReceived(3)); // the request was written all the same
     }
     {
         Link link;
         link.peer.Then(3, Hex("B5 B7 C1"));
-        EXPECT_EQ(link.tamsel.SendCommand(1, 0xB2, 3, 0.5f), 0);
+        EXPECT_EQ(link.tamsel.SendCommand(1, wire::kOpWakeUp, 3, 0.5f), 0);
         EXPECT_TRUE(link.lines.empty());
         RTamselLogRead rec;
         link.tamsel.GetLogRead(rec);
@@ -203,7 +204,7 @@ TEST(Exchange, TimeOutZeroAndLogModes)
     { // no handler: the texts are still built
         Link link(false);
         link.peer.Then(3, Hex("B6 B6 81"));
-        EXPECT_EQ(link.tamsel.SendCommand(0, 0xB3, 3, 0.5f), 176);
+        EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpKill, 3, 0.5f), wire::kStatusNak);
         EXPECT_EQ(link.tamsel.SendLog(), "[SEND] B3 B5 41 ");
         EXPECT_EQ(link.tamsel.RevLog(), "[READ] NAK:B6 B6 81 ");
     }
@@ -214,7 +215,7 @@ TEST(Exchange, StaleInputIsPurgedBeforeTheRequest)
     Link link;
     link.peer.Send(Hex("B5 B7 C1"));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(link.tamsel.SendCommand(0, 0xB2, 3, 0.1f), 162);
+    EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpWakeUp, 3, 0.1f), wire::kStatusNoResponse);
 }
 
 TEST(Exchange, VanishingDeviceEndsTheExchangeAtOnce)
@@ -222,10 +223,10 @@ TEST(Exchange, VanishingDeviceEndsTheExchangeAtOnce)
     Link link;
     link.peer.Script({{3, {Hex("01 02 03")}, 0, true}});
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(link.tamsel.SendCommand(0, 0xA0, 20, 3.0f), 161);
+    EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpIdentity, 20, 3.0f), wire::kStatusPortFailed);
     EXPECT_LT(Seconds(t0), 1.0);
     EXPECT_EQ(link.lines.size(), 2u);
-    EXPECT_EQ(link.tamsel.SendCommand(0, 0xA0, 20, 3.0f), 161); // and so does the next one
+    EXPECT_EQ(link.tamsel.SendCommand(0, wire::kOpIdentity, 20, 3.0f), wire::kStatusPortFailed); // and so does the next one
     EXPECT_LT(Seconds(t0), 1.5);
 }
 
@@ -269,7 +270,7 @@ TEST(Connect, AbsentDetectorTimesOutCountingFrames)
 {
     Link link;
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(link.tamsel.ConnectTamsel(0.3f), 160);
+    EXPECT_EQ(link.tamsel.ConnectTamsel(0.3f), wire::kStatusNoWakeUp);
     const double took = Seconds(t0);
     EXPECT_GE(took, 0.3);
     EXPECT_LT(took, 1.0);
@@ -283,7 +284,7 @@ TEST(Connect, AbsentDetectorTimesOutCountingFrames)
     EXPECT_EQ(link.peer.Received().size(), static_cast<size_t>(sent) * 3);
 
     Link none;
-    EXPECT_EQ(none.tamsel.ConnectTamsel(0.0f), 160);
+    EXPECT_EQ(none.tamsel.ConnectTamsel(0.0f), wire::kStatusNoWakeUp);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(none.peer.Received().empty());
     EXPECT_EQ(none.lines.at(0).text, "[CHECK TIME] 0.000 (0)");
@@ -294,20 +295,22 @@ TEST(Connect, VanishedAdapterEndsTheHandshakeWith161)
     Link link;
     link.peer.Vanish();
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(link.tamsel.ConnectTamsel(3.0f), 161);
+    EXPECT_EQ(link.tamsel.ConnectTamsel(3.0f), wire::kStatusPortFailed);
     EXPECT_LT(Seconds(t0), 0.5);
 }
 
 TEST(Connect, CloseUsbSendsTheKillOnlyForListedStatuses)
 {
-    for (uint8_t status : {160, 161, 162, 195, 194, 253}) {
+    for (uint8_t status : {wire::kStatusNoWakeUp, wire::kStatusPortFailed, wire::kStatusNoResponse, uint8_t{195},
+                           uint8_t{194}, uint8_t{253}}) {
         Link link;
         link.tamsel.CloseUSB(status);
         EXPECT_FALSE(link.tamsel.Port().Enabled());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_TRUE(link.peer.Received().empty()) << int(status);
     }
-    for (uint8_t status : {0, 146, 176, 177, 178, 192}) {
+    for (uint8_t status : {wire::kStatusOk, wire::kStatusWrongProduct, wire::kStatusNak, wire::kStatusDeviceError,
+                           wire::kStatusCrcError, wire::kStatusBadBlock}) {
         Link link;
         link.peer.Then(3, Hex("B5 B7 C1"));
         link.tamsel.CloseUSB(status);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 
 // A reply too short to hold its two CRC bytes read in front of the buffer.
 TEST(FuzzRegressions, JudgeReplyRefusesRepliesShorterThanTheirCRC)
@@ -13,9 +14,9 @@ TEST(FuzzRegressions, JudgeReplyRefusesRepliesShorterThanTheirCRC)
     for (int32_t nLen : {0, 1, -1, -1000}) {
         // Exactly nLen bytes (none for the negative lengths), so any read outside shows under ASan.
         const auto buf = std::make_unique<uint8_t[]>(nLen > 0 ? static_cast<size_t>(nLen) : 1);
-        buf[0] = 0xB5;
+        buf[0] = wire::kReplyAck;
         std::string prefix = "stale";
-        EXPECT_EQ(TComTamsel::JudgeReply(nLen > 0 ? buf.get() : nullptr, nLen, prefix), 178) << nLen;
+        EXPECT_EQ(TComTamsel::JudgeReply(nLen > 0 ? buf.get() : nullptr, nLen, prefix), wire::kStatusCrcError) << nLen;
         EXPECT_EQ(prefix, "CRCERROR:") << nLen;
     }
     // The shortest reply that can be judged: two CRC bytes over nothing.

@@ -88,12 +88,12 @@ TEST(SimDemoUnit, ReadingsMoveAndFollowTheSpanGas)
     ASSERT_TRUE(det.Start());
     RawLine line(det.DevicePath());
     ASSERT_TRUE(line.Wake());
-    ASSERT_EQ(line.Ask({0x50}, 3), kAckFrame);
-    ASSERT_EQ(line.Ask({0x42}, 3), kAckFrame);
+    ASSERT_EQ(line.Ask({wire::kOpSelectSensorBlock}, 3), kAckFrame);
+    ASSERT_EQ(line.Ask({wire::kCalZeroSpan}, 3), kAckFrame);
     const auto start = std::chrono::steady_clock::now();
     auto reading = [&](std::chrono::milliseconds when) {
         std::this_thread::sleep_until(start + when);
-        const Bytes r = line.Ask({0x20}, 8);
+        const Bytes r = line.Ask({wire::kOpRequireSensor + wire::kReadGas}, 8);
         EXPECT_TRUE(CrcGood(r));
         return r.size() == 8 ? std::vector<int>{r[0] | r[1] << 8, r[4] & 0x80, r[5]} : std::vector<int>{};
     };
@@ -123,7 +123,7 @@ TEST(SimDemoUnit, ProgramsServeIt)
     const struct {
         std::vector<std::string> from, to;
         int readAfterWrite;
-    } rows[] = {{{"--plain"}, {}, 0}, {{}, {"--plain"}, 0}, {{}, {"--plain", "--no-reseal"}, 192}};
+    } rows[] = {{{"--plain"}, {}, 0}, {{}, {"--plain"}, 0}, {{}, {"--plain", "--no-reseal"}, wire::kStatusBadBlock}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.to.empty() ? "defaults" : row.to.back());
         ASSERT_EQ(cli({"--port", SimProcess(row.from).Path(), "read", "--out", file}).status, 0);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "link/wire.h"
 #include "model/crc16.h"
 
 namespace simtest {
@@ -91,7 +92,7 @@ public:
         return Receive(want, ms);
     }
 
-    bool Wake() { return Ask({0xB2}, 3) == kAckFrame; }
+    bool Wake() { return Ask({wire::kOpWakeUp}, 3) == kAckFrame; }
 
     int fd = -1;
     ssize_t lastWrite = 0;

@@ -28,7 +28,7 @@ Bytes ReadBlock(RawLine &line, uint8_t select)
         return {};
     Bytes block;
     for (int i = 0; i < 2; ++i) {
-        const Bytes p = line.Ask({0x81}, 34);
+        const Bytes p = line.Ask({wire::kOpNextPacket}, 34);
         if (p.size() != 34 || !CrcGood(p))
             return {};
         block.insert(block.end(), p.begin(), p.begin() + 32);
@@ -38,11 +38,11 @@ Bytes ReadBlock(RawLine &line, uint8_t select)
 
 bool WriteRange(RawLine &line, int address, const Bytes &data)
 {
-    return line.Ask({0x70}, 3) == kAckFrame &&
+    return line.Ask({wire::kOpWriteConfig}, 3) == kAckFrame &&
            line.Ask({static_cast<uint8_t>(data.size()), 0, static_cast<uint8_t>(address >> 8),
                      static_cast<uint8_t>(address)},
                     3) == kAckFrame &&
-           line.Ask({0x91}, 3) == kAckFrame && line.Ask(data, 3) == kAckFrame;
+           line.Ask({wire::kOpData}, 3) == kAckFrame && line.Ask(data, 3) == kAckFrame;
 }
 
 } // namespace
@@ -67,18 +67,18 @@ TEST(SimDetector, SleepsUntilWokenAndAfterKill)
 {
     Sim s;
     ASSERT_TRUE(s.line->Open());
-    EXPECT_TRUE(s.line->Ask({0xA0}, 20, 80).empty());
+    EXPECT_TRUE(s.line->Ask({wire::kOpIdentity}, 20, 80).empty());
     EXPECT_TRUE(s.line->Wake());
-    const Bytes id = s.line->Ask({0xA0}, 20);
+    const Bytes id = s.line->Ask({wire::kOpIdentity}, 20);
     ASSERT_EQ(id.size(), 20u);
     EXPECT_TRUE(CrcGood(id));
     EXPECT_EQ(Bytes(id.begin(), id.begin() + 4), (Bytes{2, 5, 14, 1}));
     EXPECT_EQ(std::string(id.begin() + 8, id.begin() + 18), "NV00012345");
-    EXPECT_EQ(s.line->Ask({0xB2}, 3), kAckFrame); // still awake
-    EXPECT_EQ(s.line->Ask({0xB3}, 3), kAckFrame);
-    EXPECT_TRUE(s.line->Ask({0xA0}, 20, 80).empty());
+    EXPECT_EQ(s.line->Ask({wire::kOpWakeUp}, 3), kAckFrame); // still awake
+    EXPECT_EQ(s.line->Ask({wire::kOpKill}, 3), kAckFrame);
+    EXPECT_TRUE(s.line->Ask({wire::kOpIdentity}, 20, 80).empty());
     EXPECT_FALSE(s.det.Awake());
-    EXPECT_EQ(s.det.ReceivedFrames().front(), Framed({0xA0}));
+    EXPECT_EQ(s.det.ReceivedFrames().front(), Framed({wire::kOpIdentity}));
 }
 
 TEST(SimDetector, WakeUpBurstIsAnsweredOnce)
@@ -91,7 +91,7 @@ TEST(SimDetector, WakeUpBurstIsAnsweredOnce)
     Bytes got;
     int sent = 0;
     while (got.size() < 3 && sent < 100) {
-        s.line->Send(Framed({0xB2}));
+        s.line->Send(Framed({wire::kOpWakeUp}));
         ++sent;
         std::this_thread::sleep_for(1ms);
         const Bytes b = s.line->Receive(3, 0);
@@ -101,7 +101,7 @@ TEST(SimDetector, WakeUpBurstIsAnsweredOnce)
     const Bytes more = s.line->Receive(3, 100);
     got.insert(got.end(), more.begin(), more.end());
     EXPECT_EQ(got, kAckFrame);
-    EXPECT_EQ(s.line->Ask({0xB2}, 3), kAckFrame); // a later check is answered
+    EXPECT_EQ(s.line->Ask({wire::kOpWakeUp}, 3), kAckFrame); // a later check is answered
 }
 
 TEST(SimDetector, WakeAfterAndAbsent)
@@ -109,15 +109,15 @@ TEST(SimDetector, WakeAfterAndAbsent)
     SimOptions late;
     late.wake_after = 3;
     Sim s(late);
-    EXPECT_TRUE(s.line->Ask({0xB2}, 3, 60).empty());
-    EXPECT_TRUE(s.line->Ask({0xB2}, 3, 60).empty());
+    EXPECT_TRUE(s.line->Ask({wire::kOpWakeUp}, 3, 60).empty());
+    EXPECT_TRUE(s.line->Ask({wire::kOpWakeUp}, 3, 60).empty());
     EXPECT_TRUE(s.line->Wake());
 
     SimOptions gone;
     gone.absent = true;
     Sim a(gone);
-    EXPECT_TRUE(a.line->Ask({0xB2}, 3, 60).empty());
-    EXPECT_TRUE(a.line->Ask({0xB2}, 3, 60).empty());
+    EXPECT_TRUE(a.line->Ask({wire::kOpWakeUp}, 3, 60).empty());
+    EXPECT_TRUE(a.line->Ask({wire::kOpWakeUp}, 3, 60).empty());
     EXPECT_EQ(a.det.ReceivedFrames().size(), 2u);
 }
 
@@ -135,10 +135,10 @@ TEST(SimDetector, FaultsAffectTheirOpcodeForTheGivenCount)
     };
     for (const Case &c : cases) {
         SimOptions o;
-        o.SetFault(0xA0, c.fault, 1);
+        o.SetFault(wire::kOpIdentity, c.fault, 1);
         Sim s(o);
         ASSERT_TRUE(s.line->Wake());
-        const Bytes first = s.line->Ask({0xA0}, 20, 100);
+        const Bytes first = s.line->Ask({wire::kOpIdentity}, 20, 100);
         if (c.fault == SimFault::kDrop) {
             EXPECT_TRUE(first.empty());
         } else if (c.fault == SimFault::kCorrupt) {
@@ -147,7 +147,7 @@ TEST(SimDetector, FaultsAffectTheirOpcodeForTheGivenCount)
         } else {
             EXPECT_EQ(first, c.expected);
         }
-        const Bytes second = s.line->Ask({0xA0}, 20);
+        const Bytes second = s.line->Ask({wire::kOpIdentity}, 20);
         EXPECT_EQ(second.size(), 20u) << static_cast<int>(c.fault);
         EXPECT_TRUE(CrcGood(second));
     }
@@ -156,10 +156,10 @@ TEST(SimDetector, FaultsAffectTheirOpcodeForTheGivenCount)
 TEST(SimDetector, NakedKillLeavesTheDetectorAwake)
 {
     SimOptions o;
-    o.SetFault(0xB3, SimFault::kNak);
+    o.SetFault(wire::kOpKill, SimFault::kNak);
     Sim s(o);
     ASSERT_TRUE(s.line->Wake());
-    EXPECT_EQ(s.line->Ask({0xB3}, 3), kNakFrame);
+    EXPECT_EQ(s.line->Ask({wire::kOpKill}, 3), kNakFrame);
     EXPECT_TRUE(s.det.Awake());
 }
 
@@ -171,7 +171,7 @@ TEST(SimDetector, LineShapingKnobs)
     Sim s(split);
     ASSERT_TRUE(s.line->Wake()); // a wake-up answer is never split
     tcflush(s.line->fd, TCIFLUSH);
-    s.line->Send(Framed({0xA0}));
+    s.line->Send(Framed({wire::kOpIdentity}));
     Bytes all = s.line->Receive(1, 1000);
     const Bytes firstPiece = s.line->Receive(19, 20);
     all.insert(all.end(), firstPiece.begin(), firstPiece.end());
@@ -182,10 +182,10 @@ TEST(SimDetector, LineShapingKnobs)
 
     SimOptions stray;
     stray.stray_bytes = 2;
-    stray.stray_opcode = 0xA0;
+    stray.stray_opcode = wire::kOpIdentity;
     Sim t(stray);
     ASSERT_TRUE(t.line->Wake()); // no noise before other replies
-    const Bytes noisy = t.line->Ask({0xA0}, 22);
+    const Bytes noisy = t.line->Ask({wire::kOpIdentity}, 22);
     ASSERT_EQ(noisy.size(), 22u);
     EXPECT_EQ(noisy[0], 0x5A);
     EXPECT_EQ(noisy[1], 0x5A);
@@ -197,7 +197,7 @@ TEST(SimDetector, LineShapingKnobs)
     Sim u(slow);
     ASSERT_TRUE(u.line->Wake());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(u.line->Ask({0xA0}, 20).size(), 20u);
+    EXPECT_EQ(u.line->Ask({wire::kOpIdentity}, 20).size(), 20u);
     // 20 ms turnaround plus 20 bytes of about 87 us each.
     EXPECT_GE(std::chrono::steady_clock::now() - start, 21ms);
 }
@@ -208,7 +208,7 @@ TEST(SimDetector, ResynchronisesAfterGarbage)
     ASSERT_TRUE(s.line->Wake());
     tcflush(s.line->fd, TCIFLUSH);
     Bytes noisy = {0x00, 0x13, 0x77};
-    const Bytes request = Framed({0xA0});
+    const Bytes request = Framed({wire::kOpIdentity});
     noisy.insert(noisy.end(), request.begin(), request.end());
     s.line->Send(noisy);
     const Bytes id = s.line->Receive(20);
@@ -224,7 +224,7 @@ TEST(SimDetector, IdentityAndBlockKnobs)
     o.bad_block_crc = 1;
     Sim s(o);
     ASSERT_TRUE(s.line->Wake());
-    const Bytes id = s.line->Ask({0xA0}, 20);
+    const Bytes id = s.line->Ask({wire::kOpIdentity}, 20);
     ASSERT_EQ(id.size(), 20u);
     EXPECT_EQ(id[0], 4);
     EXPECT_EQ(id[3], 2);
@@ -232,7 +232,7 @@ TEST(SimDetector, IdentityAndBlockKnobs)
     EXPECT_FALSE(SimBlockCrcOk(config, kSimUnitBlock));
     EXPECT_TRUE(SimBlockCrcOk(config, kSimSensorBlock));
     EXPECT_EQ(config[kSimSensorTypeAddress], 2);
-    const Bytes sensor = ReadBlock(*s.line, 0x50);
+    const Bytes sensor = ReadBlock(*s.line, wire::kOpSelectSensorBlock);
     ASSERT_EQ(sensor.size(), 64u);
     EXPECT_TRUE(std::equal(sensor.begin(), sensor.end(), config.begin() + 64));
 }
@@ -255,7 +255,7 @@ TEST(SimDetector, PartialWritesKeepBytesAsWritten)
     EXPECT_EQ(after, before);
 
     // Life write: low byte first, into the record and the identity.
-    ASSERT_EQ(s.line->Ask({0x71}, 3), kAckFrame);
+    ASSERT_EQ(s.line->Ask({wire::kOpWriteLife}, 3), kAckFrame);
     ASSERT_EQ(s.line->Ask({0x78, 0x56, 0x34, 0x12}, 3), kAckFrame);
     EXPECT_EQ(s.det.Identity().mLife, 0x12345678u);
     EXPECT_EQ(s.det.Config()[kSimLifeAddress], 0x78);
@@ -273,15 +273,15 @@ TEST(SimDetector, EventLogAndEepromDownloads)
 {
     Sim s;
     ASSERT_TRUE(s.line->Wake());
-    ASSERT_EQ(s.line->Ask({0x60}, 3), kAckFrame);
-    const Bytes len = s.line->Ask({0xA1}, 6);
+    ASSERT_EQ(s.line->Ask({wire::kOpLoadLog}, 3), kAckFrame);
+    const Bytes len = s.line->Ask({wire::kOpLogLength}, 6);
     ASSERT_TRUE(CrcGood(len));
     const std::vector<uint8_t> log = s.det.EventLog();
     EXPECT_EQ(len[0] | (len[1] << 8), static_cast<int>(log.size()));
     EXPECT_EQ(Bytes(log.end() - 4, log.end()), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
     Bytes got;
     while (got.size() < log.size()) {
-        const Bytes p = s.line->Ask({0x81}, 34);
+        const Bytes p = s.line->Ask({wire::kOpNextPacket}, 34);
         ASSERT_TRUE(CrcGood(p));
         got.insert(got.end(), p.begin(), p.end() - 2);
     }
@@ -289,11 +289,11 @@ TEST(SimDetector, EventLogAndEepromDownloads)
     EXPECT_EQ(got.back(), 0xFF); // past the end: erased bytes
 
     // EEPROM from an odd start, 16-byte packets, running past the end.
-    ASSERT_EQ(s.line->Ask({0x70}, 3), kAckFrame);
+    ASSERT_EQ(s.line->Ask({wire::kOpWriteConfig}, 3), kAckFrame);
     ASSERT_EQ(s.line->Ask({16, 0, 0x03, 0xF5}, 3), kAckFrame);
     Bytes ee;
     for (int i = 0; i < 2; ++i) {
-        const Bytes p = s.line->Ask({0x81}, 18);
+        const Bytes p = s.line->Ask({wire::kOpNextPacket}, 18);
         ASSERT_TRUE(CrcGood(p));
         ee.insert(ee.end(), p.begin(), p.end() - 2);
     }
@@ -301,7 +301,7 @@ TEST(SimDetector, EventLogAndEepromDownloads)
         EXPECT_EQ(ee[static_cast<size_t>(i)], 0x3F5 + i < 1024 ? SimEepromPattern(0x3F5 + i) : 0xFF) << i;
 
     // Log reset leaves the end marker alone.
-    EXPECT_EQ(s.line->Ask({0x13}, 3), kAckFrame);
+    EXPECT_EQ(s.line->Ask({wire::kOpLogReset}, 3), kAckFrame);
     EXPECT_EQ(s.det.EventLog(), SimEmptyEventLog());
 }
 
@@ -313,21 +313,21 @@ TEST(SimDetector, CalibrationShowsProgressThenResult)
     Sim s(o);
     ASSERT_TRUE(s.line->Wake());
     auto history = [&] {
-        const Bytes r = s.line->Ask({0x20}, 8);
+        const Bytes r = s.line->Ask({wire::kOpRequireSensor + wire::kReadGas}, 8);
         return r.size() == 8 && CrcGood(r) ? r[4] : -1;
     };
     EXPECT_EQ(history(), 0x01);
-    ASSERT_EQ(s.line->Ask({0x50}, 3), kAckFrame);
-    ASSERT_EQ(s.line->Ask({0x42}, 3), kAckFrame);
+    ASSERT_EQ(s.line->Ask({wire::kOpSelectSensorBlock}, 3), kAckFrame);
+    ASSERT_EQ(s.line->Ask({wire::kCalZeroSpan}, 3), kAckFrame);
     EXPECT_EQ(history(), 0x81);
-    ASSERT_EQ(s.line->Ask({0xB3}, 3), kAckFrame); // the procedure runs on while asleep
+    ASSERT_EQ(s.line->Ask({wire::kOpKill}, 3), kAckFrame); // the procedure runs on while asleep
     std::this_thread::sleep_for(350ms);
     ASSERT_TRUE(s.line->Wake());
     EXPECT_EQ(history(), 0x09);
 
-    ASSERT_EQ(s.line->Ask({0x41}, 3), kAckFrame);
+    ASSERT_EQ(s.line->Ask({wire::kCalSpan}, 3), kAckFrame);
     EXPECT_TRUE(s.det.CalibrationRunning());
-    ASSERT_EQ(s.line->Ask({0x43}, 3), kAckFrame);
+    ASSERT_EQ(s.line->Ask({wire::kCalAbort}, 3), kAckFrame);
     EXPECT_EQ(history(), 0x01);
 }
 
@@ -337,17 +337,17 @@ TEST(SimDetector, HibernateAndPowerDown)
     refuse.refuse_hibernate = true;
     Sim r(refuse);
     ASSERT_TRUE(r.line->Wake());
-    EXPECT_EQ(r.line->Ask({0x17}, 3), Framed({0xB1}));
+    EXPECT_EQ(r.line->Ask({wire::kOpHibernate}, 3), Framed({wire::kReplyRefused}));
     EXPECT_TRUE(r.det.Awake());
 
     Sim s;
     ASSERT_TRUE(s.line->Wake());
-    EXPECT_EQ(s.line->Ask({0x17}, 3), kAckFrame);
+    EXPECT_EQ(s.line->Ask({wire::kOpHibernate}, 3), kAckFrame);
     EXPECT_FALSE(s.det.Awake());
     EXPECT_EQ(s.det.EventLog(), SimEmptyEventLog());
     ASSERT_TRUE(s.line->Wake());
-    EXPECT_EQ(s.line->Ask({0x14}, 3), kAckFrame);
-    EXPECT_TRUE(s.line->Ask({0xB2}, 3, 80).empty());
+    EXPECT_EQ(s.line->Ask({wire::kOpResetUnit}, 3), kAckFrame);
+    EXPECT_TRUE(s.line->Ask({wire::kOpWakeUp}, 3, 80).empty());
     EXPECT_TRUE(s.det.PoweredDown());
 }
 
@@ -357,41 +357,41 @@ TEST(SimDetector, FirmwareBlocksAndImageCheck)
     auto block = [&](int i) { return Bytes(image.begin() + i * 32, image.begin() + (i + 1) * 32); };
     Sim s;
     ASSERT_TRUE(s.line->Wake());
-    ASSERT_EQ(s.line->Ask({0x10}, 3), kAckFrame);
+    ASSERT_EQ(s.line->Ask({wire::kOpUpgradeStart}, 3), kAckFrame);
     for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(s.line->Ask({0x91}, 3), kAckFrame);
+        ASSERT_EQ(s.line->Ask({wire::kOpData}, 3), kAckFrame);
         Bytes data = block(i);
         if (i == 1)
             data[5] ^= 0xFF; // a bad first send, repeated below with pointer 3
         ASSERT_EQ(s.line->Ask(data, 3), kAckFrame);
         if (i == 1) {
-            ASSERT_EQ(s.line->Ask({0x93}, 3), kAckFrame);
+            ASSERT_EQ(s.line->Ask({wire::kOpDataRepeat}, 3), kAckFrame);
             ASSERT_EQ(s.line->Ask(block(i), 3), kAckFrame);
         }
     }
     ASSERT_EQ(s.det.FirmwareBlocks().size(), 4u);
-    EXPECT_EQ(s.line->Ask({0x11}, 3), kAckFrame);
+    EXPECT_EQ(s.line->Ask({wire::kOpUpgradeExecute}, 3), kAckFrame);
     EXPECT_TRUE(s.det.ExecutePassed());
     EXPECT_EQ(s.det.Identity().mSW, 15);
 
     // A 0x91 whose acknowledge was lost: the repeat brings the block for the first time.
     Sim t;
     ASSERT_TRUE(t.line->Wake());
-    ASSERT_EQ(t.line->Ask({0x10}, 3), kAckFrame);
-    ASSERT_EQ(t.line->Ask({0x91}, 3), kAckFrame);
+    ASSERT_EQ(t.line->Ask({wire::kOpUpgradeStart}, 3), kAckFrame);
+    ASSERT_EQ(t.line->Ask({wire::kOpData}, 3), kAckFrame);
     ASSERT_EQ(t.line->Ask(block(0), 3), kAckFrame);
-    t.det.SetFault(0x91, SimFault::kDrop, 1);
-    EXPECT_TRUE(t.line->Ask({0x91}, 3, 80).empty());
-    ASSERT_EQ(t.line->Ask({0x93}, 3), kAckFrame);
+    t.det.SetFault(wire::kOpData, SimFault::kDrop, 1);
+    EXPECT_TRUE(t.line->Ask({wire::kOpData}, 3, 80).empty());
+    ASSERT_EQ(t.line->Ask({wire::kOpDataRepeat}, 3), kAckFrame);
     ASSERT_EQ(t.line->Ask(block(1), 3), kAckFrame);
-    ASSERT_EQ(t.line->Ask({0x91}, 3), kAckFrame);
+    ASSERT_EQ(t.line->Ask({wire::kOpData}, 3), kAckFrame);
     Bytes bad = block(2);
     bad[0] ^= 1;
     ASSERT_EQ(t.line->Ask(bad, 3), kAckFrame);
-    ASSERT_EQ(t.line->Ask({0x91}, 3), kAckFrame);
+    ASSERT_EQ(t.line->Ask({wire::kOpData}, 3), kAckFrame);
     ASSERT_EQ(t.line->Ask(block(3), 3), kAckFrame);
     EXPECT_EQ(t.det.FirmwareBlocks().size(), 4u);
-    EXPECT_EQ(t.line->Ask({0x11}, 3), kNakFrame); // image CRC fails on the damaged block
+    EXPECT_EQ(t.line->Ask({wire::kOpUpgradeExecute}, 3), kNakFrame); // image CRC fails on the damaged block
     EXPECT_FALSE(t.det.ExecutePassed());
     EXPECT_EQ(t.det.Identity().mSW, 14);
 }
@@ -401,7 +401,7 @@ TEST(SimDetector, VanishHangsUpTheProgramMidExchange)
     SimOptions o;
     o.latency_us = 200000;
     Sim s(o);
-    s.line->Send(Framed({0xB2}));
+    s.line->Send(Framed({wire::kOpWakeUp}));
     std::this_thread::sleep_for(20ms);
     const std::string path = s.det.DevicePath();
     s.det.Vanish();

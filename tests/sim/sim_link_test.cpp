@@ -8,6 +8,7 @@
 
 #include "app/firmware_job.h"
 #include "link/tamsel_comms.h"
+#include "link/wire.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/test_session.h"
@@ -27,7 +28,7 @@ TEST(SimLink, WakeUpEchoesAndRepeatedAcknowledgesAreLeftBehind)
         SCOPED_TRACE(c.name);
         SimOptions o;
         o.echo = c.echo;
-        o.echo_opcode = 0xB2;
+        o.echo_opcode = wire::kOpWakeUp;
         o.wake_acks = c.acks;
         o.wake_ack_gap_us = c.gapUs;
         SimDetector det(o);
@@ -60,7 +61,7 @@ TEST(SimLink, WakeUpEchoesAndRepeatedAcknowledgesAreLeftBehind)
         // The handshake reported the echoed frame it skipped.
         const auto echoed = [](const std::string &l) { return l.rfind("B2 75 80 ", 0) == 0; };
         EXPECT_EQ(std::any_of(lines.begin(), lines.end(), echoed), c.echo);
-        EXPECT_EQ(det.CommandCount(0xB3), 2); // each job ended with one kill
+        EXPECT_EQ(det.CommandCount(wire::kOpKill), 2); // each job ended with one kill
     }
 }
 
@@ -76,13 +77,13 @@ TEST(SimLink, RepeatedFirmwareBlocksLandInTheirPlace)
         uint8_t opcode;
         SimFault fault;
     } cases[] = {
-        {"first send refused", 0x91, SimFault::kNak},
-        {"first send answered with an error", 0x91, SimFault::kError},
-        {"first send's reply lost", 0x91, SimFault::kDrop},
-        {"first send's reply damaged", 0x91, SimFault::kCorrupt},
+        {"first send refused", wire::kOpData, SimFault::kNak},
+        {"first send answered with an error", wire::kOpData, SimFault::kError},
+        {"first send's reply lost", wire::kOpData, SimFault::kDrop},
+        {"first send's reply damaged", wire::kOpData, SimFault::kCorrupt},
         {"block refused", kSimDataFrame, SimFault::kNak},
         {"block's reply damaged", kSimDataFrame, SimFault::kCorrupt},
-        {"repeat refused as well", 0x93, SimFault::kNak},
+        {"repeat refused as well", wire::kOpDataRepeat, SimFault::kNak},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,7 +100,7 @@ TEST(SimLink, RepeatedFirmwareBlocksLandInTheirPlace)
         for (int sent = 1; download.Pass(); ++sent)
             if (sent == 3) { // the fourth block meets the fault once
                 det.SetFault(c.opcode, c.fault, 1);
-                if (c.opcode == 0x93)
+                if (c.opcode == wire::kOpDataRepeat)
                     det.SetFault(kSimDataFrame, SimFault::kNak, 1);
             }
         EXPECT_EQ(download.End().mStatus, 0);

@@ -42,10 +42,35 @@ TEST(SimArgs, KnobsAndMistakes)
     EXPECT_TRUE(p.options.unit == SimUnit::kPlain && p.options.gas == 12.5 && p.options.echo_opcode == 0xB2 &&
                 p.options.wake_acks == 3 && p.options.crc_on_write == SimCrcOnWrite::kKeep);
 
+    // The sensor knobs: the kind of sensor, with its time or drift when given.
+    const struct {
+        std::vector<std::string> args;
+        SimSensorKind kind;
+        double response, slowAlarm, drift;
+    } sensors[] = {
+        {{}, SimSensorKind::kResponsive, 10, 90, 30},
+        {{"--response-seconds", "0.25"}, SimSensorKind::kResponsive, 0.25, 90, 30},
+        {{"--dead-sensor"}, SimSensorKind::kDead, 10, 90, 30},
+        {{"--slow-sensor"}, SimSensorKind::kSlow, 10, 90, 30},
+        {{"--slow-sensor=2.5", "--response-seconds=3"}, SimSensorKind::kSlow, 3, 2.5, 30},
+        {{"--drifted-sensor"}, SimSensorKind::kDrifted, 10, 90, 30},
+        {{"--drifted-sensor=45"}, SimSensorKind::kDrifted, 10, 90, 45},
+    };
+    for (const auto &row : sensors) {
+        SCOPED_TRACE(row.args.empty() ? "defaults" : row.args[0]);
+        SimArgs s;
+        ASSERT_EQ(ParseSimArgs(row.args, s, error), SimArgsResult::kRun) << error;
+        EXPECT_EQ(s.options.sensor_kind, row.kind);
+        EXPECT_EQ(s.options.response_seconds, row.response);
+        EXPECT_EQ(s.options.slow_alarm_seconds, row.slowAlarm);
+        EXPECT_EQ(s.options.drift_percent, row.drift);
+    }
+
     const std::vector<std::vector<std::string>> bad = {
         {"--nak"}, {"--nak", "1A0"}, {"--corrupt", "zz"}, {"--split", "0"}, {"--product", "256"},
         {"--bad-block-crc=middle"}, {"--frobnicate"}, {"--drop", "A0:x"}, {"--gas", "1e9"}, {"--echo=XYZ"},
-        {"--wake-acks", "0"},
+        {"--wake-acks", "0"}, {"--response-seconds", "0"}, {"--response-seconds", "-1"}, {"--response-seconds"},
+        {"--slow-sensor=soon"}, {"--slow-sensor=0"}, {"--drifted-sensor=100"}, {"--drifted-sensor=-5"},
     };
     for (const auto &args : bad) {
         SimArgs b;
@@ -82,7 +107,7 @@ TEST(SimProgram, ServesBehindItsLinkUntilTerminated)
         RawLine line(link);
         ASSERT_TRUE(line.Open());
         ASSERT_TRUE(line.Wake());
-        const Bytes id = line.Ask({0xA0}, 20);
+        const Bytes id = line.Ask({wire::kOpIdentity}, 20);
         ASSERT_EQ(id.size(), 20u);
         EXPECT_EQ(id[0], 3);
     }

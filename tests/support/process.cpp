@@ -79,27 +79,44 @@ ProcessResult RunProcess(const std::string &program, const std::vector<std::stri
     return r;
 }
 
-SimProcess::SimProcess(const std::vector<std::string> &knobs)
+SimProcess::SimProcess(const std::vector<std::string> &knobs, bool controlled)
 {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
+    int out[2], in[2] = {-1, -1}, err[2] = {-1, -1};
+    if (pipe2(out, O_CLOEXEC) != 0 || (controlled && (pipe2(in, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)))
         throw std::runtime_error("pipe");
     FPid = fork();
     if (FPid == 0) {
         dup2(out[1], 1);
+        if (controlled) {
+            dup2(in[0], 0);
+            dup2(err[1], 2);
+        } else {
+            const int none = open("/dev/null", O_RDONLY);
+            dup2(none, 0);
+        }
         const std::string program = BEAMPORT_SIM;
         auto argv = Argv(program, knobs);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
     close(out[1]);
+    if (controlled) {
+        signal(SIGPIPE, SIG_IGN); // a control to a program that ended fails, it does not end the tests
+        close(in[0]);
+        close(err[1]);
+        FIn = in[1];
+        FErr.mFd = err[0];
+    }
     // The first line it prints is the device path.
     std::string line;
     char c;
     pollfd p{out[0], POLLIN, 0};
     while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
         line += c;
-    close(out[0]);
+    if (controlled)
+        FOut.mFd = out[0];
+    else
+        close(out[0]);
     if (line.empty())
         throw std::runtime_error("beamport-sim printed no device path");
     FPath = line;
@@ -112,4 +129,39 @@ SimProcess::~SimProcess()
         int ws = 0;
         waitpid(FPid, &ws, 0);
     }
+    for (int fd : {FIn, FOut.mFd, FErr.mFd})
+        if (fd >= 0)
+            close(fd);
 }
+
+bool SimProcess::Control(const std::string &line)
+{
+    const std::string text = line + "\n";
+    return FIn >= 0 && write(FIn, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+bool SimProcess::WaitFor(RStream &stream, const std::string &text, int ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const size_t at = stream.mKept.find(text, stream.mFrom);
+        if (at != std::string::npos) {
+            stream.mFrom = at + text.size();
+            return true;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{stream.mFd, POLLIN, 0};
+        if (stream.mFd < 0 || left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+            return false;
+        char buf[512];
+        const ssize_t n = read(stream.mFd, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        stream.mKept.append(buf, static_cast<size_t>(n));
+    }
+}
+
+bool SimProcess::WaitOutput(const std::string &text, int ms) { return WaitFor(FOut, text, ms); }
+
+bool SimProcess::WaitErrors(const std::string &text, int ms) { return WaitFor(FErr, text, ms); }

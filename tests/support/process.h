@@ -14,16 +14,36 @@ ProcessResult RunProcess(const std::string &program, const std::vector<std::stri
                          const std::vector<std::string> &env = {}, int timeoutSeconds = 60);
 
 // A beamport-sim running in the background until destroyed; Path() is the
-// device it serves on.
+// device it serves on. Its standard input is empty, or with `controlled` a
+// pipe that Control writes lines to; what it prints after the device path
+// (the answers to controls) and its stderr are kept for Output and Errors.
 class SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string> &knobs = {});
+    explicit SimProcess(const std::vector<std::string> &knobs = {}, bool controlled = false);
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
     const std::string &Path() const { return FPath; }
+    int Pid() const { return FPid; }
+
+    // Writes one line (a newline is added) to its standard input.
+    bool Control(const std::string &line);
+    // Waits up to `ms` for `text` in what it printed on stdout (after the
+    // device path) since the last text found there; true when it came.
+    bool WaitOutput(const std::string &text, int ms = 3000);
+    // The same for stderr.
+    bool WaitErrors(const std::string &text, int ms = 3000);
 
 private:
+    struct RStream {
+        int mFd = -1;
+        std::string mKept;
+        size_t mFrom = 0; // where the next search starts
+    };
+    static bool WaitFor(RStream &stream, const std::string &text, int ms);
+
     int FPid = -1;
     std::string FPath;
+    int FIn = -1;
+    RStream FOut, FErr;
 };
