@@ -214,15 +214,13 @@ const CliCommand kRecords({
         const std::string sub = args.empty() ? std::string() : args.front();
         if (sub == "show" || sub == "verify" || sub == "sync" || sub == "export")
             args.erase(args.begin());
-        if (sub == "show")
-            return Show(args);
-        if (sub == "verify")
-            return Verify(args);
-        if (sub == "sync")
-            return Sync(args);
-        if (sub == "export")
-            return Export(args);
-        return List(args);
+        const int code = sub == "show"     ? Show(args)
+                         : sub == "verify" ? Verify(args)
+                         : sub == "sync"   ? Sync(args)
+                         : sub == "export" ? Export(args)
+                                           : List(args);
+        c.usageReported = code == kExitUsage; // each of them says what was wrong
+        return code;
     }, ECliKind::kLocal});
 
 } // namespace
