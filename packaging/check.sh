@@ -180,8 +180,12 @@ if [ -f "$completion" ]; then
   expect_completion "sensor-cal settings " beamport-cli --traffic se
   expect_completion "show sync " beamport-cli records s
   expect_completion "--json " beamport-cli records show 12 --j
-  expect_completion "--span " beamport-cli sensor-cal --s
   expect_completion "off " beamport-cli --records o
+  # the global options after the command
+  expect_completion "--yes " beamport-cli factory-reset --y
+  expect_completion "--simulate --span " beamport-cli sensor-cal --s
+  expect_completion "--span " beamport-cli sensor-cal --sp
+  expect_completion "FILES " beamport-cli write --ini ""
 fi
 
 if ((failures)); then
