@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include "app/runtime_dir.h"
+
 namespace {
 int gArgc = 1;
 char gArg0[] = "beamport";
@@ -29,6 +31,7 @@ bool EnsureGuiApplication()
         return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    ProvideXdgRuntimeDir();
     Application() = std::make_unique<QGuiApplication>(gArgc, gArgv);
     return true;
 }

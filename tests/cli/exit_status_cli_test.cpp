@@ -21,14 +21,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A folder of this run's own, removed at the end.
 const fs::path &Dir()
 {
-    static const fs::path dir = [] {
-        const fs::path d = fs::temp_directory_path() / ("beamport-cli-exit-" + std::to_string(::getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
+    static const struct Folder {
+        fs::path path = fs::temp_directory_path() / ("beamport-cli-exit-" + std::to_string(::getpid()));
+        Folder() { fs::create_directories(path); }
+        ~Folder()
+        {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } folder;
+    return folder.path;
 }
 
 std::string Write(const std::string &name, const std::string &bytes)
