@@ -11,7 +11,13 @@ dir=${1:?usage: scripts/check-build-dir.sh DIR}
 me=$(id -u)
 other=$(find "$dir" -maxdepth 2 ! -user "$me" -printf '%u\n' -quit 2>/dev/null || true)
 if [ -n "$other" ] || [ ! -w "$dir" ]; then
-  owner=${other:-$(stat -c %U "$dir")}
-  echo "$dir/ belongs to $owner, not to $(id -un), so this build cannot write it: remove it (sudo rm -rf $dir) and run again, or run this script as $owner." >&2
+  owner=$(stat -c %U "$dir")
+  if [ "$owner" = "$(id -un)" ]; then
+    what="$dir/ holds files of ${other:-another user}, not only of $(id -un)"
+    owner=${other:-root}
+  else
+    what="$dir/ belongs to $owner, not to $(id -un)"
+  fi
+  echo "$what, so this build cannot write there: remove it (sudo rm -rf $dir) and run again, or run as $owner." >&2
   exit 1
 fi
