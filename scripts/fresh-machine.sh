@@ -35,18 +35,20 @@ root=$run/root
 logs=$run/logs
 mkdir -p "$root" "$logs"
 
-mounted=()
+# The mount points, one a line, in the order they were mounted.
+mounted=$run/mounted
+: >"$mounted"
 cleanup() {
-  local status=$? pid link i
+  local status=$? pid link
   # Whatever the stages left running inside the root (a database server, a
   # simulated detector) holds its mounts: end those processes first.
   for link in /proc/[0-9]*/root; do
     pid=${link#/proc/}
     pid=${pid%/root}
-    [ "$(readlink "$link" 2>/dev/null)" = "$root" ] && kill -KILL "$pid" 2>/dev/null || true
+    [ "$link" -ef "$root" ] && kill -KILL "$pid" 2>/dev/null || true
   done
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-    umount "${mounted[$i]}" 2>/dev/null || umount -l "${mounted[$i]}" 2>/dev/null || true
+  tac "$mounted" | while IFS= read -r target; do
+    umount "$target" 2>/dev/null || umount -l "$target" 2>/dev/null || true
   done
   if ((keep)); then
     echo "the root stays in $root; logs in $logs"
@@ -60,9 +62,11 @@ trap 'exit 130' INT TERM
 
 start_all=$SECONDS
 stage() { # name, then the command; its output goes to the stage's log
-  local name=$1 begin=$SECONDS log=$logs/$1.log
+  local name=$1 begin=$SECONDS log=$logs/$1.log status=0
   shift
-  if "$@" >"$log" 2>&1; then
+  # In a subshell of its own, so that the first failing command ends the stage.
+  (set -e; "$@") >"$log" 2>&1 || status=$?
+  if [ "$status" -eq 0 ]; then
     printf '%-12s ok      %4d s\n' "$name" $((SECONDS - begin))
   else
     printf '%-12s FAILED  %4d s  (log: %s)\n' "$name" $((SECONDS - begin)) "$log"
@@ -102,7 +106,7 @@ mount_all() {
       tmpfs) mount -t tmpfs -o mode=1777,size=8g tmpfs "$root/$1" ;;
       cache) mount --bind "$cache/apt-archives" "$root/$1" ;;
     esac
-    mounted+=("$root/$1")
+    echo "$root/$1" >>"$mounted"
   done
 }
 
