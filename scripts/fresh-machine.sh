@@ -53,7 +53,8 @@ cleanup() {
   if ((keep)); then
     echo "the root stays in $root; logs in $logs"
   elif ! findmnt -rn -o TARGET | grep -qF "$root"; then
-    rm -rf "$root"
+    # A failed run keeps its logs.
+    if [ "$status" -eq 0 ]; then rm -rf "$run"; else rm -rf "$root"; fi
   fi
   exit "$status"
 }
@@ -148,6 +149,6 @@ stage copy copy_checkout root/beamport
 stage test.sh in_root 0:0 /root/beamport "scripts/test.sh"
 stage user user_setup
 stage run.sh run_as_user
-echo "--- scripts/run.sh as tech said:"
-sed 's/^/  | /' "$logs/run.sh.log"
+echo "--- scripts/run.sh as tech said (build lines left out):"
+grep -v '^\[[0-9]*/[0-9]*\] ' "$logs/run.sh.log" | sed 's/^/  | /'
 printf '%-12s ok      %4d s\n' total $((SECONDS - start_all))
