@@ -4,26 +4,55 @@
 # warnings, the menu entry and the udev rule say what they must, and the bash
 # completion completes commands and their options.
 #
+# With a package or a build folder it also checks the package's relations: it
+# depends on the Qt SQLite driver (service records are kept by default) and
+# recommends the PostgreSQL driver (the store a service centre shares).
+#
 #   packaging/check.sh ROOT          ROOT holds usr/... (an unpacked .deb, a DESTDIR)
+#   packaging/check.sh --deb FILE.deb
+#                                    unpacks the package into a temporary folder first
 #   packaging/check.sh --install BUILD
 #                                    installs BUILD into a temporary DESTDIR first
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+usage="usage: packaging/check.sh ROOT | --deb FILE.deb | --install BUILD"
 
-if [ "${1:-}" = "--install" ]; then
+relations=0 depends="" recommends=""
+case "${1:-}" in
+--install | --deb)
+  [ -n "${2:-}" ] || { echo "$usage" >&2; exit 64; }
   tmp=$(mktemp -d)
   trap 'rm -rf "$tmp"' EXIT
-  DESTDIR="$tmp" cmake --install "$2" --prefix /usr >/dev/null
   root=$tmp
-else
-  root=${1:?usage: packaging/check.sh ROOT | --install BUILD}
-fi
+  relations=1
+  if [ "$1" = --install ]; then
+    DESTDIR="$tmp" cmake --install "$2" --prefix /usr >/dev/null
+    # The relations CPack writes into the control file (the libraries' own
+    # dependencies are added to Depends when the package is built).
+    field() { sed -n "s/^set($1 \"\(.*\)\")\$/\1/p" "$2/CPackConfig.cmake"; }
+    depends=$(field CPACK_DEBIAN_PACKAGE_DEPENDS "$2")
+    recommends=$(field CPACK_DEBIAN_PACKAGE_RECOMMENDS "$2")
+  else
+    dpkg-deb -x "$2" "$tmp"
+    depends=$(dpkg-deb -f "$2" Depends)
+    recommends=$(dpkg-deb -f "$2" Recommends)
+  fi
+  ;;
+"" | -*) echo "$usage" >&2; exit 64 ;;
+*) root=$1 ;;
+esac
 
 failures=0
 fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
+
+# The tools the checks run: a check that cannot run fails, it is never skipped.
+for tool in file:file man:man-db desktop-file-validate:desktop-file-utils; do
+  command -v "${tool%%:*}" >/dev/null ||
+    fail "${tool%%:*} is not installed (Debian: ${tool#*:}): the checks that need it cannot run"
+done
 
 # Files and modes.
 expect() { # mode path
@@ -44,7 +73,7 @@ expect 644 usr/share/icons/hicolor/scalable/apps/beamport.svg
 for size in 16 32 48 64 128 256; do
   expect 644 usr/share/icons/hicolor/${size}x${size}/apps/beamport.png
   png=$root/usr/share/icons/hicolor/${size}x${size}/apps/beamport.png
-  if [ -f "$png" ] && ! file "$png" | grep -q "PNG image data, $size x $size,"; then
+  if [ -f "$png" ] && command -v file >/dev/null && ! file "$png" | grep -q "PNG image data, $size x $size,"; then
     fail "$png is not a $size x $size PNG: $(file -b "$png")"
   fi
 done
@@ -55,7 +84,7 @@ outside=$(find "$root" -mindepth 1 -maxdepth 1 ! -name usr)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 
 # Manual pages: gzip without a name or time stamp (gzip -n), and they render
-# without a warning where man is installed.
+# without a warning.
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   [ -f "$page" ] || continue
   if ! gzip -t "$page"; then
@@ -102,6 +131,23 @@ if [ -f "$rule" ]; then
   fi
 fi
 
+# Package relations: each name, without its version, among the comma-separated list.
+has_relation() { # list, package
+  local item
+  IFS=, read -ra items <<<"$1"
+  for item in "${items[@]}"; do
+    item=${item#"${item%%[! ]*}"}
+    [ "${item%% *}" = "$2" ] && return 0
+  done
+  return 1
+}
+if ((relations)); then
+  has_relation "$depends" libqt6sql6-sqlite ||
+    fail "Depends lacks libqt6sql6-sqlite (service records are kept in SQLite by default): '$depends'"
+  has_relation "$recommends" libqt6sql6-psql ||
+    fail "Recommends lacks libqt6sql6-psql (the shared PostgreSQL store): '$recommends'"
+fi
+
 # Bash completion, with minimal stand-ins for the bash-completion helpers so
 # that the check needs no more than bash.
 completion=$root/usr/share/bash-completion/completions/beamport-cli
@@ -134,8 +180,12 @@ if [ -f "$completion" ]; then
   expect_completion "sensor-cal settings " beamport-cli --traffic se
   expect_completion "show sync " beamport-cli records s
   expect_completion "--json " beamport-cli records show 12 --j
-  expect_completion "--span " beamport-cli sensor-cal --s
   expect_completion "off " beamport-cli --records o
+  # the global options after the command
+  expect_completion "--yes " beamport-cli factory-reset --y
+  expect_completion "--simulate --span " beamport-cli sensor-cal --s
+  expect_completion "--span " beamport-cli sensor-cal --sp
+  expect_completion "FILES " beamport-cli write --ini ""
 fi
 
 if ((failures)); then

@@ -1,24 +1,69 @@
 #!/usr/bin/env bash
-# Keeps the house one stack: a file under src/ROOM may include only its own
-# room and the rooms below it, and only src/ui may use the widget and chart
-# modules. Prints each offending include as FILE:LINE and fails.
+# Keeps the rooms apart: a file under src/ROOM may include only its own room
+# and the rooms that SRC_DIR/rooms.txt lets ROOM use (the same table the build
+# links the rooms' libraries by), and only src/ui may use the widget and chart
+# modules. Prints each offending include as FILE:LINE and fails; a table that
+# is malformed, names an unknown room or lets a room use itself by way of
+# another fails too.
 #
 #   check-layers.sh SRC_DIR [QT_INCLUDE_DIR]
-#
-# The rooms, lowest first. sim stands on link and model only, so the window
-# and the command line can start a simulated detector.
 set -euo pipefail
 src=${1:?usage: check-layers.sh SRC_DIR [QT_INCLUDE_DIR]}
 qt=${2:-}
-rooms=(model link files app tools records sim ui cli)
+table=$src/rooms.txt
+[ -f "$table" ] || { echo "$table: missing (the rooms and the rooms each may use)"; exit 1; }
 
-rank_of() {
-  local i
-  for i in "${!rooms[@]}"; do
-    [ "${rooms[$i]}" = "$1" ] && { echo "$i"; return; }
+bad=0
+rooms=()
+declare -A uses=() # "ROOM OTHER" -> 1 when the table lets ROOM use OTHER
+declare -A listed=()
+n=0
+while IFS= read -r line || [ -n "$line" ]; do
+  n=$((n + 1))
+  line=${line%%#*}
+  [[ $line =~ ^[[:space:]]*$ ]] && continue
+  if [[ ! $line =~ ^([a-z][a-z0-9_]*):([a-z0-9_[:space:]]*)$ ]]; then
+    echo "$table:$n: not 'ROOM: ROOMS IT USES': $line"
+    bad=1
+    continue
+  fi
+  room=${BASH_REMATCH[1]}
+  if [ -n "${listed[$room]:-}" ]; then
+    echo "$table:$n: $room is listed twice"
+    bad=1
+  fi
+  listed[$room]=$n
+  rooms+=("$room")
+  for other in ${BASH_REMATCH[2]}; do uses["$room $other"]=1; done
+done <"$table"
+
+for pair in "${!uses[@]}"; do
+  other=${pair#* }
+  [ -n "${listed[$other]:-}" ] && continue
+  echo "$table:${listed[${pair% *}]}: ${pair% *} uses $other, which is no room of the table"
+  bad=1
+done
+
+# reaches ROOM OTHER: ROOM uses OTHER, directly or by way of other rooms.
+declare -A reach=()
+for room in "${rooms[@]}"; do
+  todo=("$room")
+  while ((${#todo[@]})); do
+    at=${todo[0]}
+    todo=("${todo[@]:1}")
+    for other in "${rooms[@]}"; do
+      if [ -n "${uses["$at $other"]:-}" ] && [ -z "${reach["$room $other"]:-}" ]; then
+        reach["$room $other"]=1
+        todo+=("$other")
+      fi
+    done
   done
-  echo -1
-}
+  if [ -n "${reach["$room $room"]:-}" ]; then
+    echo "$table:${listed[$room]}: $room uses itself by way of other rooms: the rooms must form a stack"
+    bad=1
+  fi
+done
+((bad)) && { echo "layering check: FAILED (the table $table)"; exit 1; }
 
 # Widget and chart headers: everything the two modules ship, by bare name.
 declare -A widget_header=()
@@ -29,29 +74,38 @@ if [ -n "$qt" ]; then
   done
 fi
 
-bad=0
+allowed_list() { # the rooms ROOM may use, for a message
+  local other list=""
+  for other in "${rooms[@]}"; do [ -n "${uses["$1 $other"]:-}" ] && list+=" $other"; done
+  echo "${list:- none}"
+}
+
 cd "$src"
 while IFS= read -r -d '' file; do
   room=${file%%/*}
-  own=$(rank_of "$room")
-  if [ "$own" -lt 0 ]; then
-    echo "$src/$file: not in a room (rooms: ${rooms[*]})"
+  if [ "$room" = "$file" ] || [ -z "${listed[$room]:-}" ]; then
+    echo "$src/$file: not in a room of $table (rooms: ${rooms[*]})"
     bad=1
     continue
   fi
   n=0
-  while IFS= read -r line; do
+  while IFS= read -r line || [ -n "$line" ]; do
     n=$((n + 1))
     [[ $line =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*([\"\<])([^\"\>]+)[\"\>] ]] || continue
     target=${BASH_REMATCH[2]}
     if [ "${BASH_REMATCH[1]}" = '"' ]; then
       other=${target%%/*}
       [ "$other" = "$target" ] && continue # a file beside it
-      theirs=$(rank_of "$other")
-      if [ "$theirs" -gt "$own" ]; then
+      [ "$other" = "$room" ] && continue
+      [ -n "${uses["$room $other"]:-}" ] && continue
+      if [ -n "${reach["$other $room"]:-}" ]; then
         echo "$src/$file:$n: $room includes $target, which sits above it"
-        bad=1
+      elif [ -n "${listed[$other]:-}" ]; then
+        echo "$src/$file:$n: $room includes $target, but $room may use only:$(allowed_list "$room")"
+      else
+        echo "$src/$file:$n: $room includes $target, which is in no room"
       fi
+      bad=1
     elif [ "$room" != ui ]; then
       module=${target%%/*}
       name=${target##*/}
@@ -60,11 +114,11 @@ while IFS= read -r -d '' file; do
         bad=1
       fi
     fi
-  done < "$file"
+  done <"$file"
 done < <(find . -type f \( -name '*.h' -o -name '*.cpp' \) -printf '%P\0' | sort -z)
 
 if [ "$bad" -ne 0 ]; then
-  echo "layering check: FAILED (rooms, lowest first: ${rooms[*]})"
+  echo "layering check: FAILED (the rooms and what each may use: $table)"
   exit 1
 fi
-echo "layering check: every include stays in its room or goes down"
+echo "layering check: every include stays in its room or goes to a room it may use"

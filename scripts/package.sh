@@ -13,7 +13,7 @@ case "${1:-}" in
   *) echo "usage: scripts/package.sh [--check]" >&2; exit 64 ;;
 esac
 
-need=(dpkg-dev file)
+need=(dpkg-dev file man-db)
 ((check)) && need+=(lintian desktop-file-utils)
 scripts/deps.sh
 scripts/deps.sh --why "needed to build and check the Debian package" "${need[@]}"
@@ -35,10 +35,7 @@ deb=$(basename "$deb")
 echo "Built $deb"
 
 if ((check)); then
-  tree=$(mktemp -d)
-  trap 'rm -rf "$tree"' EXIT
-  dpkg-deb -x "$deb" "$tree"
-  BEAMPORT_VERSION=$(dpkg-deb -f "$deb" Version) packaging/check.sh "$tree"
+  BEAMPORT_VERSION=$(dpkg-deb -f "$deb" Version) packaging/check.sh --deb "$deb"
   desktop-file-validate packaging/beamport.desktop && echo "desktop-file-validate: no problems"
   # Errors fail the check; warnings and notes are listed.
   lintian --info --display-level '>=warning' --fail-on error "$deb" || exit 1

@@ -6,6 +6,7 @@
 #   scripts/run.sh ARGS     build/beamport-cli ARGS
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/check-build-dir.sh build
 scripts/deps.sh
 
 # Access to CP210x adapters for the user at the seat, where this machine runs

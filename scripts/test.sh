@@ -3,8 +3,10 @@
 # Sanitizer, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/check-build-dir.sh build-asan
 scripts/deps.sh
-scripts/deps.sh --why "needed by the tests: a throwaway database server, PDF text" postgresql poppler-utils
+scripts/deps.sh --why "needed by the tests: a throwaway database server, PDF text, checks of the package's files" \
+  postgresql poppler-utils file man-db desktop-file-utils
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBEAMPORT_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen

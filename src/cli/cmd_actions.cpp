@@ -15,6 +15,10 @@ struct RActionRow {
     const char *summary;
     const char *description;
     RActionResult (*run)(TDeviceActions &actions);
+    // What the action would do, for the commands that destroy data or switch
+    // the detector off: on the command line they need --yes, and without it
+    // nothing is sent. Null for the others.
+    const char *withoutYes = nullptr;
 };
 
 const RActionRow kActions[] = {
@@ -45,23 +49,27 @@ const RActionRow kActions[] = {
      "Send Bump Pass: tells the detector that it passed its bump test. "
      "Prints \"Send Bump Pass... OK\" or the failure.",
      [](TDeviceActions &a) { return a.PeakBumpReport(3); }},
-    {"log-reset", "Event Log Reset",
+    {"log-reset", "Event Log Reset (needs --yes)",
      "Event Log Reset: checks the detector's identity, then clears its event log. Save the log first with "
-     "`events --out FILE.csv`: the events cannot be read back afterwards.",
-     [](TDeviceActions &a) { return a.LogReset(); }},
-    {"power-down", "Power Down (Turn Off)",
+     "`events --out FILE.csv`: the events cannot be read back afterwards. Without --yes nothing is sent "
+     "(exit 66).",
+     [](TDeviceActions &a) { return a.LogReset(); },
+     "log-reset would clear the detector's event log for good; give --yes to do it"},
+    {"power-down", "Power Down (Turn Off) (needs --yes)",
      "Power Down: checks the detector's identity, then turns it off. A detector that must be calibrated before "
-     "it is turned off refuses, and the exit status is 193.",
-     [](TDeviceActions &a) { return a.TurnOff(); }},
+     "it is turned off refuses, and the exit status is 193. Without --yes nothing is sent (exit 66).",
+     [](TDeviceActions &a) { return a.TurnOff(); },
+     "power-down would turn the detector off; give --yes to do it"},
     {"calibration", "the factory zero and span calibration",
      "Calibration: checks the detector's identity, then starts its factory zero and span calibration. A "
      "detector that refuses ends with 194 (zero calibration failed). For a calibration with span gas, "
      "step by step, use sensor-cal.",
      [](TDeviceActions &a) { return a.Calibration(); }},
-    {"factory-reset", "Factory Reset",
+    {"factory-reset", "Factory Reset (needs --yes)",
      "Factory Reset: the detector returns to its factory settings. Prints \"Fatory Reset... OK\" (the window's "
-     "text) or the failure.",
-     [](TDeviceActions &a) { return a.FactoryReset(); }},
+     "text) or the failure. Without --yes nothing is sent (exit 66).",
+     [](TDeviceActions &a) { return a.FactoryReset(); },
+     "factory-reset would return the detector to its factory settings; give --yes to do it"},
     {"hibernate", "Hibernate (needs --yes)",
      "Hibernate: reads the detector's configuration, refuses a unit that does not allow suspend before "
      "anything else is sent (exit 67), asks before it goes on (without --yes the answer is No and nothing is "
@@ -73,6 +81,10 @@ int RunAction(const RActionRow &row, CliContext &c)
 {
     if (!c.args.empty())
         return kExitUsage;
+    if (row.withoutYes && !c.yes) {
+        std::cerr << "beamport-cli: " << row.withoutYes << std::endl;
+        return kExitDeclined;
+    }
     RMainState state;
     TDeviceActions actions(c.session, c.screen, state);
     const RActionResult result = row.run(actions);

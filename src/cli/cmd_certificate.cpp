@@ -17,22 +17,16 @@ int Certificate(CliContext &c)
 {
     std::vector<std::string> args = c.args;
     std::string out, paperText = "a4";
-    if (!TakeOption(args, "--out", out)) {
-        std::cerr << "beamport-cli: certificate needs --out FILE.pdf\n";
-        return kExitUsage;
-    }
+    if (!TakeOption(args, "--out", out))
+        return UsageError(c, "certificate needs --out FILE.pdf");
     TakeOption(args, "--paper", paperText);
     EPaper paper = EPaper::kA4;
-    if (!ParsePaper(QString::fromStdString(paperText), paper)) {
-        std::cerr << "beamport-cli: --paper is a4 or letter, not \"" << paperText << "\"\n";
-        return kExitUsage;
-    }
+    if (!ParsePaper(QString::fromStdString(paperText), paper))
+        return UsageError(c, "--paper is a4 or letter, not \"" + paperText + "\"");
     bool ok = false;
     const qint64 id = args.size() == 1 ? QString::fromStdString(args.front()).toLongLong(&ok) : 0;
-    if (!ok || id <= 0) {
-        std::cerr << "beamport-cli: certificate needs one record id (a whole number from 1 up)\n";
-        return kExitUsage;
-    }
+    if (!ok || id <= 0)
+        return UsageError(c, "certificate needs one record id (a whole number from 1 up)");
     QString error;
     const std::unique_ptr<TRecordStore> store = OpenStoreInForce(c.session, error);
     qint64 number = 0;

@@ -22,10 +22,8 @@ int Due(CliContext &c)
     if (TakeOption(args, "--within", days)) {
         bool ok = false;
         const int n = QString::fromStdString(days).toInt(&ok);
-        if (!ok || n < 0 || n > 36500) {
-            std::cerr << "beamport-cli: --within needs a number of days from 0 to 36500\n";
-            return kExitUsage;
-        }
+        if (!ok || n < 0 || n > 36500)
+            return UsageError(c, "--within needs a number of days from 0 to 36500");
         within = n;
     }
     const bool json = TakeFlag(args, "--json");

@@ -152,8 +152,10 @@ int Log(CliContext &c)
     const bool noBattery = TakeFlag(c.args, "--no-battery");
     const bool noTemperature = TakeFlag(c.args, "--no-temperature");
     double seconds = 0;
-    if (!c.args.empty() || !ParseSeconds(secondsText, seconds))
+    if (!c.args.empty())
         return kExitUsage;
+    if (!ParseSeconds(secondsText, seconds))
+        return UsageError(c, "--seconds needs a number of seconds from 0 up, not '" + secondsText + "'");
 
     if (toFile) {
         const std::string problem = OutFileProblem(out);

@@ -200,15 +200,13 @@ int Records(CliContext &c)
     const std::string sub = args.empty() ? std::string() : args.front();
     if (sub == "show" || sub == "verify" || sub == "sync" || sub == "export")
         args.erase(args.begin());
-    if (sub == "show")
-        return Show(c.session, args);
-    if (sub == "verify")
-        return Verify(c.session, args);
-    if (sub == "sync")
-        return Sync(c.session, args);
-    if (sub == "export")
-        return Export(c.session, args);
-    return List(c.session, args);
+    const int code = sub == "show"     ? Show(c.session, args)
+                     : sub == "verify" ? Verify(c.session, args)
+                     : sub == "sync"   ? Sync(c.session, args)
+                     : sub == "export" ? Export(c.session, args)
+                                       : List(c.session, args);
+    c.usageReported = code == kExitUsage; // each of them says what was wrong
+    return code;
 }
 
 } // namespace

@@ -15,8 +15,10 @@
 #include <QString>
 
 #include "app/session.h"
+#include "app/runtime_dir.h"
 #include "app/settings.h"
 #include "app/status.h"
+#include "cli/cli_args.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
 #include "link/discovery.h"
@@ -30,89 +32,19 @@
 #endif
 
 namespace {
-void PrintUsage(std::ostream &out)
-{
-    out << "usage: beamport-cli [--port DEVICE] [--simulate] [--ini FILE] [--traffic] [--yes]\n"
-           "                    [--records off|sqlite:PATH|postgresql://...] COMMAND [ARGS]\n"
-           "       beamport-cli --version | --help | COMMAND --help\n"
-           "options:\n"
-           "  --port DEVICE     talk to DEVICE instead of looking for the adapter (env BEAMPORT_PORT)\n"
-           "  --simulate        talk to a simulated detector started inside the program\n"
-           "  --ini FILE        the settings file instead of OPTAVO.INI in the current folder\n"
-           "  --traffic         every traffic-log line on stderr\n"
-           "  --yes             answer Yes to every question (without it: No)\n"
-           "  --records WHERE   where the service records go: off, sqlite:PATH or a postgresql:// URI\n"
-           "                    (env BEAMPORT_RECORDS; default the local SQLite store)\n"
-           "commands:\n"
-        << CommandList();
-}
-
-struct Options {
-    std::string port;
-    std::string ini;
-    std::string records;
-    bool recordsGiven = false;
-    bool simulate = false;
-    bool traffic = false;
-    bool yes = false;
-    bool help = false;
-    bool version = false;
-    std::string command;
-    std::vector<std::string> args;
-};
-
-bool Parse(int argc, char **argv, Options &o, std::string &error)
-{
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--port" || a == "--ini" || a == "--records") {
-            if (i + 1 >= argc) {
-                error = a + " needs a value";
-                return false;
-            }
-            (a == "--port" ? o.port : a == "--ini" ? o.ini : o.records) = argv[++i];
-            o.recordsGiven = o.recordsGiven || a == "--records";
-        } else if (a == "--simulate") {
-            o.simulate = true;
-        } else if (a == "--traffic") {
-            o.traffic = true;
-        } else if (a == "--yes") {
-            o.yes = true;
-        } else if (a == "-h" || a == "--help") {
-            o.help = true;
-            return false;
-        } else if (a == "--version") {
-            o.version = true;
-            return false;
-        } else if (!a.empty() && a[0] == '-') {
-            error = "unknown option " + a;
-            return false;
-        } else {
-            break;
-        }
-    }
-    if (i >= argc) {
-        error = "no command given";
-        return false;
-    }
-    o.command = argv[i++];
-    for (; i < argc; ++i)
-        o.args.emplace_back(argv[i]);
-    return true;
-}
-
-int Usage(const std::string &error)
+// A usage error: what is wrong, then the usage of the command at fault (or,
+// without one, of the whole program).
+int Usage(const std::string &error, const CliEntry *entry = nullptr)
 {
     if (!error.empty())
         std::cerr << "beamport-cli: " << error << "\n";
-    PrintUsage(std::cerr);
+    std::cerr << (entry ? CommandUsage(*entry) : GlobalUsage());
     return kExitUsage;
 }
 
 int Help()
 {
-    PrintUsage(std::cout);
+    std::cout << GlobalUsage();
     std::cout << ExitStatusTable() << std::flush;
     return 0;
 }
@@ -151,6 +83,7 @@ std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char **argv, bool g
     if (gui) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        ProvideXdgRuntimeDir();
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -162,13 +95,19 @@ std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char **argv, bool g
 
 int main(int argc, char **argv)
 {
-    Options o;
+    RCliArgs o;
     std::string error;
-    if (!Parse(argc, argv, o, error))
-        return o.help ? Help() : o.version ? Version() : Usage(error);
-    const std::optional<CliEntry> entry = FindCliCommand(o.command);
-    if (!entry)
-        return Usage("unknown command " + o.command);
+    const bool parsed = ParseCliArgs(std::vector<std::string>(argv, argv + argc), o, error);
+    if (o.help || o.version)
+        return o.help ? Help() : Version();
+    std::optional<CliEntry> entry;
+    if (!o.command.empty())
+        entry = FindCliCommand(o.command);
+    if (!entry && !o.command.empty())
+        return Usage(parsed ? "unknown command " + o.command : error);
+    if (!parsed)
+        return Usage(error, entry ? &*entry : nullptr);
+    const std::vector<std::string> commandArgs = o.args;
     if (AsksForHelp(o.args)) {
         std::cout << CommandHelp(*entry) << std::flush;
         return 0;
@@ -223,8 +162,12 @@ int main(int argc, char **argv)
     }
     CliContext context{screen, session, o.yes, o.args};
     const int code = entry->run(context);
-    if (code == kExitUsage && !context.usageReported)
-        return Usage("wrong arguments for " + o.command);
+    if (code == kExitUsage) {
+        if (context.usageReported)
+            return Usage("", &*entry);
+        const std::string fault = ArgumentFault(*entry, commandArgs);
+        return Usage(fault.empty() ? o.command + ": the arguments do not fit its usage" : fault, &*entry);
+    }
     // The codes of the commands without device work are their own.
     if (entry->kind == ECliKind::kLocal)
         return code;

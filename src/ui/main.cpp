@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "app/runtime_dir.h"
 #include "app/session.h"
 #include "app/status.h"
 #include "ui/main_window.h"
@@ -63,6 +64,7 @@ int main(int argc, char **argv)
 {
     // The application object only parses its own options here: the instance
     // check comes first, before any settings are read or windows made.
+    ProvideXdgRuntimeDir();
     QApplication app(argc, argv);
     const ROptions options = ParseOptions(QCoreApplication::arguments());
     if (options.help || !options.error.empty()) {

@@ -1,5 +1,5 @@
 #include "ui/main_window.h"
-#include "ui/runtime_dir.h"
+#include "app/runtime_dir.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "ui/runtime_dir.h"
+#include "app/runtime_dir.h"
 
 class QLockFile;
 

@@ -92,7 +92,7 @@ TEST(CliActions, CommandsPrintTheirResult)
         {"beep", ""}, // the actuator tests show nothing
     };
     for (const auto &row : rows) {
-        const ProcessResult r = Cli({"--simulate", row.command});
+        const ProcessResult r = Cli({"--simulate", "--yes", row.command});
         EXPECT_EQ(r.status, 0) << row.command << ": " << r.err;
         EXPECT_EQ(r.out, row.out) << row.command;
     }
@@ -115,7 +115,7 @@ TEST(CliActions, FailuresEndWithTheActionsStatus)
     };
     for (const auto &row : rows) {
         SimProcess sim(row.knobs);
-        const ProcessResult r = Cli({"--port", sim.Path(), row.command});
+        const ProcessResult r = Cli({"--yes", "--port", sim.Path(), row.command});
         EXPECT_EQ(r.status, row.status) << row.command;
         EXPECT_EQ(r.out, row.out) << row.command;
         EXPECT_NE(r.err.find(row.err), std::string::npos) << row.command << ": " << r.err;

@@ -46,7 +46,7 @@
 #include "app/status.h"
 #include "ui/main_window.h"
 #include "ui/qt_screen.h"
-#include "ui/runtime_dir.h"
+#include "app/runtime_dir.h"
 #include "ui/qt_boxes.h"
 #include "ui/single_instance.h"
 #include "app/user_store.h"

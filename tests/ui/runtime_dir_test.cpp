@@ -8,10 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include <QTemporaryDir>
 
-#include "ui/runtime_dir.h"
+#include "app/runtime_dir.h"
 #include "ui/single_instance.h"
 
 namespace fs = std::filesystem;
@@ -94,4 +95,35 @@ TEST_F(RuntimeDirTest, TempFoldersThatOthersControlAreRefused)
         EXPECT_FALSE(unchecked.Error().empty());
         fs::remove_all(TempFolder(c.uid));
     }
+}
+
+// Qt gets the same folder when the session names none, so that it neither
+// warns nor leaves a folder of its own in the temp folder; a session's folder
+// is left as it is.
+TEST_F(RuntimeDirTest, ProvidedToQtWhenTheSessionNamesNone)
+{
+    struct RSavedEnv {
+        std::string name;
+        std::optional<std::string> value;
+        explicit RSavedEnv(std::string n) : name(std::move(n))
+        {
+            if (const char *v = std::getenv(name.c_str()))
+                value = v;
+        }
+        ~RSavedEnv() { value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str()); }
+    } xdg("XDG_RUNTIME_DIR"), tmp("TMPDIR");
+    ::setenv("TMPDIR", Path("tmp").c_str(), 1);
+
+    const char *const unsetValues[] = {"", nullptr}; // empty, or no variable at all
+    for (const char *unset : unsetValues) {
+        unset ? ::setenv("XDG_RUNTIME_DIR", unset, 1) : ::unsetenv("XDG_RUNTIME_DIR");
+        ASSERT_TRUE(ProvideXdgRuntimeDir());
+        ASSERT_NE(std::getenv("XDG_RUNTIME_DIR"), nullptr);
+        EXPECT_EQ(std::string(std::getenv("XDG_RUNTIME_DIR")), TempFolder());
+        EXPECT_EQ(fs::status(TempFolder()).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
+    const std::string session = Folder("session", fs::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", session.c_str(), 1);
+    EXPECT_TRUE(ProvideXdgRuntimeDir());
+    EXPECT_EQ(std::string(std::getenv("XDG_RUNTIME_DIR")), session);
 }

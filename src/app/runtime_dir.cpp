@@ -1,4 +1,4 @@
-#include "ui/runtime_dir.h"
+#include "app/runtime_dir.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -79,4 +79,13 @@ RRuntimeDir UserRuntimeDir(const RRuntimeEnv &env)
     }
     result.mOk = true;
     return result;
+}
+
+bool ProvideXdgRuntimeDir()
+{
+    const char *xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (xdg && *xdg)
+        return true;
+    const RRuntimeDir dir = UserRuntimeDir();
+    return dir.mOk && ::setenv("XDG_RUNTIME_DIR", dir.mPath.c_str(), 1) == 0;
 }

@@ -31,3 +31,10 @@ struct RRuntimeDir {
 // real folder (a symbolic link included), belongs to another user, or group
 // or others can write it.
 RRuntimeDir UserRuntimeDir(const RRuntimeEnv &env = CurrentRuntimeEnv());
+
+// Gives Qt the same folder: when the session sets no XDG_RUNTIME_DIR, sets it
+// to this user's private folder above (made 0700 when missing), so that a Qt
+// GUI application object neither warns about the missing variable nor makes a
+// folder of its own in the temp folder. Call before that object is made.
+// False when there is no variable and no usable folder either (Qt then warns).
+bool ProvideXdgRuntimeDir();
