@@ -49,6 +49,7 @@ EFileOutcome ReadConfigFileAction(IScreen &screen, RMainState &state, const std:
     switch (LoadConfigFile(*path, working)) {
     case ECFGLoad::Ok:
         state.FTamselCFG = working;
+        state.FRecordSource = ERecordSource::File;
         ConfigToView(state.FTamselCFG, state.FForm);
         if (viewChanged)
             viewChanged();

@@ -122,6 +122,7 @@ uint8_t TDeviceActions::ReadDeviceConfig()
         FState.FTamselCFG.mUnit = unit;
         FState.FTamselCFG.mSensor = sensor;
         FState.FReadSW = unit.mFWVersion;
+        FState.FRecordSource = ERecordSource::Detector;
         ConfigToView(FState.FTamselCFG, FState.FForm);
     }
     return status;
@@ -211,7 +212,7 @@ RActionResult TDeviceActions::WriteDevice()
     if (result.ROpResult::Ok() && !UserMode) {
         // Ready for the next serial number.
         FState.FForm.UserOptSerialEdit.SetText(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial));
-        FState.FForm.mFocusRequest = "UserOptSerialEdit";
+        FState.FForm.mFocusRequest = EFocusRequest::SerialNumber;
     }
     return result;
 }

@@ -91,14 +91,21 @@ void ShowBusy(IScreen &screen, const std::string &prefix)
 
 std::string ResultCaption(uint8_t status, const std::string &prefix) { return prefix + StatusText(status).mSuffix; }
 
+bool IsAdapterTrouble(uint8_t status)
+{
+    return (status >= 1 && status <= 9) || status == 0xA0 || status >= 0xFC;
+}
+
 void ShowResult(IScreen &screen, uint8_t status, const std::string &prefix)
 {
     const RStatusText row = StatusText(status);
     if (status == 0) {
         screen.SetStatus(kOkBackground, kOkText, ResultCaption(status, prefix));
+        screen.AdapterTrouble(false);
         return;
     }
     screen.SetStatus(kFailBackground, kFailText, ResultCaption(status, prefix));
+    screen.AdapterTrouble(IsAdapterTrouble(status));
     screen.Message(prefix, row.mMessage, MsgIcon::Error);
 }
 
@@ -154,8 +161,10 @@ ROpResult Aborted(IScreen &screen, TComTamsel &link, const std::string &text)
 ROpResult RunLinked(IScreen &screen, TComTamsel &link, const TOpSteps &steps, const TOpClose &close)
 {
     ROpResult result;
+    bool opening = true;
     try {
         uint8_t status = link.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+        opening = false;
         if (status == 0 && steps)
             status = steps();
         if (close) {
@@ -165,8 +174,12 @@ ROpResult RunLinked(IScreen &screen, TComTamsel &link, const TOpSteps &steps, co
         }
         result.mStatus = status;
     } catch (const std::exception &e) {
+        if (opening)
+            screen.AdapterTrouble(true);
         return Aborted(screen, link, e.what());
     } catch (...) {
+        if (opening)
+            screen.AdapterTrouble(true);
         return Aborted(screen, link, "Unknown error");
     }
     return result;

@@ -378,15 +378,15 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperReadiesTheNextSerial)
     EXPECT_TRUE(actions.WriteDevice().Ok());
     EXPECT_EQ(std::string(state.FTamselCFG.mUnit.mSerial, 10), "  12000000");
     EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "  12000000");
-    EXPECT_EQ(state.FForm.mFocusRequest, "UserOptSerialEdit");
+    EXPECT_EQ(state.FForm.mFocusRequest, EFocusRequest::SerialNumber);
 
     // Not after a failure.
-    state.FForm.mFocusRequest.clear();
+    state.FForm.mFocusRequest = EFocusRequest::None;
     state.FForm.UserOptSerialEdit.SetText("XY");
     sim->SetFault(0xA0, SimFault::kNak, 1);
     EXPECT_EQ(actions.WriteDevice().mStatus, 176);
     EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "XY");
-    EXPECT_TRUE(state.FForm.mFocusRequest.empty());
+    EXPECT_EQ(state.FForm.mFocusRequest, EFocusRequest::None);
 }
 
 TEST_F(DeviceActionsTest, WriteDeviceWithoutSensorTypeSendsNothing)

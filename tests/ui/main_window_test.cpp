@@ -478,7 +478,8 @@ TEST(FirstStartSizeTest, WidensToTheContentWithinTheScreen)
         {{550, 600}, {500, 760}, {1920, 1200}, {590, 760}},   // default raised to the smallest width
         {{856, 900}, {500, 760}, {1920, 1200}, {856, 760}},   // wider pages widen it; height stays
         {{856, 900}, {500, 760}, {800, 600}, {800, 600}},     // a small screen bounds both
-        {{856, 900}, {500, 760}, {400, 300}, {590, 580}},     // never below the smallest size
+        {{856, 900}, {500, 760}, {960, 480}, {856, 480}},     // 200 % on 1920 x 1080: below the smallest height
+        {{856, 900}, {500, 760}, {400, 300}, {400, 300}},     // a screen smaller than the smallest size: the screen
         {{700, 900}, {500, 760}, {}, {700, 760}},             // no screen known: no bound
         {{300, 200}, {1000, 900}, {1920, 1200}, {1000, 900}}, // larger defaults are kept
     };
