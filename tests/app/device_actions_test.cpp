@@ -158,9 +158,11 @@ TEST_F(DeviceActionsTest, ReadDeviceTakesBothBlocksAndShowsThem)
         c[65] = 0x00;
     });
     state.FHibernateBtn = true;
+    EXPECT_EQ(state.FRecordSource, ERecordSource::Defaults);
     const RActionResult r = actions.ReadDevice();
     EXPECT_TRUE(r.Ok());
     ExpectResult("Read Norvik Information", 0);
+    EXPECT_EQ(state.FRecordSource, ERecordSource::Detector);
     const auto config = sim->Config();
     EXPECT_EQ(CfgBytes(), std::vector<uint8_t>(config.begin(), config.end()));
     EXPECT_EQ(state.FReadSW, 14);
@@ -196,6 +198,7 @@ TEST_F(DeviceActionsTest, ReadDeviceProductCheckByLayout)
         EXPECT_EQ(actions.ReadDevice().mStatus, r.status);
         ExpectResult("Read Norvik Information", r.status);
         EXPECT_EQ(state.FForm.UserOptIDLabel, r.name);
+        EXPECT_EQ(state.FRecordSource, r.status == 0 ? ERecordSource::Detector : ERecordSource::Defaults);
         if (r.status != 0) {
             EXPECT_EQ(CfgBytes(), before);
             EXPECT_EQ(Count(sim->ReceivedFrames(), 0x5F), 0);
