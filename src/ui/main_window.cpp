@@ -421,7 +421,7 @@ void TNorvikIRMainForm::ShowConfig()
 void TNorvikIRMainForm::ShowRecordSource()
 {
     const bool standIn = FState.FRecordSource == ERecordSource::Defaults;
-    if (standIn == FStandInShown && !FFirst)
+    if (FStandInShown == standIn)
         return;
     FStandInShown = standIn;
     for (const TFormBinding *binding : Bindings())

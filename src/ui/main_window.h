@@ -12,6 +12,7 @@
 // the view again. No device work happens here.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -191,7 +192,7 @@ private:
     bool FCloseAfterUpgrade = false;  // a close was asked for while a download ran
     int FActionDepth = 0;             // an action is running (the window may be processing messages inside it)
     std::vector<QPointer<QPushButton>> FLocked; // locked by the running download, to be given back
-    bool FStandInShown = false;       // the editors are drawn as stand-ins
+    std::optional<bool> FStandInShown; // the editors are drawn as stand-ins (unknown before the first showing)
 
     // ---- frame ----
     QScrollArea *UserScrollBox = nullptr;
