@@ -7,6 +7,13 @@
 #include "model/config_form.h"
 #include "model/config_record.h"
 
+// Where the record the editors show came from.
+enum class ERecordSource : uint8_t {
+    Defaults, // the default record of the start: nothing has been read yet
+    Detector, // read from a detector
+    File,     // read from a .cfg file
+};
+
 struct RMainState {
     RTamselCFG FTamselCFG = DefaultCFG();              // the configuration being edited
     ConfigForm FForm;                                  // what the editors hold
@@ -14,4 +21,5 @@ struct RMainState {
     bool FUpgrade = false;                             // a firmware download is running
     bool FHibernateBtn = false;                        // hibernate confirmed since the last other action
     uint8_t FReadSW = 0;                               // firmware version of the last configuration read
+    ERecordSource FRecordSource = ERecordSource::Defaults; // what the last successful read read from
 };

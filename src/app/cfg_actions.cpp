@@ -50,6 +50,7 @@ EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState
     switch (LoadConfigFile(*path, working)) {
     case ECFGLoad::Ok:
         state.FTamselCFG = working;
+        state.FRecordSource = ERecordSource::File;
         ConfigToView(state.FTamselCFG, state.FForm, session.SensorTypes);
         if (viewChanged)
             viewChanged();

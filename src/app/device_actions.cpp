@@ -135,6 +135,7 @@ uint8_t TDeviceActions::ReadDeviceConfig()
         FState.FTamselCFG.mUnit = unit;
         FState.FTamselCFG.mSensor = sensor;
         FState.FReadSW = unit.mFWVersion;
+        FState.FRecordSource = ERecordSource::Detector;
         ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes);
     }
     return status;
@@ -220,7 +221,7 @@ RActionResult TDeviceActions::WriteDevice()
     if (result.ROpResult::Ok() && !FSession.UserMode) {
         // Ready for the next serial number.
         FState.FForm.UserOptSerialEdit.SetText(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial));
-        FState.FForm.mFocusRequest = "UserOptSerialEdit";
+        FState.FForm.mFocusRequest = EFocusRequest::SerialNumber;
     }
     return result;
 }

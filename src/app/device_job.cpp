@@ -43,8 +43,10 @@ ROpResult Frame(TSession &session, IScreen &screen, const TOpSteps &steps, const
 {
     TComTamsel &link = session.Link();
     ROpResult result;
+    bool opening = true; // an error while the port opens is adapter trouble
     try {
         uint8_t status = link.OpenUSB(static_cast<float>(session.DeviceCFG.mConnectTime) / 1000.0f);
+        opening = false;
         if (status == 0 && steps)
             status = steps();
         if (close)
@@ -53,8 +55,12 @@ ROpResult Frame(TSession &session, IScreen &screen, const TOpSteps &steps, const
             link.CloseUSB(status);
         result.mStatus = status;
     } catch (const std::exception &e) {
+        if (opening)
+            screen.AdapterTrouble(true);
         return Aborted(screen, link, e.what());
     } catch (...) {
+        if (opening)
+            screen.AdapterTrouble(true);
         return Aborted(screen, link, "Unknown error");
     }
     return result;

@@ -46,24 +46,6 @@ ROpResult StatusResult(uint8_t status)
 
 } // namespace
 
-const std::vector<std::string> &UpgradeLockedButtons()
-{
-    static const std::vector<std::string> names = {
-        // user layout
-        "UserReadFileBtn", "UserReadDeviceBtn", "UserWriteFileBtn", "UserWriteDeviceBtn", "UserHibernateBtn",
-        "UserLogSaveBtn", "UserCalBtn",
-        // developer layout, "User Options"
-        "UserOptReadFileBtn", "UserOptReadDeviceBtn", "UserOptWriteFileBtn", "UserOptWriteDeviceBtn",
-        "UserOptHibernateBtn", "UserOptLogSaveBtn",
-        // "Factory Options"
-        "FatoryOptCalBtn", "FatoryOptTurnOffBtn", "FatoryOptLogResetBtn", "FatoryOptLogSensorBtn",
-        // "TEST": each opens the link, which would cut into the download
-        "EtcFactoryResetBtn", "EtcIdentifyBtn", "EtcBeepONBtn", "EtcRLEDONBtn", "EtcLLEDONBtn", "EtcVibratorBtn",
-        "EtcClearPeakBtn", "EtcBumpFailBtn", "EtcBumpPassBtn", "EtcEEPROMReadBtn",
-    };
-    return names;
-}
-
 // ---------------------------------------------------------------- one attempt
 
 TImageDownload::TImageDownload(TSession &session, IScreen &screen, const TImagePackets &image, const bool &goOn)
@@ -201,7 +183,7 @@ public:
     {
         FOwner.FRunning = true;
         RFirmwarePanel &p = FOwner.FPanel;
-        p.mOtherButtonsEnabled = false;
+        p.mRunning = true;
         p.mOpenEnabled = false;
         p.mUpgradeEnabled = false;
         p.mCancelEnabled = false;
@@ -228,7 +210,7 @@ private:
     void Restore()
     {
         RFirmwarePanel &p = FOwner.FPanel;
-        p.mOtherButtonsEnabled = true;
+        p.mRunning = false;
         p.mOpenEnabled = true;
         p.mUpgradeEnabled = FOwner.FImageLoaded;
         p.mCancelEnabled = false;

@@ -38,16 +38,11 @@ struct RFirmwarePanel {
     bool mCancelEnabled = false;                  // UserFMCancelBtn "Cancel"
     int mProgress = 0;                            // UserFMProgressBar position
     int mProgressMax = 0;                         // its maximum
-    // The buttons of UpgradeLockedButtons() (the other device and file buttons).
-    bool mOtherButtonsEnabled = true;
+    // A download runs, from its check of the detector to its end: nothing
+    // else may open the link until then.
+    bool mRunning = false;
     bool operator==(const RFirmwarePanel &) const = default;
 };
-
-// Object names of the buttons an upgrade disables while it runs besides the
-// firmware panels' own: the file and device buttons of both layouts, the
-// factory page's, and the TEST page's (they start device work too, which
-// must never fall between two packets of a download).
-const std::vector<std::string> &UpgradeLockedButtons();
 
 // ---- one download attempt, pass by pass ----
 

@@ -40,4 +40,8 @@ public:
     // A job's service record could not be kept: one unobtrusive notice that
     // never replaces the status text or asks anything (the job's outcome stands).
     virtual void JournalWarning(const std::string &text) { (void)text; }
+    // Whether the job just reported failed because it could not reach the
+    // adapter (none found, or its port would not open): while true the
+    // window offers its adapter checks. Every result says true or false.
+    virtual void AdapterTrouble(bool bTrouble) { (void)bTrouble; }
 };

@@ -90,14 +90,21 @@ void ShowBusy(IScreen &screen, const std::string &prefix)
 
 std::string ResultCaption(uint8_t status, const std::string &prefix) { return prefix + StatusText(status).mSuffix; }
 
+bool IsAdapterTrouble(uint8_t status)
+{
+    return (status >= 1 && status <= 9) || status == wire::kStatusNoWakeUp || status >= 0xFC; // 252-255: discovery
+}
+
 void ShowResult(IScreen &screen, uint8_t status, const std::string &prefix)
 {
     const RStatusText row = StatusText(status);
     if (status == 0) {
         screen.SetStatus(kOkBackground, kOkText, ResultCaption(status, prefix));
+        screen.AdapterTrouble(false);
         return;
     }
     screen.SetStatus(kFailBackground, kFailText, ResultCaption(status, prefix));
+    screen.AdapterTrouble(IsAdapterTrouble(status));
     screen.Message(prefix, row.mMessage, MsgIcon::Error);
 }
 

@@ -41,9 +41,15 @@ void ShowStatus(IScreen &screen, RColor background, RColor text, const std::stri
 void ShowBusy(IScreen &screen, const std::string &prefix);
 // The status-bar text of a result: prefix + the status suffix ("... OK" for 0).
 std::string ResultCaption(uint8_t status, const std::string &prefix);
+// Statuses that mean the adapter was not reached: discovery found none (or
+// more than one, or cannot search here, 252-255), the adapter library's own
+// codes (1-9), or the adapter's port gave no connection (160).
+bool IsAdapterTrouble(uint8_t status);
+
 // The result of an operation: prefix + "... OK" in the success colours for 0;
 // otherwise prefix + the status suffix in the failure colours, then the
-// status message in a modal box captioned with the prefix.
+// status message in a modal box captioned with the prefix. The screen hears
+// whether the status is adapter trouble before the box shows.
 void ShowResult(IScreen &screen, uint8_t status, const std::string &prefix);
 // The error box for an error that ended an action outside a transaction.
 void ShowError(IScreen &screen, const std::string &text);

@@ -66,6 +66,12 @@ inline constexpr const char *kLifeMessageCaption = "Check Life Remaining";
 inline constexpr const char *kLifeMessageText =
     "Life Remaining Value over than define value\rMake default value... check Life Remaining Value";
 
+// What an action asks the window to give the input focus to next.
+enum class EFocusRequest {
+    None,
+    SerialNumber, // the developer layout's serial number editor, ready for the next unit's serial
+};
+
 struct ConfigForm {
     // ---------------- user layout ("User...") ----------------
     std::string UserHWVersionLabel;                 // hardware version, three digits ("005")
@@ -126,7 +132,7 @@ struct ConfigForm {
     std::string FatoryOptLastBumpTimerLabel;        // mLastBump as "#0", or "---"
 
     // ---------------- requests to the window ----------------
-    std::string mFocusRequest; // name of the control that should take the input focus now; the window clears it
+    EFocusRequest mFocusRequest = EFocusRequest::None; // what should take the input focus now; the window clears it
 
     ConfigForm();
 };
@@ -181,10 +187,9 @@ void UserOptSensorTypeComboChange(ConfigForm &form, int nIndex, const std::vecto
 bool AcceptUserIdKey(char c);
 // The serial editor takes every key (lower case stays lower case and builds
 // as blanks); after each key, when the cursor stands after the 10th
-// character, the focus moves to UserOptWriteDeviceBtn.
+// character, the focus moves to the developer layout's Write Device button.
 bool AcceptSerialKey(char c);
 bool SerialMovesFocusToWrite(int nCursorPosition);
-inline constexpr const char *kSerialFocusTarget = "UserOptWriteDeviceBtn";
 // A pasted or typed text as a user ID editor keeps it: rejected characters
 // dropped, upper case, at most 6 characters.
 std::string FilterUserIdText(std::string_view text);

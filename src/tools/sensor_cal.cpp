@@ -159,6 +159,7 @@ bool TSensorCalibration::PrepareCalibration(RTamselCFG &CFG)
         return false;
     }
     if (result.mStatus != 0) {
+        FScreen.AdapterTrouble(IsAdapterTrouble(result.mStatus));
         FScreen.Message("Read Norvik Information",
                         result.mStatus == kStatusWrongProduct
                             ? "This is not Norvik module"
@@ -214,6 +215,7 @@ bool TSensorCalibration::Start()
     } else {
         const uint8_t status = result.mStatus;
         if (!opened) {
+            FScreen.AdapterTrouble(IsAdapterTrouble(status));
             FScreen.Message("Sensor Connection Fail", "Sensor connection failed\rCheck Norvik unit and Beamport",
                             MsgIcon::Error);
         } else if (status == 0) {

@@ -322,6 +322,7 @@ bool TSensorLogger::Start()
         return false;
     }
     if (read.mStatus != 0) {
+        FScreen.AdapterTrouble(IsAdapterTrouble(read.mStatus));
         FScreen.Message("Norvik Unit Information Error",
                         "Do not read Norvik unit configuration data\rCheck Norvik and Beamport connection",
                         MsgIcon::Error);
@@ -407,6 +408,7 @@ bool TSensorLogger::Pass()
         }
         if (IsAdapterFailure(FStatus)) {
             FLogStart = false;
+            FScreen.AdapterTrouble(IsAdapterTrouble(FStatus));
             FScreen.Message("Beamport Error", "Beamport Error\rCheck Beamport connection\rData logging stopped",
                             MsgIcon::Error);
             FEndStatus = FStatus;

@@ -1,4 +1,4 @@
-#include "ui/main_window.h"
+#include "ui/factory_page.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -11,95 +11,132 @@
 
 #include "ui/widget_kit.h"
 
-// The developer layout's "Factory Options" page.
-
 using namespace kit;
 
-QWidget *TNorvikIRMainForm::BuildFactoryPage()
+namespace {
+
+// Captions sized so that each column's boxes line up on both edges.
+constexpr int kLeftCaption = 102;
+constexpr int kRightCaption = 128;
+constexpr int kValueCaption = 132;
+constexpr int kTimeCaption = 160;
+constexpr int kSpinWidth = 100;
+
+struct RSpinRow {
+    const char *mCaption;
+    const char *mName;
+    RSpinEdit ConfigForm::*mField;
+};
+
+struct RValueRow {
+    const char *mCaption;
+    const char *mName;
+    std::string ConfigForm::*mField;
+    int mWidth;
+};
+
+QGroupBox *Group(const char *name, const char *title)
 {
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("FactoryTS"));
-    auto *v = new QVBoxLayout(page);
+    auto *box = new QGroupBox(Text(title));
+    box->setObjectName(Text(name));
+    return box;
+}
+
+} // namespace
+
+TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("FactoryTS"));
+    auto *v = new QVBoxLayout(this);
     v->setContentsMargins(10, 10, 10, 10);
     v->setSpacing(8);
 
-    auto *columns = new QHBoxLayout;
-    columns->setSpacing(12);
-    auto *left = new QVBoxLayout;
-    left->setSpacing(8);
-    auto *right = new QVBoxLayout;
-    right->setSpacing(8);
-    // Captions sized so that each column's boxes line up on both edges.
-    constexpr int leftCaption = 102;
-    constexpr int rightCaption = 128;
-    constexpr int spinWidth = 100;
-
-    auto group = [](const char *name, const char *title) {
-        auto *box = new QGroupBox(Text(title));
-        box->setObjectName(Text(name));
+    // A group of number editors, bound to their members.
+    const auto spinGroup = [this](const char *name, const char *title, std::initializer_list<RSpinRow> rows,
+                                  int caption) {
+        QGroupBox *box = Group(name, title);
+        QGridLayout *grid = MakeRowGrid();
+        grid->setContentsMargins(8, 8, 8, 8);
+        for (const RSpinRow &row : rows) {
+            QDoubleSpinBox *spin = MakeSpin(row.mName, kSpinWidth);
+            AddRow(grid, row.mCaption, spin, caption);
+            FBinding.Bind(spin, row.mField);
+        }
+        box->setLayout(grid);
         return box;
     };
+    const auto valueRows = [this](QGridLayout *grid, std::initializer_list<RValueRow> rows, int caption) {
+        for (const RValueRow &row : rows) {
+            QLabel *label = MakeValue(row.mName, row.mWidth);
+            AddRow(grid, row.mCaption, label, caption);
+            FBinding.Bind(label, row.mField);
+        }
+    };
 
-    QGroupBox *battery = group("FatoryOptBatteryGroup", "  Battery Limits");
-    QGridLayout *bg = MakeRowGrid();
-    bg->setContentsMargins(8, 8, 8, 8);
-    AddRow(bg, "Critical", MakeSpin("FatoryOptBatteryLimitSpin", spinWidth), leftCaption);
-    AddRow(bg, "Startup", MakeSpin("FatoryOptBatteryLimitStartupSpin", spinWidth), leftCaption);
-    AddRow(bg, "~-10℃", MakeSpin("FatoryOptBatteryLimit1Spin", spinWidth), leftCaption);
-    AddRow(bg, "- 10℃~ ", MakeSpin("FatoryOptBatteryLimit2Spin", spinWidth), leftCaption);
-    battery->setLayout(bg);
-    left->addWidget(battery);
-
-    constexpr int valueCaption = 132;
+    auto *left = new QVBoxLayout;
+    left->setSpacing(8);
+    left->addWidget(spinGroup("FatoryOptBatteryGroup", "  Battery Limits",
+                              {{"Critical", "FatoryOptBatteryLimitSpin", &ConfigForm::FatoryOptBatteryLimitSpin},
+                               {"Startup", "FatoryOptBatteryLimitStartupSpin",
+                                &ConfigForm::FatoryOptBatteryLimitStartupSpin},
+                               {"~-10℃", "FatoryOptBatteryLimit1Spin", &ConfigForm::FatoryOptBatteryLimit1Spin},
+                               {"- 10℃~ ", "FatoryOptBatteryLimit2Spin", &ConfigForm::FatoryOptBatteryLimit2Spin}},
+                              kLeftCaption));
     QGridLayout *counters = MakeRowGrid();
-    AddRow(counters, "  Alarm Time (sec)", MakeValue("FatoryOptAlarmTimeLabel", 100), valueCaption);
-    AddRow(counters, "  Alarm Count", MakeValue("FatoryOptAlarmCountLabel", 100), valueCaption);
-    AddRow(counters, "  Test Time (sec)", MakeValue("FatoryOptTestTimeLabel", 100), valueCaption);
-    AddRow(counters, "  Test Count", MakeValue("FatoryOptTestCountLabel", 100), valueCaption);
+    valueRows(counters,
+              {{"  Alarm Time (sec)", "FatoryOptAlarmTimeLabel", &ConfigForm::FatoryOptAlarmTimeLabel, 100},
+               {"  Alarm Count", "FatoryOptAlarmCountLabel", &ConfigForm::FatoryOptAlarmCountLabel, 100},
+               {"  Test Time (sec)", "FatoryOptTestTimeLabel", &ConfigForm::FatoryOptTestTimeLabel, 100},
+               {"  Test Count", "FatoryOptTestCountLabel", &ConfigForm::FatoryOptTestCountLabel, 100}},
+              kValueCaption);
     QComboBox *hibernate = MakeCombo("FactoryOptHibernateCombo");
     // As wide as the value boxes, or as its longest entry needs.
     hibernate->setMinimumWidth(100);
-    AddRow(counters, "  Hibernate", hibernate, valueCaption);
-    AddRow(counters, "  Zero", MakeValue("FatoryOptZeroLabel", 100), valueCaption);
-    AddRow(counters, "  Span", MakeValue("FatoryOptSpanLabel", 100), valueCaption);
-    AddRow(counters, "  Minimum Span", MakeValue("FatoryOptMinSpanLabel", 100), valueCaption);
-    AddRow(counters, "  Tau", MakeValue("FatoryOptTauLabel", 100), valueCaption);
+    AddRow(counters, "  Hibernate", hibernate, kValueCaption);
+    FBinding.Bind(hibernate, &ConfigForm::FactoryOptHibernateCombo);
+    valueRows(counters,
+              {{"  Zero", "FatoryOptZeroLabel", &ConfigForm::FatoryOptZeroLabel, 100},
+               {"  Span", "FatoryOptSpanLabel", &ConfigForm::FatoryOptSpanLabel, 100},
+               {"  Minimum Span", "FatoryOptMinSpanLabel", &ConfigForm::FatoryOptMinSpanLabel, 100},
+               {"  Tau", "FatoryOptTauLabel", &ConfigForm::FatoryOptTauLabel, 100}},
+              kValueCaption);
     left->addLayout(counters);
     left->addStretch(1);
 
-    QGroupBox *sensor = group("FatoryOptSensorGroup", "  Sensor");
-    QGridLayout *sg = MakeRowGrid();
-    sg->setContentsMargins(8, 8, 8, 8);
-    AddRow(sg, "Span Gas", MakeSpin("FatoryOptSpanGasSpin", spinWidth), rightCaption);
-    AddRow(sg, "Max", MakeSpin("FatoryOptSensorMaxSpin", spinWidth), rightCaption);
-    AddRow(sg, "Base", MakeSpin("FatoryOptSensorBaseSpin", spinWidth), rightCaption);
-    AddRow(sg, "Dead Zone", MakeSpin("FatoryOptDeadZoneSpin", spinWidth), rightCaption);
-    sensor->setLayout(sg);
-    right->addWidget(sensor);
-
-    QGroupBox *comp = group("FatoryOptTempCompGroup", "  Temp. Comp.");
-    QGridLayout *cg = MakeRowGrid();
-    cg->setContentsMargins(8, 8, 8, 8);
-    AddRow(cg, "#1", MakeSpin("FatoryOptTempComp1Spin", spinWidth), rightCaption);
-    AddRow(cg, "#2", MakeSpin("FatoryOptTempComp2Spin", spinWidth), rightCaption);
-    AddRow(cg, "#3", MakeSpin("FatoryOptTempComp3Spin", spinWidth), rightCaption);
-    comp->setLayout(cg);
-    right->addWidget(comp);
+    auto *right = new QVBoxLayout;
+    right->setSpacing(8);
+    right->addWidget(spinGroup("FatoryOptSensorGroup", "  Sensor",
+                               {{"Span Gas", "FatoryOptSpanGasSpin", &ConfigForm::FatoryOptSpanGasSpin},
+                                {"Max", "FatoryOptSensorMaxSpin", &ConfigForm::FatoryOptSensorMaxSpin},
+                                {"Base", "FatoryOptSensorBaseSpin", &ConfigForm::FatoryOptSensorBaseSpin},
+                                {"Dead Zone", "FatoryOptDeadZoneSpin", &ConfigForm::FatoryOptDeadZoneSpin}},
+                               kRightCaption));
+    right->addWidget(spinGroup("FatoryOptTempCompGroup", "  Temp. Comp.",
+                               {{"#1", "FatoryOptTempComp1Spin", &ConfigForm::FatoryOptTempComp1Spin},
+                                {"#2", "FatoryOptTempComp2Spin", &ConfigForm::FatoryOptTempComp2Spin},
+                                {"#3", "FatoryOptTempComp3Spin", &ConfigForm::FatoryOptTempComp3Spin}},
+                               kRightCaption));
     QGridLayout *times = MakeRowGrid();
-    AddRow(times, "  Last Calibration (sec)", MakeValue("FatoryOptLastCalLabel", 90), 160);
-    AddRow(times, "  Peak Timer (sec)", MakeValue("FatoryOptPeakTimerLabel", 90), 160);
-    AddRow(times, "  Last Bump Timer (sec)", MakeValue("FatoryOptLastBumpTimerLabel", 90), 160);
+    valueRows(times,
+              {{"  Last Calibration (sec)", "FatoryOptLastCalLabel", &ConfigForm::FatoryOptLastCalLabel, 90},
+               {"  Peak Timer (sec)", "FatoryOptPeakTimerLabel", &ConfigForm::FatoryOptPeakTimerLabel, 90},
+               {"  Last Bump Timer (sec)", "FatoryOptLastBumpTimerLabel", &ConfigForm::FatoryOptLastBumpTimerLabel,
+                90}},
+              kTimeCaption);
     right->addLayout(times);
     right->addStretch(1);
 
+    auto *columns = new QHBoxLayout;
+    columns->setSpacing(12);
     columns->addLayout(left);
     columns->addLayout(right);
     columns->addStretch(1);
     v->addLayout(columns);
 
-    v->addLayout(ButtonRow({MakeButton("FatoryOptCalBtn", "Calibration"), MakeButton("FatoryOptTurnOffBtn", "Turn Off"),
-                            MakeButton("FatoryOptLogResetBtn", "Log Reset"),
-                            MakeButton("FatoryOptLogSensorBtn", "Log Readings")}));
+    FCalBtn = MakeButton("FatoryOptCalBtn", "Calibration");
+    FTurnOffBtn = MakeButton("FatoryOptTurnOffBtn", "Turn Off");
+    FLogResetBtn = MakeButton("FatoryOptLogResetBtn", "Log Reset");
+    FLogSensorBtn = MakeButton("FatoryOptLogSensorBtn", "Log Readings");
+    v->addLayout(ButtonRow({FCalBtn, FTurnOffBtn, FLogResetBtn, FLogSensorBtn}));
     v->addStretch(1);
-    return page;
 }

@@ -1,3 +1,4 @@
+#include "app/session.h"
 #include "ui/main_window.h"
 #include "app/runtime_dir.h"
 
@@ -10,7 +11,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
-#include <QScreen>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -20,21 +21,28 @@
 #include <QVBoxLayout>
 
 #include "app/device_actions.h"
-#include "app/session.h"
+#include "app/firmware_job.h"
 #include "app/settings.h"
 #include "app/status.h"
 #include "app/user_store.h"
-#include "app/firmware_job.h"
 #include "files/atomic_save.h"
+#include "link/discovery.h"
+#include "link/tamsel_comms.h"
 #include "model/config_form.h"
+#include "ui/factory_page.h"
+#include "ui/firmware_panel.h"
 #include "ui/qt_screen.h"
+#include "ui/screen_fit.h"
+#include "ui/status_panel.h"
+#include "ui/test_page.h"
+#include "ui/user_options_page.h"
+#include "ui/user_page.h"
 #include "ui/widget_kit.h"
 
 // The window's frame: creation, the two layouts' scroll boxes, the traffic
-// list, first activation with layout and placement, and close. The pages and
-// panels are made in their own files (user_page.cpp, user_options_page.cpp,
-// factory_page.cpp, test_page.cpp, firmware_panel.cpp, maker_panel.cpp), the
-// editors' binding in form_binding.cpp, the handlers in main_window_handlers.cpp.
+// list, first activation with layout and placement, and close. The binding of
+// the pages to the view is in form_binding.cpp and each page's own file, the
+// handlers and their wiring in main_window_handlers.cpp.
 
 using namespace kit;
 
@@ -58,6 +66,38 @@ QWidget#CustomerPanel { background: #ffffff; border-top: 1px solid #c7cdd5; }
 QWidget#CustomerPanel QLabel { background: #ffffff; }
 )";
 
+// One page of the developer layout in its tab: the page scrolls up and down
+// under the tab bar, which stays in view. Across it is as wide as the page
+// needs, so that the tab control as a whole scrolls sideways in DevScrollBox
+// when the window is narrower than the widest page.
+class TPageScroll : public QScrollArea {
+public:
+    explicit TPageScroll(QWidget *page)
+    {
+        setObjectName(page->objectName() + QStringLiteral("Scroll"));
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidget(page);
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        return {Across(), 4 * kRowHeight};
+    }
+    QSize sizeHint() const override
+    {
+        const QSize page = widget()->sizeHint().expandedTo(widget()->minimumSizeHint());
+        return {Across(), page.height() + 2 * frameWidth()};
+    }
+
+private:
+    int Across() const
+    {
+        return widget()->minimumSizeHint().width() + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+    }
+};
+
 } // namespace
 
 // ======================================================================= set-up
@@ -67,6 +107,10 @@ TNorvikIRMainForm::TNorvikIRMainForm(TSession &session, bool bLoadSettings, QWid
 {
     InitUiResources();
     FOpenUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    // The settings and the port choice the checks look at (--port, BEAMPORT_PORT).
+    FRunAdapterChecks = [this] {
+        return RunDoctor(DoctorRootsFromEnvironment(), CurrentUser(), FSession.Link().PortChoice());
+    };
     BuildWindow();
     FormCreate(bLoadSettings);
 }
@@ -76,7 +120,7 @@ TNorvikIRMainForm::~TNorvikIRMainForm()
     // The controls are deleted after this body; the focus moving away from
     // them must no longer reach this window.
     disconnect(qApp, nullptr, this, nullptr);
-    // The screen goes with the window; the session's link must not call into it any more.
+    // The screen goes before the link; the link must not call into it any more.
     FSession.Link().OnTamselEvent = nullptr;
 }
 
@@ -101,8 +145,10 @@ void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
     FormToView();
     LayOutEEPROMGrid();
 
-    FScreen = std::make_unique<TQtScreen>(this, StatusLabel, Memo);
-    FScreen->SetProgressAlias(kFirmwareProgress, {"UserFMProgressBar", "UserOptFMProgressBar"});
+    FScreen = std::make_unique<TQtScreen>(this, FStatusPanel->StatusLabel(), Memo);
+    FScreen->SetProgressAlias(kFirmwareProgress, {FUserPage->FirmwarePanel()->ProgressBarName().toStdString(),
+                                                  FOptionsPage->FirmwarePanel()->ProgressBarName().toStdString()});
+    FScreen->FOnAdapterTrouble = [this](bool trouble) { FStatusPanel->OfferAdapterCheck(trouble); };
     AttachTraffic(FSession, *FScreen);
 
     FActions = std::make_unique<TDeviceActions>(FSession, *FScreen, FState);
@@ -132,7 +178,8 @@ void TNorvikIRMainForm::BuildWindow()
     auto *work = new QHBoxLayout;
     work->setContentsMargins(0, 0, 0, 0);
     work->setSpacing(0);
-    UserScrollBox = MakeScrollBox("UserScrollBox", BuildUserLayout());
+    FUserPage = new TUserPage;
+    UserScrollBox = MakeScrollBox("UserScrollBox", FUserPage);
     DevScrollBox = MakeScrollBox("DevScrollBox", BuildDeveloperLayout());
     work->addWidget(UserScrollBox, 1);
     work->addWidget(DevScrollBox, 1);
@@ -149,8 +196,11 @@ void TNorvikIRMainForm::BuildWindow()
     work->addWidget(Memo);
     v->addLayout(work, 1);
 
-    v->addWidget(BuildMakerPanel());
-    v->addWidget(BuildStatusPanel());
+    FMakerPanel = new TMakerPanel;
+    FMakerPanel->OnOpenUrl = [this](const QUrl &url) { FOpenUrl(url); };
+    v->addWidget(FMakerPanel);
+    FStatusPanel = new TStatusPanel;
+    v->addWidget(FStatusPanel);
     setCentralWidget(central);
 
     TimeTimer = new QTimer(this);
@@ -161,7 +211,6 @@ void TNorvikIRMainForm::BuildWindow()
     // Until the first activation applies the layout, the user layout shows.
     DevScrollBox->hide();
 
-    BindControls();
     ConnectHandlers();
 }
 
@@ -173,11 +222,24 @@ QWidget *TNorvikIRMainForm::BuildDeveloperLayout()
     v->setContentsMargins(6, 6, 6, 6);
     PageControl = new QTabWidget;
     PageControl->setObjectName(QStringLiteral("PageControl"));
-    PageControl->addTab(BuildUserOptionsPage(), QStringLiteral("User Options"));
-    PageControl->addTab(BuildFactoryPage(), QStringLiteral("Factory Options"));
-    PageControl->addTab(BuildTestPage(), QStringLiteral("TEST"));
+    FOptionsPage = new TUserOptionsPage;
+    FFactoryPage = new TFactoryPage;
+    FTestPage = new TTestPage;
+    PageControl->addTab(new TPageScroll(FOptionsPage), QStringLiteral("User Options"));
+    PageControl->addTab(new TPageScroll(FFactoryPage), QStringLiteral("Factory Options"));
+    PageControl->addTab(new TPageScroll(FTestPage), QStringLiteral("TEST"));
     v->addWidget(PageControl);
     return content;
+}
+
+std::vector<QWidget *> TNorvikIRMainForm::Pages() const
+{
+    return {FUserPage, FOptionsPage, FFactoryPage, FTestPage};
+}
+
+std::vector<const TFormBinding *> TNorvikIRMainForm::Bindings() const
+{
+    return {&FUserPage->Binding(), &FOptionsPage->Binding(), &FFactoryPage->Binding()};
 }
 
 // ================================================================ life cycle
@@ -217,27 +279,33 @@ void TNorvikIRMainForm::ApplyLayout()
         DevScrollBox->hide();
         UserScrollBox->show();
     }
-    // A remembered value wins; only a missing one takes the first-start default.
+    // A remembered value wins; only a missing one takes the first-start
+    // default. Either is brought within the screen it lies on.
     RWindowPlacement defaults;
-    const QRect available = screen() ? screen()->availableGeometry() : QRect();
-    const QSize first = FirstStartSize(LayoutContentSize(), QSize(defaults.mWidth, defaults.mHeight), available.size());
+    const QRect defaultArea = UsableArea(ScreenOf(QRect(0, 0, defaults.mWidth, defaults.mHeight)));
+    const QSize first = FirstStartSize(LayoutContentSize(), QSize(defaults.mWidth, defaults.mHeight),
+                                       defaultArea.size());
     defaults.mWidth = first.width();
     defaults.mHeight = first.height();
+    defaults.mLeft = defaultArea.isEmpty() ? 0 : defaultArea.left();
+    defaults.mTop = defaultArea.isEmpty() ? 0 : defaultArea.top();
     const RWindowPlacement placement = FSession.Store().WindowPlacement(defaults);
-    resize(std::max(placement.mWidth, kMinWindowWidth), std::max(placement.mHeight, kMinWindowHeight));
-    move(placement.mLeft, placement.mTop);
+    const QRect wanted(placement.mLeft, placement.mTop, std::max(placement.mWidth, kMinWindowWidth),
+                       std::max(placement.mHeight, kMinWindowHeight));
+    // The smallest size gives way where the screen is smaller still.
+    PlaceWithin(this, wanted.topLeft(), wanted.size(), QSize(kMinWindowWidth, kMinWindowHeight),
+                UsableArea(ScreenOf(wanted)));
 }
 
 QSize TNorvikIRMainForm::FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available)
 {
     int width = std::max({defaults.width(), kMinWindowWidth, content.width()});
     int height = std::max(defaults.height(), kMinWindowHeight);
-    // Never beyond the screen (a screen smaller than the smallest size still
-    // gets the smallest size).
+    // Never beyond the screen.
     if (available.width() > 0)
-        width = std::max(kMinWindowWidth, std::min(width, available.width()));
+        width = std::min(width, available.width());
     if (available.height() > 0)
-        height = std::max(kMinWindowHeight, std::min(height, available.height()));
+        height = std::min(height, available.height());
     return {width, height};
 }
 
@@ -251,12 +319,12 @@ QSize TNorvikIRMainForm::LayoutContentSize() const
     const QWidget *content = box->widget();
     const QSize hint = content->sizeHint().expandedTo(content->minimumSizeHint());
     int width = hint.width() + 2 * box->frameWidth();
-    const int room = kMinWindowHeight - CustomerPanel->minimumHeight() - StatusPanel->minimumHeight();
-    if (hint.height() > room)
+    const int room = kMinWindowHeight - FMakerPanel->minimumHeight() - FStatusPanel->minimumHeight();
+    if (FSession.UserMode && hint.height() > room)
         width += box->verticalScrollBar()->sizeHint().width();
     if (FSession.DeviceCFG.mLogEnable)
         width += Memo->minimumWidth();
-    return {width, hint.height() + CustomerPanel->minimumHeight() + StatusPanel->minimumHeight()};
+    return {width, hint.height() + FMakerPanel->minimumHeight() + FStatusPanel->minimumHeight()};
 }
 
 QString TNorvikIRMainForm::ClockText(const QDateTime &t)
@@ -329,4 +397,82 @@ void TNorvikIRMainForm::closeEvent(QCloseEvent *e)
         e->accept();
     else
         e->ignore();
+}
+
+// ============================================================ pages and state
+
+void TNorvikIRMainForm::FormToView()
+{
+    FBinding = true;
+    for (const TFormBinding *binding : Bindings())
+        binding->Show(FState.FForm);
+    FBinding = false;
+    ShowRecordSource();
+}
+
+void TNorvikIRMainForm::ViewToForm()
+{
+    for (const TFormBinding *binding : Bindings())
+        binding->Take(FState.FForm);
+}
+
+void TNorvikIRMainForm::ShowConfig()
+{
+    ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes);
+    FormToView();
+}
+
+void TNorvikIRMainForm::ShowRecordSource()
+{
+    const bool standIn = FState.FRecordSource == ERecordSource::Defaults;
+    if (FStandInShown == standIn)
+        return;
+    FStandInShown = standIn;
+    for (const TFormBinding *binding : Bindings())
+        binding->ShowStandIn(standIn);
+}
+
+void TNorvikIRMainForm::LayOutEEPROMGrid()
+{
+    FEEPROM = MakeEEPROMGrid(FSession.DeviceCFG.mEEPROMMaxAddress);
+    FTestPage->ShowGrid(FEEPROM);
+}
+
+void TNorvikIRMainForm::ShowFirmwarePanel(const RFirmwarePanel &panel)
+{
+    FUserPage->FirmwarePanel()->Show(panel);
+    FOptionsPage->FirmwarePanel()->Show(panel);
+    LockForDownload(panel.mRunning);
+}
+
+std::vector<QPushButton *> TNorvikIRMainForm::DownloadLockedButtons() const
+{
+    std::vector<QPushButton *> buttons;
+    for (QWidget *page : Pages())
+        for (QPushButton *b : page->findChildren<QPushButton *>()) {
+            bool panelOwn = false;
+            for (QWidget *w = b->parentWidget(); w && w != page && !panelOwn; w = w->parentWidget())
+                panelOwn = dynamic_cast<TFirmwarePanel *>(w) != nullptr;
+            if (!panelOwn)
+                buttons.push_back(b);
+        }
+    return buttons;
+}
+
+void TNorvikIRMainForm::LockForDownload(bool bRunning)
+{
+    if (bRunning && FLocked.empty()) {
+        // Each button that was usable is locked and remembered; one that was
+        // disabled for a reason of its own stays as it is afterwards.
+        for (QPushButton *b : DownloadLockedButtons())
+            if (b->isEnabled()) {
+                b->setEnabled(false);
+                FLocked.emplace_back(b);
+            }
+    } else if (!bRunning && !FLocked.empty()) {
+        for (const QPointer<QPushButton> &b : FLocked)
+            if (b)
+                b->setEnabled(true);
+        FLocked.clear();
+    }
 }

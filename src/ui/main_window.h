@@ -3,50 +3,56 @@
 // single page; the developer layout, three tabbed pages), the maker's panel,
 // the status bar with its clock and the traffic list.
 //
-// The window is a thin binding: the editors mirror the configuration view
-// (RMainState::FForm, one member per editor, named like it), each button's
-// handler copies the editors into the view, runs the core action and shows
+// The pages and panels are widgets of their own (user_page.h,
+// user_options_page.h, factory_page.h, test_page.h, firmware_panel.h,
+// maker_panel.h, status_panel.h), each owning its controls and their binding
+// to the configuration view. The window composes them, owns the state the
+// actions share (RMainState) and wires the buttons to the core's actions:
+// each handler copies the editors into the view, runs the action and shows
 // the view again. No device work happens here.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 
 #include "app/app_state.h"
-#include "app/eeprom_job.h"
+#include "files/eeprom_dump.h"
+#include "link/adapter_doctor.h"
+#include "ui/maker_panel.h"
 
 class QAbstractSpinBox;
-class QCheckBox;
-class QComboBox;
 class QDateTime;
-class QDoubleSpinBox;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QTabWidget;
-class QTableWidget;
 class QTimer;
 class QUrl;
+class TAdapterCheckDlg;
 class TComTamsel;
 class TDeviceActions;
+class TFactoryPage;
 class TFirmwareUpgrade;
-struct RFirmwarePanel;
+class TFormBinding;
 class TQtScreen;
 class TServiceRecordsDlg;
 class TSession;
+class TStatusPanel;
+class TTestPage;
+class TUserOptionsPage;
+class TUserPage;
+struct RFirmwarePanel;
 
 inline constexpr const char *kMainCaption = "Corvane Beamport [ver 1.4.1.0]";
 inline constexpr int kMinWindowWidth = 590;
 inline constexpr int kMinWindowHeight = 580;
-inline constexpr const char *kMakerWebPage = "https://www.corvane.example/";
-inline constexpr const char *kMakerSupportMail = "support@corvane.example";
 inline constexpr const char *kTrafficFileName = "Comm.TXT";
 
 class TNorvikIRMainForm : public QMainWindow {
@@ -66,12 +72,14 @@ public:
     // A close request: saves the traffic list and the placement unless a
     // firmware download runs. Always allows the close.
     bool FormCloseQuery();
-    // Shows the layout the session's UserMode chooses and restores the window placement.
-    // Without a remembered size the window is as large as the default
-    // placement, or wider when the layout's pages need it, within the screen.
+    // Shows the layout the session's UserMode chooses and restores the window placement,
+    // brought within the screen. Without a remembered size the window is as
+    // large as the default placement, or wider when the layout's pages need
+    // it, within the screen.
     void ApplyLayout();
     // That first-start size: the default's, widened to the content, bounded by
-    // the screen's available size (none when empty), never below the smallest size.
+    // the screen's usable size (none when empty), never below the smallest
+    // size where the screen has room for it.
     static QSize FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available);
 
     // ---- button handlers (both layouts' twins share one) ----
@@ -100,6 +108,8 @@ public:
     void CustomerImageClick();
     // Opens the service records (one window, kept), listing the serial last read.
     void ServiceRecordsBtnClick();
+    // Opens "Check Adapter" (one window, kept) with the checks run afresh.
+    void AdapterCheckBtnClick();
 
     // ---- binding ----
     // The view (FForm) into the editors of both layouts.
@@ -117,9 +127,19 @@ public:
     TComTamsel &Link();
     RMainState &State() { return FState; }
     bool First() const { return FFirst; }
+    TTestPage &TestPage() { return *FTestPage; }
+
+    // The window's pages: every button on them starts file or device work.
+    std::vector<QWidget *> Pages() const;
+    // The buttons a running firmware download locks: every button of the
+    // pages but the firmware panels' own (they follow the download's state).
+    std::vector<QPushButton *> DownloadLockedButtons() const;
 
     // Opens the maker's web page; QDesktopServices::openUrl unless replaced.
     std::function<void(const QUrl &)> FOpenUrl;
+    // The checks behind "Check adapter...": the adapter doctor on this
+    // machine (the port given on the command line, if any) unless replaced.
+    std::function<RDoctorReport()> FRunAdapterChecks;
 
     // The clock text of the status bar: "yy-mm-dd hh:nn:ss".
     static QString ClockText(const QDateTime &t);
@@ -142,21 +162,17 @@ protected:
 private:
     void FormCreate(bool bLoadSettings);
     void BuildWindow();
-    QWidget *BuildUserLayout();
     QWidget *BuildDeveloperLayout();
-    QWidget *BuildUserOptionsPage();
-    QWidget *BuildFactoryPage();
-    QWidget *BuildTestPage();
-    QWidget *BuildFirmwarePanel(const QString &prefix);
-    QWidget *BuildMakerPanel();
-    QWidget *BuildStatusPanel();
-    void BindControls();
     void ConnectHandlers();
     // What the shown layout needs: its pages with their scroll bar, the traffic list.
     QSize LayoutContentSize() const;
     void LayOutEEPROMGrid();
-    void ShowEEPROMGrid();
     void ShowFirmwarePanel(const RFirmwarePanel &panel);
+    // Locks the download's buttons while it runs and gives them back after.
+    void LockForDownload(bool bRunning);
+    // The editors drawn as stand-ins until a record has been read.
+    void ShowRecordSource();
+    std::vector<const TFormBinding *> Bindings() const;
 
     // Copies the editors into the view, runs the action, shows the view again
     // and gives the focus to the control the view asks for.
@@ -165,70 +181,34 @@ private:
     void Guarded(const std::function<void()> &action);
     void ApplyFocusRequest();
     void UserIDEditChanged(QLineEdit *edit);
-    void UserHighAlarmSpinEnter(QAbstractSpinBox *spin);
-    void UserHighAlarmSpinExit(QAbstractSpinBox *spin);
     void FocusChanged(QWidget *from, QWidget *to);
     QAbstractSpinBox *NumberEditorOf(QWidget *w) const;
 
-    template <class T> T *Child(const char *name) const;
-
-    TSession &FSession;
     bool FFirst = true;
     RMainState FState;
+    TSession &FSession;
     std::unique_ptr<TQtScreen> FScreen;
     std::unique_ptr<TDeviceActions> FActions;
     std::unique_ptr<TFirmwareUpgrade> FFirmware;
     REEPROMGrid FEEPROM;              // what the EEPROM grid shows
     bool FCloseAfterUpgrade = false;  // a close was asked for while a download ran
     int FActionDepth = 0;             // an action is running (the window may be processing messages inside it)
+    std::vector<QPointer<QPushButton>> FLocked; // locked by the running download, to be given back
+    std::optional<bool> FStandInShown; // the editors are drawn as stand-ins (unknown before the first showing)
 
     // ---- frame ----
     QScrollArea *UserScrollBox = nullptr;
     QScrollArea *DevScrollBox = nullptr;
     QTabWidget *PageControl = nullptr;
     QPlainTextEdit *Memo = nullptr;
-    QWidget *StatusPanel = nullptr;
-    QWidget *CustomerPanel = nullptr;
-    QLabel *StatusLabel = nullptr;
-    QLabel *StatusTimeLabel = nullptr;
     QTimer *TimeTimer = nullptr;
-    QLabel *CustomerImage = nullptr;
-    QTableWidget *EtcEEPROMGrid = nullptr;
-    TServiceRecordsDlg *FRecordsDlg = nullptr; // made on first use, owned by the window
-
-    // ---- bindings of the view's members to their editors ----
-    struct RSpinBinding {
-        QDoubleSpinBox *mWidget;
-        RSpinEdit ConfigForm::*mField;
-    };
-    struct RTextBinding {
-        QLineEdit *mWidget;
-        RTextEdit ConfigForm::*mField;
-    };
-    struct RComboBinding {
-        QComboBox *mWidget;
-        RComboBox ConfigForm::*mField;
-    };
-    struct RLabelBinding {
-        QLabel *mWidget;
-        std::string ConfigForm::*mField;
-    };
-    struct RCheckBinding {
-        QCheckBox *mWidget;
-        bool ConfigForm::*mField;
-    };
-    std::vector<RSpinBinding> FSpins;
-    std::vector<RTextBinding> FTexts;
-    std::vector<RComboBinding> FCombos;
-    std::vector<RLabelBinding> FLabels;
-    std::vector<RCheckBinding> FChecks;
+    TUserPage *FUserPage = nullptr;
+    TUserOptionsPage *FOptionsPage = nullptr;
+    TFactoryPage *FFactoryPage = nullptr;
+    TTestPage *FTestPage = nullptr;
+    TMakerPanel *FMakerPanel = nullptr;
+    TStatusPanel *FStatusPanel = nullptr;
+    TServiceRecordsDlg *FRecordsDlg = nullptr;   // made on first use, owned by the window
+    TAdapterCheckDlg *FAdapterCheckDlg = nullptr; // made on first use, owned by the window
     bool FBinding = false; // FormToView is setting the editors
 };
-
-// The window's control of that name; every name asked for is one the window made.
-template <class T> T *TNorvikIRMainForm::Child(const char *name) const
-{
-    T *w = findChild<T *>(QString::fromLatin1(name));
-    Q_ASSERT_X(w, "TNorvikIRMainForm", name);
-    return w;
-}

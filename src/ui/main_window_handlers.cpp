@@ -1,3 +1,4 @@
+#include "app/session.h"
 #include "ui/main_window.h"
 
 #include <exception>
@@ -5,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QAbstractSpinBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,16 +17,24 @@
 
 #include "app/device_actions.h"
 #include "app/settings.h"
-#include "app/session.h"
 #include "app/status.h"
 #include "app/cfg_actions.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/firmware_job.h"
+#include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "model/config_record.h"
+#include "ui/adapter_check_dlg.h"
+#include "ui/factory_page.h"
+#include "ui/firmware_panel.h"
+#include "ui/form_binding.h"
 #include "ui/qt_screen.h"
 #include "ui/records_dialog.h"
+#include "ui/status_panel.h"
+#include "ui/test_page.h"
+#include "ui/user_options_page.h"
+#include "ui/user_page.h"
 #include "ui/sensor_cal_dlg.h"
 #include "ui/sensor_log_dlg.h"
 #include "ui/widget_kit.h"
@@ -40,6 +50,8 @@ bool IsEnterKey(const QKeyEvent *key)
 {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
+
+const QColor kFocusColour(0, 255, 0);
 
 
 } // namespace
@@ -79,72 +91,64 @@ void TNorvikIRMainForm::Guarded(const std::function<void()> &action)
 
 void TNorvikIRMainForm::ApplyFocusRequest()
 {
-    std::string &request = FState.FForm.mFocusRequest;
-    if (request.empty())
-        return;
-    if (auto *w = findChild<QWidget *>(QString::fromStdString(request)))
-        w->setFocus(Qt::OtherFocusReason);
-    request.clear();
+    EFocusRequest &request = FState.FForm.mFocusRequest;
+    switch (request) {
+    case EFocusRequest::SerialNumber: FOptionsPage->SerialEdit()->setFocus(Qt::OtherFocusReason); break;
+    case EFocusRequest::None: break;
+    }
+    request = EFocusRequest::None;
 }
 
 // ==================================================================== handlers
 
 void TNorvikIRMainForm::ConnectHandlers()
 {
-    const auto click = [this](const char *name, auto handler) {
-        connect(Child<QPushButton>(name), &QPushButton::clicked, this, handler);
+    const auto click = [this](QPushButton *button, auto handler) {
+        connect(button, &QPushButton::clicked, this, handler);
     };
-    click("UserReadFileBtn", [this] { UserReadFileBtnClick(); });
-    click("UserOptReadFileBtn", [this] { UserReadFileBtnClick(); });
-    click("UserWriteFileBtn", [this] { UserWriteFileBtnClick(); });
-    click("UserOptWriteFileBtn", [this] { UserWriteFileBtnClick(); });
-    click("UserReadDeviceBtn", [this] { UserReadDeviceBtnClick(); });
-    click("UserOptReadDeviceBtn", [this] { UserReadDeviceBtnClick(); });
-    click("UserWriteDeviceBtn", [this] { UserWriteDeviceBtnClick(); });
-    click("UserOptWriteDeviceBtn", [this] { UserWriteDeviceBtnClick(); });
-    click("UserHibernateBtn", [this] { UserOptHibernateBtnClick(); });
-    click("UserOptHibernateBtn", [this] { UserOptHibernateBtnClick(); });
-    click("UserLogSaveBtn", [this] { UserLogSaveBtnClick(); });
-    click("UserOptLogSaveBtn", [this] { UserLogSaveBtnClick(); });
-    click("UserCalBtn", [this] { UserCalBtnClick(); });
-    for (const char *prefix : {"UserFM", "UserOptFM"}) {
-        const std::string p = prefix;
-        click((p + "OpenBtn").c_str(), [this] { UserFMOpenBtnClick(); });
-        click((p + "UpgradeBtn").c_str(), [this] { UserFMUpgradeBtnClick(); });
-        click((p + "CancelBtn").c_str(), [this] { UserFMCancelBtnClick(); });
+    for (const RConfigButtons *b : {&FUserPage->Buttons(), &FOptionsPage->Buttons()}) {
+        click(b->mReadFile, [this] { UserReadFileBtnClick(); });
+        click(b->mWriteFile, [this] { UserWriteFileBtnClick(); });
+        click(b->mReadDevice, [this] { UserReadDeviceBtnClick(); });
+        click(b->mWriteDevice, [this] { UserWriteDeviceBtnClick(); });
+        click(b->mHibernate, [this] { UserOptHibernateBtnClick(); });
+        click(b->mLogSave, [this] { UserLogSaveBtnClick(); });
     }
-    click("FatoryOptLogResetBtn", [this] { UserLogResetBtnClick(); });
-    click("FatoryOptTurnOffBtn", [this] { FatoryOptTurnOffBtnClick(); });
-    click("FatoryOptCalBtn", [this] { FatoryOptCalBtnClick(); });
-    click("FatoryOptLogSensorBtn", [this] { FatoryOptLogSensorBtnClick(); });
-    click("EtcBeepONBtn", [this] { EtcBeepONBtnClick(1); });
-    click("EtcRLEDONBtn", [this] { EtcBeepONBtnClick(2); });
-    click("EtcLLEDONBtn", [this] { EtcBeepONBtnClick(3); });
-    click("EtcVibratorBtn", [this] { EtcBeepONBtnClick(4); });
-    click("EtcClearPeakBtn", [this] { EtcClearPeakBtnClick(1); });
-    click("EtcBumpFailBtn", [this] { EtcClearPeakBtnClick(2); });
-    click("EtcBumpPassBtn", [this] { EtcClearPeakBtnClick(3); });
-    click("EtcFactoryResetBtn", [this] { EtcFactoryResetBtnClick(); });
-    click("EtcIdentifyBtn", [this] { EtcIdentifyBtnClick(); });
-    click("EtcEEPROMReadBtn", [this] { EtcEEPROMReadBtnClick(); });
-    click("EtcEEPROMSaveBtn", [this] { EtcEEPROMSaveBtnClick(); });
+    click(FUserPage->CalBtn(), [this] { UserCalBtnClick(); });
+    for (TFirmwarePanel *panel : {FUserPage->FirmwarePanel(), FOptionsPage->FirmwarePanel()}) {
+        click(panel->OpenBtn(), [this] { UserFMOpenBtnClick(); });
+        click(panel->UpgradeBtn(), [this] { UserFMUpgradeBtnClick(); });
+        click(panel->CancelBtn(), [this] { UserFMCancelBtnClick(); });
+    }
+    click(FFactoryPage->LogResetBtn(), [this] { UserLogResetBtnClick(); });
+    click(FFactoryPage->TurnOffBtn(), [this] { FatoryOptTurnOffBtnClick(); });
+    click(FFactoryPage->CalBtn(), [this] { FatoryOptCalBtnClick(); });
+    click(FFactoryPage->LogSensorBtn(), [this] { FatoryOptLogSensorBtnClick(); });
+    for (int tag = 1; tag <= static_cast<int>(FTestPage->ActuatorBtns().size()); ++tag)
+        click(FTestPage->ActuatorBtns()[static_cast<size_t>(tag - 1)], [this, tag] { EtcBeepONBtnClick(tag); });
+    for (int tag = 1; tag <= static_cast<int>(FTestPage->ReportBtns().size()); ++tag)
+        click(FTestPage->ReportBtns()[static_cast<size_t>(tag - 1)], [this, tag] { EtcClearPeakBtnClick(tag); });
+    click(FTestPage->FactoryResetBtn(), [this] { EtcFactoryResetBtnClick(); });
+    click(FTestPage->IdentifyBtn(), [this] { EtcIdentifyBtnClick(); });
+    click(FTestPage->EEPROMReadBtn(), [this] { EtcEEPROMReadBtnClick(); });
+    click(FTestPage->EEPROMSaveBtn(), [this] { EtcEEPROMSaveBtnClick(); });
+    click(FMakerPanel->RecordsBtn(), [this] { ServiceRecordsBtnClick(); });
+    click(FStatusPanel->AdapterCheckBtn(), [this] { AdapterCheckBtnClick(); });
 
     // Only a pick by the user: the binding's own selection is no choice.
-    connect(Child<QComboBox>("UserOptSensorTypeCombo"), &QComboBox::activated, this,
+    connect(FOptionsPage->SensorTypeCombo(), &QComboBox::activated, this,
             [this](int index) { UserOptSensorTypeComboChange(index); });
 
-    for (QLineEdit *edit : {Child<QLineEdit>("UserIDEdit"), Child<QLineEdit>("UserOptIDEdit")}) {
+    for (QLineEdit *edit : {FUserPage->Editors().mUserId, FOptionsPage->Editors().mUserId}) {
         edit->installEventFilter(this);
         connect(edit, &QLineEdit::textEdited, this, [this, edit] { UserIDEditChanged(edit); });
     }
-    Child<QLineEdit>("UserOptSerialEdit")->installEventFilter(this);
+    FOptionsPage->SerialEdit()->installEventFilter(this);
     // A focused button is pressed with Enter as with the space bar.
     for (QPushButton *button : findChildren<QPushButton *>())
         button->installEventFilter(this);
 
-    connect(EtcEEPROMGrid, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        FEEPROM.SetCell(item->column(), item->row(), item->text().toStdString());
-    });
+    FTestPage->OnCellEdited = [this](int nCol, int nRow, const std::string &text) { FEEPROM.SetCell(nCol, nRow, text); };
     connect(qApp, &QApplication::focusChanged, this, &TNorvikIRMainForm::FocusChanged);
 }
 
@@ -270,8 +274,11 @@ void TNorvikIRMainForm::EtcIdentifyBtnClick()
 
 void TNorvikIRMainForm::EtcEEPROMReadBtnClick()
 {
-    Guarded([this] { EEPROMReadAction(FSession, *FScreen, FEEPROM); });
-    ShowEEPROMGrid();
+    bool read = false;
+    Guarded([this, &read] { read = EEPROMReadAction(FSession, *FScreen, FEEPROM).Ok(); });
+    FTestPage->ShowGrid(FEEPROM);
+    if (read)
+        FTestPage->MarkRowsRead(FSession.DeviceCFG.mEEPROMReadAddress / kEEPROMBytesPerRow);
 }
 
 void TNorvikIRMainForm::EtcEEPROMSaveBtnClick()
@@ -290,7 +297,7 @@ void TNorvikIRMainForm::UserOptSensorTypeComboChange(int nIndex)
 
 void TNorvikIRMainForm::TimeTimerTimer()
 {
-    StatusTimeLabel->setText(ClockText(QDateTime::currentDateTime()));
+    FStatusPanel->TimeLabel()->setText(ClockText(QDateTime::currentDateTime()));
 }
 
 QString TNorvikIRMainForm::LastReadSerial() const
@@ -314,33 +321,29 @@ void TNorvikIRMainForm::ServiceRecordsBtnClick()
     });
 }
 
+void TNorvikIRMainForm::AdapterCheckBtnClick()
+{
+    Guarded([this] {
+        if (!FAdapterCheckDlg)
+            FAdapterCheckDlg = new TAdapterCheckDlg([this] { return FRunAdapterChecks(); }, this);
+        else
+            FAdapterCheckDlg->Recheck();
+        FAdapterCheckDlg->show();
+        FAdapterCheckDlg->raise();
+        FAdapterCheckDlg->activateWindow();
+    });
+}
+
 void TNorvikIRMainForm::CustomerImageClick()
 {
-    FOpenUrl(QUrl(Text(kMakerWebPage)));
+    FMakerPanel->LogoClick();
 }
 
 bool TNorvikIRMainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == CustomerImage) {
-        switch (event->type()) {
-        case QEvent::Enter: CustomerImage->setCursor(Qt::PointingHandCursor); break;
-        case QEvent::Leave: CustomerImage->unsetCursor(); break;
-        case QEvent::MouseButtonRelease:
-            if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton &&
-                CustomerImage->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint())) {
-                CustomerImageClick();
-                return true;
-            }
-            break;
-        default: break;
-        }
-        return QMainWindow::eventFilter(watched, event);
-    }
-
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        const QString name = watched->objectName();
-        if (name == QLatin1String("UserIDEdit") || name == QLatin1String("UserOptIDEdit")) {
+        if (watched == FUserPage->Editors().mUserId || watched == FOptionsPage->Editors().mUserId) {
             // UserIDEditKeyPress: typed characters pass the user ID's key
             // filter; keys without a character and shortcuts pass as they are.
             const QString text = key->text();
@@ -355,13 +358,58 @@ bool TNorvikIRMainForm::eventFilter(QObject *watched, QEvent *event)
                 return true;
             }
         }
-    } else if (event->type() == QEvent::KeyRelease && watched->objectName() == QLatin1String("UserOptSerialEdit")) {
+    } else if (event->type() == QEvent::KeyRelease && watched == FOptionsPage->SerialEdit()) {
         // UserOptSerialEditKeyUp: ten characters typed (or scanned), so the
         // next Enter writes them.
-        auto *edit = static_cast<QLineEdit *>(watched);
-        if (SerialMovesFocusToWrite(edit->cursorPosition()))
-            Child<QPushButton>(kSerialFocusTarget)->setFocus(Qt::OtherFocusReason);
+        if (SerialMovesFocusToWrite(FOptionsPage->SerialEdit()->cursorPosition()))
+            FOptionsPage->Buttons().mWriteDevice->setFocus(Qt::OtherFocusReason);
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
+// ========================================================== editors' behaviour
+
+void TNorvikIRMainForm::UserIDEditChanged(QLineEdit *edit)
+{
+    // Pasted text passes the same rules as typed keys.
+    const QString text = edit->text();
+    const QString filtered = BytesToText(FilterUserIdText(TextToBytes(text)));
+    if (filtered == text)
+        return;
+    const int cursor = edit->cursorPosition();
+    edit->setText(filtered);
+    edit->setCursorPosition(std::min<int>(cursor, static_cast<int>(filtered.size())));
+}
+
+QAbstractSpinBox *TNorvikIRMainForm::NumberEditorOf(QWidget *w) const
+{
+    for (; w; w = w->parentWidget()) {
+        if (auto *spin = qobject_cast<QAbstractSpinBox *>(w)) {
+            for (const TFormBinding *binding : Bindings())
+                if (binding->HasNumberEditor(spin))
+                    return spin;
+            return nullptr;
+        }
+        if (w == this)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+void TNorvikIRMainForm::FocusChanged(QWidget *from, QWidget *to)
+{
+    // UserHighAlarmSpinEnter / UserHighAlarmSpinExit: a number editor is bright
+    // green while it has the focus, in the window colour again after.
+    QAbstractSpinBox *left = NumberEditorOf(from);
+    QAbstractSpinBox *entered = NumberEditorOf(to);
+    const auto paint = [](QAbstractSpinBox *spin, bool focused) {
+        QPalette p = spin->palette();
+        const QPalette normal = spin->parentWidget() ? spin->parentWidget()->palette() : QPalette();
+        p.setColor(QPalette::Base, focused ? kFocusColour : normal.color(QPalette::Base));
+        spin->setPalette(p);
+    };
+    if (left && left != entered)
+        paint(left, false);
+    if (entered && entered != left)
+        paint(entered, true);
+}

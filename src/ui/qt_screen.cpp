@@ -108,3 +108,9 @@ void TQtScreen::JournalWarning(const std::string &text)
     button->setStyleSheet(QStringLiteral("color: #a00000;"));
     button->setToolTip(QStringLiteral("The last service record was not kept: ") + QString::fromLatin1(text.c_str()));
 }
+
+void TQtScreen::AdapterTrouble(bool bTrouble)
+{
+    if (FOnAdapterTrouble)
+        FOnAdapterTrouble(bTrouble);
+}

@@ -37,6 +37,8 @@ public:
     // The records button turns dark red and its tip says why: no box, and the
     // status bar keeps the job's own text.
     void JournalWarning(const std::string &text) override;
+    // Passed to FOnAdapterTrouble (the window offers its adapter checks).
+    void AdapterTrouble(bool bTrouble) override;
     // Lets `which` stand for several progress bars (by object name).
     void SetProgressAlias(const std::string &which, std::vector<std::string> bars);
 
@@ -44,6 +46,8 @@ public:
     std::function<void(const std::string &caption, const std::string &text, MsgIcon icon)> FOnMessage;
     std::function<bool(const std::string &caption, const std::string &text)> FOnAskYesNo;
     std::function<std::optional<std::string>(bool save, const FileChoice &choice)> FOnChooseFile;
+    // Where AdapterTrouble goes.
+    std::function<void(bool trouble)> FOnAdapterTrouble;
 
 private:
     std::optional<std::string> ChooseFile(bool save, const FileChoice &choice);

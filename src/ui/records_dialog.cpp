@@ -26,6 +26,7 @@
 #include "records/journal_store.h"
 #include "records/location.h"
 #include "records/store.h"
+#include "ui/screen_fit.h"
 
 namespace {
 
@@ -199,6 +200,12 @@ void TServiceRecordsDlg::BuildDialog()
     connect(FCertificateBtn, &QPushButton::clicked, this, [this] { CertificateBtnClick(); });
     connect(FExportBtn, &QPushButton::clicked, this, [this] { ExportBtnClick(); });
     resize(860, 600);
+}
+
+void TServiceRecordsDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    FitToScreen(this);
 }
 
 EPaper TServiceRecordsDlg::DefaultPaper(const QLocale &locale)

@@ -56,6 +56,9 @@ public:
     // order, data as indented JSON.
     static QString DetailsText(const RServiceRecord &record);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void BuildDialog();
     bool OpenStore();

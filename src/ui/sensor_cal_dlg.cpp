@@ -1,3 +1,4 @@
+#include "app/session.h"
 #include "ui/sensor_cal_dlg.h"
 
 #include <QCloseEvent>
@@ -11,7 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/session.h"
+#include "ui/screen_fit.h"
 #include "ui/tool_dialog_screen.h"
 
 namespace {
@@ -99,6 +100,12 @@ int TSensorCalDlg::ShowDlg(const RTamselCFG &mCFG)
     if (!Prepare(mCFG))
         return QDialog::Rejected;
     return exec();
+}
+
+void TSensorCalDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    FitToScreen(this);
 }
 
 void TSensorCalDlg::closeEvent(QCloseEvent *event)

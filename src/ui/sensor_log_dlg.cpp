@@ -1,3 +1,4 @@
+#include "app/session.h"
 #include "ui/sensor_log_dlg.h"
 
 #include <QCheckBox>
@@ -16,10 +17,13 @@
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
-#include "app/session.h"
+#include "link/tamsel_comms.h"
 #include "model/device_records.h"
+#include "model/settings_types.h"
 #include "tools/tool_common.h"
+#include "ui/screen_fit.h"
 #include "ui/tool_dialog_screen.h"
 
 namespace {
@@ -44,7 +48,7 @@ QLabel *ValueLabel(const char *name, QWidget *parent)
     label->setObjectName(QString::fromLatin1(name));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setFrameShape(QFrame::StyledPanel);
-    label->setMinimumWidth(70);
+    label->setMinimumWidth(60);
     return label;
 }
 
@@ -67,10 +71,27 @@ QPushButton *Button(const char *caption, const char *name, QWidget *parent)
 
 QString Shown(const std::string &text) { return QString::fromStdString(LocaleDecimal(text)); }
 
+QLabel *UnitLabel(const QString &text, QWidget *parent)
+{
+    return new QLabel(text, parent);
+}
+
+const QColor kLowAlarmColour(0xE0, 0x8A, 0x00);
+const QColor kHighAlarmColour(0xB0, 0x00, 0x00);
+
+QLineSeries *AlarmSeries(const char *name, const QColor &colour)
+{
+    auto *series = new QLineSeries;
+    series->setObjectName(QString::fromLatin1(name));
+    series->setPen(QPen(colour, 1.5, Qt::DashLine));
+    series->setVisible(false);
+    return series;
+}
+
 } // namespace
 
 TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen)
-    : QDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
+    : QDialog(parent), FSession(session), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
       FClock(session.Clock()), FLogger(session, screen ? *screen : *FOwnScreen, *this)
 {
     setObjectName(QStringLiteral("SensorLogDlg"));
@@ -78,7 +99,7 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
     setFixedWidth(700);
     setMinimumHeight(360);
     setMaximumHeight(560);
-    resize(700, 420);
+    resize(700, 520);
 
     // --- left: the acquired values, history and alarm boxes ---
     auto *valueGroup = new QGroupBox(QStringLiteral("Acquired Sensor Value"), this);
@@ -98,17 +119,32 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
     SensorCheck3 = new QCheckBox(valueGroup);
     SensorCheck3->setObjectName(QStringLiteral("SensorCheck3"));
     SensorCheck3->setChecked(true);
-    valueGrid->addWidget(new QLabel(QStringLiteral("Sensor"), valueGroup), 0, 1);
-    valueGrid->addWidget(SensorValueLabel1, 0, 2);
-    valueGrid->addWidget(SensorPeakLabel1, 0, 3);
-    valueGrid->addWidget(SensorCheck2, 1, 0);
-    valueGrid->addWidget(new QLabel(QStringLiteral("Battery"), valueGroup), 1, 1);
-    valueGrid->addWidget(SensorValueLabel2, 1, 2);
-    valueGrid->addWidget(SensorPeakLabel2, 1, 3);
-    valueGrid->addWidget(SensorCheck3, 2, 0);
-    valueGrid->addWidget(new QLabel(QStringLiteral("Temperature"), valueGroup), 2, 1);
-    valueGrid->addWidget(SensorValueLabel3, 2, 2);
-    valueGrid->addWidget(SensorPeakLabel3, 2, 3);
+    // Each value with its unit; the gas peak is in the gas's unit, battery
+    // and temperature show their converter's raw count there ("ADC").
+    FValueUnits = {UnitLabel(QString(), valueGroup), UnitLabel(QStringLiteral("V"), valueGroup),
+                   UnitLabel(QStringLiteral("\u00B0C"), valueGroup)};
+    FPeakUnits = {UnitLabel(QString(), valueGroup), UnitLabel(QString(), valueGroup), UnitLabel(QString(), valueGroup)};
+    const char *unitNames[] = {"SensorUnitLabel1", "SensorUnitLabel2", "SensorUnitLabel3"};
+    const char *peakUnitNames[] = {"SensorPeakUnitLabel1", "SensorPeakUnitLabel2", "SensorPeakUnitLabel3"};
+    for (size_t i = 0; i < FValueUnits.size(); ++i) {
+        FValueUnits[i]->setObjectName(QString::fromLatin1(unitNames[i]));
+        FPeakUnits[i]->setObjectName(QString::fromLatin1(peakUnitNames[i]));
+    }
+    valueGrid->addWidget(new QLabel(QStringLiteral("Reading"), valueGroup), 0, 2);
+    valueGrid->addWidget(new QLabel(QStringLiteral("Peak / ADC"), valueGroup), 0, 4);
+    QLabel *const values[] = {SensorValueLabel1, SensorValueLabel2, SensorValueLabel3};
+    QLabel *const peaks[] = {SensorPeakLabel1, SensorPeakLabel2, SensorPeakLabel3};
+    const char *captions[] = {"Sensor", "Battery", "Temperature"};
+    for (int i = 0; i < 3; ++i) {
+        const int row = i + 1;
+        valueGrid->addWidget(new QLabel(QString::fromLatin1(captions[i]), valueGroup), row, 1);
+        valueGrid->addWidget(values[i], row, 2);
+        valueGrid->addWidget(FValueUnits[static_cast<size_t>(i)], row, 3);
+        valueGrid->addWidget(peaks[i], row, 4);
+        valueGrid->addWidget(FPeakUnits[static_cast<size_t>(i)], row, 5);
+    }
+    valueGrid->addWidget(SensorCheck2, 2, 0);
+    valueGrid->addWidget(SensorCheck3, 3, 0);
 
     auto *historyGroup = new QGroupBox(QStringLiteral("History"), valueGroup);
     auto *historyLayout = new QVBoxLayout(historyGroup);
@@ -147,17 +183,38 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
     FTimeAxis->setTickType(QValueAxis::TicksDynamic);
     FTimeAxis->setTickAnchor(0);
     FTimeAxis->setLabelFormat(QStringLiteral("%.0f"));
+    FTimeAxis->setTitleText(QStringLiteral("Time (s)"));
+    // Smaller axis texts, so that every tick of the time window keeps its label.
+    QFont axisFont = font();
+    if (axisFont.pixelSize() > 0)
+        axisFont.setPixelSize(std::max(9, axisFont.pixelSize() * 4 / 5));
+    else
+        axisFont.setPointSizeF(std::max(7.0, axisFont.pointSizeF() * 0.8));
     FValueAxis = new QValueAxis;
+    for (QValueAxis *axis : {FTimeAxis, FValueAxis}) {
+        axis->setLabelsFont(axisFont);
+        axis->setTitleFont(axisFont);
+    }
     FChart->addAxis(FTimeAxis, Qt::AlignBottom);
     FChart->addAxis(FValueAxis, Qt::AlignLeft);
     SensorSeries->attachAxis(FTimeAxis);
     SensorSeries->attachAxis(FValueAxis);
+    FLowAlarmSeries = AlarmSeries("LowAlarmSeries", kLowAlarmColour);
+    FHighAlarmSeries = AlarmSeries("HighAlarmSeries", kHighAlarmColour);
+    for (QLineSeries *series : {FLowAlarmSeries, FHighAlarmSeries}) {
+        FChart->addSeries(series);
+        series->attachAxis(FTimeAxis);
+        series->attachAxis(FValueAxis);
+    }
     SensorChart = new TSensorChartView(FChart, this);
     SensorChart->setObjectName(QStringLiteral("SensorChart"));
     SensorChart->setRubberBand(QChartView::NoRubberBand);
     SensorChart->setMinimumHeight(150);
-    const RDeviceCFG &settings = session.DeviceCFG;
-    ChartReset(0, settings.mLogDisplayTime, settings.mLogDisplayTime / 10.0);
+    FAlarmLevelsLabel = new QLabel(this);
+    FAlarmLevelsLabel->setObjectName(QStringLiteral("SensorAlarmLevelsLabel"));
+    FAlarmLevelsLabel->setWordWrap(true);
+    ShowGas(0, {});
+    ChartReset(0, session.DeviceCFG.mLogDisplayTime, session.DeviceCFG.mLogDisplayTime / 10.0);
 
     auto *calGroup = new QGroupBox(QStringLiteral("Calibration"), this);
     CalBtn = Button("Calibration", "CalBtn", calGroup);
@@ -170,7 +227,7 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
     CalProgressBar = new QProgressBar(calGroup);
     CalProgressBar->setObjectName(QStringLiteral("CalProgressBar"));
     CalProgressBar->setTextVisible(false);
-    CalProgressBar->setRange(0, std::max<int>(settings.mCalTime, 1));
+    CalProgressBar->setRange(0, std::max<int>(session.DeviceCFG.mCalTime, 1));
     CalProgressBar->setValue(0);
     CalProgLabel = new QLabel(QStringLiteral("(0)"), calGroup);
     CalProgLabel->setObjectName(QStringLiteral("CalProgLabel"));
@@ -190,6 +247,7 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
 
     auto *right = new QVBoxLayout;
     right->addWidget(SensorChart, 1);
+    right->addWidget(FAlarmLevelsLabel);
     right->addWidget(calGroup);
 
     StartBtn = Button("Start Logging", "StartBtn", this);
@@ -238,6 +296,67 @@ int TSensorLogDlg::ShowDlg()
     return exec();
 }
 
+void TSensorLogDlg::SetKnownConfiguration(const RTamselCFG &cfg)
+{
+    FKnown = cfg;
+    ShowGas(cfg.mSensor.mSensorType, cfg.mUnit.mSerial);
+}
+
+void TSensorLogDlg::ShowGas(uint8_t nSensorCode, const char (&serial)[10])
+{
+    const int index = FindSensorType(nSensorCode, FSession.SensorTypes);
+    FGasName.clear();
+    FGasUnit.clear();
+    if (index >= 0) {
+        const RSensorType &type = FSession.SensorTypes[static_cast<size_t>(index)];
+        FGasName = QString::fromLatin1(type.mName.c_str());
+        FGasUnit = QString::fromLatin1(type.mUnit.c_str());
+    }
+    // The levels of a configuration read from this very detector, not another's.
+    FAlarmLevels.reset();
+    if (index >= 0 && FKnown && FKnown->mSensor.mSensorType == nSensorCode &&
+        std::memcmp(FKnown->mUnit.mSerial, serial, sizeof serial) == 0)
+        FAlarmLevels = std::make_pair(FKnown->mSensor.mAlarmLow / 10.0, FKnown->mSensor.mAlarmHigh / 10.0);
+
+    for (QLabel *unit : {FValueUnits[0], FPeakUnits[0]})
+        unit->setText(FGasUnit);
+    FValueAxis->setTitleText(FGasName.isEmpty() ? QStringLiteral("Gas reading")
+                                                : QStringLiteral("%1 (%2)").arg(FGasName, FGasUnit));
+    if (FAlarmLevels) {
+        const auto level = [this](double v) {
+            return Shown(QString::number(v, 'f', 1).toStdString()) + QLatin1Char(' ') + FGasUnit;
+        };
+        FAlarmLevelsLabel->setText(QStringLiteral("Dashed: low alarm %1, high alarm %2")
+                                       .arg(level(FAlarmLevels->first), level(FAlarmLevels->second)));
+    } else {
+        FAlarmLevelsLabel->setText(
+            QStringLiteral("Alarm levels: read this detector first (Read Device)."));
+    }
+    DrawAlarmLevels();
+    if (FAlarmLevels)
+        FitValueAxis(static_cast<float>(FAlarmLevels->first), static_cast<float>(FAlarmLevels->second));
+}
+
+void TSensorLogDlg::DrawAlarmLevels()
+{
+    const double from = FTimeAxis->min(), to = FTimeAxis->max();
+    FLowAlarmSeries->setVisible(FAlarmLevels.has_value());
+    FHighAlarmSeries->setVisible(FAlarmLevels.has_value());
+    if (!FAlarmLevels) {
+        FLowAlarmSeries->clear();
+        FHighAlarmSeries->clear();
+        return;
+    }
+    FLowAlarmSeries->replace({QPointF(from, FAlarmLevels->first), QPointF(to, FAlarmLevels->first)});
+    FHighAlarmSeries->replace({QPointF(from, FAlarmLevels->second), QPointF(to, FAlarmLevels->second)});
+}
+
+void TSensorLogDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    FitToScreen(this);
+}
+
 void TSensorLogDlg::closeEvent(QCloseEvent *event)
 {
     if (FLogger.CloseEnabled())
@@ -259,6 +378,10 @@ void TSensorLogDlg::StartBtnClick()
     FInPass = true;
     const bool running = FLogger.Start();
     FInPass = false;
+    // The identity the run read names the gas (and tells whether the known
+    // configuration is this detector's).
+    if (const std::optional<RTamselIdenty> &identity = FSession.Link().Seen().mIdentity)
+        ShowGas(identity->mSensor, identity->mSerial);
     if (running)
         SchedulePass();
 }
@@ -344,6 +467,11 @@ void TSensorLogDlg::ReadingShown(const RSensorLogDisplay &shown)
 
 void TSensorLogDlg::FitValueAxis(float low, float high)
 {
+    // The alarm levels stay in view: the readings are judged against them.
+    if (FAlarmLevels) {
+        low = std::min(low, static_cast<float>(FAlarmLevels->first));
+        high = std::max(high, static_cast<float>(FAlarmLevels->second));
+    }
     if (!FHaveValue) {
         FValueLow = low;
         FValueHigh = high;
@@ -357,6 +485,7 @@ void TSensorLogDlg::FitValueAxis(float low, float high)
     const double span = FValueHigh - FValueLow;
     const double pad = span > 0 ? span * 0.1 : std::max(1.0, std::abs(static_cast<double>(FValueHigh)) * 0.1);
     FValueAxis->setRange(FValueLow - pad, FValueHigh + pad);
+    FValueAxis->applyNiceNumbers();
 }
 
 void TSensorLogDlg::ChartReset(double rMin, double rMax, double rTick)
@@ -367,6 +496,9 @@ void TSensorLogDlg::ChartReset(double rMin, double rMax, double rTick)
         FTimeAxis->setTickInterval(rTick);
     FHaveValue = false;
     FValueAxis->setRange(-1, 1);
+    DrawAlarmLevels();
+    if (FAlarmLevels)
+        FitValueAxis(static_cast<float>(FAlarmLevels->first), static_cast<float>(FAlarmLevels->second));
 }
 
 void TSensorLogDlg::ChartAdded(const RChartPoint &point)
@@ -383,6 +515,7 @@ void TSensorLogDlg::ChartMoved(double rMin, double rMax, const std::vector<RChar
         list.append(QPointF(p.mX, p.mY));
     SensorSeries->replace(list);
     FTimeAxis->setRange(rMin, rMax);
+    DrawAlarmLevels();
     FHaveValue = false;
     if (!points.empty()) {
         const auto [lo, hi] = std::minmax_element(points.begin(), points.end(),

@@ -2,11 +2,15 @@
 // "Sensor Reading Data Logging": the window of the sensor logger. A thin
 // binding of TSensorLogger: the buttons set the controller's flags, a timer
 // runs its passes at their due times, and what it shows lands in the labels,
-// boxes and the chart.
+// boxes and the chart. The values carry their units, the chart's axes their
+// titles, and the detector's alarm levels are drawn across the chart when its
+// configuration is known.
 #include <QDialog>
+#include <QString>
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "tools/sensor_logger.h"
 
@@ -37,6 +41,15 @@ public:
 
     // Closing allowed, not logging, no command pending; then shown modally.
     int ShowDlg();
+    // The configuration last read from a detector. When the detector logged
+    // is that one (same serial), its alarm levels are drawn on the chart; its
+    // sensor names the gas until a run has read the detector's identity.
+    void SetKnownConfiguration(const RTamselCFG &cfg);
+    // The gas's name and unit as shown ("H2S", "ppm"); empty when unknown.
+    QString GasName() const { return FGasName; }
+    QString GasUnit() const { return FGasUnit; }
+    // The alarm levels drawn, in the gas's unit (low, high); none when unknown.
+    std::optional<std::pair<double, double>> AlarmLevels() const { return FAlarmLevels; }
     bool CloseEnabled() const { return FLogger.CloseEnabled(); }
     TSensorLogger &Logger() { return FLogger; }
 
@@ -54,6 +67,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void RunPass();
@@ -62,6 +76,9 @@ private:
     void Press(uint8_t nBtnSel);
     void SchedulePass();
     void FitValueAxis(float low, float high);
+    // The gas and the alarm levels for a detector of this sensor code and serial.
+    void ShowGas(uint8_t nSensorCode, const char (&serial)[10]);
+    void DrawAlarmLevels();
 
     // --- ISensorLogView ---
     void LogStateChanged(bool logging) override;
@@ -74,6 +91,7 @@ private:
     void ChartAdded(const RChartPoint &point) override;
     void ChartMoved(double rMin, double rMax, const std::vector<RChartPoint> &points) override;
 
+    TSession &FSession;
     std::unique_ptr<TToolDialogScreen> FOwnScreen;
     IClock &FClock;
     TSensorLogger FLogger;
@@ -105,6 +123,15 @@ private:
     QChartView *SensorChart = nullptr;
     QChart *FChart = nullptr;
     QLineSeries *SensorSeries = nullptr;
+    QLineSeries *FLowAlarmSeries = nullptr;
+    QLineSeries *FHighAlarmSeries = nullptr;
+    std::array<QLabel *, 3> FValueUnits{}; // beside SensorValueLabel1..3
+    std::array<QLabel *, 3> FPeakUnits{};  // beside SensorPeakLabel1..3
+    QLabel *FAlarmLevelsLabel = nullptr;
+    std::optional<RTamselCFG> FKnown;
+    QString FGasName;
+    QString FGasUnit;
+    std::optional<std::pair<double, double>> FAlarmLevels;
     QValueAxis *FTimeAxis = nullptr;
     QValueAxis *FValueAxis = nullptr;
     float FValueLow = 0;

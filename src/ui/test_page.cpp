@@ -1,4 +1,7 @@
-#include "ui/main_window.h"
+#include "app/session.h"
+#include "ui/test_page.h"
+
+#include <algorithm>
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -6,19 +9,21 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "app/session.h"
+#include "model/read_buf.h"
 #include "ui/widget_kit.h"
-
-// The developer layout's "TEST" page: the test and service commands and the
-// EEPROM grid.
 
 using namespace kit;
 
 namespace {
+
+// Marks a byte cell that holds the start-up stand-in rather than data.
+constexpr int kStandInRole = Qt::UserRole + 1;
+const QColor kStandInText(0x9a, 0xa1, 0xaa);
 
 QColor QtColor(RColor c)
 {
@@ -26,7 +31,8 @@ QColor QtColor(RColor c)
 }
 
 // Draws the EEPROM grid's cells: the address column on button face, a
-// selected cell white on blue, every other black on white; text centred.
+// selected cell white on blue, every other black on white (a stand-in grey);
+// text centred.
 class TEEPROMCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -37,16 +43,16 @@ public:
         const REEPROMCellLook look = EEPROMCellLook(index.column(), selected);
         const QColor background =
             look.mButtonFace ? option.palette.color(QPalette::Button) : QtColor(look.mBackground);
+        const bool standIn = !selected && index.data(kStandInRole).toBool();
         painter->save();
         painter->fillRect(option.rect, background);
-        painter->setPen(QtColor(look.mText));
+        painter->setPen(standIn ? kStandInText : QtColor(look.mText));
         painter->setFont(option.font);
         const QString text = index.data(Qt::DisplayRole).toString();
         const QFontMetrics metrics(option.font);
         const RCellRect rect{option.rect.left(), option.rect.top(), option.rect.right() + 1,
                              option.rect.bottom() + 1};
-        const RTextOrigin origin =
-            EEPROMTextOrigin(rect, metrics.horizontalAdvance(text), metrics.height());
+        const RTextOrigin origin = EEPROMTextOrigin(rect, metrics.horizontalAdvance(text), metrics.height());
         painter->drawText(QPoint(origin.mLeft, origin.mTop + metrics.ascent()), text);
         painter->restore();
     }
@@ -54,26 +60,28 @@ public:
 
 } // namespace
 
-QWidget *TNorvikIRMainForm::BuildTestPage()
+TTestPage::TTestPage(QWidget *parent) : QWidget(parent)
 {
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("ETCTS"));
-    auto *v = new QVBoxLayout(page);
+    setObjectName(QStringLiteral("ETCTS"));
+    auto *v = new QVBoxLayout(this);
     v->setContentsMargins(10, 10, 10, 10);
     v->setSpacing(8);
 
+    FFactoryResetBtn = MakeButton("EtcFactoryResetBtn", "Factory Reset");
+    FIdentifyBtn = MakeButton("EtcIdentifyBtn", "Identify");
+    FActuatorBtns = {MakeButton("EtcBeepONBtn", "Beep ON"), MakeButton("EtcRLEDONBtn", "R LED ON"),
+                     MakeButton("EtcLLEDONBtn", "L LED ON"), MakeButton("EtcVibratorBtn", "Vibrator")};
+    FReportBtns = {MakeButton("EtcClearPeakBtn", "Clear Peak"), MakeButton("EtcBumpFailBtn", "Bump Fail"),
+                   MakeButton("EtcBumpPassBtn", "Bump Pass")};
     auto *buttons = new QGridLayout;
     buttons->setHorizontalSpacing(6);
     buttons->setVerticalSpacing(6);
-    buttons->addWidget(MakeButton("EtcFactoryResetBtn", "Factory Reset"), 0, 0);
-    buttons->addWidget(MakeButton("EtcIdentifyBtn", "Identify"), 0, 1);
-    buttons->addWidget(MakeButton("EtcBeepONBtn", "Beep ON"), 1, 0);
-    buttons->addWidget(MakeButton("EtcRLEDONBtn", "R LED ON"), 1, 1);
-    buttons->addWidget(MakeButton("EtcLLEDONBtn", "L LED ON"), 1, 2);
-    buttons->addWidget(MakeButton("EtcVibratorBtn", "Vibrator"), 1, 3);
-    buttons->addWidget(MakeButton("EtcClearPeakBtn", "Clear Peak"), 2, 0);
-    buttons->addWidget(MakeButton("EtcBumpFailBtn", "Bump Fail"), 2, 1);
-    buttons->addWidget(MakeButton("EtcBumpPassBtn", "Bump Pass"), 2, 2);
+    buttons->addWidget(FFactoryResetBtn, 0, 0);
+    buttons->addWidget(FIdentifyBtn, 0, 1);
+    for (int i = 0; i < static_cast<int>(FActuatorBtns.size()); ++i)
+        buttons->addWidget(FActuatorBtns[static_cast<size_t>(i)], 1, i);
+    for (int i = 0; i < static_cast<int>(FReportBtns.size()); ++i)
+        buttons->addWidget(FReportBtns[static_cast<size_t>(i)], 2, i);
     buttons->setColumnStretch(4, 1);
     v->addLayout(buttons);
 
@@ -81,56 +89,81 @@ QWidget *TNorvikIRMainForm::BuildTestPage()
     eeprom->setObjectName(QStringLiteral("EtcEEPROMGroup"));
     auto *ev = new QVBoxLayout(eeprom);
     ev->setContentsMargins(8, 8, 8, 8);
-    ev->addLayout(ButtonRow({MakeButton("EtcEEPROMReadBtn", "Read"), MakeButton("EtcEEPROMSaveBtn", "Save File")}));
+    FEEPROMReadBtn = MakeButton("EtcEEPROMReadBtn", "Read");
+    FEEPROMSaveBtn = MakeButton("EtcEEPROMSaveBtn", "Save File");
+    ev->addLayout(ButtonRow({FEEPROMReadBtn, FEEPROMSaveBtn}));
 
-    EtcEEPROMGrid = new QTableWidget(0, kEEPROMColumns);
-    EtcEEPROMGrid->setObjectName(QStringLiteral("EtcEEPROMGrid"));
-    EtcEEPROMGrid->horizontalHeader()->hide();
-    EtcEEPROMGrid->verticalHeader()->hide();
-    EtcEEPROMGrid->horizontalHeader()->setMinimumSectionSize(kEEPROMByteWidth);
-    EtcEEPROMGrid->verticalHeader()->setMinimumSectionSize(kEEPROMRowHeight);
-    EtcEEPROMGrid->verticalHeader()->setDefaultSectionSize(kEEPROMRowHeight);
-    EtcEEPROMGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    EtcEEPROMGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    EtcEEPROMGrid->setColumnWidth(0, kEEPROMAddressWidth);
+    FGrid = new QTableWidget(0, kEEPROMColumns);
+    FGrid->setObjectName(QStringLiteral("EtcEEPROMGrid"));
+    FGrid->horizontalHeader()->hide();
+    FGrid->verticalHeader()->hide();
+    FGrid->horizontalHeader()->setMinimumSectionSize(kEEPROMByteWidth);
+    FGrid->verticalHeader()->setMinimumSectionSize(kEEPROMRowHeight);
+    FGrid->verticalHeader()->setDefaultSectionSize(kEEPROMRowHeight);
+    FGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    FGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    FGrid->setColumnWidth(0, kEEPROMAddressWidth);
     for (int c = 1; c < kEEPROMColumns; ++c)
-        EtcEEPROMGrid->setColumnWidth(c, kEEPROMByteWidth);
-    EtcEEPROMGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
-    EtcEEPROMGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                                   QAbstractItemView::AnyKeyPressed);
-    EtcEEPROMGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    EtcEEPROMGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    EtcEEPROMGrid->setWordWrap(false);
-    EtcEEPROMGrid->setItemDelegate(new TEEPROMCellDelegate(EtcEEPROMGrid));
-    const int frame = 2 * EtcEEPROMGrid->frameWidth();
-    EtcEEPROMGrid->setFixedWidth(kEEPROMAddressWidth + (kEEPROMColumns - 1) * kEEPROMByteWidth + frame +
-                                 EtcEEPROMGrid->verticalScrollBar()->sizeHint().width());
-    EtcEEPROMGrid->setMinimumHeight(16 * kEEPROMRowHeight + frame);
-    ev->addWidget(EtcEEPROMGrid, 1, Qt::AlignLeft);
+        FGrid->setColumnWidth(c, kEEPROMByteWidth);
+    FGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    FGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                           QAbstractItemView::AnyKeyPressed);
+    FGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    FGrid->setWordWrap(false);
+    FGrid->setItemDelegate(new TEEPROMCellDelegate(FGrid));
+    FGrid->setToolTip(QStringLiteral("Grey bytes have not been read from a detector yet"));
+    const int frame = 2 * FGrid->frameWidth();
+    FGrid->setFixedWidth(kEEPROMAddressWidth + (kEEPROMColumns - 1) * kEEPROMByteWidth + frame +
+                         FGrid->verticalScrollBar()->sizeHint().width());
+    FGrid->setMinimumHeight(16 * kEEPROMRowHeight + frame);
+    ev->addWidget(FGrid, 1, Qt::AlignLeft);
     v->addWidget(eeprom, 1);
-    return page;
+
+    connect(FGrid, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
+        {
+            const QSignalBlocker block(FGrid);
+            item->setData(kStandInRole, false);
+        }
+        if (OnCellEdited)
+            OnCellEdited(item->column(), item->row(), item->text().toStdString());
+    });
 }
 
-void TNorvikIRMainForm::LayOutEEPROMGrid()
+void TTestPage::ShowGrid(const REEPROMGrid &grid)
 {
-    FEEPROM = MakeEEPROMGrid(FSession.DeviceCFG.mEEPROMMaxAddress);
-    ShowEEPROMGrid();
-}
-
-void TNorvikIRMainForm::ShowEEPROMGrid()
-{
-    const QSignalBlocker block(EtcEEPROMGrid);
-    EtcEEPROMGrid->setRowCount(FEEPROM.RowCount());
-    for (int r = 0; r < FEEPROM.RowCount(); ++r) {
+    const QSignalBlocker block(FGrid);
+    FGrid->setRowCount(grid.RowCount());
+    for (int r = 0; r < grid.RowCount(); ++r) {
         for (int c = 0; c < kEEPROMColumns; ++c) {
-            QTableWidgetItem *item = EtcEEPROMGrid->item(r, c);
+            QTableWidgetItem *item = FGrid->item(r, c);
             if (!item) {
                 item = new QTableWidgetItem;
                 if (c == 0)
                     item->setFlags(Qt::ItemIsEnabled);
-                EtcEEPROMGrid->setItem(r, c, item);
+                else
+                    item->setData(kStandInRole, true);
+                FGrid->setItem(r, c, item);
             }
-            item->setText(QString::fromStdString(FEEPROM.Cell(c, r)));
+            item->setText(QString::fromStdString(grid.Cell(c, r)));
         }
     }
+}
+
+void TTestPage::MarkRowsRead(int firstRow)
+{
+    const QSignalBlocker block(FGrid);
+    const int end = std::min(FGrid->rowCount(), std::max(0, firstRow) + kReadBufCapacity / kEEPROMBytesPerRow);
+    for (int r = std::max(0, firstRow); r < end; ++r)
+        for (int c = 1; c < kEEPROMColumns; ++c)
+            if (QTableWidgetItem *item = FGrid->item(r, c))
+                item->setData(kStandInRole, false);
+    FGrid->viewport()->update();
+    FGrid->setToolTip(QString());
+}
+
+bool TTestPage::IsStandIn(int nCol, int nRow) const
+{
+    const QTableWidgetItem *item = FGrid->item(nRow, nCol);
+    return item && item->data(kStandInRole).toBool();
 }

@@ -1,9 +1,8 @@
-#include "ui/main_window.h"
+#include "ui/user_options_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,17 +10,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/firmware_panel.h"
 #include "ui/widget_kit.h"
-
-// The developer layout's "User Options" page: the user layout's rows, editable.
 
 using namespace kit;
 
-QWidget *TNorvikIRMainForm::BuildUserOptionsPage()
+TUserOptionsPage::TUserOptionsPage(QWidget *parent) : QWidget(parent)
 {
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("UserTS"));
-    auto *v = new QVBoxLayout(page);
+    setObjectName(QStringLiteral("UserTS"));
+    auto *v = new QVBoxLayout(this);
     v->setContentsMargins(10, 10, 10, 10);
     v->setSpacing(8);
 
@@ -30,53 +27,50 @@ QWidget *TNorvikIRMainForm::BuildUserOptionsPage()
     auto *hh = new QHBoxLayout(hw);
     hh->setContentsMargins(0, 0, 0, 0);
     hh->setSpacing(6);
-    hh->addWidget(MakeEdit("UserOptHWVersionEdit", 110));
+    QLineEdit *hwEdit = MakeEdit("UserOptHWVersionEdit", 110);
+    hh->addWidget(hwEdit);
     QLabel *product = MakeValue("UserOptIDLabel", 150);
     product->setAlignment(Qt::AlignCenter);
     hh->addWidget(product);
     AddRow(grid, "  Hardware Version", hw);
-    AddRow(grid, "  Firmware Version", MakeValue("UserOptSWVersionLabel", 110));
-    QLineEdit *serial = MakeEdit("UserOptSerialEdit", 160);
-    serial->setMaxLength(10);
-    AddRow(grid, "  Serial Number", serial);
+    QLabel *firmware = MakeValue("UserOptSWVersionLabel", 110);
+    AddRow(grid, "  Firmware Version", firmware);
+    FSerialEdit = MakeEdit("UserOptSerialEdit", 160);
+    FSerialEdit->setMaxLength(10);
+    AddRow(grid, "  Serial Number", FSerialEdit);
     auto *life = new QWidget;
     auto *lh = new QHBoxLayout(life);
     lh->setContentsMargins(0, 0, 0, 0);
     lh->setSpacing(6);
-    lh->addWidget(MakeSpin("UserOptMonthLifeSpin", 70));
+    QDoubleSpinBox *months = MakeSpin("UserOptMonthLifeSpin", 70);
+    QDoubleSpinBox *days = MakeSpin("UserOptDayLifeSpin", 70);
+    lh->addWidget(months);
     lh->addWidget(MakeUnit("Months"));
     lh->addSpacing(8);
-    lh->addWidget(MakeSpin("UserOptDayLifeSpin", 70));
+    lh->addWidget(days);
     lh->addWidget(MakeUnit("Days"));
     AddRow(grid, "  Life Remaining", life);
-    QComboBox *sensorList = MakeCombo("UserOptSensorTypeCombo");
-    sensorList->setMinimumWidth(160);
-    AddRow(grid, "  Sensor Type", sensorList);
-    AddRow(grid, "  High Alarm", MakeSpin("UserOptHighAlarmSpin"));
-    AddRow(grid, "  Low Alarm", MakeSpin("UserOptLowAlarmSpin"));
-    AddRow(grid, "  Calibration Interval", WithUnit(MakeSpin("UserOptCalIntervalSpin"), "Days"));
-    AddRow(grid, "  Bump Interval", WithUnit(MakeSpin("UserOptBumpIntervalSpin"), "Days"));
-    AddRow(grid, "  User ID", MakeEdit("UserOptIDEdit", 110));
-    AddRow(grid, "  Self Test Interval", WithUnit(MakeSpin("UserOptTestIntervalSpin"), "hours"));
-    AddRow(grid, "  Display", MakeCombo("UserOptDispCombo"));
+    FSensorTypeCombo = MakeCombo("UserOptSensorTypeCombo");
+    FSensorTypeCombo->setMinimumWidth(160);
+    AddRow(grid, "  Sensor Type", FSensorTypeCombo);
+
+    FBinding.Bind(hwEdit, &ConfigForm::UserOptHWVersionEdit);
+    FBinding.Bind(product, &ConfigForm::UserOptIDLabel);
+    FBinding.Bind(firmware, &ConfigForm::UserOptSWVersionLabel);
+    FBinding.Bind(FSerialEdit, &ConfigForm::UserOptSerialEdit);
+    FBinding.Bind(months, &ConfigForm::UserOptMonthLifeSpin);
+    FBinding.Bind(days, &ConfigForm::UserOptDayLifeSpin);
+    FBinding.Bind(FSensorTypeCombo, &ConfigForm::UserOptSensorTypeCombo);
+
+    FEditors = AddConfigRows(kDeveloperLayoutRows, grid, FBinding);
     v->addLayout(grid);
+    v->addWidget(FEditors.mHideBumpLed);
 
-    auto *hide = new QCheckBox(QStringLiteral("Hide bump due LED flashing"));
-    hide->setObjectName(QStringLiteral("UserOptHideBumpLEDCheck"));
-    v->addWidget(hide);
+    FButtons = MakeConfigButtons("UserOpt", 90);
+    v->addLayout(FButtons.mRow);
+    v->addLayout(ButtonRow({FButtons.mLogPanel}));
 
-    v->addLayout(ButtonRow({MakeButton("UserOptReadFileBtn", "Read File", 90),
-                            MakeButton("UserOptReadDeviceBtn", "Read Device", 90),
-                            MakeButton("UserOptWriteFileBtn", "Write File", 90),
-                            MakeButton("UserOptWriteDeviceBtn", "Write Device", 90),
-                            MakeButton("UserOptHibernateBtn", "Hibernate", 90)}));
-    QFrame *logPanel = MakePanel("UserOptLogPanel");
-    auto *ph = new QHBoxLayout(logPanel);
-    ph->setContentsMargins(8, 6, 8, 6);
-    ph->addWidget(MakeButton("UserOptLogSaveBtn", "Save Event Log", 140));
-    v->addLayout(ButtonRow({logPanel}));
-
-    v->addWidget(BuildFirmwarePanel(QStringLiteral("UserOptFM")));
+    FFirmware = new TFirmwarePanel(QStringLiteral("UserOptFM"));
+    v->addWidget(FFirmware);
     v->addStretch(1);
-    return page;
 }

@@ -1,73 +1,66 @@
-#include "ui/main_window.h"
+#include "ui/user_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDoubleSpinBox>
-#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/firmware_panel.h"
 #include "ui/widget_kit.h"
-
-// The user layout: one page for customers.
 
 using namespace kit;
 
-QWidget *TNorvikIRMainForm::BuildUserLayout()
+TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
 {
-    auto *content = new QWidget;
-    content->setObjectName(QStringLiteral("UserScrollContent"));
-    auto *v = new QVBoxLayout(content);
+    setObjectName(QStringLiteral("UserScrollContent"));
+    auto *v = new QVBoxLayout(this);
     v->setContentsMargins(12, 12, 12, 12);
     v->setSpacing(8);
 
     QGridLayout *grid = MakeRowGrid();
-    AddRow(grid, "  Hardware Version", MakeValue("UserHWVersionLabel"));
-    AddRow(grid, "  Firmware Version", MakeValue("UserSWVersionLabel"));
-    AddRow(grid, "  Serial Number", MakeValue("UserSerialLabel"));
-    AddRow(grid, "  Life Remaining", MakeValue("UserLifeLabel"));
+    const struct {
+        const char *mCaption;
+        const char *mName;
+        std::string ConfigForm::*mField;
+    } values[] = {
+        {"  Hardware Version", "UserHWVersionLabel", &ConfigForm::UserHWVersionLabel},
+        {"  Firmware Version", "UserSWVersionLabel", &ConfigForm::UserSWVersionLabel},
+        {"  Serial Number", "UserSerialLabel", &ConfigForm::UserSerialLabel},
+        {"  Life Remaining", "UserLifeLabel", &ConfigForm::UserLifeLabel},
+    };
+    for (const auto &row : values) {
+        QLabel *label = MakeValue(row.mName);
+        AddRow(grid, row.mCaption, label);
+        FBinding.Bind(label, row.mField);
+    }
+    // The sensor type is shown by name; its list is kept, hidden, so that
+    // list position and table index agree in both layouts.
     auto *sensor = new QWidget;
     auto *sh = new QHBoxLayout(sensor);
     sh->setContentsMargins(0, 0, 0, 0);
-    sh->addWidget(MakeValue("UserSensorTypeLabel"));
+    QLabel *sensorName = MakeValue("UserSensorTypeLabel");
+    sh->addWidget(sensorName);
     QComboBox *hiddenList = MakeCombo("UserSensorTypeCombo");
     hiddenList->setEnabled(false);
     hiddenList->setVisible(false);
     sh->addWidget(hiddenList);
     AddRow(grid, "  Sensor Type", sensor);
-    AddRow(grid, "  High Alarm", MakeSpin("UserHighAlarmSpin"));
-    AddRow(grid, "  Low Alarm", MakeSpin("UserLowAlarmSpin"));
-    AddRow(grid, "  Calibration Interval", WithUnit(MakeSpin("UserCalIntervalSpin"), "Days"));
-    AddRow(grid, "  Bump Interval", WithUnit(MakeSpin("UserBumpIntervalSpin"), "Days"));
-    AddRow(grid, "  User ID", MakeEdit("UserIDEdit", 110));
-    AddRow(grid, "  Self Test Interval", WithUnit(MakeSpin("UserTestIntervalSpin"), "hours"));
-    AddRow(grid, "  Display", MakeCombo("UserDispCombo"));
+    FBinding.Bind(sensorName, &ConfigForm::UserSensorTypeLabel);
+    FBinding.Bind(hiddenList, &ConfigForm::UserSensorTypeCombo);
+
+    FEditors = AddConfigRows(kUserLayoutRows, grid, FBinding);
     v->addLayout(grid);
+    v->addWidget(FEditors.mHideBumpLed);
 
-    auto *hide = new QCheckBox(QStringLiteral("Hide bump due LED flashing"));
-    hide->setObjectName(QStringLiteral("UserHideBumpLEDCheck"));
-    v->addWidget(hide);
+    FButtons = MakeConfigButtons("User", kButtonWidth);
+    v->addLayout(FButtons.mRow);
+    FCalBtn = MakeButton("UserCalBtn", "Sensor Calibration", 140);
+    v->addLayout(ButtonRow({FButtons.mLogPanel, ButtonPanel("UserCalPanel", FCalBtn)}));
 
-    v->addLayout(ButtonRow({MakeButton("UserReadFileBtn", "Read File"), MakeButton("UserReadDeviceBtn", "Read Device"),
-                            MakeButton("UserWriteFileBtn", "Write File"),
-                            MakeButton("UserWriteDeviceBtn", "Write Device"),
-                            MakeButton("UserHibernateBtn", "Hibernate")}));
-
-    QFrame *logPanel = MakePanel("UserLogPanel");
-    auto *lh = new QHBoxLayout(logPanel);
-    lh->setContentsMargins(8, 6, 8, 6);
-    lh->addWidget(MakeButton("UserLogSaveBtn", "Save Event Log", 140));
-    QFrame *calPanel = MakePanel("UserCalPanel");
-    auto *ch = new QHBoxLayout(calPanel);
-    ch->setContentsMargins(8, 6, 8, 6);
-    ch->addWidget(MakeButton("UserCalBtn", "Sensor Calibration", 140));
-    v->addLayout(ButtonRow({logPanel, calPanel}));
-
-    v->addWidget(BuildFirmwarePanel(QStringLiteral("UserFM")));
+    FFirmware = new TFirmwarePanel(QStringLiteral("UserFM"));
+    v->addWidget(FFirmware);
     v->addStretch(1);
-    return content;
 }

@@ -145,9 +145,11 @@ TEST_F(DeviceActionsTest, ReadDeviceTakesBothBlocksAndShowsThem)
         c[65] = 0x00;
     });
     state.FHibernateBtn = true;
+    EXPECT_EQ(state.FRecordSource, ERecordSource::Defaults);
     const RActionResult r = actions.ReadDevice();
     EXPECT_TRUE(r.Ok());
     ExpectResult("Read Norvik Information", 0);
+    EXPECT_EQ(state.FRecordSource, ERecordSource::Detector);
     const auto config = sim->Config();
     EXPECT_EQ(CfgBytes(), std::vector<uint8_t>(config.begin(), config.end()));
     EXPECT_EQ(state.FReadSW, 14);
@@ -183,6 +185,7 @@ TEST_F(DeviceActionsTest, ReadDeviceProductCheckByLayout)
         EXPECT_EQ(actions.ReadDevice().mStatus, r.status);
         ExpectResult("Read Norvik Information", r.status);
         EXPECT_EQ(state.FForm.UserOptIDLabel, r.name);
+        EXPECT_EQ(state.FRecordSource, r.status == 0 ? ERecordSource::Detector : ERecordSource::Defaults);
         if (r.status != 0) {
             EXPECT_EQ(CfgBytes(), before);
             EXPECT_EQ(Count(sim->ReceivedFrames(), 0x5F), 0);
@@ -365,15 +368,15 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperReadiesTheNextSerial)
     EXPECT_TRUE(actions.WriteDevice().Ok());
     EXPECT_EQ(std::string(state.FTamselCFG.mUnit.mSerial, 10), "  12000000");
     EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "  12000000");
-    EXPECT_EQ(state.FForm.mFocusRequest, "UserOptSerialEdit");
+    EXPECT_EQ(state.FForm.mFocusRequest, EFocusRequest::SerialNumber);
 
     // Not after a failure.
-    state.FForm.mFocusRequest.clear();
+    state.FForm.mFocusRequest = EFocusRequest::None;
     state.FForm.UserOptSerialEdit.SetText("XY");
     sim->SetFault(0xA0, SimFault::kNak, 1);
     EXPECT_EQ(actions.WriteDevice().mStatus, 176);
     EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "XY");
-    EXPECT_TRUE(state.FForm.mFocusRequest.empty());
+    EXPECT_EQ(state.FForm.mFocusRequest, EFocusRequest::None);
 }
 
 TEST_F(DeviceActionsTest, WriteDeviceWithoutSensorTypeSendsNothing)

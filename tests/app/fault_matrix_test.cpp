@@ -788,7 +788,7 @@ protected:
         EXPECT_FALSE(state.FUpgrade);
         EXPECT_FALSE(firmware->Running());
         const RFirmwarePanel &panel = firmware->Panel();
-        EXPECT_TRUE(panel.mOtherButtonsEnabled);
+        EXPECT_FALSE(panel.mRunning);
         EXPECT_TRUE(panel.mOpenEnabled);
         EXPECT_EQ(panel.mUpgradeEnabled, firmware->ImageLoaded());
         EXPECT_FALSE(panel.mCancelEnabled);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <unistd.h>
+#include <vector>
 
 #include "app/device_job.h"
 #include "app/journal.h"
@@ -108,6 +109,18 @@ TEST(StatusTableTest, EveryWordedStatusAndTheCatchAll)
     EXPECT_EQ(others, 256 - 33);
 }
 
+TEST(StatusTableTest, WhichStatusesMeanTheAdapterWasNotReached)
+{
+    const struct {
+        int status;
+        bool trouble;
+    } rows[] = {{0, false},   {1, true},    {5, true},    {7, true},    {9, true},    {10, false},
+                {128, false}, {146, false}, {159, false}, {160, true},  {161, false}, {176, false},
+                {195, false}, {251, false}, {252, true},  {253, true},  {254, true},  {255, true}};
+    for (const auto &r : rows)
+        EXPECT_EQ(IsAdapterTrouble(static_cast<uint8_t>(r.status)), r.trouble) << r.status;
+}
+
 TEST(ShowResultTest, SuccessFailureAndUserStop)
 {
     struct Case {
@@ -115,17 +128,22 @@ TEST(ShowResultTest, SuccessFailureAndUserStop)
         RColor bg, fg;
         std::string caption;
         std::optional<std::string> box;
+        bool adapterTrouble; // the screen is told, before the box, whether to offer the adapter checks
     } cases[] = {
-        {0, clLime, clBlack, "Read Norvik Information... OK", std::nullopt},
-        {7, clRed, clWhite, "Read Norvik Information... FAIL", "Error ocuured"},
-        {134, clRed, clWhite, "Read Norvik Information... USER STOP", "User Stop..."},
+        {0, clLime, clBlack, "Read Norvik Information... OK", std::nullopt, false},
+        {7, clRed, clWhite, "Read Norvik Information... FAIL", "Error ocuured", true},
+        {134, clRed, clWhite, "Read Norvik Information... USER STOP", "User Stop...", false},
         {255, clRed, clWhite, "Read Norvik Information... Beamport isnot found(A)",
-         "Beamport isnot found\rBeamport Re-Install driver(A)"},
+         "Beamport isnot found\rBeamport Re-Install driver(A)", true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.status);
         TFakeScreen screen;
+        screen.onMessage = [&](const TFakeScreen::RMessage &) {
+            EXPECT_EQ(screen.adapterTrouble, std::vector<bool>{c.adapterTrouble});
+        };
         ShowResult(screen, c.status, "Read Norvik Information");
+        EXPECT_EQ(screen.adapterTrouble, std::vector<bool>{c.adapterTrouble});
         ASSERT_EQ(screen.statuses.size(), 1u);
         EXPECT_EQ(screen.LastStatus().mBackground, c.bg);
         EXPECT_EQ(screen.LastStatus().mText, c.fg);
@@ -239,6 +257,7 @@ TEST_F(OperationTest, NoAdapterSkipsTheStepsAndReportsTheDiscovery)
                                         "status:Read Norvik Information... Beamport isnot found(A)",
                                         "message:Read Norvik Information|Beamport isnot found\rBeamport Re-Install driver(A)"}));
     EXPECT_FALSE(link.Port().Enabled());
+    EXPECT_EQ(screen.adapterTrouble, std::vector<bool>{true});
 }
 
 TEST_F(OperationTest, CustomCloseSeesTheStatusAndRemapsIt)
@@ -277,6 +296,7 @@ TEST_F(OperationTest, PortThatCannotBeOpenedEndsTheAction)
     EXPECT_EQ(screen.LastMessage().mText.rfind("Error accessing specified device", 0), 0u);
     EXPECT_EQ(screen.LastMessage().mIcon, MsgIcon::Error);
     EXPECT_EQ(r.mError, screen.LastMessage().mText);
+    EXPECT_EQ(screen.adapterTrouble, std::vector<bool>{true}); // the port would not open
 }
 
 TEST_F(OperationTest, ConnectedStepsThenEndOfConnection)
@@ -328,6 +348,7 @@ TEST_F(OperationTest, ErrorRaisedByTheStepsDropsThePortQuietly)
     EXPECT_EQ(r.mError, "'1x' is not a valid integer value");
     EXPECT_EQ(screen.StatusCaption(), "Write Norvik Information...");
     EXPECT_EQ(screen.LastMessage().mCaption, "Corvane Beamport");
+    EXPECT_TRUE(screen.adapterTrouble.empty()); // the port opened: no adapter trouble
     // No end-of-connection request, but the port is free for the next action.
     EXPECT_FALSE(Contains(peer.Received(), kKill));
     EXPECT_FALSE(link.Port().Enabled());

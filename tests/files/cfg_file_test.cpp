@@ -282,6 +282,7 @@ TEST_F(CfgFileTest, ReadFileRefusalsRememberTheFolder)
         int changed = 0;
         EXPECT_EQ(ReadConfigFileAction(session, screen, state, [&] { ++changed; }), EFileOutcome::Failed);
         EXPECT_EQ(RecordBytes(state.FTamselCFG), RecordBytes(Distinct()));
+        EXPECT_EQ(state.FRecordSource, ERecordSource::Defaults);
         EXPECT_EQ(changed, 0);
         EXPECT_FALSE(state.FHibernateBtn);
         ASSERT_EQ(screen.messages.size(), 1u);
@@ -307,6 +308,7 @@ TEST_F(CfgFileTest, ReadFileAppliesTheFileAndRefreshesTheView)
     EXPECT_EQ(ReadConfigFileAction(session, screen, state, [&] { ++changed; }), EFileOutcome::Done);
     EXPECT_EQ(changed, 1);
     EXPECT_TRUE(screen.messages.empty());
+    EXPECT_EQ(state.FRecordSource, ERecordSource::File);
     EXPECT_EQ(+state.FTamselCFG.mSensor.mAlarmHigh, 350);
     EXPECT_EQ(+state.FTamselCFG.mSensor.mZero, +DefaultCFG().mSensor.mZero);
     EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "SC12345678");

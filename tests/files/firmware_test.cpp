@@ -189,7 +189,7 @@ protected:
         EXPECT_FALSE(state.FUpgrade);
         EXPECT_FALSE(firmware.Running());
         const RFirmwarePanel &p = firmware.Panel();
-        EXPECT_TRUE(p.mOtherButtonsEnabled);
+        EXPECT_FALSE(p.mRunning);
         EXPECT_TRUE(p.mOpenEnabled);
         EXPECT_EQ(p.mUpgradeEnabled, firmware.ImageLoaded());
         EXPECT_FALSE(p.mCancelEnabled);
@@ -507,7 +507,7 @@ TEST_F(FirmwareTest, DownloadSendsEveryPacketThenExecutes)
 
     // Buttons: all locked at the start; while packets go, only Cancel.
     ASSERT_FALSE(panels.empty());
-    EXPECT_FALSE(panels.front().mOtherButtonsEnabled);
+    EXPECT_TRUE(panels.front().mRunning);
     EXPECT_FALSE(panels.front().mOpenEnabled);
     EXPECT_FALSE(panels.front().mUpgradeEnabled);
     EXPECT_FALSE(panels.front().mCancelEnabled);
@@ -516,7 +516,7 @@ TEST_F(FirmwareTest, DownloadSendsEveryPacketThenExecutes)
         EXPECT_TRUE(duringPump[i].mCancelEnabled);
         EXPECT_FALSE(duringPump[i].mUpgradeEnabled);
         EXPECT_FALSE(duringPump[i].mOpenEnabled);
-        EXPECT_FALSE(duringPump[i].mOtherButtonsEnabled);
+        EXPECT_TRUE(duringPump[i].mRunning);
     }
     for (bool f : flags)
         EXPECT_TRUE(f);

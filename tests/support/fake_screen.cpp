@@ -76,6 +76,11 @@ void TFakeScreen::JournalWarning(const std::string &text)
     journal.push_back("journal-warning:" + text);
 }
 
+void TFakeScreen::AdapterTrouble(bool bTrouble)
+{
+    adapterTrouble.push_back(bTrouble);
+}
+
 TFakeScreen::RStatus TFakeScreen::LastStatus() const
 {
     if (statuses.empty())
@@ -106,6 +111,7 @@ void TFakeScreen::ClearRecord()
     fileRequests.clear();
     traffic.clear();
     progress.clear();
+    adapterTrouble.clear();
     journal.clear();
     processCount = 0;
 }

@@ -50,6 +50,7 @@ public:
     void AppendTraffic(const std::string &line) override;
     void Progress(const std::string &which, int position, int max) override;
     void JournalWarning(const std::string &text) override;
+    void AdapterTrouble(bool bTrouble) override;
 
     // --- script ---
     // Answers for AskYesNo, in order; when empty, defaultAnswer is used.
@@ -72,6 +73,7 @@ public:
     std::vector<std::string> traffic;
     std::vector<RProgress> progress;
     std::vector<std::string> journalWarnings;
+    std::vector<bool> adapterTrouble; // every AdapterTrouble, in order (not in the journal)
     int processCount = 0;
     // Every call in order, one short line each: "status:<caption>",
     // "process", "message:<caption>|<text>", "ask:<caption>|<text>",

@@ -11,11 +11,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QtCharts/QChart>
 #include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 #include <filesystem>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include "app/user_store.h"
@@ -203,4 +207,65 @@ TEST_F(ToolsDialogsTest, CalibrationRefusesToCloseWhileRunning)
     EXPECT_TRUE(Find<QPushButton>(dlg, "CloseBtn")->isEnabled());
     Find<QPushButton>(dlg, "CloseBtn")->click();
     EXPECT_FALSE(dlg.isVisible());
+}
+
+TEST_F(ToolsDialogsTest, LoggerShowsUnitsAxisTitlesAndTheAlarmLevelsOfTheDetectorLogged)
+{
+    RTamselCFG record = DetectorRecord();
+    std::memcpy(record.mUnit.mSerial, sim->Identity().mSerial, 10); // as a real unit keeps both alike
+    RTamselCFG other = record;
+    std::memcpy(other.mUnit.mSerial, "OTHER00001", 10);
+    const struct {
+        const char *what;
+        std::optional<RTamselCFG> known; // the configuration the window read last
+        bool levels;
+    } cases[] = {{"the detector logged", record, true}, {"another detector", other, false}, {"none", {}, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TSensorLogDlg dlg(session, nullptr, &screen);
+        QChart *chart = Find<QChartView>(dlg, "SensorChart")->chart();
+        const auto title = [&](Qt::Orientation o) { return chart->axes(o).front()->titleText().toStdString(); };
+        const auto series = [&](const char *name) {
+            for (QAbstractSeries *s : chart->series())
+                if (s->objectName() == QLatin1String(name))
+                    return s;
+            return static_cast<QAbstractSeries *>(nullptr);
+        };
+        EXPECT_EQ(title(Qt::Horizontal), "Time (s)");
+        if (c.known)
+            dlg.SetKnownConfiguration(*c.known);
+        dlg.show();
+        screen.saveFiles.push_back(std::nullopt);
+        Find<QPushButton>(dlg, "StartBtn")->click();
+        ASSERT_TRUE(dlg.Logger().Running());
+
+        // The run read the detector's identity: its gas and unit.
+        EXPECT_EQ(dlg.GasUnit(), "ppm");
+        EXPECT_EQ(title(Qt::Vertical), "H2S (ppm)");
+        const struct {
+            const char *name, *text;
+        } units[] = {{"SensorUnitLabel1", "ppm"}, {"SensorPeakUnitLabel1", "ppm"}, {"SensorUnitLabel2", "V"},
+                     {"SensorUnitLabel3", "\u00B0C"}};
+        for (const auto &u : units)
+            EXPECT_EQ(Find<QLabel>(dlg, u.name)->text().toStdString(), u.text) << u.name;
+
+        // Alarm levels only from a configuration read from this very detector.
+        ASSERT_EQ(dlg.AlarmLevels().has_value(), c.levels);
+        ASSERT_NE(series("LowAlarmSeries"), nullptr);
+        EXPECT_EQ(series("LowAlarmSeries")->isVisible(), c.levels);
+        EXPECT_EQ(series("HighAlarmSeries")->isVisible(), c.levels);
+        if (c.levels) {
+            EXPECT_DOUBLE_EQ(dlg.AlarmLevels()->first, record.mSensor.mAlarmLow / 10.0);
+            EXPECT_DOUBLE_EQ(dlg.AlarmLevels()->second, record.mSensor.mAlarmHigh / 10.0);
+            auto *high = static_cast<QLineSeries *>(series("HighAlarmSeries"));
+            ASSERT_EQ(high->count(), 2);
+            EXPECT_DOUBLE_EQ(high->at(0).y(), record.mSensor.mAlarmHigh / 10.0);
+            // Both levels lie within the value axis.
+            auto *values = static_cast<QValueAxis *>(chart->axes(Qt::Vertical).front());
+            EXPECT_LE(values->min(), dlg.AlarmLevels()->first);
+            EXPECT_GE(values->max(), dlg.AlarmLevels()->second);
+        }
+        Find<QPushButton>(dlg, "StopBtn")->click();
+        EXPECT_TRUE(WaitFor([&] { return !dlg.Logger().Running(); }));
+    }
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QList>
 #include <QTemporaryFile>
 
 namespace {
@@ -35,11 +36,20 @@ QApplication &TestApp()
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The offscreen screen is 800 x 800 unless told otherwise, smaller than a
-    // technician's desktop: the tests get a 1920 x 1200 one.
+    // technician's desktop: the tests get a 1920 x 1200 one, or the one asked for.
+    int width = 1920, height = 1200;
+    const QList<QByteArray> asked = qgetenv(kTestScreenVariable).split('x');
+    if (asked.size() == 2 && asked[0].toInt() > 0 && asked[1].toInt() > 0) {
+        width = asked[0].toInt();
+        height = asked[1].toInt();
+    }
     QTemporaryFile screens(QDir::tempPath() + QStringLiteral("/test_ui_screens_XXXXXX.json"));
     if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && screens.open()) {
-        screens.write(R"({"screens": [{"name": "Desktop", "x": 0, "y": 0, "width": 1920, "height": 1200,
-                          "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        screens.write(QStringLiteral(R"({"screens": [{"name": "Desktop", "x": 0, "y": 0, "width": %1, "height": %2,
+                          "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                          .arg(width)
+                          .arg(height)
+                          .toUtf8());
         screens.flush();
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screens.fileName()));
     }

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The screenshots in docs/, under Xvfb (Debian package xvfb): both layouts, the
+# logger and the adapter checks at 1366 x 768; both layouts and the logger
+# again at 200 % on 1920 x 1080 (names ending in -200). Needs a build with the
+# tests:
+#   scripts/screenshots.sh [BUILD_FOLDER]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+shoot() { # screen, scale, name suffix, names to keep (empty: all)
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$2" BEAMPORT_RECORDS=off \
+        BEAMPORT_SCREENSHOT_DIR="$PWD/docs" BEAMPORT_SCREENSHOT_SUFFIX="$3" BEAMPORT_SCREENSHOT_NAMES="$4" \
+        xvfb-run -a -s "-screen 0 $1x24" "$build/tests/test_ui" \
+        --gtest_also_run_disabled_tests --gtest_filter='DISABLED_Screenshots.*'
+}
+shoot 1366x768 1 "" ""
+shoot 1920x1080 2 "-200" "developer-user-options,user-layout,logger"

@@ -1,0 +1,61 @@
+#pragma once
+// One page's editors bound to the configuration view (ConfigForm): each
+// widget to the member that stands for it, in both directions.
+#include <vector>
+
+#include "model/config_form.h"
+
+class QAbstractSpinBox;
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+
+class TFormBinding {
+public:
+    void Bind(QDoubleSpinBox *widget, RSpinEdit ConfigForm::*field) { FSpins.push_back({widget, field}); }
+    void Bind(QLineEdit *widget, RTextEdit ConfigForm::*field) { FTexts.push_back({widget, field}); }
+    void Bind(QComboBox *widget, RComboBox ConfigForm::*field) { FCombos.push_back({widget, field}); }
+    void Bind(QLabel *widget, std::string ConfigForm::*field) { FLabels.push_back({widget, field}); }
+    void Bind(QCheckBox *widget, bool ConfigForm::*field) { FChecks.push_back({widget, field}); }
+
+    // The view into the widgets: ranges, decimals, lists and values; no
+    // widget reports a change while it is set.
+    void Show(const ConfigForm &form) const;
+    // What the widgets hold into the view (a number typed but not yet
+    // confirmed counts as the editor's value).
+    void Take(ConfigForm &form) const;
+    // Whether the number editor is one of this binding's.
+    bool HasNumberEditor(const QAbstractSpinBox *spin) const;
+    // Draws the values and editors grey while they hold stand-ins (nothing
+    // has been read yet), or in their parent's colours.
+    void ShowStandIn(bool bStandIn) const;
+
+private:
+    struct RSpin {
+        QDoubleSpinBox *mWidget;
+        RSpinEdit ConfigForm::*mField;
+    };
+    struct RText {
+        QLineEdit *mWidget;
+        RTextEdit ConfigForm::*mField;
+    };
+    struct RCombo {
+        QComboBox *mWidget;
+        RComboBox ConfigForm::*mField;
+    };
+    struct RLabel {
+        QLabel *mWidget;
+        std::string ConfigForm::*mField;
+    };
+    struct RCheck {
+        QCheckBox *mWidget;
+        bool ConfigForm::*mField;
+    };
+    std::vector<RSpin> FSpins;
+    std::vector<RText> FTexts;
+    std::vector<RCombo> FCombos;
+    std::vector<RLabel> FLabels;
+    std::vector<RCheck> FChecks;
+};
