@@ -43,23 +43,56 @@ std::string HexText(const uint8_t *bytes, size_t count)
     return text;
 }
 
-TJobJournal::TJobJournal(TComTamsel &link, const char *job, bool bForget) : FLink(link), FJob(job)
+std::string DeriveOutcome(const std::string &job, uint8_t status)
 {
-    if (bForget)
-        FLink.ForgetSeen();
+    switch (status) {
+    case 0:
+        if (job == kJobCalibration)
+            return outcome::kStarted;
+        if (job == kJobBumpPass || job == kJobBumpFail)
+            return outcome::kDeclared;
+        return outcome::kSuccess;
+    case 0x86: return outcome::kStopped; // the status table's "USER STOP"
+    case kJobDeclined: return outcome::kDeclined;
+    case kJobRefused: return outcome::kRefused;
+    default: return outcome::kFailed;
+    }
 }
 
-void TJobJournal::Finish(IScreen &screen, uint8_t status, const std::string &text, const QJsonObject &data)
+TJobJournal::TJobJournal(TComTamsel &link, const char *job, bool bForget, const QDateTime &time)
+    : FLink(link), FJob(job), FTime(time.isValid() ? time.toUTC() : QDateTime::currentDateTimeUtc()),
+      FTopLevel(bForget)
+{
+    if (bForget) {
+        FLink.ForgetSeen();
+        Journal().Started(FJob, FTime);
+    }
+}
+
+TJobJournal::~TJobJournal()
+{
+    if (FTopLevel && !FDone)
+        Journal().Ended();
+}
+
+void TJobJournal::Finish(IScreen &screen, uint8_t status, const std::string &text, const QJsonObject &data,
+                         const std::string &outcome)
 {
     if (FDone)
         return;
     FDone = true;
     const RLinkSeen &seen = FLink.Seen();
-    if (seen.mOpens == 0)
+    if (seen.mOpens == 0) {
+        if (FTopLevel)
+            Journal().Ended();
         return;
+    }
     RJobRecord job;
     job.mJob = FJob;
     job.mStatus = status;
+    job.mOutcome = outcome;
+    job.mTime = FTime;
+    job.mSimulated = seen.mPseudoTerminal;
     job.mText = text;
     job.mIdentity = seen.mIdentity;
     QJsonObject all;
@@ -85,14 +118,6 @@ void TJobJournal::Finish(IScreen &screen, uint8_t status, const std::string &tex
             all.insert(it.key(), it.value());
     }
     job.mData = all;
-    std::string warning;
-    try {
-        warning = Journal().Record(job);
-    } catch (const std::exception &e) {
-        warning = e.what();
-    } catch (...) {
-        warning = "the service record could not be kept";
-    }
-    if (!warning.empty())
-        screen.JournalWarning(warning);
+    IScreen *target = &screen;
+    Journal().Record(job, [target](const std::string &warning) { target->JournalWarning(warning); });
 }

@@ -138,13 +138,14 @@ void DropPort(TComTamsel &link)
     }
 }
 
-ROpResult Aborted(IScreen &screen, TComTamsel &link, const std::string &text)
+ROpResult Aborted(IScreen &screen, TComTamsel &link, const std::string &text, bool portError)
 {
     DropPort(link);
     ShowError(screen, text);
     ROpResult result;
-    result.mStatus = kStatusAborted;
+    result.mStatus = portError ? kStatusAborted : kStatusInternalError;
     result.mAborted = true;
+    result.mPortError = portError;
     result.mError = text;
     return result;
 }
@@ -164,10 +165,12 @@ ROpResult RunLinked(IScreen &screen, TComTamsel &link, const TOpSteps &steps, co
             link.CloseUSB(status);
         }
         result.mStatus = status;
+    } catch (const ECommError &e) {
+        return Aborted(screen, link, e.what(), true);
     } catch (const std::exception &e) {
-        return Aborted(screen, link, e.what());
+        return Aborted(screen, link, e.what(), false);
     } catch (...) {
-        return Aborted(screen, link, "Unknown error");
+        return Aborted(screen, link, "Unknown error", false);
     }
     return result;
 }

@@ -57,14 +57,18 @@ std::string LogTraffic(IScreen &screen, TDateTime rNow, const std::string &sLog)
 // link's use of the event.
 bool AttachTraffic(TComTamsel &link, IScreen &screen, bool always = false);
 
-// The status byte an aborted action leaves in ROpResult, so that a caller
-// that looks only at the byte never takes it for success.
+// The status byte an action ended by a port error leaves in ROpResult, so
+// that a caller that looks only at the byte never takes it for success.
 inline constexpr uint8_t kStatusAborted = 0xA1;
+// What an action ended by any other error (an internal one) leaves: the exit
+// table's 70, which no status byte of the table has.
+inline constexpr uint8_t kStatusInternalError = 70;
 
 // What ended a framed action.
 struct ROpResult {
     uint8_t mStatus = 0;  // the status byte handed to the result (0 = success); kStatusAborted when aborted
     bool mAborted = false; // an error raised outside a transaction ended the action
+    bool mPortError = false; // ... and it was the port's (mStatus kStatusAborted; else kStatusInternalError)
     std::string mError;   // that error's text
     bool Ok() const { return !mAborted && mStatus == 0; }
 };

@@ -2,21 +2,45 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
+#include <thread>
 #include <iostream>
 #include <unistd.h>
 
 namespace {
 volatile std::sig_atomic_t gStopSignals = 0;
+int gWishPipe[2] = {-1, -1};
+std::function<void()> gLastWish;
 
 void OnStopSignal(int sig)
 {
     if (gStopSignals > 0) {
-        // Asked twice: give up at once, as the default action would.
+        // Asked twice: end as the default action would, once the last wish
+        // (the job's record) is done on the waiting thread.
+        if (gWishPipe[1] >= 0) {
+            const unsigned char byte = static_cast<unsigned char>(sig);
+            if (::write(gWishPipe[1], &byte, 1) == 1)
+                return;
+        }
         std::signal(sig, SIG_DFL);
         std::raise(sig);
         return;
     }
     gStopSignals = gStopSignals + 1;
+}
+
+void StartWishThread()
+{
+    if (!gLastWish || gWishPipe[0] >= 0 || ::pipe2(gWishPipe, O_CLOEXEC) != 0)
+        return;
+    std::thread([] {
+        unsigned char sig = 0;
+        while (::read(gWishPipe[0], &sig, 1) != 1) {
+        }
+        gLastWish();
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+    }).detach();
 }
 
 void Catch(int sig, bool keepIgnored)
@@ -32,8 +56,11 @@ void Catch(int sig, bool keepIgnored)
 }
 } // namespace
 
+void SetLastWish(std::function<void()> wish) { gLastWish = std::move(wish); }
+
 void InstallStopSignals()
 {
+    StartWishThread();
     Catch(SIGINT, true);
     Catch(SIGTERM, false);
 }
@@ -130,5 +157,5 @@ void TCliScreen::EndProgress()
 void TCliScreen::JournalWarning(const std::string &text)
 {
     EndProgress();
-    std::cerr << "beamport-cli: warning: the service record was not kept: " << text << std::endl;
+    std::cerr << "beamport-cli: warning: " + text + "\n" << std::flush;
 }

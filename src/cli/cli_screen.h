@@ -49,6 +49,10 @@ private:
 // (a background job of a shell).
 void InstallStopSignals();
 bool StopRequested();
+// What a second stop signal does before the program ends by it (the job's
+// record written as stopped). Set once, before InstallStopSignals; it runs
+// on a thread of its own.
+void SetLastWish(std::function<void()> wish);
 
 // "\r" line breaks as the terminal's.
 std::string WithLineBreaks(const std::string &text);

@@ -120,8 +120,8 @@ int Version()
     return 0;
 }
 
-// A status byte is the exit status; 64 to 68 are the command line's own.
-bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitNotDone); }
+// A status byte is the exit status; 64 to 70 are the command line's own.
+bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitInternal); }
 
 // The statuses of a search for the adapter that found none to use: no
 // adapter, several, no device tree, and the adapter library's own (1 to 9).
@@ -196,9 +196,27 @@ int main(int argc, char **argv)
         if (!why.isEmpty())
             screen.JournalWarning("service records are off: " + why.toStdString());
         SetJournal(journal.get());
+        // A second Ctrl-C ends the program, but the job under way is on the
+        // record (as stopped) before it does.
+        IJournal *kept = journal.get();
+        SetLastWish([kept] { kept->Abandon(); });
     }
     CliContext context{screen, link, o.yes, o.args};
-    const int code = entry->run(context);
+    int code = 0;
+    try {
+        code = entry->run(context);
+    } catch (const ECommError &e) {
+        // Only a port that failed is 161.
+        std::cerr << "beamport-cli: " << e.what() << std::endl;
+        code = kStatusAborted;
+    } catch (const std::exception &e) {
+        std::cerr << "beamport-cli: internal error: " << e.what() << std::endl;
+        code = kExitInternal;
+    }
+    // The job's output is out; now its record, before the program ends (the
+    // store's time-outs bound the wait): a job that exits 0 is on the record.
+    if (journal)
+        journal->Flush();
     if (code == kExitUsage && !context.usageReported)
         return Usage("wrong arguments for " + o.command);
     // The codes of the commands without device work are their own.

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -76,6 +77,7 @@ void TCustomComm::Open()
         throw ECommError("Invalid device handle, access denied", -1);
     }
     FHandle = fd;
+    FPseudoTerminal = major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
     ::ioctl(fd, TIOCEXCL);
 
     // From here on a failure leaves the device open; a later Close releases it.

@@ -42,6 +42,9 @@ public:
     virtual bool WaitInput(double seconds);
 
     const std::string &DeviceName() const { return FDeviceName; }
+    // The device opened last is a pseudo-terminal (Unix98 pty slaves, majors
+    // 136 to 143): a simulated detector, never a real adapter.
+    bool IsPseudoTerminal() const { return FPseudoTerminal; }
     void SetDeviceName(const std::string &name);
     int BaudData() const { return FBaudData; }
     void SetBaudData(int baud);
@@ -72,6 +75,7 @@ protected:
     int FWriteBufSize = 2048;
     termios FSavedTermios{};
     bool FHaveSavedTermios = false;
+    bool FPseudoTerminal = false;
 };
 
 class TComm : public TCustomComm {};

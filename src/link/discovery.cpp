@@ -276,5 +276,7 @@ uint8_t TComTamsel::OpenUSB(float rTimeOut)
     if (status != 0)
         return status;
     ComOpen(nPort);
+    if (RSCom.IsPseudoTerminal())
+        FSeen.mPseudoTerminal = true;
     return ConnectTamsel(rTimeOut);
 }

@@ -250,7 +250,7 @@ void TComTamsel::ComOpen(int nPort)
     // current folder.
     const std::string device = PortDevice(nPort);
     if (device.empty())
-        throw ECommError(kNoAdapterText + std::to_string(nPort), ENODEV);
+        throw ECommError(kNoAdapterText, ENODEV);
     RSCom.SetDeviceName(device);
     RSCom.SetBaudData(115200);
     RSCom.SetDatabits(da8);

@@ -11,7 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
+#include <QUuid>
 
+#include "files/atomic_save.h"
+#include "records/bench_key.h"
 #include "records/qt_app.h"
 #include "records/store_sql.h"
 
@@ -53,6 +56,69 @@ QStringList MigrationSteps(int version, bool postgres)
                            "bump_time TEXT, bump_interval BIGINT, cfg_time TEXT, cfg_cal_interval BIGINT, "
                            "cfg_bump_interval BIGINT)"),
         };
+    case 3: {
+        // Signed records: outcome, simulated, bench_key and sig; ids never
+        // reused; records never changed; the chain's head; the bench keys;
+        // outbox records tagged with their store; certificate numbers per key.
+        const QStringList common = {
+            QStringLiteral("CREATE TABLE chain_head (one INTEGER PRIMARY KEY CHECK (one = 1), id BIGINT NOT NULL, "
+                           "hash TEXT NOT NULL)"),
+            QStringLiteral("INSERT INTO chain_head (one, id, hash) SELECT 1, id, hash FROM records "
+                           "WHERE id = (SELECT MAX(id) FROM records)"),
+            QStringLiteral("CREATE TABLE bench_keys (key_id TEXT PRIMARY KEY, public_key TEXT NOT NULL, "
+                           "bench TEXT NOT NULL, login TEXT NOT NULL, registered TEXT NOT NULL, revoked TEXT, "
+                           "revoked_after BIGINT)"),
+            QStringLiteral("ALTER TABLE outbox ADD COLUMN dest TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("CREATE TABLE certificates_v3 (record_id BIGINT PRIMARY KEY, record_hash TEXT NOT NULL, "
+                           "key_id TEXT NOT NULL, number BIGINT NOT NULL, issued TEXT NOT NULL, UNIQUE (key_id, number))"),
+            QStringLiteral("INSERT INTO certificates_v3 SELECT c.record_id, COALESCE(r.hash, ''), '', c.number, c.issued "
+                           "FROM certificates c LEFT JOIN records r ON r.id = c.record_id"),
+            QStringLiteral("DROP TABLE certificates"),
+            QStringLiteral("ALTER TABLE certificates_v3 RENAME TO certificates"),
+        };
+        if (postgres)
+            return common + QStringList{
+                QStringLiteral("ALTER TABLE records ADD COLUMN outcome TEXT NOT NULL DEFAULT '', "
+                               "ADD COLUMN simulated INTEGER NOT NULL DEFAULT 0, "
+                               "ADD COLUMN bench_key TEXT NOT NULL DEFAULT '', ADD COLUMN sig TEXT NOT NULL DEFAULT ''"),
+                QStringLiteral("CREATE SEQUENCE records_id_seq OWNED BY records.id"),
+                QStringLiteral("SELECT setval('records_id_seq', COALESCE(MAX(id), 1), MAX(id) IS NOT NULL) FROM records"),
+                QStringLiteral("ALTER TABLE records ALTER COLUMN id SET DEFAULT nextval('records_id_seq')"),
+                QStringLiteral("CREATE FUNCTION records_refuse_change() RETURNS trigger LANGUAGE plpgsql AS "
+                               "$$BEGIN RAISE EXCEPTION 'service records are never changed or deleted'; END$$"),
+                QStringLiteral("CREATE TRIGGER records_no_change BEFORE UPDATE OR DELETE ON records "
+                               "FOR EACH ROW EXECUTE FUNCTION records_refuse_change()"),
+                QStringLiteral("CREATE TRIGGER records_no_truncate BEFORE TRUNCATE ON records "
+                               "FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_change()"),
+            };
+        // SQLite: the table made anew with AUTOINCREMENT (sqlite_sequence
+        // keeps the highest id ever given).
+        const QString columns = QStringLiteral("id, uid, time, job, status, text, serial, product, firmware, "
+                                               "hardware, sensor, bench, login, data, prev, hash, kind, "
+                                               "cal_interval, bump_interval");
+        return QStringList{
+                   QStringLiteral("CREATE TABLE records_v3 (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                  "uid TEXT NOT NULL UNIQUE, time TEXT NOT NULL, job TEXT NOT NULL, "
+                                  "status INTEGER NOT NULL, outcome TEXT NOT NULL DEFAULT '', text TEXT NOT NULL, "
+                                  "serial TEXT NOT NULL, product TEXT NOT NULL, firmware TEXT NOT NULL, "
+                                  "hardware TEXT NOT NULL, sensor TEXT NOT NULL, bench TEXT NOT NULL, "
+                                  "login TEXT NOT NULL, simulated INTEGER NOT NULL DEFAULT 0, data TEXT NOT NULL, "
+                                  "bench_key TEXT NOT NULL DEFAULT '', prev TEXT NOT NULL, hash TEXT NOT NULL, "
+                                  "sig TEXT NOT NULL DEFAULT '', kind TEXT NOT NULL, cal_interval BIGINT, "
+                                  "bump_interval BIGINT)"),
+                   QStringLiteral("INSERT INTO records_v3 (%1) SELECT %1 FROM records").arg(columns),
+                   QStringLiteral("DROP TABLE records"),
+                   QStringLiteral("ALTER TABLE records_v3 RENAME TO records"),
+                   QStringLiteral("CREATE INDEX records_serial_time ON records (serial, time)"),
+                   QStringLiteral("CREATE INDEX records_time ON records (time)"),
+                   QStringLiteral("CREATE INDEX records_kind ON records (kind, serial, time)"),
+                   QStringLiteral("CREATE TRIGGER records_no_update BEFORE UPDATE ON records "
+                                  "BEGIN SELECT RAISE(ABORT, 'service records are never changed'); END"),
+                   QStringLiteral("CREATE TRIGGER records_no_delete BEFORE DELETE ON records "
+                                  "BEGIN SELECT RAISE(ABORT, 'service records are never deleted'); END"),
+               } +
+               common;
+    }
     default: return {};
     }
 }
@@ -74,6 +140,10 @@ bool CreateSqliteFile(const QString &path, QString &error)
             return false;
         }
         QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    if (const std::string problem = LinkProblem(path.toStdString()); !problem.empty()) {
+        error = QString::fromStdString(problem);
+        return false;
     }
     if (fi.exists())
         return true;
@@ -131,16 +201,18 @@ bool TRecordStore::Connect(QString &error)
             return false;
         FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FName);
         FDb.setDatabaseName(FLocation.mPath);
-        FDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+        FDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kStoreWaitSeconds * 1000));
         if (!FDb.open()) {
             error = ErrorText(FDb.lastError());
             return false;
         }
-        // WAL lets readers go on while a bench appends. A store that cannot
-        // switch (read-only) is still read as it is.
+        // WAL lets readers go on while a bench appends; FULL makes a
+        // commit durable before it returns (a job's record survives a crash
+        // the moment the job reports). A store that cannot switch
+        // (read-only) is still read as it is.
         QSqlQuery q(FDb);
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
         return true;
     }
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
@@ -157,7 +229,8 @@ bool TRecordStore::Connect(QString &error)
         FDb.setUserName(FLocation.mUser);
     QString options = FLocation.mOptions;
     if (!options.contains(QLatin1String("connect_timeout=")))
-        options += (options.isEmpty() ? QString() : QStringLiteral(";")) + QStringLiteral("connect_timeout=5");
+        options += (options.isEmpty() ? QString() : QStringLiteral(";")) +
+                   QStringLiteral("connect_timeout=%1").arg(kStoreWaitSeconds);
     FDb.setConnectOptions(options);
     if (!FDb.open()) {
         error = ErrorText(FDb.lastError());
@@ -166,6 +239,13 @@ bool TRecordStore::Connect(QString &error)
     QSqlQuery q(FDb);
     q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
     return true;
+}
+
+const TBenchKey *TRecordStore::BenchKey(QString &error)
+{
+    if (!FKey)
+        FKey = ProcessBenchKey(error);
+    return FKey;
 }
 
 bool TRecordStore::Exec(const QString &sql, QString &error)
@@ -203,6 +283,40 @@ bool TRecordStore::Commit(QString &error)
         return true;
     Rollback();
     return false;
+}
+
+bool TRecordStore::MigrateStep(int version, QString &error)
+{
+    for (const QString &sql : MigrationSteps(version, IsPostgres()))
+        if (!Exec(sql, error))
+            return false;
+    if (version == 2)
+        return RebuildSerials(error);
+    if (version != 3)
+        return true;
+    // The records written so far keep their old hashes; a migration record,
+    // signed under the new rule, closes them. Every record after it follows
+    // the new rule.
+    QString countError;
+    const qint64 records = CountOf(FDb, QStringLiteral("SELECT COUNT(*) FROM records"), countError);
+    if (records < 0) {
+        error = countError;
+        return false;
+    }
+    if (records == 0)
+        return true;
+    RServiceRecord marker;
+    marker.mUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    marker.mTime = RecordTime(QDateTime::currentDateTimeUtc());
+    marker.mJob = QLatin1String(kJobRecordsMigration);
+    marker.mOutcome = QLatin1String(outcome::kSuccess);
+    marker.mText = QStringLiteral("records before this one follow the old hash rule; from here on each is signed");
+    marker.mBench = BenchName();
+    marker.mUser = LoginName();
+    marker.mData = QJsonObject{{QStringLiteral("rule"), QLatin1String(kChainRule)},
+                               {QStringLiteral("from_schema"), version - 1},
+                               {QStringLiteral("records_before"), records}};
+    return AppendLocked(marker, error) == EAppend::kAdded;
 }
 
 bool TRecordStore::Migrate(QString &error)
@@ -246,15 +360,8 @@ bool TRecordStore::Migrate(QString &error)
         return false;
     }
     for (int v = version + 1; v <= kRecordsSchemaVersion; ++v) {
-        for (const QString &sql : MigrationSteps(v, IsPostgres())) {
-            if (!Exec(sql, error)) {
-                error = QStringLiteral("migration to version %1 failed: %2").arg(v).arg(error);
-                Rollback();
-                return false;
-            }
-        }
-        if (v == 2 && !RebuildSerials(error)) {
-            error = QStringLiteral("migration to version 2 failed: %1").arg(error);
+        if (!MigrateStep(v, error)) {
+            error = QStringLiteral("migration to version %1 failed: %2").arg(v).arg(error);
             Rollback();
             return false;
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/device_actions.h"
 #include "app/status.h"
 #include "app/user_store.h"
 #include "link/tamsel_comms.h"
@@ -70,8 +71,24 @@ void TSensorCalibration::RecordRun()
     // The run reads only before it starts (a second read after writing the
     // span gas): no configuration of this run shows the calibration's result.
     data.insert(QLatin1String(journal_data::kConfigAfter), QJsonValue());
-    FJournal->Finish(FScreen, FOutcomeStatus, FLastLine, data);
+    FJournal->Finish(FScreen, JobStatus(), FLastLine, data,
+                     FOutcome == ECalOutcome::kUserStop ? outcome::kStopped : std::string());
     FJournal.reset();
+}
+
+uint8_t TSensorCalibration::JobStatus() const
+{
+    switch (FOutcome) {
+    case ECalOutcome::kOk: return 0;
+    case ECalOutcome::kFailed:
+    case ECalOutcome::kTimeOut:
+    case ECalOutcome::kUserStop: return kJobNotDone;
+    case ECalOutcome::kStartFailed: return FOutcomeStatus == kStatusRefusedByDevice ? kJobNotDone : FOutcomeStatus;
+    case ECalOutcome::kNotPrepared: return FOutcomeStatus != 0 ? FOutcomeStatus : kJobRefused;
+    case ECalOutcome::kAborted: return FOutcomeStatus != 0 ? FOutcomeStatus : kStatusAborted;
+    case ECalOutcome::kNone: break;
+    }
+    return kJobNotDone;
 }
 
 bool TSensorCalibration::Open(const RTamselCFG &mCFG)

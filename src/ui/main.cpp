@@ -112,6 +112,8 @@ int main(int argc, char **argv)
     TNorvikIRMainForm window;
     window.show();
     const int code = app.exec();
+    // The records handed over are kept before the window goes.
+    journal->Flush();
     SetJournal(nullptr);
     return code;
 }

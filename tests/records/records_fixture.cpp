@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,9 +16,18 @@ namespace {
 
 // One GUI application for the whole program: stores need an application
 // object, certificates a GUI one.
+// Bench keys are made in a config folder of the tests' own, never the user's.
 class QtEnvironment : public testing::Environment {
 public:
-    void SetUp() override { EnsureGuiApplication(); }
+    void SetUp() override
+    {
+        EnsureGuiApplication();
+        if (FConfig.isValid())
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(FConfig.path()));
+    }
+
+private:
+    QTemporaryDir FConfig;
 };
 const auto *const kQtEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
@@ -95,6 +105,18 @@ std::unique_ptr<TRecordStore> RecordsTest::Open()
     std::unique_ptr<TRecordStore> store = TRecordStore::Open(FLocation, error);
     EXPECT_TRUE(store) << error.toStdString();
     return store;
+}
+
+void RecordsTest::AllowChanges(TRecordStore &store)
+{
+    // What an administrator with the database's password could do: inside
+    // the test's transaction only, rolled back with it.
+    if (Postgres()) {
+        Sql(store, "ALTER TABLE records DISABLE TRIGGER USER");
+    } else {
+        Sql(store, "DROP TRIGGER records_no_update");
+        Sql(store, "DROP TRIGGER records_no_delete");
+    }
 }
 
 void RecordsTest::Sql(TRecordStore &store, const QString &sql)
