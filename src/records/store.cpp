@@ -264,9 +264,14 @@ bool TRecordStore::Begin(const char *lockSql, QString &error)
         return Exec(QStringLiteral("BEGIN IMMEDIATE"), error);
     if (!Exec(QStringLiteral("BEGIN"), error))
         return false;
-    if (lockSql && !Exec(QString::fromLatin1(lockSql), error)) {
-        Rollback();
-        return false;
+    // One statement at a time: the driver reports only the first result of several.
+    for (const QString &sql : QString::fromLatin1(lockSql ? lockSql : "").split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        if (sql.trimmed().isEmpty())
+            continue;
+        if (!Exec(sql.trimmed(), error)) {
+            Rollback();
+            return false;
+        }
     }
     return true;
 }
