@@ -106,7 +106,8 @@ QString TRecordJournal::Store(RServiceRecord &record)
         if (FLocation.mKind == EStoreKind::kPostgres)
             FPrimary.reset(); // the connection may be gone: open anew next time
     }
-    const QString why = QStringLiteral("%1: %2").arg(FLocation.Describe(), Reason(error));
+    const QString why = error.contains(FLocation.Describe()) ? Reason(error)
+                                                              : QStringLiteral("%1: %2").arg(FLocation.Describe(), Reason(error));
     QString localError;
     TRecordStore *local = Local(localError);
     if (local && local->Keep(record, OutboxDest(FLocation), localError)) {

@@ -17,8 +17,38 @@ std::unique_ptr<QCoreApplication> &Application()
 }
 } // namespace
 
+namespace {
+QtMessageHandler gPrevious = nullptr;
+
+// The database drivers' own complaints (a connection lost, a statement that
+// failed) are the store's to report, in one line of its own: they are not
+// repeated on stderr.
+void QuietDrivers(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QByteArray category = context.category ? QByteArray(context.category) : QByteArray();
+    if (type != QtFatalMsg && (category.startsWith("qt.sql") || message.startsWith(QLatin1String("QPSQL")) ||
+                               message.startsWith(QLatin1String("QSqlQuery::")) ||
+                               message.startsWith(QLatin1String("QSqlDatabasePrivate::"))))
+        return;
+    if (gPrevious)
+        gPrevious(type, context, message);
+    else
+        qt_message_output(type, context, message);
+}
+} // namespace
+
+void QuietDatabaseDrivers()
+{
+    static const bool installed = [] {
+        gPrevious = qInstallMessageHandler(QuietDrivers);
+        return true;
+    }();
+    (void)installed;
+}
+
 void EnsureCoreApplication()
 {
+    QuietDatabaseDrivers();
     if (!QCoreApplication::instance())
         Application() = std::make_unique<QCoreApplication>(gArgc, gArgv);
 }

@@ -9,3 +9,7 @@ void EnsureCoreApplication();
 // A QGuiApplication (offscreen when no platform is chosen), unless one
 // exists. False when a non-GUI application object is already there.
 bool EnsureGuiApplication();
+
+// From here on the database drivers' own warnings stay off stderr: a store
+// that fails says so in one line of its own.
+void QuietDatabaseDrivers();
