@@ -128,10 +128,17 @@ TEST_P(ServiceRecordsCli, EveryJobOnTheRecordCertificateAndDue)
     EXPECT_GT(all[1].toObject()["data"].toObject()["events"].toInt(), 0);
     EXPECT_EQ(all[0].toObject()["data"].toObject()["firmware_to"].toString(), "25.5");
 
+    // Only simulated work so far: nothing is due unless it is asked for.
+    ProcessResult r = Cli({}, {"due", "--json"});
+    EXPECT_EQ(Json(r.out).array().size(), 0) << r.out;
+    r = Cli({}, {"due", "--include-simulated", "--json"});
+    ASSERT_EQ(Json(r.out).array().size(), 1) << r.out;
+    EXPECT_EQ(Json(r.out).array().first().toObject()["last_calibration"].toString(), cal["time"].toString());
+
     // A calibration without a cylinder has no certificate. The same run
     // against a cylinder (as that job records it) has one: the values after
     // come from the events job, which read the detector next.
-    ProcessResult r = Cli({}, {"certificate", "4", "--out", Path("c.pdf")});
+    r = Cli({}, {"certificate", "4", "--out", Path("c.pdf")});
     EXPECT_EQ(r.status, 67) << r.err;
     EXPECT_NE(r.err.find("a calibration without a cylinder"), std::string::npos) << r.err;
     {
@@ -165,6 +172,13 @@ TEST_P(ServiceRecordsCli, EveryJobOnTheRecordCertificateAndDue)
           std::string("Result PASS"), "Next due " + next, std::string("Record id 7")})
         EXPECT_NE(pdf.find(line), std::string::npos) << line << "\n" << pdf;
     EXPECT_NE(pdf.find(", record 8)"), std::string::npos) << pdf;
+
+    // The simulated detector's jobs say so in the listing, and count for due only when asked.
+    r = Cli({}, {"records"});
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8);
+    for (const std::string &line : {std::string("  identify  success  0  ") + kSerial + "  Load Identify... OK  SIMULATED\n",
+                                    std::string("  sensor-cal  pass  0  ") + kSerial + "  Calibration ... OK\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
 
     r = Cli({}, {"due", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
