@@ -5,6 +5,7 @@
 // written never changes what a job does.
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include <QDir>
 #include <QFile>
@@ -216,7 +217,13 @@ TEST_P(ServiceRecordsCli, BenchesRecordingAtOnce)
     }
     const ProcessResult r = RunProcess("/bin/sh", args, Env());
     EXPECT_EQ(r.out, "exit 0\nexit 0\nexit 0\nexit 0\n");
-    EXPECT_EQ(r.err, "");
+    // A bench kept waiting on the others past the store's 2 s (a heavily
+    // loaded machine) keeps its record on the bench, says so, and sync sends it.
+    std::istringstream warnings(r.err);
+    for (std::string line; std::getline(warnings, line);)
+        EXPECT_EQ((line + "\n").rfind(kKeptHere, 0), 0u) << line;
+    if (!r.err.empty())
+        EXPECT_EQ(Cli({}, {"records", "sync"}).status, 0);
     const QJsonArray all = Records();
     ASSERT_EQ(all.size(), 4);
     // newest first by time; the chain takes them in the order they reached the store
