@@ -222,8 +222,9 @@ TEST_P(ServiceRecordsCli, BenchesRecordingAtOnce)
     std::istringstream warnings(r.err);
     for (std::string line; std::getline(warnings, line);)
         EXPECT_EQ((line + "\n").rfind(kKeptHere, 0), 0u) << line;
-    if (!r.err.empty())
+    if (!r.err.empty()) {
         EXPECT_EQ(Cli({}, {"records", "sync"}).status, 0);
+    }
     const QJsonArray all = Records();
     ASSERT_EQ(all.size(), 4);
     // newest first by time; the chain takes them in the order they reached the store
