@@ -2,6 +2,7 @@
 // killed afterwards: 200 identify jobs, each killed (SIGKILL) at a random
 // moment; every one that exited 0 has its record, and the chain verifies.
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 #include <QJsonArray>
@@ -62,3 +63,29 @@ TEST_P(Durability, EveryJobThatExitedZeroIsOnTheRecordAfterSigkill)
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Durability, testing::Values(EBackend::kSqlite), BackendName);
+
+// A second Ctrl-C (here SIGTERM: a background job of a shell ignores SIGINT)
+// ends the program at once, but the job under way is on the record first,
+// as stopped.
+TEST_P(Durability, ASecondInterruptLeavesTheJobsRecordAsStopped)
+{
+    SimProcess sim({"--absent"}); // the job waits for the detector when the signals come
+    const std::string ini = TempPath("OPTAVO.INI").toStdString();
+    std::ofstream(ini) << "[SENSOR]\nH2S=1, ppm, SH, 90, 0, 100\n";
+    const std::vector<std::string> env = {"BEAMPORT_RECORDS=" + StoreArg().toStdString(),
+                                          "XDG_DATA_HOME=" + TempPath("data").toStdString(),
+                                          "XDG_CONFIG_HOME=" + TempPath("config").toStdString()};
+    const ProcessResult r = RunProcess(
+        "/bin/sh",
+        {"-c", "\"$0\" --ini \"$1\" --port \"$2\" sensor-cal --span 25 >/dev/null 2>&1 & p=$!; sleep 1; "
+               "kill -TERM $p; sleep 0.3; kill -TERM $p; wait $p; echo $?",
+         BEAMPORT_CLI, ini, sim.Path()},
+        env);
+    EXPECT_EQ(r.out, "143\n") << "ended by the second signal";
+    const ProcessResult list = RunProcess(BEAMPORT_CLI, {"records", "--json"}, env);
+    const QJsonArray all = QJsonDocument::fromJson(QByteArray::fromStdString(list.out)).array();
+    ASSERT_EQ(all.size(), 1) << list.out << list.err;
+    EXPECT_EQ(all[0].toObject()["job"].toString(), "sensor-cal");
+    EXPECT_EQ(all[0].toObject()["outcome"].toString(), "stopped");
+    EXPECT_EQ(all[0].toObject()["status"].toInt(), 68);
+}
