@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QUuid>
@@ -300,6 +301,63 @@ bool TRecordStore::Commit(QString &error)
     return false;
 }
 
+bool TRecordStore::SignOldOutbox(QString &error)
+{
+    // Records kept before records were signed wait in the old form: they take
+    // the fields of the new one (the outcome from their status) and this
+    // bench's signature, so that sync sends them as any other.
+    std::vector<std::pair<qint64, QJsonObject>> rows;
+    {
+        QSqlQuery q(FDb);
+        if (!q.exec(QStringLiteral("SELECT seq, uid, record FROM outbox"))) {
+            error = ErrorText(q.lastError());
+            return false;
+        }
+        while (q.next()) {
+            QJsonObject o = QJsonDocument::fromJson(q.value(2).toString().toUtf8()).object();
+            o.insert(QStringLiteral("uid"), q.value(1).toString());
+            rows.emplace_back(q.value(0).toLongLong(), o);
+        }
+    }
+    if (rows.empty())
+        return true;
+    const TBenchKey *key = BenchKey(error);
+    if (!key)
+        return false;
+    for (auto &[seq, o] : rows) {
+        const QString job = o.value(QStringLiteral("job")).toString();
+        const int status = o.value(QStringLiteral("status")).toInt();
+        for (const char *field : {"outcome", "bench_key", "sig", "prev", "hash"})
+            if (!o.contains(QLatin1String(field)))
+                o.insert(QLatin1String(field), QStringLiteral(""));
+        if (o.value(QStringLiteral("outcome")).toString().isEmpty())
+            o.insert(QStringLiteral("outcome"),
+                     QString::fromStdString(DeriveOutcome(job.toStdString(), static_cast<uint8_t>(status))));
+        if (!o.contains(QStringLiteral("simulated")))
+            o.insert(QStringLiteral("simulated"), false);
+        RServiceRecord r;
+        QString why;
+        if (!RecordFromJson(o, r, why)) {
+            error = QStringLiteral("a kept record cannot be read: ") + why;
+            return false;
+        }
+        r.mId = 0;
+        r.mPrev = QStringLiteral("");
+        r.mBenchKey = key->KeyId();
+        r.mHash = OutboxHash(r);
+        r.mSig = key->Sign(r.mHash);
+        QSqlQuery u(FDb);
+        u.prepare(QStringLiteral("UPDATE outbox SET record = ? WHERE seq = ?"));
+        u.addBindValue(QString::fromUtf8(QJsonDocument(RecordToJson(r)).toJson(QJsonDocument::Compact)));
+        u.addBindValue(seq);
+        if (!u.exec()) {
+            error = ErrorText(u.lastError());
+            return false;
+        }
+    }
+    return true;
+}
+
 bool TRecordStore::MigrateStep(int version, QString &error)
 {
     for (const QString &sql : MigrationSteps(version, IsPostgres()))
@@ -309,6 +367,8 @@ bool TRecordStore::MigrateStep(int version, QString &error)
         return RebuildSerials(error);
     if (version != 3)
         return true;
+    if (!SignOldOutbox(error))
+        return false;
     // The records written so far keep their old hashes; a migration record,
     // signed under the new rule, closes them. Every record after it follows
     // the new rule.

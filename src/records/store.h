@@ -158,6 +158,7 @@ private:
     bool Connect(QString &error);
     bool Migrate(QString &error);
     bool MigrateStep(int version, QString &error);
+    bool SignOldOutbox(QString &error);
     bool Begin(const char *lockTable, QString &error);
     // Append inside a transaction that holds the records lock.
     EAppend AppendLocked(RServiceRecord &record, QString &error);

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QSqlQuery>
 
+#include "records/bench_key.h"
 #include "records/journal_store.h"
 #include "records_fixture.h"
 
@@ -232,6 +233,11 @@ TEST_P(RecordsTest, MigratesAnEmptyStoreAndReopensAnExistingOne)
                             .arg(30));
         }
         Sql(*store, "INSERT INTO certificates VALUES (1, 7, '2026-01-02T00:00:00.000Z')");
+        // A record kept for the shared store, in the old form.
+        Sql(*store, "INSERT INTO outbox (seq, uid, record) VALUES (1, 'u-old', '{\"bench\":\"b\",\"data\":{},"
+                    "\"firmware\":\"\",\"hardware\":\"\",\"hash\":\"\",\"id\":0,\"job\":\"bump-fail\",\"prev\":\"\","
+                    "\"product\":\"\",\"sensor\":\"\",\"serial\":\"\",\"status\":0,\"text\":\"t\","
+                    "\"time\":\"2026-01-03T00:00:00.000Z\",\"uid\":\"u-old\",\"user\":\"tech\"}')");
         Sql(*store, "UPDATE schema_version SET version = 1");
     }
     {
@@ -253,6 +259,13 @@ TEST_P(RecordsTest, MigratesAnEmptyStoreAndReopensAnExistingOne)
         RVerifyResult v = store->Verify();
         EXPECT_TRUE(v.mIntact) << v.mBrokenId << ": " << v.mReason.toStdString();
         EXPECT_EQ(v.mLegacy, 2);
+        // The old kept record now has the new form, signed by this bench: sync takes it.
+        std::vector<RServiceRecord> kept;
+        ASSERT_TRUE(store->Outbox(kept, error)) << error.toStdString();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(kept[0].mOutcome, "declared");
+        EXPECT_EQ(kept[0].mHash, OutboxHash(kept[0]));
+        EXPECT_TRUE(TBenchKey::Verify(store->BenchKey(error)->PublicKeyHex(), kept[0].mHash, kept[0].mSig));
         EXPECT_EQ(AppendAll(*store, {{.mTime = Day(5)}})[0].mId, 4);
         EXPECT_TRUE(store->Verify().mIntact);
         QString number;
