@@ -16,9 +16,11 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableWidget>
 
 #include "records/journal_store.h"
 #include "records/location.h"
+#include "ui/records_dialog.h"
 #include "window_fixture.h"
 
 namespace {
@@ -219,4 +221,28 @@ TEST_F(RecordsOutageTest, ButtonsGoOnWhileTheStoreIsSilentAndTheOutboxIsSentByIt
     ASSERT_EQ(shared.size(), 5u);
     // Every record, each with the time its job ran.
     EXPECT_EQ(shared, (std::vector<std::string>{"read", "read", "read", kJobHibernate, "read"}));
+}
+
+// The Service Records window on the same silent store: it opens at once,
+// says it is loading, and shows why there is nothing once the connect time-out
+// has passed; a Refresh meanwhile reads again once that reading is back.
+TEST_F(RecordsOutageTest, TheRecordsWindowOpensAtOnceAndSaysWhyItIsEmpty)
+{
+    session.RecordsChoice = QStringLiteral("postgresql://beamport@127.0.0.1:%1/records").arg(FSilent->Port()).toStdString();
+    TNorvikIRMainForm &w = Open();
+    w.ServiceRecordsBtnClick();
+    auto *dialog = w.findChild<TServiceRecordsDlg *>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->IsLoading()) << "the window's thread waited for the store";
+    auto *message = dialog->findChild<QLabel *>(QStringLiteral("RecordsMessageLabel"));
+    EXPECT_EQ(message->text(), QStringLiteral("Loading the service records..."));
+    dialog->findChild<QPushButton *>(QStringLiteral("RecordsRefreshBtn"))->click();
+    EXPECT_FALSE(dialog->findChild<QPushButton *>(QStringLiteral("RecordsExportBtn"))->isEnabled());
+    for (int i = 0; i < 1500 && dialog->IsLoading(); ++i)
+        QTest::qWait(10);
+    ASSERT_FALSE(dialog->IsLoading());
+    EXPECT_TRUE(message->text().startsWith(QStringLiteral("The service records could not be opened: ")))
+        << message->text().toStdString();
+    EXPECT_EQ(dialog->findChild<QTableWidget *>(QStringLiteral("RecordsTable"))->rowCount(), 0);
 }
