@@ -17,8 +17,9 @@ EAppend TRecordStore::Append(RServiceRecord &record, QString &error)
     // (a held lock, a statement that does not end) gives up: the caller keeps
     // the record elsewhere.
     const QString wait = QStringLiteral("SET LOCAL lock_timeout = '%1s'; SET LOCAL statement_timeout = '%1s'; "
-                                        "LOCK TABLE records IN EXCLUSIVE MODE")
-                             .arg(kStoreWaitSeconds);
+                                        "SELECT pg_advisory_xact_lock(%2); LOCK TABLE records IN ROW EXCLUSIVE MODE")
+                             .arg(kStoreWaitSeconds)
+                             .arg(kChainLock);
     const QByteArray lockSql = wait.toLatin1();
     if (!Begin(lockSql.constData(), error))
         return EAppend::kFailed;
@@ -246,7 +247,11 @@ qint64 TRecordStore::Certificate(const RServiceRecord &record,
     const TBenchKey *key = BenchKey(error);
     if (!key)
         return 0;
-    if (!Begin("LOCK TABLE certificates IN EXCLUSIVE MODE", error))
+    const QByteArray lockSql =
+        QStringLiteral("SELECT pg_advisory_xact_lock(%1); LOCK TABLE certificates IN ROW EXCLUSIVE MODE")
+            .arg(kCertificateLock)
+            .toLatin1();
+    if (!Begin(lockSql.constData(), error))
         return 0;
     const auto fail = [&](const QSqlQuery &q) {
         error = ErrorText(q.lastError());

@@ -14,6 +14,16 @@
 
 namespace store_sql {
 
+// PostgreSQL advisory locks (transaction-scoped) that serialise the
+// program's writers: appends to the chain, and certificate numbers. A bench
+// account needs no more than SELECT and INSERT on records and certificates
+// to take them, where an exclusive table lock would need UPDATE or DELETE.
+// The writer then takes the table's ROW EXCLUSIVE lock (the one an INSERT
+// takes) first, so that a lock someone holds on the table ends in a plain
+// lock time-out before any statement is prepared.
+inline constexpr qint64 kChainLock = 0x62656e6368636831;       // "benchch1"
+inline constexpr qint64 kCertificateLock = 0x62656e6368636531; // "benchce1"
+
 inline QString ErrorText(const QSqlError &e)
 {
     QString t = e.databaseText().trimmed();

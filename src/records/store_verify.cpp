@@ -64,8 +64,9 @@ bool TRecordStore::Keys(std::vector<RBenchKeyRow> &out, QString &error)
 
 bool TRecordStore::RevokeKey(const QString &keyId, QString &error)
 {
-    // Under the records lock: no record of that key slips in between.
-    if (!Begin("LOCK TABLE records IN EXCLUSIVE MODE", error))
+    // Under the chain's lock: no record of that key slips in between.
+    const QByteArray lockSql = QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kChainLock).toLatin1();
+    if (!Begin(lockSql.constData(), error))
         return false;
     QSqlQuery q(FDb);
     q.prepare(QStringLiteral("UPDATE bench_keys SET revoked = ?, revoked_after = "

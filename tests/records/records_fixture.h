@@ -29,6 +29,8 @@ protected:
     const RStoreLocation &Location() const { return FLocation; }
     // The same store as a --records value.
     const QString &StoreArg() const { return FStoreArg; }
+    // PostgreSQL: the schema of this case's tables.
+    const QString &Schema() const { return FSchema; }
     std::unique_ptr<TRecordStore> Open();
     // A SQLite path in this case's temporary folder.
     QString TempPath(const QString &name) const { return FDir.filePath(name); }
