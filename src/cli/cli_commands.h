@@ -45,6 +45,7 @@ enum class ECliKind {
     kDevice,    // a job on the detector: a status byte, explained with the status table's text
     kDiscovery, // the adapter search itself (ports): its status, explained by the command
     kLocal,     // no device work (records, settings, doctor, ...): the command's own codes
+    kCompare,   // a job on the detector that compares: 1 says it differs, other codes as kDevice
 };
 
 struct CliEntry {
@@ -74,6 +75,7 @@ bool TakeFlag(std::vector<std::string> &args, const std::string &name);
 // ---- the commands, each made by its cmd_*.cpp ----
 std::vector<CliEntry> ActionCommands(); // beep ... hibernate: the one-shot device actions
 CliEntry CertificateCommand();
+CliEntry DiffCommand();
 CliEntry DoctorCommand();
 CliEntry DueCommand();
 CliEntry EepromCommand();
