@@ -8,6 +8,8 @@
 #include "app/journal.h"
 #include "app/session.h"
 #include "link/tamsel_comms.h"
+#include "app/status.h"
+#include "model/config_form.h"
 #include "model/convert.h"
 
 namespace {
@@ -149,6 +151,44 @@ RCompare CompareWithTemplate(TSession &session, IScreen &screen, const RConfigTe
         {{QLatin1String(journal_data::kTemplate), TemplateRef(tpl)}});
     c.mSensorMismatch = c.Ok() && SetsSensorLevels(tpl) && tpl.mSensor != 0 && tpl.mSensor != c.mIdentity.mSensor;
     return c;
+}
+
+std::string CompareText(const RCompare &compare)
+{
+    std::string text;
+    if (compare.mLines.empty()) {
+        text = "The detector holds what Write Device would send: nothing would change.";
+    } else {
+        text = "Write Device would change " + std::to_string(compare.mLines.size()) +
+               (compare.mLines.size() == 1 ? " field" : " fields") + " (detector -> editor):";
+        for (const std::string &line : compare.mLines)
+            text += "\r" + line;
+    }
+    if (compare.mSensorMismatch)
+        text += "\rWrite Device would stop before writing: " + StatusMessage(kStatusSensorMismatch) + ".";
+    return text;
+}
+
+RActionResult CompareAction(TSession &session, IScreen &screen, const RMainState &state)
+{
+    RActionResult result;
+    const std::vector<std::string> problems = CFGWriteRangeProblems(session.DeviceCFG);
+    RTamselCFG sent = state.FTamselCFG;
+    ViewToConfig(state.FForm, sent, true, state.FReadSW, session.UserMode, session.SensorTypes);
+    if (!problems.empty() || sent.mSensor.mSensorType == 0) {
+        if (!problems.empty())
+            screen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
+        else
+            screen.Message(kNoSensorCaption, session.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
+        result.mRefused = true;
+        result.mBadSettings = !problems.empty();
+        return result;
+    }
+    const RCompare compare = CompareBeforeWrite(session, screen, sent);
+    static_cast<ROpResult &>(result) = compare.mRead;
+    if (compare.Ok())
+        screen.Message(kCompareCaption, CompareText(compare), MsgIcon::Information);
+    return result;
 }
 
 RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RKeptConfig &kept,

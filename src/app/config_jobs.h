@@ -11,6 +11,7 @@
 #include <QJsonArray>
 
 #include "app/config_template.h"
+#include "app/app_state.h"
 #include "app/device_actions.h"
 
 class IScreen;
@@ -71,6 +72,17 @@ RCompare CompareBeforeWrite(TSession &session, IScreen &screen, const RTamselCFG
 // The detector against the template's fields; a "template-diff" job.
 // mSensorMismatch: the template sets levels and was taken from another sensor.
 RCompare CompareWithTemplate(TSession &session, IScreen &screen, const RConfigTemplate &tpl);
+
+// The window's "Compare...": Write Device's own refusals first (write ranges
+// that leave the record, a record without a sensor type; the same boxes),
+// then the record Write Device would send is built from the view (without
+// touching the editors or showing the life box) and compared with the
+// detector; the list is told in one information box captioned
+// kCompareCaption. mRefused for a refusal.
+inline constexpr const char *kCompareCaption = "Compare with Detector";
+RActionResult CompareAction(TSession &session, IScreen &screen, const RMainState &state);
+// The box's text for a comparison.
+std::string CompareText(const RCompare &compare);
 
 // A configuration a record keeps, and where it comes from.
 struct RKeptConfig {

@@ -87,6 +87,8 @@ public:
     void UserWriteFileBtnClick();
     void UserReadDeviceBtnClick();
     void UserWriteDeviceBtnClick();
+    // "Compare...": the detector against what Write Device would send.
+    void UserCompareBtnClick();
     void UserOptHibernateBtnClick();
     void UserLogSaveBtnClick();
     void UserCalBtnClick();

@@ -19,6 +19,7 @@
 #include "app/settings.h"
 #include "app/status.h"
 #include "app/cfg_actions.h"
+#include "app/config_jobs.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/firmware_job.h"
@@ -113,6 +114,7 @@ void TNorvikIRMainForm::ConnectHandlers()
         click(b->mWriteDevice, [this] { UserWriteDeviceBtnClick(); });
         click(b->mHibernate, [this] { UserOptHibernateBtnClick(); });
         click(b->mLogSave, [this] { UserLogSaveBtnClick(); });
+        click(b->mCompare, [this] { UserCompareBtnClick(); });
     }
     click(FUserPage->CalBtn(), [this] { UserCalBtnClick(); });
     for (TFirmwarePanel *panel : {FUserPage->FirmwarePanel(), FOptionsPage->FirmwarePanel()}) {
@@ -175,6 +177,11 @@ void TNorvikIRMainForm::UserReadDeviceBtnClick()
 void TNorvikIRMainForm::UserWriteDeviceBtnClick()
 {
     RunBound([this] { FActions->WriteDevice(); });
+}
+
+void TNorvikIRMainForm::UserCompareBtnClick()
+{
+    RunBound([this] { CompareAction(FSession, *FScreen, FState); });
 }
 
 void TNorvikIRMainForm::UserOptHibernateBtnClick()
