@@ -353,7 +353,7 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
     return status;
 }
 
-uint8_t TComTamsel::Probe(float rTimeOut)
+uint8_t TComTamsel::Probe(float rTimeOut, bool bSleep)
 {
     int32_t nPort = 0;
     const uint8_t found = FindAdapterPort(*this, FDefPort, nPort);
@@ -365,8 +365,8 @@ uint8_t TComTamsel::Probe(float rTimeOut)
         RSCom.PurgeIn();
         int sent = 0;
         status = WakeUpFrames(rTimeOut, false, sent);
-        if (status == 0) {
-            // Asleep again at once: the job that follows wakes it itself.
+        if (status == 0 && bSleep) {
+            // Asleep again at once: a job that follows wakes it itself.
             BusyWait(1);
             RSCom.PurgeIn();
             SendCommand(2, wire::kOpKill, 3, 0.1f);

@@ -70,11 +70,13 @@ public:
     // One quiet try to find a detector in front of the adapter, for a loop
     // that waits for the next unit or for one to be taken away: the port
     // OpenUSB would use, wake-up frames for at most rTimeOut seconds
-    // (stopping at the first acknowledge), then the end-of-connection request
-    // so that it sleeps again, and the port closed. Nothing reaches the
-    // traffic log or what the link saw (Seen). 0: a detector answered; 160:
-    // none did; 161: the port could not be used; or the discovery's status.
-    uint8_t Probe(float rTimeOut);
+    // (stopping at the first acknowledge), then (with bSleep) the
+    // end-of-connection request so that it sleeps again, and the port closed.
+    // Without bSleep an answering detector stays awake for the job that
+    // follows at once. Nothing reaches the traffic log or what the link saw
+    // (Seen). 0: a detector answered; 160: none did; 161: the port could not
+    // be used; or the discovery's status.
+    uint8_t Probe(float rTimeOut, bool bSleep = true);
 
     // The port choice: a device that bypasses discovery (--port, --simulate,
     // BEAMPORT_PORT; the program sets it once); empty: discovery finds the

@@ -120,8 +120,11 @@ TDateTime TProgramRun::Pass()
     const TDateTime now = clock.Now();
     if (now < FDue)
         return FDue;
-    const bool answered = FSession.Link().Probe(FKnobs.mWakeSeconds) == 0;
-    if (FState == EState::kLooking) {
+    // A unit found is programmed at once: it may stay awake for its job. One
+    // that is waited away is put back to sleep after each answer.
+    const bool looking = FState == EState::kLooking;
+    const bool answered = FSession.Link().Probe(FKnobs.mWakeSeconds, !looking) == 0;
+    if (looking) {
         if (answered) {
             const RUnitReport report = ProgramUnit(FNumber);
             switch (report.mOutcome) {

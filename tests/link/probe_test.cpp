@@ -55,6 +55,18 @@ TEST(Probe, AnswersWithoutKeepingTheDetectorAwakeOrLeavingTraces)
         }
     }
 
+    // Asked to, the probe leaves an answering detector awake for the job that follows.
+    SimDetector awake;
+    ASSERT_TRUE(awake.Start());
+    TComTamsel link;
+    link.SetPortChoice(awake.DevicePath());
+    EXPECT_EQ(link.Probe(0.1f, false), 0);
+    EXPECT_TRUE(awake.Awake());
+    EXPECT_FALSE(link.Port().Enabled());
+    EXPECT_EQ(link.OpenUSB(1.0f), 0);
+    link.CloseUSB(0);
+    EXPECT_FALSE(awake.Awake());
+
     // A port that is gone (a simulator stopped, an adapter pulled) is no answer.
     TComTamsel gone;
     gone.SetPortChoice("/nonexistent/beamport-probe");
