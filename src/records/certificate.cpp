@@ -9,6 +9,8 @@
 #include <QBuffer>
 #include <QGuiApplication>
 
+#include <cmath>
+
 #include "files/atomic_save.h"
 #include "model/convert.h"
 #include "model/settings_types.h"
@@ -51,10 +53,10 @@ QString WithUnit(const QString &value, const QString &unit)
     return unit.isEmpty() ? value : value + QLatin1Char(' ') + unit;
 }
 
-QString DisplayTime(const QDateTime &t)
-{
-    return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")) : kNone;
-}
+QString DisplayTime(const QDateTime &t) { return t.isValid() ? CertificateTime(t) : kNone; }
+
+// A text from the detector or a person, its control characters shown.
+QString Shown(const QString &s) { return s.isEmpty() ? kNone : VisibleText(s); }
 
 } // namespace
 
@@ -70,21 +72,35 @@ bool ParsePaper(const QString &text, EPaper &paper)
     return true;
 }
 
-QString CertificateRefusal(const RServiceRecord &r)
+QString CertificateTime(const QDateTime &time)
 {
-    if (RecordKind(r) != ERecordKind::kOther)
-        return {};
-    return QStringLiteral("record %1 is a \"%2\" job with status %3: certificates are made only for a successful "
-                          "calibration or a passed bump test")
-        .arg(r.mId)
-        .arg(r.mJob)
-        .arg(r.mStatus);
+    const QDateTime local = time.toLocalTime();
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm ")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, const QString &technician,
+QString CertificateRefusal(const RServiceRecord &r)
+{
+    if (r.mJob == QLatin1String("bump-test"))
+        return {};
+    if (r.mJob == QLatin1String(kJobSensorCal) && r.mData.contains(QLatin1String(journal_data::kCylinder)))
+        return {};
+    if (r.mJob == QLatin1String(kJobSensorCal))
+        return QStringLiteral("record %1 is a calibration without a cylinder: a certificate needs the gas it was "
+                              "calibrated with (sensor-cal --cylinder ID)")
+            .arg(r.mId);
+    return QStringLiteral("record %1 is a \"%2\" job: certificates are made only for a measured bump test "
+                          "(bump-test) and a calibration against a cylinder (sensor-cal --cylinder)")
+        .arg(r.mId)
+        .arg(r.mJob);
+}
+
+RCertificateContent CertificateContent(const RServiceRecord &r, const QString &number, const QString &technician,
                                        const std::vector<RSensorType> &types, const RServiceRecord *laterRead)
 {
-    const bool calibration = RecordKind(r) == ERecordKind::kCalibration;
+    const bool calibration = r.mJob == QLatin1String(kJobSensorCal);
     const std::optional<RTamselCFG> before = RecordConfig(r.mData, journal_data::kConfig);
     std::optional<RTamselCFG> after = RecordConfig(r.mData, journal_data::kConfigAfter);
     QString afterSource;
@@ -97,7 +113,9 @@ RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, c
 
     RCertificateContent c;
     c.mTitle = calibration ? QStringLiteral("Calibration Certificate") : QStringLiteral("Bump Test Certificate");
-    c.mNumber = QStringLiteral("BP-%1").arg(number, 6, 10, QLatin1Char('0'));
+    c.mNumber = number;
+    if (r.mSimulated)
+        c.mWatermark = QLatin1String(kSimulatedWatermark);
 
     QString range = kNone;
     if (before || after) {
@@ -105,11 +123,11 @@ RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, c
         range = WithUnit(Tenths(cfg.mSensor.mSensorBase) + QStringLiteral(" to ") + Tenths(cfg.mSensor.mSensorMax), unit);
     }
     c.mSections.push_back({QStringLiteral("Instrument"),
-                           {{QStringLiteral("Product"), r.mProduct.isEmpty() ? kNone : r.mProduct},
-                            {QStringLiteral("Serial number"), r.mSerial.isEmpty() ? kNone : r.mSerial},
-                            {QStringLiteral("Hardware version"), r.mHardware.isEmpty() ? kNone : r.mHardware},
-                            {QStringLiteral("Firmware version"), r.mFirmware.isEmpty() ? kNone : r.mFirmware},
-                            {QStringLiteral("Sensor type"), r.mSensor.isEmpty() ? kNone : r.mSensor},
+                           {{QStringLiteral("Product"), Shown(r.mProduct)},
+                            {QStringLiteral("Serial number"), Shown(r.mSerial)},
+                            {QStringLiteral("Hardware version"), Shown(r.mHardware)},
+                            {QStringLiteral("Firmware version"), Shown(r.mFirmware)},
+                            {QStringLiteral("Sensor type"), Shown(r.mSensor)},
                             {QStringLiteral("Sensor range"), range}}});
 
     // The values before come from the job's data, else from the record it
@@ -126,9 +144,9 @@ RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, c
         spanGas = WithUnit(Tenths(*t), unit);
     else if (before)
         spanGas = WithUnit(Tenths(before->mSensor.mSpanGas), unit);
-    QString result = r.mData.value(QLatin1String(journal_data::kResult)).toString();
-    if (result.isEmpty() || result == QLatin1String("OK"))
-        result = calibration ? QStringLiteral("PASS (calibration accepted)") : QStringLiteral("PASS");
+    QString result = r.mOutcome == QLatin1String(outcome::kPass)   ? QStringLiteral("PASS")
+                     : r.mOutcome == QLatin1String(outcome::kFail) ? QStringLiteral("FAIL")
+                                                                   : VisibleText(r.mOutcome);
 
     const QDateTime when = ParseRecordTime(r.mTime);
     QString nextDue = kNone;
@@ -148,13 +166,14 @@ RCertificateContent CertificateContent(const RServiceRecord &r, qint64 number, c
                                                       value(journal_data::kSpanAfter, after, false) + afterSource},
           {QStringLiteral("Result"), result},
           {QStringLiteral("Date and time"), DisplayTime(when)},
-          {QStringLiteral("Bench"), r.mBench.isEmpty() ? kNone : r.mBench},
-          {QStringLiteral("Technician"), technician.isEmpty() ? kNone : technician},
+          {QStringLiteral("Bench"), Shown(r.mBench)},
+          {QStringLiteral("Technician"), Shown(technician)},
           {QStringLiteral("Next due"), nextDue}}});
     c.mSections.push_back({QStringLiteral("Record"),
                            {{QStringLiteral("Program"), QStringLiteral("Beamport " BEAMPORT_VERSION)},
                             {QStringLiteral("Record id"), QString::number(r.mId)},
-                            {QStringLiteral("Record hash"), r.mHash}}});
+                            {QStringLiteral("Record hash"), r.mHash},
+                            {QStringLiteral("Bench key"), r.mBenchKey.isEmpty() ? kNone : r.mBenchKey}}});
     return c;
 }
 
@@ -181,6 +200,19 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
             return false;
         }
         const qreal width = writer.width();
+        if (!content.mWatermark.isEmpty()) {
+            // Across the page, light, under everything else.
+            p.save();
+            QFont big(QStringLiteral("DejaVu Sans"), 30, QFont::Bold);
+            big.setStyleStrategy(QFont::PreferNoShaping);
+            p.setFont(big);
+            p.setPen(QColor(0xD0, 0xD0, 0xD0));
+            p.translate(width / 2, writer.height() / 2);
+            p.rotate(-40);
+            const qreal span = std::hypot(width, static_cast<qreal>(writer.height()));
+            p.drawText(QRectF(-span / 2, -span / 10, span, span / 5), Qt::AlignCenter, content.mWatermark);
+            p.restore();
+        }
         // No shaping for this Latin text: "fi" stays two glyphs, so the text
         // copied out of the page reads as written.
         const auto font = [](const char *family, int points, QFont::Weight weight = QFont::Normal) {
@@ -200,6 +232,8 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
             return fm.height();
         };
         y += line(title, content.mTitle, 0) * 1.2;
+        if (!content.mWatermark.isEmpty())
+            y += line(heading, content.mWatermark, 0) * 1.2;
         y += line(body, QStringLiteral("Certificate No. ") + content.mNumber, 0) * 1.6;
         const qreal labelWidth = width * 0.34;
         for (const RCertificateSection &s : content.mSections) {
@@ -228,26 +262,33 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
     return true;
 }
 
-bool MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper, const QString &technician,
-                     const std::vector<RSensorType> &types, QString &error, qint64 *number)
+ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper,
+                             const QString &technician, const std::vector<RSensorType> &types, QString &error,
+                             QString *number)
 {
     const std::optional<RServiceRecord> record = store.Get(id, error);
     if (!record) {
         if (error.isEmpty())
             error = QStringLiteral("there is no record %1 in %2").arg(id).arg(store.Location().Describe());
-        return false;
+        return ECertificate::kNoRecord;
     }
     if (const QString refusal = CertificateRefusal(*record); !refusal.isEmpty()) {
         error = refusal;
-        return false;
+        return ECertificate::kRefused;
     }
-    const qint64 n = store.CertificateNumber(id, error);
-    if (n == 0) {
-        error = QStringLiteral("no certificate number could be given: ") + error;
-        return false;
+    // Only a record that verifies, up to its own place in the chain.
+    const RVerifyResult v = store.Verify({record->mId, record->mHash});
+    if (!v.mError.isEmpty()) {
+        error = QStringLiteral("the records could not be checked: ") + v.mError;
+        return ECertificate::kNoRecord;
     }
-    if (number)
-        *number = n;
+    if (!v.mIntact && v.mBrokenId <= record->mId) {
+        error = QStringLiteral("record %1 does not verify, so it has no certificate: record %2: %3")
+                    .arg(record->mId)
+                    .arg(v.mBrokenId)
+                    .arg(v.mReason);
+        return ECertificate::kBroken;
+    }
     // The first later record of this detector that read its configuration.
     std::optional<RServiceRecord> later;
     if (!record->mSerial.isEmpty()) {
@@ -265,6 +306,17 @@ bool MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper
                 }
         }
     }
-    return WriteCertificatePdf(CertificateContent(*record, n, technician, types, later ? &*later : nullptr), path, paper,
-                               error);
+    QString pageError;
+    const qint64 n = store.Certificate(
+        *record,
+        [&](const QString &text) {
+            return WriteCertificatePdf(CertificateContent(*record, text, technician, types, later ? &*later : nullptr), path,
+                                       paper, pageError);
+        },
+        error, number);
+    if (n == 0) {
+        error = pageError.isEmpty() ? QStringLiteral("no certificate number could be given: ") + error : pageError;
+        return ECertificate::kNotWritten;
+    }
+    return ECertificate::kWritten;
 }

@@ -55,10 +55,10 @@ std::vector<RDueEntry> ComputeDue(const std::vector<RDueFacts> &facts, const QDa
 }
 
 bool DueList(TRecordStore &store, const QDateTime &now, std::optional<int> withinDays, std::vector<RDueEntry> &out,
-             QString &error)
+             QString &error, bool includeSimulated)
 {
     std::vector<RDueFacts> facts;
-    if (!store.DueFacts(facts, error))
+    if (!(includeSimulated ? store.FactsFromRecords(facts, error, true) : store.DueFacts(facts, error)))
         return false;
     out = ComputeDue(facts, now);
     if (withinDays) {

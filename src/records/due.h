@@ -29,8 +29,9 @@ struct RDueEntry {
 // The list from the facts, at `now`, soonest first (then by serial).
 std::vector<RDueEntry> ComputeDue(const std::vector<RDueFacts> &facts, const QDateTime &now);
 // The list of a store; withinDays: only those due by now + that many days.
+// Records of simulated detectors count only with includeSimulated.
 bool DueList(TRecordStore &store, const QDateTime &now, std::optional<int> withinDays, std::vector<RDueEntry> &out,
-             QString &error);
+             QString &error, bool includeSimulated = false);
 // {"serial", "product", "sensor", "last_calibration", "next_calibration",
 //  "last_bump", "next_bump", "due", "overdue"}; times as record times or null.
 QJsonObject DueToJson(const RDueEntry &entry);

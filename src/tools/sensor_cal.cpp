@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/device_actions.h"
 #include "app/status.h"
 #include "app/session.h"
 #include "app/user_store.h"
@@ -70,8 +71,23 @@ void TSensorCalibration::RecordRun()
     // The run reads only before it starts (a second read after writing the
     // span gas): no configuration of this run shows the calibration's result.
     data.insert(QLatin1String(journal_data::kConfigAfter), QJsonValue());
-    FJob->Finish(FOutcomeStatus, FLastLine, data);
+    FJob->Finish(JobStatus(), FLastLine, data, FOutcome == ECalOutcome::kUserStop ? outcome::kStopped : std::string());
     FJob.reset();
+}
+
+uint8_t TSensorCalibration::JobStatus() const
+{
+    switch (FOutcome) {
+    case ECalOutcome::kOk: return 0;
+    case ECalOutcome::kFailed:
+    case ECalOutcome::kTimeOut:
+    case ECalOutcome::kUserStop: return kJobNotDone;
+    case ECalOutcome::kStartFailed: return FOutcomeStatus == kStatusRefusedByDevice ? kJobNotDone : FOutcomeStatus;
+    case ECalOutcome::kNotPrepared: return FOutcomeStatus != 0 ? FOutcomeStatus : kJobRefused;
+    case ECalOutcome::kAborted: return FOutcomeStatus != 0 ? FOutcomeStatus : kStatusAborted;
+    case ECalOutcome::kNone: break;
+    }
+    return kJobNotDone;
 }
 
 bool TSensorCalibration::Open(const RTamselCFG &mCFG)

@@ -53,8 +53,12 @@ public:
     // Letter in the countries that use it, A4 everywhere else.
     static EPaper DefaultPaper(const QLocale &locale);
     // A record's fields, one "name: value" line each in the record's field
-    // order, data as indented JSON.
+    // order, readable: times also in local time, the status with its
+    // meaning, data one entry a line with its unit, texts from the detector
+    // with their control characters shown.
     static QString DetailsText(const RServiceRecord &record);
+    // The record object exactly as `records show --json` prints it.
+    static QString RawText(const RServiceRecord &record);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -82,6 +86,7 @@ private:
     QComboBox *FJobCombo = nullptr;
     QTableWidget *FTable = nullptr;
     QPlainTextEdit *FDetails = nullptr;
+    QPushButton *FRawBtn = nullptr;
     QComboBox *FPaperCombo = nullptr;
     QPushButton *FCertificateBtn = nullptr;
     QPushButton *FExportBtn = nullptr;

@@ -2,6 +2,9 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <ctime>
+
+#include "records/bench_key.h"
 #include "records/certificate.h"
 #include "records/due.h"
 #include "records_fixture.h"
@@ -106,71 +109,127 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
 
 INSTANTIATE_TEST_SUITE_P(Backends, DueTest, testing::Values(EBackend::kSqlite, EBackend::kPostgres), BackendName);
 
-TEST_P(CertificateTest, CalibrationAndBumpCertificatesOthersRefused)
+TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
 {
     auto store = Open();
     ASSERT_TRUE(store);
+    const auto append = [&](const RTestRecord &t, const char *outcome, bool simulated = false, const char *serial = nullptr) {
+        RServiceRecord r = MakeRecord(t);
+        r.mOutcome = QLatin1String(outcome);
+        r.mSimulated = simulated;
+        if (serial)
+            r.mSerial = QString::fromLatin1(serial);
+        QString error;
+        EXPECT_EQ(store->Append(r, error), EAppend::kAdded) << error.toStdString();
+        return r;
+    };
     RTestRecord cal{.mJob = "sensor-cal", .mTime = At(1, 10, 14), .mCalDays = 180, .mBumpDays = 30};
     RTamselCFG after = TestConfig(cal.mSerial, 180, 30);
     after.mSensor.mZero = 210;
     after.mSensor.mSpan = 5702;
-    cal.mData = Data({{"result", "OK"}, {"span_gas", 250}, {"unit", "ppm"}, {"config_after", ConfigToHex(after)}});
-    RServiceRecord calRecord;
-    Append(*store, cal, &calRecord);                                          // 1
-    Append(*store, {.mJob = "read", .mTime = At(1, 11)});                      // 2
-    Append(*store, {.mJob = "bump-pass", .mTime = At(1, 12), .mBumpDays = 30}); // 3
+    cal.mData = Data({{"result", "OK"}, {"cylinder", "CYL-1"}, {"span_gas", 250}, {"unit", "ppm"},
+                      {"config_after", ConfigToHex(after)}});
+    const RServiceRecord calRecord = append(cal, "pass");                                                   // 1
+    append({.mJob = "read", .mTime = At(1, 11)}, "success");                                                  // 2
+    append({.mJob = "bump-test", .mTime = At(1, 12), .mBumpDays = 30}, "pass");                               // 3
+    append({.mJob = "sensor-cal", .mTime = At(1, 13), .mData = Data({{"result", "OK"}})}, "success");         // 4
+    append({.mJob = "bump-pass", .mTime = At(1, 14)}, "declared");                                            // 5
+    append({.mJob = "bump-test", .mTime = At(1, 15)}, "pass", true, "SH\x1B[2J\nFORGED");                    // 6
 
     QTemporaryDir dir;
     const QString pdf = dir.filePath("cal.pdf");
-    QString error;
-    qint64 number = 0;
-    ASSERT_TRUE(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number))
+    QString error, number;
+    const QString prefix = "BP-" + store->BenchKey(error)->ShortId() + "-";
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number), ECertificate::kWritten)
         << error.toStdString();
-    EXPECT_EQ(number, 1);
+    EXPECT_EQ(number, prefix + "000001");
     QFile f(pdf);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
     EXPECT_TRUE(bytes.startsWith("%PDF-"));
     EXPECT_TRUE(bytes.contains("/MediaBox [0 0 595")) << "A4 media box";
 
-    // Numbers go in sequence and stay with their record on a re-print.
-    ASSERT_TRUE(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, "Ada Tester", BuiltInSensorTypes(),
-                                error, &number));
-    EXPECT_EQ(number, 2);
-    ASSERT_TRUE(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number));
-    EXPECT_EQ(number, 1);
+    // Numbers go in sequence and stay with their record on a re-print; a
+    // page that could not be written takes no number.
+    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("no/such/folder/b.pdf"), EPaper::kA4, "Ada", BuiltInSensorTypes(), error),
+              ECertificate::kNotWritten);
+    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, "Ada Tester", BuiltInSensorTypes(), error, &number),
+              ECertificate::kWritten);
+    EXPECT_EQ(number, prefix + "000002");
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number), ECertificate::kWritten);
+    EXPECT_EQ(number, prefix + "000001");
     QFile letter(dir.filePath("bump.pdf"));
     ASSERT_TRUE(letter.open(QIODevice::ReadOnly));
     EXPECT_TRUE(letter.readAll().contains("/MediaBox [0 0 612")) << "Letter media box";
 
+    // Another bench (another user's key) numbers on its own, never the same.
+    const std::unique_ptr<TBenchKey> other = TBenchKey::Generate();
+    store->SetBenchKey(other.get());
+    ASSERT_EQ(MakeCertificate(*store, 6, dir.filePath("sim.pdf"), EPaper::kA4, "Ada", BuiltInSensorTypes(), error, &number),
+              ECertificate::kWritten);
+    EXPECT_EQ(number, "BP-" + other->ShortId() + "-000001");
+
     struct Refused {
         qint64 id;
-        QString path;
+        ECertificate outcome;
         const char *message;
     };
     const Refused refused[] = {
-        {2, dir.filePath("read.pdf"), "certificates are made only for a successful calibration or a passed bump test"},
-        {42, dir.filePath("none.pdf"), "there is no record 42"},
-        {1, dir.filePath("no/such/folder/cal.pdf"), "could not be written"},
+        {2, ECertificate::kRefused, "certificates are made only for a measured bump test"},
+        {4, ECertificate::kRefused, "a calibration without a cylinder"},
+        {5, ECertificate::kRefused, "certificates are made only for a measured bump test"},
+        {42, ECertificate::kNoRecord, "there is no record 42"},
     };
     for (const Refused &r : refused) {
         error.clear();
-        EXPECT_FALSE(MakeCertificate(*store, r.id, r.path, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error));
+        const QString path = dir.filePath(QStringLiteral("refused-%1.pdf").arg(r.id));
+        EXPECT_EQ(MakeCertificate(*store, r.id, path, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error), r.outcome) << r.id;
         EXPECT_TRUE(error.contains(r.message)) << error.toStdString();
-        EXPECT_FALSE(QFile::exists(r.path));
+        EXPECT_FALSE(QFile::exists(path));
     }
 
-    // What the page says, as a reader extracts it.
+    // What the pages say, as a reader extracts them.
     const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
     if (pdftotext.isEmpty())
         GTEST_SKIP() << "pdftotext (poppler-utils) is not installed: the page's text is not checked";
     const ProcessResult text = RunProcess(pdftotext.toStdString(), {"-layout", pdf.toStdString(), "-"});
     ASSERT_EQ(text.status, 0) << text.err;
     const std::string hash = calRecord.mHash.toStdString();
-    for (const char *expected : {"Calibration Certificate", "BP-000001", "SH10000001", "Norvik", "H2S", "25 ppm",
-                                 "0 to 100 ppm", "204 / 210", "5.561 / 5.702", "PASS", "2026-01-10 14:00 UTC",
-                                 "bench-1", "Ada Tester", "2026-07-09 14:00 UTC", hash.c_str()})
+    const std::string when = CertificateTime(At(1, 10, 14)).toStdString();
+    const std::string next = CertificateTime(At(7, 9, 14)).toStdString();
+    const std::string full = (prefix + "000001").toStdString();
+    for (const char *expected : {"Calibration Certificate", full.c_str(), "SH10000001", "Norvik", "H2S", "25 ppm",
+                                 "0 to 100 ppm", "204 / 210", "5.561 / 5.702", "PASS", when.c_str(), "bench-1",
+                                 "Ada Tester", next.c_str(), hash.c_str()})
         EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+    EXPECT_EQ(text.out.find("SIMULATED"), std::string::npos);
+    // A simulated record carries the watermark; the detector's control
+    // characters are shown, never obeyed (no forged line).
+    const ProcessResult sim = RunProcess(pdftotext.toStdString(), {"-layout", dir.filePath("sim.pdf").toStdString(), "-"});
+    EXPECT_NE(sim.out.find(kSimulatedWatermark), std::string::npos) << sim.out;
+    EXPECT_NE(sim.out.find("SH\\x1B[2J\\nFORGED"), std::string::npos) << sim.out;
+    EXPECT_EQ(sim.out.find("\nFORGED"), std::string::npos) << sim.out;
+}
+
+TEST(CertificateTime, LocalTimeWithItsNumericOffset)
+{
+    const QByteArray saved = qgetenv("TZ");
+    const struct {
+        const char *zone;
+        const char *expected;
+    } rows[] = {{"UTC", "2026-12-09 16:05 +00:00"}, {"Europe/Berlin", "2026-12-09 17:05 +01:00"},
+                {"America/St_Johns", "2026-12-09 12:35 -03:30"}};
+    for (const auto &row : rows) {
+        qputenv("TZ", row.zone);
+        tzset();
+        EXPECT_EQ(CertificateTime(QDateTime(QDate(2026, 12, 9), QTime(16, 5), Qt::UTC)).toStdString(), row.expected)
+            << row.zone;
+    }
+    if (saved.isEmpty())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", saved);
+    tzset();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CertificateTest, testing::Values(EBackend::kSqlite, EBackend::kPostgres), BackendName);

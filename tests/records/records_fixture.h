@@ -34,6 +34,9 @@ protected:
     QString TempPath(const QString &name) const { return FDir.filePath(name); }
     // Runs SQL on the store's database directly, as a person with access could.
     void Sql(TRecordStore &store, const QString &sql);
+    // Drops the triggers that refuse UPDATE and DELETE on records (call it
+    // inside a transaction to have them back with the rollback).
+    void AllowChanges(TRecordStore &store);
 
 private:
     QTemporaryDir FDir;
