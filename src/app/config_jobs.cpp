@@ -293,6 +293,6 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
     result.mWhy = FieldNames(differs);
     screen.Message(kRestoreCaption, "The configuration read back differs from what was written in " + result.mWhy,
                    MsgIcon::Error);
-    job.Finish(kStatusNotDone, std::string(kWritePrefix) + "... read-back differs", data);
+    job.Finish(kStatusNotDone, std::string(kWritePrefix) + "... read-back differs", data, outcome::kFail);
     return result;
 }

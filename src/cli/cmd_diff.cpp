@@ -13,6 +13,30 @@
 // record built for the detector), the detector is read as Read Device reads
 // it, and the fields the write ranges would change are listed. Nothing is
 // written.
+int ConfigOfFile(CliContext &c, const std::string &path, RTamselCFG &sent)
+{
+    RMainState state;
+    StartConfigView(state.FForm, state.FTamselCFG, c.session.SensorTypes);
+    c.screen.FFiles.push_back(path);
+    const EFileOutcome read = ReadConfigFileAction(c.session, c.screen, state);
+    c.screen.FFiles.clear();
+    if (read != EFileOutcome::Done)
+        return kExitFile;
+    const std::vector<std::string> problems = CFGWriteRangeProblems(c.session.DeviceCFG);
+    if (!problems.empty()) {
+        c.screen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
+        return kExitRefused;
+    }
+    // The record Write Device would send (no box: nothing is written here).
+    sent = state.FTamselCFG;
+    ViewToConfig(state.FForm, sent, true, state.FReadSW, c.session.UserMode, c.session.SensorTypes);
+    if (sent.mSensor.mSensorType == 0) {
+        c.screen.Message(kNoSensorCaption, c.session.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
+        return kExitFile;
+    }
+    return 0;
+}
+
 CliEntry DiffCommand()
 {
     return {"diff", "diff FILE.cfg", "the detector against what write FILE.cfg would send",
@@ -26,26 +50,9 @@ CliEntry DiffCommand()
             [](CliContext &c) {
                 if (c.args.size() != 1 || c.args[0].empty())
                     return kExitUsage;
-                RMainState state;
-                StartConfigView(state.FForm, state.FTamselCFG, c.session.SensorTypes);
-                c.screen.FFiles.push_back(c.args[0]);
-                const EFileOutcome read = ReadConfigFileAction(c.session, c.screen, state);
-                c.screen.FFiles.clear();
-                if (read != EFileOutcome::Done)
-                    return kExitFile;
-                const std::vector<std::string> problems = CFGWriteRangeProblems(c.session.DeviceCFG);
-                if (!problems.empty()) {
-                    c.screen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
-                    return kExitRefused;
-                }
-                // The record Write Device would send (no box: nothing is written here).
-                RTamselCFG sent = state.FTamselCFG;
-                ViewToConfig(state.FForm, sent, true, state.FReadSW, c.session.UserMode, c.session.SensorTypes);
-                if (sent.mSensor.mSensorType == 0) {
-                    c.screen.Message(kNoSensorCaption, c.session.UserMode ? kNoSensorTextUser : kNoSensorTextDev,
-                                     MsgIcon::Error);
-                    return kExitFile;
-                }
+                RTamselCFG sent{};
+                if (const int code = ConfigOfFile(c, c.args[0], sent); code != 0)
+                    return code;
                 const RCompare compare = CompareBeforeWrite(c.session, c.screen, sent);
                 if (!compare.Ok())
                     return static_cast<int>(compare.mRead.mStatus);

@@ -264,6 +264,8 @@ RUnitReport TProgramRun::ProgramUnit(int number)
             r.mWhy = "read-back differs in " + FieldNames(differs);
         }
     }
-    job.Finish(r.mStatus, UnitText(r), data);
+    // A read-back that differs is the unit's verdict, not a broken exchange.
+    const bool readBackFailed = step == EStep::kWritten && !differs.empty();
+    job.Finish(r.mStatus, UnitText(r), data, readBackFailed ? outcome::kFail : std::string());
     return r;
 }
