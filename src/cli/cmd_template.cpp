@@ -246,7 +246,7 @@ int Delete(CliContext &c, std::vector<std::string> &args)
 CliEntry TemplateCommand()
 {
     return {"template",
-            "template save NAME (--from-device | --from FILE.cfg) [--fields user|all|LIST]\n"
+            "template save NAME [--from-device] [--from FILE.cfg] [--fields user|all|LIST]\n"
             "template list [--json] | template show NAME [--version N] [--json]\n"
             "template diff NAME | template delete NAME",
             "configuration templates kept with the service records",

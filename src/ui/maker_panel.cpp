@@ -57,6 +57,10 @@ TMakerPanel::TMakerPanel(QWidget *parent) : QWidget(parent)
     // The service records of the detector last read, in their own window.
     FRecordsBtn = MakeButton("ServiceRecordsBtn", "Records...", 90);
     FRecordsBtn->setToolTip(QStringLiteral("Service records, certificates and the due list"));
+    // One template to unit after unit.
+    FProgramBtn = MakeButton("ProgramUnitsBtn", "Program Units...", 120);
+    FProgramBtn->setToolTip(QStringLiteral("Programs detector after detector with a stored template"));
+    h->addWidget(FProgramBtn, 0, Qt::AlignRight | Qt::AlignBottom);
     h->addWidget(FRecordsBtn, 0, Qt::AlignRight | Qt::AlignBottom);
 }
 
