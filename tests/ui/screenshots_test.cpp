@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QListWidget>
 #include <QSpinBox>
 #include <QTest>
 
@@ -116,7 +117,12 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
     Click(*window, "AdapterCheckBtn");
     Shoot("adapter-check");
     test.UsePort(sim.DevicePath());
-    window->findChild<QWidget *>(QStringLiteral("AdapterCheckDlg"))->close();
+
+
+    window.reset();
+    window = OpenWindow(session, dir, "");
+    Click(*window, "UserReadDeviceBtn");
+    Shoot("user-layout");
 
     // Program Units with a template of the store, one unit programmed.
     session.RecordsChoice = "sqlite:" + dir.filePath(QStringLiteral("records.sqlite")).toStdString();
@@ -136,14 +142,13 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
     auto *program = window->findChild<TProgramUnitsDlg *>();
     ASSERT_NE(program, nullptr);
     program->findChild<QSpinBox *>(QStringLiteral("ProgramCountSpin"))->setValue(1);
+    window->Screen().FOnMessage = [](const std::string &caption, const std::string &text, MsgIcon) {
+        ADD_FAILURE() << caption << ": " << text;
+    };
     Click(*program, "ProgramStartBtn");
+    EXPECT_EQ(program->findChild<QListWidget *>(QStringLiteral("ProgramUnitsList"))->count(), 1);
     Shoot("program-units");
     program->close();
     session.RecordsChoice.clear();
-
-    window.reset();
-    window = OpenWindow(session, dir, "");
-    Click(*window, "UserReadDeviceBtn");
-    Shoot("user-layout");
     window.reset();
 }
