@@ -70,13 +70,13 @@ TRecordStore *TRecordJournal::Primary(QString &error)
 {
     if (FPrimary)
         return FPrimary.get();
-    if (FLocation.mKind == EStoreKind::kPostgres && std::chrono::steady_clock::now() < FPrimaryRetry) {
+    if (FLocation.mKind == EStoreKind::kPostgres && FRetryClock() < FPrimaryRetry) {
         error = QStringLiteral("it did not answer a moment ago");
         return nullptr;
     }
     FPrimary = TRecordStore::Open(FLocation, error);
     if (!FPrimary && FLocation.mKind == EStoreKind::kPostgres)
-        FPrimaryRetry = std::chrono::steady_clock::now() + std::chrono::seconds(kRetrySeconds);
+        FPrimaryRetry = FRetryClock() + std::chrono::seconds(kRetrySeconds);
     if (FPrimary && Key())
         FPrimary->SetBenchKey(Key());
     return FPrimary.get();

@@ -65,6 +65,12 @@ public:
     // Sends what this bench keeps for the store in force.
     RSyncResult Sync();
 
+    // The clock that times how long a shared store that did not answer is
+    // left alone (a test's own; the steady clock when not set). Set it
+    // before the first record is handed over.
+    using TSteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+    void SetRetryClock(TSteadyClock clock) { FRetryClock = std::move(clock); }
+
     const RStoreLocation &Location() const { return FLocation; }
     QString LocalPath() const { return FLocalPath; }
     // Where records the store in force could not take are kept.
@@ -92,6 +98,7 @@ private:
     std::vector<RSensorType> FBuiltInTypes = BuiltInSensorTypes();
     const std::vector<RSensorType> *FSensorTypes = &FBuiltInTypes;
     std::unique_ptr<TBenchKey> FKey; // this bench's signing key, once loaded
+    TSteadyClock FRetryClock = [] { return std::chrono::steady_clock::now(); };
     std::chrono::steady_clock::time_point FPrimaryRetry{}; // a shared store left alone until then
     bool FOutboxChecked = false;                           // the outbox was looked at since the last keep
 

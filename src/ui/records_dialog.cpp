@@ -145,7 +145,11 @@ TServiceRecordsDlg::TServiceRecordsDlg(TSession &session, IScreen &screen, const
     Refresh();
 }
 
-TServiceRecordsDlg::~TServiceRecordsDlg() = default;
+TServiceRecordsDlg::~TServiceRecordsDlg()
+{
+    if (FLoader.joinable())
+        FLoader.join();
+}
 
 void TServiceRecordsDlg::BuildDialog()
 {
@@ -261,8 +265,8 @@ void TServiceRecordsDlg::BuildDialog()
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     v->addWidget(buttons);
 
-    connect(FSerialEdit, &QLineEdit::textChanged, this, [this] { FillRecords(); });
-    connect(FJobCombo, &QComboBox::currentIndexChanged, this, [this] { FillRecords(); });
+    connect(FSerialEdit, &QLineEdit::textChanged, this, [this] { Refresh(); });
+    connect(FJobCombo, &QComboBox::currentIndexChanged, this, [this] { Refresh(); });
     connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
     connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
     connect(FRawBtn, &QPushButton::toggled, this, [this](bool raw) {
@@ -342,47 +346,88 @@ void TServiceRecordsDlg::ShowSerial(const QString &serial)
     Refresh();
 }
 
-bool TServiceRecordsDlg::OpenStore()
+TRecordStore *TServiceRecordsDlg::Store()
 {
-    FStore.reset();
-    QString error;
-    FStore = OpenStoreInForce(FSession, error);
     if (!FStore) {
-        ShowError(error.isEmpty() ? QStringLiteral("The service records could not be opened.")
-                                  : QStringLiteral("The service records could not be opened: ") + error);
-        return false;
+        QString error;
+        FStore = OpenStoreInForce(FSession, error);
+        if (!FStore)
+            ShowError(QStringLiteral("The service records could not be opened: ") + error);
     }
-    return true;
+    return FStore.get();
 }
 
 void TServiceRecordsDlg::Refresh()
 {
-    FMessage->hide();
-    if (!OpenStore()) {
-        FRecords.clear();
-        FTable->setRowCount(0);
-        FDueTable->setRowCount(0);
-        SelectionChanged();
+    if (FLoading) {
+        FLoadAgain = true;
         return;
     }
+    FStore.reset();
+    RStoreLocation location;
+    QString error;
+    if (!ResolveStoreLocation(FSession.RecordsChoice, location, error)) {
+        RLoaded none;
+        none.mError = QStringLiteral("The service records could not be opened: ") + error;
+        Show(std::move(none));
+        return;
+    }
+    RRecordFilter filter;
+    filter.mSerial = FSerialEdit->text().trimmed();
+    filter.mJob = FJobCombo->currentData().toString();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    FLoading = true;
+    ShowNote(QStringLiteral("Loading the service records..."));
+    FCertificateBtn->setEnabled(false);
+    FExportBtn->setEnabled(false);
+    if (FLoader.joinable())
+        FLoader.join();
+    FLoader = std::thread([this, location, filter, now] {
+        RLoaded loaded;
+        QString error;
+        if (const std::unique_ptr<TRecordStore> store = TRecordStore::Open(location, error)) {
+            if (!store->List(filter, loaded.mRecords, error)) {
+                loaded.mRecords.clear();
+                loaded.mError = QStringLiteral("The service records could not be read: ") + error;
+            }
+            if (!DueList(*store, now, std::nullopt, loaded.mDue, error)) {
+                loaded.mDue.clear();
+                loaded.mDueError = QStringLiteral("The due list could not be worked out: ") + error;
+            }
+        } else {
+            loaded.mError = error.isEmpty() ? QStringLiteral("The service records could not be opened.")
+                                            : QStringLiteral("The service records could not be opened: ") + error;
+        }
+        // Dropped by Qt when the dialog is gone (its destructor waits for this thread).
+        QMetaObject::invokeMethod(
+            this, [this, loaded = std::move(loaded)]() mutable { Show(std::move(loaded)); }, Qt::QueuedConnection);
+    });
+}
+
+void TServiceRecordsDlg::Show(RLoaded loaded)
+{
+    if (FLoader.joinable())
+        FLoader.join();
+    FLoading = false;
+    if (FLoadAgain) {
+        FLoadAgain = false;
+        Refresh();
+        return;
+    }
+    FMessage->hide();
+    FRecords = std::move(loaded.mRecords);
     FillRecords();
-    FillDue();
+    FillDue(loaded.mDue);
+    if (!loaded.mError.isEmpty())
+        ShowError(loaded.mError);
+    else if (!loaded.mDueError.isEmpty())
+        ShowError(loaded.mDueError);
+    emit Loaded();
 }
 
 void TServiceRecordsDlg::FillRecords()
 {
-    FRecords.clear();
     FTable->setRowCount(0);
-    if (FStore) {
-        RRecordFilter filter;
-        filter.mSerial = FSerialEdit->text().trimmed();
-        filter.mJob = FJobCombo->currentData().toString();
-        QString error;
-        if (!FStore->List(filter, FRecords, error)) {
-            FRecords.clear();
-            ShowError(QStringLiteral("The service records could not be read: ") + error);
-        }
-    }
     FTable->setRowCount(static_cast<int>(FRecords.size()));
     for (int row = 0; row < static_cast<int>(FRecords.size()); ++row) {
         const RServiceRecord &r = FRecords[static_cast<size_t>(row)];
@@ -404,17 +449,9 @@ void TServiceRecordsDlg::FillRecords()
     SelectionChanged();
 }
 
-void TServiceRecordsDlg::FillDue()
+void TServiceRecordsDlg::FillDue(const std::vector<RDueEntry> &due)
 {
     FDueTable->setRowCount(0);
-    if (!FStore)
-        return;
-    std::vector<RDueEntry> due;
-    QString error;
-    if (!DueList(*FStore, QDateTime::currentDateTimeUtc(), std::nullopt, due, error)) {
-        ShowError(QStringLiteral("The due list could not be worked out: ") + error);
-        return;
-    }
     FDueTable->setRowCount(static_cast<int>(due.size()));
     for (int row = 0; row < static_cast<int>(due.size()); ++row) {
         const RDueEntry &e = due[static_cast<size_t>(row)];
@@ -485,7 +522,7 @@ void TServiceRecordsDlg::RestoreBtnClick()
 void TServiceRecordsDlg::CertificateBtnClick()
 {
     const RServiceRecord *r = Selected();
-    if (!r || !FStore || !CertificateRefusal(*r).isEmpty())
+    if (!r || !CertificateRefusal(*r).isEmpty())
         return;
     const qint64 id = r->mId;
     FileChoice choice;
@@ -501,7 +538,10 @@ void TServiceRecordsDlg::CertificateBtnClick()
     SetSaveDirectory(path);
     const EPaper paper = static_cast<EPaper>(FPaperCombo->currentData().toInt());
     QString error, number;
-    if (MakeCertificate(*FStore, id, path, paper, TechnicianName(FSession.Store()), FSession.SensorTypes, error,
+    TRecordStore *store = Store();
+    if (!store)
+        return;
+    if (MakeCertificate(*store, id, path, paper, TechnicianName(FSession.Store()), FSession.SensorTypes, error,
                         &number) != ECertificate::kWritten) {
         ShowError(QStringLiteral("The certificate was not saved: ") + error);
         return;

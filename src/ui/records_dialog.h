@@ -4,11 +4,16 @@
 // one selected; its certificate when it proves a calibration or a passed bump
 // test; the listed records as CSV; and the due list, overdue detectors in red.
 //
-// The store is opened when the dialog opens and again on Refresh; whatever
-// goes wrong with it (records off, a bad location, an unreachable server, a
-// damaged file) is shown in the dialog's error line, never more.
+// The lists are read on a thread of the dialog's own (with a connection of
+// its own), when the dialog opens, on Refresh and when a filter changes: a
+// store that is slow or does not answer never holds up the window; the
+// dialog says it is loading and fills its pages when the lists arrive.
+// Whatever goes wrong with the store (records off, a bad location, an
+// unreachable server, a damaged file) is shown in the dialog's error line,
+// never more.
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <QDialog>
@@ -16,6 +21,7 @@
 #include <QString>
 
 #include "records/certificate.h"
+#include "records/due.h"
 #include "records/record.h"
 
 class IScreen;
@@ -42,10 +48,12 @@ public:
     TServiceRecordsDlg(TSession &session, IScreen &screen, const QString &serial, QWidget *parent = nullptr);
     ~TServiceRecordsDlg() override;
 
-    // Sets the serial filter and opens the store again (Refresh).
+    // Sets the serial filter and reads the lists again (Refresh).
     void ShowSerial(const QString &serial);
-    // Opens the store again and fills both pages.
+    // Reads both lists again; the pages are filled when they arrive.
     void Refresh();
+    // The lists are being read.
+    bool IsLoading() const { return FLoading; }
     void CertificateBtnClick();
     void ExportBtnClick();
     // "Restore this configuration...": the configuration the selected record
@@ -63,14 +71,28 @@ public:
     // The record object exactly as `records show --json` prints it.
     static QString RawText(const RServiceRecord &record);
 
+    // What one reading of the store found (on the loading thread).
+    struct RLoaded {
+        QString mError; // the store could not be opened, or the list read
+        std::vector<RServiceRecord> mRecords;
+        std::vector<RDueEntry> mDue;
+        QString mDueError;
+    };
+
+signals:
+    // Both lists arrived (or the reason they could not be read).
+    void Loaded();
+
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     void BuildDialog();
-    bool OpenStore();
+    // The store for a certificate, opened on first use after each reading.
+    TRecordStore *Store();
+    void Show(RLoaded loaded);
     void FillRecords();
-    void FillDue();
+    void FillDue(const std::vector<RDueEntry> &due);
     void SelectionChanged();
     const RServiceRecord *Selected() const;
     void ShowError(const QString &text);
@@ -83,6 +105,9 @@ private:
     IScreen &FScreen;
     std::unique_ptr<TRecordStore> FStore;
     std::vector<RServiceRecord> FRecords; // what the list shows, in its order
+    std::thread FLoader;
+    bool FLoading = false;
+    bool FLoadAgain = false; // a filter changed or Refresh was pressed while loading
 
     QTabWidget *FTabs = nullptr;
     QLineEdit *FSerialEdit = nullptr;

@@ -108,7 +108,16 @@ protected:
     TServiceRecordsDlg &Open(const QString &serial = {})
     {
         FDialog = std::make_unique<TServiceRecordsDlg>(session, FScreen, serial);
+        Loaded(*FDialog);
         return *FDialog;
+    }
+
+    // The lists are read off the window's thread: waits until they arrived.
+    static void Loaded(TServiceRecordsDlg &dialog)
+    {
+        for (int i = 0; i < 1000 && dialog.IsLoading(); ++i)
+            QTest::qWait(10);
+        EXPECT_FALSE(dialog.IsLoading());
     }
 
     template <class T> T *W(const char *name) const
@@ -175,15 +184,18 @@ TEST_F(RecordsDialogTest, ListsNewestFirstAndFiltersBySerialAndJob)
 
     auto *serial = W<QLineEdit>("RecordsSerialEdit");
     serial->setText(QStringLiteral("SN-A"));
+    Loaded(*FDialog);
     EXPECT_EQ(Column(kSerialColumn), (QStringList{"SN-A", "SN-A"}));
     EXPECT_EQ(Column(kJobColumn), (QStringList{"bump-pass", "read"}));
     serial->setText(QStringLiteral("SN-C"));
+    Loaded(*FDialog);
     EXPECT_EQ(W<QTableWidget>("RecordsTable")->rowCount(), 0);
     EXPECT_TRUE(W<QPlainTextEdit>("RecordDetails")->toPlainText().isEmpty());
 
     serial->clear();
     auto *job = W<QComboBox>("RecordsJobCombo");
     job->setCurrentIndex(job->findData(QStringLiteral("calibration")));
+    Loaded(*FDialog);
     EXPECT_EQ(Column(kSerialColumn), (QStringList{"SN-B"}));
 
     // Opened for a serial, it lists that serial only; a record written
@@ -194,6 +206,7 @@ TEST_F(RecordsDialogTest, ListsNewestFirstAndFiltersBySerialAndJob)
     EXPECT_EQ(Column(kJobColumn), (QStringList{"calibration"}));
     Append("SN-B", kJobIdentify, 0, 0);
     W<QPushButton>("RecordsRefreshBtn")->click();
+    Loaded(*FDialog);
     EXPECT_EQ(Column(kJobColumn), (QStringList{"identify", "calibration"}));
 }
 
@@ -332,6 +345,7 @@ TEST_F(RecordsDialogTest, StoreThatCannotBeOpenedIsShownInTheDialog)
         // Typing a filter and refreshing keep it that way, without a crash.
         W<QLineEdit>("RecordsSerialEdit")->setText(QStringLiteral("SN-B"));
         W<QPushButton>("RecordsRefreshBtn")->click();
+        Loaded(*FDialog);
         EXPECT_FALSE(Message().isEmpty());
     }
 }
@@ -357,6 +371,7 @@ TEST_F(RecordsDialogTest, MainWindowOpensItForTheSerialLastRead)
         auto *dialog = window.findChild<TServiceRecordsDlg *>();
         ASSERT_NE(dialog, nullptr);
         EXPECT_TRUE(dialog->isVisible());
+        Loaded(*dialog);
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Service Records"));
         EXPECT_EQ(dialog->findChild<QTableWidget *>(QStringLiteral("RecordsTable"))->rowCount(), 2);
 
@@ -366,6 +381,7 @@ TEST_F(RecordsDialogTest, MainWindowOpensItForTheSerialLastRead)
         state.FReadSW = 14;
         dialog->close();
         button->click();
+        Loaded(*dialog);
         EXPECT_EQ(window.findChildren<TServiceRecordsDlg *>().size(), 1);
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_EQ(dialog->findChild<QLineEdit *>(QStringLiteral("RecordsSerialEdit"))->text(),
