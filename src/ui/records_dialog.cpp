@@ -380,6 +380,7 @@ void TServiceRecordsDlg::Refresh()
     ShowNote(QStringLiteral("Loading the service records..."));
     FCertificateBtn->setEnabled(false);
     FExportBtn->setEnabled(false);
+    FRestoreBtn->setEnabled(false);
     if (FLoader.joinable())
         FLoader.join();
     FLoader = std::thread([this, location, filter, now] {
@@ -501,10 +502,11 @@ void TServiceRecordsDlg::SelectionChanged()
 void TServiceRecordsDlg::RestoreBtnClick()
 {
     const RServiceRecord *r = Selected();
-    if (!r || !FStore)
+    TRecordStore *store = r ? Store() : nullptr;
+    if (!store)
         return;
     QString error;
-    const std::optional<RKeptConfig> kept = KeptConfigOf(*FStore, r->mId, error);
+    const std::optional<RKeptConfig> kept = KeptConfigOf(*store, r->mId, error);
     if (!kept) {
         ShowError(error);
         return;

@@ -105,6 +105,8 @@ TEST_F(FleetDialogsTest, ProgramUnitsThenRestoreTheBackupFromTheRecords)
     Click("ServiceRecordsBtn");
     auto *records = FWindow->findChild<TServiceRecordsDlg *>();
     ASSERT_NE(records, nullptr);
+    for (int i = 0; i < 1000 && records->IsLoading(); ++i)
+        QTest::qWait(10);
     auto *table = D<QTableWidget>(records, "RecordsTable");
     ASSERT_GE(table->rowCount(), 1);
     table->selectRow(0);
