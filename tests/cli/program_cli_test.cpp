@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <csignal>
 #include <unistd.h>
 
 #include <QJsonArray>
@@ -72,7 +73,7 @@ struct ProgramCli : ::testing::Test {
     struct Run {
         std::thread thread;
         ProcessResult result;
-        fs::path out, err;
+        fs::path out, err, pid;
         bool Wait(const fs::path &file, const std::string &text, int seconds = 30) const
         {
             const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -88,7 +89,8 @@ struct ProgramCli : ::testing::Test {
     {
         run.out = dir / (tag + ".out");
         run.err = dir / (tag + ".err");
-        std::string command = std::string("exec '") + BEAMPORT_CLI + "' --port '" + link + "'";
+        run.pid = dir / (tag + ".pid");
+        std::string command = "echo $$ >'" + run.pid.string() + "'; exec '" + BEAMPORT_CLI + "' --port '" + link + "'";
         for (const std::string &a : args)
             command += " '" + a + "'";
         command += " >'" + run.out.string() + "' 2>'" + run.err.string() + "'";
@@ -136,6 +138,15 @@ TEST_F(ProgramCli, TemplateVersionsDiffAndProgrammingFourUnits)
     EXPECT_EQ(Cli({"template", "save", "x", "--from", cfg, "--fields", "mSerial"}).status, 67);
     EXPECT_EQ(Cli({"template", "save", "x", "--from", cfg, "--fields", "mNothing"}).status, 64);
     EXPECT_EQ(Cli({"template", "save", "x"}).status, 64);
+
+    // Settings whose unit block has no user write range: refused before the
+    // first unit, naming the field.
+    const std::string narrow = (dir / "narrow.ini").string();
+    std::ofstream(narrow) << "[Environment]\nModeEntry=QWZ_ENG__\n";
+    const ProcessResult refused = Cli({"--ini", narrow, "--port", link, "program", "site", "--yes"});
+    EXPECT_EQ(refused.status, 67);
+    EXPECT_NE(refused.err.find("refused: mUserID lies outside every write range"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "");
 
     {
         SimProcess sim({"--link", link});
@@ -248,4 +259,22 @@ TEST_F(ProgramCli, RestoreRefusesAnotherDetector)
     const ProcessResult r = Cli({"--port", link, "--yes", "restore", id});
     EXPECT_EQ(r.status, 67);
     EXPECT_NE(r.err.find("This detector is UNITB00000"), std::string::npos) << r.err;
+}
+
+TEST_F(ProgramCli, CtrlCEndsTheRunAfterTheUnitUnderWay)
+{
+    ASSERT_EQ(Cli({"template", "save", "site", "--from", cfg}).status, 0);
+    Run run;
+    StartProgram(run, {"program", "site", "--yes"}, "open");
+    ASSERT_TRUE(run.Wait(run.err, "Waiting for unit 1: present a detector"));
+    {
+        SimProcess sim({"--link", link});
+        ASSERT_TRUE(run.Wait(run.out, " programmed (5 fields changed) [1]\n")) << Slurp(run.out) << Slurp(run.err);
+        ASSERT_TRUE(run.Wait(run.pid, "\n"));
+        ::kill(std::stoi(Slurp(run.pid)), SIGINT);
+    }
+    run.thread.join();
+    EXPECT_EQ(run.result.status, 0) << Slurp(run.err);
+    EXPECT_NE(Slurp(run.out).find("\nprogrammed 1, unchanged 0, failed 0\n"), std::string::npos) << Slurp(run.out);
+    EXPECT_EQ(Records("program").size(), 1);
 }
