@@ -28,7 +28,7 @@ configure() {
 }
 if ! configure -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_GUI=OFF -DBEAMPORT_TESTS=OFF >"$log" 2>&1 ||
     ! cmake --build "$build" -j "$jobs" --target bench_jobs bench_wait_cpu bench_logger_cpu \
-        bench_records_journal bench_records_due beamport-cli beamport-sim >>"$log" 2>&1; then
+        bench_records_journal bench_records_due bench_program_units beamport-cli beamport-sim >>"$log" 2>&1; then
     cat "$log" >&2
     echo "bench/run.sh: the build failed" >&2
     exit 1
@@ -39,6 +39,10 @@ echo
 echo "== bench_jobs"
 status=0
 "$build/bench/bench_jobs" "$@" || status=$?
+echo
+echo "== bench_program_units: 20 units, then 200 (the peak resident size must not grow with the units)"
+"$build/bench/bench_program_units" --units 20 || status=$?
+"$build/bench/bench_program_units" --units 200 || status=$?
 echo
 echo "== bench_wait_cpu"
 "$build/bench/bench_wait_cpu" || status=$?

@@ -169,9 +169,9 @@ if [ -f "$completion" ]; then
     got=$(complete_line "$@")
     [ "$got" = "$want" ] || fail "completing '$*': got '$got', want '$want'"
   }
-  expect_completion "read records " beamport-cli re
-  expect_completion "read records " beamport-cli --simulate re
-  expect_completion "read records " beamport-cli --port /dev/x re
+  expect_completion "read records restore " beamport-cli re
+  expect_completion "read records restore " beamport-cli --simulate re
+  expect_completion "read records restore " beamport-cli --port /dev/x re
   expect_completion "--simulate " beamport-cli --si
   expect_completion "--no-battery --no-temperature " beamport-cli log --seconds 5 --no
   expect_completion "--out " beamport-cli --yes events --o

@@ -35,6 +35,11 @@ inline constexpr const char *kJobEeprom = "eeprom";
 inline constexpr const char *kJobUpgrade = "upgrade";
 inline constexpr const char *kJobLog = "log";
 inline constexpr const char *kJobSensorCal = "sensor-cal";
+inline constexpr const char *kJobDiff = "diff";                   // the detector against a file, nothing written
+inline constexpr const char *kJobTemplateDiff = "template-diff";  // the detector against a template
+inline constexpr const char *kJobTemplateSave = "template-save";  // a template taken from the detector
+inline constexpr const char *kJobProgram = "program";             // one unit of a programming run
+inline constexpr const char *kJobRestore = "restore";             // a kept configuration written back
 
 // The exit table's own codes that a job's record carries as its status.
 inline constexpr uint8_t kJobDeclined = 66; // a question was answered No
@@ -74,6 +79,21 @@ inline constexpr const char *kSpanAfter = "span_after";
 inline constexpr const char *kResult = "result";           // sensor-cal: "OK", "FAIL", "Time-out", "User Stop", ...
 inline constexpr const char *kSource = "source";           // "logger" for a command sent from the logger dialog
 inline constexpr const char *kCylinder = "cylinder";       // the gas cylinder a test or calibration used
+// The fleet's jobs: the configuration read before a write (hex, 128 bytes),
+// the fields changed ([{"field", "before", "after"}], values as the record
+// holds them), the template used ({"name", "version", "hash"}), the read-back
+// ("equal" or "differs", with the differing fields under kReadBackFields),
+// and for a restore the record whose configuration it wrote back ({"id", "time"}).
+inline constexpr const char *kBackup = "backup";
+inline constexpr const char *kChanges = "changes";
+inline constexpr const char *kTemplate = "template";
+inline constexpr const char *kReadBack = "readback";
+inline constexpr const char *kReadBackFields = "readback_fields";
+inline constexpr const char *kUnchanged = "unchanged";            // true: the unit held it already, nothing written
+inline constexpr const char *kRestoredFrom = "restored_from";
+// A write that read no configuration first: the newest earlier record that
+// read that serial's configuration ({"id", "time"}), added by the records room.
+inline constexpr const char *kConfigBefore = "config_before";
 } // namespace journal_data
 
 // One finished job.

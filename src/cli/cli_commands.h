@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli_screen.h"
+#include "model/config_record.h"
 
 class TSession;
 
@@ -49,6 +50,7 @@ enum class ECliKind {
     kDevice,    // a job on the detector: a status byte, explained with the status table's text
     kDiscovery, // the adapter search itself (ports): its status, explained by the command
     kLocal,     // no device work (records, settings, doctor, ...): the command's own codes
+    kCompare,   // a job on the detector that compares: 1 says it differs, other codes as kDevice
 };
 
 struct CliEntry {
@@ -75,9 +77,16 @@ std::string CommandHelp(const CliEntry &entry);
 bool TakeOption(std::vector<std::string> &args, const std::string &name, std::string &value);
 bool TakeFlag(std::vector<std::string> &args, const std::string &name);
 
+// The record `write FILE.cfg` would send: the file read as Read File reads it
+// (its boxes on stderr), then built for the detector as Write Device builds
+// it. 0, or the exit code: 65 a file that cannot be read or is refused, 67
+// settings whose write ranges leave the record.
+int ConfigOfFile(CliContext &c, const std::string &path, RTamselCFG &sent);
+
 // ---- the commands, each made by its cmd_*.cpp ----
 std::vector<CliEntry> ActionCommands(); // beep ... hibernate: the one-shot device actions
 CliEntry CertificateCommand();
+CliEntry DiffCommand();
 CliEntry DoctorCommand();
 CliEntry DueCommand();
 CliEntry EepromCommand();
@@ -85,9 +94,12 @@ CliEntry EventsCommand();
 CliEntry IdentifyCommand();
 CliEntry LogCommand();
 CliEntry PortsCommand();
+CliEntry ProgramCommand();
 CliEntry ReadCommand();
 CliEntry RecordsCommand();
+CliEntry RestoreCommand();
 CliEntry SensorCalCommand();
 CliEntry SettingsCommand();
+CliEntry TemplateCommand();
 CliEntry UpgradeCommand();
 CliEntry WriteCommand();

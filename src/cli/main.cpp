@@ -204,10 +204,12 @@ int main(int argc, char **argv)
     // Every failure of a device job or of the adapter search says what
     // happened, also where the window stays silent (the actuator tests): the
     // status table's text for the byte.
-    if (IsStatusByte(code) && !screen.FErrorShown)
+    const bool differs = entry->kind == ECliKind::kCompare && code == 1;
+    if (IsStatusByte(code) && !screen.FErrorShown && !differs)
         std::cerr << WithLineBreaks(StatusMessage(static_cast<uint8_t>(code))) << std::endl;
     // No adapter to talk to: say where to go from here, once.
-    if (IsDiscoveryFailure(code) && entry->kind == ECliKind::kDevice && session.Link().PortChoice().empty())
+    if (IsDiscoveryFailure(code) && !differs && entry->kind != ECliKind::kDiscovery &&
+        session.Link().PortChoice().empty())
         std::cerr << "beamport-cli: no adapter to use: 'beamport-cli doctor' says why; --port DEVICE names the "
                      "device, --simulate tries a simulated detector"
                   << std::endl;

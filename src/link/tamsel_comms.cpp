@@ -286,11 +286,10 @@ uint8_t TComTamsel::ConnectTamselCheck() { return SendCommand(0, wire::kOpWakeUp
 
 uint8_t TComTamsel::KillTamsel() { return SendCommand(0, wire::kOpKill, 3, 0.1f); }
 
-uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
+uint8_t TComTamsel::WakeUpFrames(float rTimeOut, bool bReport, int &sent)
 {
     const auto start = Clock::now();
     uint8_t status = wire::kStatusNoWakeUp;
-    int sent = 0;
     uint8_t buf[10];
     int received = 0;
     while (SecondsSince(start) < rTimeOut || rTimeOut != rTimeOut) {
@@ -320,7 +319,8 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
                 status = wire::kStatusNoWakeUp;
                 break;
             }
-            Report(Now(), HexBytes(buf, received));
+            if (bReport)
+                Report(Now(), HexBytes(buf, received));
             if (buf[0] == wire::kReplyAck) {
                 awake = true;
                 break;
@@ -333,6 +333,14 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
         if (awake || status == wire::kStatusPortFailed)
             break;
     }
+    return status;
+}
+
+uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
+{
+    const auto start = Clock::now();
+    int sent = 0;
+    const uint8_t status = WakeUpFrames(rTimeOut, true, sent);
     RSCom.PurgeIn();
     if (OnTamselEvent) {
         const TDateTime t = Now();
@@ -342,6 +350,31 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
     BusyWait(1);
     RSCom.PurgeIn();
     BusyWait(1);
+    return status;
+}
+
+uint8_t TComTamsel::Probe(float rTimeOut, bool bSleep)
+{
+    int32_t nPort = 0;
+    const uint8_t found = FindAdapterPort(*this, FDefPort, nPort);
+    if (found != 0)
+        return found;
+    uint8_t status = wire::kStatusPortFailed;
+    try {
+        ComOpen(nPort);
+        RSCom.PurgeIn();
+        int sent = 0;
+        status = WakeUpFrames(rTimeOut, false, sent);
+        if (status == 0 && bSleep) {
+            // Asleep again at once: a job that follows wakes it itself.
+            BusyWait(1);
+            RSCom.PurgeIn();
+            SendCommand(2, wire::kOpKill, 3, 0.1f);
+        }
+    } catch (const std::exception &) {
+        status = wire::kStatusPortFailed;
+    }
+    ComClose();
     return status;
 }
 

@@ -69,6 +69,16 @@ public:
     // The port to use (discovery, or the port choice), then ComOpen and
     // ConnectTamsel.
     uint8_t OpenUSB(float rTimeOut);
+    // One quiet try to find a detector in front of the adapter, for a loop
+    // that waits for the next unit or for one to be taken away: the port
+    // OpenUSB would use, wake-up frames for at most rTimeOut seconds
+    // (stopping at the first acknowledge), then (with bSleep) the
+    // end-of-connection request so that it sleeps again, and the port closed.
+    // Without bSleep an answering detector stays awake for the job that
+    // follows at once. Nothing reaches the traffic log or what the link saw
+    // (Seen). 0: a detector answered; 160: none did; 161: the port could not
+    // be used; or the discovery's status.
+    uint8_t Probe(float rTimeOut, bool bSleep = true);
 
     // The port choice: a device that bypasses discovery (--port, --simulate,
     // BEAMPORT_PORT; the program sets it once); empty: discovery finds the
@@ -136,6 +146,11 @@ public:
 
 private:
     uint8_t ReadBlock(uint8_t opcode, uint8_t *record, uint16_t nPacket, uint16_t nSize);
+    // Repeats the wake-up frame about every 1.05 ms until the detector
+    // acknowledges or rTimeOut seconds have passed (NaN: forever); every
+    // short frame it answers goes to the traffic log when bReport. Counts the
+    // frames in `sent`. 0, 160, or 161 when the port failed.
+    uint8_t WakeUpFrames(float rTimeOut, bool bReport, int &sent);
     void ReportCollected(const RTamselLogRead *records, int count);
 
     RLinkSeen FSeen;

@@ -7,6 +7,7 @@
 
 #include "app/session.h"
 #include "records/bench_key.h"
+#include "records/kept_config.h"
 #include "records/location.h"
 
 namespace {
@@ -18,6 +19,18 @@ QString Reason(const QString &error)
 {
     const QString e = OneLine(error);
     return e.isEmpty() ? QStringLiteral("the connection was lost") : e;
+}
+
+// A write that read no configuration first names the newest earlier record
+// that read that serial's configuration, as what the detector held before.
+void NameConfigBefore(TRecordStore &store, RServiceRecord &record)
+{
+    if (record.mJob != QLatin1String(kJobWrite) || record.mSerial.isEmpty() ||
+        record.mData.contains(QLatin1String(journal_data::kConfigBefore)))
+        return;
+    QString error;
+    if (const std::optional<RKeptConfig> before = ConfigBefore(store, record.mSerial, record.mTime, error))
+        record.mData.insert(QLatin1String(journal_data::kConfigBefore), KeptConfigRef(*before));
 }
 
 } // namespace
@@ -130,6 +143,7 @@ QString TRecordJournal::Store(RServiceRecord &record)
         return {};
     QString error;
     if (TRecordStore *store = Primary(error)) {
+        NameConfigBefore(*store, record);
         const EAppend a = store->Append(record, error);
         if (a != EAppend::kFailed) {
             SendOutbox(*store);

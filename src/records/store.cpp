@@ -122,6 +122,14 @@ QStringList MigrationSteps(int version, bool postgres)
                } +
                common;
     }
+    case 4:
+        // Templates: every save of a name a new version; a deleted template
+        // hidden, never removed (records name its versions).
+        return {
+            QStringLiteral("CREATE TABLE IF NOT EXISTS templates (name TEXT NOT NULL, version INTEGER NOT NULL, fields TEXT NOT NULL, "
+                           "sensor INTEGER NOT NULL, hash TEXT NOT NULL, saved TEXT NOT NULL, bench TEXT NOT NULL, "
+                           "login TEXT NOT NULL, hidden INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (name, version))"),
+        };
     default: return {};
     }
 }

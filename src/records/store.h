@@ -14,8 +14,9 @@
 // outbox (records kept on this bench while their store could not take them:
 // outside this store's chain, signed over their hash with id 0 and prev
 // empty, until the store they were meant for gives them id, prev, hash and
-// a fresh signature) and certificates (the number of a record's
-// certificate, bound to the record's id and hash, per bench key).
+// a fresh signature), certificates (the number of a record's
+// certificate, bound to the record's id and hash, per bench key) and
+// templates (records/templates.h).
 //
 // Appends are serialised across connections, processes and benches: SQLite
 // takes the write lock first (BEGIN IMMEDIATE, 2 s busy time-out), PostgreSQL
@@ -39,7 +40,7 @@
 class TBenchKey;
 
 // The newest schema this program knows.
-inline constexpr int kRecordsSchemaVersion = 3;
+inline constexpr int kRecordsSchemaVersion = 4;
 // How long a store may keep a bench waiting: a lock held by another, a
 // statement that does not end, a server that does not answer the connection.
 inline constexpr int kStoreWaitSeconds = 2;

@@ -76,6 +76,11 @@ std::string SimUsage()
            "                          gas (default 90)\n"
            "  --drifted-sensor[=P]    the sensor reads P percent low (default 30) until a calibration\n"
            "                          under gas corrects it\n"
+           "  --serial TEXT           the unit's serial number in its identity and record (up to 10 letters\n"
+           "                          and digits, padded with \"0\")\n"
+           "  --corrupt-write ADDR    a failing memory cell: every byte written to configuration address\n"
+           "                          ADDR (0 to 127) is stored with its lowest bit flipped, so a read-back\n"
+           "                          differs from what was written\n"
            "  --seed N                seed of the noise and of the unit's history (default 1)\n"
            "  --absent                never answer anything\n"
            "  --wake-after N          answer only the N-th wake-up frame of each sleep\n"
@@ -197,6 +202,17 @@ SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, s
                 error = flag + ": bad value '" + value + "'";
         } else if (flag == "--seed")
             ok = number(0, 2147483647, n) && ((o.seed = static_cast<uint32_t>(n)), true);
+        else if (flag == "--serial") {
+            ok = need() && !value.empty() && value.size() <= 10 &&
+                 std::all_of(value.begin(), value.end(), [](char c) {
+                     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+                 });
+            if (ok)
+                o.serial = value;
+            else if (error.empty())
+                error = flag + ": expected 1 to 10 letters and digits, not '" + value + "'";
+        } else if (flag == "--corrupt-write")
+            ok = number(0, 127, o.corrupt_write);
         else if (flag == "--wake-acks")
             ok = number(1, 100, o.wake_acks);
         else if (flag == "--wake-ack-gap-us")

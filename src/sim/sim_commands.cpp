@@ -197,9 +197,11 @@ SimDetector::Reply SimDetector::HandleData(Expect expect, const std::vector<uint
 
 void SimDetector::WriteConfig(int address, const uint8_t *bytes, int count)
 {
-    for (int i = 0; i < count; ++i)
-        if (address + i >= 0 && address + i < kSimConfigSize)
-            FConfig[static_cast<size_t>(address + i)] = bytes[i];
+    for (int i = 0; i < count; ++i) {
+        const int at = address + i;
+        if (at >= 0 && at < kSimConfigSize)
+            FConfig[static_cast<size_t>(at)] = at == FOptions.corrupt_write ? static_cast<uint8_t>(bytes[i] ^ 0x01) : bytes[i];
+    }
     if (FOptions.crc_on_write != SimCrcOnWrite::kMaintain)
         return;
     const int end = address + count;

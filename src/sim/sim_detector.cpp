@@ -55,6 +55,14 @@ SimDetector::SimDetector(const SimOptions &options) : FOptions(options), FBorn(C
         FIdentity.mSensor = options.sensor_code;
         FLog = SimDefaultEventLog(FIdentity.mLife);
     }
+    if (!options.serial.empty()) {
+        char serial[sizeof FIdentity.mSerial];
+        std::memset(serial, '0', sizeof serial);
+        std::memcpy(serial, options.serial.data(), std::min(options.serial.size(), sizeof serial));
+        std::memcpy(FIdentity.mSerial, serial, sizeof serial);
+        std::memcpy(FConfig.data() + kSimSerialAddress, serial, sizeof serial);
+        SimSealBlock(FConfig, kSimUnitBlock);
+    }
     FOxygen = options.sensor_code == kSimOxygenSensor;
     if (FOxygen) // alarms at 19.5 % and 23.5 % oxygen, an 18.0 % span gas
         SimSetSensorLevels(FConfig, 195, 235, 180);

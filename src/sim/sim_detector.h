@@ -100,6 +100,13 @@ struct SimOptions {
     double slow_alarm_seconds = 90.0;       // a slow sensor passes the low alarm this long after the gas
     double drift_percent = 30.0;            // a drifted sensor reads this much low until calibrated under gas
     uint32_t seed = 1;                      // of the noise and of the demonstration unit's history
+    // The unit's serial number in its identity and its record (up to 10
+    // characters, padded with "0"); empty: the unit's own.
+    std::string serial;
+    // A failing memory cell: a byte written to this configuration address
+    // (0..127) is stored with its lowest bit flipped, so what is read back
+    // differs from what was written. -1: every cell holds what it is given.
+    int corrupt_write = -1;
 
     void SetFault(uint8_t opcode, SimFault fault, int times = -1) { faults[opcode] = {fault, times}; }
 };

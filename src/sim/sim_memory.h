@@ -11,6 +11,7 @@ inline constexpr int kSimUnitBlock = 0;
 inline constexpr int kSimSensorBlock = 64;
 inline constexpr int kSimBlockCrcOffset = 62;  // CRC word within a block, low byte first
 inline constexpr int kSimSensorTypeAddress = 85;
+inline constexpr int kSimSerialAddress = 16;
 inline constexpr int kSimFWVersionAddress = 35;
 inline constexpr int kSimLifeAddress = 36;
 inline constexpr int kSimAlarmHighAddress = 64;

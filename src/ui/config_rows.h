@@ -45,8 +45,8 @@ struct RConfigEditors {
 // hide check, and binds all eight to their members.
 RConfigEditors AddConfigRows(const RConfigRowFields &fields, QGridLayout *grid, TFormBinding &binding);
 
-// "Read File", "Read Device", "Write File", "Write Device", "Hibernate" and
-// "Save Event Log" (in a panel of its own).
+// "Read File", "Read Device", "Write File", "Write Device", "Hibernate",
+// "Save Event Log" and "Compare..." (each of the last two in a panel of its own).
 struct RConfigButtons {
     QPushButton *mReadFile = nullptr;
     QPushButton *mReadDevice = nullptr;
@@ -56,6 +56,8 @@ struct RConfigButtons {
     QPushButton *mLogSave = nullptr;
     QHBoxLayout *mRow = nullptr;   // the first five, in order
     QFrame *mLogPanel = nullptr;   // the event log's panel
+    QPushButton *mCompare = nullptr; // the detector against what Write Device would send
+    QFrame *mComparePanel = nullptr;
 };
 RConfigButtons MakeConfigButtons(const char *prefix, int width);
 

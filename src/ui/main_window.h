@@ -43,6 +43,7 @@ class TFirmwareUpgrade;
 class TFormBinding;
 class TQtScreen;
 class TServiceRecordsDlg;
+class TProgramUnitsDlg;
 class TSession;
 class TStatusPanel;
 class TTestPage;
@@ -87,6 +88,8 @@ public:
     void UserWriteFileBtnClick();
     void UserReadDeviceBtnClick();
     void UserWriteDeviceBtnClick();
+    // "Compare...": the detector against what Write Device would send.
+    void UserCompareBtnClick();
     void UserOptHibernateBtnClick();
     void UserLogSaveBtnClick();
     void UserCalBtnClick();
@@ -108,6 +111,8 @@ public:
     void CustomerImageClick();
     // Opens the service records (one window, kept), listing the serial last read.
     void ServiceRecordsBtnClick();
+    // "Program Units...": one stored template to detector after detector.
+    void ProgramUnitsBtnClick();
     // Opens "Check Adapter" (one window, kept) with the checks run afresh.
     void AdapterCheckBtnClick();
 
@@ -209,6 +214,7 @@ private:
     TMakerPanel *FMakerPanel = nullptr;
     TStatusPanel *FStatusPanel = nullptr;
     TServiceRecordsDlg *FRecordsDlg = nullptr;   // made on first use, owned by the window
+    TProgramUnitsDlg *FProgramDlg = nullptr;     // made on first use, owned by the window
     TAdapterCheckDlg *FAdapterCheckDlg = nullptr; // made on first use, owned by the window
     bool FBinding = false; // FormToView is setting the editors
 };

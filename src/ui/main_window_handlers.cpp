@@ -19,6 +19,8 @@
 #include "app/settings.h"
 #include "app/status.h"
 #include "app/cfg_actions.h"
+#include "app/config_jobs.h"
+#include "ui/program_units_dlg.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/firmware_job.h"
@@ -113,6 +115,7 @@ void TNorvikIRMainForm::ConnectHandlers()
         click(b->mWriteDevice, [this] { UserWriteDeviceBtnClick(); });
         click(b->mHibernate, [this] { UserOptHibernateBtnClick(); });
         click(b->mLogSave, [this] { UserLogSaveBtnClick(); });
+        click(b->mCompare, [this] { UserCompareBtnClick(); });
     }
     click(FUserPage->CalBtn(), [this] { UserCalBtnClick(); });
     for (TFirmwarePanel *panel : {FUserPage->FirmwarePanel(), FOptionsPage->FirmwarePanel()}) {
@@ -133,6 +136,7 @@ void TNorvikIRMainForm::ConnectHandlers()
     click(FTestPage->EEPROMReadBtn(), [this] { EtcEEPROMReadBtnClick(); });
     click(FTestPage->EEPROMSaveBtn(), [this] { EtcEEPROMSaveBtnClick(); });
     click(FMakerPanel->RecordsBtn(), [this] { ServiceRecordsBtnClick(); });
+    click(FMakerPanel->ProgramBtn(), [this] { ProgramUnitsBtnClick(); });
     click(FStatusPanel->AdapterCheckBtn(), [this] { AdapterCheckBtnClick(); });
 
     // Only a pick by the user: the binding's own selection is no choice.
@@ -175,6 +179,11 @@ void TNorvikIRMainForm::UserReadDeviceBtnClick()
 void TNorvikIRMainForm::UserWriteDeviceBtnClick()
 {
     RunBound([this] { FActions->WriteDevice(); });
+}
+
+void TNorvikIRMainForm::UserCompareBtnClick()
+{
+    RunBound([this] { CompareAction(FSession, *FScreen, FState); });
 }
 
 void TNorvikIRMainForm::UserOptHibernateBtnClick()
@@ -318,6 +327,19 @@ void TNorvikIRMainForm::ServiceRecordsBtnClick()
         FRecordsDlg->show();
         FRecordsDlg->raise();
         FRecordsDlg->activateWindow();
+    });
+}
+
+void TNorvikIRMainForm::ProgramUnitsBtnClick()
+{
+    Guarded([this] {
+        if (!FProgramDlg)
+            FProgramDlg = new TProgramUnitsDlg(FSession, *FScreen, this);
+        else if (!FProgramDlg->Running())
+            FProgramDlg->Refresh();
+        FProgramDlg->show();
+        FProgramDlg->raise();
+        FProgramDlg->activateWindow();
     });
 }
 

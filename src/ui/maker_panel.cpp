@@ -26,7 +26,9 @@ TMakerPanel::TMakerPanel(QWidget *parent) : QWidget(parent)
     setFixedHeight(kMakerPanelHeight);
     auto *h = new QHBoxLayout(this);
     h->setContentsMargins(12, 8, 12, 8);
-    h->setSpacing(16);
+    // 16 between the logo and the texts, less before the buttons: the
+    // narrow user layout keeps the whole address beside two buttons.
+    h->setSpacing(4);
 
     FLogo = new QLabel;
     FLogo->setObjectName(QStringLiteral("CustomerImage"));
@@ -34,6 +36,7 @@ TMakerPanel::TMakerPanel(QWidget *parent) : QWidget(parent)
     FLogo->setToolTip(Text(kMakerWebPage));
     FLogo->installEventFilter(this);
     h->addWidget(FLogo, 0, Qt::AlignVCenter);
+    h->addSpacing(8);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
@@ -57,7 +60,15 @@ TMakerPanel::TMakerPanel(QWidget *parent) : QWidget(parent)
     // The service records of the detector last read, in their own window.
     FRecordsBtn = MakeButton("ServiceRecordsBtn", "Records...", 90);
     FRecordsBtn->setToolTip(QStringLiteral("Service records, certificates and the due list"));
-    h->addWidget(FRecordsBtn, 0, Qt::AlignRight | Qt::AlignBottom);
+    // One template to unit after unit, above the records: the panel keeps
+    // its width in the narrow user layout.
+    FProgramBtn = MakeButton("ProgramUnitsBtn", "Program Units...", 108);
+    FProgramBtn->setToolTip(QStringLiteral("Programs detector after detector with a stored template"));
+    auto *buttons = new QVBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(FProgramBtn, 0, Qt::AlignRight);
+    buttons->addWidget(FRecordsBtn, 0, Qt::AlignRight);
+    h->addLayout(buttons);
 }
 
 void TMakerPanel::LogoClick()

@@ -24,6 +24,7 @@ public:
 
     QLabel *Logo() const { return FLogo; }
     QPushButton *RecordsBtn() const { return FRecordsBtn; }
+    QPushButton *ProgramBtn() const { return FProgramBtn; }
     // CustomerImageClick: the maker's web page.
     void LogoClick();
 
@@ -33,4 +34,5 @@ protected:
 private:
     QLabel *FLogo = nullptr;
     QPushButton *FRecordsBtn = nullptr;
+    QPushButton *FProgramBtn = nullptr;
 };

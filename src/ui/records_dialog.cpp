@@ -24,8 +24,10 @@
 #include "app/session.h"
 #include "app/status.h"
 #include "app/user_store.h"
+#include "app/config_jobs.h"
 #include "records/due.h"
 #include "records/journal_store.h"
+#include "records/kept_config.h"
 #include "records/location.h"
 #include "records/store.h"
 #include "ui/screen_fit.h"
@@ -224,10 +226,14 @@ void TServiceRecordsDlg::BuildDialog()
     FExportBtn = new QPushButton(QStringLiteral("Export CSV..."));
     FExportBtn->setObjectName(QStringLiteral("RecordsExportBtn"));
     FExportBtn->setToolTip(QStringLiteral("The listed records as a CSV file"));
-    for (QPushButton *b : {FCertificateBtn, FExportBtn})
+    FRestoreBtn = new QPushButton(QStringLiteral("Restore this configuration..."));
+    FRestoreBtn->setObjectName(QStringLiteral("RecordsRestoreBtn"));
+    FRestoreBtn->setToolTip(QStringLiteral("Writes the configuration the selected record keeps back to its detector"));
+    for (QPushButton *b : {FCertificateBtn, FExportBtn, FRestoreBtn})
         b->setAutoDefault(false);
     actions->addWidget(FCertificateBtn);
     actions->addWidget(FPaperCombo);
+    actions->addWidget(FRestoreBtn);
     actions->addStretch(1);
     actions->addWidget(FExportBtn);
     rv->addLayout(actions);
@@ -269,6 +275,7 @@ void TServiceRecordsDlg::BuildDialog()
     });
     connect(FCertificateBtn, &QPushButton::clicked, this, [this] { CertificateBtnClick(); });
     connect(FExportBtn, &QPushButton::clicked, this, [this] { ExportBtnClick(); });
+    connect(FRestoreBtn, &QPushButton::clicked, this, [this] { RestoreBtnClick(); });
     resize(860, 600);
 }
 
@@ -373,6 +380,7 @@ void TServiceRecordsDlg::Refresh()
     ShowNote(QStringLiteral("Loading the service records..."));
     FCertificateBtn->setEnabled(false);
     FExportBtn->setEnabled(false);
+    FRestoreBtn->setEnabled(false);
     if (FLoader.joinable())
         FLoader.join();
     FLoader = std::thread([this, location, filter, now] {
@@ -485,6 +493,32 @@ void TServiceRecordsDlg::SelectionChanged()
                                     ? QStringLiteral("Certificate of the selected bump test or calibration (PDF)")
                                     : refusal);
     FExportBtn->setEnabled(!FRecords.empty());
+    const bool keeps = r && (r->mData.contains(QLatin1String(journal_data::kBackup)) ||
+                             r->mData.contains(QLatin1String(journal_data::kConfig)) ||
+                             r->mData.contains(QLatin1String(journal_data::kConfigBefore)));
+    FRestoreBtn->setEnabled(keeps);
+}
+
+void TServiceRecordsDlg::RestoreBtnClick()
+{
+    const RServiceRecord *r = Selected();
+    TRecordStore *store = r ? Store() : nullptr;
+    if (!store)
+        return;
+    QString error;
+    const std::optional<RKeptConfig> kept = KeptConfigOf(*store, r->mId, error);
+    if (!kept) {
+        ShowError(error);
+        return;
+    }
+    RestoreConfiguration(FSession, FScreen, *kept, [this, &kept](const std::vector<std::string> &lines) {
+        std::string text = "Write the configuration of record " + std::to_string(kept->mRecordId) + " (read " +
+                           kept->mTime + ") back to " + kept->mSerial + "? These fields change (detector -> kept):";
+        for (const std::string &line : lines)
+            text += "\r" + line;
+        return FScreen.AskYesNo(kRestoreCaption, text);
+    });
+    Refresh();
 }
 
 void TServiceRecordsDlg::CertificateBtnClick()

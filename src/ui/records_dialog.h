@@ -56,6 +56,9 @@ public:
     bool IsLoading() const { return FLoading; }
     void CertificateBtnClick();
     void ExportBtnClick();
+    // "Restore this configuration...": the configuration the selected record
+    // keeps, written back to its detector after a question listing the changes.
+    void RestoreBtnClick();
 
     // The paper a certificate is printed on where the locale is in force:
     // Letter in the countries that use it, A4 everywhere else.
@@ -115,6 +118,7 @@ private:
     QComboBox *FPaperCombo = nullptr;
     QPushButton *FCertificateBtn = nullptr;
     QPushButton *FExportBtn = nullptr;
+    QPushButton *FRestoreBtn = nullptr;
     QTableWidget *FDueTable = nullptr;
     QLabel *FMessage = nullptr;
 };

@@ -68,7 +68,7 @@ TUserOptionsPage::TUserOptionsPage(QWidget *parent) : QWidget(parent)
 
     FButtons = MakeConfigButtons("UserOpt", 90);
     v->addLayout(FButtons.mRow);
-    v->addLayout(ButtonRow({FButtons.mLogPanel}));
+    v->addLayout(ButtonRow({FButtons.mLogPanel, FButtons.mComparePanel}));
 
     FFirmware = new TFirmwarePanel(QStringLiteral("UserOptFM"));
     v->addWidget(FFirmware);

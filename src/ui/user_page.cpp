@@ -58,7 +58,7 @@ TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
     FButtons = MakeConfigButtons("User", kButtonWidth);
     v->addLayout(FButtons.mRow);
     FCalBtn = MakeButton("UserCalBtn", "Sensor Calibration", 140);
-    v->addLayout(ButtonRow({FButtons.mLogPanel, ButtonPanel("UserCalPanel", FCalBtn)}));
+    v->addLayout(ButtonRow({FButtons.mLogPanel, FButtons.mComparePanel, ButtonPanel("UserCalPanel", FCalBtn)}));
 
     FFirmware = new TFirmwarePanel(QStringLiteral("UserFM"));
     v->addWidget(FFirmware);

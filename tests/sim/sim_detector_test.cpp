@@ -269,6 +269,36 @@ TEST(SimDetector, PartialWritesKeepBytesAsWritten)
     EXPECT_FALSE(SimBlockCrcOk(m.det.Config(), kSimSensorBlock));
 }
 
+TEST(SimDetector, SerialAndFailingCellKnobs)
+{
+    for (const SimUnit unit : {SimUnit::kPlain, SimUnit::kDemo}) {
+        SCOPED_TRACE(unit == SimUnit::kPlain ? "plain" : "demo");
+        SimOptions o;
+        o.unit = unit;
+        o.serial = "FL42";
+        o.corrupt_write = 65; // the high byte of mAlarmHigh
+        Sim s(o);
+        EXPECT_EQ(std::string(s.det.Identity().mSerial, 10), "FL42000000");
+        const auto before = s.det.Config();
+        EXPECT_EQ(std::string(before.begin() + kSimSerialAddress, before.begin() + kSimSerialAddress + 10),
+                  "FL42000000");
+        EXPECT_TRUE(SimBlockCrcOk(before, kSimUnitBlock));
+
+        // Every byte of the range lands but the failing one, which differs
+        // from what was sent; the detector seals the block over what it holds.
+        ASSERT_TRUE(s.line->Wake());
+        ASSERT_TRUE(WriteRange(*s.line, 64, {0xC8, 0x00, 0x78, 0x00}));
+        const auto after = s.det.Config();
+        EXPECT_EQ(after[64], 0xC8);
+        EXPECT_EQ(after[65], 0x01);
+        EXPECT_EQ(after[66], 0x78);
+        EXPECT_TRUE(SimBlockCrcOk(after, kSimSensorBlock));
+        const Bytes sensor = ReadBlock(*s.line, wire::kOpSelectSensorBlock);
+        ASSERT_EQ(sensor.size(), 64u);
+        EXPECT_EQ(sensor[1], 0x01);
+    }
+}
+
 TEST(SimDetector, EventLogAndEepromDownloads)
 {
     Sim s;

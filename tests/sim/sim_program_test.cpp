@@ -35,6 +35,13 @@ TEST(SimArgs, KnobsAndMistakes)
     EXPECT_EQ(a.options.product_id, 4);
     EXPECT_EQ(a.options.crc_on_write, SimCrcOnWrite::kMaintain);
     EXPECT_EQ(a.options.unit, SimUnit::kDemo); // the demonstration unit unless --plain
+    EXPECT_EQ(a.options.serial, "");
+    EXPECT_EQ(a.options.corrupt_write, -1);
+
+    SimArgs f;
+    ASSERT_EQ(ParseSimArgs({"--serial", "FL0042", "--corrupt-write", "0x40"}, f, error), SimArgsResult::kRun) << error;
+    EXPECT_EQ(f.options.serial, "FL0042");
+    EXPECT_EQ(f.options.corrupt_write, 64);
 
     SimArgs p;
     ASSERT_EQ(ParseSimArgs({"--gas", "12.5", "--echo=B2", "--wake-acks", "3", "--no-reseal", "--plain"}, p, error),
@@ -71,6 +78,8 @@ TEST(SimArgs, KnobsAndMistakes)
         {"--bad-block-crc=middle"}, {"--frobnicate"}, {"--drop", "A0:x"}, {"--gas", "1e9"}, {"--echo=XYZ"},
         {"--wake-acks", "0"}, {"--response-seconds", "0"}, {"--response-seconds", "-1"}, {"--response-seconds"},
         {"--slow-sensor=soon"}, {"--slow-sensor=0"}, {"--drifted-sensor=100"}, {"--drifted-sensor=-5"},
+        {"--serial"}, {"--serial", ""}, {"--serial", "SH2403150700"}, {"--serial", "SH 1"}, {"--corrupt-write", "128"},
+        {"--corrupt-write", "-1"},
     };
     for (const auto &args : bad) {
         SimArgs b;

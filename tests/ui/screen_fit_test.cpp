@@ -27,6 +27,7 @@
 #include "ui/adapter_check_dlg.h"
 #include "ui/main_window.h"
 #include "ui/qt_screen.h"
+#include "ui/program_units_dlg.h"
 #include "ui/records_dialog.h"
 #include "ui/screen_fit.h"
 #include "ui/sensor_cal_dlg.h"
@@ -199,6 +200,11 @@ TEST_F(DISABLED_ScreenFitOnThisScreen, EveryWindowAndDialog)
     ASSERT_NE(records, nullptr);
     ExpectReachable(records, "service records");
     records->close();
+    dev.ProgramUnitsBtnClick();
+    auto *program = dev.findChild<TProgramUnitsDlg *>();
+    ASSERT_NE(program, nullptr);
+    ExpectReachable(program, "program units");
+    program->close();
     dev.FRunAdapterChecks = [] {
         RDoctorReport report;
         for (int i = 0; i < 6; ++i)

@@ -18,6 +18,8 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QListWidget>
+#include <QSpinBox>
 #include <QTest>
 
 #include "app/user_store.h"
@@ -26,6 +28,9 @@
 #include "support/test_session.h"
 #include "ui/main_window.h"
 #include "ui/qt_screen.h"
+#include "records/journal_store.h"
+#include "records/templates.h"
+#include "ui/program_units_dlg.h"
 #include "ui/sensor_log_dlg.h"
 #include "ui/ui_app.h"
 
@@ -113,9 +118,37 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
     Shoot("adapter-check");
     test.UsePort(sim.DevicePath());
 
+
     window.reset();
     window = OpenWindow(session, dir, "");
     Click(*window, "UserReadDeviceBtn");
     Shoot("user-layout");
+
+    // Program Units with a template of the store, one unit programmed.
+    session.RecordsChoice = "sqlite:" + dir.filePath(QStringLiteral("records.sqlite")).toStdString();
+    setenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit().constData(), 1);
+    {
+        QString error;
+        const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
+        ASSERT_TRUE(store) << error.toStdString();
+        RConfigTemplate tpl;
+        tpl.mName = "ACME plant 2";
+        tpl.mSensor = 1;
+        tpl.mFields = {{FindConfigField("mUserID"), {{}, "ACME02"}}, {FindConfigField("mAlarmHigh"), {{200}, {}}},
+                       {FindConfigField("mAlarmLow"), {{120}, {}}}};
+        ASSERT_TRUE(SaveTemplate(*store, tpl, "bench", "tech", error)) << error.toStdString();
+    }
+    window->ProgramUnitsBtnClick();
+    auto *program = window->findChild<TProgramUnitsDlg *>();
+    ASSERT_NE(program, nullptr);
+    program->findChild<QSpinBox *>(QStringLiteral("ProgramCountSpin"))->setValue(1);
+    window->Screen().FOnMessage = [](const std::string &caption, const std::string &text, MsgIcon) {
+        ADD_FAILURE() << caption << ": " << text;
+    };
+    Click(*program, "ProgramStartBtn");
+    EXPECT_EQ(program->findChild<QListWidget *>(QStringLiteral("ProgramUnitsList"))->count(), 1);
+    Shoot("program-units");
+    program->close();
+    session.RecordsChoice.clear();
     window.reset();
 }

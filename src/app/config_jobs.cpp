@@ -1,0 +1,298 @@
+#include "app/config_jobs.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include "app/app_state.h"
+#include "app/device_job.h"
+#include "app/journal.h"
+#include "app/session.h"
+#include "link/tamsel_comms.h"
+#include "app/status.h"
+#include "model/config_form.h"
+#include "model/convert.h"
+
+namespace {
+
+QString Hex(const RTamselCFG &cfg)
+{
+    return QString::fromStdString(HexText(reinterpret_cast<const uint8_t *>(&cfg), sizeof cfg));
+}
+
+std::string Trimmed(const std::string &text) { return TrimText(text); }
+
+std::string SerialOf(const RTamselIdenty &identity) { return Trimmed(CharFieldToStr(identity.mSerial)); }
+
+QJsonObject KeptRef(const RKeptConfig &kept)
+{
+    return {{QStringLiteral("id"), static_cast<qint64>(kept.mRecordId)},
+            {QStringLiteral("time"), QString::fromStdString(kept.mTime)}};
+}
+
+} // namespace
+
+uint8_t UpToThreeTimes(const std::function<uint8_t()> &command)
+{
+    uint8_t status = 0;
+    for (int i = 0; i < 3; ++i) {
+        status = command();
+        if (status == 0)
+            break;
+    }
+    return status;
+}
+
+uint8_t ReadConfigBlocks(TSession &session, RTamselCFG &cfg)
+{
+    const RDeviceCFG &settings = session.DeviceCFG;
+    TComTamsel &link = session.Link();
+    RTamselCFG read = cfg;
+    uint8_t status = UpToThreeTimes(
+        [&] { return link.ReadUnitCFGData(read.mUnit, settings.mUnitPacketSize, settings.mUnitDataSize); });
+    if (status == 0)
+        status = UpToThreeTimes(
+            [&] { return link.ReadSensorCFGData(read.mSensor, settings.mUnitPacketSize, settings.mUnitSensorDataSize); });
+    if (status == 0)
+        cfg = read;
+    return status;
+}
+
+uint8_t WriteConfigRanges(TSession &session, const RTamselCFG &cfg, const std::vector<RCFGWriteRange> &ranges)
+{
+    RComTamselReadBuf buf;
+    CFGToReadBuf(cfg, buf);
+    uint8_t status = 0;
+    for (const RCFGWriteRange &range : ranges) {
+        const auto address = static_cast<uint16_t>(range.mAddress);
+        status = UpToThreeTimes([&] { return session.Link().WriteCFGData(buf, address, range.mSize); });
+        if (status != 0)
+            break;
+    }
+    return status;
+}
+
+ROpResult ReadDetector(TDeviceJob &job, TSession &session, IScreen &screen, RTamselCFG &cfg, RTamselIdenty &identity)
+{
+    // Read Device's own sequence, on a state of its own: the editors stay as they are.
+    RMainState scratch;
+    TDeviceActions actions(session, screen, scratch);
+    const ROpResult op = job.Run(kReadPrefix, [&] { return actions.ReadDeviceConfig(); });
+    if (op.Ok()) {
+        cfg = scratch.FTamselCFG;
+        identity = session.Link().Seen().mIdentity.value_or(RTamselIdenty{});
+    }
+    return op;
+}
+
+RTamselCFG WriteDeviceOutcome(const TSession &session, const RTamselCFG &held, const RTamselCFG &sent)
+{
+    RTamselCFG after = AfterWrite(held, sent, CFGWriteRanges(session.DeviceCFG));
+    if (!session.UserMode)
+        after.mUnit.mLifeRemaining = sent.mUnit.mLifeRemaining;
+    return after;
+}
+
+QJsonArray ChangesJson(const RTamselCFG &before, const RTamselCFG &after)
+{
+    QJsonArray changes;
+    for (const RConfigField *f : ChangedFields(before, after))
+        changes.append(QJsonObject{{QStringLiteral("field"), QString::fromLatin1(f->mName)},
+                                   {QStringLiteral("before"), FieldValueToJson(*f, GetFieldValue(before, *f))},
+                                   {QStringLiteral("after"), FieldValueToJson(*f, GetFieldValue(after, *f))}});
+    return changes;
+}
+
+namespace {
+
+// Reads the detector in a job of its own and compares it with what `after`
+// makes of its configuration; the record keeps the fields that would change.
+RCompare Compare(TSession &session, IScreen &screen, const char *jobName,
+                 const std::function<RTamselCFG(const RTamselCFG &held)> &after, QJsonObject data = {})
+{
+    RCompare c;
+    TDeviceJob job(session, screen, jobName);
+    c.mRead = ReadDetector(job, session, screen, c.mHeld, c.mIdentity);
+    if (c.mRead.Ok()) {
+        c.mAfter = after(c.mHeld);
+        c.mLines = DiffLines(c.mHeld, c.mAfter, session.SensorTypes);
+        data.insert(QLatin1String(journal_data::kChanges), ChangesJson(c.mHeld, c.mAfter));
+    }
+    job.Finish(data);
+    return c;
+}
+
+QJsonObject TemplateRef(const RConfigTemplate &tpl)
+{
+    return {{QStringLiteral("name"), QString::fromStdString(tpl.mName)},
+            {QStringLiteral("version"), tpl.mVersion},
+            {QStringLiteral("hash"), QString::fromStdString(tpl.mHash)}};
+}
+
+} // namespace
+
+RCompare CompareBeforeWrite(TSession &session, IScreen &screen, const RTamselCFG &sent)
+{
+    RCompare c = Compare(session, screen, kJobDiff,
+                         [&](const RTamselCFG &held) { return WriteDeviceOutcome(session, held, sent); });
+    c.mSensorMismatch = c.Ok() && session.UserMode && sent.mSensor.mSensorType != c.mIdentity.mSensor;
+    return c;
+}
+
+RCompare CompareWithTemplate(TSession &session, IScreen &screen, const RConfigTemplate &tpl)
+{
+    RCompare c = Compare(
+        session, screen, kJobTemplateDiff,
+        [&](const RTamselCFG &held) {
+            RTamselCFG after = held;
+            std::string error;
+            ApplyTemplate(after, tpl, error); // a stored template's values fit their fields
+            return after;
+        },
+        {{QLatin1String(journal_data::kTemplate), TemplateRef(tpl)}});
+    c.mSensorMismatch = c.Ok() && SetsSensorLevels(tpl) && tpl.mSensor != 0 && tpl.mSensor != c.mIdentity.mSensor;
+    return c;
+}
+
+std::string CompareText(const RCompare &compare)
+{
+    std::string text;
+    if (compare.mLines.empty()) {
+        text = "The detector holds what Write Device would send: nothing would change.";
+    } else {
+        text = "Write Device would change " + std::to_string(compare.mLines.size()) +
+               (compare.mLines.size() == 1 ? " field" : " fields") + " (detector -> editor):";
+        for (const std::string &line : compare.mLines)
+            text += "\r" + line;
+    }
+    if (compare.mSensorMismatch)
+        text += "\rWrite Device would stop before writing: " + StatusMessage(kStatusSensorMismatch) + ".";
+    return text;
+}
+
+RActionResult CompareAction(TSession &session, IScreen &screen, const RMainState &state)
+{
+    RActionResult result;
+    const std::vector<std::string> problems = CFGWriteRangeProblems(session.DeviceCFG);
+    RTamselCFG sent = state.FTamselCFG;
+    ViewToConfig(state.FForm, sent, true, state.FReadSW, session.UserMode, session.SensorTypes);
+    if (!problems.empty() || sent.mSensor.mSensorType == 0) {
+        if (!problems.empty())
+            screen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
+        else
+            screen.Message(kNoSensorCaption, session.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
+        result.mRefused = true;
+        result.mBadSettings = !problems.empty();
+        return result;
+    }
+    const RCompare compare = CompareBeforeWrite(session, screen, sent);
+    static_cast<ROpResult &>(result) = compare.mRead;
+    if (compare.Ok())
+        screen.Message(kCompareCaption, CompareText(compare), MsgIcon::Information);
+    return result;
+}
+
+RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RKeptConfig &kept,
+                                    const std::function<bool(const std::vector<std::string> &lines)> &confirm)
+{
+    RRestoreResult result;
+    const std::vector<std::string> problems = CFGWriteRangeProblems(session.DeviceCFG);
+    if (!problems.empty()) {
+        screen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
+        result.mOutcome = ERestore::kRefused;
+        result.mWhy = "the settings' write ranges leave the record";
+        return result;
+    }
+    const std::vector<RCFGWriteRange> ranges = CFGWriteRanges(session.DeviceCFG);
+    TDeviceJob job(session, screen, kJobRestore);
+    QJsonObject data{{QLatin1String(journal_data::kRestoredFrom), KeptRef(kept)}};
+
+    RTamselCFG held{};
+    RTamselIdenty identity{};
+    const ROpResult read = ReadDetector(job, session, screen, held, identity);
+    if (!read.Ok()) {
+        job.Finish(data);
+        result.mStatus = read.mStatus;
+        return result;
+    }
+    data.insert(QLatin1String(journal_data::kBackup), Hex(held));
+    const auto refuse = [&](const std::string &why) {
+        const std::string caption = std::string(kRestoreCaption) + "... refused";
+        screen.SetStatus(kFailBackground, kFailText, caption);
+        screen.Message(kRestoreCaption, why + "\rNothing was written.", MsgIcon::Error);
+        job.Finish(kStatusRefused, caption, data);
+        result.mOutcome = ERestore::kRefused;
+        result.mWhy = why;
+        return result;
+    };
+    const std::string serial = SerialOf(identity);
+    if (serial != Trimmed(kept.mSerial))
+        return refuse("This detector is " + serial + "; the configuration of record " + std::to_string(kept.mRecordId) +
+                      " was read from " + Trimmed(kept.mSerial) + ".");
+
+    const RTamselCFG sent = AfterWrite(held, kept.mConfig, ranges);
+    result.mLines = DiffLines(held, sent, session.SensorTypes);
+    data.insert(QLatin1String(journal_data::kChanges), ChangesJson(held, sent));
+    if (result.mLines.empty()) {
+        screen.Message(kRestoreCaption, "The detector holds this configuration already: nothing was written.",
+                       MsgIcon::Information);
+        data.insert(QLatin1String(journal_data::kUnchanged), true);
+        job.Finish(0, std::string(kRestoreCaption) + "... unchanged", data);
+        result.mOutcome = ERestore::kUnchanged;
+        return result;
+    }
+    if (confirm && !confirm(result.mLines)) {
+        job.Finish(kStatusDeclined, std::string(kRestoreCaption) + "... declined", data);
+        result.mOutcome = ERestore::kDeclined;
+        return result;
+    }
+
+    // The unit may have been swapped while the question was open: the write
+    // goes only to the detector that was read.
+    const std::vector<RCFGWriteRange> needed = RangesToWrite(held, sent, ranges);
+    bool otherUnit = false;
+    RTamselCFG readBack{};
+    ShowBusy(screen, kWritePrefix);
+    const ROpResult write = job.Linked(kWritePrefix, [&]() -> uint8_t {
+        RTamselIdenty now{};
+        uint8_t status = session.Link().RequireIdenty(now);
+        if (status == 0)
+            status = CheckProductID(now.mPID, kProductNorvik, session.UserMode);
+        if (status == 0 && SerialOf(now) != serial) {
+            otherUnit = true;
+            return 0;
+        }
+        if (status == 0 && session.UserMode && sent.mSensor.mSensorType != now.mSensor)
+            status = kStatusSensorMismatch;
+        if (status == 0)
+            status = WriteConfigRanges(session, sent, needed);
+        if (status == 0)
+            status = ReadConfigBlocks(session, readBack);
+        return status;
+    });
+    if (!write.mAborted && !otherUnit)
+        ShowResult(screen, write.mStatus, kWritePrefix);
+    if (otherUnit)
+        return refuse("Another detector is in front of the adapter now; the configuration belongs to " + serial + ".");
+    if (!write.Ok()) {
+        job.Finish(data);
+        result.mStatus = write.mStatus;
+        return result;
+    }
+    const std::vector<const RConfigField *> differs = ReadBackDiffers(sent, readBack, needed);
+    data.insert(QLatin1String(journal_data::kReadBack), differs.empty() ? QStringLiteral("equal") : QStringLiteral("differs"));
+    if (differs.empty()) {
+        job.Finish(data);
+        result.mOutcome = ERestore::kRestored;
+        return result;
+    }
+    QJsonArray names;
+    for (const RConfigField *f : differs)
+        names.append(QString::fromLatin1(f->mName));
+    data.insert(QLatin1String(journal_data::kReadBackFields), names);
+    result.mOutcome = ERestore::kDiffers;
+    result.mWhy = FieldNames(differs);
+    screen.Message(kRestoreCaption, "The configuration read back differs from what was written in " + result.mWhy,
+                   MsgIcon::Error);
+    job.Finish(kStatusNotDone, std::string(kWritePrefix) + "... read-back differs", data, outcome::kFail);
+    return result;
+}
