@@ -33,6 +33,7 @@ inline constexpr const char *kJobEeprom = "eeprom";
 inline constexpr const char *kJobUpgrade = "upgrade";
 inline constexpr const char *kJobLog = "log";
 inline constexpr const char *kJobSensorCal = "sensor-cal";
+inline constexpr const char *kJobBumpTest = "bump-test";
 
 // Keys of RJobRecord::mData the records room reads back (due list,
 // certificates). A job puts in what it has; anything else it produced may
