@@ -6,7 +6,7 @@
 std::vector<CliEntry> CliCommands()
 {
     std::vector<CliEntry> all = ActionCommands();
-    for (CliEntry e : {CertificateCommand(), DoctorCommand(), DueCommand(), EepromCommand(), EventsCommand(),
+    for (CliEntry e : {BumpTestCommand(), CertificateCommand(), CylindersCommand(), DoctorCommand(), DueCommand(), EepromCommand(), EventsCommand(),
                        IdentifyCommand(), LogCommand(), PortsCommand(), ReadCommand(), RecordsCommand(),
                        SensorCalCommand(), SettingsCommand(), UpgradeCommand(), WriteCommand()})
         all.push_back(std::move(e));

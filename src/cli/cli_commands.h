@@ -73,7 +73,9 @@ bool TakeFlag(std::vector<std::string> &args, const std::string &name);
 
 // ---- the commands, each made by its cmd_*.cpp ----
 std::vector<CliEntry> ActionCommands(); // beep ... hibernate: the one-shot device actions
+CliEntry BumpTestCommand();
 CliEntry CertificateCommand();
+CliEntry CylindersCommand();
 CliEntry DoctorCommand();
 CliEntry DueCommand();
 CliEntry EepromCommand();

@@ -13,6 +13,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include "records/cylinder_store.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
@@ -53,6 +54,7 @@ QStringList MigrationSteps(int version, bool postgres)
                            "bump_time TEXT, bump_interval BIGINT, cfg_time TEXT, cfg_cal_interval BIGINT, "
                            "cfg_bump_interval BIGINT)"),
         };
+    case 3: return CylinderTableSql(postgres);
     default: return {};
     }
 }

@@ -27,7 +27,7 @@
 #include "records/record.h"
 
 // The newest schema this program knows.
-inline constexpr int kRecordsSchemaVersion = 2;
+inline constexpr int kRecordsSchemaVersion = 3;
 
 struct RRecordFilter {
     QString mSerial{}; // empty: any

@@ -198,7 +198,7 @@ TEST_P(RecordsTest, MigratesAnEmptyStoreAndReopensAnExistingOne)
     {
         auto store = Open(); // migrated: the summary is built from the records
         ASSERT_TRUE(store);
-        EXPECT_EQ(store->SchemaVersion(), 2);
+        EXPECT_EQ(store->SchemaVersion(), kRecordsSchemaVersion);
         std::vector<RDueFacts> facts;
         QString error;
         ASSERT_TRUE(store->DueFacts(facts, error)) << error.toStdString();
