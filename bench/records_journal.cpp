@@ -49,7 +49,7 @@ void Run(const char *name, const RStoreLocation &location, const QString &local,
 {
     TRecordJournal journal(location, local);
     auto t0 = Clock::now();
-    std::string warning = journal.Record(Job(0));
+    std::string warning = journal.KeepNow(Job(0));
     const double first = Ms(Clock::now() - t0);
     if (!warning.empty()) {
         std::printf("%-10s failed: %s\n", name, warning.c_str());
@@ -59,7 +59,7 @@ void Run(const char *name, const RStoreLocation &location, const QString &local,
     for (int i = 1; i <= n; ++i) {
         const RJobRecord job = Job(i);
         t0 = Clock::now();
-        warning = journal.Record(job);
+        warning = journal.KeepNow(job);
         times.push_back(Ms(Clock::now() - t0));
         if (!warning.empty()) {
             std::printf("%-10s failed: %s\n", name, warning.c_str());

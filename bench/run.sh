@@ -28,7 +28,7 @@ configure() {
 }
 if ! configure -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_GUI=OFF -DBEAMPORT_TESTS=OFF >"$log" 2>&1 ||
     ! cmake --build "$build" -j "$jobs" --target bench_jobs bench_wait_cpu bench_logger_cpu \
-        bench_records_journal bench_records_due >>"$log" 2>&1; then
+        bench_records_journal bench_records_due beamport-cli beamport-sim >>"$log" 2>&1; then
     cat "$log" >&2
     echo "bench/run.sh: the build failed" >&2
     exit 1
@@ -60,4 +60,7 @@ echo "== bench_records_journal"
 echo
 echo "== bench_records_due"
 "$build/bench/bench_records_due" || status=$?
+echo
+echo "== records_cli_cost.sh"
+"$here/records_cli_cost.sh" "$build" || status=$?
 exit $status

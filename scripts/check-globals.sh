@@ -56,6 +56,9 @@ for object in "${objects[@]}"; do
   rel=${rel%.o}
   source=$src/$rel
   room=${rel%%/*}
+  # An object left in the build folder by a source file since removed is
+  # no part of the programs any more.
+  [ -f "$source" ] || continue
   # Symbol lines: ADDRESS FLAGS SECTION SIZE NAME; writable sections only.
   while IFS=$'\t' read -r section mangled; do
     name=$(c++filt <<<"$mangled")

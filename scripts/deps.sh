@@ -11,7 +11,7 @@ set -euo pipefail
 
 why="needed to build Beamport and run its tests"
 pkgs=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libgtest-dev libgmock-dev googletest
-      libgl-dev libxkbcommon-dev libqt6sql6-sqlite libqt6sql6-psql)
+      libgl-dev libxkbcommon-dev libqt6sql6-sqlite libqt6sql6-psql libsodium-dev libsqlite3-dev pkgconf)
 if [ "${1:-}" = "--why" ]; then
   why=$2
   shift 2

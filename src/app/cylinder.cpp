@@ -5,6 +5,9 @@
 #include <QDate>
 #include <QString>
 
+#include "app/evidence_keys.h"
+#include "app/session.h"
+#include "app/user_store.h"
 #include "model/device_records.h"
 
 namespace {
@@ -153,4 +156,18 @@ std::string LocalDateText(double dayCount)
 {
     const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(std::floor(dayCount)));
     return date.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+}
+
+QJsonObject CertifierRecordJson(TSession &session)
+{
+    QJsonObject o;
+    const auto put = [&o](const char *key, const std::string &value) {
+        const QString v = Q(value).trimmed();
+        if (!v.isEmpty())
+            o.insert(QLatin1String(key), v);
+    };
+    put(evidence_data::kTechnician, session.Store().ReadText(TStoreGroup::RECORDS, "Technician"));
+    put(evidence_data::kOrganisation, session.RecordsCFG.mOrganisation);
+    put(evidence_data::kAddress, session.RecordsCFG.mAddress);
+    return o;
 }

@@ -16,6 +16,8 @@
 #include "model/config_record.h"
 #include "model/settings_types.h"
 
+class TSession;
+
 struct RGasCylinder {
     int64_t mId = 0;            // given by the store
     std::string mGas;           // the name of a sensor type (RSensorType::mName)
@@ -65,6 +67,12 @@ std::string CylinderDateRefusal(const RGasCylinder &cylinder, const std::string 
 // fresh air. Empty when it fits.
 std::string CylinderFitRefusal(const RGasCylinder &cylinder, const RTamselCFG &cfg,
                                const std::vector<RSensorType> &types, ECylinderUse use);
+
+// Who certifies a measured job, as it stands when the job runs: the
+// technician's printed name (the per-user store's RECORDS "Technician", when
+// set) and the service centre ([RECORDS] Organisation, Address). Kept in the
+// job's record, so its certificate says the same whenever it is printed.
+QJsonObject CertifierRecordJson(TSession &session);
 
 // The local date today as "YYYY-MM-DD" for a day count (TDateTime).
 std::string LocalDateText(double dayCount);

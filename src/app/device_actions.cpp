@@ -269,16 +269,15 @@ RActionResult TDeviceActions::Hibernate()
         job.Finish();
         return FromOp(read);
     }
-    const auto stopped = [&](uint8_t status, const char *outcome) {
-        job.Finish(status, readPrefix + "...", QJsonObject{{QStringLiteral("outcome"), outcome}});
-    };
+    // Stopped after the read: the record says why, with the exit table's code.
+    const auto stopped = [&](uint8_t status) { job.Finish(status, readPrefix + "..."); };
     if (FState.FTamselCFG.mUnit.mAllowSuspend != kSuspendAllowed) {
         FScreen.Message(kCheckUnitCaption, kCheckUnitText, MsgIcon::Error);
-        stopped(kStatusNoHibernation, "not allowed by the unit");
+        stopped(kJobRefused);
         return Refused();
     }
     if (!FState.FHibernateBtn && !FScreen.AskYesNo(kHibernateCaption, kHibernateQuestion)) {
-        stopped(0, "declined");
+        stopped(kJobDeclined);
         RActionResult declined;
         declined.mDeclined = true;
         return declined;

@@ -27,13 +27,16 @@ void DropPort(TComTamsel &link)
     }
 }
 
-ROpResult Aborted(IScreen &screen, TComTamsel &link, const std::string &text)
+// A port error ends the job with the port-failed status; any other error is
+// an internal one, with the exit table's code for it.
+ROpResult Aborted(IScreen &screen, TComTamsel &link, const std::string &text, bool portError)
 {
     DropPort(link);
     ShowError(screen, text);
     ROpResult result;
-    result.mStatus = kStatusAborted;
+    result.mStatus = portError ? kStatusAborted : kStatusInternalError;
     result.mAborted = true;
+    result.mPortError = portError;
     result.mError = text;
     return result;
 }
@@ -54,25 +57,38 @@ ROpResult Frame(TSession &session, IScreen &screen, const TOpSteps &steps, const
         else
             link.CloseUSB(status);
         result.mStatus = status;
+    } catch (const ECommError &e) {
+        if (opening)
+            screen.AdapterTrouble(true);
+        return Aborted(screen, link, e.what(), true);
     } catch (const std::exception &e) {
         if (opening)
             screen.AdapterTrouble(true);
-        return Aborted(screen, link, e.what());
+        return Aborted(screen, link, e.what(), false);
     } catch (...) {
         if (opening)
             screen.AdapterTrouble(true);
-        return Aborted(screen, link, "Unknown error");
+        return Aborted(screen, link, "Unknown error", false);
     }
     return result;
 }
 
 } // namespace
 
-TDeviceJob::TDeviceJob(TSession &session, IScreen &screen, const char *job, bool bForget)
-    : FSession(session), FScreen(screen), FJob(job)
+TDeviceJob::TDeviceJob(TSession &session, IScreen &screen, const char *job, bool bForget, const QDateTime &time)
+    : FSession(session), FScreen(screen), FJob(job),
+      FTime(time.isValid() ? time.toUTC() : QDateTime::currentDateTimeUtc()), FTopLevel(bForget)
 {
-    if (bForget)
+    if (bForget) {
         FSession.Link().ForgetSeen();
+        FSession.Journal().Started(FJob, FTime);
+    }
+}
+
+TDeviceJob::~TDeviceJob()
+{
+    if (FTopLevel && !FDone)
+        FSession.Journal().Ended();
 }
 
 ROpResult TDeviceJob::Run(const std::string &prefix, const TOpSteps &steps, const TOpClose &close)
@@ -103,17 +119,23 @@ void TDeviceJob::Finish(const ROpResult &op, const std::string &prefix, QJsonObj
     Finish(op.mStatus, text, data);
 }
 
-void TDeviceJob::Finish(uint8_t status, const std::string &text, const QJsonObject &data)
+void TDeviceJob::Finish(uint8_t status, const std::string &text, const QJsonObject &data, const std::string &outcome)
 {
     if (FDone)
         return;
     FDone = true;
     const RLinkSeen &seen = FSession.Link().Seen();
-    if (seen.mOpens == 0)
+    if (seen.mOpens == 0) {
+        if (FTopLevel)
+            FSession.Journal().Ended();
         return;
+    }
     RJobRecord job;
     job.mJob = FJob;
     job.mStatus = status;
+    job.mOutcome = outcome;
+    job.mTime = FTime;
+    job.mSimulated = seen.mPseudoTerminal;
     job.mText = text;
     job.mIdentity = seen.mIdentity;
     QJsonObject all;
@@ -139,16 +161,8 @@ void TDeviceJob::Finish(uint8_t status, const std::string &text, const QJsonObje
             all.insert(it.key(), it.value());
     }
     job.mData = all;
-    std::string warning;
-    try {
-        warning = FSession.Journal().Record(job);
-    } catch (const std::exception &e) {
-        warning = e.what();
-    } catch (...) {
-        warning = "the service record could not be kept";
-    }
-    if (!warning.empty())
-        FScreen.JournalWarning(warning);
+    IScreen *target = &FScreen;
+    FSession.Journal().Record(job, [target](const std::string &warning) { target->JournalWarning(warning); });
 }
 
 ROpResult RunJob(TSession &session, IScreen &screen, const RFramedJob &job)

@@ -25,6 +25,7 @@
 #include <functional>
 #include <string>
 
+#include <QDateTime>
 #include <QJsonObject>
 
 #include "app/screen.h"
@@ -35,9 +36,10 @@ class TSession;
 
 // What ended a frame.
 struct ROpResult {
-    uint8_t mStatus = 0;   // the status byte handed to the result (0 = success); kStatusAborted when aborted
-    bool mAborted = false; // an error raised outside a transaction ended it
-    std::string mError;    // that error's text
+    uint8_t mStatus = 0;     // the status byte handed to the result (0 = success); see mPortError when aborted
+    bool mAborted = false;   // an error raised outside a transaction ended it
+    bool mPortError = false; // ... and it was the port's (mStatus kStatusAborted; else kStatusInternalError)
+    std::string mError;      // that error's text
     bool Ok() const { return !mAborted && mStatus == 0; }
 };
 
@@ -49,10 +51,16 @@ using TOpClose = std::function<uint8_t(TComTamsel &link, uint8_t status)>;
 
 class TDeviceJob {
 public:
-    // The job starts: its record opens, and the link forgets what it saw
-    // before. bForget false: a job inside a running one (a command sent from
-    // the logger) takes what the link saw for the run so far.
-    TDeviceJob(TSession &session, IScreen &screen, const char *job, bool bForget = true);
+    // The job starts: its record opens with the job's time (now, or `time`
+    // when given: a command of the logger recorded after the run), and the
+    // link forgets what it saw before; the journal hears that the job is
+    // under way. bForget false: a job inside a running one (a command sent
+    // from the logger) takes what the link saw for the run so far, and the
+    // running job stays the one under way.
+    TDeviceJob(TSession &session, IScreen &screen, const char *job, bool bForget = true, const QDateTime &time = {});
+    // A job left without Finish (an early return, an exception) is no longer
+    // under way.
+    ~TDeviceJob();
     TDeviceJob(const TDeviceJob &) = delete;
     TDeviceJob &operator=(const TDeviceJob &) = delete;
 
@@ -64,10 +72,12 @@ public:
     ROpResult Linked(const std::string &prefix, const TOpSteps &steps, const TOpClose &close = {});
 
     // The record, once. When the job reached for the detector, it takes the
-    // identity and configuration the link saw and goes to the session's
-    // journal; a job that never opened the link (a refusal, a declined
-    // question, a cancelled dialog) leaves none. A failure to record reaches
-    // the user only as the screen's JournalWarning. `data` is merged into what
+    // identity and configuration the link saw, its time, whether the detector
+    // was simulated, and goes to the session's journal; a job that never
+    // opened the link (a refusal, a declined question, a cancelled dialog)
+    // leaves none. The journal keeps it later, off this thread; a failure to
+    // record reaches the user only as the screen's JournalWarning, from
+    // whichever thread the journal finds it on. `data` is merged into what
     // the link saw (the configuration read first as "config", the last as
     // "config_after", the ranges written as "writes"; a null value drops what
     // the link saw under that key).
@@ -78,13 +88,18 @@ public:
     void Finish(QJsonObject data = {});
     // The same for a frame whose outcome the job changed after it ran.
     void Finish(const ROpResult &op, const std::string &prefix, QJsonObject data = {});
-    // With a status and text of the job's own (a refusal after a read).
-    void Finish(uint8_t status, const std::string &text, const QJsonObject &data = {});
+    // With a status (the exit table's code) and text of the job's own (a
+    // refusal after a read); outcome: one of the outcome words, empty for
+    // DeriveOutcome.
+    void Finish(uint8_t status, const std::string &text, const QJsonObject &data = {},
+                const std::string &outcome = {});
 
 private:
     TSession &FSession;
     IScreen &FScreen;
     std::string FJob;
+    QDateTime FTime;
+    bool FTopLevel = true;
     bool FDone = false;
     std::string FPrefix; // the last frame's
     ROpResult FLast;

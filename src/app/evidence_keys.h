@@ -37,4 +37,8 @@ inline constexpr const char *kSpan = "span_tenths";            // stable reading
 inline constexpr const char *kZeroDeviation = "zero_deviation_permille";
 inline constexpr const char *kSpanDeviation = "span_deviation_permille";
 inline constexpr const char *kCertified = "certified";         // sensor-cal: "pass" or "fail"
+// who certifies, as it stood when the job ran
+inline constexpr const char *kTechnician = "technician";       // the technician's printed name
+inline constexpr const char *kOrganisation = "organisation";   // [RECORDS] Organisation
+inline constexpr const char *kAddress = "address";             // [RECORDS] Address
 } // namespace evidence_data

@@ -4,9 +4,11 @@
 // service-record store implements it; TNullJournal is used when records are
 // off. The session holds the one in force; a job is reported once, after the
 // link is closed, whatever its outcome (TDeviceJob, app/device_job.h).
+#include <functional>
 #include <optional>
 #include <string>
 
+#include <QDateTime>
 #include <QJsonObject>
 
 #include "model/config_record.h"
@@ -35,6 +37,29 @@ inline constexpr const char *kJobLog = "log";
 inline constexpr const char *kJobSensorCal = "sensor-cal";
 inline constexpr const char *kJobBumpTest = "bump-test";
 
+// The exit table's own codes that a job's record carries as its status.
+inline constexpr uint8_t kJobDeclined = 66; // a question was answered No
+inline constexpr uint8_t kJobRefused = 67;  // refused before anything was sent
+inline constexpr uint8_t kJobNotDone = 68;  // ran but did not succeed, with no status byte to say why
+
+// The one word a record gives for how its job ended.
+namespace outcome {
+inline constexpr const char *kSuccess = "success";   // did what it was asked (status 0)
+inline constexpr const char *kFailed = "failed";     // a status byte, or 68
+inline constexpr const char *kStopped = "stopped";   // stopped by the user
+inline constexpr const char *kDeclined = "declined"; // a question answered No (66)
+inline constexpr const char *kRefused = "refused";   // refused before anything was sent (67)
+inline constexpr const char *kStarted = "started";   // the detector took a command nobody followed
+inline constexpr const char *kDeclared = "declared"; // a bare Bump Pass / Bump Fail: the technician's word
+inline constexpr const char *kPass = "pass";         // a measured bump test or certified calibration passed
+inline constexpr const char *kFail = "fail";         // ... or did not
+} // namespace outcome
+
+// The outcome of a job from its status when the job itself names none: 0 is
+// success (started for the factory calibration command, declared for a bare
+// bump report), 66 declined, 67 refused, anything else failed.
+std::string DeriveOutcome(const std::string &job, uint8_t status);
+
 // Keys of RJobRecord::mData the records room reads back (due list,
 // certificates). A job puts in what it has; anything else it produced may
 // be added under names of its own (event count, firmware from/to, ...).
@@ -49,31 +74,51 @@ inline constexpr const char *kSpanBefore = "span_before";  // mSpan, thousandths
 inline constexpr const char *kSpanAfter = "span_after";
 inline constexpr const char *kResult = "result";           // sensor-cal: "OK", "FAIL", "Time-out", "User Stop", ...
 inline constexpr const char *kSource = "source";           // "logger" for a command sent from the logger dialog
+inline constexpr const char *kCylinder = "cylinder";       // the gas cylinder a test or calibration used
 } // namespace journal_data
 
 // One finished job.
 struct RJobRecord {
     std::string mJob;                      // one of the kJob names
-    uint8_t mStatus = 0;                   // the status byte that ended it (0 = success)
+    uint8_t mStatus = 0;                   // its code from the exit table (0, a status byte, 66, 67, 68)
+    std::string mOutcome;                  // one of the outcome words; empty: DeriveOutcome
+    QDateTime mTime;                       // when it ran (UTC); invalid: when it is recorded
+    bool mSimulated = false;               // its detector was simulated (a pseudo-terminal)
     std::string mText;                     // the status-bar text it left
     std::optional<RTamselIdenty> mIdentity; // the identity, when the job read it
     std::optional<RTamselCFG> mConfig;     // the configuration, when the job read it
     QJsonObject mData;                     // what the job produced (see journal_data)
 };
 
+// Where a journal sends the one line about a record it could not keep where
+// it should (called once at most, from any thread).
+using TJournalWarn = std::function<void(const std::string &)>;
+
 class IJournal {
 public:
     virtual ~IJournal() = default;
-    // Records one finished job. Never throws: returns an empty text when the
-    // record was written, otherwise one line the caller shows as a warning
-    // (the job's own outcome stands either way).
-    virtual std::string Record(const RJobRecord &job) = 0;
+    // Hands one finished job over. Never throws and never waits on a store:
+    // a journal may keep the record later, on a thread of its own, in the
+    // order the jobs were handed over. The job's own outcome stands whatever
+    // becomes of its record; `warn` (may be empty) hears of trouble.
+    virtual void Record(const RJobRecord &job, const TJournalWarn &warn) = 0;
+    // Waits until every record handed over so far is kept or given up (the
+    // store's time-outs bound the wait). A program calls it before it ends.
+    virtual void Flush() {}
+    // The job under way, between its start and its record (the time is when
+    // it started): a program stopped on the way (a second Ctrl-C) leaves its
+    // record with Abandon. Ended(): the job left no record after all.
+    virtual void Started(const std::string &job, const QDateTime &time) { (void)job; (void)time; }
+    virtual void Ended() {}
+    // Records the job under way as stopped (68) and waits for it; nothing
+    // when no job is under way.
+    virtual void Abandon() {}
 };
 
 // Records nothing (records off).
 class TNullJournal final : public IJournal {
 public:
-    std::string Record(const RJobRecord &) override { return {}; }
+    void Record(const RJobRecord &, const TJournalWarn &) override {}
 };
 
 // The bytes as upper-case hexadecimal, two digits each, no separators.

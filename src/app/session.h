@@ -59,7 +59,10 @@ public:
     // Where the user chose to keep them (--records); empty: BEAMPORT_RECORDS,
     // else the default store (records/location.h).
     std::string RecordsChoice;
-    // The journal every finished job goes to; records nothing until one is set.
+    // The journal every finished job goes to; records nothing until one is
+    // set. A journal may keep its records on a thread of its own: a program
+    // calls Journal().Flush() before the screen that hears of trouble with
+    // them goes, and the session's end waits for what is still handed over.
     IJournal &Journal() { return *FJournal; }
     // Takes the journal over (null: records nothing).
     void SetJournal(std::unique_ptr<IJournal> journal);

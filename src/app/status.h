@@ -64,6 +64,10 @@ std::string LogTraffic(IScreen &screen, TDateTime rNow, const std::string &sLog)
 // outlive the link's use of the event.
 bool AttachTraffic(TSession &session, IScreen &screen, bool always = false);
 
-// The status byte an aborted job leaves in its result (ROpResult), so that a
-// caller that looks only at the byte never takes it for success.
+// The status byte a job ended by a port error leaves in its result
+// (ROpResult), so that a caller that looks only at the byte never takes it
+// for success.
 inline constexpr uint8_t kStatusAborted = wire::kStatusPortFailed;
+// What a job ended by any other error (an internal one) leaves: the exit
+// table's 70, which no status byte of the table has.
+inline constexpr uint8_t kStatusInternalError = 70;

@@ -131,7 +131,7 @@ std::string ExitStatusTable()
 {
     return "exit status:\n"
            "  0      success\n"
-           "  1-255  (but 64-68) the status byte that ended the action, with the meaning of the status table:\n"
+           "  1-255  (but 64-70) the status byte that ended the action, with the meaning of the status table:\n"
            "         device and link statuses, adapter discovery 253-255, firmware image checks 128-131\n"
            "         (upgrade of an unreadable image is 128) and download outcomes 132-135\n"
            "  64     usage error: the command line was wrong\n"
@@ -140,5 +140,12 @@ std::string ExitStatusTable()
            "  67     refused before anything was sent: the detector, the sensor or the settings do not\n"
            "         allow the job\n"
            "  68     the job ran but did not succeed in a way that has no status byte (calibration failed,\n"
-           "         timed out or was stopped); the message says which\n";
+           "         timed out or was stopped); the message says which\n"
+           "  161    the port failed during the job (only then)\n"
+           "commands without device work (records, due, certificate, settings, doctor, ...):\n"
+           "  0      fine\n"
+           "  1      something wrong was found (records verify, doctor, template diff)\n"
+           "  64     usage error; 65 a file could not be read or written; 67 refused\n"
+           "  69     the records store cannot be reached or opened\n"
+           "  70     an internal error (an exception that is no port error), with its text\n";
 }

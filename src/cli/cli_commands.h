@@ -16,6 +16,10 @@ inline constexpr int kExitFile = 65;  // a file could not be read or written, or
 inline constexpr int kExitDeclined = 66;   // nothing was done: a question was answered No
 inline constexpr int kExitRefused = 67;    // refused before anything was sent (detector, sensor or settings)
 inline constexpr int kExitNotDone = 68;    // ran but did not succeed, with no status byte to say why
+// Commands without device work.
+inline constexpr int kExitFound = 1;       // something wrong was found (records verify, doctor, diff)
+inline constexpr int kExitUnavailable = 69; // the records store cannot be reached or opened
+inline constexpr int kExitInternal = 70;   // an internal error (an exception that is no port error)
 
 struct CliContext {
     TCliScreen &screen;

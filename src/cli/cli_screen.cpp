@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <csignal>
 #include <iostream>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -44,8 +46,20 @@ bool TCliScreen::AskYesNo(const std::string &caption, const std::string &text)
     return FYes;
 }
 
-TCliScreen::~TCliScreen()
+TCliScreen::~TCliScreen() { ReleaseStopSignals(); }
+
+void TCliScreen::ReleaseStopSignals()
 {
+    if (FWatcher.joinable()) {
+        const uint64_t one = 1;
+        // An eventfd takes a write unless its counter is full, and it is not.
+        [[maybe_unused]] const ssize_t written = ::write(FWakeFd, &one, sizeof one);
+        FWatcher.join();
+    }
+    if (FWakeFd >= 0) {
+        ::close(FWakeFd);
+        FWakeFd = -1;
+    }
     if (FStopFd < 0)
         return;
     // The signals end the program again; one not read yet is dropped with the screen.
@@ -54,6 +68,39 @@ TCliScreen::~TCliScreen()
     }
     pthread_sigmask(SIG_UNBLOCK, &FStopSignals, nullptr);
     ::close(FStopFd);
+    FStopFd = -1;
+}
+
+void TCliScreen::Watch()
+{
+    pollfd fds[2] = {{FStopFd, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+    for (;;) {
+        fds[0].revents = fds[1].revents = 0;
+        if (::poll(fds, 2, -1) < 0)
+            continue; // interrupted: the stop signals are blocked, any other may come
+        if (fds[1].revents != 0)
+            return; // the screen goes
+        signalfd_siginfo info{};
+        if (::read(FStopFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
+            continue;
+        if (!FStopped.exchange(true))
+            continue; // the first: the job hears of it when it asks
+        // The second: the last wish, then the end the signal's default
+        // action makes, from this thread (the only one that lets it through).
+        if (FLastWish)
+            FLastWish();
+        const int sig = static_cast<int>(info.ssi_signo);
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        sigaction(sig, &dfl, nullptr);
+        sigset_t just;
+        sigemptyset(&just);
+        sigaddset(&just, sig);
+        pthread_sigmask(SIG_UNBLOCK, &just, nullptr);
+        ::raise(sig);
+        return;
+    }
 }
 
 void TCliScreen::CatchStopSignals()
@@ -75,10 +122,22 @@ void TCliScreen::CatchStopSignals()
         return;
     }
     FStopSignals = signals;
+    if (!FLastWish)
+        return;
+    // A last wish to keep: a thread of the screen's own takes both signals
+    // (a process-directed signal waits in the signalfd for whichever thread
+    // reads it), so the second ends the program even while the job is deep
+    // in a wait of its own.
+    FWakeFd = ::eventfd(0, EFD_CLOEXEC);
+    if (FWakeFd < 0)
+        return;
+    FWatcher = std::thread([this] { Watch(); });
 }
 
 bool TCliScreen::StopRequested()
 {
+    if (FWatcher.joinable())
+        return FStopped;
     if (!FStopped && FStopFd >= 0) {
         signalfd_siginfo info{};
         if (::read(FStopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
@@ -133,14 +192,13 @@ void TCliScreen::Progress(const std::string &which, int position, int max)
 
 void TCliScreen::EndProgress()
 {
-    if (!FProgressShown)
-        return;
-    std::cerr << "\r\033[K" << std::flush;
-    FProgressShown = false;
+    if (FProgressShown.exchange(false))
+        std::cerr << "\r\033[K" << std::flush;
 }
 
 void TCliScreen::JournalWarning(const std::string &text)
 {
+    // May come from the journal's own thread: one write of a whole line.
     EndProgress();
-    std::cerr << "beamport-cli: warning: the service record was not kept: " << text << std::endl;
+    std::cerr << "beamport-cli: warning: " + text + "\n" << std::flush;
 }

@@ -1,11 +1,13 @@
 #pragma once
 // The command line's screen: results on stdout, failures and traffic on
 // stderr, questions answered by --yes, file choices given by arguments.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "app/screen.h"
 
@@ -46,20 +48,34 @@ public:
     // half-way. A second signal ends the program. SIGINT is left alone when it
     // was ignored at start (a background job of a shell). The signals are
     // blocked and wait in the screen's signalfd until StopRequested reads them.
+    //
+    // With FLastWish set before it, the screen's own thread takes the
+    // signals: the first is a stop request, the second runs FLastWish (the
+    // job under way put on the record as stopped) and then ends the program
+    // as the signal's default action does.
     void CatchStopSignals();
     // A stop signal arrived since CatchStopSignals. The first one read lets
     // the next end the program as it would without CatchStopSignals.
     bool StopRequested();
+    // Gives the signals back (waiting for the screen's thread, and for a
+    // last wish under way); the destructor does it too. Called before what
+    // the last wish uses goes.
+    void ReleaseStopSignals();
 
     std::string FLastStatus;
     bool FErrorShown = false;     // a failure text went to stderr
     std::function<void()> FOnStop; // what a stop request does for the running job
+    std::function<void()> FLastWish; // what a second stop signal does first (set before CatchStopSignals)
 
 private:
-    bool FProgressShown = false;
+    std::atomic<bool> FProgressShown{false}; // also ended by a journal warning from the journal's thread
+    void Watch();
+
     int FStopFd = -1;        // the signalfd of the caught stop signals
     sigset_t FStopSignals{}; // the signals it catches
-    bool FStopped = false;   // a stop signal was read
+    std::atomic<bool> FStopped{false}; // a stop signal was read
+    int FWakeFd = -1;        // tells the screen's thread to end
+    std::thread FWatcher;    // takes the signals when there is a last wish
 };
 
 // "\r" line breaks as the terminal's.

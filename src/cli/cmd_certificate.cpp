@@ -1,7 +1,8 @@
-// certificate ID --out FILE.pdf [--paper a4|letter]: the calibration or
-// bump-test certificate of one record. Exit 65 when the record has none (it
-// is not a successful calibration or a passed bump test), does not exist, or
-// the store or the file cannot be used.
+// certificate ID --out FILE.pdf [--paper a4|letter]: the certificate of a
+// measured bump test or a calibration against a cylinder. Exit 67 when the
+// record has none, 1 when it does not verify (the fault named), 69 when the
+// store cannot be used, 65 when there is no such record or the file cannot
+// be written.
 #include <iostream>
 #include <memory>
 
@@ -29,15 +30,20 @@ int Certificate(CliContext &c)
         return UsageError(c, "certificate needs one record id (a whole number from 1 up)");
     QString error;
     const std::unique_ptr<TRecordStore> store = OpenStoreInForce(c.session, error);
-    qint64 number = 0;
-    if (!store || !MakeCertificate(*store, id, QString::fromStdString(out), paper, TechnicianName(c.session.Store()),
-                                   c.session.SensorTypes, error, &number)) {
+    if (!store) {
         std::cerr << "beamport-cli: " << error.toStdString() << "\n";
-        return kExitFile;
+        return kExitUnavailable;
     }
-    std::cout << "certificate BP-" << QStringLiteral("%1").arg(number, 6, 10, QLatin1Char('0')).toStdString()
-              << " written to " << out << "\n"
-              << std::flush;
+    QString number;
+    const ECertificate made = MakeCertificate(*store, id, QString::fromStdString(out), paper,
+                                              Certifier(c.session), c.session.SensorTypes, error, &number);
+    if (made != ECertificate::kWritten) {
+        std::cerr << "beamport-cli: " << error.toStdString() << "\n";
+        return made == ECertificate::kRefused  ? kExitRefused
+               : made == ECertificate::kBroken ? kExitFound
+                                               : kExitFile;
+    }
+    std::cout << "certificate " << number.toStdString() << " written to " << out << "\n" << std::flush;
     return 0;
 }
 
@@ -47,10 +53,11 @@ CliEntry CertificateCommand()
 {
     CliEntry entry{"certificate", "certificate ID --out FILE.pdf [--paper a4|letter]",
                    "calibration or bump certificate of one record",
-                   "The calibration or bump test certificate of the service record ID, as a one-page PDF: instrument, "
-                   "test, span gas, zero and span before and after, result, bench and technician, next due date, "
-                   "record id and hash. A record that is not a successful calibration or a passed bump test has none "
-                   "(exit 65).",
+                   "The certificate of the service record ID, a measured bump test (bump-test) or a calibration "
+                   "against a cylinder (sensor-cal --cylinder), as a one-page PDF: instrument, test, result, bench and "
+                   "technician, next due date, record id and hash (a head for records verify --head). The record "
+                   "must verify first: a broken one exits 1 naming the fault; any other record has none (exit 67). "
+                   "The number (BP-<bench key>-<count>) is given once the page is written, and stays the record's.",
                    {{"--out FILE.pdf", "the file the certificate goes to (required)"},
                     {"--paper a4|letter", "the paper size (a4 when not given)"}},
                    Certificate,

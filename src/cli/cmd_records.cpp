@@ -2,16 +2,19 @@
 // BEAMPORT_RECORDS, else the default SQLite file).
 //   records [--serial S] [--job J] [--since DATE] [--json]   newest first
 //   records show ID [--json]
-//   records verify        exit 0 when the chain is intact; 1 and the first broken record's id otherwise
-//   records sync          sends the records this bench keeps to the shared store
+//   records head          ID HASH of the newest record
+//   records verify [--head ID:HASH]   exit 0 when the chain is intact; 1 and the first broken record's id otherwise
+//   records sync          sends the records this bench keeps to the store in force
+//   records keys | records keys revoke KEYID
 //   records export --out FILE.csv
-// A store that cannot be opened, read or written gives exit 65.
+// A store that cannot be opened or read gives exit 69; a file that cannot be written 65.
 #include <iostream>
 #include <memory>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "app/session.h"
 #include "cli/cli_commands.h"
@@ -24,8 +27,11 @@ namespace {
 int StoreError(const QString &error)
 {
     std::cerr << "beamport-cli: " << error.toStdString() << "\n";
-    return kExitFile;
+    return kExitUnavailable;
 }
+
+// A text from the detector or a person, safe on a terminal.
+std::string Shown(const QString &text) { return VisibleText(text).toStdString(); }
 
 int UsageError(const std::string &error)
 {
@@ -46,16 +52,15 @@ bool ParseId(const std::string &text, qint64 &id)
 // Records this bench keeps for a shared store, as a note on stderr.
 void NoteWaiting(const RStoreLocation &location)
 {
-    if (location.mKind != EStoreKind::kPostgres)
-        return;
+    const TRecordJournal journal(location);
     RStoreLocation local;
     local.mKind = EStoreKind::kSqlite;
-    local.mPath = DefaultSqlitePath();
+    local.mPath = journal.OutboxPath();
     if (!QFileInfo::exists(local.mPath))
         return;
     QString error;
     const std::unique_ptr<TRecordStore> store = TRecordStore::Open(local, error);
-    const qint64 n = store ? store->OutboxCount(error) : 0;
+    const qint64 n = store ? store->OutboxCount(error, OutboxDest(location)) : 0;
     if (n > 0)
         std::cerr << "beamport-cli: " << n << " record(s) kept on this bench wait for `records sync`\n";
 }
@@ -91,9 +96,10 @@ int List(const TSession &session, std::vector<std::string> &args)
         PrintJson(QJsonDocument(array));
     } else {
         for (const RServiceRecord &r : records)
-            std::cout << r.mId << "  " << r.mTime.toStdString() << "  " << r.mJob.toStdString() << "  " << r.mStatus
-                      << "  " << (r.mSerial.isEmpty() ? "-" : r.mSerial.toStdString()) << "  " << r.mText.toStdString()
-                      << "\n";
+            std::cout << r.mId << "  " << r.mTime.toStdString() << "  " << r.mJob.toStdString() << "  "
+                      << (r.mOutcome.isEmpty() ? "-" : r.mOutcome.toStdString()) << "  " << r.mStatus << "  "
+                      << (r.mSerial.isEmpty() ? "-" : Shown(r.mSerial)) << "  " << Shown(r.mText)
+                      << (r.mSimulated ? "  SIMULATED" : "") << "\n";
         std::cout << std::flush;
     }
     NoteWaiting(store->Location());
@@ -111,8 +117,12 @@ int Show(const TSession &session, std::vector<std::string> &args)
     if (!store)
         return StoreError(error);
     const std::optional<RServiceRecord> r = store->Get(id, error);
+    if (!r && error.isEmpty()) {
+        std::cerr << "beamport-cli: there is no record " << id << "\n";
+        return kExitFile;
+    }
     if (!r)
-        return StoreError(error.isEmpty() ? QStringLiteral("there is no record %1").arg(id) : error);
+        return StoreError(error);
     const QJsonObject o = RecordToJson(*r);
     if (json) {
         PrintJson(QJsonDocument(o));
@@ -123,32 +133,104 @@ int Show(const TSession &session, std::vector<std::string> &args)
         std::cout << name.toStdString() << ": ";
         if (v.isObject())
             std::cout << QJsonDocument(v.toObject()).toJson(QJsonDocument::Indented).toStdString();
-        else
-            std::cout << (v.isString() ? v.toString().toStdString() : QString::number(v.toInteger()).toStdString())
+        else if (v.isBool())
+            std::cout << (v.toBool() ? (name == QLatin1String("simulated") ? "true  SIMULATED" : "true") : "false")
                       << "\n";
+        else
+            std::cout << (v.isString() ? Shown(v.toString()) : QString::number(v.toInteger()).toStdString()) << "\n";
     }
     std::cout << std::flush;
     return 0;
 }
 
+// "ID:HASH", as `records head` prints it (a blank instead of the colon too).
+bool ParseHead(const std::string &text, RChainHead &head)
+{
+    const QString t = QString::fromStdString(text).trimmed();
+    const qsizetype sep = t.indexOf(QRegularExpression(QStringLiteral("[: ]")));
+    if (sep <= 0)
+        return false;
+    bool ok = false;
+    head.mId = t.left(sep).toLongLong(&ok);
+    head.mHash = t.mid(sep + 1).trimmed().toLower();
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+    return ok && head.mId > 0 && hex.match(head.mHash).hasMatch();
+}
+
 int Verify(const TSession &session, std::vector<std::string> &args)
 {
+    std::string headText;
+    RChainHead head;
+    if (TakeOption(args, "--head", headText) && !ParseHead(headText, head))
+        return UsageError("--head needs ID:HASH, as `records head` prints it (the id and 64 hex digits)");
     if (!args.empty())
-        return UsageError("records verify takes no arguments");
+        return UsageError("records verify takes only --head ID:HASH");
     QString error;
     const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
-    const RVerifyResult v = store->Verify();
+    const RVerifyResult v = store->Verify(head);
     if (!v.mError.isEmpty())
         return StoreError(QStringLiteral("the records could not be read: ") + v.mError);
     if (!v.mIntact) {
         std::cout << "broken record: " << v.mBrokenId << "\n" << std::flush;
         std::cerr << "beamport-cli: record " << v.mBrokenId << " does not fit the chain: " << v.mReason.toStdString()
                   << "\n";
-        return 1;
+        return kExitFound;
     }
     std::cout << "records intact: " << v.mCount << "\n" << std::flush;
+    if (v.mLegacy > 0)
+        std::cerr << "beamport-cli: " << v.mLegacy
+                  << " record(s) before the migration record follow the old rule: hashed, not signed\n";
+    return 0;
+}
+
+int Head(const TSession &session, std::vector<std::string> &args)
+{
+    if (!args.empty())
+        return UsageError("records head takes no arguments");
+    QString error;
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
+    if (!store)
+        return StoreError(error);
+    const std::optional<RChainHead> head = store->Head(error);
+    if (!head)
+        return error.isEmpty() ? (std::cerr << "beamport-cli: the store holds no record yet\n", kExitFound)
+                               : StoreError(error);
+    std::cout << head->mId << " " << head->mHash.toStdString() << "\n" << std::flush;
+    return 0;
+}
+
+int Keys(const TSession &session, std::vector<std::string> &args)
+{
+    const bool revoke = !args.empty() && args.front() == "revoke";
+    if (revoke)
+        args.erase(args.begin());
+    if (revoke ? args.size() != 1 : !args.empty())
+        return UsageError("records keys lists the bench keys; records keys revoke KEYID revokes one");
+    QString error;
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
+    if (!store)
+        return StoreError(error);
+    if (revoke) {
+        if (!store->RevokeKey(QString::fromStdString(args.front()), error)) {
+            std::cerr << "beamport-cli: " << error.toStdString() << "\n";
+            return kExitRefused;
+        }
+        std::cout << "revoked " << args.front() << ": records it signs from now on do not verify\n" << std::flush;
+        return 0;
+    }
+    std::vector<RBenchKeyRow> keys;
+    if (!store->Keys(keys, error))
+        return StoreError(error);
+    for (const RBenchKeyRow &k : keys)
+        std::cout << k.mKeyId.toStdString() << "  " << Shown(k.mBench) << "  " << Shown(k.mUser) << "  registered "
+                  << k.mRegistered.toStdString() << "  "
+                  << (k.mRevoked.isEmpty() ? std::string("in force")
+                                           : "revoked " + k.mRevoked.toStdString() + " after record " +
+                                                 std::to_string(k.mRevokedAfter.value_or(0)))
+                  << "\n";
+    std::cout << std::flush;
     return 0;
 }
 
@@ -160,18 +242,18 @@ int Sync(const TSession &session, std::vector<std::string> &args)
     QString error;
     if (!ResolveStoreLocation(session.RecordsChoice, location, error))
         return StoreError(error);
-    if (location.mKind != EStoreKind::kPostgres) {
-        std::cout << "nothing to send: records go to " << location.Describe().toStdString() << "\n" << std::flush;
-        return location.mKind == EStoreKind::kOff ? StoreError(QStringLiteral("records are off")) : 0;
-    }
+    if (location.mKind == EStoreKind::kOff)
+        return StoreError(QStringLiteral("records are off"));
     TRecordJournal journal(location);
     journal.NameSensorsBy(session.SensorTypes);
     const RSyncResult r = journal.Sync();
     std::cout << "sent " << r.mSent << ", already there " << r.mAlreadyThere << ", waiting " << r.mLeft << "\n"
               << std::flush;
+    for (const QString &line : r.mRefused)
+        std::cerr << "beamport-cli: " << line.toStdString() << "\n";
     if (!r.mError.isEmpty())
         return StoreError(r.mError);
-    return 0;
+    return r.mRefused.isEmpty() ? 0 : kExitFound;
 }
 
 int Export(const TSession &session, std::vector<std::string> &args)
@@ -188,8 +270,10 @@ int Export(const TSession &session, std::vector<std::string> &args)
     if (!store->List(all, records, error))
         return StoreError(QStringLiteral("the records could not be read: ") + error);
     std::string why;
-    if (!WriteRecordsCsv(records, out, &why))
-        return StoreError(QString::fromStdString(out + " could not be written: " + why));
+    if (!WriteRecordsCsv(records, out, &why)) {
+        std::cerr << "beamport-cli: " << out << " could not be written: " << why << "\n";
+        return kExitFile;
+    }
     std::cout << records.size() << " records written to " << out << "\n" << std::flush;
     return 0;
 }
@@ -198,11 +282,13 @@ int Records(CliContext &c)
 {
     std::vector<std::string> args = c.args;
     const std::string sub = args.empty() ? std::string() : args.front();
-    if (sub == "show" || sub == "verify" || sub == "sync" || sub == "export")
+    if (sub == "show" || sub == "verify" || sub == "sync" || sub == "export" || sub == "head" || sub == "keys")
         args.erase(args.begin());
     const int code = sub == "show"     ? Show(c.session, args)
+                     : sub == "head"   ? Head(c.session, args)
                      : sub == "verify" ? Verify(c.session, args)
                      : sub == "sync"   ? Sync(c.session, args)
+                     : sub == "keys"   ? Keys(c.session, args)
                      : sub == "export" ? Export(c.session, args)
                                        : List(c.session, args);
     c.usageReported = code == kExitUsage; // each of them says what was wrong
@@ -215,20 +301,25 @@ CliEntry RecordsCommand()
 {
     return {"records",
             "records [--serial S] [--job J] [--since DATE] [--json]\n"
-            "records show ID [--json]\n"
-            "records verify\n"
-            "records sync\n"
+            "records show ID [--json] | records head\n"
+            "records verify [--head ID:HASH] | records sync\n"
+            "records keys | records keys revoke KEYID\n"
             "records export --out FILE.csv",
             "service records, newest first",
             "The service records of the store in force (--records, else BEAMPORT_RECORDS, else the local SQLite "
-            "file), newest first, one line each. `show ID` prints one record; `verify` checks the hash chain (exit 1 "
-            "and the first broken record's id when it is broken); `sync` sends the records this bench kept while the "
-            "shared store could not be reached; `export` writes all records as CSV. A store that cannot be used "
-            "exits 65.",
+            "file), newest first, one line each (id, time, job, outcome, status, serial, text; SIMULATED for a "
+            "simulated detector). `show ID` prints one record; `head` the id and hash of the newest; `verify` checks "
+            "the chain: each record's hash and signature and that nothing was removed (exit 1 and the first broken "
+            "record's id); --head ID:HASH also checks that an earlier head (a certificate prints one) is still in it "
+            "unchanged. `sync` sends the records this bench kept while the store could not take them (exit 1 when a "
+            "kept record was changed: it is not sent); `keys` lists the bench keys that signed, `keys revoke KEYID` "
+            "revokes one; `export` writes all records as CSV. A store that cannot be opened exits 69.",
             {{"--serial S", "only the records of the detector with serial number S"},
              {"--job J", "only the records of one job (identify, read, write, ..., sensor-cal)"},
              {"--since DATE", "only the records from DATE on (YYYY-MM-DD or an ISO 8601 time)"},
-             {"--json", "a JSON array of the records (one record object for show)"},
+             {"--json", "a JSON array of the records (one record object for show): exactly the hashed object plus "
+                        "hash and sig"},
+             {"--head ID:HASH", "verify: an earlier head that must still be in the chain"},
              {"--out FILE.csv", "export: the file the records go to"}},
             Records,
             ECliKind::kLocal};

@@ -22,8 +22,10 @@
 #include "cli/cli_args.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
+#include "link/comm.h"
 #include "link/discovery.h"
 #include "app/journal.h"
+#include "records/driver_messages.h"
 #include "records/journal_store.h"
 #include "records/location.h"
 #include "sim/sim_detector.h"
@@ -56,8 +58,8 @@ int Version()
     return 0;
 }
 
-// A status byte is the exit status; 64 to 68 are the command line's own.
-bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitNotDone); }
+// A status byte is the exit status; 64 to 70 are the command line's own.
+bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitInternal); }
 
 // The statuses of a search for the adapter that found none to use: no
 // adapter, several, no device tree, and the adapter library's own (1 to 9).
@@ -92,6 +94,12 @@ std::unique_ptr<QCoreApplication> MakeApplication(int &argc, char **argv, bool g
     std::setlocale(LC_ALL, locale.c_str());
     return app;
 }
+// Gives the stop signals back (and waits for a last wish under way) when it
+// goes, before the session the last wish uses.
+struct RStopSignalsRelease {
+    TCliScreen &screen;
+    ~RStopSignalsRelease() { screen.ReleaseStopSignals(); }
+};
 } // namespace
 
 int main(int argc, char **argv)
@@ -129,6 +137,9 @@ int main(int argc, char **argv)
     int qtArgc = 1;
     char *qtArgv[] = {argv[0], nullptr};
     const std::unique_ptr<QCoreApplication> app = MakeApplication(qtArgc, qtArgv, entry->gui);
+    // The database drivers' own complaints stay off stderr: a store that
+    // fails says so in one line.
+    const TQuietDrivers quietDrivers;
     TCliScreen screen;
     screen.FYes = o.yes;
     screen.FTraffic = o.traffic;
@@ -161,9 +172,28 @@ int main(int argc, char **argv)
         session.SetJournal(MakeJournal(session, why));
         if (!why.isEmpty())
             screen.JournalWarning("service records are off: " + why.toStdString());
+        // A second Ctrl-C ends the program, but the job under way is on the
+        // record (as stopped) before it does.
+        TSession *kept = &session;
+        screen.FLastWish = [kept] { kept->Journal().Abandon(); };
     }
+    // The last wish uses the session: the screen lets the signals go first.
+    const RStopSignalsRelease release{screen};
     CliContext context{screen, session, o.yes, o.args};
-    const int code = entry->run(context);
+    int code = 0;
+    try {
+        code = entry->run(context);
+    } catch (const ECommError &e) {
+        // Only a port that failed is 161.
+        std::cerr << "beamport-cli: " << e.what() << std::endl;
+        code = kStatusAborted;
+    } catch (const std::exception &e) {
+        std::cerr << "beamport-cli: internal error: " << e.what() << std::endl;
+        code = kExitInternal;
+    }
+    // The job's output is out; now its record, before the program ends (the
+    // store's time-outs bound the wait): a job that exits 0 is on the record.
+    session.Journal().Flush();
     if (code == kExitUsage) {
         if (context.usageReported)
             return Usage("", &*entry);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFileInfo>
@@ -11,6 +12,30 @@
 namespace {
 std::string ErrnoText(const std::string &what, int error) { return what + ": " + std::strerror(error); }
 } // namespace
+
+std::string LinkProblem(const std::string &path)
+{
+    std::string current = path;
+    for (int hop = 0; hop < 16; ++hop) {
+        struct stat st{};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return {};
+        const std::string folder = QFileInfo(QString::fromStdString(current)).absolutePath().toStdString();
+        struct stat dir{};
+        if (st.st_uid != ::geteuid())
+            return current + " is a symbolic link owned by another user: nothing is written through it";
+        if (::stat(folder.c_str(), &dir) == 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)))
+            return current + " is a symbolic link in a folder others may write (" + folder +
+                   "): nothing is written through it";
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size() - 1);
+        if (n < 0)
+            return {};
+        target.resize(static_cast<size_t>(n));
+        current = target.front() == '/' ? target : folder + "/" + target;
+    }
+    return path + " is a chain of too many symbolic links";
+}
 
 bool WriteFileReplacing(const std::string &path, const void *data, size_t size, std::string *error)
 {
@@ -24,6 +49,8 @@ bool WriteFileReplacing(const std::string &path, const void *data, size_t size, 
         return fail(QStringLiteral("no file name"));
     if (QFileInfo(name).isDir())
         return fail(QStringLiteral("%1 is a folder").arg(name));
+    if (const std::string problem = LinkProblem(path); !problem.empty())
+        return fail(QString::fromStdString(problem));
     QSaveFile file(name);
     // Unbuffered, so that a short write (disk full, size limit) shows in the
     // count here instead of being lost in a buffer flushed at commit.

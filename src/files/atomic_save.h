@@ -4,9 +4,16 @@
 #include <cstddef>
 #include <string>
 
+// Why a file the user named must not be written through `path`: a symbolic
+// link owned by another user, or any link in a folder that others may write
+// (a sticky temp folder, where anyone can plant one). Each link of a chain
+// is looked at. Empty when nothing stands in the way.
+std::string LinkProblem(const std::string &path);
+
 // Writes the bytes to path through a temporary file in the same folder that
 // is renamed over the target only when everything was written. On failure an
-// existing file stays as it was and no temporary is left behind.
+// existing file stays as it was and no temporary is left behind. A path
+// with a LinkProblem is refused.
 bool WriteFileReplacing(const std::string &path, const void *data, size_t size, std::string *error = nullptr);
 inline bool WriteFileReplacing(const std::string &path, const std::string &text, std::string *error = nullptr)
 {

@@ -47,6 +47,9 @@ public:
     virtual bool WaitInput(double seconds);
 
     const std::string &DeviceName() const { return FDeviceName; }
+    // The device opened last is a pseudo-terminal (Unix98 pty slaves, majors
+    // 136 to 143): a simulated detector, never a real adapter.
+    bool IsPseudoTerminal() const { return FPseudoTerminal; }
     void SetDeviceName(const std::string &name);
     int BaudData() const { return FBaudData; }
     void SetBaudData(int baud);
@@ -75,6 +78,7 @@ protected:
     TDatabits FDatabits = da8;
     int FReadBufSize = 4096;
     int FWriteBufSize = 2048;
+    bool FPseudoTerminal = false; // set by the platform's Open
 
 private:
     // The platform's hold on the open device (its handle and whatever it must

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -75,6 +76,7 @@ void TCustomComm::Open()
     }
     FPort = std::make_unique<RPlatformPort>();
     FPort->mFd = fd;
+    FPseudoTerminal = major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
     ::ioctl(fd, TIOCEXCL);
 
     // From here on a failure leaves the device open; a later Close releases it.

@@ -250,7 +250,7 @@ void TComTamsel::ComOpen(int nPort)
     // current folder.
     const std::string device = PortDevice(nPort);
     if (device.empty())
-        throw ECommError(kNoAdapterText + std::to_string(nPort), ENODEV);
+        throw ECommError(kNoAdapterText, ENODEV);
     RSCom.SetDeviceName(device);
     RSCom.SetBaudData(115200);
     RSCom.SetDatabits(da8);
@@ -353,5 +353,7 @@ uint8_t TComTamsel::OpenUSB(float rTimeOut)
     if (status != 0)
         return status;
     ComOpen(nPort);
+    if (RSCom.IsPseudoTerminal())
+        FSeen.mPseudoTerminal = true;
     return ConnectTamsel(rTimeOut);
 }

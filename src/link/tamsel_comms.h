@@ -18,8 +18,9 @@
 
 class TComTamsel;
 
-// The error text of ComOpen for a port number no adapter was given.
-inline constexpr const char *kNoAdapterText = "No adapter with this number: ";
+// The error text of ComOpen for a port number no adapter was given: the
+// same as for any other port that cannot be opened.
+inline constexpr const char *kNoAdapterText = "Error accessing specified device";
 
 // Traffic-log event: called once per log line.
 using TOnTamselEvent = std::function<void(TComTamsel *Sender, TDateTime rNow, const std::string &sLog)>;
@@ -46,6 +47,7 @@ struct RLinkSeen {
     };
     std::vector<RWrite> mWrites;              // configuration ranges written and acknowledged
     std::optional<uint32_t> mLifeWritten;     // the life remaining written, when acknowledged
+    bool mPseudoTerminal = false;             // a port opened was a pseudo-terminal (a simulated detector)
 };
 
 class TComTamsel {
@@ -76,7 +78,7 @@ public:
 
     // Port numbers stand for device paths on this platform: discovery (or
     // the port choice) assigns them. ComOpen of a number without a path raises
-    // ECommError kNoAdapterText + the number (error code ENODEV).
+    // ECommError kNoAdapterText (error code ENODEV) and opens nothing.
     void SetPortDevice(int nPort, const std::string &path);
     // The path of a port number; empty when none was assigned.
     std::string PortDevice(int nPort) const;

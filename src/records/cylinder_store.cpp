@@ -13,7 +13,7 @@ namespace {
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
-const char *const kColumns = "id, gas, concentration_tenths, unit, lot, expires, balance, maker, retired";
+const char *const kCylinderColumns = "id, gas, concentration_tenths, unit, lot, expires, balance, maker, retired";
 
 RGasCylinder FromRow(const QSqlQuery &q)
 {
@@ -64,7 +64,7 @@ bool ListCylinders(TRecordStore &store, std::vector<RGasCylinder> &out, QString 
 {
     out.clear();
     QSqlQuery q(store.Database());
-    if (!q.exec(QStringLiteral("SELECT %1 FROM cylinders ORDER BY id").arg(QLatin1String(kColumns)))) {
+    if (!q.exec(QStringLiteral("SELECT %1 FROM cylinders ORDER BY id").arg(QLatin1String(kCylinderColumns)))) {
         error = QStringLiteral("the cylinders could not be read: %1").arg(ErrorText(q.lastError()));
         return false;
     }
@@ -77,7 +77,7 @@ std::optional<RGasCylinder> GetCylinder(TRecordStore &store, qint64 id, QString 
 {
     error.clear();
     QSqlQuery q(store.Database());
-    q.prepare(QStringLiteral("SELECT %1 FROM cylinders WHERE id = ?").arg(QLatin1String(kColumns)));
+    q.prepare(QStringLiteral("SELECT %1 FROM cylinders WHERE id = ?").arg(QLatin1String(kCylinderColumns)));
     q.addBindValue(id);
     if (!q.exec()) {
         error = QStringLiteral("the cylinders could not be read: %1").arg(ErrorText(q.lastError()));

@@ -1,12 +1,25 @@
 #include "records/journal_store.h"
 
+#include <csignal>
 #include <exception>
 
+#include <QFileInfo>
+
 #include "app/session.h"
+#include "records/bench_key.h"
 #include "records/location.h"
 
 namespace {
+
 QString OneLine(const QString &s) { return s.simplified(); }
+
+// A reason, never empty (a connection that died may leave none).
+QString Reason(const QString &error)
+{
+    const QString e = OneLine(error);
+    return e.isEmpty() ? QStringLiteral("the connection was lost") : e;
+}
+
 } // namespace
 
 TRecordJournal::TRecordJournal(RStoreLocation location, QString localPath, TClock clock)
@@ -17,40 +30,98 @@ TRecordJournal::TRecordJournal(RStoreLocation location, QString localPath, TCloc
         FClock = [] { return QDateTime::currentDateTimeUtc(); };
 }
 
-TRecordJournal::~TRecordJournal() = default;
+TRecordJournal::~TRecordJournal()
+{
+    if (FThread.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(FMutex);
+            FStop = true;
+        }
+        FWake.notify_all();
+        FThread.join();
+    }
+    // The connections go with the thread that used them.
+    FPrimary.reset();
+    FLocal.reset();
+}
+
+QString TRecordJournal::OutboxPath() const
+{
+    if (FLocation.mKind == EStoreKind::kSqlite &&
+        QFileInfo(FLocation.mPath).absoluteFilePath() == QFileInfo(FLocalPath).absoluteFilePath())
+        return QFileInfo(FLocalPath).absolutePath() + QStringLiteral("/outbox.sqlite");
+    return FLocalPath;
+}
 
 TRecordStore *TRecordJournal::Primary(QString &error)
 {
-    if (!FPrimary)
-        FPrimary = TRecordStore::Open(FLocation, error);
+    if (FPrimary)
+        return FPrimary.get();
+    if (FLocation.mKind == EStoreKind::kPostgres && std::chrono::steady_clock::now() < FPrimaryRetry) {
+        error = QStringLiteral("it did not answer a moment ago");
+        return nullptr;
+    }
+    FPrimary = TRecordStore::Open(FLocation, error);
+    if (!FPrimary && FLocation.mKind == EStoreKind::kPostgres)
+        FPrimaryRetry = std::chrono::steady_clock::now() + std::chrono::seconds(kRetrySeconds);
+    if (FPrimary && Key())
+        FPrimary->SetBenchKey(Key());
     return FPrimary.get();
+}
+
+const TBenchKey *TRecordJournal::Key()
+{
+    // Loaded when a store first needs it; a key that cannot be had is looked
+    // for again next time (the store then says why it cannot sign).
+    if (!FKey) {
+        QString error;
+        FKey = TBenchKey::LoadOrCreate(DefaultBenchKeyPath(), error);
+    }
+    return FKey.get();
 }
 
 TRecordStore *TRecordJournal::Local(QString &error)
 {
-    if (FLocation.mKind == EStoreKind::kSqlite)
-        return Primary(error);
     if (!FLocal) {
         RStoreLocation local;
         local.mKind = EStoreKind::kSqlite;
-        local.mPath = FLocalPath;
+        local.mPath = OutboxPath();
         FLocal = TRecordStore::Open(local, error);
+        if (FLocal && Key())
+            FLocal->SetBenchKey(Key());
     }
     return FLocal.get();
 }
 
-std::string TRecordJournal::Record(const RJobRecord &job)
+RServiceRecord TRecordJournal::Make(const RJobRecord &job) const
+{
+    return RecordOfJob(job, FClock(), BenchName(), LoginName(), *FSensorTypes);
+}
+
+std::string TRecordJournal::Keep(RServiceRecord &record)
 {
     try {
-        if (FLocation.mKind == EStoreKind::kOff)
-            return {};
-        RServiceRecord record = RecordOfJob(job, FClock(), BenchName(), LoginName(), *FSensorTypes);
         return Store(record).toStdString();
     } catch (const std::exception &e) {
-        return std::string("service record not written: ") + e.what();
+        return std::string("the service record was not kept: ") + e.what();
     } catch (...) {
-        return "service record not written: unexpected error";
+        return "the service record was not kept: unexpected error";
     }
+}
+
+std::string TRecordJournal::KeepNow(const RJobRecord &job)
+{
+    if (FLocation.mKind == EStoreKind::kOff)
+        return {};
+    RServiceRecord record;
+    try {
+        record = Make(job);
+    } catch (const std::exception &e) {
+        return std::string("the service record was not kept: ") + e.what();
+    } catch (...) {
+        return "the service record was not kept: unexpected error";
+    }
+    return Keep(record);
 }
 
 QString TRecordJournal::Store(RServiceRecord &record)
@@ -59,42 +130,173 @@ QString TRecordJournal::Store(RServiceRecord &record)
         return {};
     QString error;
     if (TRecordStore *store = Primary(error)) {
-        if (store->Append(record, error) != EAppend::kFailed)
+        const EAppend a = store->Append(record, error);
+        if (a != EAppend::kFailed) {
+            SendOutbox(*store);
             return {};
-        error = QStringLiteral("%1: %2").arg(FLocation.Describe(), error);
+        }
         if (FLocation.mKind == EStoreKind::kPostgres)
             FPrimary.reset(); // the connection may be gone: open anew next time
     }
-    if (FLocation.mKind != EStoreKind::kPostgres)
-        return OneLine(QStringLiteral("service record not written: ") + error);
+    const QString why = error.contains(FLocation.Describe()) ? Reason(error)
+                                                              : QStringLiteral("%1: %2").arg(FLocation.Describe(), Reason(error));
     QString localError;
     TRecordStore *local = Local(localError);
-    if (local && local->Keep(record, localError))
-        return OneLine(QStringLiteral("service record kept on this bench (%1); `records sync` sends it later")
-                           .arg(error));
-    return OneLine(QStringLiteral("service record not written: %1; nor kept on this bench: %2").arg(error, localError));
+    if (local && local->Keep(record, OutboxDest(FLocation), localError)) {
+        FOutboxChecked = false;
+        return OneLine(QStringLiteral("the service record was kept on this bench; it will be sent when the %1 "
+                                      "answers (%2)")
+                           .arg(FLocation.mKind == EStoreKind::kPostgres ? QStringLiteral("shared store")
+                                                                         : QStringLiteral("record store"),
+                                why));
+    }
+    return OneLine(QStringLiteral("the service record was not kept: %1; nor on this bench: %2")
+                       .arg(why, Reason(localError)));
+}
+
+void TRecordJournal::SendOutbox(TRecordStore &primary)
+{
+    if (FOutboxChecked)
+        return;
+    FOutboxChecked = true;
+    if (!FLocal && !QFileInfo::exists(OutboxPath()))
+        return;
+    QString error;
+    TRecordStore *local = Local(error);
+    if (!local || local->OutboxCount(error, OutboxDest(FLocation)) <= 0)
+        return;
+    // What waited goes now, after the record that found the store answering.
+    if (!SyncOutbox(*local, primary).mError.isEmpty())
+        FOutboxChecked = false;
 }
 
 RSyncResult TRecordJournal::Sync()
 {
     RSyncResult result;
-    if (FLocation.mKind != EStoreKind::kPostgres)
+    if (FLocation.mKind == EStoreKind::kOff)
+        return result;
+    if (!QFileInfo::exists(OutboxPath()))
         return result;
     TRecordStore *local = Local(result.mError);
     if (!local)
         return result;
-    result.mLeft = static_cast<int>(local->OutboxCount(result.mError));
+    result.mLeft = static_cast<int>(local->OutboxCount(result.mError, OutboxDest(FLocation)));
     if (result.mLeft <= 0) {
         result.mLeft = std::max(result.mLeft, 0);
         return result;
     }
+    FPrimaryRetry = {}; // asked by hand: try the shared store now
     TRecordStore *shared = Primary(result.mError);
     if (!shared)
         return result;
     result = SyncOutbox(*local, *shared);
-    if (!result.mError.isEmpty())
+    if (!result.mError.isEmpty() && FLocation.mKind == EStoreKind::kPostgres)
         FPrimary.reset();
     return result;
+}
+
+// ---- the writer thread ----
+
+void TRecordJournal::Record(const RJobRecord &job, const TJournalWarn &warn)
+{
+    if (FLocation.mKind == EStoreKind::kOff)
+        return;
+    // The record is made here, on the caller's thread: the job's time and
+    // the names it takes from the session's settings are those of now.
+    RQueued q;
+    q.mWarn = warn;
+    try {
+        q.mRecord = Make(job);
+    } catch (const std::exception &e) {
+        if (warn)
+            warn(std::string("the service record was not kept: ") + e.what());
+        Ended();
+        return;
+    } catch (...) {
+        if (warn)
+            warn("the service record was not kept: unexpected error");
+        Ended();
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(FMutex);
+        FRunning.reset();
+        FQueue.push_back(std::move(q));
+        if (!FThread.joinable())
+            FThread = std::thread([this] { Run(); });
+    }
+    FWake.notify_one();
+}
+
+void TRecordJournal::Run()
+{
+    // The program's stop signals are for the thread that waits for them
+    // (the command line's screen), never this one.
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&stop, sig);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    std::unique_lock<std::mutex> lock(FMutex);
+    for (;;) {
+        FWake.wait(lock, [this] { return FStop || !FQueue.empty(); });
+        if (FQueue.empty()) {
+            if (FStop)
+                break;
+            continue;
+        }
+        RQueued q = std::move(FQueue.front());
+        FQueue.pop_front();
+        FBusy = true;
+        lock.unlock();
+        const std::string warning = Keep(q.mRecord);
+        if (!warning.empty() && q.mWarn)
+            q.mWarn(warning);
+        lock.lock();
+        FBusy = false;
+        FIdle.notify_all();
+    }
+    lock.unlock();
+    // The connections belong to this thread: closed here.
+    FPrimary.reset();
+    FLocal.reset();
+}
+
+void TRecordJournal::Flush()
+{
+    std::unique_lock<std::mutex> lock(FMutex);
+    FIdle.wait(lock, [this] { return FQueue.empty() && !FBusy; });
+}
+
+void TRecordJournal::Started(const std::string &job, const QDateTime &time)
+{
+    const std::lock_guard<std::mutex> lock(FMutex);
+    RJobRecord r;
+    r.mJob = job;
+    r.mTime = time;
+    FRunning = r;
+}
+
+void TRecordJournal::Ended()
+{
+    const std::lock_guard<std::mutex> lock(FMutex);
+    FRunning.reset();
+}
+
+void TRecordJournal::Abandon()
+{
+    std::optional<RJobRecord> running;
+    {
+        const std::lock_guard<std::mutex> lock(FMutex);
+        running.swap(FRunning);
+    }
+    if (running) {
+        running->mStatus = kJobNotDone;
+        running->mOutcome = outcome::kStopped;
+        running->mText = "stopped: the program was ended while the job ran";
+        Record(*running, {});
+    }
+    Flush();
 }
 
 std::unique_ptr<IJournal> MakeJournal(const TSession &session, QString &error)

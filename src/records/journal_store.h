@@ -1,15 +1,27 @@
 #pragma once
 // The journal of the service records: the store behind the core's IJournal.
 //
-// Each finished job becomes one record in the store in force. When that is
-// a shared PostgreSQL store that cannot be reached (or refuses the record),
-// the record is kept in this bench's SQLite store, in its outbox: outside the
-// local chain, with no id, prev or hash, until `records sync` sends it and
-// the shared store chains it. A record is never dropped and never written
-// twice (each carries a uid the shared store holds unique).
+// Each finished job becomes one record in the store in force, written on a
+// writer thread of the journal's own (with its own connections: the window
+// never waits on a store), in the order the jobs were handed over, each
+// durable before the next. When the store cannot take a record within
+// kStoreWaitSeconds (a shared PostgreSQL store that does not answer, a lock
+// held too long), the record is kept in this bench's outbox: a SQLite file
+// (the default store, or outbox.sqlite beside it when the default store is
+// the one that failed), signed, outside any chain. A shared store that did
+// not answer is left alone for kRetrySeconds, records going straight to the
+// outbox; the outbox is sent by itself with the next record the store takes
+// (or by `records sync`). A record is never dropped and never written twice
+// (each carries a uid the store holds unique).
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QDateTime>
@@ -18,33 +30,59 @@
 #include "model/settings_types.h"
 #include "records/store.h"
 
+class TBenchKey;
 class TSession;
+
+// How long a shared store that did not answer is left alone.
+inline constexpr int kRetrySeconds = 60;
 
 class TRecordJournal final : public IJournal {
 public:
     using TClock = std::function<QDateTime()>;
-    // localPath: the SQLite file that keeps records the shared store could
-    // not take (empty: the default store file). clock: UTC now (empty: the system clock).
+    // localPath: the SQLite file that keeps records the store could not take
+    // (empty: the default store file). clock: UTC now (empty: the system clock).
     explicit TRecordJournal(RStoreLocation location, QString localPath = {}, TClock clock = {});
-    ~TRecordJournal() override;
+    ~TRecordJournal() override; // waits for the records handed over
 
     // The sensor types that name a record's sensor (the session's; the
-    // built-in ones until this is called). They must outlive the journal.
+    // built-in ones until this is called). They must outlive the journal;
+    // they are read on the thread that hands a job over.
     void NameSensorsBy(const std::vector<RSensorType> &types) { FSensorTypes = &types; }
 
-    std::string Record(const RJobRecord &job) override;
-    // The same for a record already made (RecordOfJob); gets its id, prev and
-    // hash when it went to the store in force. Empty text when stored there.
+    // Hands the job to the writer thread (started on first use).
+    void Record(const RJobRecord &job, const TJournalWarn &warn) override;
+    void Flush() override;
+    void Started(const std::string &job, const QDateTime &time) override;
+    void Ended() override;
+    void Abandon() override;
+
+    // The same on the caller's thread, for a journal whose writer thread was
+    // never started: the warning line, empty when the record went to its store.
+    std::string KeepNow(const RJobRecord &job);
+    // A record already made (RecordOfJob); gets its id, prev, hash and sig
+    // when it went to the store in force. Empty text when stored there.
     QString Store(RServiceRecord &record);
-    // Sends what this bench keeps to the shared store (nothing to do for a SQLite store).
+    // Sends what this bench keeps for the store in force.
     RSyncResult Sync();
 
     const RStoreLocation &Location() const { return FLocation; }
     QString LocalPath() const { return FLocalPath; }
+    // Where records the store in force could not take are kept.
+    QString OutboxPath() const;
 
 private:
+    struct RQueued {
+        RServiceRecord mRecord;
+        TJournalWarn mWarn;
+    };
+    RServiceRecord Make(const RJobRecord &job) const;
+    std::string Keep(RServiceRecord &record);
     TRecordStore *Primary(QString &error);
     TRecordStore *Local(QString &error);
+    // The bench key, loaded once (on the thread that keeps the records).
+    const TBenchKey *Key();
+    void SendOutbox(TRecordStore &primary);
+    void Run();
 
     RStoreLocation FLocation;
     QString FLocalPath;
@@ -53,6 +91,16 @@ private:
     std::unique_ptr<TRecordStore> FLocal;
     std::vector<RSensorType> FBuiltInTypes = BuiltInSensorTypes();
     const std::vector<RSensorType> *FSensorTypes = &FBuiltInTypes;
+    std::unique_ptr<TBenchKey> FKey; // this bench's signing key, once loaded
+    std::chrono::steady_clock::time_point FPrimaryRetry{}; // a shared store left alone until then
+    bool FOutboxChecked = false;                           // the outbox was looked at since the last keep
+
+    std::mutex FMutex;
+    std::condition_variable FWake, FIdle;
+    std::deque<RQueued> FQueue;
+    bool FBusy = false, FStop = false;
+    std::thread FThread;
+    std::optional<RJobRecord> FRunning; // the job under way (Started), for Abandon
 };
 
 // The journal of the session's store in force (ResolveStoreLocation with its

@@ -83,8 +83,11 @@ bool ParsePostgres(const QString &text, RStoreLocation &loc, QString &error)
     static const QRegularExpression optionName(QStringLiteral("^[a-z_]+$"));
     QStringList options;
     for (const auto &[key, value] : QUrlQuery(query).queryItems(QUrl::FullyDecoded)) {
-        if (key == QLatin1String("password")) {
-            error = QStringLiteral("the records URL must not hold a password: put it in ~/.pgpass (or PGPASSWORD)");
+        if (key == QLatin1String("password") || key == QLatin1String("sslpassword") ||
+            key == QLatin1String("passfile")) {
+            error = QStringLiteral("the records URL must not hold \"%1\": libpq takes passwords from ~/.pgpass, "
+                                   "PGPASSWORD or PGPASSFILE")
+                        .arg(key);
             return false;
         }
         if (key == QLatin1String("host"))
@@ -152,8 +155,13 @@ bool ParseStoreLocation(const QString &text, RStoreLocation &location, QString &
         if (!ParsePostgres(t, loc, error))
             return false;
     } else {
-        error = QStringLiteral("\"%1\" is not a records store: use off, sqlite:PATH or postgresql://user@host/db")
-                    .arg(t.left(80));
+        // The value itself is never repeated: a misspelt URL may hold a password.
+        const int colon = t.indexOf(QLatin1String("://"));
+        const QString scheme = colon > 0 ? t.left(colon) : QString();
+        static const QRegularExpression word(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]{0,19}$"));
+        error = (word.match(scheme).hasMatch() ? QStringLiteral("\"%1:\" is not a kind of records store").arg(scheme)
+                                               : QStringLiteral("that is not a records store")) +
+                QStringLiteral(": use off, sqlite:PATH or postgresql://user@host/db");
         return false;
     }
     location = loc;

@@ -8,6 +8,7 @@
 #include <QUuid>
 
 #include "files/atomic_save.h"
+#include "records/jcs.h"
 #include "model/convert.h"
 #include "model/settings_types.h"
 
@@ -19,7 +20,8 @@ QString Latin1(const std::string &s) { return QString::fromLatin1(s.data(), stat
 // trailing blanks dropped.
 QString FieldText(const char *field, size_t size) { return Latin1(CharFieldToStr(field, size)).trimmed(); }
 
-QJsonObject JsonWithoutHash(const RServiceRecord &r)
+// The fields the old rule hashed.
+QJsonObject LegacyObject(const RServiceRecord &r)
 {
     QJsonObject o;
     o.insert(QStringLiteral("id"), r.mId);
@@ -39,6 +41,11 @@ QJsonObject JsonWithoutHash(const RServiceRecord &r)
     return o;
 }
 
+QString Sha256Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
 QString CsvField(const QString &s)
 {
     if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n')) &&
@@ -55,16 +62,41 @@ const QString kGenesisHash = QString(64, QLatin1Char('0'));
 
 const QStringList &RecordFieldNames()
 {
-    static const QStringList names = {"id",      "time",   "job",    "status", "text",
-                                      "serial",  "product", "firmware", "hardware", "sensor",
-                                      "bench",   "user",   "data",   "prev",   "hash"};
+    static const QStringList names = {"id",     "uid",      "time",     "job",    "status",    "outcome", "text",
+                                      "serial", "product",  "firmware", "hardware", "sensor",  "bench",   "user",
+                                      "simulated", "data",  "bench_key", "prev",  "hash",      "sig"};
     return names;
+}
+
+QJsonObject HashedObject(const RServiceRecord &r)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("id"), r.mId);
+    o.insert(QStringLiteral("uid"), r.mUid);
+    o.insert(QStringLiteral("time"), r.mTime);
+    o.insert(QStringLiteral("job"), r.mJob);
+    o.insert(QStringLiteral("status"), r.mStatus);
+    o.insert(QStringLiteral("outcome"), r.mOutcome);
+    o.insert(QStringLiteral("text"), r.mText);
+    o.insert(QStringLiteral("serial"), r.mSerial);
+    o.insert(QStringLiteral("product"), r.mProduct);
+    o.insert(QStringLiteral("firmware"), r.mFirmware);
+    o.insert(QStringLiteral("hardware"), r.mHardware);
+    o.insert(QStringLiteral("sensor"), r.mSensor);
+    o.insert(QStringLiteral("bench"), r.mBench);
+    o.insert(QStringLiteral("user"), r.mUser);
+    o.insert(QStringLiteral("simulated"), r.mSimulated);
+    o.insert(QStringLiteral("data"), r.mData);
+    o.insert(QStringLiteral("bench_key"), r.mBenchKey);
+    o.insert(QStringLiteral("prev"), r.mPrev);
+    return o;
 }
 
 QJsonObject RecordToJson(const RServiceRecord &record)
 {
-    QJsonObject o = JsonWithoutHash(record);
+    QJsonObject o = HashedObject(record);
     o.insert(QStringLiteral("hash"), record.mHash);
+    o.insert(QStringLiteral("sig"), record.mSig);
     return o;
 }
 
@@ -86,35 +118,62 @@ bool RecordFromJson(const QJsonObject &o, RServiceRecord &r, QString &error)
         return true;
     };
     const QJsonValue id = o.value(QStringLiteral("id")), status = o.value(QStringLiteral("status"));
-    if (!id.isDouble() || !status.isDouble() || !o.value(QStringLiteral("data")).isObject()) {
-        error = QStringLiteral("the record's id, status or data has the wrong type");
+    if (!id.isDouble() || !status.isDouble() || !o.value(QStringLiteral("data")).isObject() ||
+        !o.value(QStringLiteral("simulated")).isBool()) {
+        error = QStringLiteral("the record's id, status, simulated or data has the wrong type");
         return false;
     }
     r.mId = id.toInteger();
     r.mStatus = status.toInt();
+    r.mSimulated = o.value(QStringLiteral("simulated")).toBool();
     r.mData = o.value(QStringLiteral("data")).toObject();
-    return text("time", r.mTime) && text("job", r.mJob) && text("text", r.mText) && text("serial", r.mSerial) &&
-           text("product", r.mProduct) && text("firmware", r.mFirmware) && text("hardware", r.mHardware) &&
-           text("sensor", r.mSensor) && text("bench", r.mBench) && text("user", r.mUser) && text("prev", r.mPrev) &&
-           text("hash", r.mHash);
+    return text("uid", r.mUid) && text("time", r.mTime) && text("job", r.mJob) && text("outcome", r.mOutcome) &&
+           text("text", r.mText) && text("serial", r.mSerial) && text("product", r.mProduct) &&
+           text("firmware", r.mFirmware) && text("hardware", r.mHardware) && text("sensor", r.mSensor) &&
+           text("bench", r.mBench) && text("user", r.mUser) && text("bench_key", r.mBenchKey) &&
+           text("prev", r.mPrev) && text("hash", r.mHash) && text("sig", r.mSig);
 }
 
-QByteArray CanonicalJson(const RServiceRecord &record)
+QString RecordHash(const RServiceRecord &record) { return Sha256Hex(Jcs(HashedObject(record))); }
+
+QString OutboxHash(const RServiceRecord &record)
 {
-    return QJsonDocument(JsonWithoutHash(record)).toJson(QJsonDocument::Compact);
+    RServiceRecord unsent = record;
+    unsent.mId = 0;
+    unsent.mPrev = QStringLiteral("");
+    return RecordHash(unsent);
 }
 
-QString RecordHash(const RServiceRecord &record)
+QString LegacyRecordHash(const RServiceRecord &record)
 {
-    QCryptographicHash h(QCryptographicHash::Sha256);
-    h.addData(record.mPrev.toLatin1());
-    h.addData(CanonicalJson(record));
-    return QString::fromLatin1(h.result().toHex());
+    return Sha256Hex(record.mPrev.toLatin1() + QJsonDocument(LegacyObject(record)).toJson(QJsonDocument::Compact));
 }
 
 QString DataText(const QJsonObject &data)
 {
     return QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact));
+}
+
+QString VisibleText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == '\\')
+            out += QStringLiteral("\\\\");
+        else if (u == '\n')
+            out += QStringLiteral("\\n");
+        else if (u == '\r')
+            out += QStringLiteral("\\r");
+        else if (u == '\t')
+            out += QStringLiteral("\\t");
+        else if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += QStringLiteral("\\x") + QString::number(static_cast<int>(u), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 
 QString RecordTime(const QDateTime &time)
@@ -174,9 +233,11 @@ RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, cons
 {
     RServiceRecord r;
     r.mUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    r.mTime = RecordTime(timeUtc);
+    r.mTime = RecordTime(job.mTime.isValid() ? job.mTime : timeUtc);
     r.mJob = Latin1(job.mJob);
     r.mStatus = job.mStatus;
+    r.mOutcome = Latin1(job.mOutcome.empty() ? DeriveOutcome(job.mJob, job.mStatus) : job.mOutcome);
+    r.mSimulated = job.mSimulated;
     r.mText = Latin1(job.mText);
     r.mBench = bench;
     r.mUser = user;
@@ -202,18 +263,22 @@ RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, cons
     return r;
 }
 
-ERecordKind RecordKind(const QString &job, int status, const QJsonObject &data)
+ERecordKind RecordKind(const QString &job, int status, const QString &outcome, const QJsonObject &data)
 {
-    if (status != 0)
-        return ERecordKind::kOther;
-    if (job == QLatin1String(kJobCalibration))
-        return ERecordKind::kCalibration;
     if (job == QLatin1String(kJobSensorCal) &&
         data.value(QLatin1String(journal_data::kResult)).toString() == QLatin1String("OK"))
         return ERecordKind::kCalibration;
-    if (job == QLatin1String(kJobBumpPass))
+    if (job == QLatin1String(kJobBumpTest) && outcome == QLatin1String(outcome::kPass))
+        return ERecordKind::kBump;
+    if (job == QLatin1String(kJobBumpPass) && status == 0)
         return ERecordKind::kBump;
     return ERecordKind::kOther;
+}
+
+bool LegacyCalibrationKind(const RServiceRecord &r, const QString &storedKind)
+{
+    return r.mJob == QLatin1String(kJobCalibration) && r.mStatus == 0 &&
+           storedKind == KindName(ERecordKind::kCalibration);
 }
 
 QString KindName(ERecordKind kind)
@@ -230,10 +295,23 @@ QString CsvHeader() { return RecordFieldNames().join(QLatin1Char(',')); }
 
 QString CsvLine(const RServiceRecord &r)
 {
-    const QStringList fields = {QString::number(r.mId), r.mTime,     r.mJob,      QString::number(r.mStatus),
-                                r.mText,                r.mSerial,   r.mProduct,  r.mFirmware,
-                                r.mHardware,            r.mSensor,   r.mBench,    r.mUser,
-                                DataText(r.mData),      r.mPrev,     r.mHash};
+    // Texts that come from the detector or a person are defused; the
+    // program's own (times, numbers, hashes, job names) never start so.
+    const auto text = [](const QString &s) {
+        static const QString kFormula = QStringLiteral("=+-@\t\r");
+        return !s.isEmpty() && kFormula.contains(s.front()) ? QLatin1Char('\'') + s : s;
+    };
+    const QStringList fields = {QString::number(r.mId), r.mUid,
+                                r.mTime,                r.mJob,
+                                QString::number(r.mStatus), r.mOutcome,
+                                text(r.mText),          text(r.mSerial),
+                                text(r.mProduct),       text(r.mFirmware),
+                                text(r.mHardware),      text(r.mSensor),
+                                text(r.mBench),         text(r.mUser),
+                                r.mSimulated ? QStringLiteral("true") : QStringLiteral("false"),
+                                DataText(r.mData),      r.mBenchKey,
+                                r.mPrev,                r.mHash,
+                                r.mSig};
     QStringList out;
     out.reserve(fields.size());
     for (const QString &f : fields)

@@ -20,7 +20,8 @@ struct RServiceRecord {
     QString mUid;       // client-made, unique: lets a record be sent twice and stored once
     QString mTime;      // UTC, "yyyy-MM-ddTHH:mm:ss.zzzZ"
     QString mJob;
-    int mStatus = 0;
+    int mStatus = 0;    // the job's code from the exit table (0, a status byte, 66, 67 or 68)
+    QString mOutcome;   // one word: success, failed, declined, refused, stopped, started, declared, pass, fail
     QString mText;
     QString mSerial;
     QString mProduct;
@@ -29,9 +30,12 @@ struct RServiceRecord {
     QString mSensor;
     QString mBench;     // host name
     QString mUser;      // login
+    bool mSimulated = false; // a simulated detector (--simulate, a pseudo-terminal)
     QJsonObject mData;
+    QString mBenchKey;  // id of the public key of the bench that signed it
     QString mPrev;      // hash of the record before it in the chain
     QString mHash;
+    QString mSig;       // the bench's signature over the 64 hex digits of mHash
 };
 
 // The record fields in their output order (JSON objects sort their keys;
@@ -43,30 +47,49 @@ extern const QString kGenesisHash;
 
 // The record as a JSON object with exactly the record field names; data is an object.
 QJsonObject RecordToJson(const RServiceRecord &record);
+// The object the hash is taken of: every field but hash and sig.
+QJsonObject HashedObject(const RServiceRecord &record);
 // The reverse; false (with a reason) when a field is missing or of the wrong type.
 bool RecordFromJson(const QJsonObject &object, RServiceRecord &record, QString &error);
 
-// The hash rule of the chain. The canonical JSON of a record is the JSON object
-// of every record field except "hash" (so id, time, job, status, text, serial,
-// product, firmware, hardware, sensor, bench, user, data, prev), written
-// compact (no blank outside strings), keys sorted by their code units at every
-// level (the order QJsonObject keeps), strings as UTF-8, numbers as Qt writes
-// them (data holds integers where it can, so no rounding question arises).
-// hash = lowercase hex of SHA-256 over the 64 ASCII characters of prev followed
-// by the canonical JSON bytes. prev is the hash of the record before it in the
-// store's chain (ordered by id), kGenesisHash for the first record.
-QByteArray CanonicalJson(const RServiceRecord &record);
+// The hash rule of the chain: hash = lowercase hex of SHA-256 over the
+// RFC 8785 canonical JSON (jcs.h) of HashedObject. prev is the hash of the
+// record before it in the store's chain (ordered by id), kGenesisHash for the
+// first record; sig signs the 64 hex digits of hash.
 QString RecordHash(const RServiceRecord &record);
+// A record kept in a bench's outbox has no id or prev yet: it is signed over
+// the hash of its object with id 0 and prev empty, so an edit made to it
+// before it is sent shows.
+QString OutboxHash(const RServiceRecord &record);
+
+// The rule of stores written before records were signed (schema 2), which
+// their records keep up to the migration record: SHA-256 over the 64
+// characters of prev followed by the compact JSON of id, time, job, status,
+// text, serial, product, firmware, hardware, sensor, bench, user, data and
+// prev, keys sorted, numbers as Qt writes them.
+QString LegacyRecordHash(const RServiceRecord &record);
+// The job and data.rule of the record the migration appends.
+inline constexpr const char *kJobRecordsMigration = "records-migration";
+inline constexpr const char *kChainRule = "sha256-jcs-ed25519";
+
 // data as stored: the compact JSON text of the object.
 QString DataText(const QJsonObject &data);
 
 // A record of the job, as it stands before the store gives it id, prev and
-// hash: a fresh uid, the time, bench and user given, serial, product,
-// firmware, hardware and sensor (named by `types`) from the identity (else
-// from the configuration) and data with the configuration read (as hex, under
-// "config") added when the job did not put it in itself.
+// hash: a fresh uid, the time the job ran (job.mTime, else `timeUtc`), its
+// status and outcome (DeriveOutcome when the job named none), bench and user
+// given, serial, product, firmware, hardware and sensor (named by `types`)
+// from the identity (else from the configuration) and data with the
+// configuration read (as hex, under "config") added when the job did not put
+// it in itself.
 RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user,
                            const std::vector<RSensorType> &types);
+
+// A text from the detector or a person as a terminal or a page may show it:
+// control characters (below 0x20, 0x7F to 0x9F) written out ("\\n", "\\r",
+// "\\t", else "\\x1B"), and the backslash doubled, so no text can move the
+// cursor, clear a screen or forge a line.
+QString VisibleText(const QString &text);
 
 // Record times: UTC with milliseconds and a "Z".
 QString RecordTime(const QDateTime &time);
@@ -74,17 +97,21 @@ QString RecordTime(const QDateTime &time);
 // midnight) or ISO 8601 with or without zone (no zone: UTC). Invalid on failure.
 QDateTime ParseRecordTime(const QString &text);
 
-// What a record proves. A successful calibration is the factory
-// "calibration" job with status 0 (the detector took the zero-then-span
-// command), or a "sensor-cal" job with status 0 and data.result "OK" (the
-// calibration tool followed the procedure to its successful end; a
-// calibration followed to its end in the logger dialog is recorded the same
-// way, with data.source "logger"). A bump test passed is a "bump-pass" job
-// with status 0, sent from the main window, the command line or the logger
-// dialog alike.
+// What a record proves, for the due list. A calibration counts when the
+// detector's zero-then-span procedure was followed to its clear end (bit 7
+// and bit 3 clear): a "sensor-cal" job whose data.result is "OK", from the
+// calibration tool (with or without a cylinder, whatever the as-left
+// measurement found afterwards) or followed in the logger dialog (data.source
+// "logger"). The factory "calibration" command only starts the procedure and
+// never counts. A bump test counts when a measured "bump-test" passed, or
+// when a bare Bump Pass report was taken by the detector ("bump-pass", status
+// 0: the technician's declaration, which the detector counts too).
 enum class ERecordKind { kOther, kCalibration, kBump };
-ERecordKind RecordKind(const QString &job, int status, const QJsonObject &data);
-inline ERecordKind RecordKind(const RServiceRecord &r) { return RecordKind(r.mJob, r.mStatus, r.mData); }
+ERecordKind RecordKind(const QString &job, int status, const QString &outcome, const QJsonObject &data);
+inline ERecordKind RecordKind(const RServiceRecord &r) { return RecordKind(r.mJob, r.mStatus, r.mOutcome, r.mData); }
+// Stores made before the factory command stopped counting keep "calibration"
+// in the kind column of its successful records; the due list passes them by.
+bool LegacyCalibrationKind(const RServiceRecord &r, const QString &storedKind);
 // "calibration", "bump" or "other" (the store's kind column).
 QString KindName(ERecordKind kind);
 
@@ -103,7 +130,10 @@ inline qint64 BumpIntervalDays(const RTamselCFG &cfg) { return cfg.mSensor.mBump
 QString SensorName(uint8_t code, const std::vector<RSensorType> &types);
 
 // CSV: header and one line per record, fields quoted where they hold a comma,
-// quote or line break, quotes doubled; data as its JSON text. No line end.
+// quote or line break, quotes doubled; data as its JSON text. A text from
+// the detector or a person that a spreadsheet would take for a formula
+// (starting with =, +, -, @, a tab or a carriage return) gets a leading '.
+// No line end.
 QString CsvHeader();
 QString CsvLine(const RServiceRecord &record);
 

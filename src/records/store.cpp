@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -10,9 +12,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QUuid>
 
+#include "files/atomic_save.h"
+#include "records/bench_key.h"
 #include "records/cylinder_store.h"
 #include "records/store_sql.h"
 
@@ -54,7 +60,71 @@ QStringList MigrationSteps(int version, bool postgres)
                            "bump_time TEXT, bump_interval BIGINT, cfg_time TEXT, cfg_cal_interval BIGINT, "
                            "cfg_bump_interval BIGINT)"),
         };
-    case 3: return CylinderTableSql(postgres);
+    case 3: {
+        // Signed records: outcome, simulated, bench_key and sig; ids never
+        // reused; records never changed; the chain's head; the bench keys;
+        // outbox records tagged with their store; certificate numbers per key.
+        const QStringList common = {
+            QStringLiteral("CREATE TABLE chain_head (one INTEGER PRIMARY KEY CHECK (one = 1), id BIGINT NOT NULL, "
+                           "hash TEXT NOT NULL)"),
+            QStringLiteral("INSERT INTO chain_head (one, id, hash) SELECT 1, id, hash FROM records "
+                           "WHERE id = (SELECT MAX(id) FROM records)"),
+            QStringLiteral("CREATE TABLE bench_keys (key_id TEXT PRIMARY KEY, public_key TEXT NOT NULL, "
+                           "bench TEXT NOT NULL, login TEXT NOT NULL, registered TEXT NOT NULL, revoked TEXT, "
+                           "revoked_after BIGINT)"),
+            QStringLiteral("ALTER TABLE outbox ADD COLUMN dest TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("CREATE TABLE certificates_v3 (record_id BIGINT PRIMARY KEY, record_hash TEXT NOT NULL, "
+                           "key_id TEXT NOT NULL, number BIGINT NOT NULL, issued TEXT NOT NULL, UNIQUE (key_id, number))"),
+            QStringLiteral("INSERT INTO certificates_v3 SELECT c.record_id, COALESCE(r.hash, ''), '', c.number, c.issued "
+                           "FROM certificates c LEFT JOIN records r ON r.id = c.record_id"),
+            QStringLiteral("DROP TABLE certificates"),
+            QStringLiteral("ALTER TABLE certificates_v3 RENAME TO certificates"),
+        };
+        if (postgres)
+            return common + QStringList{
+                QStringLiteral("ALTER TABLE records ADD COLUMN outcome TEXT NOT NULL DEFAULT '', "
+                               "ADD COLUMN simulated INTEGER NOT NULL DEFAULT 0, "
+                               "ADD COLUMN bench_key TEXT NOT NULL DEFAULT '', ADD COLUMN sig TEXT NOT NULL DEFAULT ''"),
+                QStringLiteral("CREATE SEQUENCE records_id_seq OWNED BY records.id"),
+                QStringLiteral("SELECT setval('records_id_seq', COALESCE(MAX(id), 1), MAX(id) IS NOT NULL) FROM records"),
+                QStringLiteral("ALTER TABLE records ALTER COLUMN id SET DEFAULT nextval('records_id_seq')"),
+                QStringLiteral("CREATE FUNCTION records_refuse_change() RETURNS trigger LANGUAGE plpgsql AS "
+                               "$$BEGIN RAISE EXCEPTION 'service records are never changed or deleted'; END$$"),
+                QStringLiteral("CREATE TRIGGER records_no_change BEFORE UPDATE OR DELETE ON records "
+                               "FOR EACH ROW EXECUTE FUNCTION records_refuse_change()"),
+                QStringLiteral("CREATE TRIGGER records_no_truncate BEFORE TRUNCATE ON records "
+                               "FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_change()"),
+            };
+        // SQLite: the table made anew with AUTOINCREMENT (sqlite_sequence
+        // keeps the highest id ever given).
+        const QString columns = QStringLiteral("id, uid, time, job, status, text, serial, product, firmware, "
+                                               "hardware, sensor, bench, login, data, prev, hash, kind, "
+                                               "cal_interval, bump_interval");
+        return QStringList{
+                   QStringLiteral("CREATE TABLE records_v3 (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                  "uid TEXT NOT NULL UNIQUE, time TEXT NOT NULL, job TEXT NOT NULL, "
+                                  "status INTEGER NOT NULL, outcome TEXT NOT NULL DEFAULT '', text TEXT NOT NULL, "
+                                  "serial TEXT NOT NULL, product TEXT NOT NULL, firmware TEXT NOT NULL, "
+                                  "hardware TEXT NOT NULL, sensor TEXT NOT NULL, bench TEXT NOT NULL, "
+                                  "login TEXT NOT NULL, simulated INTEGER NOT NULL DEFAULT 0, data TEXT NOT NULL, "
+                                  "bench_key TEXT NOT NULL DEFAULT '', prev TEXT NOT NULL, hash TEXT NOT NULL, "
+                                  "sig TEXT NOT NULL DEFAULT '', kind TEXT NOT NULL, cal_interval BIGINT, "
+                                  "bump_interval BIGINT)"),
+                   QStringLiteral("INSERT INTO records_v3 (%1) SELECT %1 FROM records").arg(columns),
+                   QStringLiteral("DROP TABLE records"),
+                   QStringLiteral("ALTER TABLE records_v3 RENAME TO records"),
+                   QStringLiteral("CREATE INDEX records_serial_time ON records (serial, time)"),
+                   QStringLiteral("CREATE INDEX records_time ON records (time)"),
+                   QStringLiteral("CREATE INDEX records_kind ON records (kind, serial, time)"),
+                   QStringLiteral("CREATE TRIGGER records_no_update BEFORE UPDATE ON records "
+                                  "BEGIN SELECT RAISE(ABORT, 'service records are never changed'); END"),
+                   QStringLiteral("CREATE TRIGGER records_no_delete BEFORE DELETE ON records "
+                                  "BEGIN SELECT RAISE(ABORT, 'service records are never deleted'); END"),
+               } +
+               common;
+    }
+    // The gas cylinders the tests and calibrations name.
+    case 4: return CylinderTableSql(postgres);
     default: return {};
     }
 }
@@ -76,6 +146,10 @@ bool CreateSqliteFile(const QString &path, QString &error)
             return false;
         }
         QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    if (const std::string problem = LinkProblem(path.toStdString()); !problem.empty()) {
+        error = QString::fromStdString(problem);
+        return false;
     }
     if (fi.exists())
         return true;
@@ -138,16 +212,25 @@ bool TRecordStore::Connect(QString &error)
             return false;
         FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FName);
         FDb.setDatabaseName(FLocation.mPath);
-        FDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+        FDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kStoreWaitSeconds * 1000));
         if (!FDb.open()) {
             error = ErrorText(FDb.lastError());
             return false;
         }
-        // WAL lets readers go on while a bench appends. A store that cannot
-        // switch (read-only) is still read as it is.
+        // WAL lets readers go on while a bench appends; FULL makes a
+        // commit durable before it returns (a job's record survives a crash
+        // the moment the job reports). A store that cannot switch
+        // (read-only) is still read as it is.
         QSqlQuery q(FDb);
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        // A commit is durable in the write-ahead log; closing need not copy it
+        // into the file at once (two more syncs for every command-line job):
+        // the log is carried over at the next automatic checkpoint.
+        const QVariant handle = FDb.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            if (sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData()))
+                sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         return true;
     }
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
@@ -164,7 +247,8 @@ bool TRecordStore::Connect(QString &error)
         FDb.setUserName(FLocation.mUser);
     QString options = FLocation.mOptions;
     if (!options.contains(QLatin1String("connect_timeout=")))
-        options += (options.isEmpty() ? QString() : QStringLiteral(";")) + QStringLiteral("connect_timeout=5");
+        options += (options.isEmpty() ? QString() : QStringLiteral(";")) +
+                   QStringLiteral("connect_timeout=%1").arg(kStoreWaitSeconds);
     FDb.setConnectOptions(options);
     if (!FDb.open()) {
         error = ErrorText(FDb.lastError());
@@ -173,6 +257,15 @@ bool TRecordStore::Connect(QString &error)
     QSqlQuery q(FDb);
     q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
     return true;
+}
+
+const TBenchKey *TRecordStore::BenchKey(QString &error)
+{
+    if (!FKey) {
+        FOwnKey = TBenchKey::LoadOrCreate(DefaultBenchKeyPath(), error);
+        FKey = FOwnKey.get();
+    }
+    return FKey;
 }
 
 bool TRecordStore::Exec(const QString &sql, QString &error)
@@ -191,9 +284,14 @@ bool TRecordStore::Begin(const char *lockSql, QString &error)
         return Exec(QStringLiteral("BEGIN IMMEDIATE"), error);
     if (!Exec(QStringLiteral("BEGIN"), error))
         return false;
-    if (lockSql && !Exec(QString::fromLatin1(lockSql), error)) {
-        Rollback();
-        return false;
+    // One statement at a time: the driver reports only the first result of several.
+    for (const QString &sql : QString::fromLatin1(lockSql ? lockSql : "").split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        if (sql.trimmed().isEmpty())
+            continue;
+        if (!Exec(sql.trimmed(), error)) {
+            Rollback();
+            return false;
+        }
     }
     return true;
 }
@@ -210,6 +308,103 @@ bool TRecordStore::Commit(QString &error)
         return true;
     Rollback();
     return false;
+}
+
+bool TRecordStore::SignOldOutbox(QString &error)
+{
+    // Records kept before records were signed wait in the old form: they take
+    // the fields of the new one (the outcome from their status) and this
+    // bench's signature, so that sync sends them as any other.
+    std::vector<std::pair<qint64, QJsonObject>> rows;
+    {
+        QSqlQuery q(FDb);
+        if (!q.exec(QStringLiteral("SELECT seq, uid, record FROM outbox"))) {
+            error = ErrorText(q.lastError());
+            return false;
+        }
+        while (q.next()) {
+            QJsonObject o = QJsonDocument::fromJson(q.value(2).toString().toUtf8()).object();
+            o.insert(QStringLiteral("uid"), q.value(1).toString());
+            rows.emplace_back(q.value(0).toLongLong(), o);
+        }
+    }
+    if (rows.empty())
+        return true;
+    const TBenchKey *key = BenchKey(error);
+    if (!key)
+        return false;
+    for (auto &[seq, o] : rows) {
+        const QString job = o.value(QStringLiteral("job")).toString();
+        const int status = o.value(QStringLiteral("status")).toInt();
+        for (const char *field : {"outcome", "bench_key", "sig", "prev", "hash"})
+            if (!o.contains(QLatin1String(field)))
+                o.insert(QLatin1String(field), QStringLiteral(""));
+        if (o.value(QStringLiteral("outcome")).toString().isEmpty())
+            o.insert(QStringLiteral("outcome"),
+                     QString::fromStdString(DeriveOutcome(job.toStdString(), static_cast<uint8_t>(status))));
+        if (!o.contains(QStringLiteral("simulated")))
+            o.insert(QStringLiteral("simulated"), false);
+        RServiceRecord r;
+        QString why;
+        if (!RecordFromJson(o, r, why)) {
+            error = QStringLiteral("a kept record cannot be read: ") + why;
+            return false;
+        }
+        r.mId = 0;
+        r.mPrev = QStringLiteral("");
+        r.mBenchKey = key->KeyId();
+        r.mHash = OutboxHash(r);
+        r.mSig = key->Sign(r.mHash);
+        QSqlQuery u(FDb);
+        u.prepare(QStringLiteral("UPDATE outbox SET record = ? WHERE seq = ?"));
+        u.addBindValue(QString::fromUtf8(QJsonDocument(RecordToJson(r)).toJson(QJsonDocument::Compact)));
+        u.addBindValue(seq);
+        if (!u.exec()) {
+            error = ErrorText(u.lastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TRecordStore::MigrateStep(int version, QString &error)
+{
+    for (const QString &sql : MigrationSteps(version, IsPostgres()))
+        if (!Exec(sql, error))
+            return false;
+    if (version == 2)
+        return RebuildSerials(error);
+    // The factory calibration command no longer counts: the due summary is
+    // worked out again from the real detectors' records.
+    if (version == 4)
+        return RebuildSerials(error, false);
+    if (version != 3)
+        return true;
+    if (!SignOldOutbox(error))
+        return false;
+    // The records written so far keep their old hashes; a migration record,
+    // signed under the new rule, closes them. Every record after it follows
+    // the new rule.
+    QString countError;
+    const qint64 records = CountOf(FDb, QStringLiteral("SELECT COUNT(*) FROM records"), countError);
+    if (records < 0) {
+        error = countError;
+        return false;
+    }
+    if (records == 0)
+        return true;
+    RServiceRecord marker;
+    marker.mUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    marker.mTime = RecordTime(QDateTime::currentDateTimeUtc());
+    marker.mJob = QLatin1String(kJobRecordsMigration);
+    marker.mOutcome = QLatin1String(outcome::kSuccess);
+    marker.mText = QStringLiteral("records before this one follow the old hash rule; from here on each is signed");
+    marker.mBench = BenchName();
+    marker.mUser = LoginName();
+    marker.mData = QJsonObject{{QStringLiteral("rule"), QLatin1String(kChainRule)},
+                               {QStringLiteral("from_schema"), version - 1},
+                               {QStringLiteral("records_before"), records}};
+    return AppendLocked(marker, error) == EAppend::kAdded;
 }
 
 bool TRecordStore::Migrate(QString &error)
@@ -253,15 +448,8 @@ bool TRecordStore::Migrate(QString &error)
         return false;
     }
     for (int v = version + 1; v <= kRecordsSchemaVersion; ++v) {
-        for (const QString &sql : MigrationSteps(v, IsPostgres())) {
-            if (!Exec(sql, error)) {
-                error = QStringLiteral("migration to version %1 failed: %2").arg(v).arg(error);
-                Rollback();
-                return false;
-            }
-        }
-        if (v == 2 && !RebuildSerials(error)) {
-            error = QStringLiteral("migration to version 2 failed: %1").arg(error);
+        if (!MigrateStep(v, error)) {
+            error = QStringLiteral("migration to version %1 failed: %2").arg(v).arg(error);
             Rollback();
             return false;
         }

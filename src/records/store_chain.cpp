@@ -5,56 +5,51 @@
 #include <QJsonDocument>
 #include <QSqlQuery>
 
+#include "records/bench_key.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
 
-namespace {
-
-// The columns of a record row, in the order RowToRecord reads them.
-const char *const kColumns =
-    "id, uid, time, job, status, text, serial, product, firmware, hardware, sensor, bench, login, data, prev, hash";
-
-void RowToRecord(const QSqlQuery &q, RServiceRecord &r, QString *dataText = nullptr)
-{
-    r.mId = q.value(0).toLongLong();
-    r.mUid = q.value(1).toString();
-    r.mTime = q.value(2).toString();
-    r.mJob = q.value(3).toString();
-    r.mStatus = q.value(4).toInt();
-    r.mText = q.value(5).toString();
-    r.mSerial = q.value(6).toString();
-    r.mProduct = q.value(7).toString();
-    r.mFirmware = q.value(8).toString();
-    r.mHardware = q.value(9).toString();
-    r.mSensor = q.value(10).toString();
-    r.mBench = q.value(11).toString();
-    r.mUser = q.value(12).toString();
-    const QString data = q.value(13).toString();
-    r.mData = QJsonDocument::fromJson(data.toUtf8()).object();
-    r.mPrev = q.value(14).toString();
-    r.mHash = q.value(15).toString();
-    if (dataText)
-        *dataText = data;
-}
-
-bool SameFacts(const RDueFacts &a, const RDueFacts &b)
-{
-    return a.mSerial == b.mSerial && a.mProduct == b.mProduct && a.mSensor == b.mSensor && a.mLatest == b.mLatest &&
-           a.mCfgTime == b.mCfgTime && a.mLastCal == b.mLastCal && a.mLastBump == b.mLastBump &&
-           a.mCalInterval == b.mCalInterval && a.mBumpInterval == b.mBumpInterval &&
-           a.mCfgCalInterval == b.mCfgCalInterval && a.mCfgBumpInterval == b.mCfgBumpInterval;
-}
-
-} // namespace
 
 EAppend TRecordStore::Append(RServiceRecord &record, QString &error)
 {
-    if (!Begin("LOCK TABLE records IN EXCLUSIVE MODE", error))
+    // A store that keeps the bench waiting longer than kStoreWaitSeconds
+    // (a held lock, a statement that does not end) gives up: the caller keeps
+    // the record elsewhere.
+    const QString wait = QStringLiteral("SET LOCAL lock_timeout = '%1s'; SET LOCAL statement_timeout = '%1s'; "
+                                        "LOCK TABLE records IN EXCLUSIVE MODE")
+                             .arg(kStoreWaitSeconds);
+    const QByteArray lockSql = wait.toLatin1();
+    if (!Begin(lockSql.constData(), error))
         return EAppend::kFailed;
+    const EAppend a = AppendLocked(record, error);
+    if (a != EAppend::kAdded) {
+        Rollback();
+        return a;
+    }
+    if (!Commit(error)) {
+        record.mId = 0;
+        record.mPrev.clear();
+        record.mHash.clear();
+        record.mSig.clear();
+        return EAppend::kFailed;
+    }
+    return EAppend::kAdded;
+}
+
+EAppend TRecordStore::AppendLocked(RServiceRecord &record, QString &error)
+{
+    const TBenchKey *key = BenchKey(error);
+    if (!key) {
+        error = QStringLiteral("no bench key to sign with: ") + error;
+        return EAppend::kFailed;
+    }
     const auto fail = [&](const QSqlQuery &q) {
         error = ErrorText(q.lastError());
-        Rollback();
+        record.mId = 0;
+        record.mPrev.clear();
+        record.mHash.clear();
+        record.mSig.clear();
         return EAppend::kFailed;
     };
     {
@@ -65,11 +60,11 @@ EAppend TRecordStore::Append(RServiceRecord &record, QString &error)
             return fail(q);
         if (q.next()) {
             record.mId = q.value(0).toLongLong();
-            q.finish();
-            Rollback();
             return EAppend::kAlreadyThere;
         }
     }
+    if (!RegisterKey(*key, error))
+        return EAppend::kFailed;
     qint64 lastId = 0;
     QString lastHash = kGenesisHash;
     {
@@ -81,45 +76,94 @@ EAppend TRecordStore::Append(RServiceRecord &record, QString &error)
             lastHash = q.value(1).toString();
         }
     }
-    record.mId = lastId + 1;
+    // The next id ever given: never one a removed record had.
+    {
+        QSqlQuery q(FDb);
+        const QString next = IsPostgres()
+                                 ? QStringLiteral("SELECT nextval('records_id_seq')")
+                                 : QStringLiteral("SELECT COALESCE((SELECT seq FROM sqlite_sequence WHERE name = 'records'), 0) + 1");
+        if (!q.exec(next) || !q.next())
+            return fail(q);
+        record.mId = std::max(q.value(0).toLongLong(), lastId + 1);
+    }
     record.mPrev = lastHash;
+    record.mBenchKey = key->KeyId();
     record.mHash = RecordHash(record);
+    record.mSig = key->Sign(record.mHash);
     const std::optional<RTamselCFG> cfg = RecordConfig(record.mData);
     {
         QSqlQuery q(FDb);
         q.prepare(QStringLiteral("INSERT INTO records (%1, kind, cal_interval, bump_interval) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                       .arg(QLatin1String(kColumns)));
         for (const QVariant &v :
              {QVariant(record.mId), Text(record.mUid), Text(record.mTime), Text(record.mJob),
               QVariant(record.mStatus), Text(record.mText), Text(record.mSerial), Text(record.mProduct),
               Text(record.mFirmware), Text(record.mHardware), Text(record.mSensor), Text(record.mBench),
               Text(record.mUser), Text(DataText(record.mData)), Text(record.mPrev), Text(record.mHash),
+              Text(record.mOutcome), QVariant(record.mSimulated ? 1 : 0), Text(record.mBenchKey), Text(record.mSig),
               Text(KindName(RecordKind(record))),
               NullableInt(cfg ? std::optional<qint64>(CalIntervalSeconds(*cfg)) : std::nullopt),
               NullableInt(cfg ? std::optional<qint64>(BumpIntervalDays(*cfg)) : std::nullopt)})
             q.addBindValue(v);
-        if (!q.exec()) {
-            record.mId = 0;
-            record.mPrev.clear();
-            record.mHash.clear();
+        if (!q.exec())
             return fail(q);
-        }
     }
-    if (!UpdateSerial(record, error)) {
+    {
+        QSqlQuery q(FDb);
+        q.prepare(QStringLiteral("DELETE FROM chain_head"));
+        if (!q.exec())
+            return fail(q);
+        q.prepare(QStringLiteral("INSERT INTO chain_head (one, id, hash) VALUES (1, ?, ?)"));
+        q.addBindValue(record.mId);
+        q.addBindValue(record.mHash);
+        if (!q.exec())
+            return fail(q);
+    }
+    if (!record.mSimulated && !UpdateSerial(record, error)) {
         record.mId = 0;
         record.mPrev.clear();
         record.mHash.clear();
-        Rollback();
-        return EAppend::kFailed;
-    }
-    if (!Commit(error)) {
-        record.mId = 0;
-        record.mPrev.clear();
-        record.mHash.clear();
+        record.mSig.clear();
         return EAppend::kFailed;
     }
     return EAppend::kAdded;
+}
+
+bool TRecordStore::RegisterKey(const TBenchKey &key, QString &error)
+{
+    QSqlQuery q(FDb);
+    q.prepare(QStringLiteral("SELECT public_key, revoked FROM bench_keys WHERE key_id = ?"));
+    q.addBindValue(key.KeyId());
+    if (!q.exec()) {
+        error = ErrorText(q.lastError());
+        return false;
+    }
+    if (q.next()) {
+        if (q.value(0).toString() != key.PublicKeyHex()) {
+            error = QStringLiteral("the store holds another public key under this bench's key id %1").arg(key.KeyId());
+            return false;
+        }
+        if (!q.value(1).isNull()) {
+            error = QStringLiteral("this bench's key %1 was revoked: records it signs would not verify (move %2 "
+                                   "away to make a new key)")
+                        .arg(key.KeyId(), DefaultBenchKeyPath());
+            return false;
+        }
+        return true;
+    }
+    q.finish();
+    QSqlQuery ins(FDb);
+    ins.prepare(QStringLiteral("INSERT INTO bench_keys (key_id, public_key, bench, login, registered) "
+                               "VALUES (?, ?, ?, ?, ?)"));
+    for (const QVariant &v : {QVariant(key.KeyId()), QVariant(key.PublicKeyHex()), Text(BenchName()), Text(LoginName()),
+                              QVariant(RecordTime(QDateTime::currentDateTimeUtc()))})
+        ins.addBindValue(v);
+    if (!ins.exec()) {
+        error = ErrorText(ins.lastError());
+        return false;
+    }
+    return true;
 }
 
 bool TRecordStore::List(const RRecordFilter &filter, std::vector<RServiceRecord> &out, QString &error)
@@ -183,73 +227,25 @@ qint64 TRecordStore::Count(QString &error)
     return CountOf(FDb, QStringLiteral("SELECT COUNT(*) FROM records"), error);
 }
 
-RVerifyResult TRecordStore::Verify()
+std::optional<RChainHead> TRecordStore::Head(QString &error)
 {
-    RVerifyResult result;
     QSqlQuery q(FDb);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT %1, kind, cal_interval, bump_interval FROM records ORDER BY id")
-                    .arg(QLatin1String(kColumns)))) {
-        result.mError = ErrorText(q.lastError());
-        return result;
+    if (!q.exec(QStringLiteral("SELECT id, hash FROM records ORDER BY id DESC LIMIT 1"))) {
+        error = ErrorText(q.lastError());
+        return std::nullopt;
     }
-    QString expectedPrev = kGenesisHash;
-    qint64 prevId = 0;
-    const auto broken = [&](qint64 id, const QString &why) {
-        result.mBrokenId = id;
-        result.mReason = why;
-        return result;
-    };
-    while (q.next()) {
-        RServiceRecord r;
-        QString dataText;
-        RowToRecord(q, r, &dataText);
-        ++result.mCount;
-        QJsonParseError pe{};
-        const QJsonDocument doc = QJsonDocument::fromJson(dataText.toUtf8(), &pe);
-        if (pe.error != QJsonParseError::NoError || !doc.isObject() || DataText(doc.object()) != dataText)
-            return broken(r.mId, QStringLiteral("its data is not the JSON text it was written with"));
-        if (r.mPrev != expectedPrev)
-            return broken(r.mId, prevId ? QStringLiteral("its prev is not the hash of record %1 (a record before it "
-                                                         "was changed, removed or inserted)")
-                                              .arg(prevId)
-                                        : QStringLiteral("it is the first record but its prev is not the start of a chain"));
-        if (RecordHash(r) != r.mHash)
-            return broken(r.mId, QStringLiteral("its contents do not match its hash"));
-        const std::optional<RTamselCFG> cfg = RecordConfig(r.mData);
-        const QVariant cal = q.value(17), bump = q.value(18);
-        if (q.value(16).toString() != KindName(RecordKind(r)) || cal.isNull() != !cfg || bump.isNull() != !cfg ||
-            (cfg && (cal.toLongLong() != CalIntervalSeconds(*cfg) || bump.toLongLong() != BumpIntervalDays(*cfg))))
-            return broken(r.mId, QStringLiteral("its kind or interval columns do not match the record"));
-        expectedPrev = r.mHash;
-        prevId = r.mId;
-    }
-    if (q.lastError().isValid()) {
-        result.mError = ErrorText(q.lastError());
-        return result;
-    }
-    // The due summary must say what the records say.
-    std::vector<RDueFacts> kept, worked;
-    if (!DueFacts(kept, result.mError) || !FactsFromRecords(worked, result.mError))
-        return result;
-    for (size_t i = 0; i < std::max(kept.size(), worked.size()); ++i) {
-        if (i < kept.size() && i < worked.size() && SameFacts(kept[i], worked[i]))
-            continue;
-        const QString serial = i < worked.size() ? worked[i].mSerial : kept[i].mSerial;
-        qint64 id = 0;
-        QSqlQuery last(FDb);
-        last.prepare(QStringLiteral("SELECT MAX(id) FROM records WHERE serial = ?"));
-        last.addBindValue(serial);
-        if (last.exec() && last.next())
-            id = last.value(0).toLongLong();
-        return broken(id, QStringLiteral("the due summary of serial %1 does not match its records").arg(serial));
-    }
-    result.mIntact = true;
-    return result;
+    if (!q.next())
+        return std::nullopt;
+    return RChainHead{q.value(0).toLongLong(), q.value(1).toString()};
 }
 
-qint64 TRecordStore::CertificateNumber(qint64 recordId, QString &error)
+qint64 TRecordStore::Certificate(const RServiceRecord &record,
+                                 const std::function<bool(const QString &number)> &write, QString &error,
+                                 QString *numberText)
 {
+    const TBenchKey *key = BenchKey(error);
+    if (!key)
+        return 0;
     if (!Begin("LOCK TABLE certificates IN EXCLUSIVE MODE", error))
         return 0;
     const auto fail = [&](const QSqlQuery &q) {
@@ -258,30 +254,56 @@ qint64 TRecordStore::CertificateNumber(qint64 recordId, QString &error)
         return qint64{0};
     };
     qint64 number = 0;
+    QString keyId = key->KeyId();
     {
         QSqlQuery q(FDb);
-        q.prepare(QStringLiteral("SELECT number FROM certificates WHERE record_id = ?"));
-        q.addBindValue(recordId);
+        q.prepare(QStringLiteral("SELECT number, key_id, record_hash FROM certificates WHERE record_id = ?"));
+        q.addBindValue(record.mId);
         if (!q.exec())
             return fail(q);
-        if (q.next())
+        if (q.next()) {
+            if (q.value(2).toString() != record.mHash) {
+                error = QStringLiteral("record %1 has changed since its certificate was given").arg(record.mId);
+                q.finish();
+                Rollback();
+                return 0;
+            }
             number = q.value(0).toLongLong();
+            keyId = q.value(1).toString();
+        }
     }
-    if (number == 0) {
+    const bool given = number != 0;
+    if (!given) {
         QSqlQuery q(FDb);
-        if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(number), 0) FROM certificates")) || !q.next())
+        q.prepare(QStringLiteral("SELECT COALESCE(MAX(number), 0) FROM certificates WHERE key_id = ?"));
+        q.addBindValue(keyId);
+        if (!q.exec() || !q.next())
             return fail(q);
         number = q.value(0).toLongLong() + 1;
-        q.finish();
+    }
+    // BP-<the bench key's short id>-<its own count>: never the same on two
+    // benches or two users. Numbers given before keys existed stay as they were.
+    const QString text = keyId.isEmpty() ? QStringLiteral("BP-%1").arg(number, 6, 10, QLatin1Char('0'))
+                                         : QStringLiteral("BP-%1-%2").arg(keyId.left(8).toUpper()).arg(number, 6, 10, QLatin1Char('0'));
+    if (!write(text)) {
+        Rollback();
+        if (error.isEmpty())
+            error = QStringLiteral("the certificate was not written");
+        return 0;
+    }
+    if (!given) {
         QSqlQuery ins(FDb);
-        ins.prepare(QStringLiteral("INSERT INTO certificates (record_id, number, issued) VALUES (?, ?, ?)"));
-        ins.addBindValue(recordId);
-        ins.addBindValue(number);
-        ins.addBindValue(RecordTime(QDateTime::currentDateTimeUtc()));
+        ins.prepare(QStringLiteral("INSERT INTO certificates (record_id, record_hash, key_id, number, issued) "
+                                   "VALUES (?, ?, ?, ?, ?)"));
+        for (const QVariant &v : {QVariant(record.mId), QVariant(record.mHash), QVariant(keyId), QVariant(number),
+                                  QVariant(RecordTime(QDateTime::currentDateTimeUtc()))})
+            ins.addBindValue(v);
         if (!ins.exec())
             return fail(ins);
     }
     if (!Commit(error))
         return 0;
+    if (numberText)
+        *numberText = text;
     return number;
 }

@@ -82,10 +82,11 @@ bool TRecordStore::UpdateSerial(const RServiceRecord &r, QString &error)
     return true;
 }
 
-bool TRecordStore::RebuildSerials(QString &error)
+bool TRecordStore::RebuildSerials(QString &error, bool includeSimulated)
 {
     std::vector<RDueFacts> facts;
-    if (!Exec(QStringLiteral("DELETE FROM serials"), error) || !FactsFromRecords(facts, error))
+    // (The migration to version 2 ran before records knew simulated detectors.)
+    if (!Exec(QStringLiteral("DELETE FROM serials"), error) || !FactsFromRecords(facts, error, includeSimulated))
         return false;
     QSqlQuery q(FDb);
     q.prepare(QStringLiteral("INSERT INTO serials (serial, last_time, product, sensor, cal_time, cal_interval, "
@@ -135,12 +136,14 @@ bool TRecordStore::DueFacts(std::vector<RDueFacts> &out, QString &error)
     return true;
 }
 
-bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error)
+bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error, bool includeSimulated)
 {
     // Each query finds, per serial, the row of the latest time among the
     // records of one sort; on equal times the highest id wins (rows come in
     // id order and overwrite).
-    const auto latest = [](const QString &filter, const QString &columns) {
+    const QString real = includeSimulated ? QString() : QStringLiteral("AND simulated = 0 ");
+    const auto latest = [&real](const QString &sortFilter, const QString &columns) {
+        const QString filter = real + sortFilter;
         return QStringLiteral("SELECT r.serial, r.id, %2 FROM records r JOIN "
                               "(SELECT serial, MAX(time) AS t FROM records WHERE serial <> '' %1 GROUP BY serial) m "
                               "ON r.serial = m.serial AND r.time = m.t WHERE r.serial <> '' %3 ORDER BY r.id")
@@ -169,7 +172,7 @@ bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error)
                  f.mSensor = q.value(3).toString();
                  f.mLatest = q.value(4).toString();
              }) ||
-        !run(latest(QStringLiteral("AND kind = 'calibration'"), QStringLiteral("r.time, r.cal_interval")),
+        !run(latest(QStringLiteral("AND kind = 'calibration' AND job <> 'calibration'"), QStringLiteral("r.time, r.cal_interval")),
              [&](const QSqlQuery &q, RDueFacts &f) {
                  f.mLastCal = q.value(2).toString();
                  f.mCalInterval = optional(q.value(3));

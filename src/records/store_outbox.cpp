@@ -3,24 +3,33 @@
 #include <QJsonDocument>
 #include <QSqlQuery>
 
+#include "records/bench_key.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
 
-bool TRecordStore::Keep(const RServiceRecord &record, QString &error)
+bool TRecordStore::Keep(RServiceRecord &record, const QString &dest, QString &error)
 {
+    const TBenchKey *key = BenchKey(error);
+    if (!key) {
+        error = QStringLiteral("no bench key to sign with: ") + error;
+        return false;
+    }
+    // Not yet in a chain: no id and no prev. The signature covers the hash
+    // of the record with id 0 and prev empty, so `records sync` finds a
+    // record edited while it waited here.
+    record.mId = 0;
+    record.mPrev = QStringLiteral("");
+    record.mBenchKey = key->KeyId();
+    record.mHash = OutboxHash(record);
+    record.mSig = key->Sign(record.mHash);
     if (!Begin(nullptr, error))
         return false;
     QSqlQuery q(FDb);
-    q.prepare(QStringLiteral("INSERT INTO outbox (uid, record) VALUES (?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO outbox (uid, record, dest) VALUES (?, ?, ?)"));
     q.addBindValue(record.mUid);
-    RServiceRecord unsent = record;
-    unsent.mId = 0;
-    unsent.mPrev.clear();
-    unsent.mHash.clear();
-    QJsonObject o = RecordToJson(unsent);
-    o.insert(QStringLiteral("uid"), record.mUid);
-    q.addBindValue(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+    q.addBindValue(QString::fromUtf8(QJsonDocument(RecordToJson(record)).toJson(QJsonDocument::Compact)));
+    q.addBindValue(Text(dest));
     if (!q.exec()) {
         error = ErrorText(q.lastError());
         Rollback();
@@ -29,11 +38,13 @@ bool TRecordStore::Keep(const RServiceRecord &record, QString &error)
     return Commit(error);
 }
 
-bool TRecordStore::Outbox(std::vector<RServiceRecord> &out, QString &error)
+bool TRecordStore::Outbox(std::vector<RServiceRecord> &out, QString &error, const QString &dest)
 {
     QSqlQuery q(FDb);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT uid, record FROM outbox ORDER BY seq"))) {
+    q.prepare(QStringLiteral("SELECT uid, record FROM outbox WHERE dest = ? ORDER BY seq"));
+    q.addBindValue(Text(dest));
+    if (!q.exec()) {
         error = ErrorText(q.lastError());
         return false;
     }
@@ -64,20 +75,65 @@ bool TRecordStore::Forget(const QString &uid, QString &error)
     return true;
 }
 
-qint64 TRecordStore::OutboxCount(QString &error)
+QString OutboxDest(const RStoreLocation &location)
 {
-    return CountOf(FDb, QStringLiteral("SELECT COUNT(*) FROM outbox"), error);
+    return location.mKind == EStoreKind::kPostgres ? QString() : location.Describe();
 }
+
+qint64 TRecordStore::OutboxCount(QString &error, const QString &dest)
+{
+    QSqlQuery q(FDb);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM outbox WHERE dest = ?"));
+    q.addBindValue(Text(dest));
+    if (!q.exec() || !q.next()) {
+        error = ErrorText(q.lastError());
+        return -1;
+    }
+    return q.value(0).toLongLong();
+}
+
+namespace {
+
+// Why a kept record must not be sent; empty when it is as it was kept.
+QString KeptRecordFault(const RServiceRecord &r, TRecordStore &local, TRecordStore &shared)
+{
+    if (OutboxHash(r) != r.mHash)
+        return QStringLiteral("it was changed after it was kept (its contents do not match its hash)");
+    QString error, publicKey;
+    const TBenchKey *own = local.BenchKey(error);
+    if (own && own->KeyId() == r.mBenchKey) {
+        publicKey = own->PublicKeyHex();
+    } else {
+        std::vector<RBenchKeyRow> keys;
+        if (shared.Keys(keys, error))
+            for (const RBenchKeyRow &k : keys)
+                if (k.mKeyId == r.mBenchKey)
+                    publicKey = k.mPublicKey;
+    }
+    if (publicKey.isEmpty())
+        return QStringLiteral("it is signed by an unknown key \"%1\"").arg(r.mBenchKey);
+    if (!TBenchKey::Verify(publicKey, r.mHash, r.mSig))
+        return QStringLiteral("bad signature: it was changed after it was kept");
+    return {};
+}
+
+} // namespace
 
 RSyncResult SyncOutbox(TRecordStore &local, TRecordStore &shared)
 {
     RSyncResult result;
     std::vector<RServiceRecord> waiting;
-    if (!local.Outbox(waiting, result.mError))
+    if (!local.Outbox(waiting, result.mError, OutboxDest(shared.Location())))
         return result;
     result.mLeft = static_cast<int>(waiting.size());
     for (RServiceRecord &r : waiting) {
+        if (const QString fault = KeptRecordFault(r, local, shared); !fault.isEmpty()) {
+            // Refused, and kept here for whoever looks into it.
+            result.mRefused << QStringLiteral("record %1 not sent: %2").arg(r.mUid, fault);
+            continue;
+        }
         QString error;
+        // The shared store gives it its place: id, prev, hash and a fresh signature.
         const EAppend a = shared.Append(r, error);
         if (a == EAppend::kFailed) {
             result.mError = QStringLiteral("record %1 could not be sent: %2").arg(r.mUid, error);

@@ -458,7 +458,15 @@ void TBumpTest::Record()
 {
     if (!FJob)
         return;
-    FJob->Finish(JobStatus(), FPhaseText, BumpRecordData(FResult, FCylinder));
+    QJsonObject data = BumpRecordData(FResult, FCylinder);
+    const QJsonObject certifier = CertifierRecordJson(FSession);
+    for (auto it = certifier.begin(); it != certifier.end(); ++it)
+        data.insert(it.key(), it.value());
+    const char *word = FResult.mOutcome == EBumpOutcome::kPass   ? outcome::kPass
+                       : FResult.mOutcome == EBumpOutcome::kFail    ? outcome::kFail
+                       : FResult.mOutcome == EBumpOutcome::kStopped ? outcome::kStopped
+                                                                    : "";
+    FJob->Finish(JobStatus(), FPhaseText, data, word);
     FJob.reset();
 }
 

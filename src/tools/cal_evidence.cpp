@@ -90,6 +90,16 @@ uint8_t TCalEvidence::JobStatus() const
     return kNotDoneCode;
 }
 
+std::string TCalEvidence::OutcomeWord() const
+{
+    switch (FEvidence.mOutcome) {
+    case ECalEvidenceOutcome::kPass: return outcome::kPass;
+    case ECalEvidenceOutcome::kFail: return outcome::kFail;
+    case ECalEvidenceOutcome::kStopped: return outcome::kStopped;
+    default: return {}; // the procedure's own, or the status's
+    }
+}
+
 void TCalEvidence::SetPhase(ECalEvidencePhase phase, const std::string &text, bool gasStep)
 {
     FPhase = phase;
@@ -366,7 +376,10 @@ void TCalEvidence::End(ECalEvidenceOutcome outcome, const std::string &reason)
 
 void TCalEvidence::Record()
 {
-    const QJsonObject data = CalEvidenceData(FEvidence, FCylinder);
+    QJsonObject data = CalEvidenceData(FEvidence, FCylinder);
+    const QJsonObject certifier = CertifierRecordJson(FSession);
+    for (auto it = certifier.begin(); it != certifier.end(); ++it)
+        data.insert(it.key(), it.value());
     const bool own = FEvidence.mOutcome != ECalEvidenceOutcome::kProcedure;
     std::string text;
     if (FEvidence.mOutcome == ECalEvidenceOutcome::kPass)
@@ -374,9 +387,9 @@ void TCalEvidence::Record()
     else if (FEvidence.mOutcome == ECalEvidenceOutcome::kFail)
         text = "Calibration ... as left out of tolerance: FAIL";
     if (FCal.RecordHeld()) {
-        FCal.ReleaseRecord(data, own ? std::optional<uint8_t>(JobStatus()) : std::nullopt, text);
+        FCal.ReleaseRecord(data, own ? std::optional<uint8_t>(JobStatus()) : std::nullopt, text, OutcomeWord());
     } else if (FJob) {
-        FJob->Finish(JobStatus(), text.empty() ? "Calibration ... not certified" : text, data);
+        FJob->Finish(JobStatus(), text.empty() ? "Calibration ... not certified" : text, data, OutcomeWord());
     }
     FJob.reset();
 }

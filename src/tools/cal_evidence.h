@@ -134,6 +134,9 @@ public:
     // The exit table's code: 0 pass, 68 fail or stopped, 67 refused, the
     // procedure's own otherwise.
     uint8_t JobStatus() const;
+    // The record's outcome word: pass, fail, stopped; empty for the
+    // procedure's own or the one its status gives.
+    std::string OutcomeWord() const;
 
 private:
     void SetPhase(ECalEvidencePhase phase, const std::string &text, bool gasStep = false);

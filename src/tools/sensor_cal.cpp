@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/device_actions.h"
 #include "app/status.h"
 #include "app/session.h"
 #include "app/user_store.h"
@@ -80,11 +81,17 @@ void TSensorCalibration::RecordRun()
         FHeld = data;
         return;
     }
-    FJob->Finish(FOutcomeStatus, FLastLine, data);
+    FJob->Finish(JobStatus(), FLastLine, data, OwnOutcome());
     FJob.reset();
 }
 
-void TSensorCalibration::ReleaseRecord(const QJsonObject &more, std::optional<uint8_t> status, const std::string &text)
+std::string TSensorCalibration::OwnOutcome() const
+{
+    return FOutcome == ECalOutcome::kUserStop ? outcome::kStopped : std::string();
+}
+
+void TSensorCalibration::ReleaseRecord(const QJsonObject &more, std::optional<uint8_t> status, const std::string &text,
+                                       const std::string &word)
 {
     if (!RecordHeld())
         return;
@@ -92,8 +99,24 @@ void TSensorCalibration::ReleaseRecord(const QJsonObject &more, std::optional<ui
     for (auto it = more.begin(); it != more.end(); ++it)
         data.insert(it.key(), it.value());
     FHeld.reset();
-    FJob->Finish(status.value_or(FOutcomeStatus), text.empty() ? FLastLine : text, data);
+    FJob->Finish(status.value_or(JobStatus()), text.empty() ? FLastLine : text, data,
+                 word.empty() ? OwnOutcome() : word);
     FJob.reset();
+}
+
+uint8_t TSensorCalibration::JobStatus() const
+{
+    switch (FOutcome) {
+    case ECalOutcome::kOk: return 0;
+    case ECalOutcome::kFailed:
+    case ECalOutcome::kTimeOut:
+    case ECalOutcome::kUserStop: return kJobNotDone;
+    case ECalOutcome::kStartFailed: return FOutcomeStatus == kStatusRefusedByDevice ? kJobNotDone : FOutcomeStatus;
+    case ECalOutcome::kNotPrepared: return FOutcomeStatus != 0 ? FOutcomeStatus : kJobRefused;
+    case ECalOutcome::kAborted: return FOutcomeStatus != 0 ? FOutcomeStatus : kStatusAborted;
+    case ECalOutcome::kNone: break;
+    }
+    return kJobNotDone;
 }
 
 bool TSensorCalibration::Open(const RTamselCFG &mCFG)

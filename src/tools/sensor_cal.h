@@ -109,9 +109,10 @@ public:
     void HoldRecord(bool on) { FHoldRecord = on; }
     bool RecordHeld() const { return FJob.has_value() && FHeld.has_value(); }
     // Makes the held record: the procedure's data with `more` added, and the
-    // whole run's status and text when given. Nothing when none is held.
+    // whole run's status, text and outcome word when given. Nothing when none
+    // is held.
     void ReleaseRecord(const QJsonObject &more, std::optional<uint8_t> status = std::nullopt,
-                       const std::string &text = {});
+                       const std::string &text = {}, const std::string &outcome = {});
     // Ends a running procedure at once, as a stop by the user (a dialog that goes away).
     void Shutdown();
 
@@ -125,6 +126,11 @@ public:
     ECalOutcome Outcome() const { return FOutcome; }
     // The status byte behind kNotPrepared, kStartFailed and kAborted; 0 otherwise.
     uint8_t OutcomeStatus() const { return FOutcomeStatus; }
+    // The job's code from the exit table, as its record and the command line
+    // give it: 0 for OK; 68 for a calibration that failed, timed out, was
+    // stopped or whose zero the detector refused (177); 67 for a detector
+    // whose sensor type changed since it was read; the status byte otherwise.
+    uint8_t JobStatus() const;
     TDateTime NextPollTime() const { return FNextPoll; }
     // The polls of the running procedure: how many were made, the last one's
     // status and (when that was 0) the reading's mHistory.
@@ -134,6 +140,8 @@ public:
     TDateTime StartTime() const { return FStartTime; }
 
 private:
+    // "stopped" for a stop by the user; empty: the record's own rule.
+    std::string OwnOutcome() const;
     bool PrepareCalibration(RTamselCFG &CFG);
     void Poll();
     void StopProcedure();

@@ -227,17 +227,29 @@ void TSensorLogger::RecordCommand(uint8_t nCode, uint8_t nStatus, const std::str
                       : nCode == kCalCodeBumpPass ? kJobBumpPass
                                                   : nullptr;
     if (job)
-        FQueued.push_back({job, nStatus, outcome, QJsonObject{{QLatin1String(journal_data::kSource), QStringLiteral("logger")}}});
+        FQueued.push_back({job, nStatus, outcome,
+                           QJsonObject{{QLatin1String(journal_data::kSource), QStringLiteral("logger")}},
+                           QDateTime::currentDateTimeUtc(), {}});
 }
 
 void TSensorLogger::QueueCalibrationEnd(const char *result, const std::string &text)
 {
     if (FCalCode == 0)
         return;
-    FQueued.push_back({kJobSensorCal, 0, text,
+    // The calibration is on the record from the moment its command was sent:
+    // OK, or a failure, time-out or stop with the exit table's 68; one still
+    // running when the run ends was started and not followed.
+    const std::string r = result;
+    const uint8_t status = r == "OK" || r == "started" ? 0 : kJobNotDone;
+    const char *word = r == "OK"          ? outcome::kSuccess
+                       : r == "started"   ? outcome::kStarted
+                       : r == "User Stop" ? outcome::kStopped
+                                          : outcome::kFailed;
+    FQueued.push_back({kJobSensorCal, status, text,
                        QJsonObject{{QLatin1String(journal_data::kSource), QStringLiteral("logger")},
                                    {QLatin1String(journal_data::kResult), QLatin1String(result)},
-                                   {QStringLiteral("command"), QString::fromLatin1(LogCommandName(FCalCode))}}});
+                                   {QStringLiteral("command"), QString::fromLatin1(LogCommandName(FCalCode))}},
+                       FCalSent, word});
     FCalCode = 0;
 }
 
@@ -245,8 +257,9 @@ void TSensorLogger::RecordRun()
 {
     if (!FJob)
         return;
+    QueueCalibrationEnd("started", LogCommandName(FCalCode) + std::string(" ... START"));
     for (const RQueuedJob &q : FQueued)
-        TDeviceJob(FSession, FScreen, q.mJob, false).Finish(q.mStatus, q.mText, q.mData);
+        TDeviceJob(FSession, FScreen, q.mJob, false, q.mTime).Finish(q.mStatus, q.mText, q.mData, q.mOutcome);
     FQueued.clear();
     FJob->Finish(FEndStatus, {},
                      QJsonObject{{QStringLiteral("start"), FRunStart},
@@ -513,6 +526,7 @@ void TSensorLogger::ExecuteCommand(uint8_t nCode)
             FCalState = kCalStarted;
             FCalTime = FClock.Now();
             FCalCode = nCode;
+            FCalSent = QDateTime::currentDateTimeUtc();
             label(name + " ... START", kToolBlack);
             break;
         case kCalCodeZero:

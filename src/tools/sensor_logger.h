@@ -274,6 +274,8 @@ private:
         uint8_t mStatus;
         std::string mText;
         QJsonObject mData;
+        QDateTime mTime;      // when the command was sent
+        std::string mOutcome; // empty: from the status
     };
     void RecordCommand(uint8_t nCode, uint8_t nStatus, const std::string &outcome);
     void QueueCalibrationEnd(const char *result, const std::string &text);
@@ -283,4 +285,5 @@ private:
     std::vector<RQueuedJob> FQueued;
     QString FRunStart;
     uint8_t FCalCode = 0; // the calibration being followed
+    QDateTime FCalSent;   // when its command was sent
 };

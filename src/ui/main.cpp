@@ -20,6 +20,7 @@
 #include "ui/main_window.h"
 #include "ui/single_instance.h"
 #include "app/journal.h"
+#include "records/driver_messages.h"
 #include "records/journal_store.h"
 #include "sim/sim_detector.h"
 
@@ -85,6 +86,9 @@ int main(int argc, char **argv)
     if (!instance.Error().empty())
         std::fprintf(stderr, "beamport: running without the single-instance check: %s\n", instance.Error().c_str());
 
+    // The database drivers' own complaints stay off stderr: a store that
+    // fails says so in one line.
+    const TQuietDrivers quietDrivers;
     QApplication::setApplicationName(QString::fromLatin1(kProgramTitle));
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(13);
@@ -116,5 +120,9 @@ int main(int argc, char **argv)
     if (simulator)
         window.UseSimulator(*simulator);
     window.show();
-    return app.exec();
+    const int code = app.exec();
+    // The records handed over are kept while the window that hears of
+    // trouble with them is still there.
+    session.Journal().Flush();
+    return code;
 }

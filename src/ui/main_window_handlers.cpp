@@ -202,6 +202,8 @@ void TNorvikIRMainForm::UserCalBtnClick()
         return;
     Guarded([this] {
         TSensorCalDlg dialog(FSession, this, FScreen.get());
+        QString error;
+        dialog.SetCylinders(CylindersOnRecord(FSession, error));
         dialog.ShowDlg(FState.FTamselCFG);
     });
 }

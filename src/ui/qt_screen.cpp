@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPalette>
+#include <QPointer>
+#include <QThread>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QProgressBar>
@@ -100,13 +102,26 @@ void TQtScreen::Progress(const std::string &which, int position, int max)
 
 void TQtScreen::JournalWarning(const std::string &text)
 {
-    std::fprintf(stderr, "beamport: the service record was not kept: %s\n", text.c_str());
+    // The records are written on the journal's own thread: the notice
+    // reaches the widgets on the window's thread.
+    if (FWindow && QThread::currentThread() != FWindow->thread()) {
+        const QPointer<QWidget> window = FWindow;
+        QMetaObject::invokeMethod(
+            FWindow,
+            [this, window, text] {
+                if (window)
+                    JournalWarning(text);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    std::fprintf(stderr, "beamport: %s\n", text.c_str());
     QPushButton *button = FWindow ? FWindow->findChild<QPushButton *>(QStringLiteral("ServiceRecordsBtn")) : nullptr;
     if (!button)
         return;
     button->setText(QStringLiteral("Records (!)"));
     button->setStyleSheet(QStringLiteral("color: #a00000;"));
-    button->setToolTip(QStringLiteral("The last service record was not kept: ") + QString::fromLatin1(text.c_str()));
+    button->setToolTip(QString::fromUtf8(text.c_str()));
 }
 
 void TQtScreen::AdapterTrouble(bool bTrouble)

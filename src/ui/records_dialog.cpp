@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,8 +22,10 @@
 #include "app/journal.h"
 #include "app/screen.h"
 #include "app/session.h"
+#include "app/status.h"
 #include "app/user_store.h"
 #include "records/due.h"
+#include "ui/cylinders_page.h"
 #include "records/journal_store.h"
 #include "records/location.h"
 #include "records/store.h"
@@ -37,6 +40,52 @@ const char *const kJobs[] = {kJobIdentify,  kJobRead,     kJobWrite,        kJob
                              kJobEvents,    kJobEeprom,   kJobUpgrade,      kJobLog,        kJobSensorCal};
 
 const QColor kOverdueColour(0xC0, 0x00, 0x00);
+const QColor kBadOutcomeColour(0xC0, 0x00, 0x00);
+
+// Outcomes a technician must not miss.
+bool BadOutcome(const QString &outcome)
+{
+    return outcome == QLatin1String(outcome::kFailed) || outcome == QLatin1String(outcome::kFail) ||
+           outcome == QLatin1String(outcome::kRefused) || outcome == QLatin1String(outcome::kStopped);
+}
+
+// What a record's status stands for, in the exit table's words.
+QString StatusMeaning(int status)
+{
+    switch (status) {
+    case 0: return QStringLiteral("success");
+    case kJobDeclined: return QStringLiteral("a question was answered No");
+    case kJobRefused: return QStringLiteral("refused before anything was sent");
+    case kJobNotDone: return QStringLiteral("ran but did not succeed");
+    case kStatusInternalError: return QStringLiteral("an internal error");
+    default: return QStringLiteral("status byte: ") + QString::fromStdString(StatusMessage(static_cast<uint8_t>(status))).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    }
+}
+
+// One data entry with its unit where the record knows it.
+QString DataValue(const QString &key, const QJsonValue &value, const QString &unit)
+{
+    const auto tenths = [](qint64 t) { return QString::number(t / 10.0, 'f', 1); };
+    if (key == QLatin1String(journal_data::kSpanGas) && value.isDouble())
+        return tenths(value.toInteger()) + (unit.isEmpty() ? QString() : QLatin1Char(' ') + unit);
+    if ((key == QLatin1String(journal_data::kSpanBefore) || key == QLatin1String(journal_data::kSpanAfter)) &&
+        value.isDouble())
+        return QString::number(value.toInteger() / 1000.0, 'f', 3) + QStringLiteral(" (span factor)");
+    if ((key == QLatin1String(journal_data::kZeroBefore) || key == QLatin1String(journal_data::kZeroAfter)) &&
+        value.isDouble())
+        return QString::number(value.toInteger()) + QStringLiteral(" counts");
+    if ((key == QLatin1String(journal_data::kConfig) || key == QLatin1String(journal_data::kConfigAfter)) &&
+        value.isString())
+        return QStringLiteral("the 128-byte configuration (hex in the raw view)");
+    if (value.isString())
+        return VisibleText(value.toString());
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', 15);
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("yes") : QStringLiteral("no");
+    return QString::fromUtf8(value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)
+                                              : QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+}
 
 // Where the certificate and export folder is remembered: the per-user store's
 // file, group RECORDS (beside the technician's name).
@@ -132,16 +181,30 @@ void TServiceRecordsDlg::BuildDialog()
     filter->addWidget(refresh);
     rv->addLayout(filter);
 
-    FTable = MakeTable("RecordsTable", {QStringLiteral("Time"), QStringLiteral("Job"), QStringLiteral("Status"),
-                                        QStringLiteral("Serial"), QStringLiteral("Product"), QStringLiteral("Text")});
+    FTable = MakeTable("RecordsTable", {QStringLiteral("Time"), QStringLiteral("Job"), QStringLiteral("Outcome"),
+                                        QStringLiteral("Serial"), QStringLiteral("Product"), QStringLiteral("Text"),
+                                        QStringLiteral("Detector")});
     FDetails = new QPlainTextEdit;
     FDetails->setObjectName(QStringLiteral("RecordDetails"));
     FDetails->setReadOnly(true);
     FDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
     FDetails->setFont(QFont(QStringLiteral("monospace")));
+    FRawBtn = new QPushButton(QStringLiteral("Show raw"));
+    FRawBtn->setObjectName(QStringLiteral("RecordsShowRawBtn"));
+    FRawBtn->setCheckable(true);
+    FRawBtn->setAutoDefault(false);
+    FRawBtn->setToolTip(QStringLiteral("The record as stored and hashed (JSON)"));
+    auto *detailsPane = new QWidget;
+    auto *dv0 = new QVBoxLayout(detailsPane);
+    dv0->setContentsMargins(0, 0, 0, 0);
+    dv0->addWidget(FDetails, 1);
+    auto *rawRow = new QHBoxLayout;
+    rawRow->addStretch(1);
+    rawRow->addWidget(FRawBtn);
+    dv0->addLayout(rawRow);
     auto *split = new QSplitter(Qt::Vertical);
     split->addWidget(FTable);
-    split->addWidget(FDetails);
+    split->addWidget(detailsPane);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     rv->addWidget(split, 1);
@@ -149,7 +212,7 @@ void TServiceRecordsDlg::BuildDialog()
     auto *actions = new QHBoxLayout;
     FCertificateBtn = new QPushButton(QStringLiteral("Certificate..."));
     FCertificateBtn->setObjectName(QStringLiteral("RecordsCertificateBtn"));
-    FCertificateBtn->setToolTip(QStringLiteral("Certificate of the selected calibration or passed bump test (PDF)"));
+    FCertificateBtn->setToolTip(QStringLiteral("Certificate of the selected bump test or calibration (PDF)"));
     FPaperCombo = new QComboBox;
     FPaperCombo->setObjectName(QStringLiteral("RecordsPaperCombo"));
     FPaperCombo->addItem(QStringLiteral("A4"), static_cast<int>(EPaper::kA4));
@@ -179,6 +242,13 @@ void TServiceRecordsDlg::BuildDialog()
     legend->setObjectName(QStringLiteral("DueLegendLabel"));
     dv->addWidget(legend);
     FTabs->addTab(due, QStringLiteral("Due"));
+    FCylindersPage = new TCylindersPage(FSession, [this](const QString &text, bool error) {
+        if (error)
+            ShowError(text);
+        else
+            ShowNote(text);
+    });
+    FTabs->addTab(FCylindersPage, QStringLiteral("Cylinders"));
     v->addWidget(FTabs, 1);
 
     FMessage = new QLabel;
@@ -197,6 +267,10 @@ void TServiceRecordsDlg::BuildDialog()
     connect(FJobCombo, &QComboBox::currentIndexChanged, this, [this] { FillRecords(); });
     connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
     connect(FTable, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
+    connect(FRawBtn, &QPushButton::toggled, this, [this](bool raw) {
+        FRawBtn->setText(raw ? QStringLiteral("Show fields") : QStringLiteral("Show raw"));
+        SelectionChanged();
+    });
     connect(FCertificateBtn, &QPushButton::clicked, this, [this] { CertificateBtnClick(); });
     connect(FExportBtn, &QPushButton::clicked, this, [this] { ExportBtnClick(); });
     resize(860, 600);
@@ -231,21 +305,33 @@ EPaper TServiceRecordsDlg::DefaultPaper(const QLocale &locale)
 QString TServiceRecordsDlg::DetailsText(const RServiceRecord &record)
 {
     const QJsonObject json = RecordToJson(record);
+    const QString unit = record.mData.value(QLatin1String(journal_data::kUnit)).toString();
     QString text;
     for (const QString &name : RecordFieldNames()) {
         const QJsonValue value = json.value(name);
         QString shown;
-        if (value.isObject())
-            shown = QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented)).trimmed();
-        else if (value.isDouble())
+        if (name == QLatin1String("data")) {
+            for (auto it = record.mData.begin(); it != record.mData.end(); ++it)
+                shown += QStringLiteral("\n  %1: %2").arg(it.key(), DataValue(it.key(), it.value(), unit));
+        } else if (name == QLatin1String("status")) {
+            shown = QStringLiteral("%1 (%2)").arg(record.mStatus).arg(StatusMeaning(record.mStatus));
+        } else if (name == QLatin1String("simulated")) {
+            shown = record.mSimulated ? QStringLiteral("yes: SIMULATED detector") : QStringLiteral("no");
+        } else if (value.isDouble()) {
             shown = QString::number(value.toInteger());
-        else
-            shown = value.toString();
+        } else {
+            shown = VisibleText(value.toString());
+        }
         if (name == QLatin1String("time"))
             shown += QStringLiteral("  (%1 local)").arg(LocalTime(record.mTime));
         text += QStringLiteral("%1: %2\n").arg(name, shown);
     }
     return text;
+}
+
+QString TServiceRecordsDlg::RawText(const RServiceRecord &record)
+{
+    return QString::fromUtf8(QJsonDocument(RecordToJson(record)).toJson(QJsonDocument::Indented));
 }
 
 void TServiceRecordsDlg::ShowSerial(const QString &serial)
@@ -259,6 +345,8 @@ void TServiceRecordsDlg::ShowSerial(const QString &serial)
 
 bool TServiceRecordsDlg::OpenStore()
 {
+    if (FCylindersPage)
+        FCylindersPage->SetStore(nullptr); // it never keeps a store that is gone
     FStore.reset();
     QString error;
     FStore = OpenStoreInForce(FSession, error);
@@ -277,11 +365,13 @@ void TServiceRecordsDlg::Refresh()
         FRecords.clear();
         FTable->setRowCount(0);
         FDueTable->setRowCount(0);
+        FCylindersPage->SetStore(nullptr);
         SelectionChanged();
         return;
     }
     FillRecords();
     FillDue();
+    FCylindersPage->SetStore(FStore.get());
 }
 
 void TServiceRecordsDlg::FillRecords()
@@ -303,10 +393,15 @@ void TServiceRecordsDlg::FillRecords()
         const RServiceRecord &r = FRecords[static_cast<size_t>(row)];
         FTable->setItem(row, 0, Cell(LocalTime(r.mTime)));
         FTable->setItem(row, 1, Cell(r.mJob));
-        FTable->setItem(row, 2, Cell(QString::number(r.mStatus)));
-        FTable->setItem(row, 3, Cell(r.mSerial));
-        FTable->setItem(row, 4, Cell(r.mProduct));
-        FTable->setItem(row, 5, Cell(r.mText));
+        QTableWidgetItem *outcome = Cell(r.mOutcome);
+        outcome->setToolTip(QStringLiteral("status %1: %2").arg(r.mStatus).arg(StatusMeaning(r.mStatus)));
+        if (BadOutcome(r.mOutcome))
+            outcome->setForeground(kBadOutcomeColour);
+        FTable->setItem(row, 2, outcome);
+        FTable->setItem(row, 3, Cell(VisibleText(r.mSerial)));
+        FTable->setItem(row, 4, Cell(VisibleText(r.mProduct)));
+        FTable->setItem(row, 5, Cell(VisibleText(r.mText)));
+        FTable->setItem(row, 6, Cell(r.mSimulated ? QStringLiteral("SIMULATED") : QString()));
     }
     FTable->resizeColumnsToContents();
     if (!FRecords.empty())
@@ -358,11 +453,11 @@ const RServiceRecord *TServiceRecordsDlg::Selected() const
 void TServiceRecordsDlg::SelectionChanged()
 {
     const RServiceRecord *r = Selected();
-    FDetails->setPlainText(r ? DetailsText(*r) : QString());
+    FDetails->setPlainText(!r ? QString() : FRawBtn->isChecked() ? RawText(*r) : DetailsText(*r));
     const QString refusal = r ? CertificateRefusal(*r) : QStringLiteral("No record is selected.");
     FCertificateBtn->setEnabled(r && refusal.isEmpty());
     FCertificateBtn->setToolTip(refusal.isEmpty()
-                                    ? QStringLiteral("Certificate of the selected calibration or passed bump test (PDF)")
+                                    ? QStringLiteral("Certificate of the selected bump test or calibration (PDF)")
                                     : refusal);
     FExportBtn->setEnabled(!FRecords.empty());
 }
@@ -385,16 +480,13 @@ void TServiceRecordsDlg::CertificateBtnClick()
     const QString path = QString::fromStdString(*chosen);
     SetSaveDirectory(path);
     const EPaper paper = static_cast<EPaper>(FPaperCombo->currentData().toInt());
-    QString error;
-    qint64 number = 0;
-    if (!MakeCertificate(*FStore, id, path, paper, TechnicianName(FSession.Store()), FSession.SensorTypes, error,
-                         &number)) {
+    QString error, number;
+    if (MakeCertificate(*FStore, id, path, paper, Certifier(FSession), FSession.SensorTypes, error,
+                        &number) != ECertificate::kWritten) {
         ShowError(QStringLiteral("The certificate was not saved: ") + error);
         return;
     }
-    ShowNote(QStringLiteral("Certificate BP-%1 saved as %2")
-                 .arg(number, 6, 10, QLatin1Char('0'))
-                 .arg(QDir::toNativeSeparators(path)));
+    ShowNote(QStringLiteral("Certificate %1 saved as %2").arg(number, QDir::toNativeSeparators(path)));
 }
 
 void TServiceRecordsDlg::ExportBtnClick()

@@ -2,7 +2,8 @@
 // The service records of the store in force, for the technician at the bench:
 // the records of one detector (or all), newest first, with every field of the
 // one selected; its certificate when it proves a calibration or a passed bump
-// test; the listed records as CSV; and the due list, overdue detectors in red.
+// test; the listed records as CSV; the due list, overdue detectors in red; and
+// the gas cylinders the tests and calibrations use.
 //
 // The store is opened when the dialog opens and again on Refresh; whatever
 // goes wrong with it (records off, a bad location, an unreachable server, a
@@ -27,6 +28,7 @@ class QPushButton;
 class QTableWidget;
 class QTabWidget;
 class TRecordStore;
+class TCylindersPage;
 class TSession;
 
 inline constexpr const char *kServiceRecordsCaption = "Service Records";
@@ -53,8 +55,12 @@ public:
     // Letter in the countries that use it, A4 everywhere else.
     static EPaper DefaultPaper(const QLocale &locale);
     // A record's fields, one "name: value" line each in the record's field
-    // order, data as indented JSON.
+    // order, readable: times also in local time, the status with its
+    // meaning, data one entry a line with its unit, texts from the detector
+    // with their control characters shown.
     static QString DetailsText(const RServiceRecord &record);
+    // The record object exactly as `records show --json` prints it.
+    static QString RawText(const RServiceRecord &record);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -82,9 +88,11 @@ private:
     QComboBox *FJobCombo = nullptr;
     QTableWidget *FTable = nullptr;
     QPlainTextEdit *FDetails = nullptr;
+    QPushButton *FRawBtn = nullptr;
     QComboBox *FPaperCombo = nullptr;
     QPushButton *FCertificateBtn = nullptr;
     QPushButton *FExportBtn = nullptr;
     QTableWidget *FDueTable = nullptr;
+    TCylindersPage *FCylindersPage = nullptr;
     QLabel *FMessage = nullptr;
 };

@@ -10,12 +10,14 @@
 #include <QJsonArray>
 
 #include "app/device_actions.h"
+#include "app/device_job.h"
 #include "app/eeprom_job.h"
 #include "app/event_log_job.h"
 #include "app/journal.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
 #include "sim/sim_detector.h"
+#include "sim/sim_memory.h"
 #include "support/capturing_journal.h"
 #include "support/fake_screen.h"
 #include "support/test_session.h"
@@ -106,6 +108,110 @@ TEST_F(JournalTest, RefusalsLeaveNoRecordFailuresDo)
     EXPECT_EQ(journal.records[0].mStatus, 160);
     EXPECT_EQ(journal.records[0].mText, screen.StatusCaption());
     EXPECT_FALSE(journal.records[0].mIdentity);
+}
+
+// Each way a job ends, with the status of the exit table (the number the
+// command line exits with) and the one word of its outcome.
+TEST_F(JournalTest, OutcomeAndStatusAsTheExitTableSays)
+{
+    StartDetector();
+    TDeviceActions actions(session, screen, state);
+    const auto suspend = [&](uint8_t allow) {
+        auto config = sim->Config();
+        config[15] = allow;
+        SimSealBlock(config, kSimUnitBlock);
+        SimSealBlock(config, kSimSensorBlock);
+        sim->SetConfig(config);
+    };
+    const struct {
+        const char *what;
+        std::function<RActionResult()> run;
+        const char *job;
+        int status;
+        const char *outcome;
+    } rows[] = {
+        {"a read", [&] { return actions.ReadDevice(); }, "read", 0, "success"},
+        {"Check Unit", [&] { suspend(0xFF); return actions.Hibernate(); }, "hibernate", 67, "refused"},
+        {"hibernate answered No", [&] { suspend(0x80); screen.answers = {false}; return actions.Hibernate(); },
+         "hibernate", 66, "declined"},
+        {"the factory calibration", [&] { return actions.Calibration(); }, "calibration", 0, "started"},
+        {"a bare bump pass", [&] { return actions.PeakBumpReport(3); }, "bump-pass", 0, "declared"},
+        {"a bare bump fail", [&] { return actions.PeakBumpReport(2); }, "bump-fail", 0, "declared"},
+        {"clear peak", [&] { return actions.PeakBumpReport(1); }, "clear-peak", 0, "success"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        journal.records.clear();
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        row.run();
+        ASSERT_EQ(journal.records.size(), 1u);
+        const RJobRecord &r = journal.records[0];
+        EXPECT_EQ(r.mJob, row.job);
+        EXPECT_EQ(r.mStatus, row.status);
+        EXPECT_EQ(r.mOutcome.empty() ? DeriveOutcome(r.mJob, r.mStatus) : r.mOutcome, row.outcome);
+        // Taken when the job began, not when it was recorded.
+        EXPECT_GE(r.mTime, before.addMSecs(-1));
+        EXPECT_TRUE(r.mSimulated) << "the simulator serves on a pseudo-terminal";
+    }
+    // A failed command is failed, whatever the job.
+    const struct {
+        const char *job;
+        uint8_t status;
+        const char *outcome;
+    } derived[] = {{"bump-pass", 177, "failed"}, {"calibration", 194, "failed"}, {"upgrade", 134, "stopped"},
+                   {"read", 161, "failed"},      {"sensor-cal", 68, "failed"},    {"read", 70, "failed"}};
+    for (const auto &d : derived)
+        EXPECT_EQ(DeriveOutcome(d.job, d.status), d.outcome) << d.job << " " << int(d.status);
+}
+
+// What a job reads is the configuration; a second read is the configuration after.
+TEST_F(JournalTest, ConfigurationAfterOnlyFromALaterRead)
+{
+    StartDetector();
+    TDeviceActions actions(session, screen, state);
+    actions.ReadDevice(); // one read: no "after"
+    ASSERT_EQ(journal.records.size(), 1u);
+    EXPECT_TRUE(journal.records[0].mData.contains("config"));
+    EXPECT_FALSE(journal.records[0].mData.contains("config_after"));
+    // Two reads in one job (as a calibration of the logger reads before and after).
+    journal.records.clear();
+    TDeviceJob job(session, screen, kJobRead);
+    const auto readBoth = [&] {
+        RTamselCFG cfg{};
+        uint8_t status = link.ReadUnitCFGData(cfg.mUnit, session.DeviceCFG.mUnitPacketSize, session.DeviceCFG.mUnitDataSize);
+        if (status == 0)
+            status = link.ReadSensorCFGData(cfg.mSensor, session.DeviceCFG.mUnitPacketSize, session.DeviceCFG.mUnitSensorDataSize);
+        return status;
+    };
+    job.Linked({}, [&] {
+        EXPECT_EQ(readBoth(), 0);
+        auto config = sim->Config();
+        config[kSimSensorBlock + 10] ^= 0x01;
+        SimSealBlock(config, kSimSensorBlock);
+        sim->SetConfig(config);
+        return readBoth();
+    });
+    job.Finish(0, "done");
+    ASSERT_EQ(journal.records.size(), 1u);
+    ASSERT_TRUE(journal.records[0].mData.contains("config_after"));
+    EXPECT_NE(journal.records[0].mData.value("config"), journal.records[0].mData.value("config_after"));
+}
+
+// A job that never reached for the detector leaves no record, nor a job under way.
+TEST_F(JournalTest, NoRecordWithoutTheDetector)
+{
+    StartDetector();
+    TDeviceActions actions(session, screen, state);
+    state.FTamselCFG.mSensor.mSensorType = 0;
+    state.FForm = {};
+    EXPECT_TRUE(actions.WriteDevice().mRefused);          // refused before the link
+    EXPECT_TRUE(actions.ActuatorTest(9).mRefused);         // no such button
+    EXPECT_TRUE(actions.PeakBumpReport(0).mRefused);
+    {
+        TDeviceJob cancelled(session, screen, kJobEvents); // a file dialog cancelled before the link
+        cancelled.Finish(0, "");
+    }
+    EXPECT_TRUE(journal.records.empty());
 }
 
 TEST_F(JournalTest, AFailureToRecordIsOneNoticeAndChangesNothingElse)

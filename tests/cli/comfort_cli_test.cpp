@@ -246,7 +246,7 @@ TEST(CliComfort, RecordsOptionChoosesTheStore)
         int status;
         const char *err;
     } rows[] = {
-        {{"--records", "off", "records"}, 65, "records are off"},
+        {{"--records", "off", "records"}, 69, "records are off"},
         {{"--records", "nowhere", "settings"}, 64, "beamport-cli: --records: "},
         {{"--records", "", "settings"}, 64, "no place given"},
         {{"--records"}, 64, "--records needs a value"},

@@ -188,12 +188,44 @@ TEST(CliExitStatus, EveryRowOfTheTable)
     }
 }
 
+// The rows of the table that are not a device's status byte.
+TEST(CliExitStatus, PortFailuresAndCommandsWithoutDeviceWork)
+{
+    const std::string store = "sqlite:" + (Dir() / "rows.sqlite").string();
+    const std::string head = "1:" + std::string(64, 'a');
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        const char *line;
+    } rows[] = {
+        // 161 only when the port failed: a device that is no serial port
+        {{"--port", "/dev/null", "identify"}, 161, "Invalid device handle"},
+        {{"--records", store, "records"}, 0, ""},
+        {{"--records", store, "records", "verify", "--head", head}, 1, "the record of the head given is missing"},
+        {{"--records", store, "records", "show", "x"}, 64, "one record id"},
+        {{"--records", store, "records", "export", "--out", Dir().string()}, 65, "could not be written"},
+        {{"--records", store, "records", "keys", "revoke", "0000000000000000"}, 67, "no bench key 0000000000000000"},
+        {{"--records", "sqlite:/proc/no/records.sqlite", "records"}, 69, "could not be opened"},
+        {{"--records", "sqlite:/proc/no/records.sqlite", "due"}, 69, "could not be opened"},
+        {{"--records", "sqlite:/proc/no/records.sqlite", "certificate", "1", "--out", "c.pdf"}, 69, "could not be opened"},
+    };
+    for (const auto &row : rows) {
+        std::string what = "exit " + std::to_string(row.exit) + ":";
+        for (const std::string &a : row.args)
+            what += " " + a;
+        const ProcessResult r = RunProcess(BEAMPORT_CLI, row.args, Env());
+        EXPECT_EQ(r.status, row.exit) << what << "\n" << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(row.line), std::string::npos) << what << "\n" << r.out << r.err;
+    }
+}
+
 TEST(CliExitStatus, HelpPrintsTheTable)
 {
     const ProcessResult r = RunProcess(BEAMPORT_CLI, {"--help"}, Env());
     EXPECT_EQ(r.status, 0);
     for (const char *line : {"  64     usage error", "  66     nothing was done because a question was answered No",
-                             "  68     the job ran but did not succeed"})
+                             "  68     the job ran but did not succeed", "  161    the port failed during the job",
+                             "  69     the records store cannot be reached or opened", "  70     an internal error"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     EXPECT_EQ(RunProcess(BEAMPORT_CLI, {"sensor-cal", "--help"}, Env()).status, 0);
 }

@@ -273,7 +273,8 @@ TEST_F(DiscoveryTest, AdapterWithoutDeviceNode)
         link.OpenUSB(0.1f);
         ADD_FAILURE() << "opened " << link.Port().DeviceName();
     } catch (const ECommError &e) {
-        EXPECT_EQ(e.Message, "No adapter with this number: 0");
+        EXPECT_EQ(e.Message, "Error accessing specified device");
+        EXPECT_EQ(e.ErrorCode, ENODEV);
     }
     EXPECT_FALSE(link.Port().Enabled());
 }

@@ -349,7 +349,7 @@ TEST(Connect, PortNumbersAndNames)
         tamsel.ComOpen(0);
         FAIL();
     } catch (const ECommError &e) {
-        EXPECT_STREQ(e.what(), "No adapter with this number: 0 (Error: 19) ");
+        EXPECT_STREQ(e.what(), "Error accessing specified device (Error: 19) ");
     }
 }
 
@@ -371,7 +371,8 @@ TEST(Connect, UnmappedPortNumberNeverOpensAFileOfTheWindowsName)
             tamsel.ComOpen(port);
             ADD_FAILURE() << "opened " << tamsel.Port().DeviceName();
         } catch (const ECommError &e) {
-            EXPECT_EQ(e.Message, "No adapter with this number: " + std::to_string(port));
+            EXPECT_EQ(e.Message, "Error accessing specified device");
+            EXPECT_EQ(e.ErrorCode, ENODEV);
         }
         EXPECT_FALSE(tamsel.Port().Enabled());
     }

@@ -17,6 +17,13 @@ namespace {
 
 QJsonDocument Json(const std::string &text) { return QJsonDocument::fromJson(QByteArray::fromStdString(text)); }
 
+// The page's text as a reader extracts it; empty without pdftotext.
+std::string PdfText(const std::string &pdf)
+{
+    const ProcessResult r = RunProcess("/usr/bin/pdftotext", {"-layout", pdf, "-"});
+    return r.status == 0 ? r.out : std::string();
+}
+
 size_t Count(const std::string &text, const std::string &what)
 {
     size_t n = 0;
@@ -189,6 +196,71 @@ TEST_P(EvidenceCli, CalibrationAgainstACylinderMeasuresAsFoundAndAsLeft)
     EXPECT_NEAR(found["span_deviation_permille"].toInt(), -300, 30) << found["span_tenths"].toInt();
     EXPECT_LE(std::abs(left["span_deviation_permille"].toInt()), 100) << left["span_tenths"].toInt();
     EXPECT_LE(std::abs(left["zero_tenths"].toInt()), 3);
+
+    // Its certificate: the cylinder, the measurements with units, the
+    // criteria and the result; the same text and number when printed again.
+    const std::string id = std::to_string(record["id"].toInt());
+    const std::string pdf = Path("cal.pdf");
+    const ProcessResult first = Cli({"certificate", id, "--out", pdf});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::string text = PdfText(pdf);
+    if (text.empty())
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    for (const char *expected : {"Calibration Certificate", "LOT-7", "2099-12-31", "As found, under gas",
+                                 "As left, under gas", "% of the cylinder", " ppm", "within +-10.0 %", "PASS",
+                                 "SIMULATED - TRAINING ONLY"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    const ProcessResult again = Cli({"certificate", id, "--out", pdf});
+    EXPECT_EQ(again.out, first.out);
+    EXPECT_EQ(PdfText(pdf), text);
+}
+
+TEST_P(EvidenceCli, WhatCountsAndWhatIsCertified)
+{
+    if (Postgres())
+        GTEST_SKIP() << "the device flows are the same on both stores";
+    const std::string h2s = AddCylinder("H2S", "25");
+    SimProcess sim({"--response-seconds", "1"}, true);
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", sim.Path(), "--yes"});
+        const ProcessResult r = Cli(args);
+        EXPECT_EQ(r.status, 0) << args[3] << r.out << r.err;
+        return std::to_string(NewestRecord()["id"].toInt());
+    };
+    // Neither the factory calibration command nor a bare Bump Pass is a
+    // measurement; a read is none either.
+    const std::string factory = run({"calibration"});
+    const std::string declared = run({"bump-pass"});
+    const std::string read = run({"read"});
+    const auto due = [&]() {
+        const ProcessResult r = Cli({"due", "--json", "--include-simulated", "--within", "0"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return Json(r.out.substr(r.out.find('['))).array();
+    };
+    QJsonArray list = due();
+    ASSERT_EQ(list.size(), 1);
+    QJsonObject unit = list[0].toObject();
+    EXPECT_TRUE(unit["last_calibration"].isNull()) << "the factory calibration command counted";
+    EXPECT_TRUE(unit["overdue"].toBool()) << "never calibrated is overdue";
+
+    const ProcessResult bump = Guided(sim, {"--yes", "bump-test", "--cylinder", h2s});
+    ASSERT_EQ(bump.status, 0) << bump.err;
+    const std::string bumpId = std::to_string(NewestRecord()["id"].toInt());
+    const std::string pdf = Path("bump.pdf");
+    const ProcessResult made = Cli({"certificate", bumpId, "--out", pdf});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string text = PdfText(pdf);
+    if (!text.empty()) {
+        for (const char *expected : {"Bump Test Certificate", "PASS", "LOT-7", "2099-12-31", "Baseline (clean air)",
+                                     "Peak under gas", "LOW alarm within 60 s", " ppm", "Technician", "Signature"})
+            EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
+    for (const std::string &refused : {factory, declared, read}) {
+        const ProcessResult r = Cli({"certificate", refused, "--out", Path("refused.pdf")});
+        EXPECT_EQ(r.status, 67) << refused << r.err;
+        EXPECT_NE(r.err.find("certificates are made only for"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Cli({"records", "verify"}).status, 0);
 }
 
 TEST_P(EvidenceCli, RefusalsThatSendNothing)

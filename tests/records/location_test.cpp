@@ -27,13 +27,18 @@ TEST(RecordsLocation, ValuesAndRefusals)
         {"postgresql://svc@/records?host=/run/pg", true, EStoreKind::kPostgres, "/run/pg", "records", "svc", -1, ""},
         {"postgresql://[::1]:5433/r", true, EStoreKind::kPostgres, "::1", "r", "", 5433, ""},
         {"postgresql://svc:pw@db/records", false, {}, "", "", "", 0, "must not hold a password"},
-        {"postgresql://svc@db/records?password=pw", false, {}, "", "", "", 0, "must not hold a password"},
+        {"postgresql://svc@db/records?password=pw", false, {}, "", "", "", 0, "must not hold \"password\""},
+        {"postgresql://svc@db/records?sslpassword=pw", false, {}, "", "", "", 0, "must not hold \"sslpassword\""},
+        {"postgresql://svc@db/records?passfile=/pw", false, {}, "", "", "", 0, "must not hold \"passfile\""},
         {"postgresql://svc@db:99999/records", false, {}, "", "", "", 0, "port"},
         {"postgresql://svc@db/", false, {}, "", "", "", 0, "names no database"},
         {"postgresql://svc@db/r?options=-c%20x", false, {}, "", "", "", 0, "not a connection option"},
         {"postgresql://svc@db/r?Bad-Key=1", false, {}, "", "", "", 0, "not a connection option"},
         {"sqlite:", false, {}, "", "", "", 0, "needs a file"},
-        {"mysql://db/r", false, {}, "", "", "", 0, "is not a records store"},
+        {"mysql://db/r", false, {}, "", "", "", 0, "\"mysql:\" is not a kind of records store"},
+        // a misspelt scheme: nothing after it is repeated, a password least of all
+        {"postgressql://svc:pw@db/r", false, {}, "", "", "", 0, "\"postgressql:\" is not a kind of records store"},
+        {"svc:pw@db/r", false, {}, "", "", "", 0, "that is not a records store"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);

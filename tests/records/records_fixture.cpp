@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -17,10 +18,13 @@ namespace {
 // One GUI application for the whole program, as a program makes it: stores
 // need an application object, certificates a GUI one. It goes when the tests
 // are done, before the process exits.
+// Bench keys are made in a config folder of the tests' own, never the user's.
 class QtEnvironment : public testing::Environment {
 public:
     void SetUp() override
     {
+        if (FConfig.isValid())
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(FConfig.path()));
         if (QCoreApplication::instance())
             return;
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -30,6 +34,7 @@ public:
     void TearDown() override { FApp.reset(); }
 
 private:
+    QTemporaryDir FConfig;
     int FArgc = 1;
     char FName[13] = "test_records";
     char *FArgv[2] = {FName, nullptr};
@@ -113,6 +118,18 @@ std::unique_ptr<TRecordStore> RecordsTest::Open()
     return store;
 }
 
+void RecordsTest::AllowChanges(TRecordStore &store)
+{
+    // What an administrator with the database's password could do: inside
+    // the test's transaction only, rolled back with it.
+    if (Postgres()) {
+        Sql(store, "ALTER TABLE records DISABLE TRIGGER USER");
+    } else {
+        Sql(store, "DROP TRIGGER records_no_update");
+        Sql(store, "DROP TRIGGER records_no_delete");
+    }
+}
+
 void RecordsTest::Sql(TRecordStore &store, const QString &sql)
 {
     QSqlQuery q(store.Database());
@@ -139,6 +156,7 @@ RServiceRecord MakeRecord(const RTestRecord &t)
     job.mStatus = static_cast<uint8_t>(t.mStatus);
     job.mText = t.mStatus == 0 ? "Read Norvik Information... OK" : "Read Norvik Information... FAIL";
     job.mData = t.mData;
+    job.mOutcome = t.mOutcome.toStdString();
     RTamselIdenty id;
     id.mPID = 2;
     id.mHW = 5;

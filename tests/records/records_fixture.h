@@ -34,6 +34,9 @@ protected:
     QString TempPath(const QString &name) const { return FDir.filePath(name); }
     // Runs SQL on the store's database directly, as a person with access could.
     void Sql(TRecordStore &store, const QString &sql);
+    // Drops the triggers that refuse UPDATE and DELETE on records (call it
+    // inside a transaction to have them back with the rollback).
+    void AllowChanges(TRecordStore &store);
 
 private:
     QTemporaryDir FDir;
@@ -56,6 +59,7 @@ struct RTestRecord {
     bool mConfig = true;
     uint32_t mCalDays = 180;
     uint16_t mBumpDays = 30;
+    QString mOutcome{}; // empty: the one its status gives
 };
 RServiceRecord MakeRecord(const RTestRecord &t);
 RTamselCFG TestConfig(const QString &serial, uint32_t calDays, uint16_t bumpDays);

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QSqlQuery>
 
+#include "records/bench_key.h"
 #include "records/journal_store.h"
 #include "records_fixture.h"
 
@@ -114,10 +115,14 @@ TEST_P(RecordsTest, VerifyNamesTheFirstChangedRecord)
         {"the derived kind", "UPDATE records SET kind = 'calibration' WHERE id = 1", 1},
         {"the last record's time", "UPDATE records SET time = '2027-01-01T00:00:00.000Z' WHERE id = 4", 4},
         {"the due summary", "UPDATE serials SET bump_time = '2030-01-01T00:00:00.000Z'", 4},
+        {"the newest record removed", "DELETE FROM records WHERE id = 4", 4},
+        {"the signature", "UPDATE records SET sig = REPLACE(sig, SUBSTR(sig, 1, 2), '00') WHERE id = 3", 3},
+        {"the signing key", "UPDATE records SET bench_key = 'ffffffffffffffff' WHERE id = 2", 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Sql(*store, Postgres() ? "BEGIN" : "BEGIN IMMEDIATE");
+        AllowChanges(*store);
         Sql(*store, c.sql);
         const RVerifyResult v = store->Verify();
         EXPECT_FALSE(v.mIntact);
@@ -182,21 +187,63 @@ TEST_P(RecordsTest, MigratesAnEmptyStoreAndReopensAnExistingOne)
         EXPECT_EQ(store->SchemaVersion(), kRecordsSchemaVersion);
         AppendAll(*store, {{.mTime = Day(1)}});
         QString error;
-        EXPECT_EQ(store->CertificateNumber(1, error), 1);
+        EXPECT_EQ(store->Certificate(*store->Get(1, error), [](const QString &) { return true; }, error), 1);
     }
     {
         auto store = Open(); // nothing to migrate: the record and its number stay
         ASSERT_TRUE(store);
         QString error;
         EXPECT_EQ(store->Count(error), 1);
-        EXPECT_EQ(store->CertificateNumber(1, error), 1);
+        EXPECT_EQ(store->Certificate(*store->Get(1, error), [](const QString &) { return true; }, error), 1);
         EXPECT_TRUE(store->Verify().mIntact);
-        // As a store of the first version was: no due summary yet.
-        Sql(*store, "DROP TABLE serials");
+    }
+    {
+        // A store of the first version, as the program then wrote it: no due
+        // summary, no signatures, records under the old hash rule.
+        auto store = Open();
+        ASSERT_TRUE(store);
+        for (const char *drop : {"DROP TABLE records", "DROP TABLE serials", "DROP TABLE outbox",
+                                 "DROP TABLE certificates", "DROP TABLE chain_head", "DROP TABLE bench_keys"})
+            Sql(*store, drop);
+        if (Postgres())
+            Sql(*store, "DROP FUNCTION records_refuse_change()");
+        const QString id = Postgres() ? "BIGINT PRIMARY KEY" : "INTEGER PRIMARY KEY";
+        Sql(*store, "CREATE TABLE records (id " + id + ", uid TEXT NOT NULL UNIQUE, time TEXT NOT NULL, "
+                    "job TEXT NOT NULL, status INTEGER NOT NULL, text TEXT NOT NULL, serial TEXT NOT NULL, "
+                    "product TEXT NOT NULL, firmware TEXT NOT NULL, hardware TEXT NOT NULL, sensor TEXT NOT NULL, "
+                    "bench TEXT NOT NULL, login TEXT NOT NULL, data TEXT NOT NULL, prev TEXT NOT NULL, "
+                    "hash TEXT NOT NULL, kind TEXT NOT NULL, cal_interval BIGINT, bump_interval BIGINT)");
+        Sql(*store, "CREATE TABLE outbox (seq " + id + ", uid TEXT NOT NULL UNIQUE, record TEXT NOT NULL)");
+        Sql(*store, "CREATE TABLE certificates (record_id BIGINT PRIMARY KEY, number BIGINT NOT NULL UNIQUE, "
+                    "issued TEXT NOT NULL)");
+        QString prev = kGenesisHash;
+        for (qint64 n = 1; n <= 2; ++n) {
+            RServiceRecord r = MakeRecord({.mTime = Day(static_cast<int>(n))});
+            r.mId = n;
+            r.mPrev = prev;
+            r.mText = QStringLiteral("ok");
+            r.mHash = LegacyRecordHash(r);
+            prev = r.mHash;
+            Sql(*store, QStringLiteral("INSERT INTO records VALUES (%1, '%2', '%3', 'read', 0, 'ok', '%4', '%5', "
+                                       "'%6', '%7', '%8', 'bench-1', 'tech', '%9', '%10', '%11', 'other', %12, %13)")
+                            .arg(n)
+                            .arg(r.mUid, r.mTime, r.mSerial, r.mProduct, r.mFirmware, r.mHardware, r.mSensor,
+                                 DataText(r.mData), r.mPrev, r.mHash)
+                            .arg(180 * 86400)
+                            .arg(30));
+        }
+        Sql(*store, "INSERT INTO certificates VALUES (1, 7, '2026-01-02T00:00:00.000Z')");
+        // A record kept for the shared store, in the old form.
+        Sql(*store, "INSERT INTO outbox (seq, uid, record) VALUES (1, 'u-old', '{\"bench\":\"b\",\"data\":{},"
+                    "\"firmware\":\"\",\"hardware\":\"\",\"hash\":\"\",\"id\":0,\"job\":\"bump-fail\",\"prev\":\"\","
+                    "\"product\":\"\",\"sensor\":\"\",\"serial\":\"\",\"status\":0,\"text\":\"t\","
+                    "\"time\":\"2026-01-03T00:00:00.000Z\",\"uid\":\"u-old\",\"user\":\"tech\"}')");
         Sql(*store, "UPDATE schema_version SET version = 1");
     }
     {
-        auto store = Open(); // migrated: the summary is built from the records
+        // Migrated: the summary built from the records, the old records
+        // closed by a signed migration record, the old certificate kept.
+        auto store = Open();
         ASSERT_TRUE(store);
         EXPECT_EQ(store->SchemaVersion(), kRecordsSchemaVersion);
         std::vector<RDueFacts> facts;
@@ -204,6 +251,42 @@ TEST_P(RecordsTest, MigratesAnEmptyStoreAndReopensAnExistingOne)
         ASSERT_TRUE(store->DueFacts(facts, error)) << error.toStdString();
         ASSERT_EQ(facts.size(), 1u);
         EXPECT_EQ(facts[0].mCfgBumpInterval, 30);
+        const std::optional<RServiceRecord> marker = store->Get(3, error);
+        ASSERT_TRUE(marker) << error.toStdString();
+        EXPECT_EQ(marker->mJob, "records-migration");
+        EXPECT_EQ(marker->mOutcome, "success");
+        EXPECT_EQ(marker->mData.value("rule").toString(), "sha256-jcs-ed25519");
+        RVerifyResult v = store->Verify();
+        EXPECT_TRUE(v.mIntact) << v.mBrokenId << ": " << v.mReason.toStdString();
+        EXPECT_EQ(v.mLegacy, 2);
+        // The old kept record now has the new form, signed by this bench: sync takes it.
+        std::vector<RServiceRecord> kept;
+        ASSERT_TRUE(store->Outbox(kept, error)) << error.toStdString();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(kept[0].mOutcome, "declared");
+        EXPECT_EQ(kept[0].mHash, OutboxHash(kept[0]));
+        EXPECT_TRUE(TBenchKey::Verify(store->BenchKey(error)->PublicKeyHex(), kept[0].mHash, kept[0].mSig));
+        EXPECT_EQ(AppendAll(*store, {{.mTime = Day(5)}})[0].mId, 4);
+        EXPECT_TRUE(store->Verify().mIntact);
+        QString number;
+        EXPECT_EQ(store->Certificate(*store->Get(1, error), [](const QString &) { return true; }, error, &number), 7);
+        EXPECT_EQ(number, "BP-000007");
+
+        // An old record rewritten and its old chain refitted up to the
+        // migration record: the signed migration record holds the old hash.
+        Sql(*store, Postgres() ? "BEGIN" : "BEGIN IMMEDIATE");
+        AllowChanges(*store);
+        RServiceRecord old = *store->Get(2, error);
+        old.mText = QStringLiteral("forged");
+        old.mHash = LegacyRecordHash(old);
+        Sql(*store, QStringLiteral("UPDATE records SET text = 'forged', hash = '%1' WHERE id = 2").arg(old.mHash));
+        v = store->Verify();
+        EXPECT_FALSE(v.mIntact);
+        EXPECT_EQ(v.mBrokenId, 3) << v.mReason.toStdString();
+        // Without the migration record the old records claim the new rule and fail.
+        Sql(*store, "DELETE FROM records WHERE id = 3");
+        EXPECT_FALSE(store->Verify().mIntact);
+        Sql(*store, "ROLLBACK");
         EXPECT_TRUE(store->Verify().mIntact);
         Sql(*store, "UPDATE schema_version SET version = 99");
     }
@@ -245,7 +328,7 @@ TEST_P(SharedStoreTest, UnreachableSharedStoreKeepsRecordsUntilSync)
             RJobRecord j;
             j.mJob = job;
             j.mText = "done";
-            const std::string warning = journal.Record(j);
+            const std::string warning = journal.KeepNow(j);
             EXPECT_NE(warning.find("kept on this bench"), std::string::npos) << warning;
             EXPECT_EQ(warning.find('\n'), std::string::npos);
         }
@@ -327,10 +410,10 @@ TEST(RecordsSqlite, StoresThatCannotBeWrittenGiveAWarningLine)
     RStoreLocation ro;
     ro.mPath = dir.filePath("ro/records.sqlite");
     {
-        TRecordJournal journal(ro);
+        TRecordJournal journal(ro, ro.mPath);
         RJobRecord j;
         j.mJob = "identify";
-        ASSERT_EQ(journal.Record(j), "");
+        ASSERT_EQ(journal.KeepNow(j), "");
     }
     ::chown(dir.filePath("ro").toLocal8Bit().constData(), 65534, 65534);
     ::chown(ro.mPath.toLocal8Bit().constData(), 65534, 65534);
@@ -338,11 +421,12 @@ TEST(RecordsSqlite, StoresThatCannotBeWrittenGiveAWarningLine)
     ::chmod(dir.filePath("ro").toLocal8Bit().constData(), 0500);
     const auto warns = [](const RStoreLocation &loc) {
         return AsUnprivileged([loc] {
-            TRecordJournal journal(loc);
+            // Nor an outbox beside it: the record is not kept anywhere.
+            TRecordJournal journal(loc, loc.mPath);
             RJobRecord j;
             j.mJob = "read";
-            const std::string w = journal.Record(j);
-            return w.rfind("service record not written: ", 0) == 0 && w.size() > 40 &&
+            const std::string w = journal.KeepNow(j);
+            return w.rfind("the service record was not kept: ", 0) == 0 && w.size() > 40 &&
                    w.find('\n') == std::string::npos;
         });
     };
@@ -399,9 +483,12 @@ TEST(RecordsSqlite, NewStoreIsPrivateAndBadFilesAreRefused)
         error.clear();
         EXPECT_FALSE(TRecordStore::Open(bad, error));
         EXPECT_TRUE(error.contains(c.message)) << error.toStdString();
-        TRecordJournal journal(bad);
+        // The record is kept in the outbox beside it, the reason named.
+        TRecordJournal journal(bad, bad.mPath);
         RJobRecord j;
         j.mJob = "read";
-        EXPECT_NE(journal.Record(j).find("service record not written"), std::string::npos);
+        const std::string w = journal.KeepNow(j);
+        EXPECT_EQ(w.rfind("the service record was kept on this bench", 0), 0u) << w;
+        EXPECT_NE(w.find(c.message), std::string::npos) << w;
     }
 }

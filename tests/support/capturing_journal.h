@@ -9,12 +9,15 @@
 
 class TCapturingJournal : public IJournal {
 public:
-    std::string Record(const RJobRecord &job) override
+    void Record(const RJobRecord &job, const TJournalWarn &warn) override
     {
         records.push_back(job);
-        return failure;
+        if (!failure.empty() && warn)
+            warn(failure);
     }
+    void Started(const std::string &job, const QDateTime &) override { started.push_back(job); }
 
     std::vector<RJobRecord> records;
-    std::string failure; // what Record answers: empty when kept
+    std::vector<std::string> started; // the jobs that began (a record or not)
+    std::string failure; // the warning Record gives: empty when kept
 };

@@ -434,7 +434,10 @@ TEST_F(CalTest, EachRunIsOneRecordWithItsResultAndTheValuesBefore)
         ASSERT_EQ(journal.records.size(), 1u);
         const RJobRecord &r = journal.records[0];
         EXPECT_EQ(r.mJob, "sensor-cal");
-        EXPECT_EQ(r.mStatus, 0);
+        // A failed calibration has the exit table's 68, as the command line exits.
+        EXPECT_EQ(r.mStatus, fails ? 68 : 0);
+        EXPECT_EQ(DeriveOutcome(r.mJob, r.mStatus), fails ? "failed" : "success");
+        EXPECT_EQ(r.mStatus, cal.JobStatus());
         EXPECT_EQ(r.mText, fails ? "Calibration ... FAIL" : "Calibration ... OK");
         EXPECT_EQ(r.mData.value(QLatin1String("result")).toString(), fails ? "FAIL" : "OK");
         EXPECT_EQ(r.mData.value(QLatin1String("span_gas")).toInt(), cal.Record().mSensor.mSpanGas);

@@ -4,6 +4,9 @@
 // CSV file.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <thread>
+
 #include <QJsonArray>
 #include <QLocale>
 #include <cstring>
@@ -715,4 +718,46 @@ TEST_F(LoggerTest, TheRunAndItsReportsAreOnTheRecordOnceTheDetectorIsLetGo)
     ASSERT_EQ(commands.size(), 2);
     EXPECT_EQ(commands[0].toObject().value(QLatin1String("command")).toString(), "Send Bump Pass");
     EXPECT_EQ(commands[1].toObject().value(QLatin1String("outcome")).toString(), "Zero CAL. ... OK");
+}
+
+// A report sent during a run is on the record with the time it was sent; a
+// followed calibration with its outcome and 68 when it did not succeed; one
+// still running when the run ends was started, nothing more.
+TEST_F(LoggerTest, CommandsOfARunCarryTheirOwnTimeAndOutcome)
+{
+    TCapturingJournal &journal = CaptureJournal();
+    SimOptions o;
+    o.calibration_ms = 0;
+    StartSim(o);
+    sim->SetReading(0, {0, 0, 0x81, 0});
+    ASSERT_TRUE(Begin());
+    const QDateTime runStart = QDateTime::currentDateTimeUtc();
+    RunTo(0.5);
+    logger.Press(kLogBtnCalibration); // followed, then stopped with Clear CAL.
+    RunTo(3);
+    logger.Press(kLogBtnCalAbort);
+    RunTo(3.5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // the report comes later in the run
+    const QDateTime sent = QDateTime::currentDateTimeUtc();
+    logger.Press(kLogBtnBumpPass);
+    RunTo(4);
+    logger.Press(kLogBtnCalibration); // still running when the run ends
+    RunTo(5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    End();
+    std::map<std::string, std::vector<const RJobRecord *>> byJob;
+    for (const RJobRecord &r : journal.records)
+        byJob[r.mJob].push_back(&r);
+    ASSERT_EQ(byJob["bump-pass"].size(), 1u);
+    const RJobRecord &bump = *byJob["bump-pass"][0];
+    EXPECT_LE(std::abs(bump.mTime.msecsTo(sent)), 300) << bump.mTime.toString(Qt::ISODateWithMs).toStdString();
+    EXPECT_EQ(DeriveOutcome(bump.mJob, bump.mStatus), "declared");
+    ASSERT_EQ(byJob["sensor-cal"].size(), 2u);
+    EXPECT_EQ(byJob["sensor-cal"][0]->mOutcome, "stopped");
+    EXPECT_EQ(byJob["sensor-cal"][0]->mStatus, 68);
+    EXPECT_LT(byJob["sensor-cal"][0]->mTime, sent.addMSecs(-1000));
+    EXPECT_EQ(byJob["sensor-cal"][1]->mOutcome, "started");
+    EXPECT_EQ(byJob["sensor-cal"][1]->mStatus, 0);
+    ASSERT_EQ(byJob["log"].size(), 1u);
+    EXPECT_LE(std::abs(byJob["log"][0]->mTime.msecsTo(runStart)), 300);
 }

@@ -35,6 +35,8 @@
 #include "ui/qt_screen.h"
 #include "support/test_session.h"
 #include "ui/records_dialog.h"
+
+#include <QRegularExpression>
 #include "ui/ui_app.h"
 
 namespace {
@@ -48,6 +50,7 @@ protected:
         const char *old = std::getenv("BEAMPORT_RECORDS");
         FOldRecords = old ? std::optional<std::string>(old) : std::nullopt;
         UseRecords("sqlite:" + Path("records.sqlite"));
+        setenv("XDG_CONFIG_HOME", Path("config").c_str(), 1); // the bench key of these tests
         session.UseStoreFile(Path("store.ini"));
         FScreen.FOnChooseFile = [this](bool, const FileChoice &choice) {
             FChoices.push_back(choice);
@@ -76,7 +79,8 @@ protected:
     // One finished job of a detector, `daysAgo` days before now, as the
     // journal would store it (the configuration read carries the serial and
     // the intervals: 180 days between calibrations, 30 between bump tests).
-    void Append(const char *serial, const char *job, int status, double daysAgo, QJsonObject data = {})
+    void Append(const char *serial, const char *job, int status, double daysAgo, QJsonObject data = {},
+                const char *outcome = nullptr)
     {
         RJobRecord j;
         j.mJob = job;
@@ -90,6 +94,8 @@ protected:
         j.mConfig = cfg;
         j.mData = data;
         const QDateTime when = QDateTime::currentDateTimeUtc().addSecs(static_cast<qint64>(-daysAgo * 86400));
+        if (outcome)
+            j.mOutcome = outcome;
         RServiceRecord r = RecordOfJob(j, when, QStringLiteral("bench-1"), QStringLiteral("tech"), session.SensorTypes);
         QString error;
         RStoreLocation location;
@@ -137,6 +143,7 @@ protected:
 };
 
 constexpr int kJobColumn = 1;
+constexpr int kOutcomeColumn = 2;
 constexpr int kSerialColumn = 3;
 
 } // namespace
@@ -150,10 +157,17 @@ TEST_F(RecordsDialogTest, ListsNewestFirstAndFiltersBySerialAndJob)
     Open();
     EXPECT_EQ(Column(kJobColumn), (QStringList{"bump-pass", "calibration", "read"}));
     EXPECT_EQ(Message(), QString());
-    // The newest is selected, every field shown, data indented.
+    // The newest is selected, every field shown, data one entry a line.
     const QString details = W<QPlainTextEdit>("RecordDetails")->toPlainText();
-    for (const char *line : {"job: bump-pass", "serial: SN-A", "bench: bench-1", "user: tech", "\"note\": \"first\""})
+    for (const char *line : {"job: bump-pass", "serial: SN-A", "bench: bench-1", "user: tech", "\n  note: first",
+                             "outcome: declared", "status: 0 (success)", "simulated: no"})
         EXPECT_TRUE(details.contains(QString::fromLatin1(line))) << line << "\n" << details.toStdString();
+    // Behind "Show raw": the record as stored and hashed.
+    W<QPushButton>("RecordsShowRawBtn")->click();
+    const QString raw = W<QPlainTextEdit>("RecordDetails")->toPlainText();
+    EXPECT_TRUE(raw.contains(QStringLiteral("\"note\": \"first\""))) << raw.toStdString();
+    EXPECT_TRUE(raw.contains(QStringLiteral("\"sig\": \""))) << raw.toStdString();
+    W<QPushButton>("RecordsShowRawBtn")->click();
     for (const QString &name : RecordFieldNames())
         EXPECT_TRUE(details.contains(QStringLiteral("\n") + name + QStringLiteral(": ")) ||
                     details.startsWith(name + QStringLiteral(": ")))
@@ -183,27 +197,34 @@ TEST_F(RecordsDialogTest, ListsNewestFirstAndFiltersBySerialAndJob)
     EXPECT_EQ(Column(kJobColumn), (QStringList{"identify", "calibration"}));
 }
 
-TEST_F(RecordsDialogTest, CertificateOnlyForCalibrationsAndPassedBumpTests)
+TEST_F(RecordsDialogTest, CertificateOnlyForMeasuredTestsOutcomesInColour)
 {
     struct RCase {
         const char *mJob;
         int mStatus;
         QJsonObject mData;
+        const char *mOutcome;
         bool mCertificate;
+        bool mRed;
     };
     const std::vector<RCase> cases = {
-        {kJobCalibration, 0, {}, true},
-        {kJobCalibration, 160, {}, false},
-        {kJobBumpPass, 0, {}, true},
-        {kJobBumpPass, 177, {}, false},
-        {kJobBumpFail, 0, {}, false},
-        {kJobSensorCal, 0, {{"result", "OK"}}, true},
-        {kJobSensorCal, 0, {{"result", "User Stop"}}, false},
-        {kJobRead, 0, {}, false},
+        {kJobCalibration, 0, {}, "started", false, false},
+        {kJobCalibration, 160, {}, "failed", false, true},
+        {"bump-test", 0, {}, "pass", true, false},
+        {"bump-test", 68, {}, "fail", true, true},
+        {"bump-test", 67, {}, "refused", false, true},
+        {kJobBumpPass, 0, {}, "declared", false, false},
+        {kJobSensorCal, 0, {{"result", "OK"}, {"cylinder", "CYL-1"}, {"certified", "pass"}}, "pass", true, false},
+        {kJobSensorCal, 68, {{"result", "User Stop"}, {"cylinder", "CYL-1"}}, "stopped", false, true},
+        {kJobSensorCal, 0, {{"result", "OK"}}, "success", false, false},
+        {kJobSensorCal, 68, {{"result", "User Stop"}}, "stopped", false, true},
+        {kJobHibernate, 67, {}, "refused", false, true},
+        {kJobHibernate, 66, {}, "declined", false, false},
     };
     // Oldest first, so the list shows them in reverse.
     for (size_t i = 0; i < cases.size(); ++i)
-        Append("SN-CERT", cases[i].mJob, cases[i].mStatus, static_cast<double>(cases.size() - i), cases[i].mData);
+        Append("SN-CERT", cases[i].mJob, cases[i].mStatus, static_cast<double>(cases.size() - i), cases[i].mData,
+               cases[i].mOutcome);
     Open();
     auto *table = W<QTableWidget>("RecordsTable");
     auto *button = W<QPushButton>("RecordsCertificateBtn");
@@ -211,9 +232,11 @@ TEST_F(RecordsDialogTest, CertificateOnlyForCalibrationsAndPassedBumpTests)
     for (size_t i = 0; i < cases.size(); ++i) {
         const int row = static_cast<int>(cases.size() - 1 - i);
         table->selectRow(row);
+        SCOPED_TRACE(std::string(cases[i].mJob) + " " + cases[i].mOutcome);
         EXPECT_EQ(table->item(row, kJobColumn)->text().toStdString(), cases[i].mJob);
-        EXPECT_EQ(button->isEnabled(), cases[i].mCertificate)
-            << cases[i].mJob << " status " << cases[i].mStatus << " " << cases[i].mData.value("result").toString().toStdString();
+        EXPECT_EQ(table->item(row, kOutcomeColumn)->text().toStdString(), cases[i].mOutcome);
+        EXPECT_EQ(table->item(row, kOutcomeColumn)->foreground().color() == QColor(0xC0, 0, 0), cases[i].mRed);
+        EXPECT_EQ(button->isEnabled(), cases[i].mCertificate);
     }
     table->clearSelection();
     EXPECT_FALSE(button->isEnabled());
@@ -231,7 +254,8 @@ TEST_F(RecordsDialogTest, CertificateOnlyForCalibrationsAndPassedBumpTests)
     QFile file(QString::fromStdString(pdf));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << Message().toStdString();
     EXPECT_TRUE(file.read(5).startsWith("%PDF")) << pdf;
-    EXPECT_TRUE(Message().contains(QStringLiteral("BP-0000"))) << Message().toStdString();
+    EXPECT_TRUE(Message().contains(QRegularExpression(QStringLiteral("Certificate BP-[0-9A-F]{8}-000001 saved"))))
+        << Message().toStdString();
 
     button->click(); // cancelled: nothing written, the folder was remembered
     ASSERT_EQ(FChoices.size(), 2u);
@@ -243,7 +267,6 @@ TEST_F(RecordsDialogTest, CertificateOnlyForCalibrationsAndPassedBumpTests)
     EXPECT_EQ(TServiceRecordsDlg::DefaultPaper(QLocale(QLocale::German, QLocale::Germany)), EPaper::kA4);
     EXPECT_EQ(TServiceRecordsDlg::DefaultPaper(QLocale(QLocale::English, QLocale::UnitedKingdom)), EPaper::kA4);
 }
-
 TEST_F(RecordsDialogTest, ExportWritesTheListedRecords)
 {
     Append("SN-A", kJobRead, 0, 2);
@@ -270,9 +293,10 @@ TEST_F(RecordsDialogTest, DueListSoonestFirstWithOverdueRowsInRed)
 {
     // SN-OLD: calibrated and bump-tested 400 days ago, long overdue. SN-NEW:
     // both done yesterday, next due in 29 days.
-    Append("SN-NEW", kJobCalibration, 0, 1);
+    const QJsonObject ok{{"result", "OK"}};
+    Append("SN-NEW", kJobSensorCal, 0, 1, ok);
     Append("SN-NEW", kJobBumpPass, 0, 1);
-    Append("SN-OLD", kJobCalibration, 0, 400);
+    Append("SN-OLD", kJobSensorCal, 0, 400, ok);
     Append("SN-OLD", kJobBumpPass, 0, 400);
     Open();
     auto *due = W<QTableWidget>("DueTable");
