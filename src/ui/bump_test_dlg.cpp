@@ -64,7 +64,8 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
 
     FCylinderCombo = new QComboBox(this);
     FCylinderCombo->setObjectName(QStringLiteral("BumpCylinderCombo"));
-    FCylinderCombo->setMinimumWidth(340);
+    FCylinderCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    FCylinderCombo->setMinimumContentsLength(36);
     for (const RGasCylinder &cyl : cylinders) {
         if (cyl.mRetired)
             continue;

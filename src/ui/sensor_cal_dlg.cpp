@@ -78,6 +78,8 @@ TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen
     // The cylinder, and what was measured against it.
     CylinderCombo = new QComboBox(this);
     CylinderCombo->setObjectName(QStringLiteral("CalCylinderCombo"));
+    CylinderCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    CylinderCombo->setMinimumContentsLength(28);
     CylinderCombo->addItem(QStringLiteral("None: span gas as entered, no certificate"));
     auto *cylinderRow = new QHBoxLayout;
     cylinderRow->addWidget(new QLabel(QStringLiteral("Cylinder"), this));
@@ -115,16 +117,21 @@ TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen
     evidenceLayout->addWidget(ReadingLabel);
     evidenceLayout->addLayout(grid);
     evidenceLayout->addWidget(ResultLabel);
-    evidenceBox->setMinimumWidth(420);
+    evidenceBox->setMinimumWidth(360);
     evidenceBox->hide();
 
-    auto *main = new QVBoxLayout(this);
-    main->addLayout(cylinderRow);
-    main->addLayout(spanRow);
-    main->addWidget(CalProgressBar);
-    main->addLayout(lines);
+    // The procedure on the left, what was measured against the cylinder
+    // beside it: the dialog stays low enough for a small screen.
+    auto *procedure = new QVBoxLayout;
+    procedure->addLayout(cylinderRow);
+    procedure->addLayout(spanRow);
+    procedure->addWidget(CalProgressBar);
+    procedure->addLayout(lines);
+    procedure->addStretch(1);
+    procedure->addLayout(buttons);
+    auto *main = new QHBoxLayout(this);
+    main->addLayout(procedure);
     main->addWidget(evidenceBox);
-    main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize); // fixed dialog border
 
     connect(CalBtn, &QPushButton::clicked, this, &TSensorCalDlg::CalBtnClick);
@@ -260,6 +267,10 @@ void TSensorCalDlg::CylinderPicked()
     if (QWidget *box = findChild<QWidget *>(QStringLiteral("CalEvidenceBox")))
         box->setVisible(cylinder != nullptr);
     ShowButtons();
+    if (isVisible()) {
+        adjustSize();
+        FitToScreen(this);
+    }
 }
 
 void TSensorCalDlg::ShowButtons()
