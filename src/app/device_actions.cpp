@@ -51,6 +51,9 @@ RActionResult Refused(bool bBadSettings = false)
     return r;
 }
 
+// Tenths as the alarm editors show them: one decimal.
+std::string OneDecimal(uint16_t tenths) { return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10); }
+
 } // namespace
 
 std::string WriteRangeText(const std::vector<std::string> &problems)
@@ -202,6 +205,26 @@ RActionResult TDeviceActions::ReadDevice()
     return FromOp(RunJob(FSession, FScreen, {kJobRead, "Read Norvik Information", [this] { return ReadDeviceConfig(); }}));
 }
 
+std::string AlarmOrderProblem(const RTamselCFG &cfg, const std::vector<RSensorType> &types)
+{
+    const uint16_t low = cfg.mSensor.mAlarmLow, high = cfg.mSensor.mAlarmHigh;
+    const int index = FindSensorType(cfg.mSensor.mSensorType, types);
+    const std::string unit = index >= 0 ? " " + types[static_cast<size_t>(index)].mUnit : std::string();
+    const std::string values = "Low Alarm " + OneDecimal(low) + unit;
+    if (ReadingFalls(cfg.mSensor.mSensorType)) {
+        if (low < high)
+            return {};
+        return values + " is not below High Alarm " + OneDecimal(high) + unit +
+               ".\rFor oxygen the Low Alarm is the level the reading falls to, the High Alarm the level it rises "
+               "to.\rSet the Low Alarm below the High Alarm. Nothing was sent.";
+    }
+    if (low <= high)
+        return {};
+    return values + " is above High Alarm " + OneDecimal(high) + unit +
+           ".\rThe detector would sound its high alarm before its low one.\rSet the Low Alarm at or below the High "
+           "Alarm. Nothing was sent.";
+}
+
 RActionResult TDeviceActions::WriteDevice()
 {
     FState.FHibernateBtn = false;
@@ -215,6 +238,13 @@ RActionResult TDeviceActions::WriteDevice()
     if (FState.FTamselCFG.mSensor.mSensorType == 0) {
         FScreen.Message(kNoSensorCaption, FSession.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
         return Refused();
+    }
+    const std::string alarms = AlarmOrderProblem(FState.FTamselCFG, FSession.SensorTypes);
+    if (!alarms.empty()) {
+        FScreen.Message(kAlarmOrderCaption, alarms, MsgIcon::Error);
+        RActionResult refused = Refused();
+        refused.mBadAlarms = true;
+        return refused;
     }
     RActionResult result = FromOp(
         RunJob(FSession, FScreen, {kJobWrite, "Write Norvik Information", [this] { return WriteDeviceConfig(); }}));

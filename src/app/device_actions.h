@@ -46,6 +46,16 @@ inline constexpr const char *kWriteRangeOutro = "Nothing was sent. Correct the s
 // line per range, the outro, joined by "\r".
 std::string WriteRangeText(const std::vector<std::string> &problems);
 
+// Write Device with alarm set points that contradict each other: for a gas
+// whose reading rises a low alarm above the high alarm (the high alarm would
+// sound first); for oxygen, whose low alarm is the level the reading falls
+// to and whose high alarm the level it rises to, a low alarm at or above the
+// high alarm (it would be in alarm in clean air).
+inline constexpr const char *kAlarmOrderCaption = "Alarm Setting";
+// Why the record's alarm set points may not be written; empty when they may.
+// `types` names the unit.
+std::string AlarmOrderProblem(const RTamselCFG &cfg, const std::vector<RSensorType> &types);
+
 // Codes the buttons send.
 inline constexpr uint8_t kCalZeroSpan = wire::kCalZeroSpan; // factory "Calibration"
 // AVOn code of actuator button 1..4 (Beep, right LED, left LED, vibrator;
@@ -63,6 +73,7 @@ struct RActionResult : ROpResult {
                             // that names no action) before anything was reported
     bool mDeclined = false; // the question was answered No
     bool mBadSettings = false; // mRefused because the settings do not allow the job
+    bool mBadAlarms = false;   // mRefused because the alarm set points contradict each other
     bool Ok() const { return ROpResult::Ok() && !mRefused && !mDeclined; }
 };
 
@@ -105,7 +116,8 @@ public:
     RActionResult ReadDevice();                // "Read Norvik Information"
     // "Write Norvik Information". Refused before connecting, each with its own
     // error box: write ranges of the settings that leave the record
-    // (mBadSettings), then a record without a sensor type.
+    // (mBadSettings), then a record without a sensor type, then alarm set
+    // points that contradict each other (mBadAlarms).
     RActionResult WriteDevice();
     RActionResult Hibernate();                 // read, checks, question, "Hibernate"
     RActionResult LogReset();                  // "Event Log Reset"

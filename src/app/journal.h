@@ -40,6 +40,7 @@ inline constexpr const char *kJobTemplateDiff = "template-diff";  // the detecto
 inline constexpr const char *kJobTemplateSave = "template-save";  // a template taken from the detector
 inline constexpr const char *kJobProgram = "program";             // one unit of a programming run
 inline constexpr const char *kJobRestore = "restore";             // a kept configuration written back
+inline constexpr const char *kJobBumpTest = "bump-test";
 
 // The exit table's own codes that a job's record carries as its status.
 inline constexpr uint8_t kJobDeclined = 66; // a question was answered No

@@ -3,7 +3,7 @@
 // the command line's main each build one and hand it to the core by
 // reference; each test builds its own (tests/support/test_session.h).
 //
-//   settings  DeviceCFG, SensorTypes, UserMode, AppDir: LoadSettings fills
+//   settings  DeviceCFG, SensorTypes, UserMode, AppDir, RecordsCFG: LoadSettings fills
 //             them at start-up (app/settings.h); until then they hold the
 //             user layout's values and the built-in sensor types
 //   store     the per-user store: remembered folders, span gases, placement
@@ -41,6 +41,7 @@ public:
     std::vector<RSensorType> SensorTypes = BuiltInSensorTypes();
     bool UserMode = true;  // the user layout; false: the developer layout
     std::string AppDir;    // the folder the settings file is looked for in
+    RRecordsCFG RecordsCFG; // [RECORDS]: calibration tolerance, organisation
 
     // ---- the per-user store ----
     TUserStore &Store() { return *FStore; }

@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <cfloat>
+#include <cmath>
 #include <filesystem>
 #include <vector>
 
@@ -104,6 +105,19 @@ bool FileExists(const std::string &path)
 
 } // namespace
 
+RRecordsCFG ReadRecordsSection(const TProfile &ini)
+{
+    RRecordsCFG records;
+    // Percent with at most one decimal, above 0 and at most 50; anything else keeps 10.
+    const std::string tolerance = TrimText(ini.ReadString(kSectionRecords, "CalTolerance", ""));
+    const double percent = tolerance.empty() ? 0 : TextToDouble(tolerance);
+    if (percent > 0 && percent <= 50)
+        records.mCalTolerance = static_cast<int>(std::lround(percent * 10));
+    records.mOrganisation = TrimText(ini.ReadString(kSectionRecords, "Organisation", ""));
+    records.mAddress = TrimText(ini.ReadString(kSectionRecords, "Address", ""));
+    return records;
+}
+
 void RepairSensorRange(RSensorType &sensor)
 {
     // Written so that a range that cannot be compared counts as unusable too.
@@ -156,6 +170,7 @@ void LoadSettings(TSession &session, const TProfile &ini)
         ReadNumericKeys(ini, cfg);
 
     cfg.mLogEnable = ini.ReadInteger("ETC", "LogEnable", 0) != 0;
+    session.RecordsCFG = ReadRecordsSection(ini);
 
     cfg.mEEPROMSaveDir = store.SaveDirectory(TStoreGroup::EEPROM);
     cfg.mFLASHFile = store.ImageFile();

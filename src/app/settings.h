@@ -32,6 +32,11 @@ std::string LoadSettings(TSession &session, const std::string &iniPath);
 // remembered folders and image from the session's per-user store.
 void LoadSettings(TSession &session, const TProfile &ini);
 
+// Section "RECORDS": CalTolerance (percent, above 0 and at most 50, else
+// 10), Organisation, Address.
+inline constexpr const char *kSectionRecords = "RECORDS";
+RRecordsCFG ReadRecordsSection(const TProfile &ini);
+
 // One line of section "SENSOR": key = gas name, value = "code, unit, mSpec,
 // calibration time, min, max"; the range is repaired as RepairSensorRange does.
 RSensorType ParseSensorLine(const std::string &key, const std::string &value);

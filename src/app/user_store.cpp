@@ -40,6 +40,13 @@ const char *StoreGroupName(TStoreGroup group)
     return "";
 }
 
+std::string SimulatedStoreFile()
+{
+    const QSettings simulated(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("IR"),
+                              QStringLiteral("Norvik-simulated"));
+    return simulated.fileName().toStdString();
+}
+
 TUserStore::TUserStore()
     : FSettings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("IR"),
                                             QStringLiteral("Norvik")))

@@ -18,6 +18,12 @@ enum class TStoreGroup { EEPROM, FLASH, EVENT, Logging, CONFIGURE, SENSORCAL, WI
 // The group's name as stored: "EEPROM", "FLASH", "EVENT", "Logging", ...
 const char *StoreGroupName(TStoreGroup group);
 
+// The file of the current user's store for simulate mode: beside the real
+// one, under the application name "Norvik-simulated", so that what a
+// simulated detector leaves behind (a demonstration's span gas, its folders)
+// never becomes a real detector's default.
+std::string SimulatedStoreFile();
+
 // The window placement; each value missing from the store keeps the default given.
 struct RWindowPlacement {
     int mWidth = 500;

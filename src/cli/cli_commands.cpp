@@ -6,10 +6,10 @@
 std::vector<CliEntry> CliCommands()
 {
     std::vector<CliEntry> all = ActionCommands();
-    for (CliEntry e : {CertificateCommand(), DiffCommand(), DoctorCommand(), DueCommand(), EepromCommand(), EventsCommand(),
-                       IdentifyCommand(), LogCommand(), PortsCommand(), ProgramCommand(), ReadCommand(), RecordsCommand(),
-                       RestoreCommand(), SensorCalCommand(), SettingsCommand(), TemplateCommand(), UpgradeCommand(),
-                       WriteCommand()})
+    for (CliEntry e : {BumpTestCommand(), CertificateCommand(), CylindersCommand(), DiffCommand(), DoctorCommand(),
+                       DueCommand(), EepromCommand(), EventsCommand(), IdentifyCommand(), LogCommand(), PortsCommand(),
+                       ProgramCommand(), ReadCommand(), RecordsCommand(), RestoreCommand(), SensorCalCommand(),
+                       SettingsCommand(), TemplateCommand(), UpgradeCommand(), WriteCommand()})
         all.push_back(std::move(e));
     std::sort(all.begin(), all.end(), [](const CliEntry &a, const CliEntry &b) { return a.name < b.name; });
     return all;

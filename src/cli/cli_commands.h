@@ -85,8 +85,10 @@ int ConfigOfFile(CliContext &c, const std::string &path, RTamselCFG &sent);
 
 // ---- the commands, each made by its cmd_*.cpp ----
 std::vector<CliEntry> ActionCommands(); // beep ... hibernate: the one-shot device actions
+CliEntry BumpTestCommand();
 CliEntry CertificateCommand();
 CliEntry DiffCommand();
+CliEntry CylindersCommand();
 CliEntry DoctorCommand();
 CliEntry DueCommand();
 CliEntry EepromCommand();

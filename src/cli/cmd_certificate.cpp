@@ -36,7 +36,7 @@ int Certificate(CliContext &c)
     }
     QString number;
     const ECertificate made = MakeCertificate(*store, id, QString::fromStdString(out), paper,
-                                              TechnicianName(c.session.Store()), c.session.SensorTypes, error, &number);
+                                              Certifier(c.session), c.session.SensorTypes, error, &number);
     if (made != ECertificate::kWritten) {
         std::cerr << "beamport-cli: " << error.toStdString() << "\n";
         return made == ECertificate::kRefused  ? kExitRefused

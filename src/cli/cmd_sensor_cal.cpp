@@ -12,7 +12,10 @@
 #include "app/session.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
+#include "tools/cal_evidence.h"
 #include "tools/sensor_cal.h"
+#include "cli/cli_cylinder.h"
+#include "cli/cli_steps.h"
 #include "app/clock.h"
 
 namespace {
@@ -135,12 +138,118 @@ int ExitCode(const TSensorCalibration &cal)
 // Tenths as the entry keeps them (one decimal).
 double Tenths(double value) { return std::round(value * 10.0); }
 
+// The measurement around the procedure: its steps on stderr, each
+// measurement on stdout as it is taken.
+class TCliEvidenceView : public ICalEvidenceView {
+public:
+    TCliEvidenceView(TCliCalView &calView, const TCliSteps &steps) : FCalView(calView), FSteps(steps) {}
+
+    void EvidencePhaseChanged(ECalEvidencePhase phase, const std::string &text) override
+    {
+        if (phase == ECalEvidencePhase::kFoundZero || phase == ECalEvidencePhase::kLeftSpan)
+            Line(text);
+    }
+    void EvidenceStepShown(EGasStep, const std::string &text) override
+    {
+        FCalView.EndProgress();
+        FSteps.Show(text);
+    }
+    void EvidenceReading(const RTamselSensor &, int32_t) override {}
+    void MeasuresChanged(const RCalEvidence &e) override
+    {
+        const auto say = [&](const std::optional<RCalReading> &m, bool &said, const char *what) {
+            if (!m || said)
+                return;
+            said = true;
+            Line(std::string(what) + TenthsText(m->mValue) + " " + e.mUnit + (m->mStable ? "" : " (did not settle)"));
+        };
+        say(e.mFound.mZero, FSaid[0], "As found in clean air: ");
+        say(e.mFound.mSpan, FSaid[1], "As found under gas: ");
+        say(e.mLeft.mSpan, FSaid[2], "As left under gas: ");
+        say(e.mLeft.mZero, FSaid[3], "As left in clean air: ");
+    }
+
+private:
+    void Line(const std::string &text)
+    {
+        FCalView.EndProgress();
+        std::cout << text << std::endl;
+    }
+
+    TCliCalView &FCalView;
+    const TCliSteps &FSteps;
+    bool FSaid[4] = {};
+};
+
+std::string Measure(const std::optional<RCalReading> &m, int32_t expected, const RGasCylinder &cyl,
+                    const std::string &unit)
+{
+    if (!m)
+        return "-";
+    return TenthsText(m->mValue) + " " + unit + " (" +
+           PermilleText(DeviationPermille(m->mValue, expected, cyl.mConcentration)) + ")";
+}
+
+int AgainstCylinder(CliContext &c, const TCliSteps &steps, TSensorCalibration &cal, TCliCalView &view,
+                    const RGasCylinder &cylinder)
+{
+    IClock &clock = c.session.Clock();
+    TCliEvidenceView evidenceView(view, steps);
+    TCalEvidence evidence(c.session, c.screen, cal, evidenceView);
+    evidence.SetConfirmSteps(steps.Interactive());
+    evidence.SetTolerance(c.session.RecordsCFG.mCalTolerance);
+    if (evidence.Start(cylinder)) {
+        bool stopAsked = false;
+        while (evidence.Pass()) {
+            if (c.screen.StopRequested() && !stopAsked) {
+                stopAsked = true;
+                evidence.Cancel();
+            }
+            if (evidence.Phase() == ECalEvidencePhase::kProcedure)
+                view.Progress(cal, clock.Now());
+            if (steps.WaitUntil(clock, evidence.NextDue()) && evidence.AwaitingStep())
+                evidence.Confirm();
+        }
+    }
+    view.EndProgress();
+    const RCalEvidence &e = evidence.Evidence();
+    const std::string unit = e.mUnit;
+    if (e.mFound.mZero || e.mLeft.mZero)
+        std::cout << "Cylinder " << cylinder.mId << ": " << CylinderText(cylinder) << ", expires " << cylinder.mExpires
+                  << "\n"
+                  << "  as found: clean air " << Measure(e.mFound.mZero, e.mClean, cylinder, unit) << ", gas "
+                  << Measure(e.mFound.mSpan, cylinder.mConcentration, cylinder, unit) << "\n"
+                  << "  as left:  gas " << Measure(e.mLeft.mSpan, cylinder.mConcentration, cylinder, unit)
+                  << ", clean air " << Measure(e.mLeft.mZero, e.mClean, cylinder, unit) << "\n"
+                  << "  tolerance of the as-left span: " << PermilleText(e.mTolerance).substr(1) << std::endl;
+    switch (e.mOutcome) {
+    case ECalEvidenceOutcome::kPass:
+        std::cout << "Calibration ... as left within tolerance: PASS" << std::endl;
+        return 0;
+    case ECalEvidenceOutcome::kFail: return Ended("FAIL: " + e.mReason);
+    case ECalEvidenceOutcome::kProcedure: return ExitCode(cal);
+    case ECalEvidenceOutcome::kStopped: return Ended("stopped: " + e.mReason);
+    case ECalEvidenceOutcome::kRefused: c.screen.FErrorShown = true; return kExitRefused;
+    case ECalEvidenceOutcome::kLinkFailed:
+    case ECalEvidenceOutcome::kAborted:
+        if (!e.mReason.empty())
+            Ended(e.mReason);
+        return evidence.JobStatus();
+    case ECalEvidenceOutcome::kNone: break;
+    }
+    return Ended("the calibration did not run");
+}
+
 int SensorCal(CliContext &c)
 {
-    std::string spanText;
+    std::string spanText, cylinderText;
     const bool haveSpan = TakeOption(c.args, "--span", spanText);
+    const bool haveCylinder = TakeOption(c.args, "--cylinder", cylinderText);
     if (!c.args.empty())
         return kExitUsage;
+    if (haveSpan && haveCylinder)
+        return UsageError(c, "sensor-cal takes --span or --cylinder, not both: with a cylinder the span gas is its "
+                             "concentration");
     double span = 0;
     if (haveSpan) {
         bool ok = false;
@@ -152,7 +261,21 @@ int SensorCal(CliContext &c)
         }
         if (!ok)
             return UsageError(c, "--span needs a number (the span gas concentration), not '" + spanText + "'");
+        // 0 and 0.1 are within every sensor's range; a negative value is refused by the range after the read.
+        if (Tenths(span) >= 0 && Tenths(span) <= kSmallestSpanTenths)
+            return UsageError(c, "--span " + spanText + " cannot calibrate: a span gas of 0.1 or less would leave the "
+                                 "sensor reading nothing under gas; give the concentration printed on the span gas "
+                                 "cylinder. Nothing was sent.");
     }
+    RGasCylinder cylinder;
+    if (haveCylinder) {
+        const int found = FindCylinder(c, cylinderText, cylinder);
+        if (found != 0)
+            return found;
+    }
+    TCliSteps steps(c);
+    if (haveCylinder && !steps.Allowed("sensor-cal --cylinder"))
+        return kExitDeclined;
 
     c.screen.CatchStopSignals();
     // As the window's "Sensor Calibration" button: the detector's record first.
@@ -181,6 +304,8 @@ int SensorCal(CliContext &c)
     view.WatchSpan();
     if (c.screen.StopRequested())
         return Ended("stopped before the calibration started; nothing was sent");
+    if (haveCylinder)
+        return AgainstCylinder(c, steps, cal, view, cylinder);
 
     if (cal.Start()) {
         bool stopAsked = false;
@@ -201,13 +326,22 @@ int SensorCal(CliContext &c)
 
 CliEntry SensorCalCommand()
 {
-    return {"sensor-cal", "sensor-cal [--span VALUE]", "the Sensor Calibration flow",
+    return {"sensor-cal", "sensor-cal [--span VALUE]\nsensor-cal --cylinder ID", "the Sensor Calibration flow",
             "The Sensor Calibration flow: reads the detector's configuration, opens the calibration for its sensor "
             "type (a sensor without one is refused: 67), then runs zero and span and prints each status line as it "
             "changes. A failed, timed-out or stopped calibration exits 68 and says which. On a terminal, stderr "
-            "shows the seconds elapsed and the last poll. Ctrl-C or SIGTERM aborts the calibration on the detector.",
-            {{"--span VALUE", "the span gas concentration in the sensor's unit; one outside the sensor type's range "
-                              "is refused (64) before anything is sent after the read. Without it, the value last "
-                              "used for the sensor type, else the one the detector keeps"}},
+            "shows the seconds elapsed and the last poll. Ctrl-C or SIGTERM aborts the calibration on the detector. "
+            "With --cylinder the detector's readings are measured around the procedure: as found (clean air, then "
+            "the cylinder's gas) and as left (the gas, then clean air), each a stable reading; every step that asks "
+            "for gas to be applied or removed is a line on stderr beginning 'Apply gas:' or 'Remove gas'. It passes "
+            "(0) when the as-left span is within [RECORDS] CalTolerance (10 %) of the cylinder, else exits 68. On a "
+            "terminal each step also waits for Enter; without one --yes is needed (else 66).",
+            {{"--span VALUE", "the span gas concentration in the sensor's unit; 0.1 or less is refused (64) before "
+                              "anything is sent, one outside the sensor type's range (64) before anything is sent "
+                              "after the read. Without it, the value last used for the sensor type, else the one "
+                              "the detector keeps"},
+             {"--cylinder ID", "calibrate against this cylinder (beamport-cli cylinders lists them): its "
+                               "concentration is the span gas; a retired or expired one, one of another gas or below "
+                               "the low alarm level is refused (67)"}},
             SensorCal};
 }

@@ -10,13 +10,15 @@
 // read, ViewToConfig for the detector before the write). A file that cannot
 // be read or is refused exits 65 before any connection; so does a record
 // that Write Device refuses to send (no sensor information). Settings whose
-// write ranges leave the record exit 67, before the detector is woken.
+// write ranges leave the record, and alarm set points that contradict each
+// other (a low alarm above the high alarm), exit 67 before the detector is woken.
 CliEntry WriteCommand()
 {
     return {"write", "write FILE.cfg", "Read File, then Write Device",
             "Read File, then Write Device: loads FILE.cfg into the editor as the window does, then writes the parts "
             "of the record the layout allows to the detector and reads it back. A file that cannot be read or is "
-            "refused exits 65 before the detector is woken; settings whose write ranges leave the record exit 67.",
+            "refused exits 65 before the detector is woken; settings whose write ranges leave the record, and a low "
+            "alarm above the high alarm (for oxygen: not below it), exit 67.",
             {},
             [](CliContext &c) {
                 if (c.args.size() != 1 || c.args[0].empty())
@@ -31,7 +33,7 @@ CliEntry WriteCommand()
                 TDeviceActions actions(c.session, c.screen, state);
                 const RActionResult result = actions.WriteDevice();
                 if (result.mRefused)
-                    return result.mBadSettings ? kExitRefused : kExitFile;
+                    return result.mBadSettings || result.mBadAlarms ? kExitRefused : kExitFile;
                 return static_cast<int>(result.mStatus);
             }};
 }

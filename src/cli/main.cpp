@@ -18,6 +18,7 @@
 #include "app/runtime_dir.h"
 #include "app/settings.h"
 #include "app/status.h"
+#include "app/user_store.h"
 #include "cli/cli_args.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
@@ -147,7 +148,8 @@ int main(int argc, char **argv)
     std::unique_ptr<SimDetector> sim; // outlives the session's link
 
     // The one session of this run.
-    TSession session;
+    // Simulate mode keeps its remembered values apart from the real ones.
+    TSession session(o.simulate ? SimulatedStoreFile() : std::string());
     session.RecordsChoice = o.records;
     const std::string settingsWarning = o.ini.empty() ? LoadSettings(session) : LoadSettings(session, o.ini);
     if (!settingsWarning.empty())

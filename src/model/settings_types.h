@@ -57,6 +57,17 @@ struct RDeviceCFG {
     bool mLogEnable = false;
 };
 
+// Section "RECORDS" of the settings file, in both layouts: what the
+// certified calibration is judged by and whom certificates name.
+struct RRecordsCFG {
+    // "CalTolerance", percent (10): the as-left span reading of a calibration
+    // against a cylinder must lie within this of the cylinder's
+    // concentration. Kept in tenths of a percent (per mille).
+    int mCalTolerance = 100;
+    std::string mOrganisation; // "Organisation": the service centre that certifies
+    std::string mAddress;      // "Address"
+};
+
 struct RSensorType {
     std::string mName;
     uint8_t mIndex = 0;
@@ -66,6 +77,13 @@ struct RSensorType {
     float mMin = 0;
     float mMax = 0;
 };
+
+// The oxygen sensor's code in the built-in sensor table. Its reading stands
+// at 20.9 % in clean air and falls under gas: the low alarm is the level it
+// falls to, the high alarm the level it rises to.
+inline constexpr uint8_t kOxygenSensorType = 4;
+// Whether a sensor's reading falls under the gas it is tested with.
+inline bool ReadingFalls(uint8_t nSensorType) { return nSensorType == kOxygenSensorType; }
 
 // The three built-in sensor types, used when the settings file lists none.
 std::vector<RSensorType> BuiltInSensorTypes();

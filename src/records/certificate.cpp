@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QJsonArray>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -11,9 +12,13 @@
 
 #include <cmath>
 
+#include "app/cylinder.h"
+#include "app/evidence_keys.h"
+#include "app/session.h"
 #include "files/atomic_save.h"
 #include "model/convert.h"
 #include "model/settings_types.h"
+#include "records/location.h"
 
 #ifndef BEAMPORT_VERSION
 #define BEAMPORT_VERSION "unknown"
@@ -28,8 +33,6 @@ QString Tenths(qint64 tenths)
 {
     return tenths % 10 == 0 ? QString::number(tenths / 10) : QString::fromStdString(FormatFixed(tenths / 10.0, 1));
 }
-
-QString Thousandths(qint64 v) { return QString::fromStdString(FormatFixed(v / 1000.0, 3)); }
 
 std::optional<qint64> DataInt(const QJsonObject &data, const char *key)
 {
@@ -81,12 +84,33 @@ QString CertificateTime(const QDateTime &time)
            QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
+RCertifier Certifier(TSession &session)
+{
+    return {TechnicianName(session.Store()), QString::fromStdString(session.RecordsCFG.mOrganisation),
+            QString::fromStdString(session.RecordsCFG.mAddress)};
+}
+
 QString CertificateRefusal(const RServiceRecord &r)
 {
-    if (r.mJob == QLatin1String("bump-test"))
-        return {};
-    if (r.mJob == QLatin1String(kJobSensorCal) && r.mData.contains(QLatin1String(journal_data::kCylinder)))
-        return {};
+    const auto measured = [](const QString &word) {
+        return word == QLatin1String(outcome::kPass) || word == QLatin1String(outcome::kFail);
+    };
+    if (r.mJob == QLatin1String(kJobBumpTest)) {
+        if (measured(r.mOutcome))
+            return {};
+        return QStringLiteral("record %1 is a bump test that did not end in a result (%2): only a bump test that "
+                              "passed or failed has a certificate")
+            .arg(r.mId)
+            .arg(r.mOutcome.isEmpty() ? QStringLiteral("no outcome") : VisibleText(r.mOutcome));
+    }
+    if (r.mJob == QLatin1String(kJobSensorCal) && r.mData.contains(QLatin1String(journal_data::kCylinder))) {
+        if (measured(r.mData.value(QLatin1String(evidence_data::kCertified)).toString()))
+            return {};
+        return QStringLiteral("record %1 is a calibration against a cylinder whose as-left reading was not "
+                              "measured (%2): it has no certificate")
+            .arg(r.mId)
+            .arg(r.mOutcome.isEmpty() ? QStringLiteral("no outcome") : VisibleText(r.mOutcome));
+    }
     if (r.mJob == QLatin1String(kJobSensorCal))
         return QStringLiteral("record %1 is a calibration without a cylinder: a certificate needs the gas it was "
                               "calibrated with (sensor-cal --cylinder ID)")
@@ -97,78 +121,153 @@ QString CertificateRefusal(const RServiceRecord &r)
         .arg(r.mJob);
 }
 
-RCertificateContent CertificateContent(const RServiceRecord &r, const QString &number, const QString &technician,
-                                       const std::vector<RSensorType> &types, const RServiceRecord *laterRead)
+namespace {
+
+namespace k = evidence_data;
+
+QString Str(const QJsonObject &o, const char *key) { return o.value(QLatin1String(key)).toString(); }
+QString TenthsWithUnit(const std::optional<qint64> &v, const QString &unit)
+{
+    return v ? WithUnit(Tenths(*v), unit) : kNone;
+}
+// "+2.4 %" for 24 per mille of the concentration.
+QString Permille(qint64 v)
+{
+    return QString::fromStdString((v < 0 ? "-" : "+") + FormatFixed(std::abs(v) / 10.0, 1)) + QStringLiteral(" %");
+}
+QString Seconds(const std::optional<qint64> &v, const QString &never)
+{
+    return v ? QStringLiteral("%1 s").arg(*v) : never;
+}
+
+// One measurement of a calibration's as-found or as-left: "0.1 ppm (+0.4 %)".
+QString Measured(const QJsonObject &m, const char *value, const char *deviation, const QString &unit)
+{
+    const std::optional<qint64> v = DataInt(m, value);
+    if (!v)
+        return QStringLiteral("not measured");
+    QString text = WithUnit(Tenths(*v), unit);
+    if (const std::optional<qint64> d = DataInt(m, deviation))
+        text += QStringLiteral(" (") + Permille(*d) + QStringLiteral(" of the cylinder)");
+    return text;
+}
+
+} // namespace
+
+RCertificateContent CertificateContent(const RServiceRecord &r, const QString &number, const RCertifier &certifier,
+                                       const std::vector<RSensorType> &types)
 {
     const bool calibration = r.mJob == QLatin1String(kJobSensorCal);
-    const std::optional<RTamselCFG> before = RecordConfig(r.mData, journal_data::kConfig);
-    std::optional<RTamselCFG> after = RecordConfig(r.mData, journal_data::kConfigAfter);
-    QString afterSource;
-    if (!after && laterRead) {
-        after = RecordConfig(laterRead->mData, journal_data::kConfig);
-        if (after)
-            afterSource = QStringLiteral(" (read %1, record %2)").arg(DisplayTime(ParseRecordTime(laterRead->mTime))).arg(laterRead->mId);
-    }
-    const QString unit = UnitOf(r, before ? before : after, types);
+    const std::optional<RTamselCFG> cfg = RecordConfig(r.mData, journal_data::kConfig);
+    const QString unit = UnitOf(r, cfg, types);
+    const QJsonObject &d = r.mData;
+    // What the job kept stands; the values given now only fill what an
+    // older record did not keep.
+    const auto kept = [&d](const char *key, const QString &now) {
+        const QString v = Str(d, key).trimmed();
+        return v.isEmpty() ? now : v;
+    };
 
     RCertificateContent c;
     c.mTitle = calibration ? QStringLiteral("Calibration Certificate") : QStringLiteral("Bump Test Certificate");
     c.mNumber = number;
     if (r.mSimulated)
         c.mWatermark = QLatin1String(kSimulatedWatermark);
+    const QString word = calibration ? Str(d, k::kCertified) : r.mOutcome;
+    c.mResult = word == QLatin1String(outcome::kPass)   ? QStringLiteral("PASS")
+                : word == QLatin1String(outcome::kFail) ? QStringLiteral("FAIL")
+                                                        : QStringLiteral("NOT CERTIFIED");
 
-    QString range = kNone;
-    if (before || after) {
-        const RTamselCFG &cfg = before ? *before : *after;
-        range = WithUnit(Tenths(cfg.mSensor.mSensorBase) + QStringLiteral(" to ") + Tenths(cfg.mSensor.mSensorMax), unit);
+    c.mSections.push_back({QStringLiteral("Issued by"),
+                           {{QStringLiteral("Organisation"), Shown(kept(k::kOrganisation, certifier.mOrganisation))},
+                            {QStringLiteral("Address"), Shown(kept(k::kAddress, certifier.mAddress))}}});
+
+    QString range = kNone, asset = kNone, setPoints = kNone;
+    if (cfg) {
+        range = WithUnit(Tenths(cfg->mSensor.mSensorBase) + QStringLiteral(" to ") + Tenths(cfg->mSensor.mSensorMax), unit);
+        asset = Shown(QString::fromLatin1(cfg->mUnit.mUserID, sizeof cfg->mUnit.mUserID).trimmed());
+        setPoints = QStringLiteral("low %1, high %2")
+                        .arg(WithUnit(Tenths(cfg->mSensor.mAlarmLow), unit), WithUnit(Tenths(cfg->mSensor.mAlarmHigh), unit));
     }
     c.mSections.push_back({QStringLiteral("Instrument"),
                            {{QStringLiteral("Product"), Shown(r.mProduct)},
                             {QStringLiteral("Serial number"), Shown(r.mSerial)},
+                            {QStringLiteral("Asset (user ID)"), asset},
                             {QStringLiteral("Hardware version"), Shown(r.mHardware)},
                             {QStringLiteral("Firmware version"), Shown(r.mFirmware)},
                             {QStringLiteral("Sensor type"), Shown(r.mSensor)},
-                            {QStringLiteral("Sensor range"), range}}});
+                            {QStringLiteral("Sensor range"), range},
+                            {QStringLiteral("Alarm set points"), setPoints}}});
 
-    // The values before come from the job's data, else from the record it
-    // read first; those after from its data, else from the record read back.
-    const auto value = [&](const char *key, const std::optional<RTamselCFG> &cfg, bool zero) {
-        if (const std::optional<qint64> v = DataInt(r.mData, key))
-            return zero ? QString::number(*v) : Thousandths(*v);
-        if (!cfg)
-            return kNone;
-        return zero ? QString::number(cfg->mSensor.mZero) : Thousandths(cfg->mSensor.mSpan);
-    };
-    QString spanGas = kNone;
-    if (const std::optional<qint64> t = DataInt(r.mData, journal_data::kSpanGas))
-        spanGas = WithUnit(Tenths(*t), unit);
-    else if (before)
-        spanGas = WithUnit(Tenths(before->mSensor.mSpanGas), unit);
-    QString result = r.mOutcome == QLatin1String(outcome::kPass)   ? QStringLiteral("PASS")
-                     : r.mOutcome == QLatin1String(outcome::kFail) ? QStringLiteral("FAIL")
-                                                                   : VisibleText(r.mOutcome);
+    RGasCylinder cyl;
+    const bool hasCylinder = CylinderFromRecordJson(d.value(QLatin1String(k::kCylinder)).toObject(), cyl);
+    const QString cylUnit = hasCylinder ? QString::fromStdString(cyl.mUnit) : unit;
+    const auto text = [](const std::string &s) { return Shown(QString::fromStdString(s)); };
+    c.mSections.push_back(
+        {QStringLiteral("Gas cylinder"),
+         hasCylinder ? std::vector<std::pair<QString, QString>>{
+                           {QStringLiteral("Gas"), text(cyl.mGas)},
+                           {QStringLiteral("Concentration"), WithUnit(Tenths(cyl.mConcentration), cylUnit)},
+                           {QStringLiteral("Lot"), text(cyl.mLot)},
+                           {QStringLiteral("Expires"), text(cyl.mExpires)},
+                           {QStringLiteral("Balance"), text(cyl.mBalance)},
+                           {QStringLiteral("Cylinder id"), QString::number(cyl.mId)}}
+                     : std::vector<std::pair<QString, QString>>{{QStringLiteral("Cylinder"), kNone}}});
+
+    const QJsonObject criteria = d.value(QLatin1String(k::kCriteria)).toObject();
+    if (calibration) {
+        const QJsonObject found = d.value(QLatin1String(k::kAsFound)).toObject();
+        const QJsonObject left = d.value(QLatin1String(k::kAsLeft)).toObject();
+        const std::optional<qint64> tolerance = DataInt(d, k::kTolerance);
+        c.mSections.push_back(
+            {QStringLiteral("Measured"),
+             {{QStringLiteral("As found, clean air"), Measured(found, k::kZero, k::kZeroDeviation, cylUnit)},
+              {QStringLiteral("As found, under gas"), Measured(found, k::kSpan, k::kSpanDeviation, cylUnit)},
+              {QStringLiteral("Procedure"), Shown(Str(d, journal_data::kResult))},
+              {QStringLiteral("As left, under gas"), Measured(left, k::kSpan, k::kSpanDeviation, cylUnit)},
+              {QStringLiteral("As left, clean air"), Measured(left, k::kZero, k::kZeroDeviation, cylUnit)},
+              {QStringLiteral("Criteria"),
+               QStringLiteral("the procedure ends clear; as-left reading under gas within +-%1 of the cylinder")
+                   .arg(tolerance ? Permille(*tolerance).mid(1) : kNone)}}});
+    } else {
+        const std::optional<qint64> low = DataInt(criteria, k::kAlarmLow);
+        const std::optional<qint64> within = DataInt(criteria, k::kWithin);
+        const bool falls = criteria.value(QLatin1String(k::kFalls)).toBool();
+        QString rule = QStringLiteral("reading %1 %2 with the LOW alarm within %3")
+                           .arg(falls ? QStringLiteral("falls to") : QStringLiteral("reaches"),
+                                TenthsWithUnit(low, unit), Seconds(within, kNone));
+        const std::optional<qint64> peakMin = DataInt(criteria, k::kPeakMin), peakMax = DataInt(criteria, k::kPeakMax);
+        if (peakMin && peakMax)
+            rule += QStringLiteral("; peak %1 to %2").arg(Tenths(*peakMin), TenthsWithUnit(peakMax, unit));
+        QStringList flags;
+        for (const QJsonValue &f : d.value(QLatin1String(k::kAlarmFlags)).toArray())
+            flags << VisibleText(f.toString());
+        c.mSections.push_back({QStringLiteral("Measured"),
+                               {{QStringLiteral("Baseline (clean air)"), TenthsWithUnit(DataInt(d, k::kBaseline), unit)},
+                                {QStringLiteral("Peak under gas"), TenthsWithUnit(DataInt(d, k::kPeak), unit)},
+                                {QStringLiteral("Time to LOW alarm"), Seconds(DataInt(d, k::kSecondsToAlarm), QStringLiteral("never"))},
+                                {QStringLiteral("Alarm flags seen"), flags.isEmpty() ? QStringLiteral("none") : flags.join(QStringLiteral(", "))},
+                                {QStringLiteral("Recovery"), Seconds(DataInt(d, k::kRecovery), QStringLiteral("not back in time"))},
+                                {QStringLiteral("Criteria"), rule}}});
+    }
 
     const QDateTime when = ParseRecordTime(r.mTime);
     QString nextDue = kNone;
-    const std::optional<RTamselCFG> &cfg = before ? before : after;
-    if (cfg) {
+    if (c.mResult != QLatin1String("PASS"))
+        nextDue = QStringLiteral("none: not passed");
+    else if (cfg) {
         const qint64 seconds = calibration ? CalIntervalSeconds(*cfg) : BumpIntervalDays(*cfg) * 86400;
         nextDue = seconds == 0 ? QStringLiteral("none (no interval set)") : DisplayTime(when.addSecs(seconds));
     }
-
-    c.mSections.push_back(
-        {QStringLiteral("Test"),
-         {{QStringLiteral("Test"), calibration ? QStringLiteral("Calibration (zero and span)") : QStringLiteral("Bump test")},
-          {QStringLiteral("Span gas"), spanGas},
-          {QStringLiteral("Zero before / after"), value(journal_data::kZeroBefore, before, true) + QStringLiteral(" / ") +
-                                                      value(journal_data::kZeroAfter, after, true) + afterSource},
-          {QStringLiteral("Span before / after"), value(journal_data::kSpanBefore, before, false) + QStringLiteral(" / ") +
-                                                      value(journal_data::kSpanAfter, after, false) + afterSource},
-          {QStringLiteral("Result"), result},
-          {QStringLiteral("Date and time"), DisplayTime(when)},
-          {QStringLiteral("Bench"), Shown(r.mBench)},
-          {QStringLiteral("Technician"), Shown(technician)},
-          {QStringLiteral("Next due"), nextDue}}});
+    QString failed = Str(d, k::kFailed);
+    std::vector<std::pair<QString, QString>> result{{QStringLiteral("Result"), c.mResult}};
+    if (!failed.isEmpty())
+        result.push_back({QStringLiteral("Because"), VisibleText(failed)});
+    result.insert(result.end(), {{QStringLiteral("Date and time"), DisplayTime(when)},
+                                 {QStringLiteral("Bench"), Shown(r.mBench)},
+                                 {QStringLiteral("Technician"), Shown(kept(k::kTechnician, certifier.mTechnician))},
+                                 {QStringLiteral("Next due"), nextDue}});
+    c.mSections.push_back({QStringLiteral("Result"), result});
     c.mSections.push_back({QStringLiteral("Record"),
                            {{QStringLiteral("Program"), QStringLiteral("Beamport " BEAMPORT_VERSION)},
                             {QStringLiteral("Record id"), QString::number(r.mId)},
@@ -220,37 +319,63 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
             f.setStyleStrategy(QFont::PreferNoShaping);
             return f;
         };
-        const QFont title = font("DejaVu Sans", 20, QFont::Bold);
-        const QFont heading = font("DejaVu Sans", 12, QFont::Bold);
-        const QFont body = font("DejaVu Sans", 10);
+        const QFont title = font("DejaVu Sans", 18, QFont::Bold);
+        const QFont heading = font("DejaVu Sans", 11, QFont::Bold);
+        const QFont body = font("DejaVu Sans", 9);
         const QFont mono = font("DejaVu Sans Mono", 7);
-        qreal y = 0;
+        const QFont result = font("DejaVu Sans", 24, QFont::Bold);
+        const qreal bodyHeight = QFontMetricsF(body, &writer).height();
+        // The page is laid out twice: once to measure, then drawn, scaled
+        // down as far as it takes to fit one page.
+        qreal y = 0, scale = 1, pageWidth = width;
+        bool paint = false;
         const auto line = [&](const QFont &font, const QString &text, qreal x, Qt::Alignment align = Qt::AlignLeft) {
-            p.setFont(font);
             const QFontMetricsF fm(font, &writer);
-            p.drawText(QRectF(x, y, width - x, fm.height()), align | Qt::AlignVCenter, text);
+            if (paint) {
+                p.setFont(font);
+                p.drawText(QRectF(x, y, pageWidth - x, fm.height()), align | Qt::AlignVCenter, text);
+            }
             return fm.height();
         };
-        y += line(title, content.mTitle, 0) * 1.2;
-        if (!content.mWatermark.isEmpty())
-            y += line(heading, content.mWatermark, 0) * 1.2;
-        y += line(body, QStringLiteral("Certificate No. ") + content.mNumber, 0) * 1.6;
-        const qreal labelWidth = width * 0.34;
-        for (const RCertificateSection &s : content.mSections) {
-            y += line(heading, s.mHeading, 0) * 1.1;
-            p.drawLine(QPointF(0, y), QPointF(width, y));
-            y += QFontMetricsF(body, &writer).height() * 0.3;
-            for (const auto &[label, value] : s.mRows) {
-                const bool hash = label == QLatin1String("Record hash");
-                line(body, label, 0);
-                y += line(hash ? mono : body, value, labelWidth) * 1.25;
+        const auto rule = [&](qreal x0, qreal x1, qreal at) {
+            if (paint)
+                p.drawLine(QPointF(x0, at), QPointF(x1, at));
+        };
+        const auto layout = [&] {
+            y = 0;
+            y += line(title, content.mTitle, 0) * 1.15;
+            if (!content.mWatermark.isEmpty())
+                y += line(heading, content.mWatermark, 0) * 1.15;
+            y += line(body, QStringLiteral("Certificate No. ") + content.mNumber, 0) * 1.2;
+            if (!content.mResult.isEmpty())
+                y += line(result, content.mResult, 0) * 1.1;
+            const qreal labelWidth = pageWidth * 0.3;
+            for (const RCertificateSection &s : content.mSections) {
+                y += bodyHeight * 0.4;
+                y += line(heading, s.mHeading, 0) * 1.05;
+                rule(0, pageWidth, y);
+                y += bodyHeight * 0.2;
+                for (const auto &[label, value] : s.mRows) {
+                    const bool hash = label == QLatin1String("Record hash");
+                    line(body, label, 0);
+                    y += line(hash ? mono : body, value, labelWidth) * 1.12;
+                }
             }
-            y += QFontMetricsF(body, &writer).height();
-        }
-        y += QFontMetricsF(body, &writer).height() * 2;
-        line(body, QStringLiteral("Signature"), 0);
-        const qreal base = y + QFontMetricsF(body, &writer).height();
-        p.drawLine(QPointF(labelWidth, base), QPointF(width * 0.8, base));
+            // The technician signs and dates the printed page.
+            for (const char *what : {"Signature", "Date"}) {
+                y += bodyHeight * 1.4;
+                line(body, QString::fromLatin1(what), 0);
+                rule(labelWidth, pageWidth * 0.8, y + bodyHeight);
+                y += bodyHeight;
+            }
+        };
+        layout();
+        if (y > writer.height())
+            scale = writer.height() / y;
+        p.scale(scale, scale);
+        pageWidth = width / scale;
+        paint = true;
+        layout();
         p.end();
     }
     std::string why;
@@ -263,7 +388,7 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
 }
 
 ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper,
-                             const QString &technician, const std::vector<RSensorType> &types, QString &error,
+                             const RCertifier &certifier, const std::vector<RSensorType> &types, QString &error,
                              QString *number)
 {
     const std::optional<RServiceRecord> record = store.Get(id, error);
@@ -289,29 +414,11 @@ ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path
                     .arg(v.mReason);
         return ECertificate::kBroken;
     }
-    // The first later record of this detector that read its configuration.
-    std::optional<RServiceRecord> later;
-    if (!record->mSerial.isEmpty()) {
-        RRecordFilter filter;
-        filter.mSerial = record->mSerial;
-        filter.mSince = record->mTime;
-        std::vector<RServiceRecord> records;
-        QString ignored;
-        if (store.List(filter, records, ignored)) {
-            // newest first: walk back to the oldest after this one
-            for (auto it = records.rbegin(); it != records.rend(); ++it)
-                if (it->mId > record->mId && RecordConfig(it->mData, journal_data::kConfig)) {
-                    later = *it;
-                    break;
-                }
-        }
-    }
     QString pageError;
     const qint64 n = store.Certificate(
         *record,
         [&](const QString &text) {
-            return WriteCertificatePdf(CertificateContent(*record, text, technician, types, later ? &*later : nullptr), path,
-                                       paper, pageError);
+            return WriteCertificatePdf(CertificateContent(*record, text, certifier, types), path, paper, pageError);
         },
         error, number);
     if (n == 0) {

@@ -13,12 +13,15 @@
 #include "records/record.h"
 #include "records/store.h"
 
+class TSession;
+
 enum class EPaper { kA4, kLetter };
 // "a4" or "letter" (any case); false for anything else.
 bool ParsePaper(const QString &text, EPaper &paper);
 
-// Empty when the record can have a certificate (a bump-test job, or a
-// sensor-cal job against a cylinder: data.cylinder); otherwise why not.
+// Empty when the record can have a certificate (a bump-test job that passed
+// or failed, or a sensor-cal job against a cylinder, data.cylinder, whose
+// as-left reading judged it, data.certified); otherwise why not.
 QString CertificateRefusal(const RServiceRecord &record);
 
 // The text printed across the page of a simulated record's certificate.
@@ -36,18 +39,28 @@ struct RCertificateContent {
     QString mTitle;
     QString mNumber;    // "BP-1A2B3C4D-000042"
     QString mWatermark; // across the page (a simulated record); empty: none
+    QString mResult;    // "PASS", "FAIL" (large type under the number)
     std::vector<RCertificateSection> mSections;
 };
-// What the certificate says: the instrument, the test (span gas, zero and
-// span before and after, result, date and time, bench, technician, next
-// due date) and where it comes from (program version, record id and hash).
-// laterRead: the first record of the same detector after this one that read
-// its configuration; its values stand for those "after" when the job itself
-// read nothing after (a calibration run reads only before it starts).
-// The unit of a record that names none comes from its sensor type in `types`.
-RCertificateContent CertificateContent(const RServiceRecord &record, const QString &number, const QString &technician,
-                                       const std::vector<RSensorType> &types,
-                                       const RServiceRecord *laterRead = nullptr);
+// Who issues a certificate when the record does not say: the service centre
+// ([RECORDS] Organisation, Address) and the technician's printed name. A
+// measured job keeps them in its data; those kept win.
+struct RCertifier {
+    QString mTechnician, mOrganisation, mAddress;
+};
+// The session's: TechnicianName and [RECORDS].
+RCertifier Certifier(TSession &session);
+
+// What the certificate says, from the record alone (the same record always
+// gives the same page): who issues it, the instrument and its alarm set
+// points, the cylinder, the measurements (as-found and as-left of a
+// calibration; baseline, peak, time to alarm, flags and recovery of a bump
+// test) with the criteria, the result in large type, date and time,
+// technician, next due date, and where it comes from (program version,
+// record id and hash). The unit of a record that names none comes from its
+// sensor type in `types`.
+RCertificateContent CertificateContent(const RServiceRecord &record, const QString &number, const RCertifier &certifier,
+                                       const std::vector<RSensorType> &types);
 
 // Writes the page to `path` atomically (a temporary file beside it, then renamed).
 bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error);
@@ -63,5 +76,5 @@ enum class ECertificate {
 // The whole job for record `id` of a store: refusal check, the record
 // verified, number, page.
 ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper,
-                             const QString &technician, const std::vector<RSensorType> &types, QString &error,
+                             const RCertifier &certifier, const std::vector<RSensorType> &types, QString &error,
                              QString *number = nullptr);

@@ -45,7 +45,11 @@ std::vector<RDueEntry> ComputeDue(const std::vector<RDueFacts> &facts, const QDa
             e.mDue = e.mNextCal.isValid() ? e.mNextCal : e.mNextBump;
         if (!e.mDue.isValid())
             continue;
-        e.mOverdue = e.mDue < now;
+        // Never calibrated or never bump-tested (where an interval asks for
+        // it) is overdue, not merely due now.
+        const bool neverCal = e.mNextCal.isValid() && !e.mLastCal.isValid();
+        const bool neverBump = e.mNextBump.isValid() && !e.mLastBump.isValid();
+        e.mOverdue = e.mDue < now || neverCal || neverBump;
         out.push_back(std::move(e));
     }
     std::sort(out.begin(), out.end(), [](const RDueEntry &a, const RDueEntry &b) {
@@ -62,8 +66,10 @@ bool DueList(TRecordStore &store, const QDateTime &now, std::optional<int> withi
         return false;
     out = ComputeDue(facts, now);
     if (withinDays) {
+        // Overdue units stay in the list whatever the window (--within 0 too).
         const QDateTime limit = now.addDays(*withinDays);
-        out.erase(std::remove_if(out.begin(), out.end(), [&](const RDueEntry &e) { return e.mDue > limit; }),
+        out.erase(std::remove_if(out.begin(), out.end(),
+                                 [&](const RDueEntry &e) { return !e.mOverdue && e.mDue > limit; }),
                   out.end());
     }
     return true;

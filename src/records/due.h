@@ -4,13 +4,14 @@
 // For each serial in the store: the next calibration is the time of its last
 // successful calibration record (RecordKind) plus the calibration interval
 // (mCalInterval, seconds) of the configuration that record carries; the next
-// bump test is the time of its last bump-pass record plus the bump interval
+// bump test is the time of its last counted bump record plus the bump interval
 // (mBumpInterval, days) of its configuration. A record that carries no
 // configuration takes the interval from the latest configuration recorded
 // for that serial by any job. An interval of 0 means none is due. A serial
 // with no such record, or whose interval was never recorded, is due now (the
 // time of the query). `due` is the earlier of the two; a serial with neither
-// due is not listed; `overdue` means due is in the past.
+// due is not listed; `overdue` means due is in the past, or the serial was
+// never calibrated or never bump-tested.
 #include <optional>
 #include <vector>
 

@@ -263,18 +263,22 @@ RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, cons
     return r;
 }
 
-ERecordKind RecordKind(const QString &job, int status, const QJsonObject &data)
+ERecordKind RecordKind(const QString &job, int status, const QString &outcome, const QJsonObject &data)
 {
-    if (status != 0)
-        return ERecordKind::kOther;
-    if (job == QLatin1String(kJobCalibration))
-        return ERecordKind::kCalibration;
     if (job == QLatin1String(kJobSensorCal) &&
         data.value(QLatin1String(journal_data::kResult)).toString() == QLatin1String("OK"))
         return ERecordKind::kCalibration;
-    if (job == QLatin1String(kJobBumpPass))
+    if (job == QLatin1String(kJobBumpTest) && outcome == QLatin1String(outcome::kPass))
+        return ERecordKind::kBump;
+    if (job == QLatin1String(kJobBumpPass) && status == 0)
         return ERecordKind::kBump;
     return ERecordKind::kOther;
+}
+
+bool LegacyCalibrationKind(const RServiceRecord &r, const QString &storedKind)
+{
+    return r.mJob == QLatin1String(kJobCalibration) && r.mStatus == 0 &&
+           storedKind == KindName(ERecordKind::kCalibration);
 }
 
 QString KindName(ERecordKind kind)

@@ -97,17 +97,21 @@ QString RecordTime(const QDateTime &time);
 // midnight) or ISO 8601 with or without zone (no zone: UTC). Invalid on failure.
 QDateTime ParseRecordTime(const QString &text);
 
-// What a record proves. A successful calibration is the factory
-// "calibration" job with status 0 (the detector took the zero-then-span
-// command), or a "sensor-cal" job with status 0 and data.result "OK" (the
-// calibration tool followed the procedure to its successful end; a
-// calibration followed to its end in the logger dialog is recorded the same
-// way, with data.source "logger"). A bump test passed is a "bump-pass" job
-// with status 0, sent from the main window, the command line or the logger
-// dialog alike.
+// What a record proves, for the due list. A calibration counts when the
+// detector's zero-then-span procedure was followed to its clear end (bit 7
+// and bit 3 clear): a "sensor-cal" job whose data.result is "OK", from the
+// calibration tool (with or without a cylinder, whatever the as-left
+// measurement found afterwards) or followed in the logger dialog (data.source
+// "logger"). The factory "calibration" command only starts the procedure and
+// never counts. A bump test counts when a measured "bump-test" passed, or
+// when a bare Bump Pass report was taken by the detector ("bump-pass", status
+// 0: the technician's declaration, which the detector counts too).
 enum class ERecordKind { kOther, kCalibration, kBump };
-ERecordKind RecordKind(const QString &job, int status, const QJsonObject &data);
-inline ERecordKind RecordKind(const RServiceRecord &r) { return RecordKind(r.mJob, r.mStatus, r.mData); }
+ERecordKind RecordKind(const QString &job, int status, const QString &outcome, const QJsonObject &data);
+inline ERecordKind RecordKind(const RServiceRecord &r) { return RecordKind(r.mJob, r.mStatus, r.mOutcome, r.mData); }
+// Stores made before the factory command stopped counting keep "calibration"
+// in the kind column of its successful records; the due list passes them by.
+bool LegacyCalibrationKind(const RServiceRecord &r, const QString &storedKind);
 // "calibration", "bump" or "other" (the store's kind column).
 QString KindName(ERecordKind kind);
 

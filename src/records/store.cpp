@@ -19,6 +19,7 @@
 
 #include "files/atomic_save.h"
 #include "records/bench_key.h"
+#include "records/cylinder_store.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
@@ -122,7 +123,9 @@ QStringList MigrationSteps(int version, bool postgres)
                } +
                common;
     }
-    case 4:
+    // The gas cylinders the tests and calibrations name.
+    case 4: return CylinderTableSql(postgres);
+    case 5:
         // Templates: every save of a name a new version; a deleted template
         // hidden, never removed (records name its versions).
         return {
@@ -379,6 +382,10 @@ bool TRecordStore::MigrateStep(int version, QString &error)
             return false;
     if (version == 2)
         return RebuildSerials(error);
+    // The factory calibration command no longer counts: the due summary is
+    // worked out again from the real detectors' records.
+    if (version == 4)
+        return RebuildSerials(error, false);
     if (version != 3)
         return true;
     if (!SignOldOutbox(error))

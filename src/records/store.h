@@ -40,7 +40,7 @@
 class TBenchKey;
 
 // The newest schema this program knows.
-inline constexpr int kRecordsSchemaVersion = 4;
+inline constexpr int kRecordsSchemaVersion = 5;
 // How long a store may keep a bench waiting: a lock held by another, a
 // statement that does not end, a server that does not answer the connection.
 inline constexpr int kStoreWaitSeconds = 2;
@@ -170,7 +170,7 @@ private:
     bool Commit(QString &error);
     bool Exec(const QString &sql, QString &error);
     bool UpdateSerial(const RServiceRecord &record, QString &error);
-    bool RebuildSerials(QString &error);
+    bool RebuildSerials(QString &error, bool includeSimulated = true);
 
     RStoreLocation FLocation;
     QString FName;

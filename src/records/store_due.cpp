@@ -82,11 +82,11 @@ bool TRecordStore::UpdateSerial(const RServiceRecord &r, QString &error)
     return true;
 }
 
-bool TRecordStore::RebuildSerials(QString &error)
+bool TRecordStore::RebuildSerials(QString &error, bool includeSimulated)
 {
     std::vector<RDueFacts> facts;
-    // (Run by the migration to version 2, before records knew simulated detectors.)
-    if (!Exec(QStringLiteral("DELETE FROM serials"), error) || !FactsFromRecords(facts, error, true))
+    // (The migration to version 2 ran before records knew simulated detectors.)
+    if (!Exec(QStringLiteral("DELETE FROM serials"), error) || !FactsFromRecords(facts, error, includeSimulated))
         return false;
     QSqlQuery q(FDb);
     q.prepare(QStringLiteral("INSERT INTO serials (serial, last_time, product, sensor, cal_time, cal_interval, "
@@ -172,7 +172,7 @@ bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error,
                  f.mSensor = q.value(3).toString();
                  f.mLatest = q.value(4).toString();
              }) ||
-        !run(latest(QStringLiteral("AND kind = 'calibration'"), QStringLiteral("r.time, r.cal_interval")),
+        !run(latest(QStringLiteral("AND kind = 'calibration' AND job <> 'calibration'"), QStringLiteral("r.time, r.cal_interval")),
              [&](const QSqlQuery &q, RDueFacts &f) {
                  f.mLastCal = q.value(2).toString();
                  f.mCalInterval = optional(q.value(3));

@@ -23,6 +23,12 @@ uint16_t ClampWord(long long value) { return static_cast<uint16_t>(std::clamp<lo
 
 } // namespace
 
+std::string SpanGasRefusal(const std::string &unit)
+{
+    return "A span gas of 0.1 " + unit + " or less cannot calibrate the sensor: it would read nothing under gas.\r"
+           "Enter the concentration printed on the span gas cylinder.";
+}
+
 std::string SpanGasText(uint16_t nTenths)
 {
     std::string text = std::to_string(nTenths / 10);
@@ -71,7 +77,30 @@ void TSensorCalibration::RecordRun()
     // The run reads only before it starts (a second read after writing the
     // span gas): no configuration of this run shows the calibration's result.
     data.insert(QLatin1String(journal_data::kConfigAfter), QJsonValue());
-    FJob->Finish(JobStatus(), FLastLine, data, FOutcome == ECalOutcome::kUserStop ? outcome::kStopped : std::string());
+    if (FHoldRecord) {
+        FHeld = data;
+        return;
+    }
+    FJob->Finish(JobStatus(), FLastLine, data, OwnOutcome());
+    FJob.reset();
+}
+
+std::string TSensorCalibration::OwnOutcome() const
+{
+    return FOutcome == ECalOutcome::kUserStop ? outcome::kStopped : std::string();
+}
+
+void TSensorCalibration::ReleaseRecord(const QJsonObject &more, std::optional<uint8_t> status, const std::string &text,
+                                       const std::string &word)
+{
+    if (!RecordHeld())
+        return;
+    QJsonObject data = *FHeld;
+    for (auto it = more.begin(); it != more.end(); ++it)
+        data.insert(it.key(), it.value());
+    FHeld.reset();
+    FJob->Finish(status.value_or(JobStatus()), text.empty() ? FLastLine : text, data,
+                 word.empty() ? OwnOutcome() : word);
     FJob.reset();
 }
 
@@ -201,6 +230,14 @@ bool TSensorCalibration::Start()
     FOutcome = ECalOutcome::kNone;
     FOutcomeStatus = 0;
     FLastLine.clear();
+    // A span gas of nothing would calibrate the sensor to read nothing under
+    // gas: refused before anything is remembered or sent.
+    if (RoundToInt(FSpanEntry * 10.0) <= kSmallestSpanTenths) {
+        FScreen.Message(kSpanGasCaption, SpanGasRefusal(FPSensor->mUnit), MsgIcon::Error);
+        FOutcome = ECalOutcome::kNotPrepared;
+        return false;
+    }
+    FHeld.reset();
     FJob.emplace(FSession, FScreen, kJobSensorCal);
     RTamselCFG cfg{};
     if (!PrepareCalibration(cfg)) {

@@ -23,8 +23,6 @@
 class TComTamsel;
 class TSession;
 
-// The oxygen sensor's code in the built-in sensor table.
-inline constexpr uint8_t kOxygenSensorType = 4;
 // Configuration record offset and size of mSpanGas (the only bytes written).
 inline constexpr uint16_t kSpanGasAddress = 88;
 inline constexpr uint16_t kSpanGasSize = 2;
@@ -51,6 +49,13 @@ enum class ECalOutcome : uint8_t {
 
 // "#0.#" of tenths, "." as decimal point: 250 -> "25", 255 -> "25.5".
 std::string SpanGasText(uint16_t nTenths);
+
+// The largest span gas, in tenths, that is refused: one that rounds to 0.1
+// of the unit or less calibrates nothing.
+inline constexpr int kSmallestSpanTenths = 1;
+inline constexpr const char *kSpanGasCaption = "Span Gas";
+// The refusal's text for a sensor of that unit ("\r": line break).
+std::string SpanGasRefusal(const std::string &unit);
 
 class ISensorCalView {
 public:
@@ -98,6 +103,16 @@ public:
     void Run();
     // CalAbortBtnClick.
     void Cancel();
+    // A run measured around the procedure (TCalEvidence): its record is held
+    // when the procedure ends, for ReleaseRecord to make once the measurement
+    // after it is done.
+    void HoldRecord(bool on) { FHoldRecord = on; }
+    bool RecordHeld() const { return FJob.has_value() && FHeld.has_value(); }
+    // Makes the held record: the procedure's data with `more` added, and the
+    // whole run's status, text and outcome word when given. Nothing when none
+    // is held.
+    void ReleaseRecord(const QJsonObject &more, std::optional<uint8_t> status = std::nullopt,
+                       const std::string &text = {}, const std::string &outcome = {});
     // Ends a running procedure at once, as a stop by the user (a dialog that goes away).
     void Shutdown();
 
@@ -125,6 +140,8 @@ public:
     TDateTime StartTime() const { return FStartTime; }
 
 private:
+    // "stopped" for a stop by the user; empty: the record's own rule.
+    std::string OwnOutcome() const;
     bool PrepareCalibration(RTamselCFG &CFG);
     void Poll();
     void StopProcedure();
@@ -158,4 +175,6 @@ private:
     uint8_t FLastPollHistory = 0;
     std::optional<TDeviceJob> FJob;      // the run being recorded, from Start to its end
     std::string FLastLine;               // the last status line shown: the record's text
+    bool FHoldRecord = false;
+    std::optional<QJsonObject> FHeld;    // the held record's data
 };

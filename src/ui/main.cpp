@@ -16,6 +16,7 @@
 #include "app/runtime_dir.h"
 #include "app/session.h"
 #include "app/status.h"
+#include "app/user_store.h"
 #include "ui/main_window.h"
 #include "ui/single_instance.h"
 #include "app/journal.h"
@@ -105,7 +106,8 @@ int main(int argc, char **argv)
     }
 
     // The one session of this run.
-    TSession session;
+    // Simulate mode keeps its remembered values apart from the real ones.
+    TSession session(simulator ? SimulatedStoreFile() : std::string());
     session.ChoosePort(options.port, simulator ? simulator->DevicePath() : std::string());
     // Every device job leaves its service record in the store in force.
     QString journalError;
@@ -115,6 +117,8 @@ int main(int argc, char **argv)
 
     // AppDir and the settings are read by the window's creation, first thing.
     TNorvikIRMainForm window(session);
+    if (simulator)
+        window.UseSimulator(*simulator);
     window.show();
     const int code = app.exec();
     // The records handed over are kept while the window that hears of

@@ -29,10 +29,14 @@
 #include "link/discovery.h"
 #include "link/tamsel_comms.h"
 #include "model/config_form.h"
+#include "model/device_records.h"
+#include "sim/sim_detector.h"
+#include "sim/sim_memory.h"
 #include "ui/factory_page.h"
 #include "ui/firmware_panel.h"
 #include "ui/qt_screen.h"
 #include "ui/screen_fit.h"
+#include "ui/sim_gas_panel.h"
 #include "ui/status_panel.h"
 #include "ui/test_page.h"
 #include "ui/user_options_page.h"
@@ -125,6 +129,20 @@ TNorvikIRMainForm::~TNorvikIRMainForm()
 }
 
 TComTamsel &TNorvikIRMainForm::Link() { return FSession.Link(); }
+
+void TNorvikIRMainForm::UseSimulator(SimDetector &sim)
+{
+    setWindowTitle(Text(kMainCaption) + QString::fromLatin1(kSimulatedCaptionSuffix));
+    FStatusPanel->ShowSimulated(true);
+    if (FSimGasPanel)
+        return;
+    const int type = FindSensorType(sim.Config()[kSimSensorTypeAddress], FSession.SensorTypes);
+    const QString unit = type >= 0 ? QString::fromStdString(FSession.SensorTypes[static_cast<size_t>(type)].mUnit)
+                                   : QString();
+    FSimGasPanel = new TSimGasPanel(sim, unit);
+    auto *layout = qobject_cast<QVBoxLayout *>(centralWidget()->layout());
+    layout->insertWidget(layout->indexOf(FStatusPanel), FSimGasPanel);
+}
 
 void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
 {

@@ -35,6 +35,7 @@ class QScrollArea;
 class QTabWidget;
 class QTimer;
 class QUrl;
+class SimDetector;
 class TAdapterCheckDlg;
 class TComTamsel;
 class TDeviceActions;
@@ -44,6 +45,7 @@ class TFormBinding;
 class TQtScreen;
 class TServiceRecordsDlg;
 class TProgramUnitsDlg;
+class TSimGasPanel;
 class TSession;
 class TStatusPanel;
 class TTestPage;
@@ -52,6 +54,7 @@ class TUserPage;
 struct RFirmwarePanel;
 
 inline constexpr const char *kMainCaption = "Corvane Beamport [ver 1.4.1.0]";
+inline constexpr const char *kSimulatedCaptionSuffix = " - simulated detector";
 inline constexpr int kMinWindowWidth = 590;
 inline constexpr int kMinWindowHeight = 580;
 inline constexpr const char *kTrafficFileName = "Comm.TXT";
@@ -93,6 +96,8 @@ public:
     void UserOptHibernateBtnClick();
     void UserLogSaveBtnClick();
     void UserCalBtnClick();
+    // "Bump Test...": the guided bump test against a cylinder on record.
+    void UserBumpTestBtnClick();
     void UserFMOpenBtnClick();
     void UserFMUpgradeBtnClick();
     void UserFMCancelBtnClick();
@@ -123,6 +128,11 @@ public:
     void ViewToForm();
     // ConfigToView of FTamselCFG, then FormToView.
     void ShowConfig();
+
+    // Simulate mode: the title and the status bar say the detector is
+    // simulated, and the "Apply gas" panel drives it. The simulator must
+    // outlive the window.
+    void UseSimulator(SimDetector &sim);
 
     // The serial of the configuration last read from a detector; empty
     // before the first read.
@@ -173,6 +183,8 @@ private:
     QSize LayoutContentSize() const;
     void LayOutEEPROMGrid();
     void ShowFirmwarePanel(const RFirmwarePanel &panel);
+    // The Bump Test dialog over `parent` (the window or the logger), with the cylinders on record.
+    void OpenBumpTest(QWidget *parent);
     // Locks the download's buttons while it runs and gives them back after.
     void LockForDownload(bool bRunning);
     // The editors drawn as stand-ins until a record has been read.
@@ -216,5 +228,6 @@ private:
     TServiceRecordsDlg *FRecordsDlg = nullptr;   // made on first use, owned by the window
     TProgramUnitsDlg *FProgramDlg = nullptr;     // made on first use, owned by the window
     TAdapterCheckDlg *FAdapterCheckDlg = nullptr; // made on first use, owned by the window
+    TSimGasPanel *FSimGasPanel = nullptr;         // simulate mode only
     bool FBinding = false; // FormToView is setting the editors
 };

@@ -28,6 +28,8 @@
 #include "model/config_form.h"
 #include "model/config_record.h"
 #include "ui/adapter_check_dlg.h"
+#include "ui/bump_test_dlg.h"
+#include "ui/cylinder_choice.h"
 #include "ui/factory_page.h"
 #include "ui/firmware_panel.h"
 #include "ui/form_binding.h"
@@ -118,6 +120,7 @@ void TNorvikIRMainForm::ConnectHandlers()
         click(b->mCompare, [this] { UserCompareBtnClick(); });
     }
     click(FUserPage->CalBtn(), [this] { UserCalBtnClick(); });
+    click(FUserPage->BumpTestBtn(), [this] { UserBumpTestBtnClick(); });
     for (TFirmwarePanel *panel : {FUserPage->FirmwarePanel(), FOptionsPage->FirmwarePanel()}) {
         click(panel->OpenBtn(), [this] { UserFMOpenBtnClick(); });
         click(panel->UpgradeBtn(), [this] { UserFMUpgradeBtnClick(); });
@@ -208,8 +211,26 @@ void TNorvikIRMainForm::UserCalBtnClick()
         return;
     Guarded([this] {
         TSensorCalDlg dialog(FSession, this, FScreen.get());
+        QString error;
+        dialog.SetCylinders(CylindersOnRecord(FSession, error));
         dialog.ShowDlg(FState.FTamselCFG);
     });
+}
+
+void TNorvikIRMainForm::UserBumpTestBtnClick()
+{
+    FState.FHibernateBtn = false;
+    Guarded([this] { OpenBumpTest(this); });
+}
+
+void TNorvikIRMainForm::OpenBumpTest(QWidget *parent)
+{
+    QString error;
+    const std::vector<RGasCylinder> cylinders = CylindersOnRecord(FSession, error);
+    TBumpTestDlg dialog(FSession, cylinders, parent, FScreen.get());
+    if (!error.isEmpty())
+        dialog.SetNote(QStringLiteral("The cylinders are kept with the service records: ") + error);
+    dialog.exec();
 }
 
 // The firmware panel works on the image alone, never on the configuration
@@ -254,6 +275,7 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
     FState.FHibernateBtn = false;
     Guarded([this] {
         TSensorLogDlg dialog(FSession, this, FScreen.get());
+        dialog.OnBumpTest = [this, &dialog] { Guarded([this, &dialog] { OpenBumpTest(&dialog); }); };
         dialog.ShowDlg();
     });
 }

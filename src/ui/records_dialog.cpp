@@ -26,6 +26,7 @@
 #include "app/user_store.h"
 #include "app/config_jobs.h"
 #include "records/due.h"
+#include "ui/cylinders_page.h"
 #include "records/journal_store.h"
 #include "records/kept_config.h"
 #include "records/location.h"
@@ -251,6 +252,13 @@ void TServiceRecordsDlg::BuildDialog()
     legend->setObjectName(QStringLiteral("DueLegendLabel"));
     dv->addWidget(legend);
     FTabs->addTab(due, QStringLiteral("Due"));
+    FCylindersPage = new TCylindersPage(FSession, [this](const QString &text, bool error) {
+        if (error)
+            ShowError(text);
+        else
+            ShowNote(text);
+    });
+    FTabs->addTab(FCylindersPage, QStringLiteral("Cylinders"));
     v->addWidget(FTabs, 1);
 
     FMessage = new QLabel;
@@ -363,6 +371,7 @@ void TServiceRecordsDlg::Refresh()
         FLoadAgain = true;
         return;
     }
+    FCylindersPage->SetStore(nullptr); // it never keeps a store that is gone
     FStore.reset();
     RStoreLocation location;
     QString error;
@@ -423,6 +432,9 @@ void TServiceRecordsDlg::Show(RLoaded loaded)
         ShowError(loaded.mError);
     else if (!loaded.mDueError.isEmpty())
         ShowError(loaded.mDueError);
+    // The cylinders page works on a store of the window's thread, opened
+    // only once the store has answered the loading thread.
+    FCylindersPage->SetStore(loaded.mError.isEmpty() ? Store() : nullptr);
     emit Loaded();
 }
 
@@ -543,7 +555,7 @@ void TServiceRecordsDlg::CertificateBtnClick()
     TRecordStore *store = Store();
     if (!store)
         return;
-    if (MakeCertificate(*store, id, path, paper, TechnicianName(FSession.Store()), FSession.SensorTypes, error,
+    if (MakeCertificate(*store, id, path, paper, Certifier(FSession), FSession.SensorTypes, error,
                         &number) != ECertificate::kWritten) {
         ShowError(QStringLiteral("The certificate was not saved: ") + error);
         return;

@@ -2,7 +2,8 @@
 // The service records of the store in force, for the technician at the bench:
 // the records of one detector (or all), newest first, with every field of the
 // one selected; its certificate when it proves a calibration or a passed bump
-// test; the listed records as CSV; and the due list, overdue detectors in red.
+// test; the listed records as CSV; the due list, overdue detectors in red; and
+// the gas cylinders the tests and calibrations use.
 //
 // The lists are read on a thread of the dialog's own (with a connection of
 // its own), when the dialog opens, on Refresh and when a filter changes: a
@@ -33,6 +34,7 @@ class QPushButton;
 class QTableWidget;
 class QTabWidget;
 class TRecordStore;
+class TCylindersPage;
 class TSession;
 
 inline constexpr const char *kServiceRecordsCaption = "Service Records";
@@ -120,5 +122,6 @@ private:
     QPushButton *FExportBtn = nullptr;
     QPushButton *FRestoreBtn = nullptr;
     QTableWidget *FDueTable = nullptr;
+    TCylindersPage *FCylindersPage = nullptr;
     QLabel *FMessage = nullptr;
 };

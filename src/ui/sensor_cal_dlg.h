@@ -2,15 +2,23 @@
 // "Sensor Calibration": the window of the calibration tool. A thin binding
 // of TSensorCalibration: the buttons call the controller, a timer runs its
 // polling passes at their due times, and its status lines, progress and span
-// gas entry land in the widgets.
+// gas entry land in the widgets. With a cylinder picked, the run is measured
+// around the procedure (TCalEvidence): the span gas is the cylinder's, the
+// step to act on shows with a button that says it is done, and the as-found
+// and as-left readings land beside it.
 #include <QDialog>
 #include <QTimer>
 #include <array>
 #include <memory>
 
+#include <vector>
+
+#include "app/cylinder.h"
+#include "tools/cal_evidence.h"
 #include "tools/sensor_cal.h"
 
 class QCloseEvent;
+class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QProgressBar;
@@ -19,7 +27,7 @@ class TSession;
 class IScreen;
 class TToolDialogScreen;
 
-class TSensorCalDlg : public QDialog, private ISensorCalView {
+class TSensorCalDlg : public QDialog, private ISensorCalView, private ICalEvidenceView {
     Q_OBJECT
 public:
     // The calibration works on the session (its settings, store, link and
@@ -34,12 +42,19 @@ public:
     bool Prepare(const RTamselCFG &mCFG);
     // Prepare, then shown modally. QDialog::Rejected at once when Prepare fails.
     int ShowDlg(const RTamselCFG &mCFG);
-    bool CloseAllowed() const { return FCal.CloseAllowed(); }
+    bool CloseAllowed() const { return FCal.CloseAllowed() && !FEvidence.Running(); }
     TSensorCalibration &Calibration() { return FCal; }
+    TCalEvidence &Evidence() { return FEvidence; }
+    // The cylinders offered (those in service); the first choice is none: the
+    // span gas as entered, a run without a certificate.
+    void SetCylinders(const std::vector<RGasCylinder> &cylinders);
+    // Picks the cylinder of that id; false when it is not offered.
+    bool SelectCylinder(int64_t id);
 
 public slots:
     void CalBtnClick();
     void CalAbortBtnClick();
+    void StepBtnClick();
     void CloseBtnClick();
     void reject() override;
 
@@ -52,6 +67,10 @@ private slots:
 
 private:
     void SchedulePass();
+    bool Measuring() const { return FEvidence.Running(); }
+    const RGasCylinder *PickedCylinder() const;
+    void CylinderPicked();
+    void ShowButtons();
 
     // --- ISensorCalView ---
     void CaptionChanged(const std::string &text) override;
@@ -62,9 +81,18 @@ private:
     void RunningChanged(bool running) override;
     void CalProgressChanged(int position, int max) override;
 
+    // --- ICalEvidenceView ---
+    void EvidencePhaseChanged(ECalEvidencePhase phase, const std::string &text) override;
+    void EvidenceStepShown(EGasStep step, const std::string &text) override;
+    void EvidenceReading(const RTamselSensor &reading, int32_t tenths) override;
+    void MeasuresChanged(const RCalEvidence &evidence) override;
+
     std::unique_ptr<TToolDialogScreen> FOwnScreen;
     IClock &FClock;
     TSensorCalibration FCal;
+    TCalEvidence FEvidence;
+    std::vector<RGasCylinder> FCylinders; // the combo's order, after "none"
+    int FTolerance = 100;
     QTimer FPassTimer;
     bool FInPass = false;
 
@@ -76,4 +104,11 @@ private:
     QLabel *CalUnitLabel = nullptr;
     QProgressBar *CalProgressBar = nullptr;
     std::array<QLabel *, 3> FStatusLines{}; // CalLabel, CalLabel1, CalLabel2
+    QComboBox *CylinderCombo = nullptr;
+    QLabel *StepLabel = nullptr;
+    QPushButton *StepBtn = nullptr;
+    QLabel *ReadingLabel = nullptr;
+    // as found clean air, as found under gas, as left under gas, as left clean air
+    std::array<QLabel *, 4> FMeasures{};
+    QLabel *ResultLabel = nullptr;
 };

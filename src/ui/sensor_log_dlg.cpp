@@ -252,7 +252,9 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
 
     StartBtn = Button("Start Logging", "StartBtn", this);
     StopBtn = Button("Stop Logging", "StopBtn", this);
+    BumpTestBtn = Button("Bump Test...", "BumpTestBtn", this);
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(BumpTestBtn);
     buttons->addStretch();
     buttons->addWidget(StartBtn);
     buttons->addWidget(StopBtn);
@@ -266,6 +268,10 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
 
     connect(StartBtn, &QPushButton::clicked, this, &TSensorLogDlg::StartBtnClick);
     connect(StopBtn, &QPushButton::clicked, this, &TSensorLogDlg::StopBtnClick);
+    connect(BumpTestBtn, &QPushButton::clicked, this, [this] {
+        if (OnBumpTest && !FLogger.Running())
+            OnBumpTest();
+    });
     connect(CalBtn, &QPushButton::clicked, this, &TSensorLogDlg::CalBtnClick);
     connect(ZeroBtn, &QPushButton::clicked, this, &TSensorLogDlg::ZeroBtnClick);
     connect(SpanBtn, &QPushButton::clicked, this, &TSensorLogDlg::SpanBtnClick);
@@ -293,6 +299,7 @@ TSensorLogDlg::~TSensorLogDlg()
 int TSensorLogDlg::ShowDlg()
 {
     FLogger.Reset();
+    BumpTestBtn->setVisible(static_cast<bool>(OnBumpTest));
     return exec();
 }
 
@@ -425,6 +432,7 @@ void TSensorLogDlg::LogStateChanged(bool logging)
 {
     StartBtn->setEnabled(!logging);
     StopBtn->setEnabled(logging);
+    BumpTestBtn->setEnabled(!logging); // the test holds a connection of its own
     for (QPushButton *b : {CalBtn, ZeroBtn, SpanBtn, CalAbortBtn, ClearPeakBtn, BumpPassBtn, BumpFailBtn})
         b->setEnabled(logging);
 }

@@ -5,6 +5,8 @@
 // boxes and the chart. The values carry their units, the chart's axes their
 // titles, and the detector's alarm levels are drawn across the chart when its
 // configuration is known.
+#include <functional>
+
 #include <QDialog>
 #include <QString>
 #include <QTimer>
@@ -52,6 +54,9 @@ public:
     std::optional<std::pair<double, double>> AlarmLevels() const { return FAlarmLevels; }
     bool CloseEnabled() const { return FLogger.CloseEnabled(); }
     TSensorLogger &Logger() { return FLogger; }
+    // "Bump Test..." (while not logging): opens the guided bump test; the
+    // button shows only when this is set.
+    std::function<void()> OnBumpTest;
 
 public slots:
     void StartBtnClick();
@@ -100,6 +105,7 @@ private:
 
     QPushButton *StartBtn = nullptr;
     QPushButton *StopBtn = nullptr;
+    QPushButton *BumpTestBtn = nullptr;
     QLabel *SensorValueLabel1 = nullptr;
     QLabel *SensorPeakLabel1 = nullptr;
     QLabel *SensorValueLabel2 = nullptr;

@@ -60,9 +60,24 @@ TStatusPanel::TStatusPanel(QWidget *parent) : QWidget(parent)
     FAdapterCheckBtn->setFixedHeight(kStatusPanelHeight - 2);
     FAdapterCheckBtn->hide();
 
+    FSimulatedLabel = label("SimulatedLabel");
+    FSimulatedLabel->setText(QStringLiteral("SIMULATED DETECTOR"));
+    FSimulatedLabel->setToolTip(QStringLiteral("The program talks to a simulated detector: nothing it does is real"));
+    QPalette amber = FSimulatedLabel->palette();
+    amber.setColor(QPalette::Window, QColor(255, 200, 0));
+    FSimulatedLabel->setPalette(amber);
+    FSimulatedLabel->setContentsMargins(6, 0, 6, 0);
+    FSimulatedLabel->hide();
+
     h->addWidget(FStatusLabel, 1);
     h->addWidget(FAdapterCheckBtn);
+    h->addWidget(FSimulatedLabel);
     h->addWidget(FTimeLabel);
+}
+
+void TStatusPanel::ShowSimulated(bool bSimulated)
+{
+    FSimulatedLabel->setVisible(bSimulated);
 }
 
 void TStatusPanel::OfferAdapterCheck(bool bOffer)

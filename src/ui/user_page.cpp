@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -58,7 +59,10 @@ TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
     FButtons = MakeConfigButtons("User", kButtonWidth);
     v->addLayout(FButtons.mRow);
     FCalBtn = MakeButton("UserCalBtn", "Sensor Calibration", 140);
-    v->addLayout(ButtonRow({FButtons.mLogPanel, FButtons.mComparePanel, ButtonPanel("UserCalPanel", FCalBtn)}));
+    FBumpTestBtn = MakeButton("UserBumpTestBtn", "Bump Test...", 110);
+    QFrame *calPanel = ButtonPanel("UserCalPanel", FCalBtn);
+    calPanel->layout()->addWidget(FBumpTestBtn);
+    v->addLayout(ButtonRow({FButtons.mLogPanel, FButtons.mComparePanel, calPanel}));
 
     FFirmware = new TFirmwarePanel(QStringLiteral("UserFM"));
     v->addWidget(FFirmware);

@@ -1,7 +1,8 @@
 #pragma once
 // The user layout: one page for customers. The detector's identity as read-only
 // values, the editors a customer may change, the file and device buttons, the
-// event log, the sensor calibration and the firmware panel.
+// event log, the sensor calibration and the guided bump test, and the firmware
+// panel.
 #include <QWidget>
 
 #include "ui/config_rows.h"
@@ -19,6 +20,7 @@ public:
     const RConfigEditors &Editors() const { return FEditors; }
     const RConfigButtons &Buttons() const { return FButtons; }
     QPushButton *CalBtn() const { return FCalBtn; } // "Sensor Calibration"
+    QPushButton *BumpTestBtn() const { return FBumpTestBtn; } // "Bump Test..."
     TFirmwarePanel *FirmwarePanel() const { return FFirmware; }
 
 private:
@@ -26,5 +28,6 @@ private:
     RConfigEditors FEditors;
     RConfigButtons FButtons;
     QPushButton *FCalBtn = nullptr;
+    QPushButton *FBumpTestBtn = nullptr;
     TFirmwarePanel *FFirmware = nullptr;
 };

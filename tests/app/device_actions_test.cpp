@@ -379,6 +379,48 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperReadiesTheNextSerial)
     EXPECT_EQ(state.FForm.mFocusRequest, EFocusRequest::None);
 }
 
+TEST_F(DeviceActionsTest, WriteDeviceRefusesAlarmSetPointsThatContradictEachOther)
+{
+    const struct {
+        uint8_t sensor;
+        double low, high;
+        const char *refusal; // start of the box's text; null: written
+    } rows[] = {
+        {1, 20.0, 15.0, "Low Alarm 20.0 ppm is above High Alarm 15.0 ppm.\rThe detector would sound its high alarm"},
+        {1, 15.0, 15.0, nullptr},
+        {1, 10.0, 15.0, nullptr},
+        // Oxygen: the low alarm is the level the reading falls to, the high the level it rises to.
+        {4, 23.5, 19.5, "Low Alarm 23.5 % is not below High Alarm 19.5 %.\rFor oxygen the Low Alarm"},
+        {4, 19.5, 19.5, "Low Alarm 19.5 % is not below High Alarm 19.5 %."},
+        {4, 19.5, 23.5, nullptr},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(std::to_string(r.low) + " / " + std::to_string(r.high));
+        SimOptions o;
+        o.sensor_code = r.sensor;
+        StartSim(o);
+        ASSERT_TRUE(actions.ReadDevice().Ok());
+        state.FForm.UserLowAlarmSpin.SetValue(r.low);
+        state.FForm.UserHighAlarmSpin.SetValue(r.high);
+        sim->ClearRecords();
+        screen.ClearRecord();
+        const RActionResult result = actions.WriteDevice();
+        if (!r.refusal) {
+            EXPECT_TRUE(result.Ok());
+            EXPECT_FALSE(WrittenRanges(sim->ReceivedFrames()).empty());
+            continue;
+        }
+        EXPECT_TRUE(result.mRefused);
+        EXPECT_TRUE(result.mBadAlarms);
+        EXPECT_TRUE(sim->ReceivedFrames().empty()); // not even woken
+        EXPECT_TRUE(screen.statuses.empty());
+        ASSERT_EQ(screen.messages.size(), 1u);
+        EXPECT_EQ(screen.messages[0].mCaption, kAlarmOrderCaption);
+        EXPECT_EQ(screen.messages[0].mText.rfind(r.refusal, 0), 0u) << screen.messages[0].mText;
+        EXPECT_NE(screen.messages[0].mText.find("Nothing was sent."), std::string::npos);
+    }
+}
+
 TEST_F(DeviceActionsTest, WriteDeviceWithoutSensorTypeSendsNothing)
 {
     const struct {

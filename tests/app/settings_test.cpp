@@ -293,6 +293,33 @@ TEST_F(SettingsTest, LogEnable)
     }
 }
 
+TEST_F(SettingsTest, RecordsSection)
+{
+    const struct {
+        const char *lines;
+        int tolerance; // per mille
+        const char *organisation;
+    } cases[] = {
+        {"", 100, ""},
+        {"CalTolerance=5\nOrganisation= Gas Safety Ltd \nAddress=1 Mill Lane, Leeds\n", 50, "Gas Safety Ltd"},
+        {"caltolerance = 7.5\n", 75, ""},
+        {"CalTolerance=0\n", 100, ""},   // no tolerance at all: the default
+        {"CalTolerance=51\n", 100, ""},  // a calibration 51 % off is no calibration
+        {"CalTolerance=ten\n", 100, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.lines);
+        for (const bool developer : {false, true}) {
+            const std::string records = std::string("[RECORDS]\n") + c.lines;
+            Load(developer ? Dev(records) : records);
+            EXPECT_EQ(session.RecordsCFG.mCalTolerance, c.tolerance);
+            EXPECT_EQ(session.RecordsCFG.mOrganisation, c.organisation);
+        }
+    }
+    Load("[RECORDS]\nAddress=1 Mill Lane, Leeds\n");
+    EXPECT_EQ(session.RecordsCFG.mAddress, "1 Mill Lane, Leeds");
+}
+
 TEST(SensorLineTest, ParseAndRepair)
 {
     struct Case {

@@ -1,5 +1,6 @@
 // The due list and certificates, on both back ends.
 #include <QFile>
+#include <QJsonArray>
 #include <QStandardPaths>
 
 #include <ctime>
@@ -43,11 +44,14 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
     const QJsonObject ok = Data({{"result", "OK"}});
     // CAL30: calibrated by the tool, 30-day interval, no bump interval.
     Append(*store, {.mSerial = "CAL30", .mJob = "sensor-cal", .mTime = At(1, 31), .mData = ok, .mCalDays = 30, .mBumpDays = 0});
-    // OVER: factory calibration 50 days ago on a 30-day interval; a bump from the logger.
-    Append(*store, {.mSerial = "OVER", .mJob = "calibration", .mTime = At(1, 10), .mCalDays = 30, .mBumpDays = 7});
+    // OVER: calibrated by the tool 50 days ago on a 30-day interval; a bump
+    // from the logger. The factory calibration command after it only started
+    // the procedure: it does not move the next calibration.
+    Append(*store, {.mSerial = "OVER", .mJob = "sensor-cal", .mTime = At(1, 10), .mData = ok, .mCalDays = 30, .mBumpDays = 7});
     Append(*store, {.mSerial = "OVER", .mJob = "bump-pass", .mTime = At(2, 25), .mData = Data({{"source", "logger"}}),
                     .mCalDays = 30, .mBumpDays = 7});
-    // NOCAL: never calibrated or bumped here: both due now.
+    Append(*store, {.mSerial = "OVER", .mJob = "calibration", .mTime = At(2, 26), .mCalDays = 30, .mBumpDays = 7});
+    // NOCAL: never calibrated or bumped here: both due now, and overdue.
     Append(*store, {.mSerial = "NOCAL", .mJob = "read", .mTime = At(2, 1)});
     // ZERO: no intervals set: nothing is ever due.
     Append(*store, {.mSerial = "ZERO", .mJob = "read", .mTime = At(2, 1), .mCalDays = 0, .mBumpDays = 0});
@@ -60,7 +64,22 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
     // NOCFG: a calibration record without a configuration takes the interval
     // of the latest configuration recorded for the serial.
     Append(*store, {.mSerial = "NOCFG", .mJob = "read", .mTime = At(1, 5), .mCalDays = 90, .mBumpDays = 0});
-    Append(*store, {.mSerial = "NOCFG", .mJob = "calibration", .mTime = At(2, 1), .mConfig = false});
+    Append(*store, {.mSerial = "NOCFG", .mJob = "sensor-cal", .mTime = At(2, 1), .mData = ok, .mConfig = false});
+    // BUMP: a measured bump test that passed counts, one that failed does
+    // not; a calibration whose procedure ended clear counts even when the
+    // as-left measurement failed its tolerance (68, fail).
+    Append(*store, {.mSerial = "BUMP", .mJob = "bump-test", .mTime = At(2, 20), .mCalDays = 30, .mBumpDays = 7,
+                    .mOutcome = "pass"});
+    Append(*store, {.mSerial = "BUMP", .mJob = "bump-test", .mStatus = 68, .mTime = At(2, 28), .mCalDays = 30,
+                    .mBumpDays = 7, .mOutcome = "fail"});
+    Append(*store, {.mSerial = "BUMP", .mJob = "sensor-cal", .mStatus = 68, .mTime = At(2, 22),
+                    .mData = Data({{"result", "OK"}, {"certified", "fail"}}), .mCalDays = 30, .mBumpDays = 7,
+                    .mOutcome = "fail"});
+    // TIE: two calibrations of one serial at the same time: the later one
+    // (90 days, appended second) stands.
+    Append(*store, {.mSerial = "TIE", .mJob = "sensor-cal", .mTime = At(1, 15), .mData = ok, .mCalDays = 30, .mBumpDays = 0});
+    Append(*store, {.mSerial = "TIE", .mJob = "sensor-cal", .mTime = At(1, 15), .mData = ok, .mCalDays = 90, .mBumpDays = 0});
+    ASSERT_TRUE(store->Verify({}).mIntact);
 
     const QDateTime now = At(3, 1, 0);
     std::vector<RDueEntry> list;
@@ -74,9 +93,11 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
     };
     const Expect expected[] = {
         {"OVER", At(1, 10), At(2, 9), At(2, 25), At(3, 4), At(2, 9), true},
-        {"NOCAL", {}, now, {}, now, now, false},
+        {"BUMP", At(2, 22), At(3, 24), At(2, 20), At(2, 27), At(2, 27), true},
+        {"NOCAL", {}, now, {}, now, now, true},
         {"CAL30", At(1, 31), At(3, 2), {}, {}, At(3, 2), false},
         {"FAILCAL", At(1, 20), At(3, 21), {}, {}, At(3, 21), false},
+        {"TIE", At(1, 15), At(4, 15), {}, {}, At(4, 15), false},
         {"NOCFG", At(2, 1), At(5, 2), {}, {}, At(5, 2), false},
     };
     ASSERT_EQ(list.size(), std::size(expected));
@@ -94,17 +115,28 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
         EXPECT_EQ(e.mProduct, "Norvik");
     }
 
-    // --within: due by then, overdue ones included.
-    ASSERT_TRUE(DueList(*store, now, 1, list, error));
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[1].mSerial, "NOCAL");
+    // The summary the store keeps as records come agrees with the one
+    // worked out from the records themselves (the tie included).
+    std::vector<RDueEntry> fromRecords;
+    ASSERT_TRUE(DueList(*store, now, std::nullopt, fromRecords, error, true));
+    ASSERT_EQ(fromRecords.size(), list.size());
+    for (size_t i = 0; i < list.size(); ++i)
+        EXPECT_EQ(fromRecords[i].mNextCal, list[i].mNextCal) << list[i].mSerial.toStdString();
+
+    // --within: due by then, overdue ones included; --within 0 keeps the
+    // never-serviced unit that is due exactly now.
+    for (const int days : {1, 0}) {
+        ASSERT_TRUE(DueList(*store, now, days, list, error));
+        ASSERT_EQ(list.size(), 3u) << days;
+        EXPECT_EQ(list[2].mSerial, "NOCAL");
+    }
 
     const QJsonObject json = DueToJson(list[0]);
     EXPECT_EQ(json.keys(), QStringList({"due", "last_bump", "last_calibration", "next_bump", "next_calibration",
                                         "overdue", "product", "sensor", "serial"}));
     EXPECT_EQ(json.value("next_calibration").toString(), "2026-02-09T09:00:00.000Z");
     EXPECT_TRUE(json.value("overdue").toBool());
-    EXPECT_TRUE(DueToJson(list[1]).value("last_bump").isNull());
+    EXPECT_TRUE(DueToJson(list[2]).value("last_bump").isNull());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DueTest, testing::Values(EBackend::kSqlite, EBackend::kPostgres), BackendName);
@@ -124,14 +156,26 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
         return r;
     };
     RTestRecord cal{.mJob = "sensor-cal", .mTime = At(1, 10, 14), .mCalDays = 180, .mBumpDays = 30};
-    RTamselCFG after = TestConfig(cal.mSerial, 180, 30);
-    after.mSensor.mZero = 210;
-    after.mSensor.mSpan = 5702;
-    cal.mData = Data({{"result", "OK"}, {"cylinder", "CYL-1"}, {"span_gas", 250}, {"unit", "ppm"},
-                      {"config_after", ConfigToHex(after)}});
+    const QJsonObject cylinder{{"id", 7},          {"gas", "H2S"},        {"concentration_tenths", 250},
+                               {"unit", "ppm"},    {"lot", "LOT-4711"},   {"expires", "2027-03-31"},
+                               {"balance", "N2"},  {"maker", "GasCo"},    {"retired", false}};
+    cal.mData = Data({{"result", "OK"}, {"cylinder", cylinder}, {"span_gas", 250}, {"unit", "ppm"},
+                      {"tolerance_permille", 100}, {"certified", "pass"}, {"organisation", "North Gas Service"},
+                      {"as_found", QJsonObject{{"zero_tenths", 2}, {"zero_deviation_permille", 8},
+                                               {"span_tenths", 175}, {"span_deviation_permille", -300}}},
+                      {"as_left", QJsonObject{{"zero_tenths", 0}, {"zero_deviation_permille", 0},
+                                              {"span_tenths", 248}, {"span_deviation_permille", -8}}}});
     const RServiceRecord calRecord = append(cal, "pass");                                                   // 1
     append({.mJob = "read", .mTime = At(1, 11)}, "success");                                                  // 2
-    append({.mJob = "bump-test", .mTime = At(1, 12), .mBumpDays = 30}, "pass");                               // 3
+    RTestRecord bump{.mJob = "bump-test", .mTime = At(1, 12), .mBumpDays = 30};
+    bump.mData = Data({{"cylinder", cylinder}, {"unit", "ppm"}, {"baseline_tenths", 1}, {"peak_tenths", 231},
+                       {"seconds_to_alarm", 12}, {"alarm_flags_seen", QJsonArray{"LOW", "HIGH"}},
+                       {"recovery_seconds", 21}, {"failed", "the peak 23.1 ppm ..."},
+                       {"criteria", QJsonObject{{"alarm_low_tenths", 100}, {"within_seconds", 60},
+                                                {"reading_falls", false}, {"peak_min_tenths", 125},
+                                                {"peak_max_tenths", 375}}}});
+    bump.mStatus = 68;
+    append(bump, "fail");                                                                                     // 3
     append({.mJob = "sensor-cal", .mTime = At(1, 13), .mData = Data({{"result", "OK"}})}, "success");         // 4
     append({.mJob = "bump-pass", .mTime = At(1, 14)}, "declared");                                            // 5
     append({.mJob = "bump-test", .mTime = At(1, 15)}, "pass", true, "SH\x1B[2J\nFORGED");                    // 6
@@ -140,7 +184,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     const QString pdf = dir.filePath("cal.pdf");
     QString error, number;
     const QString prefix = "BP-" + store->BenchKey(error)->ShortId() + "-";
-    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number), ECertificate::kWritten)
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number), ECertificate::kWritten)
         << error.toStdString();
     EXPECT_EQ(number, prefix + "000001");
     QFile f(pdf);
@@ -151,12 +195,12 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
 
     // Numbers go in sequence and stay with their record on a re-print; a
     // page that could not be written takes no number.
-    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("no/such/folder/b.pdf"), EPaper::kA4, "Ada", BuiltInSensorTypes(), error),
+    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("no/such/folder/b.pdf"), EPaper::kA4, RCertifier{"Ada", {}, {}}, BuiltInSensorTypes(), error),
               ECertificate::kNotWritten);
-    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, "Ada Tester", BuiltInSensorTypes(), error, &number),
+    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number),
               ECertificate::kWritten);
     EXPECT_EQ(number, prefix + "000002");
-    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error, &number), ECertificate::kWritten);
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number), ECertificate::kWritten);
     EXPECT_EQ(number, prefix + "000001");
     QFile letter(dir.filePath("bump.pdf"));
     ASSERT_TRUE(letter.open(QIODevice::ReadOnly));
@@ -165,7 +209,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     // Another bench (another user's key) numbers on its own, never the same.
     const std::unique_ptr<TBenchKey> other = TBenchKey::Generate();
     store->SetBenchKey(other.get());
-    ASSERT_EQ(MakeCertificate(*store, 6, dir.filePath("sim.pdf"), EPaper::kA4, "Ada", BuiltInSensorTypes(), error, &number),
+    ASSERT_EQ(MakeCertificate(*store, 6, dir.filePath("sim.pdf"), EPaper::kA4, RCertifier{"Ada", {}, {}}, BuiltInSensorTypes(), error, &number),
               ECertificate::kWritten);
     EXPECT_EQ(number, "BP-" + other->ShortId() + "-000001");
 
@@ -183,7 +227,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     for (const Refused &r : refused) {
         error.clear();
         const QString path = dir.filePath(QStringLiteral("refused-%1.pdf").arg(r.id));
-        EXPECT_EQ(MakeCertificate(*store, r.id, path, EPaper::kA4, "Ada Tester", BuiltInSensorTypes(), error), r.outcome) << r.id;
+        EXPECT_EQ(MakeCertificate(*store, r.id, path, EPaper::kA4, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error), r.outcome) << r.id;
         EXPECT_TRUE(error.contains(r.message)) << error.toStdString();
         EXPECT_FALSE(QFile::exists(path));
     }
@@ -198,11 +242,26 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     const std::string when = CertificateTime(At(1, 10, 14)).toStdString();
     const std::string next = CertificateTime(At(7, 9, 14)).toStdString();
     const std::string full = (prefix + "000001").toStdString();
+    // The calibration: what the job measured against its cylinder, never
+    // the detector's internal coefficients; who issued it as the job kept it.
     for (const char *expected : {"Calibration Certificate", full.c_str(), "SH10000001", "Norvik", "H2S", "25 ppm",
-                                 "0 to 100 ppm", "204 / 210", "5.561 / 5.702", "PASS", when.c_str(), "bench-1",
-                                 "Ada Tester", next.c_str(), hash.c_str()})
+                                 "0 to 100 ppm", "LOT-4711", "2027-03-31", "N2", "17.5 ppm (-30.0 % of the cylinder)",
+                                 "24.8 ppm (-0.8 % of the cylinder)", "within +-10.0 %", "PASS", when.c_str(),
+                                 "bench-1", "Ada Tester", "North Gas Service", next.c_str(), hash.c_str(),
+                                 "Signature", "Date"})
         EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
     EXPECT_EQ(text.out.find("SIMULATED"), std::string::npos);
+    // Printed again: the same text, the same number.
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, {"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number),
+              ECertificate::kWritten);
+    EXPECT_EQ(number, prefix + "000001");
+    EXPECT_EQ(RunProcess(pdftotext.toStdString(), {"-layout", pdf.toStdString(), "-"}).out, text.out);
+    // The bump test that failed: its measurements, its criteria, FAIL, and no next due date.
+    const ProcessResult failed = RunProcess(pdftotext.toStdString(), {"-layout", dir.filePath("bump.pdf").toStdString(), "-"});
+    for (const char *expected : {"Bump Test Certificate", "FAIL", "LOT-4711", "0.1 ppm", "23.1 ppm", "12 s", "LOW, HIGH",
+                                 "21 s", "reaches 10 ppm with the LOW alarm within 60 s", "peak 12.5 to 37.5 ppm",
+                                 "the peak 23.1 ppm ...", "none: not passed"})
+        EXPECT_NE(failed.out.find(expected), std::string::npos) << expected << "\n" << failed.out;
     // A simulated record carries the watermark; the detector's control
     // characters are shown, never obeyed (no forged line).
     const ProcessResult sim = RunProcess(pdftotext.toStdString(), {"-layout", dir.filePath("sim.pdf").toStdString(), "-"});

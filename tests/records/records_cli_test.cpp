@@ -30,6 +30,7 @@ protected:
                                      RTestRecord{.mSerial = "SH1", .mJob = "sensor-cal", .mTime = t.addDays(2),
                                                  .mData = QJsonObject{{"result", "OK"},
                                                                       {"cylinder", "CYL-7"},
+                                                                      {"certified", "pass"},
                                                                       {"note", "a, \"quoted\" one"}}}}) {
             RServiceRecord rec = MakeRecord(r);
             QString error;
@@ -83,7 +84,7 @@ TEST_P(RecordsCli, ListShowVerifyExport)
                         "simulated,data,bench_key,prev,hash,sig\r");
     EXPECT_TRUE(lines[1].startsWith("3,")) << lines[1].toStdString();
     EXPECT_TRUE(lines[1].contains(",2026-01-12T09:00:00.000Z,sensor-cal,0,success,")) << lines[1].toStdString();
-    EXPECT_TRUE(lines[1].contains("\"{\"\"config\"\":")) << "data quoted, its quotes doubled";
+    EXPECT_TRUE(lines[1].contains(",\"{\"\"") && lines[1].contains("\"\"config\"\":")) << "data quoted, its quotes doubled";
     EXPECT_TRUE(lines[3].endsWith("\r"));
     EXPECT_TRUE(lines[4].isEmpty());
 

@@ -156,6 +156,7 @@ RServiceRecord MakeRecord(const RTestRecord &t)
     job.mStatus = static_cast<uint8_t>(t.mStatus);
     job.mText = t.mStatus == 0 ? "Read Norvik Information... OK" : "Read Norvik Information... FAIL";
     job.mData = t.mData;
+    job.mOutcome = t.mOutcome.toStdString();
     RTamselIdenty id;
     id.mPID = 2;
     id.mHW = 5;

@@ -61,6 +61,7 @@ struct RTestRecord {
     bool mConfig = true;
     uint32_t mCalDays = 180;
     uint16_t mBumpDays = 30;
+    QString mOutcome{}; // empty: the one its status gives
 };
 RServiceRecord MakeRecord(const RTestRecord &t);
 RTamselCFG TestConfig(const QString &serial, uint32_t calDays, uint16_t bumpDays);

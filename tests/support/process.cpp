@@ -30,6 +30,13 @@ std::vector<char *> Argv(const std::string &program, const std::vector<std::stri
 ProcessResult RunProcess(const std::string &program, const std::vector<std::string> &args,
                          const std::vector<std::string> &env, int timeoutSeconds)
 {
+    return RunProcessFollowing(program, args, env, {}, timeoutSeconds);
+}
+
+ProcessResult RunProcessFollowing(const std::string &program, const std::vector<std::string> &args,
+                                  const std::vector<std::string> &env,
+                                  const std::function<void(const std::string &errors)> &onErrors, int timeoutSeconds)
+{
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -60,6 +67,8 @@ ProcessResult RunProcess(const std::string &program, const std::vector<std::stri
             const ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+                if (i == 1 && onErrors)
+                    onErrors(r.err);
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;

@@ -1,5 +1,6 @@
 #pragma once
 // Runs the built programs from tests: capture stdout, stderr and the exit status.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,13 @@ struct ProcessResult {
 
 ProcessResult RunProcess(const std::string &program, const std::vector<std::string> &args,
                          const std::vector<std::string> &env = {}, int timeoutSeconds = 60);
+// The same, calling `onErrors` with all the program wrote to stderr so far
+// each time more of it arrives: a test follows the program's steps while it
+// runs (a technician's fixture applying gas when it is asked for).
+ProcessResult RunProcessFollowing(const std::string &program, const std::vector<std::string> &args,
+                                  const std::vector<std::string> &env,
+                                  const std::function<void(const std::string &errors)> &onErrors,
+                                  int timeoutSeconds = 60);
 
 // A beamport-sim running in the background until destroyed; Path() is the
 // device it serves on. Its standard input is empty, or with `controlled` a

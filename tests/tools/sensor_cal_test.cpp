@@ -136,6 +136,33 @@ TEST_F(CalTest, SpanGasIsWrittenOnlyWhenItDiffers)
     EXPECT_TRUE(addressSeen);
 }
 
+TEST_F(CalTest, ASpanGasOfNothingIsRefusedBeforeAnythingIsSent)
+{
+    StartSim(Maintaining());
+    TCapturingJournal &journal = CaptureJournal();
+    for (const double span : {0.0, 0.1, 0.04}) {
+        SCOPED_TRACE(span);
+        ASSERT_TRUE(cal.Open(DetectorRecord()));
+        screen.messages.clear();
+        cal.SetSpanEntry(span);
+        EXPECT_FALSE(cal.Start());
+        ASSERT_EQ(screen.messages.size(), 1u);
+        EXPECT_EQ(screen.messages[0].mCaption, "Span Gas");
+        EXPECT_EQ(screen.messages[0].mText, "A span gas of 0.1 ppm or less cannot calibrate the sensor: it would read "
+                                            "nothing under gas.\rEnter the concentration printed on the span gas "
+                                            "cylinder.");
+        EXPECT_EQ(cal.Outcome(), ECalOutcome::kNotPrepared);
+        EXPECT_TRUE(sim->ReceivedFrames().empty());
+        EXPECT_EQ(session.Store().SpanGas("H2S"), 250); // not remembered either
+        EXPECT_FALSE(cal.Running());
+    }
+    EXPECT_TRUE(journal.records.empty());
+    // The smallest span gas that can calibrate runs.
+    cal.SetSpanEntry(0.2);
+    EXPECT_TRUE(cal.Start());
+    cal.Shutdown();
+}
+
 TEST_F(CalTest, TheOxygenRule)
 {
     const struct {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -30,6 +31,9 @@ public:
     TDateTime FNow = kT0;
     double FWallOffset = 0; // days the wall clock stands ahead of Now() (a clock change)
     int FSleeps = 0;
+    // Real milliseconds each sleep also takes, for a simulated detector whose
+    // own processes (a calibration) run on real time.
+    int FNapMs = 0;
     TDateTime Now() override { return FNow; }
     TDateTime WallNow() override { return FNow + FWallOffset; }
     void SleepUntil(TDateTime t) override
@@ -37,6 +41,8 @@ public:
         ++FSleeps;
         if (t > FNow)
             FNow = t;
+        if (FNapMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(FNapMs));
     }
     // Seconds since kT0.
     double Seconds() const { return (FNow - kT0) * 86400.0; }

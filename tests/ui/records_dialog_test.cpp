@@ -225,8 +225,10 @@ TEST_F(RecordsDialogTest, CertificateOnlyForMeasuredTestsOutcomesInColour)
         {kJobCalibration, 160, {}, "failed", false, true},
         {"bump-test", 0, {}, "pass", true, false},
         {"bump-test", 68, {}, "fail", true, true},
+        {"bump-test", 67, {}, "refused", false, true},
         {kJobBumpPass, 0, {}, "declared", false, false},
-        {kJobSensorCal, 0, {{"result", "OK"}, {"cylinder", "CYL-1"}}, "pass", true, false},
+        {kJobSensorCal, 0, {{"result", "OK"}, {"cylinder", "CYL-1"}, {"certified", "pass"}}, "pass", true, false},
+        {kJobSensorCal, 68, {{"result", "User Stop"}, {"cylinder", "CYL-1"}}, "stopped", false, true},
         {kJobSensorCal, 0, {{"result", "OK"}}, "success", false, false},
         {kJobSensorCal, 68, {{"result", "User Stop"}}, "stopped", false, true},
         {kJobHibernate, 67, {}, "refused", false, true},
@@ -304,9 +306,10 @@ TEST_F(RecordsDialogTest, DueListSoonestFirstWithOverdueRowsInRed)
 {
     // SN-OLD: calibrated and bump-tested 400 days ago, long overdue. SN-NEW:
     // both done yesterday, next due in 29 days.
-    Append("SN-NEW", kJobCalibration, 0, 1);
+    const QJsonObject ok{{"result", "OK"}};
+    Append("SN-NEW", kJobSensorCal, 0, 1, ok);
     Append("SN-NEW", kJobBumpPass, 0, 1);
-    Append("SN-OLD", kJobCalibration, 0, 400);
+    Append("SN-OLD", kJobSensorCal, 0, 400, ok);
     Append("SN-OLD", kJobBumpPass, 0, 400);
     Open();
     auto *due = W<QTableWidget>("DueTable");

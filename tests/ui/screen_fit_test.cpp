@@ -25,6 +25,7 @@
 #include "support/process.h"
 #include "support/test_session.h"
 #include "ui/adapter_check_dlg.h"
+#include "ui/bump_test_dlg.h"
 #include "ui/main_window.h"
 #include "ui/qt_screen.h"
 #include "ui/program_units_dlg.h"
@@ -190,15 +191,35 @@ TEST_F(DISABLED_ScreenFitOnThisScreen, EveryWindowAndDialog)
         logger.show();
         ExpectReachable(&logger, "logger");
     }
+    RGasCylinder cylinder;
+    cylinder.mId = 12;
+    cylinder.mGas = "H2S";
+    cylinder.mConcentration = 250;
+    cylinder.mUnit = "ppm";
+    cylinder.mLot = "LOT-2026-0001-A";
+    cylinder.mExpires = "2099-12-31";
     {
         TSensorCalDlg calibration(session, &dev, &dev.Screen());
         calibration.show();
         ExpectReachable(&calibration, "calibration");
+        // With a cylinder picked: the steps and the as-found and as-left readings too.
+        calibration.SetCylinders({cylinder});
+        ASSERT_TRUE(calibration.SelectCylinder(12));
+        ExpectReachable(&calibration, "calibration against a cylinder");
+    }
+    {
+        TBumpTestDlg bump(session, {cylinder}, &dev, &dev.Screen());
+        bump.show();
+        ExpectReachable(&bump, "bump test");
     }
     dev.ServiceRecordsBtnClick();
     auto *records = dev.findChild<TServiceRecordsDlg *>();
     ASSERT_NE(records, nullptr);
     ExpectReachable(records, "service records");
+    auto *recordTabs = records->findChild<QTabWidget *>();
+    ASSERT_NE(recordTabs, nullptr);
+    recordTabs->setCurrentWidget(records->findChild<QWidget *>(QStringLiteral("CylindersPage")));
+    ExpectReachable(records, "cylinders page");
     records->close();
     dev.ProgramUnitsBtnClick();
     auto *program = dev.findChild<TProgramUnitsDlg *>();

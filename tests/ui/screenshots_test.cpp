@@ -1,6 +1,8 @@
 // The screenshots in docs/, taken by scripts/screenshots.sh under Xvfb: both
 // layouts after a read of the simulated demonstration unit, the logger with
-// gas applied, and the adapter checks after a read that found no adapter.
+// gas applied, the adapter checks after a read that found no adapter, the Bump
+// Test dialog after a pass and after a fail, the calibration dialog with its
+// as-found and as-left readings, and the Cylinders page.
 // Skipped unless BEAMPORT_SCREENSHOT_DIR names the folder to write to;
 // BEAMPORT_SCREENSHOT_SUFFIX ends each name, BEAMPORT_SCREENSHOT_NAMES (comma
 // separated) keeps only those.
@@ -11,7 +13,12 @@
 #include <memory>
 #include <string>
 
+#include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <functional>
+#include <thread>
+#include <tuple>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPushButton>
@@ -31,6 +38,10 @@
 #include "records/journal_store.h"
 #include "records/templates.h"
 #include "ui/program_units_dlg.h"
+#include "records/cylinder_store.h"
+#include "ui/bump_test_dlg.h"
+#include "ui/records_dialog.h"
+#include "ui/sensor_cal_dlg.h"
 #include "ui/sensor_log_dlg.h"
 #include "ui/ui_app.h"
 
@@ -67,6 +78,40 @@ void Click(QWidget &window, const char *name)
     button->click();
 }
 
+// A clock that moves when a pass sleeps, so a measured test ends in moments.
+class TStepClock : public IClock {
+public:
+    TDateTime FNow = 46000.5;
+    TDateTime Now() override { return FNow; }
+    TDateTime WallNow() override { return FNow; }
+    void SleepUntil(TDateTime t) override
+    {
+        FNow = std::max(FNow, t);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+};
+
+// The technician at a measuring dialog: gas on and off at its steps, the
+// step's button clicked, the passes run on the step clock.
+void Follow(QDialog &dlg, SimDetector &sim, TStepClock &clock, const char *stepLabel, const char *stepBtn,
+            const std::function<bool()> &running, const std::function<TDateTime()> &due)
+{
+    for (int guard = 0; guard < 20000 && running(); ++guard) {
+        auto *btn = dlg.findChild<QPushButton *>(QString::fromLatin1(stepBtn));
+        const QString step = dlg.findChild<QLabel *>(QString::fromLatin1(stepLabel))->text();
+        if (step.startsWith(QLatin1String("Apply gas")) && !sim.AppliedGas())
+            sim.ApplyGas(25.0);
+        else if (step.startsWith(QLatin1String("Remove gas")) && sim.AppliedGas())
+            sim.RemoveGas();
+        if (btn->isEnabled())
+            btn->click();
+        QMetaObject::invokeMethod(&dlg, "RunPass", Qt::DirectConnection);
+        QCoreApplication::processEvents();
+        if (running())
+            clock.SleepUntil(due());
+    }
+}
+
 } // namespace
 
 TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
@@ -74,6 +119,7 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
     if (!std::getenv("BEAMPORT_SCREENSHOT_DIR"))
         GTEST_SKIP() << "BEAMPORT_SCREENSHOT_DIR is not set";
     TestApp();
+    TStepClock clock; // outlives the session that uses it at the end
     TTestSession test;
     TSession &session = test.session;
     QTemporaryDir dir;
@@ -150,5 +196,66 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
     Shoot("program-units");
     program->close();
     session.RecordsChoice.clear();
+    // The cylinders on record, and the measured jobs against one, on a
+    // detector that answers gas at once and a clock that the passes move.
+    session.RecordsChoice = ("sqlite:" + dir.filePath(QStringLiteral("records.sqlite"))).toStdString();
+    {
+        QString error;
+        auto store = OpenStoreInForce(session, error);
+        ASSERT_TRUE(store) << error.toStdString();
+        for (const auto &[gas, ppm, lot, expires] :
+             {std::tuple{"H2S", 25.0, "H2S-2611-044", "2027-11-30"}, std::tuple{"H2S", 50.0, "H2S-2605-012", "2026-05-31"},
+              std::tuple{"CO", 100.0, "CO-2609-101", "2028-09-30"}}) {
+            RGasCylinder c;
+            ASSERT_EQ(MakeCylinder(gas, ppm, lot, expires, "N2", "Acme Gas", session.SensorTypes, c), "");
+            ASSERT_TRUE(AddCylinder(*store, c, QStringLiteral("tech"), error)) << error.toStdString();
+        }
+        RetireCylinder(*store, 2, error);
+    }
+    window->ServiceRecordsBtnClick();
+    if (auto *records = window->findChild<TServiceRecordsDlg *>()) {
+        auto *tabs = records->findChild<QTabWidget *>();
+        tabs->setCurrentWidget(records->findChild<QWidget *>(QStringLiteral("CylindersPage")));
+        Shoot("records-cylinders");
+        records->close();
+    }
+    session.UseClock(clock);
+    std::vector<RGasCylinder> cylinders;
+    {
+        QString error;
+        auto store = OpenStoreInForce(session, error);
+        ASSERT_TRUE(store && ListCylinders(*store, cylinders, error)) << error.toStdString();
+    }
+    for (const auto &[name, kind] : {std::pair{"bump-test-pass", SimSensorKind::kResponsive},
+                                     std::pair{"bump-test-fail", SimSensorKind::kDead}}) {
+        SimOptions o = SimDemoOptions();
+        o.sensor_kind = kind;
+        o.response_seconds = 0.001;
+        SimDetector &unit = test.StartSim(o);
+        TBumpTestDlg bump(session, cylinders, window.get(), &window->Screen());
+        bump.SelectCylinder(1);
+        bump.show();
+        Click(bump, "BumpStartBtn");
+        Follow(bump, unit, clock, "BumpStepLabel", "BumpStepBtn", [&] { return bump.Test().Running(); },
+               [&] { return bump.Test().NextDue(); });
+        Shoot(name);
+    }
+    {
+        SimOptions o = SimDemoOptions();
+        o.sensor_kind = SimSensorKind::kDrifted;
+        o.response_seconds = 0.001;
+        o.calibration_ms = 30;
+        SimDetector &unit = test.StartSim(o);
+        Click(*window, "UserReadDeviceBtn");
+        TSensorCalDlg cal(session, window.get(), &window->Screen());
+        cal.SetCylinders(cylinders);
+        ASSERT_TRUE(cal.Prepare(window->State().FTamselCFG));
+        cal.SelectCylinder(1);
+        cal.show();
+        Click(cal, "CalBtn");
+        Follow(cal, unit, clock, "CalStepLabel", "CalStepBtn", [&] { return cal.Evidence().Running(); },
+               [&] { return cal.Evidence().NextDue(); });
+        Shoot("calibration-as-found-as-left");
+    }
     window.reset();
 }

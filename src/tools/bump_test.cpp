@@ -1,0 +1,487 @@
+#include "tools/bump_test.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include <QJsonArray>
+
+#include "app/app_state.h"
+#include "app/device_actions.h"
+#include "app/evidence_keys.h"
+#include "app/journal.h"
+#include "app/session.h"
+#include "app/status.h"
+#include "link/wire.h"
+#include "tools/tool_common.h"
+
+namespace {
+
+constexpr const char *kReadPrefix = "Read Norvik Information";
+constexpr const char *kCaption = "Bump Test";
+constexpr uint8_t kAlarmLowFlag = 0x04; // mAlarm bit 2: "LOW"
+// The exit table's codes a test ends with when no status byte says why.
+constexpr uint8_t kRefusedCode = 67;
+constexpr uint8_t kNotDoneCode = 68;
+
+QString Q(const std::string &text) { return QString::fromStdString(text); }
+
+} // namespace
+
+std::string GasStepText(EGasStep step, const RGasCylinder &cylinder)
+{
+    return step == EGasStep::kApply ? "Apply gas: " + CylinderText(cylinder) : std::string("Remove gas");
+}
+
+std::string AlarmFlagNames(uint8_t nAlarm)
+{
+    std::string names;
+    for (const RFlagCaption &flag : kAlarmFlags)
+        if (FlagSet(nAlarm, flag))
+            names += (names.empty() ? "" : ", ") + std::string(flag.mCaption);
+    return names.empty() ? "none" : names;
+}
+
+QJsonObject BumpRecordData(const RBumpResult &r, const RGasCylinder &cylinder)
+{
+    namespace k = evidence_data;
+    const auto optional = [](const auto &value) { return value ? QJsonValue(static_cast<qint64>(*value)) : QJsonValue(); };
+    QJsonObject criteria{{QLatin1String(k::kAlarmLow), r.mCriteria.mAlarmLow},
+                         {QLatin1String(k::kAlarmHigh), r.mCriteria.mAlarmHigh},
+                         {QLatin1String(k::kFalls), r.mCriteria.mFalls},
+                         {QLatin1String(k::kWithin), r.mCriteria.mWithin},
+                         {QLatin1String(k::kBaselineReadings), TStableReading::kNeeded}};
+    if (r.mCriteria.mPeakRule) {
+        criteria.insert(QLatin1String(k::kPeakMin), r.mCriteria.mPeakMin);
+        criteria.insert(QLatin1String(k::kPeakMax), r.mCriteria.mPeakMax);
+    }
+    QJsonArray flags;
+    for (const RFlagCaption &flag : kAlarmFlags)
+        if (FlagSet(r.mAlarmFlags, flag))
+            flags.append(QLatin1String(flag.mCaption));
+    QJsonObject data{{QLatin1String(k::kCylinder), CylinderRecordJson(cylinder)},
+                     {QLatin1String(k::kUnit), Q(r.mUnit)},
+                     {QLatin1String(k::kCriteria), criteria},
+                     {QLatin1String(k::kBaseline), optional(r.mBaseline)},
+                     {QLatin1String(k::kPeak), optional(r.mPeak)},
+                     {QLatin1String(k::kSecondsToAlarm), optional(r.mSecondsToAlarm)},
+                     {QLatin1String(k::kAlarmFlags), flags},
+                     {QLatin1String(k::kRecovery), optional(r.mRecoverySeconds)}};
+    if (r.mOutcome == EBumpOutcome::kPass || r.mOutcome == EBumpOutcome::kFail)
+        data.insert(QLatin1String(k::kResult), QLatin1String(r.mOutcome == EBumpOutcome::kPass ? "pass" : "fail"));
+    if (!r.mReason.empty())
+        data.insert(QLatin1String(k::kFailed), Q(r.mReason));
+    if (r.mReportCode != 0) {
+        data.insert(QLatin1String(k::kReport),
+                    QLatin1String(r.mReportCode == wire::kCalBumpPass ? "Bump Pass" : "Bump Fail"));
+        data.insert(QLatin1String(k::kReportStatus), r.mReportStatus);
+    }
+    return data;
+}
+
+// ---------------------------------------------------------------------------
+
+TBumpTest::TBumpTest(TSession &session, IScreen &screen, IBumpTestView &view)
+    : FSession(session), FScreen(screen), FView(view), FClock(session.Clock()), FReadings(session)
+{
+}
+
+void TBumpTest::SetWithin(int seconds) { FWithin = std::clamp(seconds, 1, 3600); }
+
+uint8_t TBumpTest::JobStatus() const
+{
+    switch (FResult.mOutcome) {
+    case EBumpOutcome::kPass: return 0;
+    case EBumpOutcome::kRefused: return kRefusedCode;
+    case EBumpOutcome::kLinkFailed:
+    case EBumpOutcome::kAborted: return FResult.mStatus;
+    case EBumpOutcome::kFail:
+    case EBumpOutcome::kStopped:
+    case EBumpOutcome::kNone: break;
+    }
+    return kNotDoneCode;
+}
+
+void TBumpTest::SetPhase(EBumpPhase phase, const std::string &text)
+{
+    FPhase = phase;
+    FPhaseText = text;
+    FView.PhaseChanged(phase, text);
+}
+
+bool TBumpTest::Start(const RGasCylinder &cylinder)
+{
+    if (FRunning)
+        return false;
+    FResult = RBumpResult{};
+    FCylinder = cylinder;
+    FStopAsked = false;
+    FPassed.reset();
+    FBaselineReadings.clear();
+    FLevelReached = FLowFlagSeen = false;
+    FPhase = EBumpPhase::kIdle;
+
+    const std::string dated = CylinderDateRefusal(cylinder, LocalDateText(FClock.WallNow()));
+    if (!dated.empty()) {
+        FResult.mOutcome = EBumpOutcome::kRefused;
+        FResult.mReason = dated;
+        FScreen.Message(kCaption, "The bump test was not started:\r" + dated, MsgIcon::Error);
+        SetPhase(EBumpPhase::kDone, "Bump Test ... refused");
+        FView.Finished(FResult);
+        return false;
+    }
+
+    FJob.emplace(FSession, FScreen, kJobBumpTest);
+    RMainState state;
+    TDeviceActions actions(FSession, FScreen, state);
+    const ROpResult read = FJob->Run(kReadPrefix, [&] { return actions.ReadDeviceConfig(); });
+    if (!read.Ok()) {
+        FResult.mStatus = read.mStatus;
+        End(read.mAborted ? EBumpOutcome::kAborted : EBumpOutcome::kLinkFailed,
+            read.mAborted ? read.mError : "the detector could not be read");
+        return false;
+    }
+    FCFG = state.FTamselCFG;
+    const int index = FindSensorType(FCFG.mSensor.mSensorType, FSession.SensorTypes);
+    FResult.mUnit = index >= 0 ? FSession.SensorTypes[static_cast<size_t>(index)].mUnit : std::string();
+    RBumpCriteria &c = FResult.mCriteria;
+    c.mAlarmLow = FCFG.mSensor.mAlarmLow;
+    c.mAlarmHigh = FCFG.mSensor.mAlarmHigh;
+    c.mFalls = ReadingFalls(FCFG.mSensor.mSensorType);
+    c.mWithin = FWithin;
+    c.mPeakRule = !c.mFalls;
+    c.mPeakMin = (cylinder.mConcentration + 1) / 2;     // -50 %, rounded up
+    c.mPeakMax = cylinder.mConcentration * 3 / 2;       // +50 %, rounded down
+
+    const std::string misfit = CylinderFitRefusal(cylinder, FCFG, FSession.SensorTypes, ECylinderUse::kBumpTest);
+    if (!misfit.empty()) {
+        FScreen.Message(kCaption, "The bump test was not started:\r" + misfit, MsgIcon::Error);
+        End(EBumpOutcome::kRefused, misfit);
+        return false;
+    }
+
+    uint8_t status = 0;
+    try {
+        status = FReadings.Open();
+    } catch (const std::exception &e) {
+        FReadings.Drop();
+        ShowError(FScreen, e.what());
+        FResult.mStatus = kStatusAborted;
+        End(EBumpOutcome::kAborted, e.what());
+        return false;
+    }
+    FRunning = true;
+    FReadingsStart = FPhaseStart = FClock.Now();
+    if (status != 0 && FReadings.AdapterFailed()) {
+        FResult.mStatus = status;
+        End(EBumpOutcome::kLinkFailed, "the detector could not be reached");
+        return false;
+    }
+    FSettled = TStableReading(TStableReading::GasBand(cylinder.mConcentration));
+    SetPhase(EBumpPhase::kBaseline, "Baseline in clean air: 3 readings");
+    return true;
+}
+
+bool TBumpTest::Pass()
+{
+    if (!FRunning)
+        return false;
+    try {
+        const TDateTime now = FClock.Now();
+        if (FStopAsked) {
+            End(EBumpOutcome::kStopped, "stopped by the technician");
+            return false;
+        }
+        if (FReadings.AdapterFailed()) {
+            FResult.mStatus = FReadings.Status();
+            FScreen.AdapterTrouble(IsAdapterTrouble(FReadings.Status()));
+            End(EBumpOutcome::kLinkFailed, "the adapter failed");
+            return false;
+        }
+        if (FReadings.Step(now))
+            OnReading(FClock.Now());
+        if (FRunning)
+            Deadlines(FClock.Now());
+    } catch (const std::exception &e) {
+        FReadings.Drop();
+        ShowError(FScreen, e.what());
+        FResult.mStatus = kStatusAborted;
+        End(EBumpOutcome::kAborted, e.what());
+    } catch (...) {
+        FReadings.Drop();
+        ShowError(FScreen, "Unknown error");
+        FResult.mStatus = kStatusAborted;
+        End(EBumpOutcome::kAborted, "Unknown error");
+    }
+    return FRunning;
+}
+
+void TBumpTest::ShowStep(EGasStep step, TDateTime now)
+{
+    const std::string text = GasStepText(step, FCylinder);
+    FPhaseStart = now;
+    SetPhase(step == EGasStep::kApply ? EBumpPhase::kApplyGas : EBumpPhase::kRemoveGas, text);
+    FView.StepShown(step, text);
+    // A script has nobody to confirm: the step's time limit runs from now.
+    if (!FConfirmSteps) {
+        if (step == EGasStep::kApply)
+            StartWatch(now);
+        else
+            StartRecovery(now);
+    }
+}
+
+int32_t TBumpTest::ChangeThreshold() const
+{
+    const int32_t span = std::abs(FResult.mCriteria.mAlarmLow - FResult.mBaseline.value_or(0));
+    return std::max<int32_t>(3, span / 5);
+}
+
+bool TBumpTest::Moved(int32_t from, int32_t to) const
+{
+    const int64_t toward = FResult.mCriteria.mFalls ? static_cast<int64_t>(from) - to : static_cast<int64_t>(to) - from;
+    return toward >= ChangeThreshold();
+}
+
+void TBumpTest::OnReading(TDateTime now)
+{
+    const RTamselSensor &reading = FReadings.Reading();
+    const int32_t tenths = ReadingTenths(reading);
+    FView.ReadingShown(reading, tenths, Seconds(FReadingsStart, now));
+    const RBumpCriteria &c = FResult.mCriteria;
+    switch (FPhase) {
+    case EBumpPhase::kBaseline: {
+        FBaselineReadings.push_back(tenths);
+        if (FBaselineReadings.size() < static_cast<size_t>(TStableReading::kNeeded))
+            return;
+        int64_t sum = 0;
+        bool alarmed = false;
+        for (int32_t v : FBaselineReadings) {
+            sum += v;
+            alarmed = alarmed || (c.mFalls ? v <= c.mAlarmLow : v >= c.mAlarmLow);
+        }
+        FResult.mBaseline = static_cast<int32_t>(
+            std::lround(static_cast<double>(sum) / static_cast<double>(FBaselineReadings.size())));
+        if (alarmed) {
+            FPassed = false;
+            FResult.mReason = "not in clean air: a reading before the gas was " + TenthsText(tenths) + " " +
+                              FResult.mUnit + ", at or beyond the low alarm level of " + TenthsText(c.mAlarmLow) +
+                              " " + FResult.mUnit;
+            Report();
+            return;
+        }
+        ShowStep(EGasStep::kApply, now);
+        return;
+    }
+    case EBumpPhase::kApplyGas:
+        // The readings show the gas before the technician said so: it is on.
+        if (Moved(*FResult.mBaseline, tenths)) {
+            StartWatch(now);
+            Watch(tenths, reading.mAlarm, now);
+        }
+        return;
+    case EBumpPhase::kWatch:
+        Watch(tenths, reading.mAlarm, now);
+        return;
+    case EBumpPhase::kRemoveGas:
+        if (Moved(tenths, FResult.mPeak.value_or(tenths)))
+            StartRecovery(now);
+        else
+            return;
+        [[fallthrough]];
+    case EBumpPhase::kRecovery: {
+        // Only a reading that reached the level has a way back to measure.
+        const bool back = c.mFalls ? tenths > c.mAlarmLow : tenths < c.mAlarmLow;
+        if (!FLevelReached || back) {
+            if (FLevelReached)
+                FResult.mRecoverySeconds = RoundToInt(Seconds(FPhaseStart, now));
+            Report();
+        }
+        return;
+    }
+    case EBumpPhase::kIdle:
+    case EBumpPhase::kDone: break;
+    }
+}
+
+void TBumpTest::StartWatch(TDateTime now)
+{
+    FPhaseStart = now;
+    FSettled.Reset();
+    SetPhase(EBumpPhase::kWatch, "Watching for the LOW alarm at " + TenthsText(FResult.mCriteria.mAlarmLow) + " " +
+                                     FResult.mUnit + ": up to " + std::to_string(FWithin) + " s");
+}
+
+void TBumpTest::Watch(int32_t tenths, uint8_t alarm, TDateTime now)
+{
+    const RBumpCriteria &c = FResult.mCriteria;
+    FResult.mPeak = !FResult.mPeak ? tenths : c.mFalls ? std::min(*FResult.mPeak, tenths) : std::max(*FResult.mPeak, tenths);
+    FResult.mAlarmFlags |= alarm;
+    FLevelReached = FLevelReached || (c.mFalls ? tenths <= c.mAlarmLow : tenths >= c.mAlarmLow);
+    if ((alarm & kAlarmLowFlag) && !FLowFlagSeen) {
+        FLowFlagSeen = true;
+        FResult.mSecondsToAlarm = RoundToInt(Seconds(FPhaseStart, now));
+    }
+    // Once the alarm is in, the reading is watched until it settles: the peak it settles at is judged.
+    if (FLevelReached && FLowFlagSeen && FSettled.Add(tenths))
+        Judge();
+}
+
+void TBumpTest::Judge()
+{
+    const RBumpCriteria &c = FResult.mCriteria;
+    const std::string unit = " " + FResult.mUnit;
+    const std::string peak = FResult.mPeak ? TenthsText(*FResult.mPeak) + unit : std::string("none");
+    FPassed = false;
+    if (!FLevelReached)
+        FResult.mReason = std::string("the reading did not ") + (c.mFalls ? "fall" : "rise") +
+                          " to the low alarm level of " + TenthsText(c.mAlarmLow) + unit + " within " +
+                          std::to_string(c.mWithin) + " s (" + (c.mFalls ? "lowest" : "highest") + " reading " + peak +
+                          ")";
+    else if (!FLowFlagSeen)
+        FResult.mReason = "the detector's LOW alarm did not come on, though the reading reached " + peak;
+    else if (c.mPeakRule && (*FResult.mPeak < c.mPeakMin || *FResult.mPeak > c.mPeakMax))
+        FResult.mReason = "the peak reading of " + peak + " is outside " + TenthsText(c.mPeakMin) + " to " +
+                          TenthsText(c.mPeakMax) + unit + " (+-50 % of the cylinder's " +
+                          TenthsText(FCylinder.mConcentration) + unit + ")";
+    else
+        FPassed = true;
+    ShowStep(EGasStep::kRemove, FClock.Now());
+}
+
+void TBumpTest::StartRecovery(TDateTime now)
+{
+    FPhaseStart = now;
+    SetPhase(EBumpPhase::kRecovery, "Waiting for the reading to come back past " +
+                                        TenthsText(FResult.mCriteria.mAlarmLow) + " " + FResult.mUnit + ": up to " +
+                                        std::to_string(kRecoveryLimit) + " s");
+}
+
+void TBumpTest::Deadlines(TDateTime now)
+{
+    const double elapsed = Seconds(FPhaseStart, now);
+    switch (FPhase) {
+    case EBumpPhase::kBaseline:
+        if (SecondsPast(elapsed, kBaselineLimit)) {
+            FResult.mStatus = FReadings.Status() != 0 ? FReadings.Status() : wire::kStatusNoResponse;
+            End(EBumpOutcome::kLinkFailed, "no clean-air readings from the detector in " +
+                                               std::to_string(kBaselineLimit) + " s");
+        }
+        break;
+    case EBumpPhase::kApplyGas:
+        if (SecondsPast(elapsed, kStepWaitLimit))
+            End(EBumpOutcome::kStopped, "the gas was not applied within " + std::to_string(kStepWaitLimit / 60) +
+                                            " minutes");
+        break;
+    case EBumpPhase::kWatch:
+        if (SecondsPast(elapsed, FWithin))
+            Judge();
+        break;
+    case EBumpPhase::kRemoveGas:
+        // The result is known: after a long wait it is reported without the recovery.
+        if (SecondsPast(elapsed, kStepWaitLimit))
+            Report();
+        break;
+    case EBumpPhase::kRecovery:
+        if (SecondsPast(elapsed, kRecoveryLimit))
+            Report();
+        break;
+    case EBumpPhase::kIdle:
+    case EBumpPhase::kDone: break;
+    }
+}
+
+TDateTime TBumpTest::NextDue() const
+{
+    if (!FRunning)
+        return kDueNever;
+    if (FStopAsked || FReadings.AdapterFailed())
+        return kDueNow;
+    double limit = -1;
+    switch (FPhase) {
+    case EBumpPhase::kBaseline: limit = kBaselineLimit; break;
+    case EBumpPhase::kApplyGas:
+    case EBumpPhase::kRemoveGas: limit = kStepWaitLimit; break;
+    case EBumpPhase::kWatch: limit = FWithin; break;
+    case EBumpPhase::kRecovery: limit = kRecoveryLimit; break;
+    case EBumpPhase::kIdle:
+    case EBumpPhase::kDone: break;
+    }
+    TDateTime due = FReadings.NextDue();
+    if (limit >= 0)
+        due = std::min(due, AddSeconds(FPhaseStart, limit + kToolTickSeconds));
+    return due;
+}
+
+void TBumpTest::Confirm()
+{
+    if (!FRunning)
+        return;
+    if (FPhase == EBumpPhase::kApplyGas)
+        StartWatch(FClock.Now());
+    else if (FPhase == EBumpPhase::kRemoveGas)
+        StartRecovery(FClock.Now());
+}
+
+void TBumpTest::Report()
+{
+    const bool passed = FPassed.value_or(false);
+    FResult.mReportCode = passed ? wire::kCalBumpPass : wire::kCalBumpFail;
+    FResult.mReportStatus = FReadings.Send(FResult.mReportCode);
+    End(passed ? EBumpOutcome::kPass : EBumpOutcome::kFail, FResult.mReason);
+}
+
+void TBumpTest::End(EBumpOutcome outcome, const std::string &reason)
+{
+    FResult.mOutcome = outcome;
+    FResult.mReason = reason;
+    if (outcome == EBumpOutcome::kPass)
+        FResult.mReason.clear();
+    if (FReadings.IsOpen()) {
+        if (outcome == EBumpOutcome::kAborted)
+            FReadings.Drop();
+        else
+            FReadings.Close();
+    }
+    FRunning = false;
+    const char *word = outcome == EBumpOutcome::kPass      ? "PASS"
+                       : outcome == EBumpOutcome::kFail    ? "FAIL"
+                       : outcome == EBumpOutcome::kRefused ? "refused"
+                       : outcome == EBumpOutcome::kStopped ? "stopped"
+                                                           : "not done";
+    SetPhase(EBumpPhase::kDone, std::string("Bump Test ... ") + word);
+    Record();
+    FView.Finished(FResult);
+}
+
+void TBumpTest::Record()
+{
+    if (!FJob)
+        return;
+    QJsonObject data = BumpRecordData(FResult, FCylinder);
+    const QJsonObject certifier = CertifierRecordJson(FSession);
+    for (auto it = certifier.begin(); it != certifier.end(); ++it)
+        data.insert(it.key(), it.value());
+    const char *word = FResult.mOutcome == EBumpOutcome::kPass   ? outcome::kPass
+                       : FResult.mOutcome == EBumpOutcome::kFail    ? outcome::kFail
+                       : FResult.mOutcome == EBumpOutcome::kStopped ? outcome::kStopped
+                                                                    : "";
+    FJob->Finish(JobStatus(), FPhaseText, data, word);
+    FJob.reset();
+}
+
+void TBumpTest::Shutdown()
+{
+    if (!FRunning)
+        return;
+    Cancel();
+    Pass();
+}
+
+void TBumpTest::Run()
+{
+    while (Pass()) {
+        FScreen.ProcessMessages();
+        FClock.SleepUntil(NextDue());
+    }
+}
