@@ -90,7 +90,7 @@ RConfigButtons MakeConfigButtons(const char *p, int width)
     b.mRow = ButtonRow({b.mReadFile, b.mReadDevice, b.mWriteFile, b.mWriteDevice, b.mHibernate});
     b.mLogSave = MakeButton(RName(p, "LogSaveBtn"), "Save Event Log", 140);
     b.mLogPanel = ButtonPanel(RName(p, "LogPanel"), b.mLogSave);
-    b.mCompare = MakeButton(RName(p, "CompareBtn"), "Compare...", 100);
+    b.mCompare = MakeButton(RName(p, "CompareBtn"), "Compare...", 92);
     b.mCompare->setToolTip(QStringLiteral("The detector against what Write Device would send, field by field; "
                                           "nothing is written"));
     b.mComparePanel = ButtonPanel(RName(p, "ComparePanel"), b.mCompare);

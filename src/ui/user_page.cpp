@@ -59,7 +59,7 @@ TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
     FButtons = MakeConfigButtons("User", kButtonWidth);
     v->addLayout(FButtons.mRow);
     FCalBtn = MakeButton("UserCalBtn", "Sensor Calibration", 140);
-    FBumpTestBtn = MakeButton("UserBumpTestBtn", "Bump Test...", 110);
+    FBumpTestBtn = MakeButton("UserBumpTestBtn", "Bump Test...", 96);
     QFrame *calPanel = ButtonPanel("UserCalPanel", FCalBtn);
     calPanel->layout()->addWidget(FBumpTestBtn);
     v->addLayout(ButtonRow({FButtons.mLogPanel, FButtons.mComparePanel, calPanel}));

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTest>
 #include <QTemporaryDir>
 #include <cstring>
 #include <thread>
@@ -199,7 +200,10 @@ TEST_F(EvidenceDialogsTest, CylindersPageAddsListsAndRetires)
     QTemporaryDir dir;
     session.RecordsChoice = ("sqlite:" + dir.filePath("records.sqlite")).toStdString();
     TServiceRecordsDlg dlg(session, screen, QString());
-    dlg.Refresh();
+    // The lists (and with them the page's store) arrive from the loading thread.
+    for (int i = 0; i < 1000 && dlg.IsLoading(); ++i)
+        QTest::qWait(10);
+    ASSERT_FALSE(dlg.IsLoading());
     QTableWidget *table = Find<QTableWidget>(dlg, "CylindersTable");
     EXPECT_EQ(table->rowCount(), 0);
 
