@@ -56,7 +56,7 @@ void Colour(QLabel *label, const QColor &color)
 
 TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &cylinders, QWidget *parent,
                            IScreen *screen)
-    : QDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
+    : TGuardedDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
       FClock(session.Clock()), FTest(session, screen ? *screen : *FOwnScreen, *this)
 {
     setObjectName(QStringLiteral("BumpTestDlg"));
@@ -178,26 +178,6 @@ bool TBumpTestDlg::SelectCylinder(int64_t id)
         }
     }
     return false;
-}
-
-void TBumpTestDlg::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    FitToScreen(this);
-}
-
-void TBumpTestDlg::closeEvent(QCloseEvent *event)
-{
-    if (CloseAllowed())
-        event->accept();
-    else
-        event->ignore();
-}
-
-void TBumpTestDlg::reject()
-{
-    if (CloseAllowed())
-        QDialog::reject();
 }
 
 void TBumpTestDlg::ShowRunning(bool running)

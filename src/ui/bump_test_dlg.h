@@ -5,11 +5,11 @@
 // also goes on by itself when the readings show the gas); the readings, the
 // measurements and the result in large type land in the widgets. A timer
 // runs the test's passes at their due times.
-#include <QDialog>
 #include <QTimer>
 #include <memory>
 #include <vector>
 
+#include "ui/guarded_dialog.h"
 #include "app/cylinder.h"
 #include "tools/bump_test.h"
 
@@ -24,7 +24,7 @@ class TToolDialogScreen;
 
 inline constexpr const char *kBumpTestCaption = "Bump Test";
 
-class TBumpTestDlg : public QDialog, private IBumpTestView {
+class TBumpTestDlg : public TGuardedDialog, private IBumpTestView {
     Q_OBJECT
 public:
     // The test works on the session (its settings, link and clock). The
@@ -35,7 +35,7 @@ public:
     ~TBumpTestDlg() override;
 
     TBumpTest &Test() { return FTest; }
-    bool CloseAllowed() const { return !FTest.Running(); }
+    bool CloseAllowed() const override { return !FTest.Running(); }
     // Picks the cylinder of that id in the list; false when it is not offered.
     bool SelectCylinder(int64_t id);
     // A line below the result (why no cylinder is offered).
@@ -45,11 +45,6 @@ public slots:
     void StartBtnClick();
     void StepBtnClick();
     void CancelBtnClick();
-    void reject() override;
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private slots:
     void RunPass();

@@ -31,7 +31,7 @@ QString Q(const std::string &text) { return QString::fromStdString(text); }
 } // namespace
 
 TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen)
-    : QDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
+    : TGuardedDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
       FClock(session.Clock()), FCal(session, screen ? *screen : *FOwnScreen, *this),
       FEvidence(session, screen ? *screen : *FOwnScreen, FCal, *this), FTolerance(session.RecordsCFG.mCalTolerance)
 {
@@ -163,26 +163,6 @@ int TSensorCalDlg::ShowDlg(const RTamselCFG &mCFG)
     if (!Prepare(mCFG))
         return QDialog::Rejected;
     return exec();
-}
-
-void TSensorCalDlg::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    FitToScreen(this);
-}
-
-void TSensorCalDlg::closeEvent(QCloseEvent *event)
-{
-    if (CloseAllowed())
-        event->accept();
-    else
-        event->ignore();
-}
-
-void TSensorCalDlg::reject()
-{
-    if (CloseAllowed())
-        QDialog::reject();
 }
 
 void TSensorCalDlg::CloseBtnClick()

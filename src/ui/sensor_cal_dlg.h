@@ -6,13 +6,13 @@
 // around the procedure (TCalEvidence): the span gas is the cylinder's, the
 // step to act on shows with a button that says it is done, and the as-found
 // and as-left readings land beside it.
-#include <QDialog>
 #include <QTimer>
 #include <array>
 #include <memory>
 
 #include <vector>
 
+#include "ui/guarded_dialog.h"
 #include "app/cylinder.h"
 #include "tools/cal_evidence.h"
 #include "tools/sensor_cal.h"
@@ -27,7 +27,7 @@ class TSession;
 class IScreen;
 class TToolDialogScreen;
 
-class TSensorCalDlg : public QDialog, private ISensorCalView, private ICalEvidenceView {
+class TSensorCalDlg : public TGuardedDialog, private ISensorCalView, private ICalEvidenceView {
     Q_OBJECT
 public:
     // The calibration works on the session (its settings, store, link and
@@ -42,7 +42,7 @@ public:
     bool Prepare(const RTamselCFG &mCFG);
     // Prepare, then shown modally. QDialog::Rejected at once when Prepare fails.
     int ShowDlg(const RTamselCFG &mCFG);
-    bool CloseAllowed() const { return FCal.CloseAllowed() && !FEvidence.Running(); }
+    bool CloseAllowed() const override { return FCal.CloseAllowed() && !FEvidence.Running(); }
     TSensorCalibration &Calibration() { return FCal; }
     TCalEvidence &Evidence() { return FEvidence; }
     // The cylinders offered (those in service); the first choice is none: the
@@ -56,11 +56,6 @@ public slots:
     void CalAbortBtnClick();
     void StepBtnClick();
     void CloseBtnClick();
-    void reject() override;
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private slots:
     void RunPass();
