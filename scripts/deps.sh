@@ -2,17 +2,23 @@
 # Installs the Debian packages that are missing, quietly.
 #
 #   scripts/deps.sh                       what the build and the tests need
+#   scripts/deps.sh --run                 what building and running the programs needs
 #   scripts/deps.sh --why TEXT PKG...     those packages instead, for TEXT
 #
 # It says in one line what it installs and why; the installer's own output goes
-# to a log file that is shown (its last lines, and its path) only on failure.
+# to a log file of that install (~/.cache/beamport/deps-TIME.log) that is shown
+# (its last lines, and its path) only on failure.
 # It needs root or sudo; without either it says which packages to ask for.
 set -euo pipefail
 
+build=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libgl-dev libxkbcommon-dev libqt6sql6-sqlite
+       libqt6sql6-psql libsodium-dev libsqlite3-dev pkgconf)
 why="needed to build Beamport and run its tests"
-pkgs=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libgtest-dev libgmock-dev googletest
-      libgl-dev libxkbcommon-dev libqt6sql6-sqlite libqt6sql6-psql libsodium-dev libsqlite3-dev pkgconf)
-if [ "${1:-}" = "--why" ]; then
+pkgs=("${build[@]}" libgtest-dev libgmock-dev googletest)
+if [ "${1:-}" = "--run" ]; then
+  why="needed to build and run Beamport"
+  pkgs=("${build[@]}")
+elif [ "${1:-}" = "--why" ]; then
   why=$2
   shift 2
   pkgs=("$@")
@@ -35,7 +41,8 @@ else
   exit 1
 fi
 
-log="${XDG_CACHE_HOME:-$HOME/.cache}/beamport/deps.log"
+# One log per install, so a later install never hides what an earlier one said.
+log="${XDG_CACHE_HOME:-$HOME/.cache}/beamport/deps-$(date +%Y%m%d-%H%M%S)-$$.log"
 mkdir -p "$(dirname "$log")"
 echo "Installing ${missing[*]}: $why."
 if ! {

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/check-build-dir.sh build
-scripts/deps.sh
+scripts/deps.sh --run
 
 # Access to CP210x adapters for the user at the seat, where this machine runs
 # udev and this script may write its rules (and the package has not done so).

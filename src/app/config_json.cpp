@@ -235,11 +235,6 @@ QJsonObject ConfigToJsonObject(const RTamselCFG &cfg) { return ConfigNode(cfg).T
 
 std::string ConfigToJson(const RTamselCFG &cfg) { return ToText(ConfigNode(cfg)); }
 
-QJsonObject SettingsToJsonObject(const RDeviceCFG &cfg, const std::vector<RSensorType> &types, bool bUserMode)
-{
-    return SettingsNode(cfg, types, bUserMode).ToValue().toObject();
-}
-
 std::string SettingsToJson(const TSession &session)
 {
     return ToText(SettingsNode(session.DeviceCFG, session.SensorTypes, session.UserMode));

@@ -17,7 +17,6 @@ QJsonObject ConfigToJsonObject(const RTamselCFG &cfg);
 // The same as indented JSON text in record order (UTF-8, ends with a line break).
 std::string ConfigToJson(const RTamselCFG &cfg);
 
-// {"DeviceCFG": {...}, "SensorTypes": [{...}, ...], "UserMode": true}
-QJsonObject SettingsToJsonObject(const RDeviceCFG &cfg, const std::vector<RSensorType> &types, bool bUserMode);
-// The session's settings (DeviceCFG, SensorTypes, UserMode) as indented JSON text.
+// The session's settings (DeviceCFG, SensorTypes, UserMode) as indented JSON
+// text: {"DeviceCFG": {...}, "SensorTypes": [{...}, ...], "UserMode": true}.
 std::string SettingsToJson(const TSession &session);

@@ -91,7 +91,6 @@ const TProfile::RSection *TProfile::Find(std::string_view section) const
     return nullptr;
 }
 
-bool TProfile::HasSection(std::string_view section) const { return Find(section) != nullptr; }
 
 std::string TProfile::ReadString(std::string_view section, std::string_view key, std::string_view def) const
 {

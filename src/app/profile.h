@@ -30,7 +30,6 @@ public:
     static constexpr uint64_t kMaxFileSize = 1024 * 1024;
     void LoadText(std::string_view text);
 
-    bool HasSection(std::string_view section) const;
     // The value of the first key of that name in the first section of that
     // name, or `def` when either is missing.
     std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;

@@ -37,15 +37,6 @@ void TCustomComm::SetReadBufSize(int size)
     FReadBufSize = size;
 }
 
-void TCustomComm::SetWriteBufSize(int size)
-{
-    if (size == FWriteBufSize)
-        return;
-    if (Enabled())
-        throw ECommError("Port already assigned (open)", -1);
-    FWriteBufSize = size;
-}
-
 void TCustomComm::SetBaudData(int baud)
 {
     if (baud == FBaudData)

@@ -62,7 +62,6 @@ public:
     int ReadBufSize() const { return FReadBufSize; }
     void SetReadBufSize(int size);
     int WriteBufSize() const { return FWriteBufSize; }
-    void SetWriteBufSize(int size);
 
     int FReadTimeout = 1000;  // ms
     int FWriteTimeout = 1000; // ms

@@ -94,8 +94,6 @@ bool AcceptUserIdKey(char c)
     return c == 8 || c == 13 || c == ' ' || c == '-' || IsDigit(c) || IsUpper(c) || IsLower(c);
 }
 
-bool AcceptSerialKey(char) { return true; }
-
 bool SerialMovesFocusToWrite(int nCursorPosition) { return nCursorPosition >= 10; }
 
 std::string FilterUserIdText(std::string_view text)

@@ -188,7 +188,6 @@ bool AcceptUserIdKey(char c);
 // The serial editor takes every key (lower case stays lower case and builds
 // as blanks); after each key, when the cursor stands after the 10th
 // character, the focus moves to the developer layout's Write Device button.
-bool AcceptSerialKey(char c);
 bool SerialMovesFocusToWrite(int nCursorPosition);
 // A pasted or typed text as a user ID editor keeps it: rejected characters
 // dropped, upper case, at most 6 characters.

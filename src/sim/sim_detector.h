@@ -205,7 +205,6 @@ private:
     void HandleFrame(const std::vector<uint8_t> &frame, bool command, Clock::time_point arrived);
     Reply HandleCommand(uint8_t opcode);
     Reply HandleData(Expect expect, const std::vector<uint8_t> &payload);
-    void SendReply(Reply reply, Clock::time_point arrived);
     void WriteBytes(const std::vector<uint8_t> &bytes, bool paced);
     bool WaitUntil(Clock::time_point deadline); // false when stopping or vanishing
     bool Stopping() const { return FStop.load() || FVanishReq.load(); }

@@ -6,6 +6,7 @@
 // so the program can be tried without a detector; --port talks to the given
 // serial device instead of looking for the USB infrared adapter.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -60,21 +61,62 @@ ROptions ParseOptions(const QStringList &args)
 
 const char *const kUsage = "usage: beamport [--simulate] [--port DEVICE]\n";
 
+const char *const kNoDisplayAdvice =
+    "the command line works without one: beamport-cli --help (beamport-cli --simulate identify to try it)";
+
+// True when the window has somewhere to go: a platform chosen by hand, or an
+// X or Wayland display where these are the way to one.
+bool HasDisplay()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
+           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+// Set only while the application object connects to the display: a display
+// that cannot be reached ends the program with one line, instead of the
+// platform layer's warnings, its advice to reinstall and an abort.
+void StartupMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtFatalMsg)
+        return;
+    const QString first = message.section(QLatin1Char('\n'), 0, 0).trimmed();
+    std::fprintf(stderr, "beamport: the window cannot be opened on this display (%s); %s\n",
+                 first.toLocal8Bit().constData(), kNoDisplayAdvice);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     // The application object only parses its own options here: the instance
     // check comes first, before any settings are read or windows made.
-    ProvideXdgRuntimeDir();
-    QApplication app(argc, argv);
-    const ROptions options = ParseOptions(QCoreApplication::arguments());
+    // The options are read before the application object, so that --help
+    // and a wrong option are answered without a display.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const ROptions options = ParseOptions(args);
     if (options.help || !options.error.empty()) {
         if (!options.error.empty())
             std::fprintf(stderr, "beamport: %s\n", options.error.c_str());
         std::fputs(kUsage, stderr);
         return options.help ? 0 : 64;
     }
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "beamport: there is no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); %s\n",
+                     kNoDisplayAdvice);
+        return 1;
+    }
+    ProvideXdgRuntimeDir();
+    qInstallMessageHandler(StartupMessages);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
 
     TSingleInstance instance;
     if (!instance.Acquire()) {
