@@ -1,5 +1,8 @@
 #include "app/config_jobs.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QJsonObject>
 #include <QString>
 
@@ -104,6 +107,53 @@ QJsonArray ChangesJson(const RTamselCFG &before, const RTamselCFG &after)
 
 namespace {
 
+bool TemplateSets(const RConfigTemplate &tpl, const char *name)
+{
+    const RConfigField *field = FindConfigField(name);
+    return std::any_of(tpl.mFields.begin(), tpl.mFields.end(),
+                       [&](const RTemplateField &f) { return f.mField == field; });
+}
+
+} // namespace
+
+bool TemplateSetsAlarms(const RConfigTemplate &tpl)
+{
+    return TemplateSets(tpl, "mAlarmLow") || TemplateSets(tpl, "mAlarmHigh") || TemplateSets(tpl, "mSensorType");
+}
+
+RConfigProblem TemplateWriteProblem(const TSession &session, const RConfigTemplate &tpl)
+{
+    RTamselCFG cfg = DefaultCFG();
+    cfg.mSensor.mSensorType = tpl.mSensor;
+    std::string error;
+    ApplyTemplate(cfg, tpl, error); // a value that does not fit its field is refused where it is read
+    const auto sets = [&](const char *name) { return TemplateSets(tpl, name); };
+    // The alarm the template leaves to the unit is taken next to the one it
+    // sets, within the sensor's range (for oxygen the low alarm must lie
+    // below the high one; elsewhere it may equal it): only the template's
+    // own value can then be at fault, or an order no unit could satisfy.
+    const int gap = ReadingFalls(cfg.mSensor.mSensorType) ? 1 : 0;
+    int lo = 0, hi = 0xFFFF;
+    if (const int at = FindSensorType(cfg.mSensor.mSensorType, session.SensorTypes); at >= 0) {
+        const RSensorType &type = session.SensorTypes[static_cast<size_t>(at)];
+        lo = static_cast<int>(std::lround(AlarmEditorMinimum(type) * 10.0));
+        hi = static_cast<int>(std::lround(type.mMax * 10.0));
+    }
+    const auto within = [&](int v) { return static_cast<uint16_t>(std::clamp(v, lo, std::max(lo, hi))); };
+    RTamselSensorCFG &s = cfg.mSensor;
+    if (sets("mAlarmLow") && !sets("mAlarmHigh"))
+        s.mAlarmHigh = within(s.mAlarmLow + gap);
+    else if (sets("mAlarmHigh") && !sets("mAlarmLow"))
+        s.mAlarmLow = within(s.mAlarmHigh - gap);
+    // Without alarms of its own only the settings can be at fault: the unit's
+    // alarms are judged with the unit.
+    const bool levels = sets("mAlarmLow") || sets("mAlarmHigh");
+    return ConfigWriteProblem(session.DeviceCFG, levels ? cfg : DefaultCFG(),
+                              levels ? session.SensorTypes : std::vector<RSensorType>{});
+}
+
+namespace {
+
 // Reads the detector in a job of its own and compares it with what `after`
 // makes of its configuration; the record keeps the fields that would change.
 RCompare Compare(TSession &session, IScreen &screen, const char *jobName,
@@ -195,11 +245,12 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
                                     const std::function<bool(const std::vector<std::string> &lines)> &confirm)
 {
     RRestoreResult result;
-    const std::vector<std::string> problems = CFGWriteRangeProblems(session.DeviceCFG);
-    if (!problems.empty()) {
-        screen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
+    // What was kept passes the rule for what is written before the detector is woken.
+    if (const RConfigProblem problem = ConfigWriteProblem(session.DeviceCFG, kept.mConfig, session.SensorTypes);
+        problem.Found()) {
+        screen.Message(problem.mCaption, problem.mText, MsgIcon::Error);
         result.mOutcome = ERestore::kRefused;
-        result.mWhy = "the settings' write ranges leave the record";
+        result.mWhy = problem.mBadSettings ? "the settings' write ranges leave the record" : problem.Line();
         return result;
     }
     const std::vector<RCFGWriteRange> ranges = CFGWriteRanges(session.DeviceCFG);

@@ -54,6 +54,16 @@ RTamselCFG WriteDeviceOutcome(const TSession &session, const RTamselCFG &held, c
 // with the values as the record holds them.
 QJsonArray ChangesJson(const RTamselCFG &before, const RTamselCFG &after);
 
+// The one rule for what is written (ConfigWriteProblem) applied to a
+// template: its fields over the default record of its sensor. An alarm set
+// point the template leaves to the unit is taken as agreeing with the one it
+// sets, so only the template's own values are judged; each unit's record is
+// checked again before it is written.
+RConfigProblem TemplateWriteProblem(const TSession &session, const RConfigTemplate &tpl);
+// Whether the template sets an alarm set point or the sensor type: then each
+// unit's record, with the template over it, is judged by the rule again.
+bool TemplateSetsAlarms(const RConfigTemplate &tpl);
+
 // A comparison: the detector read, and what it would hold.
 struct RCompare {
     ROpResult mRead;

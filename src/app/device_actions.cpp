@@ -1,5 +1,6 @@
 #include "app/device_actions.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "app/journal.h"
@@ -225,6 +226,50 @@ std::string AlarmOrderProblem(const RTamselCFG &cfg, const std::vector<RSensorTy
            "Alarm. Nothing was sent.";
 }
 
+std::string AlarmRangeProblem(const RTamselCFG &cfg, const std::vector<RSensorType> &types)
+{
+    const int index = FindSensorType(cfg.mSensor.mSensorType, types);
+    if (index < 0)
+        return {};
+    const RSensorType &type = types[static_cast<size_t>(index)];
+    const long lo = std::lround(AlarmEditorMinimum(type) * 10.0), hi = std::lround(type.mMax * 10.0);
+    const auto outside = [&](uint16_t v) { return v < lo || v > hi; };
+    const uint16_t low = cfg.mSensor.mAlarmLow, high = cfg.mSensor.mAlarmHigh;
+    if (!outside(low) && !outside(high))
+        return {};
+    const std::string unit = " " + type.mUnit;
+    const std::string values = outside(low) ? "Low Alarm " + OneDecimal(low) : "High Alarm " + OneDecimal(high);
+    return values + unit + " is outside the range of the " + type.mName + " sensor: " +
+           OneDecimal(static_cast<uint16_t>(lo)) + " to " + OneDecimal(static_cast<uint16_t>(hi)) + unit +
+           ".\rSet the alarms within the sensor's range. Nothing was sent.";
+}
+
+std::string RConfigProblem::Line() const
+{
+    std::string line = mText;
+    for (size_t at; (at = line.find('\r')) != std::string::npos;)
+        line.replace(at, 1, " ");
+    return line;
+}
+
+RConfigProblem ConfigWriteProblem(const RDeviceCFG &settings, const RTamselCFG &cfg,
+                                  const std::vector<RSensorType> &types)
+{
+    RConfigProblem problem;
+    if (const std::vector<std::string> ranges = CFGWriteRangeProblems(settings); !ranges.empty()) {
+        problem.mCaption = kWriteRangeCaption;
+        problem.mText = WriteRangeText(ranges);
+        problem.mBadSettings = true;
+    } else if (std::string alarms = AlarmOrderProblem(cfg, types); !alarms.empty()) {
+        problem.mCaption = kAlarmOrderCaption;
+        problem.mText = std::move(alarms);
+    } else if (std::string range = AlarmRangeProblem(cfg, types); !range.empty()) {
+        problem.mCaption = kAlarmOrderCaption;
+        problem.mText = std::move(range);
+    }
+    return problem;
+}
+
 RActionResult TDeviceActions::WriteDevice()
 {
     FState.FHibernateBtn = false;
@@ -239,11 +284,11 @@ RActionResult TDeviceActions::WriteDevice()
         FScreen.Message(kNoSensorCaption, FSession.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
         return Refused();
     }
-    const std::string alarms = AlarmOrderProblem(FState.FTamselCFG, FSession.SensorTypes);
-    if (!alarms.empty()) {
-        FScreen.Message(kAlarmOrderCaption, alarms, MsgIcon::Error);
-        RActionResult refused = Refused();
-        refused.mBadAlarms = true;
+    const RConfigProblem problem = ConfigWriteProblem(FSession.DeviceCFG, FState.FTamselCFG, FSession.SensorTypes);
+    if (problem.Found()) {
+        FScreen.Message(problem.mCaption, problem.mText, MsgIcon::Error);
+        RActionResult refused = Refused(problem.mBadSettings);
+        refused.mBadAlarms = !problem.mBadSettings;
         return refused;
     }
     RActionResult result = FromOp(
@@ -344,13 +389,47 @@ RActionResult TDeviceActions::ActuatorTest(int nButton)
     return FromOp(RunJob(FSession, FScreen, {ActuatorJob(nButton), {}, steps}));
 }
 
-RActionResult TDeviceActions::PeakBumpReport(int nButton)
+RActionResult TDeviceActions::PeakBumpReport(int nButton, const std::string &serial)
 {
     const uint8_t code = ReportCode(nButton);
     if (code == 0)
         return Refused();
-    const auto steps = [this, code] { return Link().SensorCalibration(code); };
-    return FromOp(RunJob(FSession, FScreen, {ReportJob(nButton), ReportPrefix(nButton), steps}));
+    const bool bump = code != ReportCode(1);
+    if (!bump || serial.empty()) {
+        const auto steps = [this, code] { return Link().SensorCalibration(code); };
+        if (!bump)
+            return FromOp(RunJob(FSession, FScreen, {ReportJob(nButton), ReportPrefix(nButton), steps}));
+        TDeviceJob job(FSession, FScreen, ReportJob(nButton));
+        const ROpResult op = job.Run(ReportPrefix(nButton), steps);
+        job.Finish(QJsonObject{{QStringLiteral("detector_named"), false}});
+        return FromOp(op);
+    }
+    // The detector named: its identity first, the report only to that serial.
+    std::string found;
+    TDeviceJob job(FSession, FScreen, ReportJob(nButton));
+    const std::string prefix = ReportPrefix(nButton);
+    ShowBusy(FScreen, prefix);
+    const ROpResult op = job.Linked(prefix, [&]() -> uint8_t {
+        RTamselIdenty identity{};
+        uint8_t status = Link().RequireIdenty(identity);
+        if (status != 0)
+            return status;
+        found = TrimText(CharFieldToStr(identity.mSerial));
+        return found == TrimText(serial) ? Link().SensorCalibration(code) : 0;
+    });
+    const QJsonObject data{{QStringLiteral("detector_named"), true}};
+    if (op.Ok() && found != TrimText(serial)) {
+        const std::string text = "This detector is " + found + ", not " + TrimText(serial) +
+                                 ".\rNothing was reported to it.";
+        FScreen.SetStatus(kFailBackground, kFailText, prefix + "... refused");
+        FScreen.Message(prefix, text, MsgIcon::Error);
+        job.Finish(kJobRefused, prefix + "... refused", data);
+        return Refused();
+    }
+    if (!op.mAborted)
+        ShowResult(FScreen, op.mStatus, prefix);
+    job.Finish(data);
+    return FromOp(op);
 }
 
 RActionResult TDeviceActions::FactoryReset()

@@ -55,6 +55,26 @@ inline constexpr const char *kAlarmOrderCaption = "Alarm Setting";
 // Why the record's alarm set points may not be written; empty when they may.
 // `types` names the unit.
 std::string AlarmOrderProblem(const RTamselCFG &cfg, const std::vector<RSensorType> &types);
+// Why the record's alarm set points lie outside what its sensor measures (the
+// alarm editors' own bounds for that sensor type); empty when they do not or
+// the sensor type is not in `types`.
+std::string AlarmRangeProblem(const RTamselCFG &cfg, const std::vector<RSensorType> &types);
+
+// The one rule for what is written: every path that sends a configuration
+// (Write Device, write, program, restore) and every template save passes the
+// record through these checks before anything is sent or saved, in this
+// order: the settings' write ranges, the alarm order, the alarms within the
+// sensor's range. The first problem found, with the box the window shows.
+struct RConfigProblem {
+    std::string mCaption;      // the error box's caption; empty: the record may be written
+    std::string mText;         // its text, lines joined by "\r"
+    bool mBadSettings = false; // the settings' write ranges are at fault, not the record
+    bool Found() const { return !mCaption.empty(); }
+    // The text on one line, for a terminal or a record.
+    std::string Line() const;
+};
+RConfigProblem ConfigWriteProblem(const RDeviceCFG &settings, const RTamselCFG &cfg,
+                                  const std::vector<RSensorType> &types);
 
 // Codes the buttons send.
 inline constexpr uint8_t kCalZeroSpan = wire::kCalZeroSpan; // factory "Calibration"
@@ -124,7 +144,12 @@ public:
     RActionResult TurnOff();                   // "Power Down"; 177 -> 193
     RActionResult Calibration();               // "Calibration"; 177 -> 194
     RActionResult ActuatorTest(int nButton);   // 1..4: no status text, no result; holds the link mAVOperate ms
-    RActionResult PeakBumpReport(int nButton); // 1..3: "Clear Peak", "Send Bump Fail", "Send Bump Pass"
+    // 1..3: "Clear Peak", "Send Bump Fail", "Send Bump Pass". A bump report
+    // may name its detector (`serial`): the identity is read first and a unit
+    // with another serial gets nothing (mRefused, with its box); the record
+    // then carries the serial. A report that names none says so on its record
+    // (data.detector_named false) and does not count as a bump test.
+    RActionResult PeakBumpReport(int nButton, const std::string &serial = {});
     RActionResult FactoryReset();              // "Fatory Reset"
     // "Load Identify", then the "Norvik Identify" box (unless bShowBox is
     // false); the identity read goes to *identity when given.

@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/device_actions.h"
 #include "cli/cli_commands.h"
+#include "model/convert.h"
 
 namespace {
 
@@ -47,7 +48,9 @@ const RActionRow kActions[] = {
      [](TDeviceActions &a) { return a.PeakBumpReport(2); }},
     {"bump-pass", "Send Bump Pass",
      "Send Bump Pass: tells the detector that it passed its bump test. "
-     "Prints \"Send Bump Pass... OK\" or the failure.",
+     "Prints \"Send Bump Pass... OK\" or the failure. With --serial S the detector's identity is read first and "
+     "only the unit S gets the report (another unit: exit 67, nothing reported); its record names S and counts "
+     "as the unit's bump test in `due`. Without --serial the record names no detector and counts for none.",
      [](TDeviceActions &a) { return a.PeakBumpReport(3); }},
     {"log-reset", "Event Log Reset (needs --yes)",
      "Event Log Reset: checks the detector's identity, then clears its event log. Save the log first with "
@@ -79,6 +82,11 @@ const RActionRow kActions[] = {
 
 int RunAction(const RActionRow &row, CliContext &c)
 {
+    // A declared Bump Pass names the detector it is for.
+    std::string serial;
+    const bool named = std::string(row.name) == "bump-pass" && TakeOption(c.args, "--serial", serial);
+    if (named && TrimText(serial).empty())
+        return UsageError(c, "--serial needs the detector's serial number");
     if (!c.args.empty())
         return kExitUsage;
     if (row.withoutYes && !c.yes) {
@@ -87,7 +95,7 @@ int RunAction(const RActionRow &row, CliContext &c)
     }
     RMainState state;
     TDeviceActions actions(c.session, c.screen, state);
-    const RActionResult result = row.run(actions);
+    const RActionResult result = named ? actions.PeakBumpReport(3, serial) : row.run(actions);
     if (result.mRefused)
         return kExitRefused; // the action's own box said why
     if (result.mDeclined) {
@@ -103,7 +111,11 @@ std::vector<CliEntry> ActionCommands()
 {
     std::vector<CliEntry> entries;
     for (const RActionRow &row : kActions)
-        entries.push_back({row.name, row.name, row.summary, row.description, {},
+        entries.push_back({row.name, std::string(row.name) == "bump-pass" ? "bump-pass [--serial S]" : row.name,
+                           row.summary, row.description,
+                           std::string(row.name) == "bump-pass"
+                               ? std::vector<CliOption>{{"--serial S", "the detector the report is for"}}
+                               : std::vector<CliOption>{},
                            [&row](CliContext &c) { return RunAction(row, c); }});
     return entries;
 }

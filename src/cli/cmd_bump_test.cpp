@@ -152,9 +152,11 @@ int BumpTest(CliContext &c)
 CliEntry BumpTestCommand()
 {
     return {"bump-test", "bump-test --cylinder ID [--within SECONDS]", "the guided bump test against a cylinder",
-            "The guided bump test: reads the detector, refuses a cylinder that is retired, expired, of another gas "
-            "or too weak to reach the low alarm level (67), then reads the gas once a second over one connection: "
-            "three readings in clean air, then 'Apply gas: ...' on stderr and up to --within seconds for the reading "
+            "The guided bump test: refuses a cylinder that is retired, expired or above the range of its gas's "
+            "sensor, reads the detector, refuses a cylinder of another gas or too weak to reach the low alarm level "
+            "(67), then reads the gas once a second over one connection: three readings in clean air (one at the "
+            "low alarm level stops the test with 67 and nothing reported: purge the sensor with clean air and start "
+            "again), then 'Apply gas: ...' on stderr and up to --within seconds for the reading "
             "to reach the low alarm level with the detector's LOW alarm flag (oxygen: to fall to it), the peak within "
             "+-50 % of the cylinder's concentration (not for oxygen); then 'Remove gas' and the recovery time. The "
             "detector is sent its own Bump Pass or Bump Fail. Exit 0 on pass, 68 on fail (the failed criterion "

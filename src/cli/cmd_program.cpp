@@ -65,7 +65,9 @@ CliEntry ProgramCommand()
             "detector is taken away (no answer for 3 s) before the next. Each unit is one `program` record with "
             "the template's name, version and hash, the configuration read before the write, the fields changed "
             "and the read-back. The question before the first unit is answered with --yes. A field of the "
-            "template outside every write range is refused before the first unit (67); a unit whose read-back "
+            "template outside every write range, or alarm set points `write` would refuse (in the wrong order, outside "
+            "the sensor's range), is refused before the first unit (67); a unit whose own alarm would contradict the "
+            "template's is not written (failed, 67); a unit whose read-back "
             "differs is reported failed with the field, and the run goes on (exit 68 at the end). Ctrl-C ends the "
             "run after the unit under way. A summary ends the output.",
             {{"--count N", "stop after N units (default: until Ctrl-C)"},
@@ -125,7 +127,7 @@ CliEntry RestoreCommand()
             "record), the fields that change are listed as \"field: detector -> kept\" and the question is "
             "answered with --yes; after the write the configuration is read back and compared. Exit 0 when "
             "restored or already equal, 65 for a record that keeps no configuration, 66 when answered No, 67 for "
-            "another detector, 68 when the read-back differs, 69 when the store cannot be opened.",
+            "another detector or a kept configuration `write` would refuse (before the detector is woken), 68 when the read-back differs, 69 when the store cannot be opened.",
             {},
             [](CliContext &c) {
                 if (TakeFlag(c.args, "--yes"))

@@ -132,6 +132,9 @@ int Save(CliContext &c, std::vector<std::string> &args)
     tpl.mName = name;
     tpl.mSensor = cfg.mSensor.mSensorType;
     tpl.mFields = TemplateFieldsOf(cfg, fields);
+    // What program would refuse to write is not saved either.
+    if (const RConfigProblem problem = TemplateWriteProblem(c.session, tpl); problem.Found())
+        return Fail(kExitRefused, "refused: " + problem.Line() + " The template was not saved.");
     QString error;
     if (!SaveTemplate(*store, tpl, BenchName(), LoginName(), error))
         return Fail(kExitUnavailable, "the template was not saved: " + error.toStdString());
@@ -255,7 +258,9 @@ CliEntry TemplateCommand()
             "them. Each save makes a new version; older versions stay. `save` takes the values from the detector "
             "or from a .cfg file (read as `write` reads it): the fields inside the user write ranges of the "
             "settings in force (default), inside any write range (all), or a comma-separated list of field "
-            "names; a field outside every write range is refused (67). `show` prints a version with its values "
+            "names; a field outside every write range is refused (67), and so are values `write` would refuse (alarm "
+            "set points that contradict each other or lie outside the sensor's range: 67, the reason, nothing "
+            "saved). `show` prints a version with its values "
             "and units; `diff` prints \"field: detector -> template\" for each field the detector holds "
             "otherwise (exit 0 when equal, 1 when not); `delete` hides a template (the records that name it keep "
             "it). An unknown template exits 65, a store that cannot be opened 69.",

@@ -17,8 +17,9 @@ CliEntry WriteCommand()
     return {"write", "write FILE.cfg", "Read File, then Write Device",
             "Read File, then Write Device: loads FILE.cfg into the editor as the window does, then writes the parts "
             "of the record the layout allows to the detector and reads it back. A file that cannot be read or is "
-            "refused exits 65 before the detector is woken; settings whose write ranges leave the record, and a low "
-            "alarm above the high alarm (for oxygen: not below it), exit 67.",
+            "refused exits 65 before the detector is woken; settings whose write ranges leave the record, a low "
+            "alarm above the high alarm (for oxygen: not below it) and an alarm outside the sensor's range exit 67 "
+            "(the checks program, restore and template save make too).",
             {},
             [](CliContext &c) {
                 if (c.args.size() != 1 || c.args[0].empty())

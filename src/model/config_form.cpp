@@ -166,9 +166,11 @@ uint32_t LifeFromView(uint16_t nMonths, uint16_t nDays, bool &bCut)
 
 // ---------------- sensor ranges ----------------
 
+double AlarmEditorMinimum(const RSensorType &type) { return type.mMin > 0 ? type.mMin : 1.0; }
+
 void ApplySensorRange(ConfigForm &form, const RSensorType &type)
 {
-    const double alarmMin = type.mMin > 0 ? type.mMin : 1.0;
+    const double alarmMin = AlarmEditorMinimum(type);
     for (RSpinEdit *spin : {&form.UserHighAlarmSpin, &form.UserLowAlarmSpin, &form.UserOptHighAlarmSpin,
                             &form.UserOptLowAlarmSpin})
         spin->SetRange(alarmMin, type.mMax);

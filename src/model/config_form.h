@@ -175,6 +175,9 @@ void ResetLifeEditors(ConfigForm &form);
 // four alarm editors get [mMin if above 0 else 1, mMax], the four factory
 // sensor editors [mMin, mMax]. Values are brought into the new ranges.
 void ApplySensorRange(ConfigForm &form, const RSensorType &type);
+// The lowest alarm set point the alarm editors take for a sensor type: its
+// minimum, at least 1.0 of its unit.
+double AlarmEditorMinimum(const RSensorType &type);
 
 // The user picked nIndex in UserOptSensorTypeCombo: selects it and applies
 // that type's ranges. Nothing happens for a position outside the table.

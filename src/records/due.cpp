@@ -6,13 +6,16 @@
 
 namespace {
 
-// The next date of one service: last + interval, "now" when there is no last
-// service or no known interval, none when the interval is 0.
+// The next date of one service: "now" when there is no last service (whatever
+// the interval, 0 included: a detector never serviced is never left out) or no
+// known interval, none when the interval is 0, else last + interval.
 QDateTime NextDate(const QDateTime &last, std::optional<qint64> intervalSeconds, const QDateTime &now)
 {
+    if (!last.isValid())
+        return now;
     if (intervalSeconds && *intervalSeconds == 0)
         return {};
-    if (!last.isValid() || !intervalSeconds)
+    if (!intervalSeconds)
         return now;
     return last.addSecs(*intervalSeconds);
 }
@@ -45,10 +48,9 @@ std::vector<RDueEntry> ComputeDue(const std::vector<RDueFacts> &facts, const QDa
             e.mDue = e.mNextCal.isValid() ? e.mNextCal : e.mNextBump;
         if (!e.mDue.isValid())
             continue;
-        // Never calibrated or never bump-tested (where an interval asks for
-        // it) is overdue, not merely due now.
-        const bool neverCal = e.mNextCal.isValid() && !e.mLastCal.isValid();
-        const bool neverBump = e.mNextBump.isValid() && !e.mLastBump.isValid();
+        // Never calibrated or never bump-tested is overdue, not merely due now.
+        const bool neverCal = !e.mLastCal.isValid();
+        const bool neverBump = !e.mLastBump.isValid();
         e.mOverdue = e.mDue < now || neverCal || neverBump;
         out.push_back(std::move(e));
     }

@@ -7,9 +7,10 @@
 // bump test is the time of its last counted bump record plus the bump interval
 // (mBumpInterval, days) of its configuration. A record that carries no
 // configuration takes the interval from the latest configuration recorded
-// for that serial by any job. An interval of 0 means none is due. A serial
-// with no such record, or whose interval was never recorded, is due now (the
-// time of the query). `due` is the earlier of the two; a serial with neither
+// for that serial by any job. An interval of 0 means none is due after a
+// counted one. A serial with no counted record (whatever its intervals, 0
+// included), or whose interval was never recorded, is due now (the time of
+// the query). `due` is the earlier of the two; a serial with neither
 // due is not listed; `overdue` means due is in the past, or the serial was
 // never calibrated or never bump-tested.
 #include <optional>

@@ -263,22 +263,54 @@ RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, cons
     return r;
 }
 
-ERecordKind RecordKind(const QString &job, int status, const QString &outcome, const QJsonObject &data)
+namespace {
+
+// The one rule of what counts for the due list: a job and the outcomes of it
+// that count, and whether the record must name its detector.
+struct RCountRule {
+    ERecordKind mKind;
+    const char *mJob;
+    const char *mOutcome;
+    bool mNamedSerial;
+};
+const RCountRule kCountRules[] = {
+    {ERecordKind::kCalibration, kJobSensorCal, outcome::kPass, false},
+    {ERecordKind::kCalibration, kJobSensorCal, outcome::kSuccess, false},
+    {ERecordKind::kBump, kJobBumpTest, outcome::kPass, false},
+    {ERecordKind::kBump, kJobBumpPass, outcome::kDeclared, true},
+};
+
+} // namespace
+
+ERecordKind RecordKind(const QString &job, const QString &outcome, const QString &serial)
 {
-    if (job == QLatin1String(kJobSensorCal) &&
-        data.value(QLatin1String(journal_data::kResult)).toString() == QLatin1String("OK"))
-        return ERecordKind::kCalibration;
-    if (job == QLatin1String(kJobBumpTest) && outcome == QLatin1String(outcome::kPass))
-        return ERecordKind::kBump;
-    if (job == QLatin1String(kJobBumpPass) && status == 0)
-        return ERecordKind::kBump;
+    for (const RCountRule &rule : kCountRules)
+        if (job == QLatin1String(rule.mJob) && outcome == QLatin1String(rule.mOutcome) &&
+            (!rule.mNamedSerial || !serial.isEmpty()))
+            return rule.mKind;
     return ERecordKind::kOther;
 }
 
-bool LegacyCalibrationKind(const RServiceRecord &r, const QString &storedKind)
+QString CountedSql(ERecordKind kind, const QString &prefix)
 {
-    return r.mJob == QLatin1String(kJobCalibration) && r.mStatus == 0 &&
-           storedKind == KindName(ERecordKind::kCalibration);
+    QStringList any;
+    for (const RCountRule &rule : kCountRules)
+        if (rule.mKind == kind)
+            any << QStringLiteral("(%1job = '%2' AND %1outcome = '%3'%4)")
+                       .arg(prefix, QLatin1String(rule.mJob), QLatin1String(rule.mOutcome),
+                            rule.mNamedSerial ? QStringLiteral(" AND %1serial <> ''").arg(prefix) : QString());
+    return any.isEmpty() ? QStringLiteral("(1 = 0)") : QStringLiteral("(") + any.join(QStringLiteral(" OR ")) + ")";
+}
+
+bool LegacyKind(const RServiceRecord &r, const QString &storedKind)
+{
+    if (storedKind == KindName(ERecordKind::kCalibration))
+        return (r.mJob == QLatin1String(kJobCalibration) && r.mStatus == 0) ||
+               (r.mJob == QLatin1String(kJobSensorCal) &&
+                r.mData.value(QLatin1String(journal_data::kResult)).toString() == QLatin1String("OK"));
+    if (storedKind == KindName(ERecordKind::kBump))
+        return r.mJob == QLatin1String(kJobBumpPass) && r.mStatus == 0;
+    return false;
 }
 
 QString KindName(ERecordKind kind)

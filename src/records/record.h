@@ -97,21 +97,26 @@ QString RecordTime(const QDateTime &time);
 // midnight) or ISO 8601 with or without zone (no zone: UTC). Invalid on failure.
 QDateTime ParseRecordTime(const QString &text);
 
-// What a record proves, for the due list. A calibration counts when the
-// detector's zero-then-span procedure was followed to its clear end (bit 7
-// and bit 3 clear): a "sensor-cal" job whose data.result is "OK", from the
-// calibration tool (with or without a cylinder, whatever the as-left
-// measurement found afterwards) or followed in the logger dialog (data.source
-// "logger"). The factory "calibration" command only starts the procedure and
-// never counts. A bump test counts when a measured "bump-test" passed, or
-// when a bare Bump Pass report was taken by the detector ("bump-pass", status
-// 0: the technician's declaration, which the detector counts too).
+// What a record proves, for the due list, decided by its outcome alone (the
+// one rule; CountedSql says the same to a store). A calibration counts when a
+// "sensor-cal" job ended `pass` (measured against a cylinder, as left within
+// tolerance) or `success` (the procedure without a cylinder ended clear, from
+// the calibration tool or followed in the logger dialog). A bump test counts
+// when a measured "bump-test" ended `pass`, or a bare Bump Pass report
+// ("bump-pass") was taken by the detector as the technician's word
+// (`declared`) for a named serial. fail, failed, refused, stopped, started
+// never count; nor does the factory "calibration" command.
 enum class ERecordKind { kOther, kCalibration, kBump };
-ERecordKind RecordKind(const QString &job, int status, const QString &outcome, const QJsonObject &data);
-inline ERecordKind RecordKind(const RServiceRecord &r) { return RecordKind(r.mJob, r.mStatus, r.mOutcome, r.mData); }
-// Stores made before the factory command stopped counting keep "calibration"
-// in the kind column of its successful records; the due list passes them by.
-bool LegacyCalibrationKind(const RServiceRecord &r, const QString &storedKind);
+ERecordKind RecordKind(const QString &job, const QString &outcome, const QString &serial);
+inline ERecordKind RecordKind(const RServiceRecord &r) { return RecordKind(r.mJob, r.mOutcome, r.mSerial); }
+// The same rule as an SQL condition on the records table's columns job,
+// outcome and serial, each written as `prefix` + column ("r." or "").
+QString CountedSql(ERecordKind kind, const QString &prefix = QString());
+// The kind column of stores written before the rule went by the outcome:
+// "calibration" for a sensor-cal whose data.result was "OK" (and, before
+// that, for the factory command), "bump" for any bump-pass with status 0.
+// Such a stored kind is no fault; the due list goes by CountedSql.
+bool LegacyKind(const RServiceRecord &r, const QString &storedKind);
 // "calibration", "bump" or "other" (the store's kind column).
 QString KindName(ERecordKind kind);
 

@@ -380,11 +380,12 @@ bool TRecordStore::MigrateStep(int version, QString &error)
     for (const QString &sql : MigrationSteps(version, IsPostgres()))
         if (!Exec(sql, error))
             return false;
-    if (version == 2)
-        return RebuildSerials(error);
-    // The factory calibration command no longer counts: the due summary is
-    // worked out again from the real detectors' records.
-    if (version == 4)
+    // The due summary (made at 2; the factory calibration command left out
+    // at 4) is worked out from the real detectors' records once, by the rule
+    // in force since 6: what counts goes by the record's outcome, so a failed
+    // calibration or a bump report that names no detector does not. The rule
+    // reads columns that version 3 added, so an older store waits for it.
+    if (version == 6)
         return RebuildSerials(error, false);
     if (version != 3)
         return true;

@@ -40,7 +40,7 @@
 class TBenchKey;
 
 // The newest schema this program knows.
-inline constexpr int kRecordsSchemaVersion = 5;
+inline constexpr int kRecordsSchemaVersion = 6;
 // How long a store may keep a bench waiting: a lock held by another, a
 // statement that does not end, a server that does not answer the connection.
 inline constexpr int kStoreWaitSeconds = 2;

@@ -141,13 +141,25 @@ bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error,
     // Each query finds, per serial, the row of the latest time among the
     // records of one sort; on equal times the highest id wins (rows come in
     // id order and overwrite).
-    const QString real = includeSimulated ? QString() : QStringLiteral("AND simulated = 0 ");
-    const auto latest = [&real](const QString &sortFilter, const QString &columns) {
-        const QString filter = real + sortFilter;
+    // sortFilter gives the condition for a column prefix ("" or "r.").
+    const auto latest = [includeSimulated](const std::function<QString(const QString &)> &sortFilter,
+                                           const QString &columns) {
+        const auto filter = [&](const QString &prefix) {
+            return (includeSimulated ? QString() : QStringLiteral("AND %1simulated = 0 ").arg(prefix)) +
+                   (sortFilter ? sortFilter(prefix) : QString());
+        };
         return QStringLiteral("SELECT r.serial, r.id, %2 FROM records r JOIN "
                               "(SELECT serial, MAX(time) AS t FROM records WHERE serial <> '' %1 GROUP BY serial) m "
                               "ON r.serial = m.serial AND r.time = m.t WHERE r.serial <> '' %3 ORDER BY r.id")
-            .arg(filter, columns, QString(filter).replace(QLatin1String("AND "), QLatin1String("AND r.")));
+            .arg(filter(QString()), columns, filter(QStringLiteral("r.")));
+    };
+    // What counts goes by the record's outcome (CountedSql); the kind column,
+    // which stores written under an earlier rule may hold otherwise, only
+    // narrows the search to its index.
+    const auto counted = [](ERecordKind kind) {
+        return [kind](const QString &prefix) {
+            return QStringLiteral("AND %1kind = '%2' AND %3").arg(prefix, KindName(kind), CountedSql(kind, prefix));
+        };
     };
     std::map<QString, RDueFacts> facts;
     const auto run = [&](const QString &sql, const std::function<void(const QSqlQuery &, RDueFacts &)> &take) {
@@ -166,23 +178,23 @@ bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error,
         return true;
     };
     const auto optional = OptionalInt;
-    if (!run(latest(QString(), QStringLiteral("r.product, r.sensor, r.time")),
+    if (!run(latest({}, QStringLiteral("r.product, r.sensor, r.time")),
              [](const QSqlQuery &q, RDueFacts &f) {
                  f.mProduct = q.value(2).toString();
                  f.mSensor = q.value(3).toString();
                  f.mLatest = q.value(4).toString();
              }) ||
-        !run(latest(QStringLiteral("AND kind = 'calibration' AND job <> 'calibration'"), QStringLiteral("r.time, r.cal_interval")),
+        !run(latest(counted(ERecordKind::kCalibration), QStringLiteral("r.time, r.cal_interval")),
              [&](const QSqlQuery &q, RDueFacts &f) {
                  f.mLastCal = q.value(2).toString();
                  f.mCalInterval = optional(q.value(3));
              }) ||
-        !run(latest(QStringLiteral("AND kind = 'bump'"), QStringLiteral("r.time, r.bump_interval")),
+        !run(latest(counted(ERecordKind::kBump), QStringLiteral("r.time, r.bump_interval")),
              [&](const QSqlQuery &q, RDueFacts &f) {
                  f.mLastBump = q.value(2).toString();
                  f.mBumpInterval = optional(q.value(3));
              }) ||
-        !run(latest(QStringLiteral("AND cal_interval IS NOT NULL"),
+        !run(latest([](const QString &prefix) { return QStringLiteral("AND %1cal_interval IS NOT NULL").arg(prefix); },
                     QStringLiteral("r.cal_interval, r.bump_interval, r.time")),
              [&](const QSqlQuery &q, RDueFacts &f) {
                  f.mCfgCalInterval = optional(q.value(2));

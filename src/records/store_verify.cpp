@@ -148,7 +148,7 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
         const std::optional<RTamselCFG> cfg = RecordConfig(r.mData);
         const QVariant cal = q.value(21), bump = q.value(22);
         const QString kind = q.value(20).toString();
-        if ((kind != KindName(RecordKind(r)) && !LegacyCalibrationKind(r, kind)) || cal.isNull() != !cfg || bump.isNull() != !cfg ||
+        if ((kind != KindName(RecordKind(r)) && !LegacyKind(r, kind)) || cal.isNull() != !cfg || bump.isNull() != !cfg ||
             (cfg && (cal.toLongLong() != CalIntervalSeconds(*cfg) || bump.toLongLong() != BumpIntervalDays(*cfg))))
             return broken(r.mId, QStringLiteral("its kind or interval columns do not match the record"));
         if (r.mId == head.mId) {

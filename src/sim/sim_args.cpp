@@ -72,6 +72,7 @@ std::string SimUsage()
            "                          for oxygen the level read)\n"
            "  --response-seconds S    the sensor's T90 for gas applied while it runs (default 10)\n"
            "  --dead-sensor           the sensor never responds to gas\n"
+           "  --silent-alarms         the reading's alarm flags never come on, whatever the gas\n"
            "  --slow-sensor[=S]       the sensor is so slow that the low alarm comes S seconds after the\n"
            "                          gas (default 90)\n"
            "  --drifted-sensor[=P]    the sensor reads P percent low (default 30) until a calibration\n"
@@ -285,6 +286,8 @@ SimArgsResult ParseSimArgs(const std::vector<std::string> &args, SimArgs &out, s
             ok = seconds(o.response_seconds);
         else if (flag == "--dead-sensor")
             o.sensor_kind = SimSensorKind::kDead;
+        else if (flag == "--silent-alarms")
+            o.silent_alarms = true;
         else if (flag == "--slow-sensor") {
             o.sensor_kind = SimSensorKind::kSlow;
             ok = !hasValue || seconds(o.slow_alarm_seconds);

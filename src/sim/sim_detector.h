@@ -107,6 +107,9 @@ struct SimOptions {
     // (0..127) is stored with its lowest bit flipped, so what is read back
     // differs from what was written. -1: every cell holds what it is given.
     int corrupt_write = -1;
+    // The alarm flags of a reading stay off whatever the gas: a detector whose
+    // alarm does not come on though its reading reaches the level.
+    bool silent_alarms = false;
 
     void SetFault(uint8_t opcode, SimFault fault, int times = -1) { faults[opcode] = {fault, times}; }
 };

@@ -72,7 +72,8 @@ SimReading SimDetector::ReadingNow(int mode, Clock::time_point now) const
     if (r.value < 0x8000 && r.value > r.peak)
         r.peak = r.value;
     // A live unit keeps its alarms quiet while it takes span gas for a calibration.
-    if ((r.history & 3) == 1 && !(running && FOptions.live_readings)) { // alarm levels are kept in tenths
+    if ((r.history & 3) == 1 && !(running && FOptions.live_readings) &&
+        !FOptions.silent_alarms) { // alarm levels are kept in tenths
         const int low = ConfigWord(kSimAlarmLowAddress);
         const int high = ConfigWord(kSimAlarmHighAddress);
         const int value = static_cast<int16_t>(r.value);

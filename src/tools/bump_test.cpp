@@ -33,6 +33,22 @@ std::string GasStepText(EGasStep step, const RGasCylinder &cylinder)
     return step == EGasStep::kApply ? "Apply gas: " + CylinderText(cylinder) : std::string("Remove gas");
 }
 
+bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type)
+{
+    return cylinder.mConcentration >= RoundToInt(type.mMin * 10.0) &&
+           cylinder.mConcentration <= RoundToInt(type.mMax * 10.0);
+}
+
+std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type)
+{
+    if (CylinderWithinRange(cylinder, type))
+        return {};
+    return "cylinder " + std::to_string(cylinder.mId) + " (" + CylinderText(cylinder) +
+           ") is outside the span gas range of the " + type.mName + " sensor: " +
+           TenthsText(RoundToInt(type.mMin * 10.0)) + " to " + TenthsText(RoundToInt(type.mMax * 10.0)) + " " +
+           type.mUnit;
+}
+
 std::string AlarmFlagNames(uint8_t nAlarm)
 {
     std::string names;
@@ -121,7 +137,12 @@ bool TBumpTest::Start(const RGasCylinder &cylinder)
     FLevelReached = FLowFlagSeen = false;
     FPhase = EBumpPhase::kIdle;
 
-    const std::string dated = CylinderDateRefusal(cylinder, LocalDateText(FClock.WallNow()));
+    std::string dated = CylinderDateRefusal(cylinder, LocalDateText(FClock.WallNow()));
+    // A concentration the sensor type of its gas cannot show is refused
+    // before the detector is reached, as the calibration refuses it.
+    for (const RSensorType &type : FSession.SensorTypes)
+        if (dated.empty() && type.mName == cylinder.mGas && type.mUnit == cylinder.mUnit)
+            dated = CylinderRangeRefusal(cylinder, type);
     if (!dated.empty()) {
         FResult.mOutcome = EBumpOutcome::kRefused;
         FResult.mReason = dated;
@@ -263,11 +284,15 @@ void TBumpTest::OnReading(TDateTime now)
         FResult.mBaseline = static_cast<int32_t>(
             std::lround(static_cast<double>(sum) / static_cast<double>(FBaselineReadings.size())));
         if (alarmed) {
-            FPassed = false;
-            FResult.mReason = "not in clean air: a reading before the gas was " + TenthsText(tenths) + " " +
-                              FResult.mUnit + ", at or beyond the low alarm level of " + TenthsText(c.mAlarmLow) +
-                              " " + FResult.mUnit;
-            Report();
+            // Gas applied before the start, or air that is not clean: the
+            // technician's slip, not the detector's failure. Nothing is
+            // reported to the detector.
+            const std::string reason = "not in clean air: a reading before the gas was " + TenthsText(tenths) + " " +
+                                       FResult.mUnit + ", at or beyond the low alarm level of " +
+                                       TenthsText(c.mAlarmLow) + " " + FResult.mUnit + ": " + kPurgeAdvice;
+            FScreen.Message(kCaption, "The bump test was stopped before anything was sent:\r" + reason,
+                            MsgIcon::Error);
+            End(EBumpOutcome::kRefused, reason);
             return;
         }
         ShowStep(EGasStep::kApply, now);

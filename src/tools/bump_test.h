@@ -7,7 +7,9 @@
 // logger does) and reads the gas once a second:
 //
 //   baseline  three readings in clean air; one at or beyond the low alarm
-//             level fails the test ("not in clean air")
+//             level stops the test before anything is sent ("not in clean
+//             air": refused, no Bump Fail; the gas came too early or the air
+//             is not clean, which says nothing about the detector)
 //   apply     "Apply gas: <cylinder>"; then up to `within` seconds for the
 //             reading to reach the low alarm level (oxygen: to fall to it)
 //             with the detector's LOW alarm flag, and to settle; the peak must
@@ -48,7 +50,7 @@ enum class EBumpOutcome : uint8_t {
     kNone,
     kPass,
     kFail,       // a criterion failed (mReason says which)
-    kRefused,    // the cylinder does not fit (mReason); nothing was sent after the read
+    kRefused,    // the cylinder does not fit, or the baseline was not clean air (mReason); no report sent
     kStopped,    // the technician stopped it
     kLinkFailed, // the detector could not be read (mStatus)
     kAborted,    // a port error ended it (the error box shown)
@@ -82,6 +84,16 @@ struct RBumpResult {
     uint8_t mReportStatus = 0;           // its status
     uint8_t mStatus = 0;                 // kLinkFailed, kAborted: the status that ended it
 };
+
+// Whether a cylinder's concentration lies within the range of a sensor type
+// (its minimum to maximum in the settings), and the refusal of one that does
+// not; the bump test and the calibration against a cylinder refuse alike.
+bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type);
+std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type);
+
+// The end of the message when the baseline is not clean air: a slip of the
+// technician's, not the detector's failure.
+inline constexpr const char *kPurgeAdvice = "purge the sensor with clean air and start again";
 
 // "LOW, HIGH": the names of the alarm bits set, in bit order; "none" for 0.
 std::string AlarmFlagNames(uint8_t nAlarm);

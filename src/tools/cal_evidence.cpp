@@ -126,14 +126,14 @@ bool TCalEvidence::Start(const RGasCylinder &cylinder)
     const bool dated = !refusal.empty();
     if (!dated)
         refusal = CylinderFitRefusal(cylinder, FCal.Record(), FSession.SensorTypes, ECylinderUse::kCalibration);
+    if (refusal.empty())
+        refusal = CylinderRangeRefusal(cylinder, *type);
     if (refusal.empty()) {
-        // The span gas entry takes the cylinder's concentration; one its range cannot hold is refused.
+        // The span gas entry takes the cylinder's concentration.
         FCal.SetSpanEntry(cylinder.mConcentration / 10.0);
         if (RoundToInt(FCal.SpanEntry() * 10.0) != cylinder.mConcentration)
             refusal = "cylinder " + std::to_string(cylinder.mId) + " (" + CylinderText(cylinder) +
-                      ") is outside the span gas range of the " + type->mName + " sensor: " +
-                      TenthsText(RoundToInt(type->mMin * 10.0)) + " to " + TenthsText(RoundToInt(type->mMax * 10.0)) +
-                      " " + type->mUnit;
+                      "): the span gas entry cannot hold its concentration";
     }
     if (!refusal.empty()) {
         FEvidence.mOutcome = ECalEvidenceOutcome::kRefused;
@@ -284,6 +284,18 @@ void TCalEvidence::Measured()
     case ECalEvidencePhase::kFoundSpan:
         FEvidence.mFound.mSpan = r;
         FView.MeasuresChanged(FEvidence);
+        if (NoResponse(r.mValue)) {
+            // The procedure's start command zeroes and spans: with no gas at
+            // the sensor it would span clean air. Stopped before it, the
+            // detector untouched.
+            const std::string unit = " " + FEvidence.mUnit;
+            const std::string reason = std::string(kNoGasText) + " (as found under gas " + TenthsText(r.mValue) + unit +
+                                       ", in clean air " + TenthsText(FEvidence.mFound.mZero->mValue) + unit +
+                                       ", cylinder " + TenthsText(FCylinder.mConcentration) + unit + ")";
+            FScreen.Message(kCaption, "The calibration was not started:\r" + reason, MsgIcon::Error);
+            End(ECalEvidenceOutcome::kRefused, reason);
+            return;
+        }
         FAwaiting = true;
         FStable = TStableReading(TStableReading::kCleanAirBand);
         SetPhase(ECalEvidencePhase::kClearing, GasStepText(EGasStep::kRemove, FCylinder), true);
@@ -320,6 +332,29 @@ void TCalEvidence::Measured()
     case ECalEvidencePhase::kProcedure:
     case ECalEvidencePhase::kDone: break;
     }
+}
+
+bool TCalEvidence::NoResponse(int32_t underGas) const
+{
+    // The reading under gas must have moved from the as-found clean-air
+    // reading toward the cylinder by at least half the way. Half of the
+    // cylinder, not the low alarm level: a cylinder may be at the low alarm
+    // level itself, where a good sensor reading a little low would fall
+    // below it, while a sensor that has drifted (what a calibration is for)
+    // still shows most of the gas. Less than half is no gas reaching the
+    // sensor, or a sensor so weak that its gain would have to more than
+    // double: either way the gas path is checked before anything is changed.
+    // Oxygen reads 20.9 % in clean air and falls under its span gas, so the
+    // way runs downward: the same rule measured from the clean-air reading
+    // toward the cylinder covers both directions.
+    if (!FEvidence.mFound.mZero)
+        return false;
+    const int64_t zero = FEvidence.mFound.mZero->mValue, gas = FCylinder.mConcentration;
+    const int64_t way = gas - zero;
+    if (way == 0)
+        return false;
+    const int64_t moved = (underGas - zero) * (way > 0 ? 1 : -1);
+    return moved * 2 < std::abs(way);
 }
 
 void TCalEvidence::StartProcedure()
@@ -370,7 +405,12 @@ void TCalEvidence::End(ECalEvidenceOutcome outcome, const std::string &reason)
     const char *word = outcome == ECalEvidenceOutcome::kPass      ? "as left within tolerance: PASS"
                        : outcome == ECalEvidenceOutcome::kFail    ? "as left out of tolerance: FAIL"
                        : outcome == ECalEvidenceOutcome::kStopped ? "stopped"
+                       : outcome == ECalEvidenceOutcome::kRefused ? "refused"
                                                                   : "not certified";
+    // One verdict: a failed as-left check or a refusal follows the
+    // procedure's own "Calibration ... OK" in the status, never beside it.
+    if (outcome == ECalEvidenceOutcome::kFail || outcome == ECalEvidenceOutcome::kRefused)
+        FScreen.SetStatus(kFailBackground, kFailText, std::string("Calibration ... ") + word);
     FView.EvidencePhaseChanged(ECalEvidencePhase::kDone, std::string("Calibration ... ") + word);
 }
 
@@ -386,6 +426,8 @@ void TCalEvidence::Record()
         text = "Calibration ... as left within tolerance: PASS";
     else if (FEvidence.mOutcome == ECalEvidenceOutcome::kFail)
         text = "Calibration ... as left out of tolerance: FAIL";
+    else if (FEvidence.mOutcome == ECalEvidenceOutcome::kRefused)
+        text = "Calibration ... refused";
     if (FCal.RecordHeld()) {
         FCal.ReleaseRecord(data, own ? std::optional<uint8_t>(JobStatus()) : std::nullopt, text, OutcomeWord());
     } else if (FJob) {

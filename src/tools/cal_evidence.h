@@ -5,7 +5,10 @@
 // what the calibration did.
 //
 //   as-found  the stable reading in clean air; "Apply gas: <cylinder>"; the
-//             stable reading under the gas; "Remove gas"; clean air again
+//             stable reading under the gas; "Remove gas"; clean air again.
+//             A reading under gas that moved less than half the way from
+//             clean air to the cylinder is no gas at the sensor: refused
+//             before the procedure starts, the detector untouched
 //   procedure the span gas is the cylinder's concentration; at its span step
 //             "Apply gas: <cylinder>" is shown beside its own texts
 //   as-left   after the procedure ended with neither progress (bit 7) nor
@@ -65,7 +68,7 @@ enum class ECalEvidenceOutcome : uint8_t {
     kPass,       // the procedure ended clear and the as-left span is within tolerance
     kFail,       // ... it is not (mReason)
     kProcedure,  // the procedure did not end clear: its own outcome tells (TSensorCalibration)
-    kRefused,    // the cylinder does not fit (mReason)
+    kRefused,    // the cylinder does not fit, or no gas reached the sensor (mReason); the procedure never started
     kStopped,    // the technician stopped the measurement
     kLinkFailed, // the detector could not be read for a measurement (mStatus)
     kAborted,    // a port error
@@ -88,6 +91,10 @@ int DeviationPermille(int32_t reading, int32_t expected, int32_t concentration);
 std::string PermilleText(int permille);
 // The data the run adds to the procedure's record (evidence_keys.h).
 QJsonObject CalEvidenceData(const RCalEvidence &evidence, const RGasCylinder &cylinder);
+
+// Why a calibration stops before its procedure when the as-found reading
+// under gas shows no response (TCalEvidence::NoResponse).
+inline constexpr const char *kNoGasText = "no gas at the sensor: check the regulator, the tubing and the cylinder";
 
 class ICalEvidenceView {
 public:
@@ -150,6 +157,8 @@ private:
     void Record();
     bool UnderGas() const { return FPhase == ECalEvidencePhase::kFoundSpan || FPhase == ECalEvidencePhase::kLeftSpan; }
     bool Moved(int32_t from, int32_t to) const;
+    // The as-found reading under gas shows no response to the cylinder.
+    bool NoResponse(int32_t underGas) const;
 
     TSession &FSession;
     IScreen &FScreen;

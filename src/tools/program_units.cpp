@@ -89,6 +89,8 @@ std::string TProgramRun::Refusal() const
     if (!outside.empty())
         return FieldNames(outside) + (outside.size() == 1 ? " lies" : " lie") +
                " outside every write range of the settings in force";
+    if (const RConfigProblem problem = TemplateWriteProblem(FSession, FTemplate); problem.Found())
+        return "template " + FTemplate.mName + ": " + problem.Line();
     return {};
 }
 
@@ -218,6 +220,13 @@ RUnitReport TProgramRun::ProgramUnit(int number)
                         " is not the installed " + SensorName(identity.mSensor, types);
         if (!sensorWhy.empty())
             return kStatusSensorMismatch;
+        // A template's alarm over the unit's own other alarm: the rule for
+        // what is written judges the unit's record with the template over it.
+        if (const RConfigProblem problem = ConfigWriteProblem(FSession.DeviceCFG, sent, types);
+            TemplateSetsAlarms(FTemplate) && problem.Found()) {
+            sensorWhy = problem.Line();
+            return kStatusRefused;
+        }
         written = RangesToWrite(backup, sent, CFGWriteRanges(FSession.DeviceCFG));
         if (written.empty())
             return beep();

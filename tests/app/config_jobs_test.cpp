@@ -183,3 +183,73 @@ TEST_F(ConfigJobsTest, RestoreRefusesAnotherUnitAndReportsAFailingCell)
     EXPECT_EQ(journal.records.back().mStatus, kStatusNotDone);
     EXPECT_EQ(journal.records.back().mData.value(journal_data::kReadBack).toString(), "differs");
 }
+
+TEST_F(ConfigJobsTest, RestoreOfAnUnsafeKeptConfigurationIsRefusedBeforeAnythingIsSent)
+{
+    RTamselCFG inverted = ConfigOf(sim);
+    inverted.mSensor.mAlarmLow = 500;
+    inverted.mSensor.mAlarmHigh = 20;
+    RTamselCFG beyond = ConfigOf(sim);
+    beyond.mSensor.mAlarmHigh = 2000;
+    const struct {
+        const char *mName;
+        RTamselCFG mConfig;
+        const char *mWhy;
+    } cases[] = {
+        {"inverted alarms", inverted, "Low Alarm 50.0 ppm is above High Alarm 2.0 ppm."},
+        {"beyond the sensor", beyond, "High Alarm 200.0 ppm is outside the range of the H2S sensor: 1.0 to 100.0 ppm."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mName);
+        sim.ClearRecords();
+        journal.records.clear();
+        const RRestoreResult r = RestoreConfiguration(t.session, screen, {9, "", "SH24031507", c.mConfig},
+                                                      [](const std::vector<std::string> &) { return true; });
+        EXPECT_EQ(r.mOutcome, ERestore::kRefused);
+        EXPECT_EQ(r.mWhy.rfind(c.mWhy, 0), 0u) << r.mWhy;
+        EXPECT_EQ(screen.LastMessage().mCaption, kAlarmOrderCaption);
+        EXPECT_TRUE(sim.ReceivedFrames().empty());
+        EXPECT_TRUE(journal.records.empty());
+    }
+}
+
+TEST(ConfigWriteProblem, OneRuleInOrderWithTheSameTexts)
+{
+    const std::vector<RSensorType> types = BuiltInSensorTypes();
+    RDeviceCFG settings;
+    const auto cfg = [](uint8_t sensor, uint16_t low, uint16_t high) {
+        RTamselCFG c = DefaultCFG();
+        c.mSensor.mSensorType = sensor;
+        c.mSensor.mAlarmLow = low;
+        c.mSensor.mAlarmHigh = high;
+        return c;
+    };
+    const struct {
+        RTamselCFG mConfig;
+        const char *mStart; // empty: may be written
+    } cases[] = {
+        {cfg(1, 100, 150), ""},
+        {cfg(1, 150, 150), ""}, // equal alarms: the low one sounds with the high one
+        {cfg(1, 151, 150), "Low Alarm 15.1 ppm is above High Alarm 15.0 ppm."},
+        {cfg(1, 5, 150), "Low Alarm 0.5 ppm is outside the range of the H2S sensor: 1.0 to 100.0 ppm."},
+        {cfg(2, 100, 3001), "High Alarm 300.1 ppm is outside the range of the CO sensor: 1.0 to 300.0 ppm."},
+        {cfg(4, 195, 235), ""},
+        {cfg(4, 235, 235), "Low Alarm 23.5 % is not below High Alarm 23.5 %."},
+        {cfg(9, 100, 9000), ""}, // a sensor type the settings do not know: no range to judge by
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mStart);
+        const RConfigProblem problem = ConfigWriteProblem(settings, c.mConfig, types);
+        EXPECT_EQ(problem.Found(), *c.mStart != '\0');
+        EXPECT_EQ(problem.mText.rfind(c.mStart, 0), 0u) << problem.mText;
+        // The order check's own text, as Write Device shows it.
+        if (problem.mText.find(" is above ") != std::string::npos) {
+            EXPECT_EQ(problem.mText, AlarmOrderProblem(c.mConfig, types));
+        }
+    }
+    // The settings come first: write ranges that leave the record.
+    settings.mUnitWriteUserStart = 200;
+    const RConfigProblem problem = ConfigWriteProblem(settings, cfg(1, 151, 150), types);
+    EXPECT_TRUE(problem.mBadSettings);
+    EXPECT_EQ(problem.mCaption, kWriteRangeCaption);
+}

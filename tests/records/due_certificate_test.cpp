@@ -53,8 +53,12 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
     Append(*store, {.mSerial = "OVER", .mJob = "calibration", .mTime = At(2, 26), .mCalDays = 30, .mBumpDays = 7});
     // NOCAL: never calibrated or bumped here: both due now, and overdue.
     Append(*store, {.mSerial = "NOCAL", .mJob = "read", .mTime = At(2, 1)});
-    // ZERO: no intervals set: nothing is ever due.
+    // ZERO: no intervals set, never serviced: due now all the same.
     Append(*store, {.mSerial = "ZERO", .mJob = "read", .mTime = At(2, 1), .mCalDays = 0, .mBumpDays = 0});
+    // DONE0: no intervals, serviced once each: nothing more is due.
+    Append(*store, {.mSerial = "DONE0", .mJob = "sensor-cal", .mTime = At(2, 2), .mData = ok, .mCalDays = 0, .mBumpDays = 0});
+    Append(*store, {.mSerial = "DONE0", .mJob = "bump-test", .mTime = At(2, 3), .mCalDays = 0, .mBumpDays = 0,
+                    .mOutcome = "pass"});
     // FAILCAL: a failed calibration after a good one counts for nothing; a
     // failed bump command neither.
     Append(*store, {.mSerial = "FAILCAL", .mJob = "sensor-cal", .mTime = At(1, 20), .mData = ok, .mCalDays = 60, .mBumpDays = 0});
@@ -66,8 +70,9 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
     Append(*store, {.mSerial = "NOCFG", .mJob = "read", .mTime = At(1, 5), .mCalDays = 90, .mBumpDays = 0});
     Append(*store, {.mSerial = "NOCFG", .mJob = "sensor-cal", .mTime = At(2, 1), .mData = ok, .mConfig = false});
     // BUMP: a measured bump test that passed counts, one that failed does
-    // not; a calibration whose procedure ended clear counts even when the
-    // as-left measurement failed its tolerance (68, fail).
+    // not; a calibration counts by its outcome alone: one whose procedure
+    // said OK but whose as-left measurement failed (68, fail) does not, so
+    // the unit, bump-tested but never calibrated, is overdue.
     Append(*store, {.mSerial = "BUMP", .mJob = "bump-test", .mTime = At(2, 20), .mCalDays = 30, .mBumpDays = 7,
                     .mOutcome = "pass"});
     Append(*store, {.mSerial = "BUMP", .mJob = "bump-test", .mStatus = 68, .mTime = At(2, 28), .mCalDays = 30,
@@ -91,14 +96,17 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
         QDateTime lastCal, nextCal, lastBump, nextBump, due;
         bool overdue;
     };
+    // Never bump-tested (or never calibrated) is due now and overdue,
+    // whatever the intervals: 0 included.
     const Expect expected[] = {
         {"OVER", At(1, 10), At(2, 9), At(2, 25), At(3, 4), At(2, 9), true},
-        {"BUMP", At(2, 22), At(3, 24), At(2, 20), At(2, 27), At(2, 27), true},
+        {"BUMP", {}, now, At(2, 20), At(2, 27), At(2, 27), true},
+        {"CAL30", At(1, 31), At(3, 2), {}, now, now, true},
+        {"FAILCAL", At(1, 20), At(3, 21), {}, now, now, true},
         {"NOCAL", {}, now, {}, now, now, true},
-        {"CAL30", At(1, 31), At(3, 2), {}, {}, At(3, 2), false},
-        {"FAILCAL", At(1, 20), At(3, 21), {}, {}, At(3, 21), false},
-        {"TIE", At(1, 15), At(4, 15), {}, {}, At(4, 15), false},
-        {"NOCFG", At(2, 1), At(5, 2), {}, {}, At(5, 2), false},
+        {"NOCFG", At(2, 1), At(5, 2), {}, now, now, true},
+        {"TIE", At(1, 15), At(4, 15), {}, now, now, true},
+        {"ZERO", {}, now, {}, now, now, true},
     };
     ASSERT_EQ(list.size(), std::size(expected));
     for (size_t i = 0; i < list.size(); ++i) {
@@ -124,11 +132,11 @@ TEST_P(DueTest, NextDatesFromTheLastServiceAndItsInterval)
         EXPECT_EQ(fromRecords[i].mNextCal, list[i].mNextCal) << list[i].mSerial.toStdString();
 
     // --within: due by then, overdue ones included; --within 0 keeps the
-    // never-serviced unit that is due exactly now.
+    // never-serviced units that are due exactly now.
     for (const int days : {1, 0}) {
         ASSERT_TRUE(DueList(*store, now, days, list, error));
-        ASSERT_EQ(list.size(), 3u) << days;
-        EXPECT_EQ(list[2].mSerial, "NOCAL");
+        ASSERT_EQ(list.size(), 8u) << days;
+        EXPECT_EQ(list[4].mSerial, "NOCAL");
     }
 
     const QJsonObject json = DueToJson(list[0]);
@@ -292,3 +300,29 @@ TEST(CertificateTime, LocalTimeWithItsNumericOffset)
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CertificateTest, testing::Values(EBackend::kSqlite, EBackend::kPostgres), BackendName);
+
+// A store written under the earlier rule keeps the kind column that rule gave
+// (a calibration whose procedure said OK counted, a Bump Pass without a
+// serial too): verify accepts it, and what counts still goes by the outcome.
+TEST_P(DueTest, AnEarlierRulesKindColumnIsNoFaultAndCountsForNothing)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    Append(*store, {.mSerial = "OLD", .mJob = "sensor-cal", .mStatus = 68, .mTime = At(2, 1),
+                    .mData = Data({{"result", "OK"}, {"certified", "fail"}}), .mCalDays = 30, .mBumpDays = 7,
+                    .mOutcome = "fail"});
+    Append(*store, {.mSerial = "", .mJob = "bump-pass", .mTime = At(2, 2)});
+    Sql(*store, Postgres() ? "BEGIN" : "BEGIN IMMEDIATE");
+    AllowChanges(*store);
+    Sql(*store, "UPDATE records SET kind = 'calibration' WHERE job = 'sensor-cal'");
+    Sql(*store, "UPDATE records SET kind = 'bump' WHERE job = 'bump-pass'");
+    const RVerifyResult v = store->Verify();
+    EXPECT_TRUE(v.mIntact) << v.mReason.toStdString();
+    std::vector<RDueEntry> list;
+    QString error;
+    ASSERT_TRUE(DueList(*store, At(3, 1), std::nullopt, list, error, true)) << error.toStdString();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_FALSE(list[0].mLastCal.isValid());
+    EXPECT_TRUE(list[0].mOverdue);
+    Sql(*store, "ROLLBACK");
+}

@@ -124,6 +124,7 @@ TEST_P(EvidenceCli, BumpTestsPassFailAndAreRefused)
         GTEST_SKIP() << "the device flows are the same on both stores";
     const std::string h2s = AddCylinder("H2S", "25"), co = AddCylinder("CO", "100");
     const std::string old = AddCylinder("H2S", "25", "2020-01-31");
+    const std::string strong = AddCylinder("H2S", "500"); // beyond the 0-100 ppm sensor
     const struct {
         const char *name;
         std::vector<std::string> knobs;
@@ -141,7 +142,13 @@ TEST_P(EvidenceCli, BumpTestsPassFailAndAreRefused)
          "bump-test: FAIL: the reading did not rise to the low alarm level of 10 ppm within 4 s", "[SEND] 45 F3 C1"},
         {"slow", {"--slow-sensor", "--response-seconds", "1"}, {"--yes", "bump-test", "--cylinder", h2s, "--within", "4"},
          68, "within 4 s", "[SEND] 45 F3 C1"},
+        // The level is reached, but the detector's LOW alarm never comes on.
+        {"silent alarm", {"--silent-alarms", "--response-seconds", "1"},
+         {"--yes", "bump-test", "--cylinder", h2s, "--within", "4"}, 68, "LOW alarm did not come on",
+         "[SEND] 45 F3 C1"},
         {"expired", {}, {"--yes", "bump-test", "--cylinder", old}, 67, "expired on 2020-01-31", nullptr},
+        {"above the sensor's range", {}, {"--yes", "bump-test", "--cylinder", strong}, 67,
+         "is outside the span gas range of the H2S sensor: 0 to 100 ppm", nullptr},
         {"other gas", {}, {"--yes", "bump-test", "--cylinder", co}, 67, "holds CO, the detector's sensor is H2S",
          nullptr},
         {"no terminal, no --yes", {}, {"bump-test", "--cylinder", h2s}, 66, "bump-test needs --yes", nullptr},
@@ -168,6 +175,45 @@ TEST_P(EvidenceCli, BumpTestsPassFailAndAreRefused)
             EXPECT_EQ(r.err.find("[SEND] 20"), std::string::npos) << r.err; // no reading was taken
             EXPECT_EQ(r.err.find("Apply gas"), std::string::npos);
         }
+    }
+}
+
+TEST_P(EvidenceCli, SlipsStopBeforeTheDetectorIsTold)
+{
+    if (Postgres())
+        GTEST_SKIP() << "the device flows are the same on both stores";
+    const std::string h2s = AddCylinder("H2S", "25");
+    // Gas applied before the start: the baseline is not clean air.
+    {
+        SimProcess sim({"--gas", "25"}, true);
+        const ProcessResult r = Guided(sim, {"--yes", "bump-test", "--cylinder", h2s});
+        EXPECT_EQ(r.status, 67) << r.out << r.err;
+        EXPECT_NE(r.err.find("purge the sensor with clean air and start again"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("[SEND] 45"), std::string::npos) << r.err; // no Bump Fail
+        EXPECT_EQ(r.err.find("[SEND] 46"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Apply gas"), std::string::npos) << r.err;
+        const QJsonObject record = NewestRecord();
+        EXPECT_EQ(record["job"].toString(), "bump-test");
+        EXPECT_EQ(record["outcome"].toString(), "refused");
+        EXPECT_EQ(record["status"].toInt(), 67);
+        EXPECT_NE(record["data"].toObject()["failed"].toString().indexOf("not in clean air"), -1);
+    }
+    // Under gas the sensor shows a trickle: no gas reaches it. The procedure
+    // (0x42, which zeroes and spans) is never started.
+    {
+        SimProcess sim({"--response-seconds", "1"}, true);
+        const ProcessResult r = Guided(sim, {"--yes", "sensor-cal", "--cylinder", h2s}, "6");
+        EXPECT_EQ(r.status, 67) << r.out << r.err;
+        EXPECT_NE(r.err.find("no gas at the sensor: check the regulator, the tubing and the cylinder"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("[SEND] 42"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("Calibration ... refused"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Calibration ... OK"), std::string::npos) << r.out;
+        const QJsonObject record = NewestRecord();
+        EXPECT_EQ(record["job"].toString(), "sensor-cal");
+        EXPECT_EQ(record["outcome"].toString(), "refused");
+        EXPECT_EQ(record["status"].toInt(), 67);
     }
 }
 
@@ -228,8 +274,9 @@ TEST_P(EvidenceCli, WhatCountsAndWhatIsCertified)
         return std::to_string(NewestRecord()["id"].toInt());
     };
     // Neither the factory calibration command nor a bare Bump Pass is a
-    // measurement; a read is none either.
-    const std::string factory = run({"calibration"});
+    // measurement; a read is none either. (The factory command puts the
+    // simulated span gas on the sensor for its run: a bump test right after
+    // it would find no clean air, so it comes after the bump test.)
     const std::string declared = run({"bump-pass"});
     const std::string read = run({"read"});
     const auto due = [&]() {
@@ -240,7 +287,7 @@ TEST_P(EvidenceCli, WhatCountsAndWhatIsCertified)
     QJsonArray list = due();
     ASSERT_EQ(list.size(), 1);
     QJsonObject unit = list[0].toObject();
-    EXPECT_TRUE(unit["last_calibration"].isNull()) << "the factory calibration command counted";
+    EXPECT_TRUE(unit["last_bump"].isNull()) << "a Bump Pass that names no detector counted";
     EXPECT_TRUE(unit["overdue"].toBool()) << "never calibrated is overdue";
 
     const ProcessResult bump = Guided(sim, {"--yes", "bump-test", "--cylinder", h2s});
@@ -255,12 +302,26 @@ TEST_P(EvidenceCli, WhatCountsAndWhatIsCertified)
                                      "Peak under gas", "LOW alarm within 60 s", " ppm", "Technician", "Signature"})
             EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     }
+    const std::string factory = run({"calibration"});
+    EXPECT_TRUE(due()[0].toObject()["last_calibration"].isNull()) << "the factory calibration command counted";
     for (const std::string &refused : {factory, declared, read}) {
         const ProcessResult r = Cli({"certificate", refused, "--out", Path("refused.pdf")});
         EXPECT_EQ(r.status, 67) << refused << r.err;
         EXPECT_NE(r.err.find("certificates are made only for"), std::string::npos) << r.err;
     }
     EXPECT_EQ(Cli({"records", "verify"}).status, 0);
+
+    // A declared Bump Pass that names its detector counts; another
+    // detector's serial gets no report.
+    const ProcessResult other = Cli({"--port", sim.Path(), "--traffic", "bump-pass", "--serial", "SH99999999"});
+    EXPECT_EQ(other.status, 67) << other.err;
+    EXPECT_EQ(other.err.find("[SEND] 46"), std::string::npos) << other.err;
+    run({"bump-pass", "--serial", "SH24031507"});
+    const QJsonObject named = NewestRecord();
+    EXPECT_EQ(named["serial"].toString(), "SH24031507");
+    list = due();
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].toObject()["last_bump"].toString(), named["time"].toString());
 }
 
 TEST_P(EvidenceCli, RefusalsThatSendNothing)
@@ -283,6 +344,9 @@ TEST_P(EvidenceCli, RefusalsThatSendNothing)
         {{"sensor-cal", "--span", "0.1"}, 64, "cannot calibrate"},
         {{"sensor-cal", "--span", "25", "--cylinder", h2s}, 64, "not both"},
         {{"write", Path("crossed.cfg")}, 67, "Low Alarm 20.0 ppm is above High Alarm 15.0 ppm."},
+        // What write refuses is not saved as a template either (one rule, one text).
+        {{"template", "save", "CROSSED", "--from", Path("crossed.cfg")}, 67,
+         "Low Alarm 20.0 ppm is above High Alarm 15.0 ppm."},
         {{"sensor-cal", "--cylinder", h2s}, 66, "sensor-cal --cylinder needs --yes"},
     };
     for (const auto &c : cases) {

@@ -190,6 +190,8 @@ TEST_F(BumpTest, RefusalsNameTheirReason)
         {Cylinder("H2S", 250), true, "is retired", false},
         {Cylinder("CO", 500), false, "holds CO, the detector's sensor is H2S", true},
         {Cylinder("H2S", 50), false, "cannot reach the detector's low alarm level of 10 ppm", true},
+        // A concentration the sensor cannot show, refused as the calibration refuses it.
+        {Cylinder("H2S", 5000), false, "is outside the span gas range of the H2S sensor: 0 to 100 ppm", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.mReason);
@@ -215,17 +217,48 @@ TEST_F(BumpTest, RefusalsNameTheirReason)
     }
 }
 
-TEST_F(BumpTest, NotInCleanAirFailsWithoutAskingForGas)
+TEST_F(BumpTest, NotInCleanAirIsASlipThatSendsNothing)
 {
     SimOptions o;
-    o.gas = 12.0; // above the low alarm level before any gas is applied
+    o.gas = 12.0; // above the low alarm level before any gas is applied: applied too early
     StartSim(o);
+    TCapturingJournal &journal = CaptureJournal();
     ASSERT_TRUE(test.Start(Cylinder("H2S", 250)));
     RunToEnd();
-    EXPECT_EQ(test.Result().mOutcome, EBumpOutcome::kFail);
+    EXPECT_EQ(test.Result().mOutcome, EBumpOutcome::kRefused);
     EXPECT_NE(test.Result().mReason.find("not in clean air"), std::string::npos);
+    EXPECT_EQ(test.JobStatus(), 67);
     EXPECT_TRUE(view.steps.empty());
+    // No verdict reaches the detector: the gas came early, the detector did not fail.
+    EXPECT_EQ(sim->CommandCount(wire::kCalBumpFail), 0);
+    EXPECT_EQ(sim->CommandCount(wire::kCalBumpPass), 0);
+    EXPECT_EQ(test.Result().mReportCode, 0);
+    ASSERT_FALSE(screen.messages.empty());
+    EXPECT_NE(screen.LastMessage().mText.find(kPurgeAdvice), std::string::npos) << screen.LastMessage().mText;
+    ASSERT_EQ(journal.records.size(), 1u);
+    EXPECT_EQ(journal.records[0].mStatus, 67);
+    EXPECT_NE(journal.records[0].mData.value(QLatin1String(evidence_data::kFailed)).toString().toStdString().find(
+                  kPurgeAdvice),
+              std::string::npos);
+}
+
+TEST_F(BumpTest, AReadingAtTheLevelWithoutTheLowAlarmFlagFails)
+{
+    // The reading reaches the level, but the detector's LOW alarm never comes on.
+    SimOptions o;
+    o.response_seconds = 0.001;
+    o.silent_alarms = true;
+    StartSim(o);
+    Technician(25.0);
+    test.SetWithin(10);
+    ASSERT_TRUE(test.Start(Cylinder("H2S", 250)));
+    RunToEnd();
+    const RBumpResult &r = test.Result();
+    EXPECT_EQ(r.mOutcome, EBumpOutcome::kFail);
+    EXPECT_NE(r.mReason.find("LOW alarm did not come on"), std::string::npos) << r.mReason;
+    EXPECT_EQ(r.mPeak.value_or(0), 250);
     EXPECT_EQ(sim->CommandCount(wire::kCalBumpFail), 1);
+    EXPECT_EQ(sim->CommandCount(wire::kCalBumpPass), 0);
 }
 
 TEST_F(BumpTest, ConfirmedStepsWaitForTheTechnicianOrTheGas)

@@ -229,3 +229,49 @@ TEST_F(CalEvidenceTest, AStopDuringTheMeasurementIsOnTheRecord)
     EXPECT_TRUE(journal.records[0].mData.value(QLatin1String(evidence_data::kAsFound)).toObject().contains(
         QLatin1String(evidence_data::kZero)));
 }
+
+TEST_F(CalEvidenceTest, NoGasAtTheSensorStopsBeforeTheProcedure)
+{
+    const struct {
+        const char *mName;
+        double mGas;  // reaches the sensor at "Apply gas"; negative: none
+        bool mRefused;
+    } cases[] = {
+        {"no gas", -1, true},
+        // The drifted sensor reads 30 % low: 8 ppm read of 25 applied is 5.6, less than half.
+        {"a trickle", 8.0, true},
+        // A drifted sensor shows more than half the gas: that is what calibrating is for.
+        {"drifted but responding", 25.0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mName);
+        Detector();
+        TCapturingJournal &journal = CaptureJournal();
+        view = TRecordingEvidenceView{};
+        screen.messages.clear();
+        view.onStep = [this, gas = c.mGas](EGasStep step) {
+            if (step == EGasStep::kRemove)
+                sim->RemoveGas();
+            else if (gas >= 0)
+                sim->ApplyGas(gas);
+        };
+        view.onPhase = [this](ECalEvidencePhase phase) {
+            if (phase == ECalEvidencePhase::kLeftSpan)
+                sim->ApplyGas(25.0);
+        };
+        ASSERT_TRUE(evidence.Start(H2S(250)));
+        RunToEnd();
+        const RCalEvidence &e = evidence.Evidence();
+        EXPECT_EQ(e.mOutcome == ECalEvidenceOutcome::kRefused, c.mRefused) << e.mReason;
+        // The procedure's start command zeroes and spans: never sent without gas.
+        EXPECT_EQ(sim->CommandCount(wire::kCalZeroSpan), c.mRefused ? 0 : 1);
+        ASSERT_EQ(journal.records.size(), 1u);
+        if (!c.mRefused)
+            continue;
+        EXPECT_EQ(e.mReason.rfind(kNoGasText, 0), 0u) << e.mReason;
+        EXPECT_EQ(evidence.JobStatus(), 67);
+        EXPECT_EQ(journal.records[0].mStatus, 67);
+        EXPECT_EQ(screen.StatusCaption(), "Calibration ... refused");
+        EXPECT_NE(screen.LastMessage().mText.find(kNoGasText), std::string::npos);
+    }
+}

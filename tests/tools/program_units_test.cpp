@@ -213,6 +213,11 @@ TEST_F(ProgramUnitsTest, EqualUnitsAreNotWrittenAndFailuresDoNotStopTheRun)
          "sensor 1 (H2S), this unit has 2 (CO) [1/1]",
          148, 0, 0},
         {"no levels: any sensor", tpl, {"FL0013", -1, 4}, "FL00130000 programmed (1 field changed) [1/1]", 0, 1, 1},
+        // The template's low alarm over this unit's own high one: the unit's record is judged before the write.
+        {"a low alarm above the unit's high alarm", Template({{"mAlarmLow", {{500}, ""}}}), {"FL0014"},
+         "FL00140000 failed: Low Alarm 50.0 ppm is above High Alarm 15.0 ppm. The detector would sound its high "
+         "alarm before its low one. Set the Low Alarm at or below the High Alarm. Nothing was sent. [1/1]",
+         67, 0, 0},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.mName);
@@ -251,6 +256,34 @@ TEST_F(ProgramUnitsTest, RefusedBeforeTheFirstUnitAndStoppedWhileWaiting)
     EXPECT_TRUE(tech.finished);
     EXPECT_TRUE(sim.ReceivedFrames().empty());
     EXPECT_EQ(TProgramRun(t.session, screen, tech, Template({}), knobs).Refusal(), "template site-a sets no field");
+
+    // What Write Device refuses, program refuses before the first unit: the
+    // same checks, the same texts.
+    const struct {
+        const char *mName;
+        RConfigTemplate mTemplate;
+        const char *mRefusal;
+    } unsafe[] = {
+        {"inverted alarms", Template({{"mAlarmLow", {{500}, ""}}, {"mAlarmHigh", {{20}, ""}}}),
+         "template site-a: Low Alarm 50.0 ppm is above High Alarm 2.0 ppm. The detector would sound its high alarm "
+         "before its low one. Set the Low Alarm at or below the High Alarm. Nothing was sent."},
+        {"beyond the sensor's range", Template({{"mAlarmHigh", {{2000}, ""}}}),
+         "template site-a: High Alarm 200.0 ppm is outside the range of the H2S sensor: 1.0 to 100.0 ppm. Set the "
+         "alarms within the sensor's range. Nothing was sent."},
+        {"oxygen: low not below high", Template({{"mAlarmLow", {{235}, ""}}, {"mAlarmHigh", {{195}, ""}}}, 4),
+         "template site-a: Low Alarm 23.5 % is not below High Alarm 19.5 %. For oxygen the Low Alarm is the level the "
+         "reading falls to, the High Alarm the level it rises to. Set the Low Alarm below the High Alarm. Nothing was "
+         "sent."},
+    };
+    for (const auto &u : unsafe) {
+        SCOPED_TRACE(u.mName);
+        TTechnician waiting(sim, clock, {{"FL0031"}});
+        TProgramRun run(t.session, screen, waiting, u.mTemplate, knobs);
+        EXPECT_EQ(run.Refusal(), u.mRefusal);
+        EXPECT_EQ(run.Pass(), kDueNever);
+        EXPECT_TRUE(waiting.reports.empty());
+    }
+    EXPECT_TRUE(sim.ReceivedFrames().empty());
 
     // Nobody presents a unit: the run tries once a second, quietly, and a
     // stop ends it before any unit.
