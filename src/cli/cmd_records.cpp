@@ -2,8 +2,8 @@
 // BEAMPORT_RECORDS, else the default SQLite file).
 //   records [--serial S] [--job J] [--since DATE] [--json]   newest first
 //   records show ID [--json]
-//   records head          ID HASH of the newest record
-//   records verify [--head ID:HASH]   exit 0 when the chain is intact; 1 and the first broken record's id otherwise
+//   records head [--signed]   ID HASH of the newest record (--signed: a signed head, witness.h)
+//   records verify [--head HEAD]   exit 0 when the chain is intact; 1 and the first broken record's id otherwise
 //   records sync          sends the records this bench keeps to the store in force
 //   records keys | records keys revoke KEYID
 //   records export --out FILE.csv
@@ -14,13 +14,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include "app/session.h"
 #include "cli/cli_commands.h"
 #include "records/journal_store.h"
 #include "records/record.h"
 #include "records/store.h"
+#include "records/witness.h"
 
 namespace {
 
@@ -143,33 +143,31 @@ int Show(const TSession &session, std::vector<std::string> &args)
     return 0;
 }
 
-// "ID:HASH", as `records head` prints it (a blank instead of the colon too).
-bool ParseHead(const std::string &text, RChainHead &head)
-{
-    const QString t = QString::fromStdString(text).trimmed();
-    const qsizetype sep = t.indexOf(QRegularExpression(QStringLiteral("[: ]")));
-    if (sep <= 0)
-        return false;
-    bool ok = false;
-    head.mId = t.left(sep).toLongLong(&ok);
-    head.mHash = t.mid(sep + 1).trimmed().toLower();
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
-    return ok && head.mId > 0 && hex.match(head.mHash).hasMatch();
-}
-
 int Verify(const TSession &session, std::vector<std::string> &args)
 {
     std::string headText;
     RChainHead head;
-    if (TakeOption(args, "--head", headText) && !ParseHead(headText, head))
-        return UsageError("--head needs ID:HASH, as `records head` prints it (the id and 64 hex digits)");
+    if (TakeOption(args, "--head", headText)) {
+        QString why;
+        const EHeadArgument given = ReadHeadArgument(QString::fromStdString(headText), head, why);
+        if (given == EHeadArgument::kUnreadable)
+            return UsageError("--head needs ID:HASH as `records head` prints it (the id and 64 hex digits), a signed "
+                              "head as `records head --signed` prints it, or a file holding one: " +
+                              why.toStdString());
+        if (given == EHeadArgument::kForged) {
+            std::cerr << "beamport-cli: the head given does not hold: " << why.toStdString() << "\n";
+            return kExitFound;
+        }
+    }
     if (!args.empty())
-        return UsageError("records verify takes only --head ID:HASH");
+        return UsageError("records verify takes only --head HEAD");
     QString error;
     const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
     const RVerifyResult v = store->Verify(head);
+    for (const QString &note : v.mNotes)
+        std::cerr << "beamport-cli: " << note.toStdString() << "\n";
     if (!v.mError.isEmpty())
         return StoreError(QStringLiteral("the records could not be read: ") + v.mError);
     if (!v.mIntact) {
@@ -185,14 +183,34 @@ int Verify(const TSession &session, std::vector<std::string> &args)
     return 0;
 }
 
+// The newest record, signed by this bench's key: a line an auditor keeps.
+int PrintSignedHead(TRecordStore &store)
+{
+    QString error;
+    if (!store.Head(error))
+        return error.isEmpty() ? (std::cerr << "beamport-cli: the store holds no record yet\n", kExitFound)
+                               : StoreError(error);
+    RSignedHead head;
+    if (!store.SignedHead(head, error)) {
+        // The store answered a moment ago: what failed is this bench's key.
+        std::cerr << "beamport-cli: the head could not be signed: " << error.toStdString() << "\n";
+        return kExitFile;
+    }
+    std::cout << SignedHeadText(head).toStdString() << "\n" << std::flush;
+    return 0;
+}
+
 int Head(const TSession &session, std::vector<std::string> &args)
 {
+    const bool sign = TakeFlag(args, "--signed");
     if (!args.empty())
-        return UsageError("records head takes no arguments");
+        return UsageError("records head takes only --signed");
     QString error;
     const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
+    if (sign)
+        return PrintSignedHead(*store);
     const std::optional<RChainHead> head = store->Head(error);
     if (!head)
         return error.isEmpty() ? (std::cerr << "beamport-cli: the store holds no record yet\n", kExitFound)
@@ -301,25 +319,31 @@ CliEntry RecordsCommand()
 {
     return {"records",
             "records [--serial S] [--job J] [--since DATE] [--json]\n"
-            "records show ID [--json] | records head\n"
-            "records verify [--head ID:HASH] | records sync\n"
+            "records show ID [--json] | records head [--signed]\n"
+            "records verify [--head ID:HASH|SIGNED-HEAD|FILE] | records sync\n"
             "records keys | records keys revoke KEYID\n"
             "records export --out FILE.csv",
             "service records, newest first",
             "The service records of the store in force (--records, else BEAMPORT_RECORDS, else the local SQLite "
             "file), newest first, one line each (id, time, job, outcome, status, serial, text; SIMULATED for a "
-            "simulated detector). `show ID` prints one record; `head` the id and hash of the newest; `verify` checks "
-            "the chain: each record's hash and signature and that nothing was removed (exit 1 and the first broken "
-            "record's id); --head ID:HASH also checks that an earlier head (a certificate prints one) is still in it "
-            "unchanged. `sync` sends the records this bench kept while the store could not take them (exit 1 when a "
+            "simulated detector). `show ID` prints one record; `head` the id and hash of the newest (--signed: one "
+            "line of JSON signed by this bench's key, for an auditor to keep); `verify` checks the chain: each "
+            "record's hash and signature, that nothing was removed, that the newest record this bench wrote there "
+            "(its witness) is still there unchanged, and that every certificate names a record of the chain with "
+            "its hash (exit 1 and the first broken record's id); --head also checks that an earlier head (ID:HASH "
+            "as a certificate prints it, a signed head, or a file holding one) is still in it unchanged, and a "
+            "signed head's signature. `sync` sends the records this bench kept while the store could not take them (exit 1 when a "
             "kept record was changed: it is not sent); `keys` lists the bench keys that signed, `keys revoke KEYID` "
-            "revokes one; `export` writes all records as CSV. A store that cannot be opened exits 69.",
+            "revokes one; `export` writes all records as CSV. A store that cannot be opened, or does not answer "
+            "within 2 s (a held lock, a statement that does not end), exits 69.",
             {{"--serial S", "only the records of the detector with serial number S"},
              {"--job J", "only the records of one job (identify, read, write, ..., sensor-cal)"},
              {"--since DATE", "only the records from DATE on (YYYY-MM-DD or an ISO 8601 time)"},
              {"--json", "a JSON array of the records (one record object for show): exactly the hashed object plus "
                         "hash and sig"},
-             {"--head ID:HASH", "verify: an earlier head that must still be in the chain"},
+             {"--signed", "head: the head signed by this bench's key (one line of JSON)"},
+             {"--head HEAD", "verify: an earlier head that must still be in the chain: ID:HASH, a signed head, or a "
+                             "file holding one"},
              {"--out FILE.csv", "export: the file the records go to"}},
             Records,
             ECliKind::kLocal};

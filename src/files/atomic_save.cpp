@@ -69,7 +69,8 @@ bool WriteFileReplacing(const std::string &path, const void *data, size_t size, 
     return true;
 }
 
-bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes, std::string *error)
+bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes, std::string *error,
+                      bool durable)
 {
     const auto fail = [error](const std::string &why) {
         if (error)
@@ -97,7 +98,7 @@ bool WritePrivateFile(const std::string &dir, const std::string &name, const std
         }
         done += static_cast<size_t>(n);
     }
-    int e = ::fsync(fd) == 0 ? 0 : errno;
+    int e = !durable || ::fsync(fd) == 0 ? 0 : errno;
     if (::close(fd) != 0 && e == 0)
         e = errno;
     if (e != 0) {

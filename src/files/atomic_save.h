@@ -23,6 +23,8 @@ inline bool WriteFileReplacing(const std::string &path, const std::string &text,
 // Writes `bytes` as the file `name` in `dir`: into a new temporary file
 // (0600) in the same folder, renamed over the name once all is written. A
 // symbolic link at the name is replaced, never followed; on failure the file
-// that was there stays as it was and no temporary is left behind.
+// that was there stays as it was and no temporary is left behind. `durable`
+// false leaves out the sync before the rename (a crash may then leave the
+// file before it, or an empty one, in its place).
 bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes,
-                      std::string *error = nullptr);
+                      std::string *error = nullptr, bool durable = true);

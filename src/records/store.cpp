@@ -202,7 +202,11 @@ std::unique_ptr<TRecordStore> TRecordStore::Open(const RStoreLocation &location,
     }
     std::unique_ptr<TRecordStore> store(new TRecordStore(location, NewConnectionName()));
     QString why;
-    if (!store->Connect(why) || !store->Migrate(why)) {
+    // A held lock on the records shows here, as a plain lock time-out: a
+    // prepared statement that meets it later fails with the driver's own
+    // words about its EXECUTE instead.
+    if (!store->Connect(why) || !store->Migrate(why) ||
+        (store->IsPostgres() && !store->Exec(QStringLiteral("SELECT 1 FROM records WHERE false"), why))) {
         error = QStringLiteral("the record store %1 could not be opened: %2").arg(location.Describe(), why);
         return nullptr;
     }
@@ -264,7 +268,11 @@ bool TRecordStore::Connect(QString &error)
     }
     QSqlQuery q(FDb);
     q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
-    return true;
+    // Every statement of this connection, a read as much as an append, waits
+    // at most this long for a lock and runs at most this long; long reads go
+    // in pages (store_pages.h). Past it the statement fails with the reason.
+    return Exec(QStringLiteral("SET lock_timeout = '%1s'").arg(kStoreWaitSeconds), error) &&
+           Exec(QStringLiteral("SET statement_timeout = '%1s'").arg(kStoreWaitSeconds), error);
 }
 
 const TBenchKey *TRecordStore::BenchKey(QString &error)
@@ -434,6 +442,11 @@ bool TRecordStore::Migrate(QString &error)
     const QByteArray lockSql = lock.toLatin1();
     if (!Begin(lockSql.constData(), error))
         return false;
+    // A migration may rewrite every record: its statements are not cut short.
+    if (IsPostgres() && !Exec(QStringLiteral("SET LOCAL statement_timeout = 0"), error)) {
+        Rollback();
+        return false;
+    }
     if (!Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"), error) ||
         !readVersion(version)) {
         if (error.isEmpty())

@@ -38,6 +38,7 @@
 #include "records/record.h"
 
 class TBenchKey;
+struct RSignedHead;
 
 // The newest schema this program knows.
 inline constexpr int kRecordsSchemaVersion = 6;
@@ -59,6 +60,7 @@ struct RVerifyResult {
     qint64 mBrokenId = 0;  // the first record that does not fit the chain (or is missing)
     QString mReason;       // why it does not
     QString mError;        // the walk itself failed
+    QStringList mNotes;    // what could not be checked, and why (the result stands)
 };
 
 // A bench key the store holds.
@@ -120,11 +122,17 @@ public:
     // (the old rule before the migration record), its signature by a key
     // registered and not revoked before it was written, and that the newest
     // record ever written is still there. `head` (id 0: none): an earlier
-    // newest record that must still be in the chain with that hash.
+    // newest record that must still be in the chain with that hash. Then
+    // this bench's witness of the newest record it wrote here (witness.h)
+    // and that every certificate names a record of the chain with its hash.
+    // The chain is read in pages, each statement bounded by the store's
+    // time-outs.
     RVerifyResult Verify(const RChainHead &head = {});
     qint64 Count(QString &error);
     // The newest record; nullopt with an empty error when there is none.
     std::optional<RChainHead> Head(QString &error);
+    // The newest record signed now by this bench's key (witness.h).
+    bool SignedHead(RSignedHead &out, QString &error);
 
     // The bench keys, oldest first; revoking one marks the records after
     // the newest one written so far as not to be trusted.
@@ -171,6 +179,11 @@ private:
     bool Exec(const QString &sql, QString &error);
     bool UpdateSerial(const RServiceRecord &record, QString &error);
     bool RebuildSerials(QString &error, bool includeSimulated = true);
+    // Witnessed heads (store_witness.cpp): kept after each append; checked
+    // by Verify with the certificates (false: result says why).
+    void KeepWitness(const RServiceRecord &record);
+    bool CheckWitness(RVerifyResult &result);
+    bool CheckCertificates(RVerifyResult &result);
 
     RStoreLocation FLocation;
     QString FName;

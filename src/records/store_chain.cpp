@@ -35,6 +35,7 @@ EAppend TRecordStore::Append(RServiceRecord &record, QString &error)
         record.mSig.clear();
         return EAppend::kFailed;
     }
+    KeepWitness(record);
     return EAppend::kAdded;
 }
 

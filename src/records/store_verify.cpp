@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 
 #include "records/bench_key.h"
+#include "records/store_pages.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
@@ -108,13 +109,8 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
         }
         migrationId = m.value(0).isNull() ? 0 : m.value(0).toLongLong();
     }
-    QSqlQuery q(FDb);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT %1, kind, cal_interval, bump_interval FROM records ORDER BY id")
-                    .arg(QLatin1String(kColumns)))) {
-        result.mError = ErrorText(q.lastError());
-        return result;
-    }
+    TPagedRows q(FDb, QStringLiteral("SELECT %1, kind, cal_interval, bump_interval FROM records").arg(QLatin1String(kColumns)),
+                 QStringLiteral("id"));
     QString expectedPrev = kGenesisHash;
     qint64 prevId = 0;
     bool headSeen = head.mId == 0;
@@ -209,6 +205,8 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
             id = last.value(0).toLongLong();
         return broken(id, QStringLiteral("the due summary of serial %1 does not match its records").arg(serial));
     }
+    if (!CheckWitness(result) || !CheckCertificates(result))
+        return result;
     result.mIntact = true;
     return result;
 }
