@@ -14,6 +14,7 @@
 #include "app/status.h"
 #include "model/config_form.h"
 #include "model/convert.h"
+#include "model/visible_text.h"
 
 namespace {
 
@@ -277,8 +278,8 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
     };
     const std::string serial = SerialOf(identity);
     if (serial != Trimmed(kept.mSerial))
-        return refuse("This detector is " + serial + "; the configuration of record " + std::to_string(kept.mRecordId) +
-                      " was read from " + Trimmed(kept.mSerial) + ".");
+        return refuse("This detector is " + VisibleLatin1(serial) + "; the configuration of record " +
+                      std::to_string(kept.mRecordId) + " was read from " + VisibleUtf8(Trimmed(kept.mSerial)) + ".");
 
     const RTamselCFG sent = AfterWrite(held, kept.mConfig, ranges);
     result.mLines = DiffLines(held, sent, session.SensorTypes);
@@ -323,7 +324,8 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
     if (!write.mAborted && !otherUnit)
         ShowResult(screen, write.mStatus, kWritePrefix);
     if (otherUnit)
-        return refuse("Another detector is in front of the adapter now; the configuration belongs to " + serial + ".");
+        return refuse("Another detector is in front of the adapter now; the configuration belongs to " +
+                      VisibleLatin1(serial) + ".");
     if (!write.Ok()) {
         job.Finish(data);
         result.mStatus = write.mStatus;

@@ -9,6 +9,7 @@
 #include "app/session.h"
 #include "app/user_store.h"
 #include "model/device_records.h"
+#include "model/visible_text.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ std::string TenthsText(int32_t tenths)
 
 std::string CylinderText(const RGasCylinder &c)
 {
-    return c.mGas + " " + TenthsText(c.mConcentration) + " " + c.mUnit + ", lot " + c.mLot;
+    return VisibleUtf8(c.mGas) + " " + TenthsText(c.mConcentration) + " " + VisibleUtf8(c.mUnit) + ", lot " +
+           VisibleUtf8(c.mLot);
 }
 
 QJsonObject CylinderRecordJson(const RGasCylinder &c)
@@ -108,6 +110,36 @@ std::string MakeCylinder(const std::string &gas, double concentration, const std
     return {};
 }
 
+std::string CylinderEntryRefusal(const RGasCylinder &c, const std::vector<RGasCylinder> &kept,
+                                 const std::string &today)
+{
+    const std::pair<const char *, const std::string *> texts[] = {
+        {"lot", &c.mLot}, {"balance gas", &c.mBalance}, {"maker", &c.mMaker}};
+    for (const auto &[what, text] : texts) {
+        const QString q = Q(*text);
+        if (q.toUtf8() != QByteArray::fromStdString(*text))
+            return std::string("the ") + what + " is not valid UTF-8 text";
+        if (static_cast<size_t>(q.toUcs4().size()) > kCylinderTextMax)
+            return std::string("the ") + what + " has " + std::to_string(q.toUcs4().size()) +
+                   " characters: at most " + std::to_string(kCylinderTextMax) + " are kept";
+        for (const char32_t ch : q.toUcs4()) {
+            const std::string one = QString::fromUcs4(&ch, 1).toStdString();
+            if (ch <= 0xFFFF && VisibleUtf8(one) == one)
+                continue;
+            const std::string name = "U+" + QString::number(static_cast<uint>(ch), 16).toUpper().toStdString();
+            return std::string("the ") + what + " '" + VisibleUtf8(*text) + "' holds a character a certificate " +
+                   "cannot print as written (" + name + "): give it as the label shows it";
+        }
+    }
+    if (IsDateText(c.mExpires) && c.mExpires < today)
+        return "the expiry date " + c.mExpires + " has passed: an expired cylinder is not taken into service";
+    for (const RGasCylinder &k : kept)
+        if (!k.mRetired && k.mGas == c.mGas && k.mLot == c.mLot)
+            return "cylinder " + std::to_string(k.mId) + " holds " + VisibleUtf8(c.mGas) + " of lot " +
+                   VisibleUtf8(c.mLot) + " already: retire it first, or give this one's own lot";
+    return {};
+}
+
 std::string CylinderDateRefusal(const RGasCylinder &c, const std::string &today)
 {
     const std::string name = "cylinder " + std::to_string(c.mId) + " (" + CylinderText(c) + ")";
@@ -115,7 +147,7 @@ std::string CylinderDateRefusal(const RGasCylinder &c, const std::string &today)
         return name + " is retired: choose one in service";
     // Dates written YYYY-MM-DD compare as text; an unreadable date counts as expired.
     if (!IsDateText(c.mExpires) || c.mExpires < today)
-        return name + " expired on " + c.mExpires + ": its concentration is no longer certified";
+        return name + " expired on " + VisibleUtf8(c.mExpires) + ": its concentration is no longer certified";
     return {};
 }
 
@@ -128,7 +160,8 @@ std::string CylinderFitRefusal(const RGasCylinder &c, const RTamselCFG &cfg, con
         return "the detector's sensor type " + std::to_string(cfg.mSensor.mSensorType) + " is not in the settings";
     const RSensorType &type = types[static_cast<size_t>(index)];
     if (c.mGas != type.mName || c.mUnit != type.mUnit)
-        return name + " holds " + c.mGas + ", the detector's sensor is " + type.mName + " (" + type.mUnit + ")";
+        return name + " holds " + VisibleUtf8(c.mGas) + ", the detector's sensor is " + type.mName + " (" +
+               type.mUnit + ")";
     const int32_t low = cfg.mSensor.mAlarmLow;
     const std::string level = TenthsText(low) + " " + type.mUnit;
     const bool falls = ReadingFalls(cfg.mSensor.mSensorType);

@@ -50,6 +50,19 @@ std::string MakeCylinder(const std::string &gas, double concentration, const std
                          const std::string &expires, const std::string &balance, const std::string &maker,
                          const std::vector<RSensorType> &types, RGasCylinder &cylinder);
 
+// The longest lot, balance gas or maker a cylinder keeps, in characters.
+inline constexpr size_t kCylinderTextMax = 64;
+
+// Why a new cylinder is not kept, beyond MakeCylinder's checks; empty when
+// it may be. Its lot, balance gas and maker are at most kCylinderTextMax
+// characters of valid UTF-8 that a certificate prints as written: no control
+// character, line or paragraph separator, bidirectional or invisible format
+// character, nor one outside the Basic Multilingual Plane (an emoji). Its
+// expiry date is not before `today` ("YYYY-MM-DD"). No cylinder in `kept`
+// that is not retired holds the same gas with the same lot.
+std::string CylinderEntryRefusal(const RGasCylinder &cylinder, const std::vector<RGasCylinder> &kept,
+                                 const std::string &today);
+
 // What a cylinder is used for: the checks differ.
 enum class ECylinderUse { kBumpTest, kCalibration };
 

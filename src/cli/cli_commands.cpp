@@ -3,6 +3,23 @@
 #include <algorithm>
 #include <iostream>
 
+#include "app/status.h"
+#include "link/comm.h"
+
+int RunCommand(const CliEntry &entry, CliContext &context)
+{
+    try {
+        return entry.run(context);
+    } catch (const ECommError &e) {
+        // Only a port that failed is 161.
+        std::cerr << "beamport-cli: " << e.what() << std::endl;
+        return kStatusAborted;
+    } catch (const std::exception &e) {
+        std::cerr << "beamport-cli: internal error: " << e.what() << std::endl;
+        return kExitInternal;
+    }
+}
+
 std::vector<CliEntry> CliCommands()
 {
     std::vector<CliEntry> all = ActionCommands();

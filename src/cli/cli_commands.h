@@ -64,6 +64,11 @@ struct CliEntry {
     bool gui = false;        // needs a GUI application object (the certificate's PDF writer)
 };
 
+// Runs the command. An exception that leaves it ends it with its text on
+// stderr: a port's error (ECommError) with 161, the port failed, as every
+// job's own port failure; any other with 70, an internal error.
+int RunCommand(const CliEntry &entry, CliContext &context);
+
 // Every command, sorted by name.
 std::vector<CliEntry> CliCommands();
 std::optional<CliEntry> FindCliCommand(const std::string &name);

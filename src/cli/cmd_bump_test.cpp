@@ -10,6 +10,7 @@
 #include "cli/cli_cylinder.h"
 #include "cli/cli_steps.h"
 #include "link/wire.h"
+#include "model/visible_text.h"
 #include "tools/bump_test.h"
 
 namespace {
@@ -69,7 +70,7 @@ void Summary(const TBumpTest &test)
     const std::string unit = r.mUnit;
     const RGasCylinder &cyl = test.Cylinder();
     std::cout << test.PhaseText() << "\n"
-              << "  cylinder " << cyl.mId << ": " << CylinderText(cyl) << ", expires " << cyl.mExpires << "\n"
+              << "  cylinder " << cyl.mId << ": " << CylinderText(cyl) << ", expires " << VisibleUtf8(cyl.mExpires) << "\n"
               << "  baseline " << Optional(r.mBaseline, unit) << ", " << (c.mFalls ? "lowest" : "peak") << " "
               << Optional(r.mPeak, unit) << ", LOW alarm "
               << (r.mSecondsToAlarm ? "after " + std::to_string(*r.mSecondsToAlarm) + " s" : std::string("never"))

@@ -1,8 +1,10 @@
 // cylinders [--json] | cylinders add ... | cylinders retire ID: the gas
 // cylinders kept with the service records. A cylinder is added once, as its
 // label says, and retired when it is empty or withdrawn; it is never edited.
+#include <algorithm>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,6 +12,7 @@
 
 #include "app/session.h"
 #include "model/datetime.h"
+#include "model/visible_text.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_cylinder.h"
 #include "records/cylinder_store.h"
@@ -19,6 +22,21 @@
 namespace {
 
 constexpr int kExitNoStore = 69; // the records store cannot be reached or opened
+
+// A concentration as a label prints it: digits with at most one decimal
+// point (no sign, exponent, hexadecimal or blank).
+std::optional<double> DecimalNumber(const std::string &text)
+{
+    const size_t point = text.find('.');
+    const std::string whole = text.substr(0, point), part = point == std::string::npos ? "" : text.substr(point + 1);
+    const auto digits = [](const std::string &s) {
+        return std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+    };
+    if (text.empty() || text.size() > 16 || !digits(whole) || !digits(part) || (whole.empty() && part.empty()) ||
+        (point != std::string::npos && part.empty()))
+        return std::nullopt;
+    return QString::fromStdString(text).toDouble();
+}
 
 std::unique_ptr<TRecordStore> Store(CliContext &c)
 {
@@ -63,11 +81,11 @@ int List(CliContext &c, bool json)
     }
     const std::string today = LocalDateText(Now());
     for (const RGasCylinder &cyl : all) {
-        std::cout << cyl.mId << "  " << CylinderText(cyl) << ", expires " << cyl.mExpires;
+        std::cout << cyl.mId << "  " << CylinderText(cyl) << ", expires " << VisibleUtf8(cyl.mExpires);
         if (!cyl.mBalance.empty())
-            std::cout << ", balance " << cyl.mBalance;
+            std::cout << ", balance " << VisibleUtf8(cyl.mBalance);
         if (!cyl.mMaker.empty())
-            std::cout << ", " << cyl.mMaker;
+            std::cout << ", " << VisibleUtf8(cyl.mMaker);
         if (cyl.mRetired)
             std::cout << "  RETIRED";
         else if (cyl.mExpires < today)
@@ -88,23 +106,29 @@ int Add(CliContext &c, std::vector<std::string> args)
     if (!complete || !args.empty())
         return UsageError(c, "cylinders add needs --gas NAME --concentration V --lot LOT --expires YYYY-MM-DD "
                              "(and may take --balance GAS --maker TEXT)");
-    double value = 0;
-    try {
-        size_t used = 0;
-        value = std::stod(concentration, &used);
-        if (used != concentration.size())
-            value = -1;
-    } catch (...) {
-        value = -1;
-    }
+    const auto refused = [](const std::string &why) {
+        std::cerr << "beamport-cli: cylinders add: " << why << "; nothing was kept" << std::endl;
+        return kExitRefused;
+    };
+    const std::optional<double> value = DecimalNumber(concentration);
+    if (!value)
+        return refused("the concentration must be a decimal number as the label prints it (25, 2.5), not '" +
+                       VisibleUtf8(concentration.substr(0, kCylinderTextMax)) + "'");
     RGasCylinder cyl;
-    const std::string fault = MakeCylinder(gas, value, lot, expires, balance, maker, c.session.SensorTypes, cyl);
+    const std::string fault = MakeCylinder(gas, *value, lot, expires, balance, maker, c.session.SensorTypes, cyl);
     if (!fault.empty())
-        return UsageError(c, "cylinders add: " + fault);
+        return UsageError(c, "cylinders add: " + VisibleUtf8(fault.substr(0, 200)));
     const std::unique_ptr<TRecordStore> store = Store(c);
     if (!store)
         return kExitNoStore;
     QString error;
+    std::vector<RGasCylinder> kept;
+    if (!ListCylinders(*store, kept, error)) {
+        std::cerr << "beamport-cli: " << error.toStdString() << std::endl;
+        return kExitNoStore;
+    }
+    if (const std::string why = CylinderEntryRefusal(cyl, kept, LocalDateText(Now())); !why.empty())
+        return refused(why);
     if (!AddCylinder(*store, cyl, LoginName(), error)) {
         std::cerr << "beamport-cli: " << error.toStdString() << std::endl;
         return kExitNoStore;
@@ -160,7 +184,11 @@ CliEntry CylindersCommand()
             "they are). 'cylinders' lists them: id, gas, concentration and unit, lot, expiry date, balance gas, "
             "maker, and whether retired or expired. 'cylinders add' keeps a new one as its label says and prints "
             "its id: the gas is a sensor type of the settings (its unit is the sensor type's), the concentration "
-            "more than 0.1, the expiry date YYYY-MM-DD (the last day it may be used), the lot is required. "
+            "more than 0.1, the expiry date YYYY-MM-DD (the last day it may be used), the lot is required. It refuses "
+            "(67, with the reason) a concentration that is not a decimal number, a lot, balance gas or maker of more "
+            "than 64 characters or with a character a certificate cannot print as written (a control character, a "
+            "line separator, an invisible or direction-changing character, a backslash, an emoji), an expiry date "
+            "already past, and the gas and lot of a cylinder in service. "
             "'cylinders retire ID' withdraws one; a retired or expired cylinder is refused for a test (67).",
             {{"--json", "the list as a JSON array of {id, gas, concentration, unit, lot, expires, balance, maker, "
                         "retired}"},

@@ -17,6 +17,8 @@
 #include "cli/cli_cylinder.h"
 #include "cli/cli_steps.h"
 #include "app/clock.h"
+#include "model/settings_types.h"
+#include "model/visible_text.h"
 
 namespace {
 
@@ -40,10 +42,12 @@ public:
     void SpanValueChanged(double value) override
     {
         // Once the span gas is set from the command line, a change is the
-        // preparation's own (the oxygen rule): say what is used instead.
+        // preparation's own (for an oxygen sensor, the oxygen rule): say
+        // what is used instead.
         if (FWatchSpan && std::fabs(value - FSpan) > 1e-9)
-            Line("Span gas " + Decimal(FSpan) + " " + FUnit + " asked, " + Decimal(value) + " " + FUnit +
-                 " used: an oxygen span gas above 19 and below 23.5 % is too close to fresh air to calibrate with");
+            Line("Span gas " + Decimal(FSpan) + " " + FUnit + " asked, " + Decimal(value) + " " + FUnit + " used" +
+                 (FOxygen ? ": an oxygen span gas above 19 and below 23.5 % is too close to fresh air to calibrate with"
+                          : ""));
         FSpan = value;
     }
     void UnitChanged(const std::string &unit) override { FUnit = unit; }
@@ -58,7 +62,11 @@ public:
             Line(text);
     }
 
-    void WatchSpan() { FWatchSpan = true; }
+    void WatchSpan(uint8_t sensorType)
+    {
+        FWatchSpan = true;
+        FOxygen = sensorType == kOxygenSensorType;
+    }
 
     // "Calibrating... 12 s of 180 s, last poll: ..." on stderr, rewritten in
     // place; only on a terminal.
@@ -99,6 +107,7 @@ private:
     bool FProgressOn;
     bool FProgressShown = false;
     bool FWatchSpan = false;
+    bool FOxygen = false;
     double FSpan = 0;
     std::string FUnit;
     std::string FLines[3];
@@ -215,7 +224,7 @@ int AgainstCylinder(CliContext &c, const TCliSteps &steps, TSensorCalibration &c
     const RCalEvidence &e = evidence.Evidence();
     const std::string unit = e.mUnit;
     if (e.mFound.mZero || e.mLeft.mZero)
-        std::cout << "Cylinder " << cylinder.mId << ": " << CylinderText(cylinder) << ", expires " << cylinder.mExpires
+        std::cout << "Cylinder " << cylinder.mId << ": " << CylinderText(cylinder) << ", expires " << VisibleUtf8(cylinder.mExpires)
                   << "\n"
                   << "  as found: clean air " << Measure(e.mFound.mZero, e.mClean, cylinder, unit) << ", gas "
                   << Measure(e.mFound.mSpan, cylinder.mConcentration, cylinder, unit) << "\n"
@@ -301,11 +310,13 @@ int SensorCal(CliContext &c)
                                      type.mUnit);
         cal.SetSpanEntry(span);
     }
-    view.WatchSpan();
     if (c.screen.StopRequested())
         return Ended("stopped before the calibration started; nothing was sent");
+    // Against a cylinder the span gas is the cylinder's, set by the
+    // measurement (which refuses one the calibration cannot take).
     if (haveCylinder)
         return AgainstCylinder(c, steps, cal, view, cylinder);
+    view.WatchSpan(cal.SensorTypeCode());
 
     if (cal.Start()) {
         bool stopAsked = false;

@@ -22,7 +22,6 @@
 #include "cli/cli_args.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
-#include "link/comm.h"
 #include "link/discovery.h"
 #include "app/journal.h"
 #include "records/driver_messages.h"
@@ -180,17 +179,7 @@ int main(int argc, char **argv)
     // The last wish uses the session: the screen lets the signals go first.
     const RStopSignalsRelease release{screen};
     CliContext context{screen, session, o.yes, o.args};
-    int code = 0;
-    try {
-        code = entry->run(context);
-    } catch (const ECommError &e) {
-        // Only a port that failed is 161.
-        std::cerr << "beamport-cli: " << e.what() << std::endl;
-        code = kStatusAborted;
-    } catch (const std::exception &e) {
-        std::cerr << "beamport-cli: internal error: " << e.what() << std::endl;
-        code = kExitInternal;
-    }
+    const int code = RunCommand(*entry, context);
     // The job's output is out; now its record, before the program ends (the
     // store's time-outs bound the wait): a job that exits 0 is on the record.
     session.Journal().Flush();

@@ -1,4 +1,5 @@
 #include "model/device_records.h"
+#include "model/visible_text.h"
 
 #include <cstring>
 
@@ -53,7 +54,7 @@ std::vector<std::string> IdentyLines(const RTamselIdenty &mIdenty)
         "Firmware Version = " + FWVersionToStr(mIdenty.mSW),
         "Life Remaining = " + std::to_string(mIdenty.mLife) + " sec",
         "Sensor present = 0x" + sensor,
-        "Serial Number = " + CharFieldToStr(mIdenty.mSerial),
+        "Serial Number = " + VisibleLatin1(CharFieldToStr(mIdenty.mSerial)),
     };
 }
 

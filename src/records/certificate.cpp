@@ -9,7 +9,9 @@
 #include <QPdfWriter>
 #include <QBuffer>
 #include <QGuiApplication>
+#include <QHash>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/cylinder.h"
@@ -171,6 +173,7 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
     RCertificateContent c;
     c.mTitle = calibration ? QStringLiteral("Calibration Certificate") : QStringLiteral("Bump Test Certificate");
     c.mNumber = number;
+    c.mTime = ParseRecordTime(r.mTime);
     if (r.mSimulated)
         c.mWatermark = QLatin1String(kSimulatedWatermark);
     const QString word = calibration ? Str(d, k::kCertified) : r.mOutcome;
@@ -276,6 +279,82 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
     return c;
 }
 
+namespace {
+
+// A text as the page can show it: every character the font draws as itself,
+// any other written out (see WriteCertificatePdf).
+QString PageText(const QString &text, const QFontMetricsF &fm)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const char32_t c : text.toUcs4()) {
+        const bool bmp = c <= 0xFFFF;
+        if (bmp && (c < 0xD800 || c > 0xDFFF) && (c < 0x80 || fm.inFontUcs4(c)))
+            out += QChar(static_cast<char16_t>(c));
+        else
+            out += (bmp ? QStringLiteral("\\u") : QStringLiteral("\\U")) +
+                   QString::number(static_cast<uint>(c), 16).toUpper().rightJustified(bmp ? 4 : 8, QLatin1Char('0'));
+    }
+    return out;
+}
+
+// Qt writes the time of writing as the document's creation date: it becomes
+// the given time (UTC), and the cross-reference table moves with the bytes
+// that follow it. False when the file is not laid out as expected.
+bool FixCreationDate(QByteArray &pdf, const QDateTime &time)
+{
+    const QByteArray key = "/CreationDate (";
+    const qsizetype at = pdf.indexOf(key);
+    const qsizetype from = at + key.size();
+    const qsizetype to = at < 0 ? -1 : pdf.indexOf(')', from);
+    if (at < 0 || to < 0 || !time.isValid())
+        return false;
+    const QByteArray date = "D:" + time.toUTC().toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + "Z";
+    const qsizetype delta = date.size() - (to - from);
+    if (delta == 0) {
+        pdf.replace(from, to - from, date);
+        return true;
+    }
+    // The table: "startxref N" at the end, "xref", "0 COUNT", then COUNT
+    // entries of 20 bytes, the first 10 the object's offset.
+    const qsizetype sx = pdf.lastIndexOf("startxref");
+    if (sx < 0 || sx < to)
+        return false;
+    const qsizetype end = pdf.indexOf("%%EOF", sx);
+    if (end < 0)
+        return false;
+    bool ok = false;
+    const qsizetype xref = pdf.mid(sx + 9, end - sx - 9).trimmed().toLongLong(&ok);
+    if (!ok || xref <= to || !pdf.mid(xref).startsWith("xref\n0 "))
+        return false;
+    const qsizetype countAt = xref + 7, countEnd = pdf.indexOf('\n', countAt);
+    const qsizetype count = pdf.mid(countAt, countEnd - countAt).trimmed().toLongLong(&ok);
+    if (!ok || countEnd < 0 || countEnd + 1 + count * 20 > sx)
+        return false;
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype entry = countEnd + 1 + i * 20;
+        const qsizetype offset = pdf.mid(entry, 10).toLongLong(&ok);
+        if (!ok)
+            return false;
+        if (offset > at)
+            pdf.replace(entry, 10, QByteArray::number(offset + delta).rightJustified(10, '0'));
+    }
+    pdf.replace(sx, end - sx, "startxref\n" + QByteArray::number(xref + delta) + "\n");
+    pdf.replace(from, to - from, date);
+    return true;
+}
+
+// While it lives, hash tables made on any thread iterate in a fixed order:
+// Qt's PDF writer keeps its fonts in one and writes them in its order.
+struct RFixedHashOrder {
+    RFixedHashOrder() { QHashSeed::setDeterministicGlobalSeed(); }
+    ~RFixedHashOrder() { QHashSeed::resetRandomGlobalSeed(); }
+    RFixedHashOrder(const RFixedHashOrder &) = delete;
+    RFixedHashOrder &operator=(const RFixedHashOrder &) = delete;
+};
+
+} // namespace
+
 bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error)
 {
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -287,6 +366,7 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
     QBuffer file;
     file.open(QIODevice::WriteOnly);
     {
+        const RFixedHashOrder fixedOrder;
         QPdfWriter writer(&file);
         writer.setPageSize(QPageSize(paper == EPaper::kA4 ? QPageSize::A4 : QPageSize::Letter));
         writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
@@ -330,12 +410,22 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
         qreal y = 0, scale = 1, pageWidth = width;
         bool paint = false;
         const auto line = [&](const QFont &font, const QString &text, qreal x, Qt::Alignment align = Qt::AlignLeft) {
-            const QFontMetricsF fm(font, &writer);
+            // A line a little too wide is set smaller (down to three
+            // quarters); only a longer one wraps.
+            const QString shown = PageText(text, QFontMetricsF(font, &writer));
+            const qreal wide = QFontMetricsF(font, &writer).horizontalAdvance(shown);
+            QFont set = font;
+            if (wide > pageWidth - x)
+                set.setPointSizeF(font.pointSizeF() * std::max(0.75, 0.97 * (pageWidth - x) / wide));
+            const QFontMetricsF fm(set, &writer);
+            const int flags = static_cast<int>(align | Qt::AlignVCenter) | Qt::TextWrapAnywhere;
+            const qreal height =
+                std::max(fm.height(), fm.boundingRect(QRectF(0, 0, pageWidth - x, 1e9), flags, shown).height());
             if (paint) {
-                p.setFont(font);
-                p.drawText(QRectF(x, y, pageWidth - x, fm.height()), align | Qt::AlignVCenter, text);
+                p.setFont(set);
+                p.drawText(QRectF(x, y, pageWidth - x, height), flags, shown);
             }
-            return fm.height();
+            return height;
         };
         const auto rule = [&](qreal x0, qreal x1, qreal at) {
             if (paint)
@@ -379,7 +469,8 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
         p.end();
     }
     std::string why;
-    const QByteArray &pdf = file.data();
+    QByteArray pdf = file.data();
+    FixCreationDate(pdf, content.mTime);
     if (!WriteFileReplacing(path.toStdString(), pdf.constData(), static_cast<size_t>(pdf.size()), &why)) {
         error = QStringLiteral("%1 could not be written: %2").arg(path, QString::fromStdString(why));
         return false;

@@ -40,6 +40,7 @@ struct RCertificateContent {
     QString mNumber;    // "BP-1A2B3C4D-000042"
     QString mWatermark; // across the page (a simulated record); empty: none
     QString mResult;    // "PASS", "FAIL" (large type under the number)
+    QDateTime mTime;    // when the job ran: the page's creation date, so every printing is the same
     std::vector<RCertificateSection> mSections;
 };
 // Who issues a certificate when the record does not say: the service centre
@@ -63,6 +64,12 @@ RCertificateContent CertificateContent(const RServiceRecord &record, const QStri
                                        const std::vector<RSensorType> &types);
 
 // Writes the page to `path` atomically (a temporary file beside it, then renamed).
+// The same content gives the same bytes with the same program, Qt and fonts:
+// the creation date is the content's time, the fonts are written in a fixed
+// order. A text is drawn as it is, wrapped where it is too long for its line;
+// a character the page's font has no glyph for, or one outside the Basic
+// Multilingual Plane (the PDF writer gives those no text a reader can copy),
+// is written out ("\\U0001F600") rather than lost.
 bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error);
 
 // How a certificate job ended.

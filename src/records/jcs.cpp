@@ -14,9 +14,31 @@ namespace {
 // Integers that a double holds exactly are written as digits.
 constexpr qint64 kExactInteger = qint64{1} << 53;
 
-void String(const QString &s, QByteArray &out)
+// A surrogate that is not half of a pair has no UTF-8 form: the scheme
+// refuses such a string rather than write something else in its place.
+bool WellFormed(const QString &s, QString *error)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s[i];
+        if (c.isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            if (error)
+                *error = QStringLiteral("a text holds a lone surrogate (U+%1 at character %2): it has no canonical "
+                                        "JSON form")
+                             .arg(QString::number(c.unicode(), 16).toUpper())
+                             .arg(i + 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool String(const QString &s, QByteArray &out, QString *error)
 {
     static const char kHex[] = "0123456789abcdef";
+    if (!WellFormed(s, error))
+        return false;
     out += '"';
     const QByteArray utf8 = s.toUtf8();
     for (const char c : utf8) {
@@ -40,6 +62,7 @@ void String(const QString &s, QByteArray &out)
         }
     }
     out += '"';
+    return true;
 }
 
 bool LessUtf16(const QString &a, const QString &b)
@@ -54,7 +77,7 @@ bool Serialize(const QJsonValue &v, QByteArray &out, QString *error)
     case QJsonValue::Null:
     case QJsonValue::Undefined: out += "null"; return true;
     case QJsonValue::Bool: out += v.toBool() ? "true" : "false"; return true;
-    case QJsonValue::String: String(v.toString(), out); return true;
+    case QJsonValue::String: return String(v.toString(), out, error);
     case QJsonValue::Double: {
         const double d = v.toDouble();
         if (!std::isfinite(d)) {
@@ -92,7 +115,8 @@ bool Serialize(const QJsonValue &v, QByteArray &out, QString *error)
             if (!first)
                 out += ',';
             first = false;
-            String(k, out);
+            if (!String(k, out, error))
+                return false;
             out += ':';
             if (!Serialize(o.value(k), out, error))
                 return false;

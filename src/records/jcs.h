@@ -9,7 +9,8 @@
 #include <QString>
 
 // The canonical text of a value; false (with the reason) for a number that
-// has no JSON form (NaN, infinity).
+// has no JSON form (NaN, infinity) and for a text holding a lone surrogate
+// (RFC 8785 refuses it: no UTF-8 can say it).
 bool JcsSerialize(const QJsonValue &value, QByteArray &out, QString *error = nullptr);
 QByteArray Jcs(const QJsonValue &value); // empty on failure
 

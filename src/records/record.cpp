@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QUuid>
 
@@ -19,6 +20,40 @@ QString Latin1(const std::string &s) { return QString::fromLatin1(s.data(), stat
 // A character field of the detector as text: up to its first zero byte,
 // trailing blanks dropped.
 QString FieldText(const char *field, size_t size) { return Latin1(CharFieldToStr(field, size)).trimmed(); }
+
+// A job's data as a record keeps it: a lone surrogate in a text (which no
+// UTF-8 can hold and the hash's canonical form refuses) becomes U+FFFD, as
+// every UTF-8 writer would make it, so the record can be hashed.
+QString WellFormedText(const QString &s)
+{
+    QString out = s;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out[i].isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate())
+            ++i;
+        else if (out[i].isSurrogate())
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+QJsonValue WellFormed(const QJsonValue &v)
+{
+    if (v.isString())
+        return WellFormedText(v.toString());
+    if (v.isArray()) {
+        QJsonArray a;
+        for (const QJsonValue &e : v.toArray())
+            a.append(WellFormed(e));
+        return a;
+    }
+    if (v.isObject()) {
+        QJsonObject o;
+        const QJsonObject in = v.toObject();
+        for (auto it = in.begin(); it != in.end(); ++it)
+            o.insert(WellFormedText(it.key()), WellFormed(it.value()));
+        return o;
+    }
+    return v;
+}
 
 // The fields the old rule hashed.
 QJsonObject LegacyObject(const RServiceRecord &r)
@@ -134,7 +169,11 @@ bool RecordFromJson(const QJsonObject &o, RServiceRecord &r, QString &error)
            text("prev", r.mPrev) && text("hash", r.mHash) && text("sig", r.mSig);
 }
 
-QString RecordHash(const RServiceRecord &record) { return Sha256Hex(Jcs(HashedObject(record))); }
+QString RecordHash(const RServiceRecord &record)
+{
+    const QByteArray canonical = Jcs(HashedObject(record));
+    return canonical.isEmpty() ? QString() : Sha256Hex(canonical);
+}
 
 QString OutboxHash(const RServiceRecord &record)
 {
@@ -152,28 +191,6 @@ QString LegacyRecordHash(const RServiceRecord &record)
 QString DataText(const QJsonObject &data)
 {
     return QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact));
-}
-
-QString VisibleText(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == '\\')
-            out += QStringLiteral("\\\\");
-        else if (u == '\n')
-            out += QStringLiteral("\\n");
-        else if (u == '\r')
-            out += QStringLiteral("\\r");
-        else if (u == '\t')
-            out += QStringLiteral("\\t");
-        else if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
-            out += QStringLiteral("\\x") + QString::number(static_cast<int>(u), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
 }
 
 QString RecordTime(const QDateTime &time)
@@ -241,7 +258,7 @@ RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, cons
     r.mText = Latin1(job.mText);
     r.mBench = bench;
     r.mUser = user;
-    r.mData = job.mData;
+    r.mData = WellFormed(job.mData).toObject();
     if (job.mConfig) {
         const RTamselCFG &c = *job.mConfig;
         r.mSerial = FieldText(c.mUnit.mSerial, sizeof c.mUnit.mSerial);

@@ -14,6 +14,7 @@
 
 #include "app/journal.h"
 #include "model/config_record.h"
+#include "model/visible_text.h" // VisibleText: how a record's texts are shown
 
 struct RServiceRecord {
     qint64 mId = 0;     // assigned by the store (0 until then)
@@ -56,6 +57,9 @@ bool RecordFromJson(const QJsonObject &object, RServiceRecord &record, QString &
 // RFC 8785 canonical JSON (jcs.h) of HashedObject. prev is the hash of the
 // record before it in the store's chain (ordered by id), kGenesisHash for the
 // first record; sig signs the 64 hex digits of hash.
+// Empty when the record has no canonical form (a text holding a lone
+// surrogate, read from somewhere else than a job): such a record is never
+// stored, and never matches a hash kept with it.
 QString RecordHash(const RServiceRecord &record);
 // A record kept in a bench's outbox has no id or prev yet: it is signed over
 // the hash of its object with id 0 and prev empty, so an edit made to it
@@ -81,15 +85,10 @@ QString DataText(const QJsonObject &data);
 // given, serial, product, firmware, hardware and sensor (named by `types`)
 // from the identity (else from the configuration) and data with the
 // configuration read (as hex, under "config") added when the job did not put
-// it in itself.
+// it in itself; a lone surrogate in a text of data becomes U+FFFD.
 RServiceRecord RecordOfJob(const RJobRecord &job, const QDateTime &timeUtc, const QString &bench, const QString &user,
                            const std::vector<RSensorType> &types);
 
-// A text from the detector or a person as a terminal or a page may show it:
-// control characters (below 0x20, 0x7F to 0x9F) written out ("\\n", "\\r",
-// "\\t", else "\\x1B"), and the backslash doubled, so no text can move the
-// cursor, clear a screen or forge a line.
-QString VisibleText(const QString &text);
 
 // Record times: UTC with milliseconds and a "Z".
 QString RecordTime(const QDateTime &time);

@@ -91,6 +91,12 @@ EAppend TRecordStore::AppendLocked(RServiceRecord &record, QString &error)
     record.mPrev = lastHash;
     record.mBenchKey = key->KeyId();
     record.mHash = RecordHash(record);
+    if (record.mHash.isEmpty()) {
+        error = QStringLiteral("the record cannot be hashed: a text in it has no canonical JSON form");
+        record.mId = 0;
+        record.mPrev.clear();
+        return EAppend::kFailed;
+    }
     record.mSig = key->Sign(record.mHash);
     const std::optional<RTamselCFG> cfg = RecordConfig(record.mData);
     {

@@ -12,6 +12,7 @@
 #include "link/tamsel_comms.h"
 #include "link/wire.h"
 #include "model/convert.h"
+#include "model/visible_text.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr double kTimeSlack = 1e-3;
 // The record's text of a unit: its line without the count.
 std::string UnitText(const RUnitReport &r)
 {
-    const std::string serial = r.mSerial.empty() ? std::string("(no serial)") : r.mSerial;
+    const std::string serial = r.mSerial.empty() ? std::string("(no serial)") : VisibleLatin1(r.mSerial);
     switch (r.mOutcome) {
     case EUnitOutcome::kProgrammed:
         return serial + " programmed (" + std::to_string(r.mChanged) + (r.mChanged == 1 ? " field" : " fields") +

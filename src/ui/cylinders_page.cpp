@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/session.h"
+#include "model/datetime.h"
 #include "records/cylinder_store.h"
 #include "records/location.h"
 #include "records/record.h"
@@ -155,6 +156,15 @@ void TCylindersPage::AddBtnClick()
         return;
     }
     QString error;
+    std::vector<RGasCylinder> kept;
+    if (!ListCylinders(*FStore, kept, error)) {
+        FSay(QStringLiteral("The cylinder was not added: ") + error, true);
+        return;
+    }
+    if (const std::string refused = CylinderEntryRefusal(cylinder, kept, LocalDateText(Now())); !refused.empty()) {
+        FSay(QStringLiteral("The cylinder was not added: ") + Q(refused), true);
+        return;
+    }
     if (!AddCylinder(*FStore, cylinder, LoginName(), error)) {
         FSay(QStringLiteral("The cylinder was not added: ") + error, true);
         return;

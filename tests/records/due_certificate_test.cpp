@@ -1,5 +1,7 @@
 // The due list and certificates, on both back ends.
 #include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
 #include <QJsonArray>
 #include <QStandardPaths>
 
@@ -276,6 +278,51 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     EXPECT_NE(sim.out.find(kSimulatedWatermark), std::string::npos) << sim.out;
     EXPECT_NE(sim.out.find("SH\\x1B[2J\\nFORGED"), std::string::npos) << sim.out;
     EXPECT_EQ(sim.out.find("\nFORGED"), std::string::npos) << sim.out;
+}
+
+TEST_P(CertificateTest, EveryPrintingTheSameBytesEveryCharacterShown)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    // A lot as an older program or another bench may have kept it: control
+    // characters, a line separator, an emoji and an override.
+    const QString lot = QStringLiteral("L-1") + QChar(0x2028) + QStringLiteral("after") +
+                        QString::fromUtf8("\xF0\x9F\x98\x80") + QChar(0x1B) + QStringLiteral("[2J") + QChar(0x202E) +
+                        QStringLiteral("end");
+    const QJsonObject cylinder{{"id", 3},       {"gas", "H2S"}, {"concentration_tenths", 250}, {"unit", "ppm"},
+                               {"lot", lot},    {"expires", "2027-03-31"}, {"balance", "N\r2"},
+                               {"maker", "GasCo"}, {"retired", false}};
+    RTestRecord bump{.mJob = "bump-test", .mTime = At(2, 3, 14), .mBumpDays = 30};
+    bump.mData = Data({{"cylinder", cylinder}, {"unit", "ppm"}, {"baseline_tenths", 1}, {"peak_tenths", 231}});
+    bump.mOutcome = "pass";
+    Append(*store, bump);
+
+    QTemporaryDir dir;
+    QString error;
+    QByteArray printed[3];
+    for (QByteArray &bytes : printed) {
+        const QString pdf = dir.filePath(QStringLiteral("%1.pdf").arg(&bytes - printed));
+        ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, {"Ada Tester", {}, {}}, BuiltInSensorTypes(), error),
+                  ECertificate::kWritten)
+            << error.toStdString();
+        QFile f(pdf);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        bytes = f.readAll();
+        // As another run of the program would: its hash tables in another order.
+        QHashSeed::resetRandomGlobalSeed();
+    }
+    EXPECT_TRUE(printed[0] == printed[1] && printed[0] == printed[2]) << "printings of one record differ";
+    EXPECT_TRUE(printed[0].contains("/CreationDate (D:20260203140000Z)")) << "the record's time, not the printing's";
+
+    const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+    if (pdftotext.isEmpty())
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed: the page's text is not checked";
+    const ProcessResult text = RunProcess(pdftotext.toStdString(), {dir.filePath("0.pdf").toStdString(), "-"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    // Every character is on the page, those that cannot be shown as
+    // themselves written out: nothing after them is lost.
+    EXPECT_NE(text.out.find("L-1\\u2028after\\U0001F600\\x1B[2J\\u202Eend"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("N\\r2"), std::string::npos) << text.out;
 }
 
 TEST(CertificateTime, LocalTimeWithItsNumericOffset)

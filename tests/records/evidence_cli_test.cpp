@@ -10,6 +10,8 @@
 #include <QJsonObject>
 
 #include "files/cfg_file.h"
+#include "model/settings_types.h"
+#include "records/cylinder_store.h"
 #include "records_fixture.h"
 #include "support/process.h"
 
@@ -68,6 +70,18 @@ protected:
         EXPECT_EQ(r.status, 0) << r.err;
         return r.out.substr(0, r.out.find('\n'));
     }
+    // Keeps a cylinder as an older program or another bench might have,
+    // past the checks of 'cylinders add'; returns its id.
+    std::string KeepCylinder(const std::string &gas, double concentration, const std::string &lot,
+                             const std::string &expires, const std::string &maker = "Acme Gas")
+    {
+        RGasCylinder cyl;
+        EXPECT_EQ(MakeCylinder(gas, concentration, lot, expires, "N2", maker, BuiltInSensorTypes(), cyl), "");
+        const std::unique_ptr<TRecordStore> store = Open();
+        QString error;
+        EXPECT_TRUE(store && ::AddCylinder(*store, cyl, QStringLiteral("tech"), error)) << error.toStdString();
+        return std::to_string(cyl.mId);
+    }
     QJsonObject NewestRecord()
     {
         const ProcessResult r = Cli({"records", "--json"});
@@ -94,6 +108,29 @@ TEST_P(EvidenceCli, CylindersAreAddedListedAndRetired)
         {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--expires", "2030-01-01"}, 64, "needs --gas"},
         {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", "L", "--expires", "31/01/2030"}, 64,
          "YYYY-MM-DD"},
+        // What a label never says, or a certificate could not print as written.
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "0x20", "--lot", "L", "--expires", "2030-01-01"}, 67,
+         "the concentration must be a decimal number as the label prints it (25, 2.5), not '0x20'"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "2.5e1", "--lot", "L", "--expires", "2030-01-01"}, 67,
+         "decimal number"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", std::string(100000, 'L'), "--expires",
+          "2030-01-01"},
+         67, "the lot has 100000 characters: at most 64 are kept"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", "L", "--expires", "2030-01-01",
+          "--maker", std::string(65, 'M')},
+         67, "the maker has 65 characters"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", "L\x1B[2J", "--expires", "2030-01-01"},
+         67, "the lot 'L\\x1B[2J' holds a character a certificate cannot print as written (U+1B)"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", "L\xE2\x80\xA8x", "--expires",
+          "2030-01-01"},
+         67, "(U+2028)"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", "L\xF0\x9F\x98\x80", "--expires",
+          "2030-01-01"},
+         67, "(U+1F600)"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", "L", "--expires", "2020-01-31"}, 67,
+         "the expiry date 2020-01-31 has passed"},
+        {{"cylinders", "add", "--gas", "H2S", "--concentration", "12", "--lot", "LOT-7", "--expires", "2030-01-01"}, 67,
+         "cylinder 1 holds H2S of lot LOT-7 already"},
         {{"cylinders", "retire", "9"}, 65, "there is no cylinder 9"},
         {{"cylinders", "retire", "x"}, 64, "one cylinder id"},
     };
@@ -123,8 +160,8 @@ TEST_P(EvidenceCli, BumpTestsPassFailAndAreRefused)
     if (Postgres())
         GTEST_SKIP() << "the device flows are the same on both stores";
     const std::string h2s = AddCylinder("H2S", "25"), co = AddCylinder("CO", "100");
-    const std::string old = AddCylinder("H2S", "25", "2020-01-31");
-    const std::string strong = AddCylinder("H2S", "500"); // beyond the 0-100 ppm sensor
+    const std::string old = KeepCylinder("H2S", 25, "LOT-8", "2020-01-31"); // expired since it was added
+    const std::string strong = KeepCylinder("H2S", 500, "LOT-9", "2099-12-31"); // beyond the 0-100 ppm sensor
     const struct {
         const char *name;
         std::vector<std::string> knobs;
@@ -221,15 +258,18 @@ TEST_P(EvidenceCli, CalibrationAgainstACylinderMeasuresAsFoundAndAsLeft)
 {
     if (Postgres())
         GTEST_SKIP() << "the device flows are the same on both stores";
-    const std::string h2s = AddCylinder("H2S", "25");
+    const std::string h2s = AddCylinder("H2S", "50");
     SimProcess sim({"--drifted-sensor", "--response-seconds", "1", "--cal-ms", "3000"}, true);
-    const ProcessResult r = Guided(sim, {"--yes", "sensor-cal", "--cylinder", h2s});
+    const ProcessResult r = Guided(sim, {"--yes", "sensor-cal", "--cylinder", h2s}, "50");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    // The procedure's own texts, and the steps around it.
-    EXPECT_NE(r.out.find("Apply SPAN Gas (H2S)... 25 ppm"), std::string::npos) << r.out;
+    // The procedure's own texts, and the steps around it; the cylinder's
+    // concentration is the span gas, and no oxygen rule speaks of it.
+    EXPECT_NE(r.out.find("Apply SPAN Gas (H2S)... 50 ppm"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("oxygen"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(" asked, "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Calibration ... OK"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Calibration ... as left within tolerance: PASS"), std::string::npos) << r.out;
-    EXPECT_EQ(Count(r.err, "\nApply gas: H2S 25 ppm, lot LOT-7\n"), 2u) << r.err;
+    EXPECT_EQ(Count(r.err, "\nApply gas: H2S 50 ppm, lot LOT-7\n"), 2u) << r.err;
     EXPECT_EQ(Count(r.err, "\nRemove gas\n"), 2u) << r.err;
     const QJsonObject record = NewestRecord();
     EXPECT_EQ(record["job"].toString(), "sensor-cal");
@@ -322,6 +362,28 @@ TEST_P(EvidenceCli, WhatCountsAndWhatIsCertified)
     list = due();
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list[0].toObject()["last_bump"].toString(), named["time"].toString());
+}
+
+TEST_P(EvidenceCli, CylinderTextIsShownNeverObeyed)
+{
+    const std::string lot = "L\x1B[2J\x07\r\xE2\x80\xAEx", maker = "M\x1B]0;t\x07";
+    const std::string id = KeepCylinder("CO", 100, lot, "2099-12-31", maker);
+    ProcessResult r = Cli({"cylinders"});
+    EXPECT_EQ(r.out, id + "  CO 100 ppm, lot L\\x1B[2J\\x07\\r\\u202Ex, expires 2099-12-31, balance N2, "
+                          "M\\x1B]0;t\\x07\n");
+    r = Cli({"cylinders", "--json"});
+    const QJsonObject kept = Json(r.out).array().first().toObject();
+    EXPECT_EQ(kept["lot"].toString().toStdString(), lot) << "JSON keeps the exact value";
+    EXPECT_EQ(kept["maker"].toString().toStdString(), maker);
+    if (Postgres())
+        return;
+    // bump-test names the cylinder in its refusal (another gas than the detector's).
+    SimProcess sim;
+    r = Cli({"--port", sim.Path(), "--yes", "bump-test", "--cylinder", id});
+    EXPECT_EQ(r.status, 67) << r.err;
+    EXPECT_NE(r.err.find("lot L\\x1B[2J\\x07\\r\\u202Ex) holds CO"), std::string::npos) << r.err;
+    EXPECT_EQ((r.out + r.err).find_first_of("\x1B\x07"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ((r.out + r.err).find("\xE2\x80\xAE"), std::string::npos);
 }
 
 TEST_P(EvidenceCli, RefusalsThatSendNothing)

@@ -160,3 +160,64 @@ TEST(RecordText, ControlCharactersShownAndCsvFormulasDefused)
     r.mSerial = "SH1";
     EXPECT_TRUE(CsvLine(r).contains(",SH1,")) << "an ordinary serial is as it is";
 }
+
+TEST(Jcs, ControlCharactersEscapedLoneSurrogatesRefused)
+{
+    const struct {
+        QString in;
+        const char *out;
+    } rows[] = {
+        {QString(QChar(0x00)), "[\"\\u0000\"]"},
+        {QString(QChar(0x1F)), "[\"\\u001f\"]"},
+        {QStringLiteral("a\x01" "b\x7F"), "[\"a\\u0001b\x7F\"]"}, // DEL is no control character to JSON
+        {QString::fromUtf8("\xF0\x9F\x98\x80"), "[\"\xF0\x9F\x98\x80\"]"}, // a pair is one character
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(Jcs(QJsonArray{row.in}).toStdString(), row.out) << row.out;
+
+    // A surrogate alone, as a value or as a name, at the end or before
+    // another character: refused, with the reason, never written as "?".
+    const QString lone[] = {QString(QChar(0xD800)), QStringLiteral("a") + QChar(0xDC00) + QStringLiteral("b"),
+                            QStringLiteral("x") + QChar(0xD83D)};
+    for (const QString &text : lone) {
+        QByteArray out;
+        QString error;
+        EXPECT_FALSE(JcsSerialize(QJsonArray{text}, out, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("lone surrogate"))) << error.toStdString();
+        EXPECT_FALSE(JcsSerialize(QJsonObject{{text, 1}}, out, &error));
+        EXPECT_TRUE(Jcs(QJsonObject{{"k", text}}).isEmpty());
+    }
+
+    // A record holding one has no hash (it can be neither stored nor
+    // matched); a job's record never holds one.
+    RServiceRecord r;
+    r.mText = QStringLiteral("Send Bump Pass") + QChar(0xD800);
+    EXPECT_EQ(RecordHash(r), QString());
+    r.mText.chop(1);
+    EXPECT_EQ(RecordHash(r).size(), 64);
+    RJobRecord job;
+    job.mJob = "bump-pass";
+    job.mData = QJsonObject{{"note", QStringLiteral("lot ") + QChar(0xDC00)}};
+    const RServiceRecord made = RecordOfJob(job, QDateTime::currentDateTimeUtc(), "bench", "user", {});
+    EXPECT_EQ(made.mData["note"].toString(), QStringLiteral("lot ") + QChar(QChar::ReplacementCharacter));
+    EXPECT_EQ(RecordHash(made).size(), 64);
+}
+
+TEST(RecordText, CsvQuotesEveryFieldThatCouldSplitARow)
+{
+    const struct {
+        const char *text;
+        const char *field; // as it stands between the commas
+    } rows[] = {
+        {"a\rb", "\"a\rb\""}, {"a\nb", "\"a\nb\""}, {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""}, {"plain", "plain"},
+    };
+    RServiceRecord r;
+    r.mJob = "identify";
+    r.mSerial = "SH1";
+    for (const auto &row : rows) {
+        r.mText = QString::fromLatin1(row.text);
+        EXPECT_TRUE(CsvLine(r).contains(QStringLiteral(",%1,SH1,").arg(QLatin1String(row.field))))
+            << CsvLine(r).toStdString();
+    }
+}
