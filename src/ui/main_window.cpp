@@ -338,7 +338,10 @@ QSize TNorvikIRMainForm::LayoutContentSize() const
     // the traffic list beside them.
     const QScrollArea *box = FSession.UserMode ? UserScrollBox : DevScrollBox;
     const QWidget *content = box->widget();
-    // The pages' fields have been filled since their layouts last looked.
+    // The pages' fields have been filled since their layouts last looked:
+    // the parts that scroll ask again, and the layouts around them.
+    for (QScrollArea *part : content->findChildren<QScrollArea *>())
+        part->updateGeometry();
     for (QWidget *w : content->findChildren<QWidget *>())
         if (w->layout())
             w->layout()->invalidate();
