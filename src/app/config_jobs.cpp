@@ -204,15 +204,18 @@ RCompare CompareWithTemplate(TSession &session, IScreen &screen, const RConfigTe
     return c;
 }
 
-std::string CompareText(const RCompare &compare)
+std::string CompareText(const RCompare &compare, const std::vector<RSensorType> &types)
 {
+    // The fields as the window names them, a line each.
     std::string text;
-    if (compare.mLines.empty()) {
+    const std::vector<std::string> lines =
+        compare.mLines.empty() ? std::vector<std::string>() : LabelledDiffLines(compare.mHeld, compare.mAfter, types);
+    if (lines.empty()) {
         text = "The detector holds what Write Device would send: nothing would change.";
     } else {
-        text = "Write Device would change " + std::to_string(compare.mLines.size()) +
-               (compare.mLines.size() == 1 ? " field" : " fields") + " (detector -> editor):";
-        for (const std::string &line : compare.mLines)
+        text = "Write Device would change " + std::to_string(lines.size()) +
+               (lines.size() == 1 ? " field" : " fields") + " (detector -> editor):";
+        for (const std::string &line : lines)
             text += "\r" + line;
     }
     if (compare.mSensorMismatch)
@@ -238,7 +241,7 @@ RActionResult CompareAction(TSession &session, IScreen &screen, const RMainState
     const RCompare compare = CompareBeforeWrite(session, screen, sent);
     static_cast<ROpResult &>(result) = compare.mRead;
     if (compare.Ok())
-        screen.Message(kCompareCaption, CompareText(compare), MsgIcon::Information);
+        screen.Message(kCompareCaption, CompareText(compare, session.SensorTypes), MsgIcon::Information);
     return result;
 }
 

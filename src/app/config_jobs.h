@@ -91,8 +91,9 @@ RCompare CompareWithTemplate(TSession &session, IScreen &screen, const RConfigTe
 // kCompareCaption. mRefused for a refusal.
 inline constexpr const char *kCompareCaption = "Compare with Detector";
 RActionResult CompareAction(TSession &session, IScreen &screen, const RMainState &state);
-// The box's text for a comparison.
-std::string CompareText(const RCompare &compare);
+// The box's text for a comparison: each field by the caption the window
+// shows it under, with its unit.
+std::string CompareText(const RCompare &compare, const std::vector<RSensorType> &types);
 
 // A configuration a record keeps, and where it comes from.
 struct RKeptConfig {

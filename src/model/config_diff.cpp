@@ -286,6 +286,76 @@ std::vector<std::string> DiffLines(const RTamselCFG &before, const RTamselCFG &a
     return lines;
 }
 
+std::string FieldLabel(const RConfigField &field)
+{
+    static const struct {
+        const char *mName, *mLabel;
+    } labels[] = {
+        {"mUnitFlag", "Display"},
+        {"mUserID", "User ID"},
+        {"mTestInterval", "Self Test Interval"},
+        {"mAllowSuspend", "Hibernate"},
+        {"mSerial", "Serial Number"},
+        {"mBatLimit", "Battery Limits (~-10\u2103, - 10\u2103~)"},
+        {"mBatLimitStartUp", "Battery Limits: Startup"},
+        {"mBatLimitCritical", "Battery Limits: Critical"},
+        {"mHWVersion", "Hardware Version"},
+        {"mFWVersion", "Firmware Version"},
+        {"mLifeRemaining", "Life Remaining"},
+        {"mAlarmTime", "Alarm Time"},
+        {"mTestTime", "Test Time"},
+        {"mAlarmCount", "Alarm Count"},
+        {"mTestCount", "Test Count"},
+        {"mPEventLog", "Event log position"},
+        {"mAlarmHigh", "High Alarm"},
+        {"mAlarmLow", "Low Alarm"},
+        {"mCalInterval", "Calibration Interval"},
+        {"mBumpInterval", "Bump Interval"},
+        {"mSensorType", "Sensor Type"},
+        {"mDeadZone", "Dead Zone"},
+        {"mSpanGas", "Span Gas"},
+        {"mSensorMax", "Sensor Max"},
+        {"mSensorBase", "Sensor Base"},
+        {"mTempCompSpan", "Temp. Comp."},
+        {"mZero", "Zero"},
+        {"mSpan", "Span"},
+        {"mTau", "Tau"},
+        {"mLastCal", "Last Calibration"},
+        {"mPeakTimer", "Peak Timer"},
+        {"mMinSpan", "Minimum Span"},
+        {"mLastBump", "Last Bump Timer"},
+    };
+    for (const auto &l : labels)
+        if (std::strcmp(l.mName, field.mName) == 0)
+            return l.mLabel;
+    return field.mName;
+}
+
+std::vector<std::string> LabelledDiffLines(const RTamselCFG &before, const RTamselCFG &after,
+                                           const std::vector<RSensorType> &types)
+{
+    std::vector<std::string> lines;
+    for (const RConfigField *f : ChangedFields(before, after)) {
+        if (f->mShow != S::kUnitFlag) {
+            lines.push_back(FieldLabel(*f) + ": " + FieldValueText(*f, before, types) + " -> " +
+                            FieldValueText(*f, after, types));
+            continue;
+        }
+        const auto was = static_cast<uint8_t>(GetFieldValue(before, *f).mNumbers.front());
+        const auto now = static_cast<uint8_t>(GetFieldValue(after, *f).mNumbers.front());
+        const size_t count = lines.size();
+        if (DisplayModeOfFlag(was) != DisplayModeOfFlag(now))
+            lines.push_back(FieldLabel(*f) + ": " + kDisplayModeTexts[static_cast<int>(DisplayModeOfFlag(was))] +
+                            " -> " + kDisplayModeTexts[static_cast<int>(DisplayModeOfFlag(now))]);
+        if (HideBumpLEDOfFlag(was) != HideBumpLEDOfFlag(now))
+            lines.push_back(std::string("Hide bump due LED flashing: ") + (HideBumpLEDOfFlag(was) ? "on" : "off") +
+                            " -> " + (HideBumpLEDOfFlag(now) ? "on" : "off"));
+        if (lines.size() == count) // other bits of the flag
+            lines.push_back(FieldLabel(*f) + " flags: " + std::to_string(was) + " -> " + std::to_string(now));
+    }
+    return lines;
+}
+
 std::vector<RCFGWriteRange> UserWriteRanges(const RDeviceCFG &cfg)
 {
     std::vector<RCFGWriteRange> user;

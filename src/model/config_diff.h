@@ -82,6 +82,14 @@ std::vector<const RConfigField *> ChangedFields(const RTamselCFG &before, const 
 // "mAlarmHigh: 15.0 ppm -> 20.0 ppm": the field, its value in `before`, then in `after`.
 std::string ChangeLine(const RConfigField &field, const RTamselCFG &before, const RTamselCFG &after,
                        const std::vector<RSensorType> &types);
+// The caption the window shows a field under ("High Alarm", "Display"); the
+// field's own name for one the window does not show (reserved bytes, CRCs).
+std::string FieldLabel(const RConfigField &field);
+// Each changed field as the window names it: "High Alarm: 15.0 ppm -> 20.0
+// ppm". The display flag reads as what it holds: "Display: Sensor Reading ->
+// Life Remaining" and "Hide bump due LED flashing: off -> on", a line each.
+std::vector<std::string> LabelledDiffLines(const RTamselCFG &before, const RTamselCFG &after,
+                                           const std::vector<RSensorType> &types);
 // One ChangeLine per changed field.
 std::vector<std::string> DiffLines(const RTamselCFG &before, const RTamselCFG &after,
                                    const std::vector<RSensorType> &types);

@@ -87,13 +87,22 @@ RConfigButtons MakeConfigButtons(const char *p, int width)
     b.mWriteFile = MakeButton(RName(p, "WriteFileBtn"), "Write File", width);
     b.mWriteDevice = MakeButton(RName(p, "WriteDeviceBtn"), "Write Device", width);
     b.mHibernate = MakeButton(RName(p, "HibernateBtn"), "Hibernate", width);
-    b.mRow = ButtonRow({b.mReadFile, b.mReadDevice, b.mWriteFile, b.mWriteDevice, b.mHibernate});
     b.mLogSave = MakeButton(RName(p, "LogSaveBtn"), "Save Event Log", 140);
     b.mLogPanel = ButtonPanel(RName(p, "LogPanel"), b.mLogSave);
     b.mCompare = MakeButton(RName(p, "CompareBtn"), "Compare...", 92);
     b.mCompare->setToolTip(QStringLiteral("The detector against what Write Device would send, field by field; "
                                           "nothing is written"));
     b.mComparePanel = ButtonPanel(RName(p, "ComparePanel"), b.mCompare);
+    b.mGrid = new QGridLayout;
+    b.mGrid->setContentsMargins(0, 0, 0, 0);
+    b.mGrid->setHorizontalSpacing(6);
+    b.mGrid->setVerticalSpacing(6);
+    b.mGrid->addWidget(b.mReadFile, 0, 0);
+    b.mGrid->addWidget(b.mReadDevice, 0, 1);
+    b.mGrid->addWidget(b.mWriteFile, 1, 0);
+    b.mGrid->addWidget(b.mWriteDevice, 1, 1);
+    b.mGrid->addWidget(b.mHibernate, 2, 0);
+    b.mGrid->addLayout(ButtonRow({b.mLogPanel, b.mComparePanel}), 3, 0, 1, 2);
     return b;
 }
 

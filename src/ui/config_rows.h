@@ -46,7 +46,9 @@ struct RConfigEditors {
 RConfigEditors AddConfigRows(const RConfigRowFields &fields, QGridLayout *grid, TFormBinding &binding);
 
 // "Read File", "Read Device", "Write File", "Write Device", "Hibernate",
-// "Save Event Log" and "Compare..." (each of the last two in a panel of its own).
+// "Save Event Log" and "Compare..." (each of the last two in a panel of its
+// own), laid out for a page's action column: reading beside writing, the
+// panels in a row of their own.
 struct RConfigButtons {
     QPushButton *mReadFile = nullptr;
     QPushButton *mReadDevice = nullptr;
@@ -54,7 +56,7 @@ struct RConfigButtons {
     QPushButton *mWriteDevice = nullptr;
     QPushButton *mHibernate = nullptr;
     QPushButton *mLogSave = nullptr;
-    QHBoxLayout *mRow = nullptr;   // the first five, in order
+    QGridLayout *mGrid = nullptr;  // all of them, two a row, for the page's action column
     QFrame *mLogPanel = nullptr;   // the event log's panel
     QPushButton *mCompare = nullptr; // the detector against what Write Device would send
     QFrame *mComparePanel = nullptr;

@@ -33,6 +33,7 @@ struct RValueRow {
     const char *mName;
     std::string ConfigForm::*mField;
     int mWidth;
+    bool mSeconds = false; // a counter of seconds: days and hours shown beside it
 };
 
 QGroupBox *Group(const char *name, const char *title)
@@ -47,8 +48,7 @@ QGroupBox *Group(const char *name, const char *title)
 TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("FactoryTS"));
-    auto *v = new QVBoxLayout(this);
-    v->setContentsMargins(10, 10, 10, 10);
+    auto *v = new QVBoxLayout;
     v->setSpacing(8);
 
     // A group of number editors, bound to their members.
@@ -68,8 +68,22 @@ TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
     const auto valueRows = [this](QGridLayout *grid, std::initializer_list<RValueRow> rows, int caption) {
         for (const RValueRow &row : rows) {
             QLabel *label = MakeValue(row.mName, row.mWidth);
-            AddRow(grid, row.mCaption, label, caption);
             FBinding.Bind(label, row.mField);
+            if (!row.mSeconds) {
+                AddRow(grid, row.mCaption, label, caption);
+                continue;
+            }
+            auto *cell = new QWidget;
+            auto *h = new QHBoxLayout(cell);
+            h->setContentsMargins(0, 0, 0, 0);
+            h->setSpacing(6);
+            h->addWidget(label);
+            QLabel *duration = MakeUnit("");
+            duration->setObjectName(QString::fromLatin1(row.mName).replace(QLatin1String("Label"), QLatin1String("DaysLabel")));
+            duration->setMinimumWidth(duration->fontMetrics().horizontalAdvance(QStringLiteral("99999 d 23 h")));
+            h->addWidget(duration);
+            AddRow(grid, row.mCaption, cell, caption);
+            FDurations.push_back({label, duration});
         }
     };
 
@@ -84,9 +98,9 @@ TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
                               kLeftCaption));
     QGridLayout *counters = MakeRowGrid();
     valueRows(counters,
-              {{"  Alarm Time (sec)", "FatoryOptAlarmTimeLabel", &ConfigForm::FatoryOptAlarmTimeLabel, 100},
+              {{"  Alarm Time (sec)", "FatoryOptAlarmTimeLabel", &ConfigForm::FatoryOptAlarmTimeLabel, 100, true},
                {"  Alarm Count", "FatoryOptAlarmCountLabel", &ConfigForm::FatoryOptAlarmCountLabel, 100},
-               {"  Test Time (sec)", "FatoryOptTestTimeLabel", &ConfigForm::FatoryOptTestTimeLabel, 100},
+               {"  Test Time (sec)", "FatoryOptTestTimeLabel", &ConfigForm::FatoryOptTestTimeLabel, 100, true},
                {"  Test Count", "FatoryOptTestCountLabel", &ConfigForm::FatoryOptTestCountLabel, 100}},
               kValueCaption);
     QComboBox *hibernate = MakeCombo("FactoryOptHibernateCombo");
@@ -118,10 +132,10 @@ TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
                                kRightCaption));
     QGridLayout *times = MakeRowGrid();
     valueRows(times,
-              {{"  Last Calibration (sec)", "FatoryOptLastCalLabel", &ConfigForm::FatoryOptLastCalLabel, 90},
-               {"  Peak Timer (sec)", "FatoryOptPeakTimerLabel", &ConfigForm::FatoryOptPeakTimerLabel, 90},
+              {{"  Last Calibration (sec)", "FatoryOptLastCalLabel", &ConfigForm::FatoryOptLastCalLabel, 90, true},
+               {"  Peak Timer (sec)", "FatoryOptPeakTimerLabel", &ConfigForm::FatoryOptPeakTimerLabel, 90, true},
                {"  Last Bump Timer (sec)", "FatoryOptLastBumpTimerLabel", &ConfigForm::FatoryOptLastBumpTimerLabel,
-                90}},
+                90, true}},
               kTimeCaption);
     right->addLayout(times);
     right->addStretch(1);
@@ -137,6 +151,31 @@ TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
     FTurnOffBtn = MakeButton("FatoryOptTurnOffBtn", "Turn Off");
     FLogResetBtn = MakeButton("FatoryOptLogResetBtn", "Log Reset");
     FLogSensorBtn = MakeButton("FatoryOptLogSensorBtn", "Log Readings");
-    v->addLayout(ButtonRow({FCalBtn, FTurnOffBtn, FLogResetBtn, FLogSensorBtn}));
     v->addStretch(1);
+
+    // The actions beside the fields, never scrolled away.
+    auto *actions = new QGridLayout;
+    actions->setHorizontalSpacing(6);
+    actions->setVerticalSpacing(6);
+    actions->addWidget(FCalBtn, 0, 0);
+    actions->addWidget(FTurnOffBtn, 0, 1);
+    actions->addWidget(FLogResetBtn, 1, 0);
+    actions->addWidget(FLogSensorBtn, 1, 1);
+    SplitPage(this, v, actions, 10);
+}
+
+QString TFactoryPage::DurationText(const QString &seconds)
+{
+    bool ok = false;
+    const qlonglong n = seconds.trimmed().toLongLong(&ok);
+    if (!ok || n < 0)
+        return {};
+    const qlonglong hours = n / 3600;
+    return QStringLiteral("%1 d %2 h").arg(hours / 24).arg(hours % 24);
+}
+
+void TFactoryPage::ShowDurations() const
+{
+    for (const RDuration &d : FDurations)
+        d.mDuration->setText(DurationText(d.mSeconds->text()));
 }

@@ -1,7 +1,10 @@
 #pragma once
 // One page's editors bound to the configuration view (ConfigForm): each
 // widget to the member that stands for it, in both directions.
+#include <functional>
 #include <vector>
+
+#include <QString>
 
 #include "model/config_form.h"
 
@@ -11,6 +14,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QObject;
 
 class TFormBinding {
 public:
@@ -31,6 +35,15 @@ public:
     // Draws the values and editors grey while they hold stand-ins (nothing
     // has been read yet), or in their parent's colours.
     void ShowStandIn(bool bStandIn) const;
+    // Marks each editor whose value differs from `loaded` (the view as last
+    // read or loaded): a tinted field and the mark beside it, both with
+    // `source` and the loaded value in their tooltips; unmarks the others.
+    // A number editor with the focus keeps its focus colour.
+    void MarkChanged(const ConfigForm &loaded, const QString &source) const;
+    // Whether any editor is marked.
+    bool AnyMarked() const;
+    // Calls `edited` whenever the technician changes one of the editors.
+    void OnEdited(QObject *context, const std::function<void()> &edited) const;
 
 private:
     struct RSpin {

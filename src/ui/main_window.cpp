@@ -71,9 +71,10 @@ QWidget#CustomerPanel QLabel { background: #ffffff; }
 )";
 
 // One page of the developer layout in its tab: the page scrolls up and down
-// under the tab bar, which stays in view. Across it is as wide as the page
-// needs, so that the tab control as a whole scrolls sideways in DevScrollBox
-// when the window is narrower than the widest page.
+// under the tab bar, which stays in view. Across it asks for the room the
+// page's fields and actions want, and gives way down to the least the page
+// needs (its fields then scroll beside its actions); the tab control as a
+// whole scrolls sideways in DevScrollBox only below that.
 class TPageScroll : public QScrollArea {
 public:
     explicit TPageScroll(QWidget *page)
@@ -87,18 +88,18 @@ public:
 
     QSize minimumSizeHint() const override
     {
-        return {Across(), 4 * kRowHeight};
+        return {Across(widget()->minimumSizeHint()), 4 * kRowHeight};
     }
     QSize sizeHint() const override
     {
         const QSize page = widget()->sizeHint().expandedTo(widget()->minimumSizeHint());
-        return {Across(), page.height() + 2 * frameWidth()};
+        return {Across(page), page.height() + 2 * frameWidth()};
     }
 
 private:
-    int Across() const
+    int Across(const QSize &page) const
     {
-        return widget()->minimumSizeHint().width() + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+        return page.width() + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
     }
 };
 
@@ -160,6 +161,8 @@ void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
     }
     Memo->setVisible(FSession.DeviceCFG.mLogEnable);
     StartConfigView(FState.FForm, FState.FTamselCFG, FSession.SensorTypes);
+    FLoaded = FState.FForm;
+    FLoadedSource = QStringLiteral("As the window started");
     FormToView();
     LayOutEEPROMGrid();
 
@@ -335,6 +338,14 @@ QSize TNorvikIRMainForm::LayoutContentSize() const
     // the traffic list beside them.
     const QScrollArea *box = FSession.UserMode ? UserScrollBox : DevScrollBox;
     const QWidget *content = box->widget();
+    // The pages' fields have been filled since their layouts last looked:
+    // the parts that scroll ask again, and the layouts around them.
+    for (QScrollArea *part : content->findChildren<QScrollArea *>())
+        part->updateGeometry();
+    for (QWidget *w : content->findChildren<QWidget *>())
+        if (w->layout())
+            w->layout()->invalidate();
+    content->layout()->invalidate();
     const QSize hint = content->sizeHint().expandedTo(content->minimumSizeHint());
     int width = hint.width() + 2 * box->frameWidth();
     const int room = kMinWindowHeight - FMakerPanel->minimumHeight() - FStatusPanel->minimumHeight();
@@ -425,7 +436,30 @@ void TNorvikIRMainForm::FormToView()
     for (const TFormBinding *binding : Bindings())
         binding->Show(FState.FForm);
     FBinding = false;
+    FFactoryPage->ShowDurations();
+    MarkChanges();
     ShowRecordSource();
+}
+
+void TNorvikIRMainForm::TakeLoaded(const QString &source)
+{
+    FLoaded = FState.FForm;
+    FLoadedSource = source;
+    MarkChanges();
+}
+
+void TNorvikIRMainForm::MarkChanges()
+{
+    for (const TFormBinding *binding : Bindings())
+        binding->MarkChanged(FLoaded, FLoadedSource);
+}
+
+bool TNorvikIRMainForm::AnyFieldMarked() const
+{
+    for (const TFormBinding *binding : Bindings())
+        if (binding->AnyMarked())
+            return true;
+    return false;
 }
 
 void TNorvikIRMainForm::ViewToForm()

@@ -23,6 +23,7 @@
 
 #include "app/app_state.h"
 #include "files/eeprom_dump.h"
+#include "model/config_form.h"
 #include "link/adapter_doctor.h"
 #include "ui/maker_panel.h"
 
@@ -134,6 +135,9 @@ public:
     // outlive the window.
     void UseSimulator(SimDetector &sim);
 
+    // Whether any editor differs from what was last read or loaded (and is marked).
+    bool AnyFieldMarked() const;
+
     // The serial of the configuration last read from a detector; empty
     // before the first read.
     QString LastReadSerial() const;
@@ -189,6 +193,10 @@ private:
     void LockForDownload(bool bRunning);
     // The editors drawn as stand-ins until a record has been read.
     void ShowRecordSource();
+    // What the editors are compared with: the view as last read, loaded or
+    // written; each editor that differs from it is marked.
+    void TakeLoaded(const QString &source);
+    void MarkChanges();
     std::vector<const TFormBinding *> Bindings() const;
 
     // Copies the editors into the view, runs the action, shows the view again
@@ -230,4 +238,6 @@ private:
     TAdapterCheckDlg *FAdapterCheckDlg = nullptr; // made on first use, owned by the window
     TSimGasPanel *FSimGasPanel = nullptr;         // simulate mode only
     bool FBinding = false; // FormToView is setting the editors
+    ConfigForm FLoaded;    // the view as last read, loaded or written
+    QString FLoadedSource; // where FLoaded came from, for the marks' tooltips
 };

@@ -39,6 +39,7 @@
 #include "ui/test_page.h"
 #include "ui/user_options_page.h"
 #include "ui/user_page.h"
+#include "ui/verdict_status.h"
 #include "ui/sensor_cal_dlg.h"
 #include "ui/sensor_log_dlg.h"
 #include "ui/widget_kit.h"
@@ -157,14 +158,27 @@ void TNorvikIRMainForm::ConnectHandlers()
 
     FTestPage->OnCellEdited = [this](int nCol, int nRow, const std::string &text) { FEEPROM.SetCell(nCol, nRow, text); };
     connect(qApp, &QApplication::focusChanged, this, &TNorvikIRMainForm::FocusChanged);
+
+    // Every edit is marked against what was last read or loaded.
+    for (const TFormBinding *binding : Bindings())
+        binding->OnEdited(this, [this] {
+            if (!FBinding)
+                MarkChanges();
+        });
+    // The wheel changes only the field being worked in.
+    GuardWheel(this);
 }
 
 void TNorvikIRMainForm::UserReadFileBtnClick()
 {
-    RunBound([this] {
-        ReadConfigFileAction(FSession, *FScreen, FState,
-                             [this] { ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes); });
+    bool loaded = false;
+    RunBound([this, &loaded] {
+        loaded = ReadConfigFileAction(FSession, *FScreen, FState, [this] {
+                     ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes);
+                 }) == EFileOutcome::Done;
     });
+    if (loaded)
+        TakeLoaded(QStringLiteral("Loaded from the file"));
 }
 
 void TNorvikIRMainForm::UserWriteFileBtnClick()
@@ -176,12 +190,18 @@ void TNorvikIRMainForm::UserWriteFileBtnClick()
 
 void TNorvikIRMainForm::UserReadDeviceBtnClick()
 {
-    RunBound([this] { FActions->ReadDevice(); });
+    bool read = false;
+    RunBound([this, &read] { read = FActions->ReadDevice().Ok(); });
+    if (read)
+        TakeLoaded(QStringLiteral("Read from the detector"));
 }
 
 void TNorvikIRMainForm::UserWriteDeviceBtnClick()
 {
-    RunBound([this] { FActions->WriteDevice(); });
+    bool written = false;
+    RunBound([this, &written] { written = FActions->WriteDevice().Ok(); });
+    if (written)
+        TakeLoaded(QStringLiteral("Written to the detector"));
 }
 
 void TNorvikIRMainForm::UserCompareBtnClick()
@@ -213,7 +233,9 @@ void TNorvikIRMainForm::UserCalBtnClick()
         TSensorCalDlg dialog(FSession, this, FScreen.get());
         QString error;
         dialog.SetCylinders(CylindersOnRecord(FSession, error));
+        TVerdictWatch verdict(dialog, *FScreen);
         dialog.ShowDlg(FState.FTamselCFG);
+        verdict.Check();
     });
 }
 
@@ -230,7 +252,9 @@ void TNorvikIRMainForm::OpenBumpTest(QWidget *parent)
     TBumpTestDlg dialog(FSession, cylinders, parent, FScreen.get());
     if (!error.isEmpty())
         dialog.SetNote(QStringLiteral("The cylinders are kept with the service records: ") + error);
+    TVerdictWatch verdict(dialog, *FScreen);
     dialog.exec();
+    verdict.Check();
 }
 
 // The firmware panel works on the image alone, never on the configuration
@@ -456,4 +480,7 @@ void TNorvikIRMainForm::FocusChanged(QWidget *from, QWidget *to)
         paint(left, false);
     if (entered && entered != left)
         paint(entered, true);
+    // A marked editor left keeps its mark's colour.
+    if (left && left != entered)
+        MarkChanges();
 }

@@ -248,6 +248,12 @@ void TServiceRecordsDlg::BuildDialog()
                                        QStringLiteral("Last calibration"), QStringLiteral("Next calibration"),
                                        QStringLiteral("Last bump"), QStringLiteral("Next bump"), QStringLiteral("Due")});
     dv->addWidget(FDueTable, 1);
+    FDueEmpty = new QLabel;
+    FDueEmpty->setObjectName(QStringLiteral("DueEmptyLabel"));
+    FDueEmpty->setTextFormat(Qt::PlainText);
+    FDueEmpty->setWordWrap(true);
+    FDueEmpty->hide();
+    dv->addWidget(FDueEmpty);
     auto *legend = new QLabel(QStringLiteral("Soonest first; overdue detectors in red."));
     legend->setObjectName(QStringLiteral("DueLegendLabel"));
     dv->addWidget(legend);
@@ -400,9 +406,12 @@ void TServiceRecordsDlg::Refresh()
                 loaded.mRecords.clear();
                 loaded.mError = QStringLiteral("The service records could not be read: ") + error;
             }
+            std::vector<RDueEntry> withSimulated;
             if (!DueList(*store, now, std::nullopt, loaded.mDue, error)) {
                 loaded.mDue.clear();
                 loaded.mDueError = QStringLiteral("The due list could not be worked out: ") + error;
+            } else if (DueList(*store, now, std::nullopt, withSimulated, error, true)) {
+                loaded.mDueSimulated = static_cast<int>(withSimulated.size()) - static_cast<int>(loaded.mDue.size());
             }
         } else {
             loaded.mError = error.isEmpty() ? QStringLiteral("The service records could not be opened.")
@@ -427,7 +436,7 @@ void TServiceRecordsDlg::Show(RLoaded loaded)
     FMessage->hide();
     FRecords = std::move(loaded.mRecords);
     FillRecords();
-    FillDue(loaded.mDue);
+    FillDue(loaded.mDue, loaded.mDueSimulated);
     if (!loaded.mError.isEmpty())
         ShowError(loaded.mError);
     else if (!loaded.mDueError.isEmpty())
@@ -462,8 +471,20 @@ void TServiceRecordsDlg::FillRecords()
     SelectionChanged();
 }
 
-void TServiceRecordsDlg::FillDue(const std::vector<RDueEntry> &due)
+void TServiceRecordsDlg::FillDue(const std::vector<RDueEntry> &due, int simulated)
 {
+    // An empty list says why.
+    QString why;
+    if (due.empty()) {
+        why = QStringLiteral("No detector is due: none has a calibration, bump test or read on record");
+        if (simulated > 0)
+            why = QStringLiteral("No detector is due: simulated detectors are left out; %1 simulated").arg(simulated);
+        else
+            why += QStringLiteral(" yet");
+        why += QLatin1Char('.');
+    }
+    FDueEmpty->setText(why);
+    FDueEmpty->setVisible(due.empty());
     FDueTable->setRowCount(0);
     FDueTable->setRowCount(static_cast<int>(due.size()));
     for (int row = 0; row < static_cast<int>(due.size()); ++row) {

@@ -79,6 +79,7 @@ public:
         std::vector<RServiceRecord> mRecords;
         std::vector<RDueEntry> mDue;
         QString mDueError;
+        int mDueSimulated = 0; // detectors left out of the due list as simulated
     };
 
 signals:
@@ -94,7 +95,7 @@ private:
     TRecordStore *Store();
     void Show(RLoaded loaded);
     void FillRecords();
-    void FillDue(const std::vector<RDueEntry> &due);
+    void FillDue(const std::vector<RDueEntry> &due, int simulated);
     void SelectionChanged();
     const RServiceRecord *Selected() const;
     void ShowError(const QString &text);
@@ -122,6 +123,7 @@ private:
     QPushButton *FExportBtn = nullptr;
     QPushButton *FRestoreBtn = nullptr;
     QTableWidget *FDueTable = nullptr;
+    QLabel *FDueEmpty = nullptr; // why the due list is empty
     TCylindersPage *FCylindersPage = nullptr;
     QLabel *FMessage = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -76,8 +77,16 @@ TTestPage::TTestPage(QWidget *parent) : QWidget(parent)
     auto *buttons = new QGridLayout;
     buttons->setHorizontalSpacing(6);
     buttons->setVerticalSpacing(6);
-    buttons->addWidget(FFactoryResetBtn, 0, 0);
-    buttons->addWidget(FIdentifyBtn, 0, 1);
+    // Factory Reset erases the detector's settings: it stands apart, at the
+    // row's far end behind a rule, not beside the everyday Identify.
+    buttons->addWidget(FIdentifyBtn, 0, 0);
+    auto *apart = new QFrame;
+    apart->setObjectName(QStringLiteral("EtcFactoryResetRule"));
+    apart->setFrameShape(QFrame::VLine);
+    apart->setFrameShadow(QFrame::Sunken);
+    buttons->addWidget(apart, 0, 1, 1, 2, Qt::AlignHCenter);
+    buttons->addWidget(FFactoryResetBtn, 0, 3);
+    FFactoryResetBtn->setToolTip(QStringLiteral("Returns the detector's settings to the factory's"));
     for (int i = 0; i < static_cast<int>(FActuatorBtns.size()); ++i)
         buttons->addWidget(FActuatorBtns[static_cast<size_t>(i)], 1, i);
     for (int i = 0; i < static_cast<int>(FReportBtns.size()); ++i)

@@ -18,8 +18,7 @@ using namespace kit;
 TUserOptionsPage::TUserOptionsPage(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("UserTS"));
-    auto *v = new QVBoxLayout(this);
-    v->setContentsMargins(10, 10, 10, 10);
+    auto *v = new QVBoxLayout;
     v->setSpacing(8);
 
     QGridLayout *grid = MakeRowGrid();
@@ -64,13 +63,16 @@ TUserOptionsPage::TUserOptionsPage(QWidget *parent) : QWidget(parent)
 
     FEditors = AddConfigRows(kDeveloperLayoutRows, grid, FBinding);
     v->addLayout(grid);
-    v->addWidget(FEditors.mHideBumpLed);
+    v->addWidget(WithMark(FEditors.mHideBumpLed));
 
-    FButtons = MakeConfigButtons("UserOpt", 90);
-    v->addLayout(FButtons.mRow);
-    v->addLayout(ButtonRow({FButtons.mLogPanel, FButtons.mComparePanel}));
-
-    FFirmware = new TFirmwarePanel(QStringLiteral("UserOptFM"));
-    v->addWidget(FFirmware);
     v->addStretch(1);
+
+    // The actions beside the fields, never scrolled away.
+    auto *actions = new QVBoxLayout;
+    actions->setSpacing(8);
+    FButtons = MakeConfigButtons("UserOpt", 90);
+    actions->addLayout(FButtons.mGrid);
+    FFirmware = new TFirmwarePanel(QStringLiteral("UserOptFM"));
+    actions->addWidget(FFirmware);
+    SplitPage(this, v, actions, 10);
 }

@@ -17,8 +17,7 @@ using namespace kit;
 TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("UserScrollContent"));
-    auto *v = new QVBoxLayout(this);
-    v->setContentsMargins(12, 12, 12, 12);
+    auto *v = new QVBoxLayout;
     v->setSpacing(8);
 
     QGridLayout *grid = MakeRowGrid();
@@ -54,17 +53,22 @@ TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
 
     FEditors = AddConfigRows(kUserLayoutRows, grid, FBinding);
     v->addLayout(grid);
-    v->addWidget(FEditors.mHideBumpLed);
+    v->addWidget(WithMark(FEditors.mHideBumpLed));
 
+    v->addStretch(1);
+
+    // The actions beside the fields, never scrolled away.
+    auto *actions = new QVBoxLayout;
+    actions->setSpacing(8);
     FButtons = MakeConfigButtons("User", kButtonWidth);
-    v->addLayout(FButtons.mRow);
+    actions->addLayout(FButtons.mGrid);
     FCalBtn = MakeButton("UserCalBtn", "Sensor Calibration", 140);
     FBumpTestBtn = MakeButton("UserBumpTestBtn", "Bump Test...", 96);
     QFrame *calPanel = ButtonPanel("UserCalPanel", FCalBtn);
     calPanel->layout()->addWidget(FBumpTestBtn);
-    v->addLayout(ButtonRow({FButtons.mLogPanel, FButtons.mComparePanel, calPanel}));
+    actions->addLayout(ButtonRow({calPanel}));
 
     FFirmware = new TFirmwarePanel(QStringLiteral("UserFM"));
-    v->addWidget(FFirmware);
-    v->addStretch(1);
+    actions->addWidget(FFirmware);
+    SplitPage(this, v, actions, 12);
 }

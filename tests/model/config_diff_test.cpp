@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cstring>
 
 namespace {
@@ -170,6 +172,43 @@ TEST(ConfigFields, DiffListsEachChangedFieldOnceInRecordOrder)
               (std::vector<std::string>{"mUserID: \"CREW-B\" -> \"CREW-C\"", "mAlarmHigh: 15.0 ppm -> 20.0 ppm",
                                         "mTempCompSpan: [-229832, -554, -163383] -> [-229832, -554, 0]"}));
     EXPECT_TRUE(DiffLines(before, before, types).empty());
+}
+
+TEST(ConfigFields, LabelledDiffNamesFieldsAsTheWindowShowsThem)
+{
+    const std::vector<RSensorType> types = BuiltInSensorTypes();
+    const RTamselCFG before = Sample();
+    const struct {
+        const char *mWhat;
+        std::function<void(RTamselCFG &)> mChange;
+        std::vector<std::string> mLines;
+    } cases[] = {
+        {"alarm and user ID",
+         [](RTamselCFG &c) {
+             c.mSensor.mAlarmHigh = 200;
+             c.mUnit.mUserID[5] = 'C';
+         },
+         {"User ID: \"CREW-B\" -> \"CREW-C\"", "High Alarm: 15.0 ppm -> 20.0 ppm"}},
+        {"display mode",
+         [](RTamselCFG &c) {
+             c.mUnit.mUnitFlag = UnitFlagFromView(static_cast<int>(EDisplayMode::LifeRemaining),
+                                                  HideBumpLEDOfFlag(c.mUnit.mUnitFlag));
+         },
+         {std::string("Display: ") + kDisplayModeTexts[static_cast<int>(DisplayModeOfFlag(before.mUnit.mUnitFlag))] +
+          " -> Life Remaining"}},
+        {"bump LED", [](RTamselCFG &c) { c.mUnit.mUnitFlag ^= kUnitFlagHideBumpLED; },
+         {std::string("Hide bump due LED flashing: ") + (HideBumpLEDOfFlag(before.mUnit.mUnitFlag) ? "on -> off" : "off -> on")}},
+        {"reserved bytes", [](RTamselCFG &c) { c.mSensor.mCRC ^= 1; }, {"mSensor.mCRC: 0x" }},
+    };
+    for (const auto &c : cases) {
+        RTamselCFG after = before;
+        c.mChange(after);
+        const std::vector<std::string> lines = LabelledDiffLines(before, after, types);
+        ASSERT_EQ(lines.size(), c.mLines.size()) << c.mWhat;
+        for (size_t i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i].rfind(c.mLines[i], 0), 0u) << c.mWhat << ": " << lines[i];
+    }
+    EXPECT_TRUE(LabelledDiffLines(before, before, types).empty());
 }
 
 TEST(ConfigFields, ChoicesFollowTheWriteRanges)

@@ -19,7 +19,7 @@ TEST_F(MainWindowTest, CompareListsWhatWriteDeviceWouldChangeAndWritesNothing)
     ASSERT_EQ(FMessages.size(), 1u);
     EXPECT_EQ(FMessages[0].mCaption, "Compare with Detector");
     EXPECT_EQ(FMessages[0].mText, "Write Device would change 2 fields (detector -> editor):\r"
-                                  "mUserID: \"      \" -> \"SITE  \"\rmAlarmHigh: 15.0 ppm -> 20.0 ppm");
+                                  "User ID: \"      \" -> \"SITE  \"\rHigh Alarm: 15.0 ppm -> 20.0 ppm");
     EXPECT_EQ(FMessages[0].mIcon, MsgIcon::Information);
     EXPECT_EQ(StatusText(), QStringLiteral("Read Norvik Information... OK"));
     EXPECT_EQ(sim.Config(), before);
@@ -44,7 +44,7 @@ TEST_F(MainWindowTest, CompareInTheDeveloperLayoutCountsTheLifeAndRefusesWithout
     W<QDoubleSpinBox>("UserOptMonthLifeSpin")->setValue(12);
     Click("UserOptCompareBtn");
     ASSERT_EQ(FMessages.size(), 1u);
-    EXPECT_NE(FMessages[0].mText.find("\rmLifeRemaining: "), std::string::npos) << FMessages[0].mText;
+    EXPECT_NE(FMessages[0].mText.find("\rLife Remaining: "), std::string::npos) << FMessages[0].mText;
 
     // Write Device's own refusal, with its box, before the detector is woken.
     W<QComboBox>("UserOptSensorTypeCombo")->setCurrentIndex(-1);

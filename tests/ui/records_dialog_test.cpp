@@ -80,9 +80,10 @@ protected:
     // journal would store it (the configuration read carries the serial and
     // the intervals: 180 days between calibrations, 30 between bump tests).
     void Append(const char *serial, const char *job, int status, double daysAgo, QJsonObject data = {},
-                const char *outcome = nullptr)
+                const char *outcome = nullptr, bool simulated = false)
     {
         RJobRecord j;
+        j.mSimulated = simulated;
         j.mJob = job;
         j.mStatus = static_cast<uint8_t>(status);
         j.mText = std::string(job) + (status == 0 ? "... OK" : "... failed");
@@ -323,6 +324,32 @@ TEST_F(RecordsDialogTest, DueListSoonestFirstWithOverdueRowsInRed)
     EXPECT_TRUE(due->item(0, 7)->text().contains(QStringLiteral("overdue")));
     EXPECT_FALSE(due->item(1, 7)->text().contains(QStringLiteral("overdue")));
     EXPECT_FALSE(due->item(1, 4)->text().isEmpty()); // next calibration shown
+}
+
+TEST_F(RecordsDialogTest, EmptyDueListSaysWhy)
+{
+    const struct {
+        int mSimulated; // detectors of the store, all simulated
+        const char *mWhy;
+    } cases[] = {
+        {0, "none has a calibration, bump test or read on record yet"},
+        {2, "simulated detectors are left out; 2 simulated"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mSimulated);
+        for (int i = 0; i < c.mSimulated; ++i)
+            Append(i == 0 ? "SN-SIM1" : "SN-SIM2", kJobBumpPass, 0, 1, {}, nullptr, true);
+        Open();
+        EXPECT_EQ(W<QTableWidget>("DueTable")->rowCount(), 0);
+        auto *why = W<QLabel>("DueEmptyLabel");
+        EXPECT_FALSE(why->isHidden());
+        EXPECT_TRUE(why->text().contains(QString::fromLatin1(c.mWhy))) << why->text().toStdString();
+    }
+    // A real detector on the list: nothing to explain.
+    Append("SN-REAL", kJobBumpPass, 0, 1);
+    Open();
+    EXPECT_EQ(W<QTableWidget>("DueTable")->rowCount(), 1);
+    EXPECT_TRUE(W<QLabel>("DueEmptyLabel")->isHidden());
 }
 
 TEST_F(RecordsDialogTest, StoreThatCannotBeOpenedIsShownInTheDialog)

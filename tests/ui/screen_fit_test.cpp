@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -149,6 +150,38 @@ protected:
         EXPECT_GT(buttons, 0);
     }
 
+    // Every action of the main window is in sight as it opens: each visible
+    // button lies whole inside the window and inside every scroll area
+    // around it, none scrolled. The checks of ExpectReachable scroll; these
+    // run first.
+    void ExpectActionsInSight(QWidget *window, const std::string &what)
+    {
+        SCOPED_TRACE(what);
+        for (QScrollArea *scroll : window->findChildren<QScrollArea *>()) {
+            scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->minimum());
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->minimum());
+        }
+        QApplication::processEvents();
+        int buttons = 0;
+        for (QPushButton *b : window->findChildren<QPushButton *>()) {
+            if (!b->isVisible() || b->window() != window)
+                continue;
+            ++buttons;
+            const QRect inWindow(b->mapTo(window, QPoint(0, 0)), b->size());
+            EXPECT_TRUE(window->rect().contains(inWindow)) << b->objectName().toStdString() << " at " << Text(inWindow);
+            for (QWidget *w = b->parentWidget(); w && w != window; w = w->parentWidget()) {
+                auto *scroll = qobject_cast<QScrollArea *>(w);
+                if (!scroll)
+                    continue;
+                const QRect inView(b->mapTo(scroll->viewport(), QPoint(0, 0)), b->size());
+                EXPECT_TRUE(scroll->viewport()->rect().contains(inView))
+                    << b->objectName().toStdString() << " cut by " << scroll->objectName().toStdString() << " at "
+                    << Text(inView);
+            }
+        }
+        EXPECT_GT(buttons, 0);
+    }
+
     void ExpectInView(QWidget *w, QWidget *window)
     {
         ASSERT_TRUE(w->isVisible()) << w->objectName().toStdString();
@@ -179,6 +212,7 @@ TEST_F(DISABLED_ScreenFitOnThisScreen, EveryWindowAndDialog)
     ASSERT_NE(pages, nullptr);
     for (int i = 0; i < pages->count(); ++i) {
         pages->setCurrentIndex(i);
+        ExpectActionsInSight(&dev, "developer page " + std::to_string(i) + " as it opens");
         ExpectReachable(&dev, "developer page " + std::to_string(i));
         // However far the page scrolled, the tab bar and the status bar stay in view.
         ExpectInView(pages->tabBar(), &dev);
@@ -240,6 +274,14 @@ TEST_F(DISABLED_ScreenFitOnThisScreen, EveryWindowAndDialog)
     check->close();
 
     TNorvikIRMainForm &user = Open("");
+    ExpectActionsInSight(&user, "user layout as it opens");
+    for (const char *name : {"UserReadDeviceBtn", "UserWriteDeviceBtn", "UserReadFileBtn", "UserWriteFileBtn",
+                             "UserBumpTestBtn", "UserCalBtn", "UserFMUpgradeBtn", "UserFMOpenBtn", "ServiceRecordsBtn",
+                             "ProgramUnitsBtn"}) {
+        auto *b = user.findChild<QPushButton *>(QString::fromLatin1(name));
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_TRUE(b->isVisible()) << name;
+    }
     ExpectReachable(&user, "user layout");
     ExpectInView(user.findChild<QWidget *>(QStringLiteral("StatusPanel")), &user);
 
