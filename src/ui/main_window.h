@@ -130,8 +130,8 @@ public:
     void ShowConfig();
 
     // Simulate mode: the title and the status bar say the detector is
-    // simulated, and the "Apply gas" panel drives it. The simulator must
-    // outlive the window.
+    // simulated, and the "Apply gas" panel drives it, here and in each
+    // measuring dialog. The simulator must outlive the window.
     void UseSimulator(SimDetector &sim);
 
     // The serial of the configuration last read from a detector; empty
@@ -229,5 +229,6 @@ private:
     TProgramUnitsDlg *FProgramDlg = nullptr;     // made on first use, owned by the window
     TAdapterCheckDlg *FAdapterCheckDlg = nullptr; // made on first use, owned by the window
     TSimGasPanel *FSimGasPanel = nullptr;         // simulate mode only
+    SimDetector *FSim = nullptr;                  // simulate mode only: the measuring dialogs' gas
     bool FBinding = false; // FormToView is setting the editors
 };

@@ -213,6 +213,8 @@ void TNorvikIRMainForm::UserCalBtnClick()
         TSensorCalDlg dialog(FSession, this, FScreen.get());
         QString error;
         dialog.SetCylinders(CylindersOnRecord(FSession, error));
+        if (FSim)
+            dialog.UseSimulator(*FSim);
         dialog.ShowDlg(FState.FTamselCFG);
     });
 }
@@ -230,6 +232,8 @@ void TNorvikIRMainForm::OpenBumpTest(QWidget *parent)
     TBumpTestDlg dialog(FSession, cylinders, parent, FScreen.get());
     if (!error.isEmpty())
         dialog.SetNote(QStringLiteral("The cylinders are kept with the service records: ") + error);
+    if (FSim)
+        dialog.UseSimulator(*FSim);
     dialog.exec();
 }
 
@@ -276,6 +280,8 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
     Guarded([this] {
         TSensorLogDlg dialog(FSession, this, FScreen.get());
         dialog.OnBumpTest = [this, &dialog] { Guarded([this, &dialog] { OpenBumpTest(&dialog); }); };
+        if (FSim)
+            dialog.UseSimulator(*FSim);
         dialog.ShowDlg();
     });
 }
