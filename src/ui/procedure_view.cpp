@@ -111,6 +111,12 @@ void TStepList::Paint()
         QLabel *row = FRows[i];
         const bool current = i == FCurrent;
         const bool done = FAllDone || (FCurrent >= 0 && i < FCurrent);
+        // Only a row whose mark changes is touched: a pass stays quick.
+        const QString mark = current ? QStringLiteral("current") : done ? QStringLiteral("done") : QString();
+        if (row->property("mark").toString() == mark && row->property("marked").toBool())
+            continue;
+        row->setProperty("mark", mark);
+        row->setProperty("marked", true);
         QFont font = row->font();
         font.setBold(current);
         row->setFont(font);

@@ -22,6 +22,7 @@
 #include "support/test_session.h"
 #include "ui/bump_test_dlg.h"
 #include "ui/sensor_cal_dlg.h"
+#include "ui/sensor_log_dlg.h"
 #include "ui/sim_gas_panel.h"
 #include "ui/ui_app.h"
 
@@ -256,6 +257,16 @@ TEST_F(GuidedProceduresTest, SimulateModeRunsEachProcedureWithTheDialogsOwnGas)
     EXPECT_TRUE(Text(cal, "CalFoundSpanLabel").contains("(-3")) << Text(cal, "CalFoundSpanLabel").toStdString();
     EXPECT_TRUE(Text(cal, "CalLeftSpanLabel").contains(", within +-10.0 %"))
         << Text(cal, "CalLeftSpanLabel").toStdString();
+    EXPECT_FALSE(sim->AppliedGas().has_value());
+
+    // The logger carries the same controls.
+    TSensorLogDlg logger(session, nullptr, &screen);
+    logger.UseSimulator(*sim);
+    Find<QDoubleSpinBox>(logger, QStringLiteral("SimGasSpin"))->setValue(12.0);
+    Find<QPushButton>(logger, QStringLiteral("SimGasApplyBtn"))->click();
+    ASSERT_TRUE(sim->AppliedGas().has_value());
+    EXPECT_DOUBLE_EQ(*sim->AppliedGas(), 12.0);
+    Find<QPushButton>(logger, QStringLiteral("SimGasRemoveBtn"))->click();
     EXPECT_FALSE(sim->AppliedGas().has_value());
 }
 
