@@ -162,6 +162,12 @@ public:
     uint8_t JobStatus() const;
     // The last line PhaseChanged gave.
     const std::string &PhaseText() const { return FPhaseText; }
+    // When the phase (or its step) began; the watch begins when the gas goes on.
+    TDateTime PhaseStart() const { return FPhaseStart; }
+    // When the wait now running ends (the phase's time limit); kDueNever when none runs.
+    TDateTime WaitEnds() const;
+    // The verdict once judged, before it is reported to the detector.
+    std::optional<bool> Verdict() const { return FPassed; }
 
 private:
     void SetPhase(EBumpPhase phase, const std::string &text);
@@ -204,3 +210,18 @@ private:
     std::optional<bool> FPassed; // judged, not reported yet
     TStableReading FSettled{1};
 };
+
+inline TDateTime TBumpTest::WaitEnds() const
+{
+    int limit = -1;
+    switch (FRunning ? FPhase : EBumpPhase::kDone) {
+    case EBumpPhase::kBaseline: limit = kBaselineLimit; break;
+    case EBumpPhase::kApplyGas:
+    case EBumpPhase::kRemoveGas: limit = FConfirmSteps ? kStepWaitLimit : -1; break;
+    case EBumpPhase::kWatch: limit = FWithin; break;
+    case EBumpPhase::kRecovery: limit = kRecoveryLimit; break;
+    case EBumpPhase::kIdle:
+    case EBumpPhase::kDone: break;
+    }
+    return limit < 0 ? kDueNever : AddSeconds(FPhaseStart, limit);
+}

@@ -136,6 +136,11 @@ public:
     bool Running() const { return FRunning; }
     ECalEvidencePhase Phase() const { return FPhase; }
     bool AwaitingStep() const { return FAwaiting; }
+    // The measurement may settle now (the readings showed the change, or its wait ran out).
+    bool Settling() const { return FArmed; }
+    // When the wait now running ends: the technician's step, the readings
+    // showing the change, or the settling; kDueNever when none (the procedure).
+    TDateTime WaitEnds() const;
     const RCalEvidence &Evidence() const { return FEvidence; }
     const RGasCylinder &Cylinder() const { return FCylinder; }
     // The exit table's code: 0 pass, 68 fail or stopped, 67 refused, the
@@ -183,3 +188,14 @@ private:
     int32_t FFrom = 0;              // the reading the change is measured from
     TStableReading FStable{1};
 };
+
+inline TDateTime TCalEvidence::WaitEnds() const
+{
+    if (!FRunning || FPhase == ECalEvidencePhase::kProcedure || FPhase == ECalEvidencePhase::kDone)
+        return kDueNever;
+    if (FArmed)
+        return AddSeconds(FArmedAt, kStableLimit);
+    if (FAwaiting && FConfirmSteps)
+        return AddSeconds(FPhaseStart, kStepWaitLimit);
+    return AddSeconds(FPhaseStart, kNoChangeLimit);
+}

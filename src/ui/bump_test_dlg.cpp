@@ -1,6 +1,7 @@
 #include "ui/bump_test_dlg.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QFrame>
@@ -14,7 +15,9 @@
 #include "app/session.h"
 #include "link/wire.h"
 #include "ui/cylinder_choice.h"
+#include "ui/procedure_view.h"
 #include "ui/screen_fit.h"
+#include "ui/sim_gas_panel.h"
 #include "ui/tool_dialog_screen.h"
 
 namespace {
@@ -37,32 +40,19 @@ QLabel *Value(const char *name, QWidget *parent)
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
-void Large(QLabel *label, int pixels)
-{
-    QFont font = label->font();
-    font.setPixelSize(pixels);
-    font.setBold(true);
-    label->setFont(font);
-}
-
-void Colour(QLabel *label, const QColor &color)
-{
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-}
-
 } // namespace
 
 TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &cylinders, QWidget *parent,
                            IScreen *screen)
     : TGuardedDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
-      FClock(session.Clock()), FTest(session, screen ? *screen : *FOwnScreen, *this)
+      FSession(session), FClock(session.Clock()), FTest(session, screen ? *screen : *FOwnScreen, *this)
 {
     setObjectName(QStringLiteral("BumpTestDlg"));
     setWindowTitle(QString::fromLatin1(kBumpTestCaption));
 
-    FCylinderCombo = new QComboBox(this);
+    // What scrolls on a small screen: the set-up, the steps, the live reading, the values.
+    auto *content = new QWidget;
+    FCylinderCombo = new QComboBox(content);
     FCylinderCombo->setObjectName(QStringLiteral("BumpCylinderCombo"));
     FCylinderCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     FCylinderCombo->setMinimumContentsLength(36);
@@ -72,38 +62,33 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
         FCylinders.push_back(cyl);
         FCylinderCombo->addItem(CylinderChoiceText(cyl));
     }
-    FWithinSpin = new QSpinBox(this);
+    FWithinSpin = new QSpinBox(content);
     FWithinSpin->setObjectName(QStringLiteral("BumpWithinSpin"));
     FWithinSpin->setRange(1, 3600);
     FWithinSpin->setValue(TBumpTest::kDefaultWithin);
     FWithinSpin->setSuffix(QStringLiteral(" s"));
-    auto *setup = new QFormLayout;
-    setup->addRow(QStringLiteral("Cylinder"), FCylinderCombo);
-    setup->addRow(QStringLiteral("Alarm within"), FWithinSpin);
+    auto *setup = new QHBoxLayout;
+    setup->addWidget(new QLabel(QStringLiteral("Cylinder"), content));
+    setup->addWidget(FCylinderCombo, 1);
+    setup->addSpacing(12);
+    setup->addWidget(new QLabel(QStringLiteral("Alarm within"), content));
+    setup->addWidget(FWithinSpin);
 
-    // The step the technician acts on, in large type, and the button that says it is done.
-    auto *stepBox = new QGroupBox(QStringLiteral("Step"), this);
-    FStepLabel = new QLabel(stepBox);
-    FStepLabel->setObjectName(QStringLiteral("BumpStepLabel"));
-    FStepLabel->setWordWrap(true);
-    FStepLabel->setMinimumHeight(48);
-    Large(FStepLabel, 20);
-    FStepBtn = Button("Done", "BumpStepBtn", stepBox);
-    FPhaseLabel = new QLabel(stepBox);
-    FPhaseLabel->setObjectName(QStringLiteral("BumpPhaseLabel"));
-    FPhaseLabel->setWordWrap(true);
-    FReadingLabel = new QLabel(stepBox);
-    FReadingLabel->setObjectName(QStringLiteral("BumpReadingLabel"));
-    auto *stepRow = new QHBoxLayout;
-    stepRow->addWidget(FStepLabel, 1);
-    stepRow->addWidget(FStepBtn);
-    auto *stepLayout = new QVBoxLayout(stepBox);
-    stepLayout->addLayout(stepRow);
-    stepLayout->addWidget(FPhaseLabel);
-    stepLayout->addWidget(FReadingLabel);
+    auto *stepsBox = new QGroupBox(QStringLiteral("Steps"), content);
+    FSteps = new TStepList(QStringLiteral("BumpStep"),
+                           {QStringLiteral("Baseline in clean air"), QStringLiteral("Apply the gas"),
+                            QStringLiteral("Watch for the LOW alarm"), QStringLiteral("Remove the gas"),
+                            QStringLiteral("Recovery"), QStringLiteral("Report to the detector")},
+                           stepsBox);
+    (new QVBoxLayout(stepsBox))->addWidget(FSteps);
 
-    auto *measured = new QGroupBox(QStringLiteral("Measured"), this);
+    auto *liveBox = new QGroupBox(QStringLiteral("Live reading"), content);
+    FLive = new TLiveReading(QStringLiteral("Bump"), liveBox);
+    (new QVBoxLayout(liveBox))->addWidget(FLive);
+
+    auto *measured = new QGroupBox(QStringLiteral("Measured"), content);
     auto *grid = new QFormLayout(measured);
+    grid->setRowWrapPolicy(QFormLayout::DontWrapRows);
     FBaselineLabel = Value("BumpBaselineLabel", measured);
     FPeakLabel = Value("BumpPeakLabel", measured);
     FAlarmLabel = Value("BumpAlarmLabel", measured);
@@ -111,6 +96,8 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
     FRecoveryLabel = Value("BumpRecoveryLabel", measured);
     FCriteriaLabel = Value("BumpCriteriaLabel", measured);
     FCriteriaLabel->setWordWrap(true);
+    ReserveWidth(FFlagsLabel, {QStringLiteral("TWA, STEL, LOW, HIGH")});
+    ReserveLines(FCriteriaLabel, 3);
     grid->addRow(QStringLiteral("Baseline (clean air)"), FBaselineLabel);
     grid->addRow(QStringLiteral("Peak under gas"), FPeakLabel);
     grid->addRow(QStringLiteral("LOW alarm"), FAlarmLabel);
@@ -118,14 +105,51 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
     grid->addRow(QStringLiteral("Recovery"), FRecoveryLabel);
     grid->addRow(QStringLiteral("Criteria"), FCriteriaLabel);
 
+    auto *columns = new QHBoxLayout;
+    columns->addWidget(stepsBox);
+    columns->addWidget(liveBox);
+    columns->addWidget(measured, 1);
+    auto *contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->addLayout(setup);
+    contentLayout->addLayout(columns);
+    contentLayout->addStretch(1);
+
+    // What never scrolls nor moves: what to do now, the time left, the
+    // button that says it is done, the verdict and the dialog's buttons.
+    FStepLabel = new QLabel(this);
+    FStepLabel->setObjectName(QStringLiteral("BumpStepLabel"));
+    FStepLabel->setWordWrap(true);
+    SetLargeFont(FStepLabel, 18);
+    ReserveLines(FStepLabel, 2);
+    FStepLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    FStepLabel->setFixedHeight(FStepLabel->minimumHeight());
+    FCountdown = new TCountdown(QStringLiteral("Bump"), this);
+    FStepBtn = Button("Gas applied", "BumpStepBtn", this);
+    FStepBtn->setFixedWidth(std::max({FStepBtn->sizeHint().width(),
+                                      FStepBtn->fontMetrics().horizontalAdvance(QStringLiteral("Gas removed")) + 24,
+                                      110}));
+    auto *stepRow = new QHBoxLayout;
+    stepRow->addWidget(FStepLabel, 1);
+    stepRow->addWidget(FCountdown);
+    stepRow->addWidget(FStepBtn, 0, Qt::AlignVCenter);
+
     FResultLabel = new QLabel(this);
     FResultLabel->setObjectName(QStringLiteral("BumpResultLabel"));
     FResultLabel->setAlignment(Qt::AlignCenter);
-    Large(FResultLabel, 28);
+    SetLargeFont(FResultLabel, 28);
+    ReserveWidth(FResultLabel, {QStringLiteral("Not done"), QStringLiteral("Refused"), QStringLiteral("Stopped")});
+    ReserveLines(FResultLabel, 1);
     FReasonLabel = new QLabel(this);
     FReasonLabel->setObjectName(QStringLiteral("BumpReasonLabel"));
     FReasonLabel->setWordWrap(true);
     FReasonLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FReasonLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    ReserveLines(FReasonLabel, 2);
+    FReasonLabel->setFixedHeight(FReasonLabel->minimumHeight());
+    auto *verdictRow = new QHBoxLayout;
+    verdictRow->addWidget(FResultLabel);
+    verdictRow->addWidget(FReasonLabel, 1);
 
     FStartBtn = Button("Start", "BumpStartBtn", this);
     FCancelBtn = Button("Cancel", "BumpCancelBtn", this);
@@ -136,19 +160,23 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
     buttons->addStretch();
     buttons->addWidget(FCloseBtn);
 
+    auto *rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
     auto *main = new QVBoxLayout(this);
-    main->addLayout(setup);
-    main->addWidget(stepBox);
-    main->addWidget(measured);
-    main->addWidget(FResultLabel);
-    main->addWidget(FReasonLabel);
+    main->addWidget(new TRoomyScroll(QStringLiteral("BumpScroll"), content, this), 1);
+    main->addWidget(rule);
+    main->addLayout(stepRow);
+    main->addLayout(verdictRow);
     main->addLayout(buttons);
+    FMainLayout = main;
     setMinimumWidth(520);
 
     connect(FStartBtn, &QPushButton::clicked, this, &TBumpTestDlg::StartBtnClick);
     connect(FStepBtn, &QPushButton::clicked, this, &TBumpTestDlg::StepBtnClick);
     connect(FCancelBtn, &QPushButton::clicked, this, &TBumpTestDlg::CancelBtnClick);
     connect(FCloseBtn, &QPushButton::clicked, this, &QDialog::close);
+    connect(FCylinderCombo, &QComboBox::currentIndexChanged, this, [this] { CylinderPicked(); });
     FPassTimer.setSingleShot(true);
     FPassTimer.setTimerType(Qt::PreciseTimer);
     connect(&FPassTimer, &QTimer::timeout, this, &TBumpTestDlg::RunPass);
@@ -157,6 +185,7 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
     if (FCylinders.empty())
         FReasonLabel->setText(QStringLiteral("No cylinder in service: add one on the Cylinders page of the Service "
                                              "Records window."));
+    FLive->SetSetPoints(QStringLiteral("alarm set points: read at Start"));
     ShowRunning(false);
 }
 
@@ -180,6 +209,22 @@ bool TBumpTestDlg::SelectCylinder(int64_t id)
     return false;
 }
 
+void TBumpTestDlg::UseSimulator(SimDetector &sim)
+{
+    if (FSimGas)
+        return;
+    FSimGas = new TSimGasPanel(sim, SimSensorUnit(sim, FSession.SensorTypes), this);
+    FMainLayout->insertWidget(FMainLayout->count() - 1, FSimGas);
+    CylinderPicked();
+}
+
+void TBumpTestDlg::CylinderPicked()
+{
+    const int index = FCylinderCombo->currentIndex();
+    if (FSimGas && index >= 0 && index < static_cast<int>(FCylinders.size()))
+        FSimGas->SetValue(FCylinders[static_cast<size_t>(index)].mConcentration / 10.0);
+}
+
 void TBumpTestDlg::ShowRunning(bool running)
 {
     FStartBtn->setEnabled(!running && !FCylinders.empty());
@@ -200,7 +245,13 @@ void TBumpTestDlg::StartBtnClick()
     FResultLabel->clear();
     FReasonLabel->clear();
     FStepLabel->clear();
-    FReadingLabel->clear();
+    FLive->Clear();
+    FCountdown->Clear();
+    FSteps->SetCurrent(-1);
+    FGasSince = FLastReadingAt = 0;
+    FLastFlags = 0;
+    FHaveReading = false;
+    FStepBtn->setText(QStringLiteral("Gas applied"));
     FUnit = FCylinders[static_cast<size_t>(index)].mUnit;
     FTest.SetWithin(FWithinSpin->value());
     FInPass = true;
@@ -216,6 +267,9 @@ void TBumpTestDlg::StartBtnClick()
         if (c.mPeakRule)
             criteria += QStringLiteral("; peak %1 to %2 %3").arg(Q(TenthsText(c.mPeakMin)), Q(TenthsText(c.mPeakMax)), Q(FUnit));
         FCriteriaLabel->setText(criteria);
+        FLive->SetSetPoints(QStringLiteral("alarm set points: LOW %1 %3, HIGH %2 %3")
+                                .arg(Q(TenthsText(c.mAlarmLow)), Q(TenthsText(c.mAlarmHigh)), Q(FUnit)));
+        Refresh();
         SchedulePass();
     }
 }
@@ -224,6 +278,7 @@ void TBumpTestDlg::StepBtnClick()
 {
     FTest.Confirm();
     ShowRunning(FTest.Running());
+    Refresh();
     SchedulePass();
 }
 
@@ -252,60 +307,122 @@ void TBumpTestDlg::RunPass()
     FTest.Pass();
     FInPass = false;
     ShowRunning(FTest.Running());
+    Refresh();
     SchedulePass();
+}
+
+void TBumpTestDlg::Refresh()
+{
+    const RBumpResult &r = FTest.Result();
+    const auto tenths = [this](const std::optional<int32_t> &v) {
+        return v ? Q(TenthsText(*v) + " " + FUnit) : QStringLiteral("-");
+    };
+    const EBumpPhase phase = FTest.Phase();
+    const bool underGas = FGasSince != 0;
+    FBaselineLabel->setText(tenths(r.mBaseline));
+    FPeakLabel->setText(tenths(r.mPeak));
+    if (r.mSecondsToAlarm)
+        FAlarmLabel->setText(QStringLiteral("after %1 s").arg(*r.mSecondsToAlarm));
+    else if (FTest.Verdict() || phase == EBumpPhase::kDone)
+        FAlarmLabel->setText(underGas ? QStringLiteral("never") : QStringLiteral("-"));
+    else
+        FAlarmLabel->setText(phase == EBumpPhase::kWatch ? QStringLiteral("not yet") : QStringLiteral("-"));
+    FFlagsLabel->setText(underGas ? Q(AlarmFlagNames(r.mAlarmFlags)) : QStringLiteral("-"));
+    FRecoveryLabel->setText(r.mRecoverySeconds ? QStringLiteral("%1 s").arg(*r.mRecoverySeconds) : QStringLiteral("-"));
+
+    if (FHaveReading) {
+        // One clock: the time since the gas went on, as the alarm's time is counted.
+        const QString when = underGas && FLastReadingAt >= FGasSince
+                                 ? QStringLiteral("%1 s after the gas").arg(WholeSeconds(FGasSince, FLastReadingAt))
+                                 : QStringLiteral("before the gas");
+        FLive->SetDetail(QStringLiteral("alarm flags now: %1; %2").arg(Q(AlarmFlagNames(FLastFlags)), when));
+    }
+    if (!FTest.Running()) {
+        FCountdown->Clear();
+        return;
+    }
+    QString what;
+    switch (phase) {
+    case EBumpPhase::kBaseline: what = QStringLiteral("clean-air readings"); break;
+    case EBumpPhase::kApplyGas: what = QStringLiteral("to apply the gas"); break;
+    case EBumpPhase::kWatch: what = QStringLiteral("for the LOW alarm"); break;
+    case EBumpPhase::kRemoveGas: what = QStringLiteral("to remove the gas"); break;
+    case EBumpPhase::kRecovery: what = QStringLiteral("for the recovery"); break;
+    case EBumpPhase::kIdle:
+    case EBumpPhase::kDone: break;
+    }
+    FCountdown->Show(what, FClock.Now(), FTest.WaitEnds());
+}
+
+void TBumpTestDlg::ShowVerdict(bool passed)
+{
+    FResultLabel->setText(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
+    SetTextColour(FResultLabel, passed ? QColor(0, 128, 0) : QColor(192, 0, 0));
 }
 
 // --- IBumpTestView ---------------------------------------------------------
 
 void TBumpTestDlg::PhaseChanged(EBumpPhase phase, const std::string &text)
 {
-    FPhaseLabel->setText(Q(text));
+    // The line of what to do now: a gas step's own text, shown once.
+    FStepLabel->setText(Q(text));
+    switch (phase) {
+    case EBumpPhase::kBaseline: FSteps->SetCurrent(0); break;
+    case EBumpPhase::kApplyGas: FSteps->SetCurrent(1); break;
+    case EBumpPhase::kWatch:
+        FSteps->SetCurrent(2);
+        FGasSince = FTest.PhaseStart();
+        break;
+    case EBumpPhase::kRemoveGas: FSteps->SetCurrent(3); break;
+    case EBumpPhase::kRecovery: FSteps->SetCurrent(4); break;
+    case EBumpPhase::kIdle:
+    case EBumpPhase::kDone: break;
+    }
     if (phase == EBumpPhase::kWatch || phase == EBumpPhase::kRecovery || phase == EBumpPhase::kDone)
         FStepBtn->setEnabled(false);
 }
 
-void TBumpTestDlg::StepShown(EGasStep step, const std::string &text)
+void TBumpTestDlg::StepShown(EGasStep step, const std::string &)
 {
-    FStepLabel->setText(Q(text));
     FStepBtn->setText(step == EGasStep::kApply ? QStringLiteral("Gas applied") : QStringLiteral("Gas removed"));
     FStepBtn->setEnabled(FTest.AwaitingStep());
+    // "Remove gas" follows the verdict: shown now, reported after the recovery.
+    if (step == EGasStep::kRemove && FTest.Verdict()) {
+        const bool passed = *FTest.Verdict();
+        ShowVerdict(passed);
+        const QString reason = Q(FTest.Result().mReason);
+        FReasonLabel->setText((reason.isEmpty() ? QString() : reason + QStringLiteral("\n")) +
+                              QStringLiteral("Remove the gas: the recovery is recorded, then the detector is sent %1.")
+                                  .arg(passed ? QStringLiteral("Bump Pass") : QStringLiteral("Bump Fail")));
+    }
 }
 
-void TBumpTestDlg::ReadingShown(const RTamselSensor &reading, int32_t tenths, double seconds)
+void TBumpTestDlg::ReadingShown(const RTamselSensor &reading, int32_t tenths, double)
 {
-    FReadingLabel->setText(QStringLiteral("Reading %1 %2 at %3 s, alarm flags: %4")
-                               .arg(Q(TenthsText(tenths)), Q(FUnit))
-                               .arg(static_cast<long>(seconds))
-                               .arg(Q(AlarmFlagNames(reading.mAlarm))));
+    FLive->SetReading(tenths == kOverRangeTenths ? QStringLiteral("over range") : Q(TenthsText(tenths) + " " + FUnit));
+    FLastFlags = reading.mAlarm;
+    FLastReadingAt = FClock.Now();
+    FHaveReading = true;
 }
 
 void TBumpTestDlg::Finished(const RBumpResult &r)
 {
-    const auto tenths = [this](const std::optional<int32_t> &v) {
-        return v ? Q(TenthsText(*v) + " " + FUnit) : QStringLiteral("-");
-    };
-    FBaselineLabel->setText(tenths(r.mBaseline));
-    FPeakLabel->setText(tenths(r.mPeak));
-    FAlarmLabel->setText(r.mSecondsToAlarm ? QStringLiteral("after %1 s").arg(*r.mSecondsToAlarm)
-                                           : QStringLiteral("never"));
-    FFlagsLabel->setText(Q(AlarmFlagNames(r.mAlarmFlags)));
-    FRecoveryLabel->setText(r.mRecoverySeconds ? QStringLiteral("%1 s").arg(*r.mRecoverySeconds) : QStringLiteral("-"));
+    Refresh();
+    // Nothing more to do: the verdict below says how it ended.
     FStepLabel->clear();
     FStepBtn->setEnabled(false);
+    FCountdown->Clear();
     switch (r.mOutcome) {
     case EBumpOutcome::kPass:
-        FResultLabel->setText(QStringLiteral("PASS"));
-        Colour(FResultLabel, QColor(0, 128, 0));
-        break;
     case EBumpOutcome::kFail:
-        FResultLabel->setText(QStringLiteral("FAIL"));
-        Colour(FResultLabel, QColor(192, 0, 0));
+        ShowVerdict(r.mOutcome == EBumpOutcome::kPass);
+        FSteps->SetAllDone();
         break;
     default:
         FResultLabel->setText(r.mOutcome == EBumpOutcome::kRefused   ? QStringLiteral("Refused")
                               : r.mOutcome == EBumpOutcome::kStopped ? QStringLiteral("Stopped")
                                                                      : QStringLiteral("Not done"));
-        Colour(FResultLabel, QColor(128, 0, 0));
+        SetTextColour(FResultLabel, QColor(128, 0, 0));
         break;
     }
     QString reason = Q(r.mReason);

@@ -1,5 +1,6 @@
 #pragma once
-// A dialog that runs a job of its own: it fits the screen it is shown on,
+// A dialog that runs a job of its own: it takes the room it asks for where
+// the screen it is shown on has it, and fits that screen,
 // and neither the title bar's close button nor Escape closes it while the
 // job may not be left (CloseAllowed).
 #include <QCloseEvent>
@@ -30,6 +31,14 @@ protected:
     void showEvent(QShowEvent *event) override
     {
         QDialog::showEvent(event);
+        // The first time, the whole of what it asks for (a dialog is
+        // otherwise held to two thirds of the screen), then brought within it.
+        if (!FSized && !isMaximized())
+            resize(sizeHint().expandedTo(minimumSizeHint()));
+        FSized = true;
         FitToScreen(this);
     }
+
+private:
+    bool FSized = false;
 };

@@ -135,12 +135,10 @@ void TNorvikIRMainForm::UseSimulator(SimDetector &sim)
 {
     setWindowTitle(Text(kMainCaption) + QString::fromLatin1(kSimulatedCaptionSuffix));
     FStatusPanel->ShowSimulated(true);
+    FSim = &sim;
     if (FSimGasPanel)
         return;
-    const int type = FindSensorType(sim.Config()[kSimSensorTypeAddress], FSession.SensorTypes);
-    const QString unit = type >= 0 ? QString::fromStdString(FSession.SensorTypes[static_cast<size_t>(type)].mUnit)
-                                   : QString();
-    FSimGasPanel = new TSimGasPanel(sim, unit);
+    FSimGasPanel = new TSimGasPanel(sim, SimSensorUnit(sim, FSession.SensorTypes));
     auto *layout = qobject_cast<QVBoxLayout *>(centralWidget()->layout());
     layout->insertWidget(layout->indexOf(FStatusPanel), FSimGasPanel);
 }

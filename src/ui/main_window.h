@@ -131,8 +131,8 @@ public:
     void ShowConfig();
 
     // Simulate mode: the title and the status bar say the detector is
-    // simulated, and the "Apply gas" panel drives it. The simulator must
-    // outlive the window.
+    // simulated, and the "Apply gas" panel drives it, here and in each
+    // measuring dialog. The simulator must outlive the window.
     void UseSimulator(SimDetector &sim);
 
     // Whether any editor differs from what was last read or loaded (and is marked).
@@ -237,6 +237,7 @@ private:
     TProgramUnitsDlg *FProgramDlg = nullptr;     // made on first use, owned by the window
     TAdapterCheckDlg *FAdapterCheckDlg = nullptr; // made on first use, owned by the window
     TSimGasPanel *FSimGasPanel = nullptr;         // simulate mode only
+    SimDetector *FSim = nullptr;                  // simulate mode only: the measuring dialogs' gas
     bool FBinding = false; // FormToView is setting the editors
     ConfigForm FLoaded;    // the view as last read, loaded or written
     QString FLoadedSource; // where FLoaded came from, for the marks' tooltips

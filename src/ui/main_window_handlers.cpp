@@ -234,6 +234,8 @@ void TNorvikIRMainForm::UserCalBtnClick()
         QString error;
         dialog.SetCylinders(CylindersOnRecord(FSession, error));
         TVerdictWatch verdict(dialog, *FScreen);
+        if (FSim)
+            dialog.UseSimulator(*FSim);
         dialog.ShowDlg(FState.FTamselCFG);
         verdict.Check();
     });
@@ -253,6 +255,8 @@ void TNorvikIRMainForm::OpenBumpTest(QWidget *parent)
     if (!error.isEmpty())
         dialog.SetNote(QStringLiteral("The cylinders are kept with the service records: ") + error);
     TVerdictWatch verdict(dialog, *FScreen);
+    if (FSim)
+        dialog.UseSimulator(*FSim);
     dialog.exec();
     verdict.Check();
 }
@@ -300,6 +304,8 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
     Guarded([this] {
         TSensorLogDlg dialog(FSession, this, FScreen.get());
         dialog.OnBumpTest = [this, &dialog] { Guarded([this, &dialog] { OpenBumpTest(&dialog); }); };
+        if (FSim)
+            dialog.UseSimulator(*FSim);
         dialog.ShowDlg();
     });
 }

@@ -14,9 +14,12 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdlib>
 
 #include "ui/cylinder_choice.h"
+#include "ui/procedure_view.h"
 #include "ui/screen_fit.h"
+#include "ui/sim_gas_panel.h"
 #include "ui/tool_dialog_screen.h"
 
 namespace {
@@ -32,26 +35,28 @@ QString Q(const std::string &text) { return QString::fromStdString(text); }
 
 TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen)
     : TGuardedDialog(parent), FOwnScreen(screen ? nullptr : std::make_unique<TToolDialogScreen>(this)),
-      FClock(session.Clock()), FCal(session, screen ? *screen : *FOwnScreen, *this),
+      FSession(session), FClock(session.Clock()), FCal(session, screen ? *screen : *FOwnScreen, *this),
       FEvidence(session, screen ? *screen : *FOwnScreen, FCal, *this), FTolerance(session.RecordsCFG.mCalTolerance)
 {
     setObjectName(QStringLiteral("SensorCalDlg"));
     setWindowTitle(QStringLiteral("Sensor Calibration"));
 
-    SpanGasLabel = new QLabel(QStringLiteral("Span Gas"), this);
+    // What scrolls on a small screen: the procedure and what is measured around it.
+    auto *content = new QWidget;
+    SpanGasLabel = new QLabel(QStringLiteral("Span Gas"), content);
     SpanGasLabel->setObjectName(QStringLiteral("SpanGasLabel"));
-    SpanGasSpin = new QDoubleSpinBox(this);
+    SpanGasSpin = new QDoubleSpinBox(content);
     SpanGasSpin->setObjectName(QStringLiteral("SpanGasSpin"));
     SpanGasSpin->setDecimals(1);
     SpanGasSpin->setSingleStep(0.1);
-    CalUnitLabel = new QLabel(this);
+    CalUnitLabel = new QLabel(content);
     CalUnitLabel->setObjectName(QStringLiteral("CalUnitLabel"));
     auto *spanRow = new QHBoxLayout;
     spanRow->addWidget(SpanGasLabel);
     spanRow->addWidget(SpanGasSpin, 1);
     spanRow->addWidget(CalUnitLabel);
 
-    CalProgressBar = new QProgressBar(this);
+    CalProgressBar = new QProgressBar(content);
     CalProgressBar->setObjectName(QStringLiteral("CalProgressBar"));
     CalProgressBar->setTextVisible(false);
     CalProgressBar->setRange(0, 1);
@@ -60,11 +65,88 @@ TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen
     auto *lines = new QVBoxLayout;
     const char *names[] = {"CalLabel", "CalLabel1", "CalLabel2"};
     for (size_t i = 0; i < FStatusLines.size(); ++i) {
-        FStatusLines[i] = new QLabel(this);
+        FStatusLines[i] = new QLabel(content);
         FStatusLines[i]->setObjectName(QString::fromLatin1(names[i]));
         FStatusLines[i]->setMinimumWidth(320);
+        ReserveLines(FStatusLines[i], 1);
         lines->addWidget(FStatusLines[i]);
     }
+
+    // The cylinder, and what was measured against it.
+    CylinderCombo = new QComboBox(content);
+    CylinderCombo->setObjectName(QStringLiteral("CalCylinderCombo"));
+    CylinderCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    CylinderCombo->setMinimumContentsLength(28);
+    CylinderCombo->addItem(QStringLiteral("None: span gas as entered, no certificate"));
+    auto *cylinderRow = new QHBoxLayout;
+    cylinderRow->addWidget(new QLabel(QStringLiteral("Cylinder"), content));
+    cylinderRow->addWidget(CylinderCombo, 1);
+    auto *evidenceBox = new QGroupBox(QStringLiteral("Measured against the cylinder"), content);
+    evidenceBox->setObjectName(QStringLiteral("CalEvidenceBox"));
+    FSteps = new TStepList(QStringLiteral("CalStep"),
+                           {QStringLiteral("As found in clean air"), QStringLiteral("Apply the gas: as found"),
+                            QStringLiteral("Remove the gas: clean air"), QStringLiteral("The detector's zero and span"),
+                            QStringLiteral("As left under the gas"), QStringLiteral("Remove the gas: as left")},
+                           evidenceBox);
+    FLive = new TLiveReading(QStringLiteral("Cal"), evidenceBox);
+    auto *stepsAndLive = new QHBoxLayout;
+    stepsAndLive->addWidget(FSteps);
+    stepsAndLive->addWidget(FLive, 1);
+    auto *grid = new QFormLayout;
+    grid->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    const char *measureNames[] = {"CalFoundZeroLabel", "CalFoundSpanLabel", "CalLeftSpanLabel", "CalLeftZeroLabel"};
+    const char *measureCaptions[] = {"As found, clean air", "As found, under gas", "As left, under gas",
+                                     "As left, clean air"};
+    for (size_t i = 0; i < FMeasures.size(); ++i) {
+        FMeasures[i] = new QLabel(QStringLiteral("-"), evidenceBox);
+        FMeasures[i]->setObjectName(QString::fromLatin1(measureNames[i]));
+        FMeasures[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        ReserveWidth(FMeasures[i], {QStringLiteral("3276.7 ppm (-100.0 %), within +-10.0 %, did not settle")});
+        grid->addRow(QString::fromLatin1(measureCaptions[i]), FMeasures[i]);
+    }
+    ResultLabel = new QLabel(evidenceBox);
+    ResultLabel->setObjectName(QStringLiteral("CalResultLabel"));
+    ResultLabel->setWordWrap(true);
+    SetLargeFont(ResultLabel, 18);
+    ReserveLines(ResultLabel, 2);
+    auto *evidenceLayout = new QVBoxLayout(evidenceBox);
+    evidenceLayout->addLayout(stepsAndLive);
+    evidenceLayout->addLayout(grid);
+    evidenceLayout->addWidget(ResultLabel);
+    evidenceBox->hide();
+
+    // The procedure on the left, what was measured against the cylinder beside it.
+    auto *procedure = new QVBoxLayout;
+    procedure->addLayout(cylinderRow);
+    procedure->addLayout(spanRow);
+    procedure->addWidget(CalProgressBar);
+    procedure->addLayout(lines);
+    procedure->addStretch(1);
+    auto *columns = new QHBoxLayout(content);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->addLayout(procedure);
+    columns->addWidget(evidenceBox, 1);
+
+    // What never scrolls nor moves: what to do now, the time left, the
+    // button that says it is done, and the dialog's buttons.
+    StepLabel = new QLabel(this);
+    StepLabel->setObjectName(QStringLiteral("CalStepLabel"));
+    StepLabel->setWordWrap(true);
+    SetLargeFont(StepLabel, 18);
+    ReserveLines(StepLabel, 2);
+    StepLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    StepLabel->setFixedHeight(StepLabel->minimumHeight());
+    FCountdown = new TCountdown(QStringLiteral("Cal"), this);
+    StepBtn = Button("Gas applied", "CalStepBtn", this);
+    StepBtn->setFixedWidth(std::max({StepBtn->sizeHint().width(),
+                                     StepBtn->fontMetrics().horizontalAdvance(QStringLiteral("Gas removed")) + 24, 110}));
+    QSizePolicy keep = StepBtn->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    StepBtn->setSizePolicy(keep);
+    auto *stepRow = new QHBoxLayout;
+    stepRow->addWidget(StepLabel, 1);
+    stepRow->addWidget(FCountdown);
+    stepRow->addWidget(StepBtn, 0, Qt::AlignVCenter);
 
     CalBtn = Button("Calibration", "CalBtn", this);
     CalAbortBtn = Button("Cancel", "CalAbortBtn", this);
@@ -75,64 +157,15 @@ TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen
     buttons->addStretch();
     buttons->addWidget(CloseBtn);
 
-    // The cylinder, and what was measured against it.
-    CylinderCombo = new QComboBox(this);
-    CylinderCombo->setObjectName(QStringLiteral("CalCylinderCombo"));
-    CylinderCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    CylinderCombo->setMinimumContentsLength(28);
-    CylinderCombo->addItem(QStringLiteral("None: span gas as entered, no certificate"));
-    auto *cylinderRow = new QHBoxLayout;
-    cylinderRow->addWidget(new QLabel(QStringLiteral("Cylinder"), this));
-    cylinderRow->addWidget(CylinderCombo, 1);
-    auto *evidenceBox = new QGroupBox(QStringLiteral("Measured against the cylinder"), this);
-    evidenceBox->setObjectName(QStringLiteral("CalEvidenceBox"));
-    StepLabel = new QLabel(evidenceBox);
-    StepLabel->setObjectName(QStringLiteral("CalStepLabel"));
-    StepLabel->setWordWrap(true);
-    QFont big = StepLabel->font();
-    big.setPixelSize(18);
-    big.setBold(true);
-    StepLabel->setFont(big);
-    StepBtn = Button("Done", "CalStepBtn", evidenceBox);
-    ReadingLabel = new QLabel(evidenceBox);
-    ReadingLabel->setObjectName(QStringLiteral("CalReadingLabel"));
-    auto *stepRow = new QHBoxLayout;
-    stepRow->addWidget(StepLabel, 1);
-    stepRow->addWidget(StepBtn);
-    auto *grid = new QFormLayout;
-    const char *measureNames[] = {"CalFoundZeroLabel", "CalFoundSpanLabel", "CalLeftSpanLabel", "CalLeftZeroLabel"};
-    const char *measureCaptions[] = {"As found, clean air", "As found, under gas", "As left, under gas",
-                                     "As left, clean air"};
-    for (size_t i = 0; i < FMeasures.size(); ++i) {
-        FMeasures[i] = new QLabel(QStringLiteral("-"), evidenceBox);
-        FMeasures[i]->setObjectName(QString::fromLatin1(measureNames[i]));
-        grid->addRow(QString::fromLatin1(measureCaptions[i]), FMeasures[i]);
-    }
-    ResultLabel = new QLabel(evidenceBox);
-    ResultLabel->setObjectName(QStringLiteral("CalResultLabel"));
-    ResultLabel->setWordWrap(true);
-    ResultLabel->setFont(big);
-    auto *evidenceLayout = new QVBoxLayout(evidenceBox);
-    evidenceLayout->addLayout(stepRow);
-    evidenceLayout->addWidget(ReadingLabel);
-    evidenceLayout->addLayout(grid);
-    evidenceLayout->addWidget(ResultLabel);
-    evidenceBox->setMinimumWidth(360);
-    evidenceBox->hide();
-
-    // The procedure on the left, what was measured against the cylinder
-    // beside it: the dialog stays low enough for a small screen.
-    auto *procedure = new QVBoxLayout;
-    procedure->addLayout(cylinderRow);
-    procedure->addLayout(spanRow);
-    procedure->addWidget(CalProgressBar);
-    procedure->addLayout(lines);
-    procedure->addStretch(1);
-    procedure->addLayout(buttons);
-    auto *main = new QHBoxLayout(this);
-    main->addLayout(procedure);
-    main->addWidget(evidenceBox);
-    main->setSizeConstraint(QLayout::SetFixedSize); // fixed dialog border
+    auto *rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    auto *main = new QVBoxLayout(this);
+    main->addWidget(new TRoomyScroll(QStringLiteral("CalScroll"), content, this), 1);
+    main->addWidget(rule);
+    main->addLayout(stepRow);
+    main->addLayout(buttons);
+    FMainLayout = main;
 
     connect(CalBtn, &QPushButton::clicked, this, &TSensorCalDlg::CalBtnClick);
     connect(CalAbortBtn, &QPushButton::clicked, this, &TSensorCalDlg::CalAbortBtnClick);
@@ -181,6 +214,12 @@ void TSensorCalDlg::CalBtnClick()
         for (QLabel *label : FMeasures)
             label->setText(QStringLiteral("-"));
         ResultLabel->clear();
+        FLive->Clear();
+        FSteps->SetCurrent(-1);
+        const RTamselCFG &cfg = FCal.Record();
+        const QString unit = CalUnitLabel->text();
+        FLive->SetSetPoints(QStringLiteral("alarm set points: LOW %1 %3, HIGH %2 %3")
+                                .arg(Q(TenthsText(cfg.mSensor.mAlarmLow)), Q(TenthsText(cfg.mSensor.mAlarmHigh)), unit));
         FEvidence.SetTolerance(FTolerance);
         running = FEvidence.Start(*cylinder);
     } else {
@@ -189,6 +228,7 @@ void TSensorCalDlg::CalBtnClick()
     }
     FInPass = false;
     ShowButtons();
+    ShowCountdown();
     if (running)
         SchedulePass();
 }
@@ -206,6 +246,7 @@ void TSensorCalDlg::StepBtnClick()
 {
     FEvidence.Confirm();
     ShowButtons();
+    ShowCountdown();
     SchedulePass();
 }
 
@@ -232,6 +273,16 @@ bool TSensorCalDlg::SelectCylinder(int64_t id)
     return false;
 }
 
+void TSensorCalDlg::UseSimulator(SimDetector &sim)
+{
+    if (FSimGas)
+        return;
+    FSimGas = new TSimGasPanel(sim, SimSensorUnit(sim, FSession.SensorTypes), this);
+    FMainLayout->insertWidget(FMainLayout->count() - 1, FSimGas);
+    if (const RGasCylinder *cylinder = PickedCylinder())
+        FSimGas->SetValue(cylinder->mConcentration / 10.0);
+}
+
 const RGasCylinder *TSensorCalDlg::PickedCylinder() const
 {
     const int index = CylinderCombo->currentIndex() - 1;
@@ -244,11 +295,13 @@ void TSensorCalDlg::CylinderPicked()
     // With a cylinder the span gas is its concentration.
     if (cylinder)
         SpanValueChanged(cylinder->mConcentration / 10.0);
+    if (cylinder && FSimGas)
+        FSimGas->SetValue(cylinder->mConcentration / 10.0);
     if (QWidget *box = findChild<QWidget *>(QStringLiteral("CalEvidenceBox")))
         box->setVisible(cylinder != nullptr);
     ShowButtons();
     if (isVisible()) {
-        adjustSize();
+        resize(sizeHint().expandedTo(minimumSizeHint()));
         FitToScreen(this);
     }
 }
@@ -262,6 +315,31 @@ void TSensorCalDlg::ShowButtons()
     CylinderCombo->setEnabled(!busy);
     SpanGasSpin->setEnabled(!busy && !PickedCylinder());
     StepBtn->setEnabled(Measuring() && FEvidence.AwaitingStep());
+    StepBtn->setVisible(PickedCylinder() != nullptr);
+}
+
+void TSensorCalDlg::ShowCountdown()
+{
+    const ECalEvidencePhase phase = FEvidence.Phase();
+    if (FCal.Running() && (!Measuring() || phase == ECalEvidencePhase::kProcedure)) {
+        const RSensorType *type = FCal.SensorType();
+        FCountdown->Show(QStringLiteral("for the detector's calibration"), FClock.Now(),
+                         type ? AddSeconds(FCal.StartTime(), type->mCalTime) : kDueNever);
+        return;
+    }
+    if (!Measuring()) {
+        FCountdown->Clear();
+        return;
+    }
+    const bool apply = phase == ECalEvidencePhase::kFoundSpan || phase == ECalEvidencePhase::kLeftSpan;
+    QString what;
+    if (FEvidence.Settling())
+        what = QStringLiteral("for a stable reading");
+    else if (FEvidence.AwaitingStep())
+        what = apply ? QStringLiteral("to apply the gas") : QStringLiteral("to remove the gas");
+    else
+        what = apply ? QStringLiteral("for the gas at the sensor") : QStringLiteral("for clean air at the sensor");
+    FCountdown->Show(what, FClock.Now(), FEvidence.WaitEnds());
 }
 
 void TSensorCalDlg::SchedulePass()
@@ -286,6 +364,7 @@ void TSensorCalDlg::RunPass()
         FCal.Pass();
     FInPass = false;
     ShowButtons();
+    ShowCountdown();
     SchedulePass();
 }
 
@@ -330,17 +409,38 @@ void TSensorCalDlg::CalProgressChanged(int position, int max)
 
 void TSensorCalDlg::EvidencePhaseChanged(ECalEvidencePhase phase, const std::string &text)
 {
-    ReadingLabel->setText(Q(text));
-    if (phase == ECalEvidencePhase::kProcedure || phase == ECalEvidencePhase::kDone)
-        StepLabel->clear();
+    // What to do now: a gas step's own text, shown once.
+    StepLabel->setText(Q(text));
+    switch (phase) {
+    case ECalEvidencePhase::kFoundZero: FSteps->SetCurrent(0); break;
+    case ECalEvidencePhase::kFoundSpan: FSteps->SetCurrent(1); break;
+    case ECalEvidencePhase::kClearing: FSteps->SetCurrent(2); break;
+    case ECalEvidencePhase::kProcedure: FSteps->SetCurrent(3); break;
+    case ECalEvidencePhase::kLeftSpan: FSteps->SetCurrent(4); break;
+    case ECalEvidencePhase::kLeftZero: FSteps->SetCurrent(5); break;
+    case ECalEvidencePhase::kIdle:
+    case ECalEvidencePhase::kDone: break;
+    }
+    ShowCountdown();
     if (phase != ECalEvidencePhase::kDone)
         return;
     const RCalEvidence &e = FEvidence.Evidence();
     switch (e.mOutcome) {
-    case ECalEvidenceOutcome::kPass: ResultLabel->setText(QStringLiteral("PASS: as left within tolerance")); break;
-    case ECalEvidenceOutcome::kFail: ResultLabel->setText(QStringLiteral("FAIL: ") + Q(e.mReason)); break;
-    default: ResultLabel->setText(QStringLiteral("Not certified") + (e.mReason.empty() ? QString() : QStringLiteral(": ") + Q(e.mReason)));
+    case ECalEvidenceOutcome::kPass:
+        ResultLabel->setText(QStringLiteral("PASS: as left within tolerance"));
+        SetTextColour(ResultLabel, QColor(0, 128, 0));
+        FSteps->SetAllDone();
+        break;
+    case ECalEvidenceOutcome::kFail:
+        ResultLabel->setText(QStringLiteral("FAIL: ") + Q(e.mReason));
+        SetTextColour(ResultLabel, QColor(192, 0, 0));
+        FSteps->SetAllDone();
+        break;
+    default:
+        ResultLabel->setText(QStringLiteral("Not certified") + (e.mReason.empty() ? QString() : QStringLiteral(": ") + Q(e.mReason)));
+        SetTextColour(ResultLabel, QColor(128, 0, 0));
     }
+    FCountdown->Clear();
     ShowButtons();
 }
 
@@ -351,24 +451,32 @@ void TSensorCalDlg::EvidenceStepShown(EGasStep step, const std::string &text)
     ShowButtons();
 }
 
-void TSensorCalDlg::EvidenceReading(const RTamselSensor &, int32_t tenths)
+void TSensorCalDlg::EvidenceReading(const RTamselSensor &reading, int32_t tenths)
 {
-    ReadingLabel->setText(QStringLiteral("Reading %1 %2").arg(Q(TenthsText(tenths)), CalUnitLabel->text()));
+    FLive->SetReading(tenths == kOverRangeTenths ? QStringLiteral("over range")
+                                                 : Q(TenthsText(tenths)) + QLatin1Char(' ') + CalUnitLabel->text());
+    FLive->SetDetail(QStringLiteral("alarm flags now: %1").arg(Q(AlarmFlagNames(reading.mAlarm))));
 }
 
 void TSensorCalDlg::MeasuresChanged(const RCalEvidence &e)
 {
     const RGasCylinder *cylinder = &FEvidence.Cylinder();
-    const auto show = [&](QLabel *label, const std::optional<RCalReading> &m, int32_t expected) {
+    const auto show = [&](QLabel *label, const std::optional<RCalReading> &m, int32_t expected, bool judged) {
         if (!m)
             return;
-        label->setText(QStringLiteral("%1 %2 (%3)%4")
-                           .arg(Q(TenthsText(m->mValue)), Q(e.mUnit),
-                                Q(PermilleText(DeviationPermille(m->mValue, expected, cylinder->mConcentration))),
-                                m->mStable ? QString() : QStringLiteral(", did not settle")));
+        const int deviation = DeviationPermille(m->mValue, expected, cylinder->mConcentration);
+        QString text = QStringLiteral("%1 %2 (%3)").arg(Q(TenthsText(m->mValue)), Q(e.mUnit), Q(PermilleText(deviation)));
+        // The as-left span decides the verdict: it is told the moment it is measured.
+        if (judged && m->mStable)
+            text += std::abs(deviation) <= e.mTolerance
+                        ? QStringLiteral(", within +-%1").arg(Q(PermilleText(e.mTolerance).substr(1)))
+                        : QStringLiteral(", beyond +-%1").arg(Q(PermilleText(e.mTolerance).substr(1)));
+        if (!m->mStable)
+            text += QStringLiteral(", did not settle");
+        label->setText(text);
     };
-    show(FMeasures[0], e.mFound.mZero, e.mClean);
-    show(FMeasures[1], e.mFound.mSpan, cylinder->mConcentration);
-    show(FMeasures[2], e.mLeft.mSpan, cylinder->mConcentration);
-    show(FMeasures[3], e.mLeft.mZero, e.mClean);
+    show(FMeasures[0], e.mFound.mZero, e.mClean, false);
+    show(FMeasures[1], e.mFound.mSpan, cylinder->mConcentration, false);
+    show(FMeasures[2], e.mLeft.mSpan, cylinder->mConcentration, true);
+    show(FMeasures[3], e.mLeft.mZero, e.mClean, false);
 }

@@ -5,7 +5,11 @@
 // gas entry land in the widgets. With a cylinder picked, the run is measured
 // around the procedure (TCalEvidence): the span gas is the cylinder's, the
 // step to act on shows with a button that says it is done, and the as-found
-// and as-left readings land beside it.
+// and as-left readings land beside it: the numbered steps with the current
+// one marked, the live reading with the alarm set points, the time left of
+// every wait and each value the moment it is measured. What to do, the time
+// left and the buttons keep their places whatever the texts say. In
+// simulate mode the dialog carries the simulated gas controls itself.
 #include <QTimer>
 #include <array>
 #include <memory>
@@ -23,7 +27,13 @@ class QDoubleSpinBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
+class SimDetector;
+class TCountdown;
+class TLiveReading;
 class TSession;
+class TSimGasPanel;
+class TStepList;
 class IScreen;
 class TToolDialogScreen;
 
@@ -50,6 +60,9 @@ public:
     void SetCylinders(const std::vector<RGasCylinder> &cylinders);
     // Picks the cylinder of that id; false when it is not offered.
     bool SelectCylinder(int64_t id);
+    // Simulate mode: the gas at the simulated detector's sensor is applied
+    // and removed from this dialog (its value the picked cylinder's).
+    void UseSimulator(SimDetector &sim);
 
 public slots:
     void CalBtnClick();
@@ -66,6 +79,8 @@ private:
     const RGasCylinder *PickedCylinder() const;
     void CylinderPicked();
     void ShowButtons();
+    // The time left of the wait that runs.
+    void ShowCountdown();
 
     // --- ISensorCalView ---
     void CaptionChanged(const std::string &text) override;
@@ -83,6 +98,7 @@ private:
     void MeasuresChanged(const RCalEvidence &evidence) override;
 
     std::unique_ptr<TToolDialogScreen> FOwnScreen;
+    TSession &FSession;
     IClock &FClock;
     TSensorCalibration FCal;
     TCalEvidence FEvidence;
@@ -102,8 +118,12 @@ private:
     QComboBox *CylinderCombo = nullptr;
     QLabel *StepLabel = nullptr;
     QPushButton *StepBtn = nullptr;
-    QLabel *ReadingLabel = nullptr;
     // as found clean air, as found under gas, as left under gas, as left clean air
     std::array<QLabel *, 4> FMeasures{};
     QLabel *ResultLabel = nullptr;
+    TStepList *FSteps = nullptr;
+    TLiveReading *FLive = nullptr;
+    TCountdown *FCountdown = nullptr;
+    TSimGasPanel *FSimGas = nullptr;
+    QVBoxLayout *FMainLayout = nullptr;
 };

@@ -24,6 +24,7 @@
 #include "model/settings_types.h"
 #include "tools/tool_common.h"
 #include "ui/screen_fit.h"
+#include "ui/sim_gas_panel.h"
 #include "ui/tool_dialog_screen.h"
 
 namespace {
@@ -530,4 +531,13 @@ void TSensorLogDlg::ChartMoved(double rMin, double rMax, const std::vector<RChar
                                                   [](const RChartPoint &a, const RChartPoint &b) { return a.mY < b.mY; });
         FitValueAxis(lo->mY, hi->mY);
     }
+}
+
+void TSensorLogDlg::UseSimulator(SimDetector &sim)
+{
+    auto *main = qobject_cast<QVBoxLayout *>(layout());
+    if (FSimGas || !main)
+        return;
+    FSimGas = new TSimGasPanel(sim, SimSensorUnit(sim, FSession.SensorTypes), this);
+    main->insertWidget(main->count() - 1, FSimGas);
 }

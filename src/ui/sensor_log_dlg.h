@@ -21,7 +21,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QCloseEvent;
+class SimDetector;
 class TSession;
+class TSimGasPanel;
 class IScreen;
 class TToolDialogScreen;
 
@@ -54,6 +56,9 @@ public:
     std::optional<std::pair<double, double>> AlarmLevels() const { return FAlarmLevels; }
     bool CloseEnabled() const { return FLogger.CloseEnabled(); }
     TSensorLogger &Logger() { return FLogger; }
+    // Simulate mode: the gas at the simulated detector's sensor is applied
+    // and removed from this dialog.
+    void UseSimulator(SimDetector &sim);
     // "Bump Test..." (while not logging): opens the guided bump test; the
     // button shows only when this is set.
     std::function<void()> OnBumpTest;
@@ -106,6 +111,7 @@ private:
     QPushButton *StartBtn = nullptr;
     QPushButton *StopBtn = nullptr;
     QPushButton *BumpTestBtn = nullptr;
+    TSimGasPanel *FSimGas = nullptr;
     QLabel *SensorValueLabel1 = nullptr;
     QLabel *SensorPeakLabel1 = nullptr;
     QLabel *SensorValueLabel2 = nullptr;

@@ -94,19 +94,25 @@ public:
 // The technician at a measuring dialog: gas on and off at its steps, the
 // step's button clicked, the passes run on the step clock.
 void Follow(QDialog &dlg, SimDetector &sim, TStepClock &clock, const char *stepLabel, const char *stepBtn,
-            const std::function<bool()> &running, const std::function<TDateTime()> &due)
+            const std::function<bool()> &running, const std::function<TDateTime()> &due,
+            const std::function<void()> &afterPass = {})
 {
     for (int guard = 0; guard < 20000 && running(); ++guard) {
         auto *btn = dlg.findChild<QPushButton *>(QString::fromLatin1(stepBtn));
         const QString step = dlg.findChild<QLabel *>(QString::fromLatin1(stepLabel))->text();
+        // The dialog's own simulated gas where it has it, as a trainee uses it.
+        auto *apply = dlg.findChild<QPushButton *>(QStringLiteral("SimGasApplyBtn"));
+        auto *remove = dlg.findChild<QPushButton *>(QStringLiteral("SimGasRemoveBtn"));
         if (step.startsWith(QLatin1String("Apply gas")) && !sim.AppliedGas())
-            sim.ApplyGas(25.0);
+            apply ? apply->click() : void(sim.ApplyGas(25.0));
         else if (step.startsWith(QLatin1String("Remove gas")) && sim.AppliedGas())
-            sim.RemoveGas();
+            remove ? remove->click() : sim.RemoveGas();
         if (btn->isEnabled())
             btn->click();
         QMetaObject::invokeMethod(&dlg, "RunPass", Qt::DirectConnection);
         QCoreApplication::processEvents();
+        if (afterPass)
+            afterPass();
         if (running())
             clock.SleepUntil(due());
     }
@@ -233,11 +239,21 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
         o.response_seconds = 0.001;
         SimDetector &unit = test.StartSim(o);
         TBumpTestDlg bump(session, cylinders, window.get(), &window->Screen());
+        bump.UseSimulator(unit);
         bump.SelectCylinder(1);
         bump.show();
         Click(bump, "BumpStartBtn");
+        // Mid-way: the gas on, the alarm in, the time left counting down.
+        bool midway = kind != SimSensorKind::kResponsive;
         Follow(bump, unit, clock, "BumpStepLabel", "BumpStepBtn", [&] { return bump.Test().Running(); },
-               [&] { return bump.Test().NextDue(); });
+               [&] { return bump.Test().NextDue(); },
+               [&] {
+                   if (!midway && bump.Test().Phase() == EBumpPhase::kWatch &&
+                       clock.FNow >= AddSeconds(bump.Test().PhaseStart(), 0.9)) {
+                       midway = true;
+                       Shoot("bump-test-midway");
+                   }
+               });
         Shoot(name);
     }
     {
@@ -249,6 +265,7 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
         Click(*window, "UserReadDeviceBtn");
         TSensorCalDlg cal(session, window.get(), &window->Screen());
         cal.SetCylinders(cylinders);
+        cal.UseSimulator(unit);
         ASSERT_TRUE(cal.Prepare(window->State().FTamselCFG));
         cal.SelectCylinder(1);
         cal.show();
