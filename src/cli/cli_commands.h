@@ -99,6 +99,7 @@ CliEntry PortsCommand();
 CliEntry ProgramCommand();
 CliEntry ReadCommand();
 CliEntry RecordsCommand();
+CliEntry OrgKeyCommand();
 CliEntry RestoreCommand();
 CliEntry SensorCalCommand();
 CliEntry SettingsCommand();

@@ -32,6 +32,64 @@ QString NewConnectionName()
     return QStringLiteral("beamport-records-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+// Version 7: bench_keys becomes a list of signed events, never changed:
+// one "register" row per key (signed by that key), then "approve" rows
+// (signed by an organisation key) and "revoke" rows (signed by the key of
+// whoever revoked it), each with the time it was made; revoke rows carry
+// the newest record id then (after_record). Rows carried over from older
+// stores have no signature. Templates get the key and signature of the
+// bench that saved each version; the outbox why a record waits unsigned.
+QStringList KeysAndTemplatesSignedSteps(bool postgres)
+{
+    QStringList steps;
+    if (postgres) {
+        // Changed in place: the rights given to bench accounts on the table stay.
+        steps = {
+            QStringLiteral("ALTER TABLE bench_keys DROP CONSTRAINT bench_keys_pkey"),
+            QStringLiteral("ALTER TABLE bench_keys RENAME COLUMN registered TO time"),
+            QStringLiteral("ALTER TABLE bench_keys ADD COLUMN event TEXT NOT NULL DEFAULT 'register', "
+                           "ADD COLUMN after_record BIGINT, ADD COLUMN signer TEXT NOT NULL DEFAULT '', "
+                           "ADD COLUMN sig TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("INSERT INTO bench_keys (key_id, event, public_key, bench, login, time, after_record) "
+                           "SELECT key_id, 'revoke', public_key, '', '', revoked, revoked_after FROM bench_keys "
+                           "WHERE revoked IS NOT NULL"),
+            QStringLiteral("ALTER TABLE bench_keys DROP COLUMN revoked, DROP COLUMN revoked_after, "
+                           "ALTER COLUMN event DROP DEFAULT"),
+            QStringLiteral("CREATE OR REPLACE FUNCTION bench_keys_refuse_change() RETURNS trigger LANGUAGE plpgsql AS "
+                           "$$BEGIN RAISE EXCEPTION 'bench keys are never changed or deleted: approvals and "
+                           "revocations are new rows'; END$$"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_change BEFORE UPDATE OR DELETE ON bench_keys "
+                           "FOR EACH ROW EXECUTE FUNCTION bench_keys_refuse_change()"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_truncate BEFORE TRUNCATE ON bench_keys "
+                           "FOR EACH STATEMENT EXECUTE FUNCTION bench_keys_refuse_change()"),
+        };
+    } else {
+        steps = {
+            QStringLiteral("CREATE TABLE bench_keys_v7 (key_id TEXT NOT NULL, event TEXT NOT NULL, "
+                           "public_key TEXT NOT NULL, bench TEXT NOT NULL, login TEXT NOT NULL, time TEXT NOT NULL, "
+                           "after_record BIGINT, signer TEXT NOT NULL DEFAULT '', sig TEXT NOT NULL DEFAULT '')"),
+            QStringLiteral("INSERT INTO bench_keys_v7 (key_id, event, public_key, bench, login, time) "
+                           "SELECT key_id, 'register', public_key, bench, login, registered FROM bench_keys"),
+            QStringLiteral("INSERT INTO bench_keys_v7 (key_id, event, public_key, bench, login, time, after_record) "
+                           "SELECT key_id, 'revoke', public_key, '', '', revoked, revoked_after FROM bench_keys "
+                           "WHERE revoked IS NOT NULL"),
+            QStringLiteral("DROP TABLE bench_keys"),
+            QStringLiteral("ALTER TABLE bench_keys_v7 RENAME TO bench_keys"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_update BEFORE UPDATE ON bench_keys "
+                           "BEGIN SELECT RAISE(ABORT, 'bench keys are never changed: approvals and revocations "
+                           "are new rows'); END"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_delete BEFORE DELETE ON bench_keys "
+                           "BEGIN SELECT RAISE(ABORT, 'bench keys are never deleted'); END"),
+        };
+    }
+    // (The templates table of version 5 may have been made by a newer
+    // program already: its columns are added where missing, see MigrateStep.)
+    return steps + QStringList{
+        QStringLiteral("CREATE UNIQUE INDEX bench_keys_registered ON bench_keys (key_id) WHERE event = 'register'"),
+        QStringLiteral("ALTER TABLE outbox ADD COLUMN unsigned_reason TEXT NOT NULL DEFAULT ''"),
+    };
+}
+
 // Migration n (1-based) brings a store from version n-1 to n.
 QStringList MigrationSteps(int version, bool postgres)
 {
@@ -133,6 +191,7 @@ QStringList MigrationSteps(int version, bool postgres)
                            "sensor INTEGER NOT NULL, hash TEXT NOT NULL, saved TEXT NOT NULL, bench TEXT NOT NULL, "
                            "login TEXT NOT NULL, hidden INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (name, version))"),
         };
+    case 7: return KeysAndTemplatesSignedSteps(postgres);
     default: return {};
     }
 }
@@ -382,6 +441,17 @@ bool TRecordStore::MigrateStep(int version, QString &error)
             return false;
     if (version == 2)
         return RebuildSerials(error);
+    if (version == 7) {
+        for (const char *column : {"key_id", "sig"}) {
+            QSqlQuery probe(FDb);
+            const bool there = !IsPostgres() && probe.exec(QStringLiteral("SELECT %1 FROM templates LIMIT 0").arg(QLatin1String(column)));
+            if (!there && !Exec(QStringLiteral("ALTER TABLE templates ADD COLUMN %1%2 TEXT NOT NULL DEFAULT ''")
+                                    .arg(IsPostgres() ? QStringLiteral("IF NOT EXISTS ") : QString(), QLatin1String(column)),
+                                error))
+                return false;
+        }
+        return true;
+    }
     // The factory calibration command no longer counts: the due summary is
     // worked out again from the real detectors' records.
     if (version == 4)
