@@ -33,7 +33,7 @@ std::string LoadSettings(TSession &session, const std::string &iniPath);
 void LoadSettings(TSession &session, const TProfile &ini);
 
 // Section "RECORDS": CalTolerance (percent, above 0 and at most 50, else
-// 10), Organisation, Address.
+// 10), Organisation, Address, OrgKey.
 inline constexpr const char *kSectionRecords = "RECORDS";
 RRecordsCFG ReadRecordsSection(const TProfile &ini);
 

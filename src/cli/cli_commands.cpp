@@ -24,7 +24,7 @@ std::vector<CliEntry> CliCommands()
 {
     std::vector<CliEntry> all = ActionCommands();
     for (CliEntry e : {BumpTestCommand(), CertificateCommand(), CylindersCommand(), DiffCommand(), DoctorCommand(),
-                       DueCommand(), EepromCommand(), EventsCommand(), IdentifyCommand(), LogCommand(), PortsCommand(),
+                       DueCommand(), EepromCommand(), EventsCommand(), IdentifyCommand(), LogCommand(), OrgKeyCommand(), PortsCommand(),
                        ProgramCommand(), ReadCommand(), RecordsCommand(), RestoreCommand(), SensorCalCommand(),
                        SettingsCommand(), TemplateCommand(), UpgradeCommand(), WriteCommand()})
         all.push_back(std::move(e));

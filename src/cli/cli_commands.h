@@ -104,6 +104,7 @@ CliEntry PortsCommand();
 CliEntry ProgramCommand();
 CliEntry ReadCommand();
 CliEntry RecordsCommand();
+CliEntry OrgKeyCommand();
 CliEntry RestoreCommand();
 CliEntry SensorCalCommand();
 CliEntry SettingsCommand();

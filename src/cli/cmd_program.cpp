@@ -91,9 +91,11 @@ CliEntry ProgramCommand()
                 const std::unique_ptr<TRecordStore> store = OpenStoreInForce(c.session, error);
                 if (!store)
                     return Fail(kExitUnavailable, error.toStdString());
-                const std::optional<RStoredTemplate> stored = LoadTemplate(*store, c.args[0], 0, error);
+                bool refused = false;
+                const std::optional<RStoredTemplate> stored = LoadTemplate(*store, c.args[0], 0, error, &refused);
                 if (!stored)
                     return error.isEmpty() ? Fail(kExitFile, "there is no template " + c.args[0])
+                           : refused       ? Fail(kExitFile, "refused: " + error.toStdString())
                                            : Fail(kExitUnavailable, error.toStdString());
                 const RConfigTemplate &tpl = stored->mTemplate;
                 TCliProgramView view(c.screen, knobs.mCount);

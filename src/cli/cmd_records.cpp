@@ -3,11 +3,12 @@
 //   records [--serial S] [--job J] [--since DATE] [--json]   newest first
 //   records show ID [--json]
 //   records head [--signed]   ID HASH of the newest record (--signed: a signed head, witness.h)
-//   records verify [--head HEAD]   exit 0 when the chain is intact; 1 and the first broken record's id otherwise
+//   records verify [--head HEAD] [--org FINGERPRINT]   exit 0 when the chain is intact; 1 and the first broken record's id otherwise
 //   records sync          sends the records this bench keeps to the store in force
-//   records keys | records keys revoke KEYID
+//   records keys | records keys revoke KEYID | records keys approve KEYID --org-key FILE
 //   records export --out FILE.csv
 // A store that cannot be opened or read gives exit 69; a file that cannot be written 65.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -17,6 +18,7 @@
 
 #include "app/session.h"
 #include "cli/cli_commands.h"
+#include "records/bench_key.h"
 #include "records/journal_store.h"
 #include "records/record.h"
 #include "records/store.h"
@@ -143,6 +145,48 @@ int Show(const TSession &session, std::vector<std::string> &args)
     return 0;
 }
 
+// An organisation key's fingerprint: 64 hex digits (any case).
+bool ParseFingerprint(const std::string &text, QString &fingerprint)
+{
+    fingerprint = QString::fromStdString(text).trimmed().toLower();
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+    return hex.match(fingerprint).hasMatch();
+}
+
+// The organisation key verify requires: --org, else [RECORDS] OrgKey; 0
+// when fine, else the exit status (the reason said).
+int TakeOrg(const TSession &session, std::vector<std::string> &args, QString &org)
+{
+    std::string text;
+    if (TakeOption(args, "--org", text)) {
+        if (!ParseFingerprint(text, org))
+            return UsageError("--org needs the organisation key's fingerprint (64 hex digits, as `org-key init` "
+                              "prints it)");
+    } else if (!session.RecordsCFG.mOrgKey.empty() && !ParseFingerprint(session.RecordsCFG.mOrgKey, org)) {
+        std::cerr << "beamport-cli: [RECORDS] OrgKey is not a fingerprint (64 hex digits, as `org-key init` "
+                     "prints it)\n";
+        return kExitRefused;
+    }
+    return 0;
+}
+
+// Without an organisation key to check against: which keys none approved.
+void NoteUnapproved(TRecordStore &store)
+{
+    std::vector<RBenchKeyRow> keys;
+    QString error;
+    if (!store.Keys(keys, error))
+        return;
+    QStringList unapproved;
+    for (const RBenchKeyRow &k : keys)
+        if (std::none_of(k.mApprovals.begin(), k.mApprovals.end(), [](const RKeyApproval &a) { return a.mSignatureGood; }))
+            unapproved << k.mKeyId;
+    if (!unapproved.isEmpty())
+        std::cerr << "beamport-cli: bench key(s) no organisation key approved: "
+                  << unapproved.join(QStringLiteral(", ")).toStdString() << " (`records verify --org` fails on "
+                  << "their records)\n";
+}
+
 int Verify(const TSession &session, std::vector<std::string> &args)
 {
     std::string headText;
@@ -159,12 +203,16 @@ int Verify(const TSession &session, std::vector<std::string> &args)
             return kExitFound;
         }
     }
+    QString org;
+    if (const int code = TakeOrg(session, args, org); code != 0)
+        return code;
     if (!args.empty())
-        return UsageError("records verify takes only --head HEAD");
+        return UsageError("records verify takes only --head HEAD and --org FINGERPRINT");
     QString error;
     const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
         return StoreError(error);
+    store->RequireOrgApproval(org);
     const RVerifyResult v = store->Verify(head);
     for (const QString &note : v.mNotes)
         std::cerr << "beamport-cli: " << note.toStdString() << "\n";
@@ -177,6 +225,8 @@ int Verify(const TSession &session, std::vector<std::string> &args)
         return kExitFound;
     }
     std::cout << "records intact: " << v.mCount << "\n" << std::flush;
+    if (org.isEmpty())
+        NoteUnapproved(*store);
     if (v.mLegacy > 0)
         std::cerr << "beamport-cli: " << v.mLegacy
                   << " record(s) before the migration record follow the old rule: hashed, not signed\n";
@@ -219,13 +269,58 @@ int Head(const TSession &session, std::vector<std::string> &args)
     return 0;
 }
 
+// The state of a key as `records keys` shows it.
+std::string KeyState(const RBenchKeyRow &k)
+{
+    std::string state = k.mRevoked.isEmpty() ? std::string("in force")
+                                              : "revoked " + k.mRevoked.toStdString() + " after record " +
+                                                    std::to_string(k.mRevokedAfter.value_or(0));
+    bool approved = false;
+    for (const RKeyApproval &a : k.mApprovals) {
+        state += a.mSignatureGood ? "  approved by " + a.mOrgFingerprint.toStdString() + " " + a.mTime.toStdString()
+                                  : "  BAD APPROVAL (its signature does not hold) " + a.mTime.toStdString();
+        approved = approved || a.mSignatureGood;
+    }
+    return approved ? state : state + "  unapproved";
+}
+
+int Approve(const TSession &session, std::vector<std::string> &args)
+{
+    std::string file;
+    if (!TakeOption(args, "--org-key", file) || args.size() != 1)
+        return UsageError("records keys approve KEYID --org-key FILE");
+    QString error;
+    const std::unique_ptr<TBenchKey> org = TBenchKey::Load(QString::fromStdString(file), error);
+    if (!org) {
+        std::cerr << "beamport-cli: " << error.toStdString() << "\n";
+        return kExitFile;
+    }
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
+    if (!store)
+        return StoreError(error);
+    bool already = false;
+    if (!store->ApproveKey(QString::fromStdString(args.front()), *org, error, &already)) {
+        std::cerr << "beamport-cli: " << error.toStdString() << "\n";
+        return kExitRefused;
+    }
+    std::cout << (already ? "already approved " : "approved ") << args.front() << " by organisation key "
+              << org->Fingerprint().toStdString() << "\n"
+              << std::flush;
+    return 0;
+}
+
 int Keys(const TSession &session, std::vector<std::string> &args)
 {
+    if (!args.empty() && args.front() == "approve") {
+        args.erase(args.begin());
+        return Approve(session, args);
+    }
     const bool revoke = !args.empty() && args.front() == "revoke";
     if (revoke)
         args.erase(args.begin());
     if (revoke ? args.size() != 1 : !args.empty())
-        return UsageError("records keys lists the bench keys; records keys revoke KEYID revokes one");
+        return UsageError("records keys lists the bench keys; records keys revoke KEYID revokes one; records keys "
+                          "approve KEYID --org-key FILE approves one");
     QString error;
     const std::unique_ptr<TRecordStore> store = OpenStoreInForce(session, error);
     if (!store)
@@ -243,11 +338,7 @@ int Keys(const TSession &session, std::vector<std::string> &args)
         return StoreError(error);
     for (const RBenchKeyRow &k : keys)
         std::cout << k.mKeyId.toStdString() << "  " << Shown(k.mBench) << "  " << Shown(k.mUser) << "  registered "
-                  << k.mRegistered.toStdString() << "  "
-                  << (k.mRevoked.isEmpty() ? std::string("in force")
-                                           : "revoked " + k.mRevoked.toStdString() + " after record " +
-                                                 std::to_string(k.mRevokedAfter.value_or(0)))
-                  << "\n";
+                  << k.mRegistered.toStdString() << "  " << KeyState(k) << "\n";
     std::cout << std::flush;
     return 0;
 }
@@ -267,11 +358,11 @@ int Sync(const TSession &session, std::vector<std::string> &args)
     const RSyncResult r = journal.Sync();
     std::cout << "sent " << r.mSent << ", already there " << r.mAlreadyThere << ", waiting " << r.mLeft << "\n"
               << std::flush;
-    for (const QString &line : r.mRefused)
+    for (const QString &line : r.mRefused + r.mUnsigned)
         std::cerr << "beamport-cli: " << line.toStdString() << "\n";
     if (!r.mError.isEmpty())
         return StoreError(r.mError);
-    return r.mRefused.isEmpty() ? 0 : kExitFound;
+    return r.mRefused.isEmpty() && r.mUnsigned.isEmpty() ? 0 : kExitFound;
 }
 
 int Export(const TSession &session, std::vector<std::string> &args)
@@ -320,8 +411,8 @@ CliEntry RecordsCommand()
     return {"records",
             "records [--serial S] [--job J] [--since DATE] [--json]\n"
             "records show ID [--json] | records head [--signed]\n"
-            "records verify [--head ID:HASH|SIGNED-HEAD|FILE] | records sync\n"
-            "records keys | records keys revoke KEYID\n"
+            "records verify [--head ID:HASH|SIGNED-HEAD|FILE] [--org FINGERPRINT] | records sync\n"
+            "records keys | records keys revoke KEYID | records keys approve KEYID --org-key FILE\n"
             "records export --out FILE.csv",
             "service records, newest first",
             "The service records of the store in force (--records, else BEAMPORT_RECORDS, else the local SQLite "
@@ -332,10 +423,14 @@ CliEntry RecordsCommand()
             "(its witness) is still there unchanged, and that every certificate names a record of the chain with "
             "its hash (exit 1 and the first broken record's id); --head also checks that an earlier head (ID:HASH "
             "as a certificate prints it, a signed head, or a file holding one) is still in it unchanged, and a "
-            "signed head's signature. `sync` sends the records this bench kept while the store could not take them (exit 1 when a "
-            "kept record was changed: it is not sent); `keys` lists the bench keys that signed, `keys revoke KEYID` "
-            "revokes one; `export` writes all records as CSV. A store that cannot be opened, or does not answer "
-            "within 2 s (a held lock, a statement that does not end), exits 69.",
+            "signed head's signature; --org FINGERPRINT (else [RECORDS] OrgKey) also fails on a record whose bench "
+            "key that organisation key did not approve (without it, verify names the keys no organisation approved). "
+            "`sync` sends the records this bench kept while the store could not take them (exit 1 when a kept record "
+            "was changed or made with a revoked key: it is not sent; or when records kept unsigned wait for a good "
+            "bench key: they are signed when sent, with data.signed_at); `keys` lists the bench keys that signed, "
+            "with their approvals, `keys revoke KEYID` revokes one, `keys approve KEYID --org-key FILE` approves one "
+            "with the organisation key (`org-key init`); `export` writes all records as CSV. A store that cannot be "
+            "opened, or does not answer within 2 s (a held lock, a statement that does not end), exits 69.",
             {{"--serial S", "only the records of the detector with serial number S"},
              {"--job J", "only the records of one job (identify, read, write, ..., sensor-cal)"},
              {"--since DATE", "only the records from DATE on (YYYY-MM-DD or an ISO 8601 time)"},
@@ -344,6 +439,8 @@ CliEntry RecordsCommand()
              {"--signed", "head: the head signed by this bench's key (one line of JSON)"},
              {"--head HEAD", "verify: an earlier head that must still be in the chain: ID:HASH, a signed head, or a "
                              "file holding one"},
+             {"--org FINGERPRINT", "verify: every signed record's bench key must be approved by this organisation key"},
+             {"--org-key FILE", "keys approve: the organisation key file that signs the approval"},
              {"--out FILE.csv", "export: the file the records go to"}},
             Records,
             ECliKind::kLocal};

@@ -47,11 +47,13 @@ std::unique_ptr<TRecordStore> OpenStore(const TSession &session, int &code)
 std::optional<RStoredTemplate> Find(TRecordStore &store, const std::string &name, int version, int &code)
 {
     QString error;
-    std::optional<RStoredTemplate> t = LoadTemplate(store, name, version, error);
+    bool refused = false;
+    std::optional<RStoredTemplate> t = LoadTemplate(store, name, version, error, &refused);
     if (!t)
         code = error.isEmpty() ? Fail(kExitFile, "there is no template " + name +
                                                      (version > 0 ? " version " + std::to_string(version) : ""))
-                               : Fail(kExitUnavailable, error.toStdString());
+               : refused ? Fail(kExitFile, "refused: " + error.toStdString())
+                         : Fail(kExitUnavailable, error.toStdString());
     return t;
 }
 
@@ -70,7 +72,7 @@ std::string ValueText(const RTemplateField &f, uint8_t sensor, const std::vector
 QJsonObject TemplateJson(const RStoredTemplate &t)
 {
     const RConfigTemplate &tpl = t.mTemplate;
-    return {{QStringLiteral("name"), QString::fromStdString(tpl.mName)},
+    QJsonObject o{{QStringLiteral("name"), QString::fromStdString(tpl.mName)},
             {QStringLiteral("version"), tpl.mVersion},
             {QStringLiteral("hash"), QString::fromStdString(tpl.mHash)},
             {QStringLiteral("sensor"), static_cast<int>(tpl.mSensor)},
@@ -78,7 +80,11 @@ QJsonObject TemplateJson(const RStoredTemplate &t)
             {QStringLiteral("saved"), t.mSaved},
             {QStringLiteral("bench"), t.mBench},
             {QStringLiteral("user"), t.mUser},
-            {QStringLiteral("deleted"), t.mHidden}};
+            {QStringLiteral("deleted"), t.mHidden},
+            {QStringLiteral("key_id"), t.mKeyId}};
+    if (!t.mFault.isEmpty())
+        o.insert(QStringLiteral("not_usable"), t.mFault);
+    return o;
 }
 
 std::string Saved(const RStoredTemplate &t)
@@ -136,8 +142,9 @@ int Save(CliContext &c, std::vector<std::string> &args)
     if (const RConfigProblem problem = TemplateWriteProblem(c.session, tpl); problem.Found())
         return Fail(kExitRefused, "refused: " + problem.Line() + " The template was not saved.");
     QString error;
-    if (!SaveTemplate(*store, tpl, BenchName(), LoginName(), error))
-        return Fail(kExitUnavailable, "the template was not saved: " + error.toStdString());
+    bool refused = false;
+    if (!SaveTemplate(*store, tpl, BenchName(), LoginName(), error, &refused))
+        return Fail(refused ? kExitRefused : kExitUnavailable, "the template was not saved: " + error.toStdString());
     std::cout << "Template " << name << " version " << tpl.mVersion << " saved: " << tpl.mFields.size()
               << (tpl.mFields.size() == 1 ? " field" : " fields") << ", sha256 " << tpl.mHash << std::endl;
     return 0;
@@ -166,7 +173,8 @@ int List(CliContext &c, std::vector<std::string> &args)
     for (const RStoredTemplate &t : all)
         std::cout << t.mTemplate.mName << "  version " << t.mTemplate.mVersion << "  " << t.mTemplate.mFields.size()
                   << (t.mTemplate.mFields.size() == 1 ? " field" : " fields") << "  " << Saved(t) << "  "
-                  << t.mTemplate.mHash.substr(0, 16) << "\n";
+                  << t.mTemplate.mHash.substr(0, 16)
+                  << (t.mFault.isEmpty() ? std::string() : "  NOT USABLE: " + t.mFault.toStdString()) << "\n";
     std::cout << std::flush;
     return 0;
 }

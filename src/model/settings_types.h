@@ -66,6 +66,7 @@ struct RRecordsCFG {
     int mCalTolerance = 100;
     std::string mOrganisation; // "Organisation": the service centre that certifies
     std::string mAddress;      // "Address"
+    std::string mOrgKey;       // "OrgKey": the organisation key's fingerprint `records verify` requires; empty: none
 };
 
 struct RSensorType {

@@ -79,6 +79,48 @@ std::unique_ptr<TBenchKey> TBenchKey::Generate()
     return key;
 }
 
+std::unique_ptr<TBenchKey> TBenchKey::Write(const QString &path, bool madeMeanwhileIsFine, QString &error)
+{
+    if (!SodiumReady()) {
+        error = QStringLiteral("the signing library could not start");
+        return nullptr;
+    }
+    std::array<unsigned char, 32> pk{};
+    std::array<unsigned char, 64> sk{};
+    crypto_sign_keypair(pk.data(), sk.data());
+    // A name of this attempt's own: two programs (or two stores of one)
+    // making the key at once never write into each other's file.
+    const QString tmp = path + QStringLiteral(".new-%1-%2").arg(::getpid()).arg(randombytes_random(), 8, 16,
+                                                                                 QLatin1Char('0'));
+    const QByteArray native = QFile::encodeName(path);
+    const QByteArray tmpNative = QFile::encodeName(tmp);
+    const int out = ::open(tmpNative.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+        error = QStringLiteral("the key %1 could not be made: %2").arg(tmp, Errno(errno));
+        return nullptr;
+    }
+    const bool written = ::write(out, sk.data(), sk.size()) == static_cast<ssize_t>(sk.size()) && ::fsync(out) == 0;
+    ::close(out);
+    sodium_memzero(sk.data(), sk.size());
+    // link() never replaces: a key made meanwhile by another process wins,
+    // and an existing file is never overwritten.
+    const int linked = written ? ::link(tmpNative.constData(), native.constData()) : -1;
+    const int err = errno;
+    ::unlink(tmpNative.constData());
+    if (!written || (linked != 0 && !(err == EEXIST && madeMeanwhileIsFine))) {
+        error = err == EEXIST && written
+                    ? QStringLiteral("%1 already exists: a key file is never overwritten").arg(path)
+                    : QStringLiteral("the key %1 could not be made: %2").arg(path, Errno(err));
+        return nullptr;
+    }
+    return Load(path, error);
+}
+
+std::unique_ptr<TBenchKey> TBenchKey::CreateNew(const QString &path, QString &error)
+{
+    return Write(path, false, error);
+}
+
 std::unique_ptr<TBenchKey> TBenchKey::LoadOrCreate(const QString &path, QString &error)
 {
     if (!SodiumReady()) {
@@ -87,56 +129,57 @@ std::unique_ptr<TBenchKey> TBenchKey::LoadOrCreate(const QString &path, QString 
     }
     if (!SafeFolder(QFileInfo(path).absolutePath(), error))
         return nullptr;
-    const QByteArray native = QFile::encodeName(path);
-    std::unique_ptr<TBenchKey> key(new TBenchKey);
-    int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-        // First use: a new key, written whole to a new file only this user can read.
-        crypto_sign_keypair(key->FPublic.data(), key->FSecret.data());
-        // A name of this attempt's own: two programs (or two stores of one)
-        // making the key at once never write into each other's file.
-        const QString tmp = path + QStringLiteral(".new-%1-%2").arg(::getpid()).arg(randombytes_random(), 8, 16,
-                                                                                     QLatin1Char('0'));
-        const QByteArray tmpNative = QFile::encodeName(tmp);
-        const int out = ::open(tmpNative.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (out < 0) {
-            error = QStringLiteral("the bench key %1 could not be made: %2").arg(tmp, Errno(errno));
-            return nullptr;
-        }
-        const bool written = ::write(out, key->FSecret.data(), key->FSecret.size()) ==
-                                 static_cast<ssize_t>(key->FSecret.size()) &&
-                             ::fsync(out) == 0;
-        ::close(out);
-        // link() never replaces: a key made meanwhile by another process wins.
-        if (!written || (::link(tmpNative.constData(), native.constData()) != 0 && errno != EEXIST)) {
-            error = QStringLiteral("the bench key %1 could not be made: %2").arg(path, Errno(errno));
-            ::unlink(tmpNative.constData());
-            return nullptr;
-        }
-        ::unlink(tmpNative.constData());
-        fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st{};
+    // First use: a new key, written whole to a new file only this user can read.
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 && errno == ENOENT)
+        return Write(path, true, error);
+    return Load(path, error);
+}
+
+std::unique_ptr<TBenchKey> TBenchKey::Load(const QString &path, QString &error)
+{
+    if (!SodiumReady()) {
+        error = QStringLiteral("the signing library could not start");
+        return nullptr;
     }
+    std::unique_ptr<TBenchKey> key(new TBenchKey);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        error = QStringLiteral("the bench key %1 cannot be read: %2").arg(path, Errno(errno));
+        error = errno == ELOOP ? QStringLiteral("the key %1 is a link: a key is never read through one").arg(path)
+                : errno == ENOENT ? QStringLiteral("the key %1 is missing").arg(path)
+                                  : QStringLiteral("the key %1 cannot be read: %2").arg(path, Errno(errno));
         return nullptr;
     }
     struct stat st{};
-    const bool safe = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                      (st.st_mode & 077) == 0 && st.st_size == static_cast<off_t>(key->FSecret.size());
-    const bool read = safe && ::read(fd, key->FSecret.data(), key->FSecret.size()) ==
-                                  static_cast<ssize_t>(key->FSecret.size());
+    const off_t size = static_cast<off_t>(key->FSecret.size());
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        error = QStringLiteral("the key %1 is not a regular file").arg(path);
+    else if (st.st_uid != ::geteuid())
+        error = QStringLiteral("the key %1 belongs to another user").arg(path);
+    else if (st.st_mode & 077)
+        error = QStringLiteral("the key %1 has mode %2: others may read it (a key file is 0600)")
+                    .arg(path)
+                    .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'));
+    else if (st.st_size != size)
+        error = QStringLiteral("the key %1 is %2 bytes, not %3: it is damaged").arg(path).arg(st.st_size).arg(size);
+    else if (::read(fd, key->FSecret.data(), key->FSecret.size()) != static_cast<ssize_t>(key->FSecret.size()))
+        error = QStringLiteral("the key %1 cannot be read: %2").arg(path, Errno(errno));
     ::close(fd);
-    if (!safe) {
-        error = QStringLiteral("the bench key %1 is not a 64-byte file of this user that only this user may read "
-                               "(mode 0600)")
-                    .arg(path);
+    if (!error.isEmpty())
         return nullptr;
-    }
-    if (!read) {
-        error = QStringLiteral("the bench key %1 cannot be read").arg(path);
-        return nullptr;
-    }
+    // The file holds the private seed and the public half: the public half
+    // must be the one the seed gives, else every signature would be bad.
+    std::array<unsigned char, 32> seed{}, derived{};
+    std::array<unsigned char, 64> again{};
+    crypto_sign_ed25519_sk_to_seed(seed.data(), key->FSecret.data());
+    crypto_sign_seed_keypair(derived.data(), again.data(), seed.data());
+    sodium_memzero(seed.data(), seed.size());
+    sodium_memzero(again.data(), again.size());
     crypto_sign_ed25519_sk_to_pk(key->FPublic.data(), key->FSecret.data());
+    if (sodium_memcmp(derived.data(), key->FPublic.data(), derived.size()) != 0) {
+        error = QStringLiteral("the key %1 is damaged: its public half does not belong to its private half").arg(path);
+        return nullptr;
+    }
     return key;
 }
 
@@ -151,6 +194,13 @@ QString TBenchKey::KeyIdOf(const unsigned char *publicKey)
     const QByteArray digest = QCryptographicHash::hash(
         QByteArray(reinterpret_cast<const char *>(publicKey), crypto_sign_PUBLICKEYBYTES), QCryptographicHash::Sha256);
     return QString::fromLatin1(digest.toHex().left(16));
+}
+
+QString TBenchKey::FingerprintOfHex(const QString &publicKeyHex)
+{
+    const QByteArray pk = FromHex(publicKeyHex, crypto_sign_PUBLICKEYBYTES);
+    return pk.isEmpty() ? QString()
+                        : QString::fromLatin1(QCryptographicHash::hash(pk, QCryptographicHash::Sha256).toHex());
 }
 
 QString TBenchKey::KeyIdOfHex(const QString &publicKeyHex)

@@ -15,6 +15,13 @@ public:
     // The key of this user (made when there is none yet). nullptr with a
     // reason when it cannot be read or made safely.
     static std::unique_ptr<TBenchKey> LoadOrCreate(const QString &path, QString &error);
+    // A key file that must exist: a regular 64-byte file of this user, mode
+    // 0600 (no group or other bits), not a link, whose public half is the
+    // one its private half gives. nullptr with what is wrong with it.
+    static std::unique_ptr<TBenchKey> Load(const QString &path, QString &error);
+    // A new key written to a new file (0600, never replacing one, never
+    // through a link); its folder must exist. nullptr with the reason.
+    static std::unique_ptr<TBenchKey> CreateNew(const QString &path, QString &error);
     // A key made in memory (tests, benches).
     static std::unique_ptr<TBenchKey> Generate();
 
@@ -24,6 +31,10 @@ public:
     QString KeyId() const { return KeyIdOf(FPublic.data()); }
     // The first 8 digits, upper case: what a certificate number carries.
     QString ShortId() const { return KeyId().left(8).toUpper(); }
+    // An organisation key's fingerprint: the 64 hex digits of SHA-256 of
+    // its public key.
+    QString Fingerprint() const { return FingerprintOfHex(PublicKeyHex()); }
+    static QString FingerprintOfHex(const QString &publicKeyHex);
     // Lowercase hex of the detached signature over the text (the 64 hex digits of a hash).
     QString Sign(const QString &text) const;
 
@@ -34,6 +45,7 @@ public:
 
 private:
     TBenchKey() = default;
+    static std::unique_ptr<TBenchKey> Write(const QString &path, bool replaceRace, QString &error);
     std::array<unsigned char, 32> FPublic{};
     std::array<unsigned char, 64> FSecret{};
 };

@@ -275,7 +275,10 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
                            {{QStringLiteral("Program"), QStringLiteral("Beamport " BEAMPORT_VERSION)},
                             {QStringLiteral("Record id"), QString::number(r.mId)},
                             {QStringLiteral("Record hash"), r.mHash},
-                            {QStringLiteral("Bench key"), r.mBenchKey.isEmpty() ? kNone : r.mBenchKey}}});
+                            {QStringLiteral("Bench key"), r.mBenchKey.isEmpty() ? kNone : r.mBenchKey},
+                            {QStringLiteral("Organisation key"),
+                             certifier.mOrgKey.isEmpty() ? QStringLiteral("none (the bench key is not approved)")
+                                                         : certifier.mOrgKey}}});
     return c;
 }
 
@@ -505,11 +508,19 @@ ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path
                     .arg(v.mReason);
         return ECertificate::kBroken;
     }
+    // The organisation key that approved the bench key, printed for `records verify --org`.
+    RCertifier issuer = certifier;
+    std::vector<RBenchKeyRow> keys;
+    if (QString keysError; store.Keys(keys, keysError))
+        for (const RBenchKeyRow &k : keys)
+            for (const RKeyApproval &a : k.mApprovals)
+                if (k.mKeyId == record->mBenchKey && a.mSignatureGood && issuer.mOrgKey.isEmpty())
+                    issuer.mOrgKey = a.mOrgFingerprint;
     QString pageError;
     const qint64 n = store.Certificate(
         *record,
         [&](const QString &text) {
-            return WriteCertificatePdf(CertificateContent(*record, text, certifier, types), path, paper, pageError);
+            return WriteCertificatePdf(CertificateContent(*record, text, issuer, types), path, paper, pageError);
         },
         error, number);
     if (n == 0) {

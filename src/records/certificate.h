@@ -48,6 +48,7 @@ struct RCertificateContent {
 // measured job keeps them in its data; those kept win.
 struct RCertifier {
     QString mTechnician, mOrganisation, mAddress;
+    QString mOrgKey{}; // fingerprint of the organisation key that approved the record's bench key; empty: none
 };
 // The session's: TechnicianName and [RECORDS].
 RCertifier Certifier(TSession &session);

@@ -87,8 +87,8 @@ const TBenchKey *TRecordJournal::Key()
     // Loaded when a store first needs it; a key that cannot be had is looked
     // for again next time (the store then says why it cannot sign).
     if (!FKey) {
-        QString error;
-        FKey = TBenchKey::LoadOrCreate(DefaultBenchKeyPath(), error);
+        FKeyError.clear();
+        FKey = TBenchKey::LoadOrCreate(DefaultBenchKeyPath(), FKeyError);
     }
     return FKey.get();
 }
@@ -142,7 +142,12 @@ QString TRecordJournal::Store(RServiceRecord &record)
     if (FLocation.mKind == EStoreKind::kOff)
         return {};
     QString error;
-    if (TRecordStore *store = Primary(error)) {
+    // No record can be signed without a good key: it waits in the outbox.
+    const TBenchKey *key = Key();
+    TRecordStore *store = key ? Primary(error) : nullptr;
+    if (!key)
+        error = QStringLiteral("no bench key to sign with: ") + FKeyError;
+    if (store) {
         NameConfigBefore(*store, record);
         const EAppend a = store->Append(record, error);
         if (a != EAppend::kFailed) {
@@ -154,10 +159,16 @@ QString TRecordJournal::Store(RServiceRecord &record)
     }
     const QString why = error.contains(FLocation.Describe()) ? Reason(error)
                                                               : QStringLiteral("%1: %2").arg(FLocation.Describe(), Reason(error));
-    QString localError;
+    QString localError, unsignedBecause;
     TRecordStore *local = Local(localError);
-    if (local && local->Keep(record, OutboxDest(FLocation), localError)) {
+    if (local && local->Keep(record, OutboxDest(FLocation), localError, &unsignedBecause)) {
         FOutboxChecked = false;
+        if (!unsignedBecause.isEmpty())
+            return OneLine(QStringLiteral("the service record was kept unsigned on this bench: %1; it is signed and "
+                                          "sent once this bench has a good key: put the right key back (a file of "
+                                          "this user, mode 0600, not a link) or move %2 away so that a new one is "
+                                          "made, then run `beamport-cli records sync`")
+                               .arg(Reason(unsignedBecause), DefaultBenchKeyPath()));
         return OneLine(QStringLiteral("the service record was kept on this bench; it will be sent when the %1 "
                                       "answers (%2)")
                            .arg(FLocation.mKind == EStoreKind::kPostgres ? QStringLiteral("shared store")

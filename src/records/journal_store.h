@@ -8,7 +8,9 @@
 // kStoreWaitSeconds (a shared PostgreSQL store that does not answer, a lock
 // held too long), the record is kept in this bench's outbox: a SQLite file
 // (the default store, or outbox.sqlite beside it when the default store is
-// the one that failed), signed, outside any chain. A shared store that did
+// the one that failed), signed, outside any chain. Without a good bench key
+// (missing and not to be made, damaged, readable by others, a link) a record
+// is kept there unsigned, the reason with it, and waits for a good key. A shared store that did
 // not answer is left alone for kRetrySeconds, records going straight to the
 // outbox; the outbox is sent by itself with the next record the store takes
 // (or by `records sync`). A record is never dropped and never written twice
@@ -98,6 +100,7 @@ private:
     std::vector<RSensorType> FBuiltInTypes = BuiltInSensorTypes();
     const std::vector<RSensorType> *FSensorTypes = &FBuiltInTypes;
     std::unique_ptr<TBenchKey> FKey; // this bench's signing key, once loaded
+    QString FKeyError;               // why it could not be, the last time it was looked for
     TSteadyClock FRetryClock = [] { return std::chrono::steady_clock::now(); };
     std::chrono::steady_clock::time_point FPrimaryRetry{}; // a shared store left alone until then
     bool FOutboxChecked = false;                           // the outbox was looked at since the last keep

@@ -32,6 +32,64 @@ QString NewConnectionName()
     return QStringLiteral("beamport-records-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+// Version 7: bench_keys becomes a list of signed events, never changed:
+// one "register" row per key (signed by that key), then "approve" rows
+// (signed by an organisation key) and "revoke" rows (signed by the key of
+// whoever revoked it), each with the time it was made; revoke rows carry
+// the newest record id then (after_record). Rows carried over from older
+// stores have no signature. Templates get the key and signature of the
+// bench that saved each version; the outbox why a record waits unsigned.
+QStringList KeysAndTemplatesSignedSteps(bool postgres)
+{
+    QStringList steps;
+    if (postgres) {
+        // Changed in place: the rights given to bench accounts on the table stay.
+        steps = {
+            QStringLiteral("ALTER TABLE bench_keys DROP CONSTRAINT bench_keys_pkey"),
+            QStringLiteral("ALTER TABLE bench_keys RENAME COLUMN registered TO time"),
+            QStringLiteral("ALTER TABLE bench_keys ADD COLUMN event TEXT NOT NULL DEFAULT 'register', "
+                           "ADD COLUMN after_record BIGINT, ADD COLUMN signer TEXT NOT NULL DEFAULT '', "
+                           "ADD COLUMN sig TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("INSERT INTO bench_keys (key_id, event, public_key, bench, login, time, after_record) "
+                           "SELECT key_id, 'revoke', public_key, '', '', revoked, revoked_after FROM bench_keys "
+                           "WHERE revoked IS NOT NULL"),
+            QStringLiteral("ALTER TABLE bench_keys DROP COLUMN revoked, DROP COLUMN revoked_after, "
+                           "ALTER COLUMN event DROP DEFAULT"),
+            QStringLiteral("CREATE OR REPLACE FUNCTION bench_keys_refuse_change() RETURNS trigger LANGUAGE plpgsql AS "
+                           "$$BEGIN RAISE EXCEPTION 'bench keys are never changed or deleted: approvals and "
+                           "revocations are new rows'; END$$"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_change BEFORE UPDATE OR DELETE ON bench_keys "
+                           "FOR EACH ROW EXECUTE FUNCTION bench_keys_refuse_change()"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_truncate BEFORE TRUNCATE ON bench_keys "
+                           "FOR EACH STATEMENT EXECUTE FUNCTION bench_keys_refuse_change()"),
+        };
+    } else {
+        steps = {
+            QStringLiteral("CREATE TABLE bench_keys_v7 (key_id TEXT NOT NULL, event TEXT NOT NULL, "
+                           "public_key TEXT NOT NULL, bench TEXT NOT NULL, login TEXT NOT NULL, time TEXT NOT NULL, "
+                           "after_record BIGINT, signer TEXT NOT NULL DEFAULT '', sig TEXT NOT NULL DEFAULT '')"),
+            QStringLiteral("INSERT INTO bench_keys_v7 (key_id, event, public_key, bench, login, time) "
+                           "SELECT key_id, 'register', public_key, bench, login, registered FROM bench_keys"),
+            QStringLiteral("INSERT INTO bench_keys_v7 (key_id, event, public_key, bench, login, time, after_record) "
+                           "SELECT key_id, 'revoke', public_key, '', '', revoked, revoked_after FROM bench_keys "
+                           "WHERE revoked IS NOT NULL"),
+            QStringLiteral("DROP TABLE bench_keys"),
+            QStringLiteral("ALTER TABLE bench_keys_v7 RENAME TO bench_keys"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_update BEFORE UPDATE ON bench_keys "
+                           "BEGIN SELECT RAISE(ABORT, 'bench keys are never changed: approvals and revocations "
+                           "are new rows'); END"),
+            QStringLiteral("CREATE TRIGGER bench_keys_no_delete BEFORE DELETE ON bench_keys "
+                           "BEGIN SELECT RAISE(ABORT, 'bench keys are never deleted'); END"),
+        };
+    }
+    // (The templates table of version 5 may have been made by a newer
+    // program already: its columns are added where missing, see MigrateStep.)
+    return steps + QStringList{
+        QStringLiteral("CREATE UNIQUE INDEX bench_keys_registered ON bench_keys (key_id) WHERE event = 'register'"),
+        QStringLiteral("ALTER TABLE outbox ADD COLUMN unsigned_reason TEXT NOT NULL DEFAULT ''"),
+    };
+}
+
 // Migration n (1-based) brings a store from version n-1 to n.
 QStringList MigrationSteps(int version, bool postgres)
 {
@@ -133,6 +191,7 @@ QStringList MigrationSteps(int version, bool postgres)
                            "sensor INTEGER NOT NULL, hash TEXT NOT NULL, saved TEXT NOT NULL, bench TEXT NOT NULL, "
                            "login TEXT NOT NULL, hidden INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (name, version))"),
         };
+    case 7: return KeysAndTemplatesSignedSteps(postgres);
     default: return {};
     }
 }
@@ -388,6 +447,17 @@ bool TRecordStore::MigrateStep(int version, QString &error)
     for (const QString &sql : MigrationSteps(version, IsPostgres()))
         if (!Exec(sql, error))
             return false;
+    if (version == 7) {
+        for (const char *column : {"key_id", "sig"}) {
+            QSqlQuery probe(FDb);
+            const bool there = !IsPostgres() && probe.exec(QStringLiteral("SELECT %1 FROM templates LIMIT 0").arg(QLatin1String(column)));
+            if (!there && !Exec(QStringLiteral("ALTER TABLE templates ADD COLUMN %1%2 TEXT NOT NULL DEFAULT ''")
+                                    .arg(IsPostgres() ? QStringLiteral("IF NOT EXISTS ") : QString(), QLatin1String(column)),
+                                error))
+                return false;
+        }
+        return true;
+    }
     // The due summary (made at 2; the factory calibration command left out
     // at 4) is worked out from the real detectors' records once, by the rule
     // in force since 6: what counts goes by the record's outcome, so a failed
@@ -395,13 +465,16 @@ bool TRecordStore::MigrateStep(int version, QString &error)
     // reads columns that version 3 added, so an older store waits for it.
     if (version == 6)
         return RebuildSerials(error, false);
-    if (version != 3)
-        return true;
-    if (!SignOldOutbox(error))
-        return false;
-    // The records written so far keep their old hashes; a migration record,
-    // signed under the new rule, closes them. Every record after it follows
-    // the new rule.
+    return version != 3 || SignOldOutbox(error);
+}
+
+// The records written before signing keep their old hashes; a migration
+// record, signed under the new rule, closes them, and every record after it
+// follows the new rule. It is appended once the whole schema is in place,
+// since appending registers this bench's key in the newest layout of
+// bench_keys.
+bool TRecordStore::AppendMigrationMarker(QString &error)
+{
     QString countError;
     const qint64 records = CountOf(FDb, QStringLiteral("SELECT COUNT(*) FROM records"), countError);
     if (records < 0) {
@@ -419,7 +492,7 @@ bool TRecordStore::MigrateStep(int version, QString &error)
     marker.mBench = BenchName();
     marker.mUser = LoginName();
     marker.mData = QJsonObject{{QStringLiteral("rule"), QLatin1String(kChainRule)},
-                               {QStringLiteral("from_schema"), version - 1},
+                               {QStringLiteral("from_schema"), 2},
                                {QStringLiteral("records_before"), records}};
     return AppendLocked(marker, error) == EAppend::kAdded;
 }
@@ -475,6 +548,11 @@ bool TRecordStore::Migrate(QString &error)
             Rollback();
             return false;
         }
+    }
+    if (version < 3 && !AppendMigrationMarker(error)) {
+        error = QStringLiteral("migration to version 3 failed: %1").arg(error);
+        Rollback();
+        return false;
     }
     if (!Exec(QStringLiteral("UPDATE schema_version SET version = %1").arg(kRecordsSchemaVersion), error) ||
         !Commit(error))

@@ -25,6 +25,7 @@
 // inserted. Every write is durable when it returns (synchronous=FULL; a
 // committed transaction). Nothing here throws; failures come back as text.
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -41,7 +42,7 @@ class TBenchKey;
 struct RSignedHead;
 
 // The newest schema this program knows.
-inline constexpr int kRecordsSchemaVersion = 6;
+inline constexpr int kRecordsSchemaVersion = 7;
 // How long a store may keep a bench waiting: a lock held by another, a
 // statement that does not end, a server that does not answer the connection.
 inline constexpr int kStoreWaitSeconds = 2;
@@ -63,11 +64,22 @@ struct RVerifyResult {
     QStringList mNotes;    // what could not be checked, and why (the result stands)
 };
 
-// A bench key the store holds.
+// An organisation key's approval of a bench key.
+struct RKeyApproval {
+    QString mOrgFingerprint; // FingerprintOfHex of the organisation's public key
+    QString mTime, mBench, mUser;
+    bool mSignatureGood = false; // signed by that organisation key, over this bench key
+};
+
+// A bench key the store holds, from its rows in bench_keys.
 struct RBenchKeyRow {
     QString mKeyId, mPublicKey, mBench, mUser, mRegistered;
-    QString mRevoked;               // time of the revocation; empty: in force
+    QString mRevoked;               // time of the (first) revocation; empty: in force
     std::optional<qint64> mRevokedAfter; // the newest record id when it was revoked
+    std::vector<RKeyApproval> mApprovals{};
+    // The approval by the organisation key of that fingerprint whose
+    // signature holds; nullptr when there is none.
+    const RKeyApproval *ApprovedBy(const QString &orgFingerprint) const;
 };
 
 // The newest record: its id and hash (a head for Verify).
@@ -135,13 +147,25 @@ public:
     bool SignedHead(RSignedHead &out, QString &error);
 
     // The bench keys, oldest first; revoking one marks the records after
-    // the newest one written so far as not to be trusted.
+    // the newest one written so far as not to be trusted. Approvals and
+    // revocations are new rows, signed (a revocation by this bench's key).
     bool Keys(std::vector<RBenchKeyRow> &out, QString &error);
     bool RevokeKey(const QString &keyId, QString &error);
+    // The organisation key `org` approves a registered bench key in force.
+    // False with the reason; `already` set when that key had approved it.
+    bool ApproveKey(const QString &keyId, const TBenchKey &org, QString &error, bool *already = nullptr);
+    // Registers this bench's key (once) inside the caller's transaction;
+    // false when the store holds another key under its id or it was revoked.
+    bool RegisterKey(const TBenchKey &key, QString &error);
+    // From now on Verify also requires every signed record's key to carry an
+    // approval by the organisation key of this fingerprint (empty: none).
+    void RequireOrgApproval(const QString &orgFingerprint) { FOrg = orgFingerprint.toLower(); }
 
     // The outbox: records kept for the store `dest` stands for (OutboxDest).
-    // Keep signs the record with this store's bench key.
-    bool Keep(RServiceRecord &record, const QString &dest, QString &error);
+    // Keep signs the record with this store's bench key; when there is no
+    // good key the record is kept unsigned (no bench_key, no sig) with the
+    // reason, also given in `unsignedBecause`, and waits for one.
+    bool Keep(RServiceRecord &record, const QString &dest, QString &error, QString *unsignedBecause = nullptr);
     // Those kept for `dest`, oldest first.
     bool Outbox(std::vector<RServiceRecord> &out, QString &error, const QString &dest = {});
     bool Forget(const QString &uid, QString &error);
@@ -169,11 +193,15 @@ private:
     bool Connect(QString &error);
     bool Migrate(QString &error);
     bool MigrateStep(int version, QString &error);
+    bool AppendMigrationMarker(QString &error);
     bool SignOldOutbox(QString &error);
     bool Begin(const char *lockTable, QString &error);
     // Append inside a transaction that holds the records lock.
     EAppend AppendLocked(RServiceRecord &record, QString &error);
-    bool RegisterKey(const TBenchKey &key, QString &error);
+    bool InsertKeyRow(const QString &event, const RBenchKeyRow &key, std::optional<qint64> afterRecord,
+                      const TBenchKey &signer, QString &error);
+    // Why a record's key lacks the approval RequireOrgApproval asks for; empty when it has it.
+    QString OrgApprovalFault(const RServiceRecord &record, const std::map<QString, RBenchKeyRow> &keys) const;
     void Rollback();
     bool Commit(QString &error);
     bool Exec(const QString &sql, QString &error);
@@ -191,6 +219,7 @@ private:
     int FVersion = 0;
     const TBenchKey *FKey = nullptr;
     std::unique_ptr<TBenchKey> FOwnKey; // this user's key, when none was set
+    QString FOrg;                       // the organisation key Verify requires; empty: none
 };
 
 // What an outbox row names as the store it waits for: empty for the shared
@@ -202,11 +231,14 @@ struct RSyncResult {
     int mSent = 0;         // appended to the shared store now
     int mAlreadyThere = 0; // found there already (sent before, then interrupted): only dropped here
     int mLeft = 0;         // still waiting
-    QStringList mRefused;  // one line each: kept records changed since they were kept (not sent)
+    QStringList mRefused;  // one line each: kept records changed since they were kept, or made under a revoked key (not sent)
+    QStringList mUnsigned; // one line each: kept unsigned, waiting for a good bench key to sign them
     QString mError;        // what stopped it; empty when all went
 };
 // Sends each outbox record of `local` kept for `shared` once, oldest first:
-// its signature checked (a record changed since it was kept is refused and
-// stays), append (by uid, so a record that reached it before is not written
-// twice), then drop it from the outbox.
+// its signature checked (a record changed since it was kept, or signed by a
+// key the shared store has revoked, is refused and stays), append (by uid,
+// so a record that reached it before is not written twice), then drop it
+// from the outbox. A record kept unsigned goes only once this bench has a
+// good key, with data.signed_at, the time it was signed.
 RSyncResult SyncOutbox(TRecordStore &local, TRecordStore &shared);

@@ -138,42 +138,6 @@ EAppend TRecordStore::AppendLocked(RServiceRecord &record, QString &error)
     return EAppend::kAdded;
 }
 
-bool TRecordStore::RegisterKey(const TBenchKey &key, QString &error)
-{
-    QSqlQuery q(FDb);
-    q.prepare(QStringLiteral("SELECT public_key, revoked FROM bench_keys WHERE key_id = ?"));
-    q.addBindValue(key.KeyId());
-    if (!q.exec()) {
-        error = ErrorText(q.lastError());
-        return false;
-    }
-    if (q.next()) {
-        if (q.value(0).toString() != key.PublicKeyHex()) {
-            error = QStringLiteral("the store holds another public key under this bench's key id %1").arg(key.KeyId());
-            return false;
-        }
-        if (!q.value(1).isNull()) {
-            error = QStringLiteral("this bench's key %1 was revoked: records it signs would not verify (move %2 "
-                                   "away to make a new key)")
-                        .arg(key.KeyId(), DefaultBenchKeyPath());
-            return false;
-        }
-        return true;
-    }
-    q.finish();
-    QSqlQuery ins(FDb);
-    ins.prepare(QStringLiteral("INSERT INTO bench_keys (key_id, public_key, bench, login, registered) "
-                               "VALUES (?, ?, ?, ?, ?)"));
-    for (const QVariant &v : {QVariant(key.KeyId()), QVariant(key.PublicKeyHex()), Text(BenchName()), Text(LoginName()),
-                              QVariant(RecordTime(QDateTime::currentDateTimeUtc()))})
-        ins.addBindValue(v);
-    if (!ins.exec()) {
-        error = ErrorText(ins.lastError());
-        return false;
-    }
-    return true;
-}
-
 bool TRecordStore::List(const RRecordFilter &filter, std::vector<RServiceRecord> &out, QString &error)
 {
     QStringList where;

@@ -8,28 +8,29 @@
 
 using namespace store_sql;
 
-bool TRecordStore::Keep(RServiceRecord &record, const QString &dest, QString &error)
+bool TRecordStore::Keep(RServiceRecord &record, const QString &dest, QString &error, QString *unsignedBecause)
 {
-    const TBenchKey *key = BenchKey(error);
-    if (!key) {
-        error = QStringLiteral("no bench key to sign with: ") + error;
-        return false;
-    }
+    QString keyError;
+    const TBenchKey *key = BenchKey(keyError);
     // Not yet in a chain: no id and no prev. The signature covers the hash
     // of the record with id 0 and prev empty, so `records sync` finds a
-    // record edited while it waited here.
+    // record edited while it waited here. Without a good key the record is
+    // kept all the same, unsigned, and the reason with it.
     record.mId = 0;
     record.mPrev = QStringLiteral("");
-    record.mBenchKey = key->KeyId();
+    record.mBenchKey = key ? key->KeyId() : QStringLiteral("");
     record.mHash = OutboxHash(record);
-    record.mSig = key->Sign(record.mHash);
+    record.mSig = key ? key->Sign(record.mHash) : QStringLiteral("");
+    if (!key && unsignedBecause)
+        *unsignedBecause = keyError;
     if (!Begin(nullptr, error))
         return false;
     QSqlQuery q(FDb);
-    q.prepare(QStringLiteral("INSERT INTO outbox (uid, record, dest) VALUES (?, ?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO outbox (uid, record, dest, unsigned_reason) VALUES (?, ?, ?, ?)"));
     q.addBindValue(record.mUid);
     q.addBindValue(QString::fromUtf8(QJsonDocument(RecordToJson(record)).toJson(QJsonDocument::Compact)));
     q.addBindValue(Text(dest));
+    q.addBindValue(Text(key ? QString() : keyError));
     if (!q.exec()) {
         error = ErrorText(q.lastError());
         Rollback();
@@ -99,19 +100,27 @@ QString KeptRecordFault(const RServiceRecord &r, TRecordStore &local, TRecordSto
 {
     if (OutboxHash(r) != r.mHash)
         return QStringLiteral("it was changed after it was kept (its contents do not match its hash)");
+    if (r.mBenchKey.isEmpty() && r.mSig.isEmpty())
+        return {}; // kept unsigned: signed when sent
     QString error, publicKey;
-    const TBenchKey *own = local.BenchKey(error);
-    if (own && own->KeyId() == r.mBenchKey) {
-        publicKey = own->PublicKeyHex();
-    } else {
-        std::vector<RBenchKeyRow> keys;
-        if (shared.Keys(keys, error))
-            for (const RBenchKeyRow &k : keys)
-                if (k.mKeyId == r.mBenchKey)
-                    publicKey = k.mPublicKey;
+    std::vector<RBenchKeyRow> keys;
+    const bool known = shared.Keys(keys, error);
+    for (const RBenchKeyRow &k : keys) {
+        if (k.mKeyId != r.mBenchKey)
+            continue;
+        // Never passed on under another key's signature.
+        if (!k.mRevoked.isEmpty())
+            return QStringLiteral("it was kept signed by bench key %1, revoked on %2: a record made with a revoked "
+                                  "key is never signed by another key")
+                .arg(k.mKeyId, k.mRevoked);
+        publicKey = k.mPublicKey;
     }
+    const TBenchKey *own = local.BenchKey(error);
+    if (own && own->KeyId() == r.mBenchKey)
+        publicKey = own->PublicKeyHex();
     if (publicKey.isEmpty())
-        return QStringLiteral("it is signed by an unknown key \"%1\"").arg(r.mBenchKey);
+        return known ? QStringLiteral("it is signed by an unknown key \"%1\"").arg(r.mBenchKey)
+                     : QStringLiteral("its key cannot be looked up: ") + error;
     if (!TBenchKey::Verify(publicKey, r.mHash, r.mSig))
         return QStringLiteral("bad signature: it was changed after it was kept");
     return {};
@@ -133,6 +142,14 @@ RSyncResult SyncOutbox(TRecordStore &local, TRecordStore &shared)
             continue;
         }
         QString error;
+        if (r.mSig.isEmpty()) {
+            // Kept without a good key: signed now, and says when.
+            if (!local.BenchKey(error)) {
+                result.mUnsigned << QStringLiteral("record %1 waits unsigned: %2").arg(r.mUid, error);
+                continue;
+            }
+            r.mData.insert(QStringLiteral("signed_at"), RecordTime(QDateTime::currentDateTimeUtc()));
+        }
         // The shared store gives it its place: id, prev, hash and a fresh signature.
         const EAppend a = shared.Append(r, error);
         if (a == EAppend::kFailed) {

@@ -44,50 +44,6 @@ QString SignatureFault(const RServiceRecord &r, const std::map<QString, RBenchKe
 
 } // namespace
 
-bool TRecordStore::Keys(std::vector<RBenchKeyRow> &out, QString &error)
-{
-    QSqlQuery q(FDb);
-    if (!q.exec(QStringLiteral("SELECT key_id, public_key, bench, login, registered, revoked, revoked_after "
-                               "FROM bench_keys ORDER BY registered, key_id"))) {
-        error = ErrorText(q.lastError());
-        return false;
-    }
-    out.clear();
-    while (q.next()) {
-        RBenchKeyRow k{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                       q.value(3).toString(), q.value(4).toString(), q.value(5).toString(), std::nullopt};
-        if (!q.value(6).isNull())
-            k.mRevokedAfter = q.value(6).toLongLong();
-        out.push_back(std::move(k));
-    }
-    return true;
-}
-
-bool TRecordStore::RevokeKey(const QString &keyId, QString &error)
-{
-    // Under the chain's lock: no record of that key slips in between.
-    const QByteArray lockSql = QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kChainLock).toLatin1();
-    if (!Begin(lockSql.constData(), error))
-        return false;
-    QSqlQuery q(FDb);
-    q.prepare(QStringLiteral("UPDATE bench_keys SET revoked = ?, revoked_after = "
-                             "(SELECT COALESCE(MAX(id), 0) FROM records) WHERE key_id = ? AND revoked IS NULL"));
-    q.addBindValue(RecordTime(QDateTime::currentDateTimeUtc()));
-    q.addBindValue(keyId);
-    if (!q.exec()) {
-        error = ErrorText(q.lastError());
-        Rollback();
-        return false;
-    }
-    if (q.numRowsAffected() != 1) {
-        q.finish();
-        Rollback();
-        error = QStringLiteral("there is no bench key %1 in force in %2").arg(keyId, Location().Describe());
-        return false;
-    }
-    return Commit(error);
-}
-
 RVerifyResult TRecordStore::Verify(const RChainHead &head)
 {
     RVerifyResult result;
@@ -140,6 +96,8 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
             ++result.mLegacy;
         } else if (const QString fault = SignatureFault(r, keys); !fault.isEmpty()) {
             return broken(r.mId, fault);
+        } else if (const QString orgFault = OrgApprovalFault(r, keys); !orgFault.isEmpty()) {
+            return broken(r.mId, orgFault);
         }
         const std::optional<RTamselCFG> cfg = RecordConfig(r.mData);
         const QVariant cal = q.value(21), bump = q.value(22);

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QSqlQuery>
 
+#include "records/bench_key.h"
 #include "records/jcs.h"
 #include "records/record.h"
 #include "records/store.h"
@@ -16,7 +17,7 @@ namespace {
 
 constexpr int kNameLimit = 64;
 
-const char *const kTemplateColumns = "name, version, fields, sensor, hash, saved, bench, login, hidden";
+const char *const kTemplateColumns = "name, version, fields, sensor, hash, saved, bench, login, hidden, key_id, sig";
 
 bool Run(QSqlQuery &q, QString &error)
 {
@@ -35,8 +36,9 @@ bool Exec(QSqlDatabase &db, const QString &sql, QString &error)
     return false;
 }
 
-// A row as a template, its fields checked against the record and its hash.
-bool RowToTemplate(const QSqlQuery &q, RStoredTemplate &t, QString &error)
+// A row as a template (its signature in sig), its fields checked against the
+// record and its hash (mFault).
+bool RowToTemplate(const QSqlQuery &q, RStoredTemplate &t, QString &sig, QString &error)
 {
     RConfigTemplate &tpl = t.mTemplate;
     tpl.mName = q.value(0).toString().toStdString();
@@ -54,11 +56,35 @@ bool RowToTemplate(const QSqlQuery &q, RStoredTemplate &t, QString &error)
         error = where + QStringLiteral(" cannot be read: ") + QString::fromStdString(why.empty() ? "no fields" : why);
         return false;
     }
-    if (TemplateHash(tpl.mName, tpl.mFields).toStdString() != tpl.mHash) {
-        error = where + QStringLiteral(" does not match its hash: it was changed in the store");
-        return false;
-    }
+    t.mKeyId = q.value(9).toString();
+    sig = q.value(10).toString();
+    if (TemplateHash(tpl.mName, tpl.mFields).toStdString() != tpl.mHash)
+        t.mFault = where + QStringLiteral(" does not match its hash: it was changed in the store");
     return true;
+}
+
+// Why a version's signature does not hold: its key must be registered in
+// the store and never revoked.
+QString TemplateSignatureFault(const std::vector<RBenchKeyRow> &keys, const QString &sig, const RStoredTemplate &t)
+{
+    const QString where =
+        QStringLiteral("template %1 version %2").arg(QString::fromStdString(t.mTemplate.mName)).arg(t.mTemplate.mVersion);
+    if (t.mKeyId.isEmpty() && sig.isEmpty())
+        return where + QStringLiteral(" was saved before templates were signed (or by someone without a bench key): "
+                                      "save it again to use it");
+    for (const RBenchKeyRow &k : keys) {
+        if (k.mKeyId != t.mKeyId)
+            continue;
+        if (!k.mRevoked.isEmpty())
+            return where + QStringLiteral(" is signed by bench key %1, revoked on %2: save it again from a bench "
+                                          "whose key is in force")
+                               .arg(k.mKeyId, k.mRevoked);
+        if (TBenchKey::KeyIdOfHex(k.mPublicKey) == k.mKeyId && TBenchKey::Verify(k.mPublicKey, TemplateSignedHash(t), sig))
+            return {};
+        break;
+    }
+    return where + QStringLiteral(" does not carry a good signature of a registered bench key: it was changed in "
+                                  "the store or written without a key");
 }
 
 bool Select(TRecordStore &store, const QString &where, const QVariantList &values, std::vector<RStoredTemplate> &out,
@@ -70,12 +96,25 @@ bool Select(TRecordStore &store, const QString &where, const QVariantList &value
         q.addBindValue(v);
     if (!Run(q, error))
         return false;
+    std::vector<QString> sigs;
+    const size_t first = out.size();
     while (q.next()) {
         RStoredTemplate t;
-        if (!RowToTemplate(q, t, error))
+        QString sig;
+        if (!RowToTemplate(q, t, sig, error))
             return false;
         out.push_back(std::move(t));
+        sigs.push_back(sig);
     }
+    q.finish();
+    std::vector<RBenchKeyRow> keys;
+    if (sigs.empty())
+        return true;
+    if (!store.Keys(keys, error))
+        return false;
+    for (size_t i = 0; i < sigs.size(); ++i)
+        if (RStoredTemplate &t = out[first + i]; t.mFault.isEmpty())
+            t.mFault = TemplateSignatureFault(keys, sigs[i], t);
     return true;
 }
 
@@ -108,8 +147,31 @@ std::string TemplateNameProblem(const std::string &name)
     return {};
 }
 
-bool SaveTemplate(TRecordStore &store, RConfigTemplate &tpl, const QString &bench, const QString &user, QString &error)
+QString TemplateSignedHash(const RStoredTemplate &stored)
 {
+    const RConfigTemplate &tpl = stored.mTemplate;
+    const QJsonObject o{{QStringLiteral("bench"), stored.mBench},
+                        {QStringLiteral("hash"), QString::fromStdString(tpl.mHash)},
+                        {QStringLiteral("key_id"), stored.mKeyId},
+                        {QStringLiteral("name"), QString::fromLatin1(tpl.mName.data(), static_cast<qsizetype>(tpl.mName.size()))},
+                        {QStringLiteral("saved"), stored.mSaved},
+                        {QStringLiteral("sensor"), static_cast<int>(tpl.mSensor)},
+                        {QStringLiteral("user"), stored.mUser},
+                        {QStringLiteral("version"), tpl.mVersion}};
+    return QString::fromLatin1(QCryptographicHash::hash(Jcs(o), QCryptographicHash::Sha256).toHex());
+}
+
+bool SaveTemplate(TRecordStore &store, RConfigTemplate &tpl, const QString &bench, const QString &user, QString &error,
+                  bool *refused)
+{
+    QString keyError;
+    const TBenchKey *key = store.BenchKey(keyError);
+    if (!key) {
+        if (refused)
+            *refused = true;
+        error = QStringLiteral("a template is signed by this bench's key: ") + keyError;
+        return false;
+    }
     QSqlDatabase &db = store.Database();
     // Versions are counted per name across benches: the table is locked
     // for the count and the insert.
@@ -129,26 +191,33 @@ bool SaveTemplate(TRecordStore &store, RConfigTemplate &tpl, const QString &benc
     if (!Run(q, error) || !q.next())
         return fail();
     const int version = q.value(0).toInt() + 1;
-    const QString hash = TemplateHash(tpl.mName, tpl.mFields);
+    q.finish();
+    if (!store.RegisterKey(*key, error)) {
+        if (refused)
+            *refused = true;
+        return fail();
+    }
+    RStoredTemplate signedAs{tpl, RecordTime(QDateTime::currentDateTimeUtc()), bench, user, false, key->KeyId(), {}};
+    signedAs.mTemplate.mVersion = version;
+    signedAs.mTemplate.mHash = TemplateHash(tpl.mName, tpl.mFields).toStdString();
     QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO templates (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0)")
+    insert.prepare(QStringLiteral("INSERT INTO templates (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)")
                        .arg(QLatin1String(kTemplateColumns)));
-    insert.addBindValue(name);
-    insert.addBindValue(version);
-    insert.addBindValue(QString::fromUtf8(Jcs(TemplateFieldsToJson(tpl.mFields))));
-    insert.addBindValue(static_cast<int>(tpl.mSensor));
-    insert.addBindValue(hash);
-    insert.addBindValue(RecordTime(QDateTime::currentDateTimeUtc()));
-    insert.addBindValue(Text(bench));
-    insert.addBindValue(Text(user));
+    for (const QVariant &v : {QVariant(name), QVariant(version), QVariant(QString::fromUtf8(Jcs(TemplateFieldsToJson(tpl.mFields)))),
+                              QVariant(static_cast<int>(tpl.mSensor)), QVariant(QString::fromStdString(signedAs.mTemplate.mHash)),
+                              QVariant(signedAs.mSaved), Text(bench), Text(user), QVariant(key->KeyId()),
+                              QVariant(key->Sign(TemplateSignedHash(signedAs)))})
+        insert.addBindValue(v);
     if (!Run(insert, error) || !Exec(db, QStringLiteral("COMMIT"), error))
         return fail();
+    const QString hash = QString::fromStdString(signedAs.mTemplate.mHash);
     tpl.mVersion = version;
     tpl.mHash = hash.toStdString();
     return true;
 }
 
-std::optional<RStoredTemplate> LoadTemplate(TRecordStore &store, const std::string &name, int version, QString &error)
+std::optional<RStoredTemplate> LoadTemplate(TRecordStore &store, const std::string &name, int version, QString &error,
+                                            bool *refused)
 {
     std::vector<RStoredTemplate> found;
     const QString n = QString::fromStdString(name);
@@ -158,6 +227,12 @@ std::optional<RStoredTemplate> LoadTemplate(TRecordStore &store, const std::stri
                                  {n}, found, error);
     if (!ok || found.empty())
         return std::nullopt;
+    if (!found.front().mFault.isEmpty()) {
+        error = found.front().mFault;
+        if (refused)
+            *refused = true;
+        return std::nullopt;
+    }
     return std::move(found.front());
 }
 

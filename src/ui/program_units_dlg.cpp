@@ -139,6 +139,11 @@ void TProgramUnitsDlg::StartBtnClick()
     RProgramKnobs knobs;
     knobs.mCount = FCount = FCountSpin->value();
     const RConfigTemplate &tpl = FTemplates[static_cast<size_t>(at)].mTemplate;
+    if (const QString fault = FTemplates[static_cast<size_t>(at)].mFault; !fault.isEmpty()) {
+        FScreen.Message(kProgramUnitsCaption, "Template " + tpl.mName + " cannot be used: " + fault.toStdString() + ".",
+                        MsgIcon::Error);
+        return;
+    }
     FRun = std::make_unique<TProgramRun>(FSession, FScreen, *this, tpl, knobs);
     if (const std::string why = FRun->Refusal(); !why.empty()) {
         FRun.reset();

@@ -129,13 +129,16 @@ TEST_P(ChainTest, RevokedKeysAndUnknownKeys)
     EXPECT_EQ(store->Append(late, error), EAppend::kFailed);
     EXPECT_TRUE(error.contains("was revoked")) << error.toStdString();
     Sql(*store, Postgres() ? "BEGIN" : "BEGIN IMMEDIATE");
-    Sql(*store, QStringLiteral("UPDATE bench_keys SET revoked_after = 1 WHERE key_id = '%1'").arg(a->KeyId()));
+    Sql(*store, QStringLiteral("INSERT INTO bench_keys (key_id, event, public_key, bench, login, time, after_record) "
+                               "VALUES ('%1', 'revoke', '%2', '', '', '2026-01-01T00:00:00.000Z', 1)")
+                    .arg(a->KeyId(), a->PublicKeyHex()));
     RVerifyResult v = store->Verify();
     EXPECT_EQ(v.mBrokenId, 2);
     EXPECT_TRUE(v.mReason.contains("revoked")) << v.mReason.toStdString();
     Sql(*store, "ROLLBACK");
     // A key nobody registered.
     Sql(*store, Postgres() ? "BEGIN" : "BEGIN IMMEDIATE");
+    Sql(*store, Postgres() ? "ALTER TABLE bench_keys DISABLE TRIGGER USER" : "DROP TRIGGER bench_keys_no_delete");
     Sql(*store, QStringLiteral("DELETE FROM bench_keys WHERE key_id = '%1'").arg(b->KeyId()));
     v = store->Verify();
     EXPECT_EQ(v.mBrokenId, 3);
