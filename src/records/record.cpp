@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cstring>
+#include <type_traits>
+#include <variant>
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -55,26 +57,57 @@ QJsonValue WellFormed(const QJsonValue &v)
     return v;
 }
 
-// The fields the old rule hashed.
-QJsonObject LegacyObject(const RServiceRecord &r)
+// Every field of a record, once, in output order: its name, where it lives,
+// and which hash rules cover it (the record's own, and the old rule of the
+// stores written before signing).
+using RFieldPlace = std::variant<qint64 RServiceRecord::*, int RServiceRecord::*, bool RServiceRecord::*,
+                                 QString RServiceRecord::*, QJsonObject RServiceRecord::*>;
+struct RRecordField {
+    const char *mName;
+    RFieldPlace mPlace;
+    bool mHashed; // in HashedObject
+    bool mLegacy; // in the old rule's object
+};
+constexpr RRecordField kRecordFields[] = {
+    {"id", &RServiceRecord::mId, true, true},
+    {"uid", &RServiceRecord::mUid, true, false},
+    {"time", &RServiceRecord::mTime, true, true},
+    {"job", &RServiceRecord::mJob, true, true},
+    {"status", &RServiceRecord::mStatus, true, true},
+    {"outcome", &RServiceRecord::mOutcome, true, false},
+    {"text", &RServiceRecord::mText, true, true},
+    {"serial", &RServiceRecord::mSerial, true, true},
+    {"product", &RServiceRecord::mProduct, true, true},
+    {"firmware", &RServiceRecord::mFirmware, true, true},
+    {"hardware", &RServiceRecord::mHardware, true, true},
+    {"sensor", &RServiceRecord::mSensor, true, true},
+    {"bench", &RServiceRecord::mBench, true, true},
+    {"user", &RServiceRecord::mUser, true, true},
+    {"simulated", &RServiceRecord::mSimulated, true, false},
+    {"data", &RServiceRecord::mData, true, true},
+    {"bench_key", &RServiceRecord::mBenchKey, true, false},
+    {"prev", &RServiceRecord::mPrev, true, true},
+    {"hash", &RServiceRecord::mHash, false, false},
+    {"sig", &RServiceRecord::mSig, false, false},
+};
+
+QJsonValue FieldValue(const RServiceRecord &r, const RFieldPlace &place)
+{
+    return std::visit([&](auto member) { return QJsonValue(r.*member); }, place);
+}
+
+// The record's fields that one rule hashes.
+QJsonObject FieldsObject(const RServiceRecord &r, bool RRecordField::*rule)
 {
     QJsonObject o;
-    o.insert(QStringLiteral("id"), r.mId);
-    o.insert(QStringLiteral("time"), r.mTime);
-    o.insert(QStringLiteral("job"), r.mJob);
-    o.insert(QStringLiteral("status"), r.mStatus);
-    o.insert(QStringLiteral("text"), r.mText);
-    o.insert(QStringLiteral("serial"), r.mSerial);
-    o.insert(QStringLiteral("product"), r.mProduct);
-    o.insert(QStringLiteral("firmware"), r.mFirmware);
-    o.insert(QStringLiteral("hardware"), r.mHardware);
-    o.insert(QStringLiteral("sensor"), r.mSensor);
-    o.insert(QStringLiteral("bench"), r.mBench);
-    o.insert(QStringLiteral("user"), r.mUser);
-    o.insert(QStringLiteral("data"), r.mData);
-    o.insert(QStringLiteral("prev"), r.mPrev);
+    for (const RRecordField &f : kRecordFields)
+        if (f.*rule)
+            o.insert(QLatin1String(f.mName), FieldValue(r, f.mPlace));
     return o;
 }
+
+// The fields the old rule hashed.
+QJsonObject LegacyObject(const RServiceRecord &r) { return FieldsObject(r, &RRecordField::mLegacy); }
 
 QString Sha256Hex(const QByteArray &bytes)
 {
@@ -97,35 +130,16 @@ const QString kGenesisHash = QString(64, QLatin1Char('0'));
 
 const QStringList &RecordFieldNames()
 {
-    static const QStringList names = {"id",     "uid",      "time",     "job",    "status",    "outcome", "text",
-                                      "serial", "product",  "firmware", "hardware", "sensor",  "bench",   "user",
-                                      "simulated", "data",  "bench_key", "prev",  "hash",      "sig"};
+    static const QStringList names = [] {
+        QStringList n;
+        for (const RRecordField &f : kRecordFields)
+            n << QLatin1String(f.mName);
+        return n;
+    }();
     return names;
 }
 
-QJsonObject HashedObject(const RServiceRecord &r)
-{
-    QJsonObject o;
-    o.insert(QStringLiteral("id"), r.mId);
-    o.insert(QStringLiteral("uid"), r.mUid);
-    o.insert(QStringLiteral("time"), r.mTime);
-    o.insert(QStringLiteral("job"), r.mJob);
-    o.insert(QStringLiteral("status"), r.mStatus);
-    o.insert(QStringLiteral("outcome"), r.mOutcome);
-    o.insert(QStringLiteral("text"), r.mText);
-    o.insert(QStringLiteral("serial"), r.mSerial);
-    o.insert(QStringLiteral("product"), r.mProduct);
-    o.insert(QStringLiteral("firmware"), r.mFirmware);
-    o.insert(QStringLiteral("hardware"), r.mHardware);
-    o.insert(QStringLiteral("sensor"), r.mSensor);
-    o.insert(QStringLiteral("bench"), r.mBench);
-    o.insert(QStringLiteral("user"), r.mUser);
-    o.insert(QStringLiteral("simulated"), r.mSimulated);
-    o.insert(QStringLiteral("data"), r.mData);
-    o.insert(QStringLiteral("bench_key"), r.mBenchKey);
-    o.insert(QStringLiteral("prev"), r.mPrev);
-    return o;
-}
+QJsonObject HashedObject(const RServiceRecord &r) { return FieldsObject(r, &RRecordField::mHashed); }
 
 QJsonObject RecordToJson(const RServiceRecord &record)
 {
@@ -137,36 +151,45 @@ QJsonObject RecordToJson(const RServiceRecord &record)
 
 bool RecordFromJson(const QJsonObject &o, RServiceRecord &r, QString &error)
 {
-    for (const QString &name : RecordFieldNames()) {
-        if (!o.contains(name)) {
-            error = QStringLiteral("the record has no field \"%1\"").arg(name);
+    for (const RRecordField &f : kRecordFields) {
+        if (!o.contains(QLatin1String(f.mName))) {
+            error = QStringLiteral("the record has no field \"%1\"").arg(QLatin1String(f.mName));
             return false;
         }
     }
-    const auto text = [&](const char *name, QString &out) {
-        const QJsonValue v = o.value(QLatin1String(name));
+    // Numbers, the flag and data first, then the texts in order.
+    for (const RRecordField &f : kRecordFields) {
+        const QJsonValue v = o.value(QLatin1String(f.mName));
+        const bool fits = std::visit(
+            [&](auto member) {
+                using T = std::remove_reference_t<decltype(r.*member)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    return true;
+                else if constexpr (std::is_same_v<T, bool>)
+                    return v.isBool() ? (r.*member = v.toBool(), true) : false;
+                else if constexpr (std::is_same_v<T, QJsonObject>)
+                    return v.isObject() ? (r.*member = v.toObject(), true) : false;
+                else
+                    return v.isDouble() ? (r.*member = static_cast<T>(v.toInteger()), true) : false;
+            },
+            f.mPlace);
+        if (!fits) {
+            error = QStringLiteral("the record's id, status, simulated or data has the wrong type");
+            return false;
+        }
+    }
+    for (const RRecordField &f : kRecordFields) {
+        const auto *text = std::get_if<QString RServiceRecord::*>(&f.mPlace);
+        if (!text)
+            continue;
+        const QJsonValue v = o.value(QLatin1String(f.mName));
         if (!v.isString()) {
-            error = QStringLiteral("the record's \"%1\" is not a text").arg(QLatin1String(name));
+            error = QStringLiteral("the record's \"%1\" is not a text").arg(QLatin1String(f.mName));
             return false;
         }
-        out = v.toString();
-        return true;
-    };
-    const QJsonValue id = o.value(QStringLiteral("id")), status = o.value(QStringLiteral("status"));
-    if (!id.isDouble() || !status.isDouble() || !o.value(QStringLiteral("data")).isObject() ||
-        !o.value(QStringLiteral("simulated")).isBool()) {
-        error = QStringLiteral("the record's id, status, simulated or data has the wrong type");
-        return false;
+        r.**text = v.toString();
     }
-    r.mId = id.toInteger();
-    r.mStatus = status.toInt();
-    r.mSimulated = o.value(QStringLiteral("simulated")).toBool();
-    r.mData = o.value(QStringLiteral("data")).toObject();
-    return text("uid", r.mUid) && text("time", r.mTime) && text("job", r.mJob) && text("outcome", r.mOutcome) &&
-           text("text", r.mText) && text("serial", r.mSerial) && text("product", r.mProduct) &&
-           text("firmware", r.mFirmware) && text("hardware", r.mHardware) && text("sensor", r.mSensor) &&
-           text("bench", r.mBench) && text("user", r.mUser) && text("bench_key", r.mBenchKey) &&
-           text("prev", r.mPrev) && text("hash", r.mHash) && text("sig", r.mSig);
+    return true;
 }
 
 QString RecordHash(const RServiceRecord &record)

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -201,6 +202,12 @@ void TRecordStore::KeepWitness(const RServiceRecord &record)
     if (!FKey || record.mId <= 0)
         return;
     const QFileInfo path(WitnessPath(FLocation));
+    // A bench whose key lives elsewhere may not have its settings folder yet.
+    if (!path.absoluteDir().exists()) {
+        if (!QDir().mkpath(path.absolutePath()))
+            return;
+        QFile::setPermissions(path.absolutePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     const RSignedHead h = SignHead(record.mId, record.mHash, FLocation.Describe(), *FKey);
     // Not synced: a witness lost in a crash leaves the previous one, which
     // names a record that is still there.

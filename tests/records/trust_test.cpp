@@ -19,6 +19,7 @@
 #include "records/jcs.h"
 #include "records/journal_store.h"
 #include "records/templates.h"
+#include "records/witness.h"
 #include "records_fixture.h"
 #include "support/process.h"
 
@@ -145,6 +146,10 @@ TEST_P(TrustTest, OwnKeyRegisteredAndTheBenchsRowRemovedFailsVerifyWithTheOrgani
     Sql(*store, QStringLiteral("DELETE FROM bench_keys WHERE key_id = '%1'").arg(bench->KeyId()));
     Resign(*store, *own);
     store->RequireOrgApproval({});
+    // The bench that wrote the newest record sees it by its witness; an
+    // auditor elsewhere has none, and without the organisation's key nothing shows.
+    EXPECT_FALSE(store->Verify().mIntact) << "this bench's witness names the record before it was re-signed";
+    ASSERT_TRUE(QFile::remove(WitnessPath(Location())));
     EXPECT_TRUE(store->Verify().mIntact) << "without the organisation's key nothing shows";
     store->RequireOrgApproval(org->Fingerprint());
     RVerifyResult v = store->Verify();
