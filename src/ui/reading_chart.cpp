@@ -278,7 +278,12 @@ void TReadingChart::paintEvent(QPaintEvent *)
             p.drawEllipse(run.front(), 2.0, 2.0);
             p.setBrush(Qt::NoBrush);
         } else {
-            p.drawPolyline(run);
+            // In short pieces that share their ends: a wide smooth line is
+            // filled as one outline, and one outline of a thousand zigzags
+            // fills far slower than many small ones.
+            constexpr qsizetype kPiece = 32;
+            for (qsizetype from = 0; from + 1 < run.size(); from += kPiece)
+                p.drawPolyline(run.constData() + from, static_cast<int>(std::min(kPiece + 1, run.size() - from)));
         }
     }
     p.setRenderHint(QPainter::Antialiasing, false);
