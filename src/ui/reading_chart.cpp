@@ -144,9 +144,9 @@ TReadingChart::RLayout TReadingChart::Layout() const
         keep.push_back(level.mValue);
     const double none = std::numeric_limits<double>::quiet_NaN();
     l.mValues = FitValueScale(FLow > FHigh ? none : FLow, FLow > FHigh ? none : FHigh, keep, std::clamp(static_cast<int>(plotHeight / (em * 2.2)), 2, 12));
-    l.mPan = std::isfinite(FPan) ? FPan : 0;
-    l.mValues.mLow += l.mPan;
-    l.mValues.mHigh += l.mPan;
+    const double pan = std::isfinite(FPan) ? FPan : 0;
+    l.mValues.mLow += pan;
+    l.mValues.mHigh += pan;
 
     // Columns: the rotated title and the widest value label on the left, half
     // a time label on the right.

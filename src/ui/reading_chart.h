@@ -68,7 +68,6 @@ private:
         QRectF mPlot;
         RValueScale mValues;
         RTimeScale mTimes;
-        double mPan = 0;
     };
     RLayout Layout() const;
     QFont AxisFont() const;
