@@ -256,6 +256,13 @@ TEST_F(ToolsDialogsTest, LoggerShowsUnitsAxisTitlesAndTheAlarmLevelsOfTheDetecto
             EXPECT_LE(low, dlg.AlarmLevels()->first);
             EXPECT_GE(high, dlg.AlarmLevels()->second);
         }
+        // The chart draws the readings the run took, newest last, inside its window.
+        ASSERT_TRUE(WaitFor([&] { return chart->Readings().size() >= 2; }));
+        const RChartPoint newest = dlg.Logger().History(0);
+        EXPECT_DOUBLE_EQ(chart->Readings().back().x(), newest.mX);
+        EXPECT_DOUBLE_EQ(chart->Readings().back().y(), newest.mY);
+        EXPECT_LE(chart->TimeRange().first, chart->Readings().front().x());
+        EXPECT_GE(chart->TimeRange().second, newest.mX);
         Find<QPushButton>(dlg, "StopBtn")->click();
         EXPECT_TRUE(WaitFor([&] { return !dlg.Logger().Running(); }));
     }
