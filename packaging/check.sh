@@ -6,7 +6,9 @@
 #
 # With a package or a build folder it also checks the package's relations: it
 # depends on the Qt SQLite driver (service records are kept by default) and
-# recommends the PostgreSQL driver (the store a service centre shares).
+# recommends the PostgreSQL driver (the store a service centre shares). The
+# programs never link Qt Charts (the logger draws its own chart), and the
+# package never depends on it.
 #
 #   packaging/check.sh ROOT          ROOT holds usr/... (an unpacked .deb, a DESTDIR)
 #   packaging/check.sh --deb FILE.deb
@@ -49,7 +51,7 @@ fail() {
 }
 
 # The tools the checks run: a check that cannot run fails, it is never skipped.
-for tool in file:file man:man-db desktop-file-validate:desktop-file-utils; do
+for tool in file:file man:man-db desktop-file-validate:desktop-file-utils readelf:binutils; do
   command -v "${tool%%:*}" >/dev/null ||
     fail "${tool%%:*} is not installed (Debian: ${tool#*:}): the checks that need it cannot run"
 done
@@ -66,6 +68,10 @@ expect() { # mode path
 for program in beamport beamport-cli beamport-sim; do
   expect 755 usr/bin/$program
   expect 644 usr/share/man/man1/$program.1.gz
+  if [ -f "$root/usr/bin/$program" ] && command -v readelf >/dev/null &&
+     readelf -d "$root/usr/bin/$program" 2>/dev/null | grep -q 'NEEDED.*libQt6Charts'; then
+    fail "usr/bin/$program links Qt Charts (the logger's chart is drawn with QPainter)"
+  fi
 done
 expect 644 usr/lib/udev/rules.d/60-beamport-cp210x.rules
 expect 644 usr/share/applications/beamport.desktop
@@ -146,6 +152,9 @@ if ((relations)); then
     fail "Depends lacks libqt6sql6-sqlite (service records are kept in SQLite by default): '$depends'"
   has_relation "$recommends" libqt6sql6-psql ||
     fail "Recommends lacks libqt6sql6-psql (the shared PostgreSQL store): '$recommends'"
+  for relation in "$depends" "$recommends"; do
+    ! has_relation "$relation" libqt6charts6 || fail "the package still asks for Qt Charts: '$relation'"
+  done
 fi
 
 # Bash completion, with minimal stand-ins for the bash-completion helpers so

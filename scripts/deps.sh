@@ -11,7 +11,7 @@
 # It needs root or sudo; without either it says which packages to ask for.
 set -euo pipefail
 
-build=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libgl-dev libxkbcommon-dev libqt6sql6-sqlite
+build=(cmake ninja-build g++ qt6-base-dev libgl-dev libxkbcommon-dev libqt6sql6-sqlite
        libqt6sql6-psql libsodium-dev libsqlite3-dev pkgconf)
 why="needed to build Beamport and run its tests"
 pkgs=("${build[@]}" libgtest-dev libgmock-dev googletest)

@@ -2,14 +2,14 @@
 # The layering check passes on a tree whose includes keep to the table of
 # rooms, and fails, naming file and line, on each kind of fault: an include
 # that runs up the stack, an include of a lower room the table does not allow
-# (sim using app), a widget header outside the window's room, a file outside
-# every room, and a table that is no stack.
+# (sim using app), a widget header outside the window's room, Qt Charts in any
+# room, a file outside every room, and a table that is no stack.
 set -euo pipefail
 check=${1:?usage: layering_selftest.sh CHECK_SCRIPT}
 tree=$(mktemp -d)
 qt=$(mktemp -d)
 trap 'rm -rf "$tree" "$qt"' EXIT
-mkdir -p "$qt/QtWidgets" && touch "$qt/QtWidgets/QLabel"
+mkdir -p "$qt/QtWidgets" "$qt/QtCharts" && touch "$qt/QtWidgets/QLabel" "$qt/QtCharts/QChart"
 
 clean_tree() {
   rm -rf "${tree:?}"/*
@@ -47,6 +47,14 @@ cases=(
   "a widget module path outside ui"
   'printf "\n#include <QtCharts/QChart>\n" >"$tree/sim/t.h"'
   "sim/t.h:2: sim includes QtCharts/QChart; widgets and charts belong in ui"
+
+  "Qt Charts in the window's room"
+  'printf "#include <QtCharts/QChartView>\n" >>"$tree/ui/c.cpp"'
+  "ui/c.cpp:4: ui includes QtCharts/QChartView; charts are drawn with QPainter, Qt Charts is not used"
+
+  "a bare Qt Charts header in the window's room"
+  'printf "#include <QChart>\n" >>"$tree/ui/c.cpp"'
+  "ui/c.cpp:4: ui includes QChart; charts are drawn with QPainter"
 
   "a folder that is no room"
   'mkdir -p "$tree/extra" && printf "\n" >"$tree/extra/e.cpp"'

@@ -10,11 +10,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QWheelEvent>
-#include <QtCharts/QChart>
-#include <QtCharts/QChartView>
-#include <QtCharts/QLineSeries>
-#include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -23,25 +18,12 @@
 #include "model/device_records.h"
 #include "model/settings_types.h"
 #include "tools/tool_common.h"
+#include "ui/reading_chart.h"
 #include "ui/screen_fit.h"
 #include "ui/sim_gas_panel.h"
 #include "ui/tool_dialog_screen.h"
 
 namespace {
-
-// The chart cannot be zoomed; the wheel pans it vertically.
-class TSensorChartView : public QChartView {
-public:
-    using QChartView::QChartView;
-
-protected:
-    void wheelEvent(QWheelEvent *event) override
-    {
-        if (chart())
-            chart()->scroll(0, event->angleDelta().y() / 8.0);
-        event->accept();
-    }
-};
 
 QLabel *ValueLabel(const char *name, QWidget *parent)
 {
@@ -80,13 +62,12 @@ QLabel *UnitLabel(const QString &text, QWidget *parent)
 const QColor kLowAlarmColour(0xE0, 0x8A, 0x00);
 const QColor kHighAlarmColour(0xB0, 0x00, 0x00);
 
-QLineSeries *AlarmSeries(const char *name, const QColor &colour)
+// An alarm level as its line on the chart is labelled: "Low alarm 10.0 ppm".
+QString LevelText(const char *which, double value, const QString &unit)
 {
-    auto *series = new QLineSeries;
-    series->setObjectName(QString::fromLatin1(name));
-    series->setPen(QPen(colour, 1.5, Qt::DashLine));
-    series->setVisible(false);
-    return series;
+    return QStringLiteral("%1 alarm %2 %3")
+        .arg(QString::fromLatin1(which), Shown(QString::number(value, 'f', 1).toStdString()), unit)
+        .trimmed();
 }
 
 } // namespace
@@ -171,45 +152,8 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
     valueLayout->addStretch();
 
     // --- right: the chart and the calibration group ---
-    FChart = new QChart;
-    FChart->legend()->hide();
-    FChart->setBackgroundRoundness(0);
-    FChart->setDropShadowEnabled(false);
-    FChart->setMargins(QMargins(2, 2, 2, 2));
-    SensorSeries = new QLineSeries;
-    SensorSeries->setObjectName(QStringLiteral("SensorSeries"));
-    SensorSeries->setPen(QPen(Qt::red, 1.5));
-    FChart->addSeries(SensorSeries);
-    FTimeAxis = new QValueAxis;
-    FTimeAxis->setTickType(QValueAxis::TicksDynamic);
-    FTimeAxis->setTickAnchor(0);
-    FTimeAxis->setLabelFormat(QStringLiteral("%.0f"));
-    FTimeAxis->setTitleText(QStringLiteral("Time (s)"));
-    // Smaller axis texts, so that every tick of the time window keeps its label.
-    QFont axisFont = font();
-    if (axisFont.pixelSize() > 0)
-        axisFont.setPixelSize(std::max(9, axisFont.pixelSize() * 4 / 5));
-    else
-        axisFont.setPointSizeF(std::max(7.0, axisFont.pointSizeF() * 0.8));
-    FValueAxis = new QValueAxis;
-    for (QValueAxis *axis : {FTimeAxis, FValueAxis}) {
-        axis->setLabelsFont(axisFont);
-        axis->setTitleFont(axisFont);
-    }
-    FChart->addAxis(FTimeAxis, Qt::AlignBottom);
-    FChart->addAxis(FValueAxis, Qt::AlignLeft);
-    SensorSeries->attachAxis(FTimeAxis);
-    SensorSeries->attachAxis(FValueAxis);
-    FLowAlarmSeries = AlarmSeries("LowAlarmSeries", kLowAlarmColour);
-    FHighAlarmSeries = AlarmSeries("HighAlarmSeries", kHighAlarmColour);
-    for (QLineSeries *series : {FLowAlarmSeries, FHighAlarmSeries}) {
-        FChart->addSeries(series);
-        series->attachAxis(FTimeAxis);
-        series->attachAxis(FValueAxis);
-    }
-    SensorChart = new TSensorChartView(FChart, this);
+    SensorChart = new TReadingChart(this);
     SensorChart->setObjectName(QStringLiteral("SensorChart"));
-    SensorChart->setRubberBand(QChartView::NoRubberBand);
     SensorChart->setMinimumHeight(150);
     FAlarmLevelsLabel = new QLabel(this);
     FAlarmLevelsLabel->setObjectName(QStringLiteral("SensorAlarmLevelsLabel"));
@@ -328,8 +272,8 @@ void TSensorLogDlg::ShowGas(uint8_t nSensorCode, const char (&serial)[10])
 
     for (QLabel *unit : {FValueUnits[0], FPeakUnits[0]})
         unit->setText(FGasUnit);
-    FValueAxis->setTitleText(FGasName.isEmpty() ? QStringLiteral("Gas reading")
-                                                : QStringLiteral("%1 (%2)").arg(FGasName, FGasUnit));
+    SensorChart->SetValueTitle(FGasName.isEmpty() ? QStringLiteral("Gas reading")
+                                                  : QStringLiteral("%1 (%2)").arg(FGasName, FGasUnit));
     if (FAlarmLevels) {
         const auto level = [this](double v) {
             return Shown(QString::number(v, 'f', 1).toStdString()) + QLatin1Char(' ') + FGasUnit;
@@ -341,22 +285,16 @@ void TSensorLogDlg::ShowGas(uint8_t nSensorCode, const char (&serial)[10])
             QStringLiteral("Alarm levels: read this detector first (Read Device)."));
     }
     DrawAlarmLevels();
-    if (FAlarmLevels)
-        FitValueAxis(static_cast<float>(FAlarmLevels->first), static_cast<float>(FAlarmLevels->second));
 }
 
 void TSensorLogDlg::DrawAlarmLevels()
 {
-    const double from = FTimeAxis->min(), to = FTimeAxis->max();
-    FLowAlarmSeries->setVisible(FAlarmLevels.has_value());
-    FHighAlarmSeries->setVisible(FAlarmLevels.has_value());
-    if (!FAlarmLevels) {
-        FLowAlarmSeries->clear();
-        FHighAlarmSeries->clear();
-        return;
-    }
-    FLowAlarmSeries->replace({QPointF(from, FAlarmLevels->first), QPointF(to, FAlarmLevels->first)});
-    FHighAlarmSeries->replace({QPointF(from, FAlarmLevels->second), QPointF(to, FAlarmLevels->second)});
+    // The chart keeps its levels in view.
+    std::vector<TReadingChart::RLevel> levels;
+    if (FAlarmLevels)
+        levels = {{FAlarmLevels->first, LevelText("Low", FAlarmLevels->first, FGasUnit), kLowAlarmColour},
+                  {FAlarmLevels->second, LevelText("High", FAlarmLevels->second, FGasUnit), kHighAlarmColour}};
+    SensorChart->SetLevels(std::move(levels));
 }
 
 void TSensorLogDlg::showEvent(QShowEvent *event)
@@ -474,63 +412,23 @@ void TSensorLogDlg::ReadingShown(const RSensorLogDisplay &shown)
         SensorAlarmCheck[i]->setChecked(shown.mAlarm[i]);
 }
 
-void TSensorLogDlg::FitValueAxis(float low, float high)
+void TSensorLogDlg::ChartReset(double rMin, double rMax, double)
 {
-    // The alarm levels stay in view: the readings are judged against them.
-    if (FAlarmLevels) {
-        low = std::min(low, static_cast<float>(FAlarmLevels->first));
-        high = std::max(high, static_cast<float>(FAlarmLevels->second));
-    }
-    if (!FHaveValue) {
-        FValueLow = low;
-        FValueHigh = high;
-        FHaveValue = true;
-    } else if (low >= FValueLow && high <= FValueHigh) {
-        return; // inside the range: a vertical pan of the user stays as it is
-    } else {
-        FValueLow = std::min(FValueLow, low);
-        FValueHigh = std::max(FValueHigh, high);
-    }
-    const double span = FValueHigh - FValueLow;
-    const double pad = span > 0 ? span * 0.1 : std::max(1.0, std::abs(static_cast<double>(FValueHigh)) * 0.1);
-    FValueAxis->setRange(FValueLow - pad, FValueHigh + pad);
-    FValueAxis->applyNiceNumbers();
+    // The chart picks its own ticks for the width it has.
+    SensorChart->ClearReadings();
+    SensorChart->SetTimeRange(rMin, rMax);
 }
 
-void TSensorLogDlg::ChartReset(double rMin, double rMax, double rTick)
-{
-    SensorSeries->clear();
-    FTimeAxis->setRange(rMin, rMax);
-    if (rTick > 0)
-        FTimeAxis->setTickInterval(rTick);
-    FHaveValue = false;
-    FValueAxis->setRange(-1, 1);
-    DrawAlarmLevels();
-    if (FAlarmLevels)
-        FitValueAxis(static_cast<float>(FAlarmLevels->first), static_cast<float>(FAlarmLevels->second));
-}
-
-void TSensorLogDlg::ChartAdded(const RChartPoint &point)
-{
-    SensorSeries->append(point.mX, point.mY);
-    FitValueAxis(point.mY, point.mY);
-}
+void TSensorLogDlg::ChartAdded(const RChartPoint &point) { SensorChart->AddReading(QPointF(point.mX, point.mY)); }
 
 void TSensorLogDlg::ChartMoved(double rMin, double rMax, const std::vector<RChartPoint> &points)
 {
-    QList<QPointF> list;
-    list.reserve(static_cast<qsizetype>(points.size()));
+    std::vector<QPointF> readings;
+    readings.reserve(points.size());
     for (const RChartPoint &p : points)
-        list.append(QPointF(p.mX, p.mY));
-    SensorSeries->replace(list);
-    FTimeAxis->setRange(rMin, rMax);
-    DrawAlarmLevels();
-    FHaveValue = false;
-    if (!points.empty()) {
-        const auto [lo, hi] = std::minmax_element(points.begin(), points.end(),
-                                                  [](const RChartPoint &a, const RChartPoint &b) { return a.mY < b.mY; });
-        FitValueAxis(lo->mY, hi->mY);
-    }
+        readings.emplace_back(p.mX, p.mY);
+    SensorChart->SetTimeRange(rMin, rMax);
+    SensorChart->SetReadings(std::move(readings));
 }
 
 void TSensorLogDlg::UseSimulator(SimDetector &sim)

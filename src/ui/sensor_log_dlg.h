@@ -26,13 +26,7 @@ class TSession;
 class TSimGasPanel;
 class IScreen;
 class TToolDialogScreen;
-
-QT_BEGIN_NAMESPACE
-class QChart;
-class QChartView;
-class QLineSeries;
-class QValueAxis;
-QT_END_NAMESPACE
+class TReadingChart;
 
 class TSensorLogDlg : public QDialog, private ISensorLogView {
     Q_OBJECT
@@ -85,7 +79,6 @@ private slots:
 private:
     void Press(uint8_t nBtnSel);
     void SchedulePass();
-    void FitValueAxis(float low, float high);
     // The gas and the alarm levels for a detector of this sensor code and serial.
     void ShowGas(uint8_t nSensorCode, const char (&serial)[10]);
     void DrawAlarmLevels();
@@ -132,11 +125,7 @@ private:
     QProgressBar *CalProgressBar = nullptr;
     QLabel *CalLabel = nullptr;
     QLabel *CalProgLabel = nullptr;
-    QChartView *SensorChart = nullptr;
-    QChart *FChart = nullptr;
-    QLineSeries *SensorSeries = nullptr;
-    QLineSeries *FLowAlarmSeries = nullptr;
-    QLineSeries *FHighAlarmSeries = nullptr;
+    TReadingChart *SensorChart = nullptr;
     std::array<QLabel *, 3> FValueUnits{}; // beside SensorValueLabel1..3
     std::array<QLabel *, 3> FPeakUnits{};  // beside SensorPeakLabel1..3
     QLabel *FAlarmLevelsLabel = nullptr;
@@ -144,9 +133,4 @@ private:
     QString FGasName;
     QString FGasUnit;
     std::optional<std::pair<double, double>> FAlarmLevels;
-    QValueAxis *FTimeAxis = nullptr;
-    QValueAxis *FValueAxis = nullptr;
-    float FValueLow = 0;
-    float FValueHigh = 0;
-    bool FHaveValue = false;
 };

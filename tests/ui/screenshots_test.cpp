@@ -2,13 +2,17 @@
 // layouts after a read of the simulated demonstration unit, the logger with
 // gas applied, the adapter checks after a read that found no adapter, the Bump
 // Test dialog after a pass and after a fail, the calibration dialog with its
-// as-found and as-left readings, and the Cylinders page.
+// as-found and as-left readings, and the Cylinders page. Beside them, the
+// logger alone with two and a half minutes of readings (a gas rising through
+// both alarm levels and falling back), grabbed from the dialog itself.
 // Skipped unless BEAMPORT_SCREENSHOT_DIR names the folder to write to;
 // BEAMPORT_SCREENSHOT_SUFFIX ends each name, BEAMPORT_SCREENSHOT_NAMES (comma
 // separated) keeps only those.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -32,6 +36,7 @@
 #include "app/user_store.h"
 #include "model/settings_types.h"
 #include "sim/sim_detector.h"
+#include "support/fake_screen.h"
 #include "support/test_session.h"
 #include "ui/main_window.h"
 #include "ui/qt_screen.h"
@@ -47,17 +52,25 @@
 
 namespace {
 
-void Shoot(const char *name)
+// Where the screenshot `name` goes; empty when BEAMPORT_SCREENSHOT_NAMES leaves it out.
+QString ShotPath(const char *name)
 {
-    QTest::qWait(1200); // painted, the clock ticked
     const QStringList only = QString::fromLocal8Bit(qgetenv("BEAMPORT_SCREENSHOT_NAMES")).split(
         QLatin1Char(','), Qt::SkipEmptyParts);
     if (!only.isEmpty() && !only.contains(QString::fromLatin1(name)))
-        return;
+        return {};
     const std::string dir = std::getenv("BEAMPORT_SCREENSHOT_DIR");
     const char *suffix = std::getenv("BEAMPORT_SCREENSHOT_SUFFIX");
-    const QString path = QString::fromStdString(dir + "/" + name + (suffix ? suffix : "") + ".png");
-    EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(path)) << path.toStdString();
+    return QString::fromStdString(dir + "/" + name + (suffix ? suffix : "") + ".png");
+}
+
+void Shoot(const char *name)
+{
+    QTest::qWait(1200); // painted, the clock ticked
+    const QString path = ShotPath(name);
+    if (!path.isEmpty()) {
+        EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(path)) << path.toStdString();
+    }
 }
 
 std::unique_ptr<TNorvikIRMainForm> OpenWindow(TSession &session, const QTemporaryDir &dir, const char *ini)
@@ -275,4 +288,57 @@ TEST(DISABLED_Screenshots, BothLayoutsAndTheDialogs)
         Shoot("calibration-as-found-as-left");
     }
     window.reset();
+}
+
+TEST(DISABLED_Screenshots, LoggerChart)
+{
+    if (!std::getenv("BEAMPORT_SCREENSHOT_DIR"))
+        GTEST_SKIP() << "BEAMPORT_SCREENSHOT_DIR is not set";
+    TestApp();
+    TStepClock clock;
+    TTestSession test;
+    TSession &session = test.session;
+    SimDetector &sim = test.StartSim(SimDemoOptions());
+    session.UseClock(clock);
+    TFakeScreen screen;
+    screen.saveFiles.push_back(std::nullopt);
+
+    RTamselCFG cfg;
+    const auto bytes = sim.Config();
+    std::memcpy(&cfg, bytes.data(), sizeof cfg);
+    std::memcpy(cfg.mUnit.mSerial, sim.Identity().mSerial, sizeof cfg.mUnit.mSerial);
+    TSensorLogDlg logger(session, nullptr, &screen);
+    logger.SetKnownConfiguration(cfg);
+    logger.show();
+    Click(logger, "StartBtn");
+    ASSERT_TRUE(logger.Logger().Running());
+
+    // Clean air, then gas rising to a plateau above the high alarm, then clean
+    // air again: tenths of the sensor's unit, one decimal place.
+    const TDateTime start = clock.FNow;
+    const auto tenths = [](double t) {
+        const double level = 320.0;
+        double v = 0;
+        if (t >= 20 && t < 90)
+            v = level * (1 - std::exp(-(t - 20) / 8.0));
+        else if (t >= 90)
+            v = level * (1 - std::exp(-70 / 8.0)) * std::exp(-(t - 90) / 14.0);
+        return static_cast<uint16_t>(std::lround(v + 3 * std::sin(t * 1.7) + 3));
+    };
+    for (int guard = 0; guard < 2000 && clock.FNow < AddSeconds(start, 150); ++guard) {
+        const double t = (clock.FNow - start) * 86400.0;
+        sim.SetReading(0, {tenths(t), 0, 0x01, 0});
+        QMetaObject::invokeMethod(&logger, "RunPass", Qt::DirectConnection);
+        clock.SleepUntil(logger.Logger().NextDue());
+    }
+    QCoreApplication::processEvents();
+    const QString path = ShotPath("logger-chart");
+    if (!path.isEmpty()) {
+        EXPECT_TRUE(logger.grab().save(path)) << path.toStdString();
+    }
+    Click(logger, "StopBtn");
+    for (int guard = 0; guard < 100 && logger.Logger().Running(); ++guard) {
+        QMetaObject::invokeMethod(&logger, "RunPass", Qt::DirectConnection);
+        clock.SleepUntil(logger.Logger().NextDue());
+    }
 }

@@ -11,10 +11,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QtCharts/QChart>
-#include <QtCharts/QChartView>
-#include <QtCharts/QLineSeries>
-#include <QtCharts/QValueAxis>
 #include <filesystem>
 #include <cstring>
 #include <functional>
@@ -26,6 +22,7 @@
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/test_session.h"
+#include "ui/reading_chart.h"
 #include "ui/sensor_cal_dlg.h"
 #include "ui/sensor_log_dlg.h"
 #include "ui/ui_app.h"
@@ -113,7 +110,7 @@ TEST_F(ToolsDialogsTest, LoggerControlsAndIdleState)
     EXPECT_TRUE(Find<QCheckBox>(dlg, "SensorCheck2")->isChecked());
     EXPECT_TRUE(Find<QCheckBox>(dlg, "SensorCheck3")->isChecked());
     Find<QProgressBar>(dlg, "CalProgressBar");
-    Find<QChartView>(dlg, "SensorChart");
+    Find<TReadingChart>(dlg, "SensorChart");
 
     EXPECT_TRUE(Find<QPushButton>(dlg, "StartBtn")->isEnabled());
     EXPECT_FALSE(Find<QPushButton>(dlg, "StopBtn")->isEnabled());
@@ -223,15 +220,9 @@ TEST_F(ToolsDialogsTest, LoggerShowsUnitsAxisTitlesAndTheAlarmLevelsOfTheDetecto
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         TSensorLogDlg dlg(session, nullptr, &screen);
-        QChart *chart = Find<QChartView>(dlg, "SensorChart")->chart();
-        const auto title = [&](Qt::Orientation o) { return chart->axes(o).front()->titleText().toStdString(); };
-        const auto series = [&](const char *name) {
-            for (QAbstractSeries *s : chart->series())
-                if (s->objectName() == QLatin1String(name))
-                    return s;
-            return static_cast<QAbstractSeries *>(nullptr);
-        };
-        EXPECT_EQ(title(Qt::Horizontal), "Time (s)");
+        TReadingChart *chart = Find<TReadingChart>(dlg, "SensorChart");
+        ASSERT_NE(chart, nullptr);
+        EXPECT_EQ(chart->TimeTitle().toStdString(), "Time (s)");
         if (c.known)
             dlg.SetKnownConfiguration(*c.known);
         dlg.show();
@@ -241,7 +232,7 @@ TEST_F(ToolsDialogsTest, LoggerShowsUnitsAxisTitlesAndTheAlarmLevelsOfTheDetecto
 
         // The run read the detector's identity: its gas and unit.
         EXPECT_EQ(dlg.GasUnit(), "ppm");
-        EXPECT_EQ(title(Qt::Vertical), "H2S (ppm)");
+        EXPECT_EQ(chart->ValueTitle().toStdString(), "H2S (ppm)");
         const struct {
             const char *name, *text;
         } units[] = {{"SensorUnitLabel1", "ppm"}, {"SensorPeakUnitLabel1", "ppm"}, {"SensorUnitLabel2", "V"},
@@ -251,20 +242,27 @@ TEST_F(ToolsDialogsTest, LoggerShowsUnitsAxisTitlesAndTheAlarmLevelsOfTheDetecto
 
         // Alarm levels only from a configuration read from this very detector.
         ASSERT_EQ(dlg.AlarmLevels().has_value(), c.levels);
-        ASSERT_NE(series("LowAlarmSeries"), nullptr);
-        EXPECT_EQ(series("LowAlarmSeries")->isVisible(), c.levels);
-        EXPECT_EQ(series("HighAlarmSeries")->isVisible(), c.levels);
+        ASSERT_EQ(chart->Levels().size(), c.levels ? 2u : 0u);
         if (c.levels) {
             EXPECT_DOUBLE_EQ(dlg.AlarmLevels()->first, record.mSensor.mAlarmLow / 10.0);
             EXPECT_DOUBLE_EQ(dlg.AlarmLevels()->second, record.mSensor.mAlarmHigh / 10.0);
-            auto *high = static_cast<QLineSeries *>(series("HighAlarmSeries"));
-            ASSERT_EQ(high->count(), 2);
-            EXPECT_DOUBLE_EQ(high->at(0).y(), record.mSensor.mAlarmHigh / 10.0);
+            EXPECT_DOUBLE_EQ(chart->Levels()[0].mValue, record.mSensor.mAlarmLow / 10.0);
+            EXPECT_DOUBLE_EQ(chart->Levels()[1].mValue, record.mSensor.mAlarmHigh / 10.0);
+            EXPECT_TRUE(chart->Levels()[1].mLabel.startsWith(QLatin1String("High alarm ")))
+                << chart->Levels()[1].mLabel.toStdString();
+            EXPECT_TRUE(chart->Levels()[1].mLabel.endsWith(QLatin1String(" ppm")));
             // Both levels lie within the value axis.
-            auto *values = static_cast<QValueAxis *>(chart->axes(Qt::Vertical).front());
-            EXPECT_LE(values->min(), dlg.AlarmLevels()->first);
-            EXPECT_GE(values->max(), dlg.AlarmLevels()->second);
+            const auto [low, high] = chart->ValueRange();
+            EXPECT_LE(low, dlg.AlarmLevels()->first);
+            EXPECT_GE(high, dlg.AlarmLevels()->second);
         }
+        // The chart draws the readings the run took, newest last, inside its window.
+        ASSERT_TRUE(WaitFor([&] { return chart->Readings().size() >= 2; }));
+        const RChartPoint newest = dlg.Logger().History(0);
+        EXPECT_DOUBLE_EQ(chart->Readings().back().x(), newest.mX);
+        EXPECT_DOUBLE_EQ(chart->Readings().back().y(), newest.mY);
+        EXPECT_LE(chart->TimeRange().first, chart->Readings().front().x());
+        EXPECT_GE(chart->TimeRange().second, newest.mX);
         Find<QPushButton>(dlg, "StopBtn")->click();
         EXPECT_TRUE(WaitFor([&] { return !dlg.Logger().Running(); }));
     }
