@@ -115,6 +115,7 @@ RRecordsCFG ReadRecordsSection(const TProfile &ini)
         records.mCalTolerance = static_cast<int>(std::lround(percent * 10));
     records.mOrganisation = TrimText(ini.ReadString(kSectionRecords, "Organisation", ""));
     records.mAddress = TrimText(ini.ReadString(kSectionRecords, "Address", ""));
+    records.mBench = TrimText(ini.ReadString(kSectionRecords, "Bench", ""));
     return records;
 }
 

@@ -66,6 +66,7 @@ struct RRecordsCFG {
     int mCalTolerance = 100;
     std::string mOrganisation; // "Organisation": the service centre that certifies
     std::string mAddress;      // "Address"
+    std::string mBench;        // "Bench": the name the centre gives this test place
 };
 
 struct RSensorType {

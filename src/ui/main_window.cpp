@@ -112,6 +112,7 @@ TNorvikIRMainForm::TNorvikIRMainForm(TSession &session, bool bLoadSettings, QWid
 {
     InitUiResources();
     FOpenUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    FAskCertifier = ShowCertifierForm;
     // The settings and the port choice the checks look at (--port, BEAMPORT_PORT).
     FRunAdapterChecks = [this] {
         return RunDoctor(DoctorRootsFromEnvironment(), CurrentUser(), FSession.Link().PortChoice());

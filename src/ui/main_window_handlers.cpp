@@ -230,6 +230,7 @@ void TNorvikIRMainForm::UserCalBtnClick()
     if (!read)
         return;
     Guarded([this] {
+        AskCertifier(this);
         TSensorCalDlg dialog(FSession, this, FScreen.get());
         QString error;
         dialog.SetCylinders(CylindersOnRecord(FSession, error));
@@ -247,8 +248,14 @@ void TNorvikIRMainForm::UserBumpTestBtnClick()
     Guarded([this] { OpenBumpTest(this); });
 }
 
+void TNorvikIRMainForm::AskCertifier(QWidget *parent)
+{
+    AskCertifierOnce(FSession, FCertifierAsked, FAskCertifier, parent);
+}
+
 void TNorvikIRMainForm::OpenBumpTest(QWidget *parent)
 {
+    AskCertifier(parent);
     QString error;
     const std::vector<RGasCylinder> cylinders = CylindersOnRecord(FSession, error);
     TBumpTestDlg dialog(FSession, cylinders, parent, FScreen.get());
@@ -372,9 +379,10 @@ QString TNorvikIRMainForm::LastReadSerial() const
 void TNorvikIRMainForm::ServiceRecordsBtnClick()
 {
     Guarded([this] {
-        if (!FRecordsDlg)
+        if (!FRecordsDlg) {
             FRecordsDlg = new TServiceRecordsDlg(FSession, *FScreen, LastReadSerial(), this);
-        else
+            FRecordsDlg->OnBeforeCertificate = [this] { AskCertifier(FRecordsDlg); };
+        } else
             FRecordsDlg->ShowSerial(LastReadSerial());
         FRecordsDlg->show();
         FRecordsDlg->raise();
