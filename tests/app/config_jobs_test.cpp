@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -252,4 +253,30 @@ TEST(ConfigWriteProblem, OneRuleInOrderWithTheSameTexts)
     const RConfigProblem problem = ConfigWriteProblem(settings, cfg(1, 151, 150), types);
     EXPECT_TRUE(problem.mBadSettings);
     EXPECT_EQ(problem.mCaption, kWriteRangeCaption);
+}
+
+TEST_F(ConfigJobsTest, TheRecordOfACompareNamesItsOwnJobNotTheReadInside)
+{
+    RConfigTemplate tpl;
+    tpl.mName = "FLEET-A";
+    struct RCase {
+        const char *mJob;
+        std::function<RCompare()> mRun;
+        const char *mText;
+    };
+    const RCase cases[] = {
+        {kJobDiff, [&] { return CompareBeforeWrite(t.session, screen, ConfigOf(sim)); },
+         "Compare with the detector... OK"},
+        {kJobTemplateDiff, [&] { return CompareWithTemplate(t.session, screen, tpl); },
+         "Compare template FLEET-A with the detector... OK"},
+    };
+    for (const RCase &c : cases) {
+        journal.records.clear();
+        ASSERT_TRUE(c.mRun().Ok()) << c.mJob;
+        // The status bar still tells of the read; the record of the job.
+        EXPECT_EQ(screen.StatusCaption(), "Read Norvik Information... OK") << c.mJob;
+        ASSERT_EQ(journal.records.size(), 1u) << c.mJob;
+        EXPECT_EQ(journal.records[0].mJob, c.mJob);
+        EXPECT_EQ(journal.records[0].mText, c.mText);
+    }
 }
