@@ -310,6 +310,10 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
     FState.FHibernateBtn = false;
     Guarded([this] {
         TSensorLogDlg dialog(FSession, this, FScreen.get());
+        // The alarm levels of the detector last read: the dialog shows them
+        // once the detector it logs is that one.
+        if (FState.FDetectorCFG)
+            dialog.SetKnownConfiguration(*FState.FDetectorCFG);
         dialog.OnBumpTest = [this, &dialog] { Guarded([this, &dialog] { OpenBumpTest(&dialog); }); };
         if (FSim)
             dialog.UseSimulator(*FSim);
