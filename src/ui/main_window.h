@@ -79,13 +79,13 @@ public:
     // firmware download runs. Always allows the close.
     bool FormCloseQuery();
     // Shows the layout the session's UserMode chooses and restores the window placement,
-    // brought within the screen. Without a remembered size the window is as
-    // large as the default placement, or wider when the layout's pages need
-    // it, within the screen.
+    // brought within the screen. Without a remembered size the window takes
+    // most of the screen (FirstStartSize).
     void ApplyLayout();
-    // That first-start size: the default's, widened to the content, bounded by
-    // the screen's usable size (none when empty), never below the smallest
-    // size where the screen has room for it.
+    // That first-start size: nine tenths of the screen's usable size (none
+    // when empty), or the default's widened to the content where that is
+    // larger, bounded by the screen, never below the smallest size where the
+    // screen has room for it.
     static QSize FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available);
 
     // ---- button handlers (both layouts' twins share one) ----
