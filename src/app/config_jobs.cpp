@@ -260,6 +260,7 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
     }
     const std::vector<RCFGWriteRange> ranges = CFGWriteRanges(session.DeviceCFG);
     TDeviceJob job(session, screen, kJobRestore);
+    job.NameOnRecord(kRestoreCaption); // its read and its write are steps of the restore
     QJsonObject data{{QLatin1String(journal_data::kRestoredFrom), KeptRef(kept)}};
 
     RTamselCFG held{};
