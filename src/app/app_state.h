@@ -2,6 +2,7 @@
 // The state the main window's actions share: the configuration being edited,
 // the editors' values, the loaded firmware image and the small flags.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "model/config_form.h"
@@ -22,4 +23,5 @@ struct RMainState {
     bool FHibernateBtn = false;                        // hibernate confirmed since the last other action
     uint8_t FReadSW = 0;                               // firmware version of the last configuration read
     ERecordSource FRecordSource = ERecordSource::Defaults; // what the last successful read read from
+    std::optional<RTamselCFG> FDetectorCFG;            // as last read from a detector, whatever was edited since
 };

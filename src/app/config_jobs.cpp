@@ -157,11 +157,12 @@ namespace {
 
 // Reads the detector in a job of its own and compares it with what `after`
 // makes of its configuration; the record keeps the fields that would change.
-RCompare Compare(TSession &session, IScreen &screen, const char *jobName,
+RCompare Compare(TSession &session, IScreen &screen, const char *jobName, const std::string &words,
                  const std::function<RTamselCFG(const RTamselCFG &held)> &after, QJsonObject data = {})
 {
     RCompare c;
     TDeviceJob job(session, screen, jobName);
+    job.NameOnRecord(words);
     c.mRead = ReadDetector(job, session, screen, c.mHeld, c.mIdentity);
     if (c.mRead.Ok()) {
         c.mAfter = after(c.mHeld);
@@ -183,7 +184,7 @@ QJsonObject TemplateRef(const RConfigTemplate &tpl)
 
 RCompare CompareBeforeWrite(TSession &session, IScreen &screen, const RTamselCFG &sent)
 {
-    RCompare c = Compare(session, screen, kJobDiff,
+    RCompare c = Compare(session, screen, kJobDiff, "Compare with the detector",
                          [&](const RTamselCFG &held) { return WriteDeviceOutcome(session, held, sent); });
     c.mSensorMismatch = c.Ok() && session.UserMode && sent.mSensor.mSensorType != c.mIdentity.mSensor;
     return c;
@@ -192,7 +193,7 @@ RCompare CompareBeforeWrite(TSession &session, IScreen &screen, const RTamselCFG
 RCompare CompareWithTemplate(TSession &session, IScreen &screen, const RConfigTemplate &tpl)
 {
     RCompare c = Compare(
-        session, screen, kJobTemplateDiff,
+        session, screen, kJobTemplateDiff, "Compare template " + tpl.mName + " with the detector",
         [&](const RTamselCFG &held) {
             RTamselCFG after = held;
             std::string error;
@@ -259,6 +260,7 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
     }
     const std::vector<RCFGWriteRange> ranges = CFGWriteRanges(session.DeviceCFG);
     TDeviceJob job(session, screen, kJobRestore);
+    job.NameOnRecord(kRestoreCaption); // its read and its write are steps of the restore
     QJsonObject data{{QLatin1String(journal_data::kRestoredFrom), KeptRef(kept)}};
 
     RTamselCFG held{};

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QString>
 
+#include "app/certifier.h"
 #include "app/evidence_keys.h"
 #include "app/session.h"
 #include "app/user_store.h"
@@ -194,13 +195,14 @@ std::string LocalDateText(double dayCount)
 QJsonObject CertifierRecordJson(TSession &session)
 {
     QJsonObject o;
-    const auto put = [&o](const char *key, const std::string &value) {
-        const QString v = Q(value).trimmed();
-        if (!v.isEmpty())
-            o.insert(QLatin1String(key), v);
+    const RCertifier certifier = CertifierSettings(session);
+    const auto put = [&o](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            o.insert(QLatin1String(key), value);
     };
-    put(evidence_data::kTechnician, session.Store().ReadText(TStoreGroup::RECORDS, "Technician"));
-    put(evidence_data::kOrganisation, session.RecordsCFG.mOrganisation);
-    put(evidence_data::kAddress, session.RecordsCFG.mAddress);
+    put(evidence_data::kTechnician, certifier.mTechnician);
+    put(evidence_data::kOrganisation, certifier.mOrganisation);
+    put(evidence_data::kAddress, certifier.mAddress);
+    put(evidence_data::kBenchName, certifier.mBench);
     return o;
 }

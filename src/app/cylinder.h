@@ -81,10 +81,10 @@ std::string CylinderDateRefusal(const RGasCylinder &cylinder, const std::string 
 std::string CylinderFitRefusal(const RGasCylinder &cylinder, const RTamselCFG &cfg,
                                const std::vector<RSensorType> &types, ECylinderUse use);
 
-// Who certifies a measured job, as it stands when the job runs: the
-// technician's printed name (the per-user store's RECORDS "Technician", when
-// set) and the service centre ([RECORDS] Organisation, Address). Kept in the
-// job's record, so its certificate says the same whenever it is printed.
+// Who certifies a measured job, as it stands when the job runs (the values
+// of certifier.h that are set): the technician's printed name, the service
+// centre and the bench's name. Kept in the job's record, so its certificate
+// says the same whenever it is printed.
 QJsonObject CertifierRecordJson(TSession &session);
 
 // The local date today as "YYYY-MM-DD" for a day count (TDateTime).

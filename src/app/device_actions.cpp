@@ -140,6 +140,7 @@ uint8_t TDeviceActions::ReadDeviceConfig()
         FState.FTamselCFG.mSensor = sensor;
         FState.FReadSW = unit.mFWVersion;
         FState.FRecordSource = ERecordSource::Detector;
+        FState.FDetectorCFG = FState.FTamselCFG;
         ConfigToView(FState.FTamselCFG, FState.FForm, FSession.SensorTypes);
     }
     return status;

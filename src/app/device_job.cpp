@@ -114,8 +114,9 @@ void TDeviceJob::Finish(const ROpResult &op, const std::string &prefix, QJsonObj
     if (op.mAborted)
         data.insert(QStringLiteral("error"), QString::fromStdString(op.mError));
     std::string text;
+    const std::string &named = FRecordName.empty() ? prefix : FRecordName;
     if (!prefix.empty())
-        text = op.mAborted ? prefix + "..." : ResultCaption(op.mStatus, prefix);
+        text = op.mAborted ? named + "..." : ResultCaption(op.mStatus, named);
     Finish(op.mStatus, text, data);
 }
 

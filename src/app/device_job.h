@@ -86,6 +86,11 @@ public:
     // left for its prefix (none without one). After an error outside a
     // transaction that is the busy text, and the error goes into data as "error".
     void Finish(QJsonObject data = {});
+    // The record's text names the job with `words` ("Compare with the
+    // detector... OK") rather than with its last frame's prefix, where that
+    // frame is another job's step (the read inside a compare). The status
+    // bar is not touched.
+    void NameOnRecord(std::string words) { FRecordName = std::move(words); }
     // The same for a frame whose outcome the job changed after it ran.
     void Finish(const ROpResult &op, const std::string &prefix, QJsonObject data = {});
     // With a status (the exit table's code) and text of the job's own (a
@@ -102,6 +107,7 @@ private:
     bool FTopLevel = true;
     bool FDone = false;
     std::string FPrefix; // the last frame's
+    std::string FRecordName; // NameOnRecord's
     ROpResult FLast;
 };
 

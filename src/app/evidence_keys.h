@@ -41,4 +41,5 @@ inline constexpr const char *kCertified = "certified";         // sensor-cal: "p
 inline constexpr const char *kTechnician = "technician";       // the technician's printed name
 inline constexpr const char *kOrganisation = "organisation";   // [RECORDS] Organisation
 inline constexpr const char *kAddress = "address";             // [RECORDS] Address
+inline constexpr const char *kBenchName = "bench_name";        // the bench's name ([RECORDS] Bench)
 } // namespace evidence_data

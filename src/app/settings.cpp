@@ -116,6 +116,7 @@ RRecordsCFG ReadRecordsSection(const TProfile &ini)
     records.mOrganisation = TrimText(ini.ReadString(kSectionRecords, "Organisation", ""));
     records.mAddress = TrimText(ini.ReadString(kSectionRecords, "Address", ""));
     records.mOrgKey = TrimText(ini.ReadString(kSectionRecords, "OrgKey", ""));
+    records.mBench = TrimText(ini.ReadString(kSectionRecords, "Bench", ""));
     return records;
 }
 

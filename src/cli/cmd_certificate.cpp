@@ -14,6 +14,17 @@
 
 namespace {
 
+std::string WhereToSet(const QString &name)
+{
+    if (name == QLatin1String("organisation"))
+        return "[RECORDS] Organisation in the settings file, or asked once in the window";
+    if (name == QLatin1String("address"))
+        return "[RECORDS] Address in the settings file, or asked once in the window";
+    if (name == QLatin1String("bench name"))
+        return "[RECORDS] Bench in the settings file, or asked once in the window; an older record keeps none";
+    return "the window asks each user for it once";
+}
+
 int Certificate(CliContext &c)
 {
     std::vector<std::string> args = c.args;
@@ -35,14 +46,20 @@ int Certificate(CliContext &c)
         return kExitUnavailable;
     }
     QString number;
-    const ECertificate made = MakeCertificate(*store, id, QString::fromStdString(out), paper,
-                                              Certifier(c.session), c.session.SensorTypes, error, &number);
+    QStringList notRecorded;
+    const ECertificate made = MakeCertificate(*store, id, QString::fromStdString(out), paper, Certifier(c.session),
+                                              c.session.SensorTypes, error, &number, &notRecorded);
     if (made != ECertificate::kWritten) {
         std::cerr << "beamport-cli: " << error.toStdString() << "\n";
         return made == ECertificate::kRefused  ? kExitRefused
                : made == ECertificate::kBroken ? kExitFound
                                                : kExitFile;
     }
+    // The command line never asks: what neither the record nor the settings
+    // hold is printed "not recorded", and said here.
+    for (const QString &name : notRecorded)
+        std::cerr << "beamport-cli: the " << name.toStdString() << " is neither in record " << id
+                  << " nor set, so the certificate says \"" << kNotRecorded << "\" (" << WhereToSet(name) << ")\n";
     std::cout << "certificate " << number.toStdString() << " written to " << out << "\n" << std::flush;
     return 0;
 }

@@ -128,6 +128,7 @@ int Save(CliContext &c, std::vector<std::string> &args)
             return fileCode;
     } else {
         TDeviceJob job(c.session, c.screen, kJobTemplateSave);
+        job.NameOnRecord("Save template " + name + " from the detector");
         RTamselIdenty identity{};
         const ROpResult op = ReadDetector(job, c.session, c.screen, cfg, identity);
         job.Finish(QJsonObject{{QStringLiteral("template_name"), QString::fromStdString(name)}});

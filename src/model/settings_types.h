@@ -67,6 +67,7 @@ struct RRecordsCFG {
     std::string mOrganisation; // "Organisation": the service centre that certifies
     std::string mAddress;      // "Address"
     std::string mOrgKey;       // "OrgKey": the organisation key's fingerprint `records verify` requires; empty: none
+    std::string mBench;        // "Bench": the name the centre gives this test place
 };
 
 struct RSensorType {

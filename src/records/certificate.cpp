@@ -10,8 +10,10 @@
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QHash>
+#include <QTextLayout>
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 
 #include "app/cylinder.h"
@@ -86,11 +88,7 @@ QString CertificateTime(const QDateTime &time)
            QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-RCertifier Certifier(TSession &session)
-{
-    return {TechnicianName(session.Store()), QString::fromStdString(session.RecordsCFG.mOrganisation),
-            QString::fromStdString(session.RecordsCFG.mAddress)};
-}
+RCertifier Certifier(TSession &session) { return CertifierSettings(session); }
 
 QString CertificateRefusal(const RServiceRecord &r)
 {
@@ -163,14 +161,18 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
     const std::optional<RTamselCFG> cfg = RecordConfig(r.mData, journal_data::kConfig);
     const QString unit = UnitOf(r, cfg, types);
     const QJsonObject &d = r.mData;
-    // What the job kept stands; the values given now only fill what an
-    // older record did not keep.
-    const auto kept = [&d](const char *key, const QString &now) {
-        const QString v = Str(d, key).trimmed();
-        return v.isEmpty() ? now : v;
-    };
-
     RCertificateContent c;
+    // What the job kept stands; the values given now only fill what an
+    // older record did not keep. None at all is said as such.
+    const auto kept = [&d, &c](const char *key, const QString &now, const char *name) {
+        QString v = Str(d, key).trimmed();
+        if (v.isEmpty())
+            v = now.trimmed();
+        if (!v.isEmpty())
+            return VisibleText(v);
+        c.mNotRecorded << QString::fromLatin1(name);
+        return QString::fromLatin1(kNotRecorded);
+    };
     c.mTitle = calibration ? QStringLiteral("Calibration Certificate") : QStringLiteral("Bump Test Certificate");
     c.mNumber = number;
     c.mTime = ParseRecordTime(r.mTime);
@@ -182,8 +184,8 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
                                                         : QStringLiteral("NOT CERTIFIED");
 
     c.mSections.push_back({QStringLiteral("Issued by"),
-                           {{QStringLiteral("Organisation"), Shown(kept(k::kOrganisation, certifier.mOrganisation))},
-                            {QStringLiteral("Address"), Shown(kept(k::kAddress, certifier.mAddress))}}});
+                           {{QStringLiteral("Organisation"), kept(k::kOrganisation, certifier.mOrganisation, "organisation")},
+                            {QStringLiteral("Address"), kept(k::kAddress, certifier.mAddress, "address")}}});
 
     QString range = kNone, asset = kNone, setPoints = kNone;
     if (cfg) {
@@ -214,6 +216,7 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
                            {QStringLiteral("Lot"), text(cyl.mLot)},
                            {QStringLiteral("Expires"), text(cyl.mExpires)},
                            {QStringLiteral("Balance"), text(cyl.mBalance)},
+                           {QStringLiteral("Maker"), cyl.mMaker.empty() ? QString::fromLatin1(kNotRecorded) : text(cyl.mMaker)},
                            {QStringLiteral("Cylinder id"), QString::number(cyl.mId)}}
                      : std::vector<std::pair<QString, QString>>{{QStringLiteral("Cylinder"), kNone}}});
 
@@ -241,7 +244,7 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
                                 TenthsWithUnit(low, unit), Seconds(within, kNone));
         const std::optional<qint64> peakMin = DataInt(criteria, k::kPeakMin), peakMax = DataInt(criteria, k::kPeakMax);
         if (peakMin && peakMax)
-            rule += QStringLiteral("; peak %1 to %2").arg(Tenths(*peakMin), TenthsWithUnit(peakMax, unit));
+            rule += QStringLiteral(";\npeak %1 to %2").arg(Tenths(*peakMin), TenthsWithUnit(peakMax, unit));
         QStringList flags;
         for (const QJsonValue &f : d.value(QLatin1String(k::kAlarmFlags)).toArray())
             flags << VisibleText(f.toString());
@@ -262,13 +265,23 @@ RCertificateContent CertificateContent(const RServiceRecord &r, const QString &n
         const qint64 seconds = calibration ? CalIntervalSeconds(*cfg) : BumpIntervalDays(*cfg) * 86400;
         nextDue = seconds == 0 ? QStringLiteral("none (no interval set)") : DisplayTime(when.addSecs(seconds));
     }
+    // The bench's name as the job kept it; an older record knows only the
+    // computer it ran on, and the page says no more than that.
+    QString bench = Str(d, k::kBenchName).trimmed();
+    if (bench.isEmpty()) {
+        c.mNotRecorded << QStringLiteral("bench name");
+        bench = r.mBench.isEmpty() ? QString::fromLatin1(kNotRecorded)
+                                   : QStringLiteral("%1 (computer \"%2\")").arg(QLatin1String(kNotRecorded), VisibleText(r.mBench));
+    } else {
+        bench = VisibleText(bench);
+    }
     QString failed = Str(d, k::kFailed);
     std::vector<std::pair<QString, QString>> result{{QStringLiteral("Result"), c.mResult}};
     if (!failed.isEmpty())
         result.push_back({QStringLiteral("Because"), VisibleText(failed)});
     result.insert(result.end(), {{QStringLiteral("Date and time"), DisplayTime(when)},
-                                 {QStringLiteral("Bench"), Shown(r.mBench)},
-                                 {QStringLiteral("Technician"), Shown(kept(k::kTechnician, certifier.mTechnician))},
+                                 {QStringLiteral("Bench"), bench},
+                                 {QStringLiteral("Technician"), kept(k::kTechnician, certifier.mTechnician, "technician's printed name")},
                                  {QStringLiteral("Next due"), nextDue}});
     c.mSections.push_back({QStringLiteral("Result"), result});
     c.mSections.push_back({QStringLiteral("Record"),
@@ -358,6 +371,153 @@ struct RFixedHashOrder {
 
 } // namespace
 
+namespace {
+
+enum class ECertificateFont { kTitle, kHeading, kBody, kMono, kResult, kBand };
+
+QFont PageFont(ECertificateFont which)
+{
+    // No shaping for this Latin text: "fi" stays two glyphs, so the text
+    // copied out of the page reads as written.
+    const auto font = [](const char *family, int points, QFont::Weight weight = QFont::Normal) {
+        QFont f(QString::fromLatin1(family), points, weight);
+        f.setStyleStrategy(QFont::PreferNoShaping);
+        return f;
+    };
+    switch (which) {
+    case ECertificateFont::kTitle: return font("DejaVu Sans", 18, QFont::Bold);
+    case ECertificateFont::kHeading: return font("DejaVu Sans", 11, QFont::Bold);
+    case ECertificateFont::kMono: return font("DejaVu Sans Mono", 7);
+    case ECertificateFont::kResult: return font("DejaVu Sans", 24, QFont::Bold);
+    case ECertificateFont::kBand: return font("DejaVu Sans", 11, QFont::Bold);
+    case ECertificateFont::kBody: break;
+    }
+    return font("DejaVu Sans", 9);
+}
+
+void SetUpWriter(QPdfWriter &writer, EPaper paper)
+{
+    writer.setPageSize(QPageSize(paper == EPaper::kA4 ? QPageSize::A4 : QPageSize::Letter));
+    writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+    writer.setResolution(300);
+}
+
+// The texts, their boxes and the rules, measured with the writer's fonts.
+// Laid out once at full size; a page longer than the paper is laid out
+// again on a wider, scaled-down page (wrapping less, so it then fits).
+RCertificatePage LayOutPage(const RCertificateContent &content, QPdfWriter &writer)
+{
+    RCertificatePage page;
+    const qreal width = writer.width(), height = writer.height();
+    qreal y = 0, pageWidth = width;
+    const qreal bodyHeight = QFontMetricsF(PageFont(ECertificateFont::kBody), &writer).height();
+    // One text from x to the right margin: too wide, it is broken into
+    // lines between words; a single word (a hash) is first set smaller,
+    // down to three quarters, and broken only past that. Returns the height
+    // it takes.
+    std::function<qreal(ECertificateFont, const QString &, qreal)> text;
+    text = [&](ECertificateFont which, const QString &value, qreal x) -> qreal {
+        // A line break of the page's own (never one from a record: those
+        // are shown, not obeyed) starts a new line.
+        if (const qsizetype brk = value.indexOf(QLatin1Char('\n')); brk >= 0) {
+            const qreal first = text(which, value.left(brk), x);
+            y += first;
+            const qreal rest = text(which, value.mid(brk + 1), x);
+            y -= first;
+            return first + rest;
+        }
+        QFont font = PageFont(which);
+        const qreal room = pageWidth - x;
+        const QString shown = PageText(value, QFontMetricsF(font, &writer));
+        const qreal wide = QFontMetricsF(font, &writer).horizontalAdvance(shown);
+        if (wide > room && !shown.trimmed().contains(QLatin1Char(' ')))
+            font.setPointSizeF(font.pointSizeF() * std::max(0.75, 0.97 * room / wide));
+        const QFontMetricsF fm(font, &writer);
+        QTextLayout lines(shown, font, &writer);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        lines.setTextOption(option);
+        lines.beginLayout();
+        for (QTextLine l = lines.createLine(); l.isValid(); l = lines.createLine())
+            l.setLineWidth(room);
+        lines.endLayout();
+        qreal taken = 0;
+        for (int i = 0; i < lines.lineCount(); ++i) {
+            const QTextLine l = lines.lineAt(i);
+            QString part = shown.mid(l.textStart(), l.textLength());
+            while (part.endsWith(QLatin1Char(' ')))
+                part.chop(1);
+            page.mTexts.push_back({QRectF(x, y + taken, fm.horizontalAdvance(part), fm.height()), part, font});
+            taken += fm.height();
+        }
+        return std::max(taken, fm.height());
+    };
+    // A simulated record's band: across the page, its text centred.
+    const auto band = [&] {
+        if (content.mWatermark.isEmpty())
+            return;
+        const QFont font = PageFont(ECertificateFont::kBand);
+        const qreal h = QFontMetricsF(font, &writer).height() * 1.8;
+        page.mTexts.push_back({QRectF(0, y, pageWidth, h), PageText(content.mWatermark, QFontMetricsF(font, &writer)),
+                               font, true});
+        y += h + bodyHeight * 0.6;
+    };
+    const auto layout = [&] {
+        page.mTexts.clear();
+        page.mRules.clear();
+        y = 0;
+        band();
+        y += text(ECertificateFont::kTitle, content.mTitle, 0) * 1.15;
+        y += text(ECertificateFont::kBody, QStringLiteral("Certificate No. ") + content.mNumber, 0) * 1.2;
+        if (!content.mResult.isEmpty())
+            y += text(ECertificateFont::kResult, content.mResult, 0) * 1.1;
+        const qreal labelWidth = pageWidth * 0.3;
+        for (const RCertificateSection &s : content.mSections) {
+            y += bodyHeight * 0.4;
+            y += text(ECertificateFont::kHeading, s.mHeading, 0) * 1.05;
+            page.mRules.emplace_back(0, y, pageWidth, y);
+            y += bodyHeight * 0.2;
+            for (const auto &[label, value] : s.mRows) {
+                const bool hash = label == QLatin1String("Record hash");
+                const qreal labelHeight = text(ECertificateFont::kBody, label, 0);
+                y += std::max(labelHeight, text(hash ? ECertificateFont::kMono : ECertificateFont::kBody, value, labelWidth)) * 1.12;
+            }
+        }
+        // The technician signs and dates the printed page.
+        for (const char *what : {"Signature", "Date"}) {
+            y += bodyHeight * 1.4;
+            text(ECertificateFont::kBody, QString::fromLatin1(what), 0);
+            page.mRules.emplace_back(labelWidth, y + bodyHeight, pageWidth * 0.8, y + bodyHeight);
+            y += bodyHeight;
+        }
+        y += bodyHeight * 1.4;
+        band();
+    };
+    layout();
+    if (y > height) {
+        page.mScale = height / y;
+        pageWidth = width / page.mScale;
+        layout();
+    }
+    page.mWidth = pageWidth;
+    page.mHeight = height / page.mScale;
+    return page;
+}
+
+} // namespace
+
+RCertificatePage CertificatePage(const RCertificateContent &content, EPaper paper)
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return {};
+    QBuffer file;
+    file.open(QIODevice::WriteOnly);
+    const RFixedHashOrder fixedOrder;
+    QPdfWriter writer(&file);
+    SetUpWriter(writer, paper);
+    return LayOutPage(content, writer);
+}
+
 bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error)
 {
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -371,104 +531,29 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
     {
         const RFixedHashOrder fixedOrder;
         QPdfWriter writer(&file);
-        writer.setPageSize(QPageSize(paper == EPaper::kA4 ? QPageSize::A4 : QPageSize::Letter));
-        writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
-        writer.setResolution(300);
+        SetUpWriter(writer, paper);
         writer.setTitle(content.mTitle + QLatin1Char(' ') + content.mNumber);
         writer.setCreator(QStringLiteral("Beamport " BEAMPORT_VERSION));
+        const RCertificatePage page = LayOutPage(content, writer);
         QPainter p;
         if (!p.begin(&writer)) {
             error = QStringLiteral("%1 could not be written: the PDF writer did not start").arg(path);
             return false;
         }
-        const qreal width = writer.width();
-        if (!content.mWatermark.isEmpty()) {
-            // Across the page, light, under everything else.
-            p.save();
-            QFont big(QStringLiteral("DejaVu Sans"), 30, QFont::Bold);
-            big.setStyleStrategy(QFont::PreferNoShaping);
-            p.setFont(big);
-            p.setPen(QColor(0xD0, 0xD0, 0xD0));
-            p.translate(width / 2, writer.height() / 2);
-            p.rotate(-40);
-            const qreal span = std::hypot(width, static_cast<qreal>(writer.height()));
-            p.drawText(QRectF(-span / 2, -span / 10, span, span / 5), Qt::AlignCenter, content.mWatermark);
-            p.restore();
+        p.scale(page.mScale, page.mScale);
+        for (const RCertificateText &t : page.mTexts) {
+            p.setFont(t.mFont);
+            if (t.mBand) {
+                p.fillRect(t.mRect, QColor(0xFF, 0xE4, 0xE0));
+                p.setPen(QColor(0xA0, 0x10, 0x10));
+                p.drawText(t.mRect, Qt::AlignCenter | Qt::TextDontClip, t.mText);
+                p.setPen(Qt::black);
+            } else {
+                p.drawText(t.mRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, t.mText);
+            }
         }
-        // No shaping for this Latin text: "fi" stays two glyphs, so the text
-        // copied out of the page reads as written.
-        const auto font = [](const char *family, int points, QFont::Weight weight = QFont::Normal) {
-            QFont f(QString::fromLatin1(family), points, weight);
-            f.setStyleStrategy(QFont::PreferNoShaping);
-            return f;
-        };
-        const QFont title = font("DejaVu Sans", 18, QFont::Bold);
-        const QFont heading = font("DejaVu Sans", 11, QFont::Bold);
-        const QFont body = font("DejaVu Sans", 9);
-        const QFont mono = font("DejaVu Sans Mono", 7);
-        const QFont result = font("DejaVu Sans", 24, QFont::Bold);
-        const qreal bodyHeight = QFontMetricsF(body, &writer).height();
-        // The page is laid out twice: once to measure, then drawn, scaled
-        // down as far as it takes to fit one page.
-        qreal y = 0, scale = 1, pageWidth = width;
-        bool paint = false;
-        const auto line = [&](const QFont &font, const QString &text, qreal x, Qt::Alignment align = Qt::AlignLeft) {
-            // A line a little too wide is set smaller (down to three
-            // quarters); only a longer one wraps.
-            const QString shown = PageText(text, QFontMetricsF(font, &writer));
-            const qreal wide = QFontMetricsF(font, &writer).horizontalAdvance(shown);
-            QFont set = font;
-            if (wide > pageWidth - x)
-                set.setPointSizeF(font.pointSizeF() * std::max(0.75, 0.97 * (pageWidth - x) / wide));
-            const QFontMetricsF fm(set, &writer);
-            const int flags = static_cast<int>(align | Qt::AlignVCenter) | Qt::TextWrapAnywhere;
-            const qreal height =
-                std::max(fm.height(), fm.boundingRect(QRectF(0, 0, pageWidth - x, 1e9), flags, shown).height());
-            if (paint) {
-                p.setFont(set);
-                p.drawText(QRectF(x, y, pageWidth - x, height), flags, shown);
-            }
-            return height;
-        };
-        const auto rule = [&](qreal x0, qreal x1, qreal at) {
-            if (paint)
-                p.drawLine(QPointF(x0, at), QPointF(x1, at));
-        };
-        const auto layout = [&] {
-            y = 0;
-            y += line(title, content.mTitle, 0) * 1.15;
-            if (!content.mWatermark.isEmpty())
-                y += line(heading, content.mWatermark, 0) * 1.15;
-            y += line(body, QStringLiteral("Certificate No. ") + content.mNumber, 0) * 1.2;
-            if (!content.mResult.isEmpty())
-                y += line(result, content.mResult, 0) * 1.1;
-            const qreal labelWidth = pageWidth * 0.3;
-            for (const RCertificateSection &s : content.mSections) {
-                y += bodyHeight * 0.4;
-                y += line(heading, s.mHeading, 0) * 1.05;
-                rule(0, pageWidth, y);
-                y += bodyHeight * 0.2;
-                for (const auto &[label, value] : s.mRows) {
-                    const bool hash = label == QLatin1String("Record hash");
-                    line(body, label, 0);
-                    y += line(hash ? mono : body, value, labelWidth) * 1.12;
-                }
-            }
-            // The technician signs and dates the printed page.
-            for (const char *what : {"Signature", "Date"}) {
-                y += bodyHeight * 1.4;
-                line(body, QString::fromLatin1(what), 0);
-                rule(labelWidth, pageWidth * 0.8, y + bodyHeight);
-                y += bodyHeight;
-            }
-        };
-        layout();
-        if (y > writer.height())
-            scale = writer.height() / y;
-        p.scale(scale, scale);
-        pageWidth = width / scale;
-        paint = true;
-        layout();
+        for (const QLineF &rule : page.mRules)
+            p.drawLine(rule);
         p.end();
     }
     std::string why;
@@ -483,7 +568,7 @@ bool WriteCertificatePdf(const RCertificateContent &content, const QString &path
 
 ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper,
                              const RCertifier &certifier, const std::vector<RSensorType> &types, QString &error,
-                             QString *number)
+                             QString *number, QStringList *notRecorded)
 {
     const std::optional<RServiceRecord> record = store.Get(id, error);
     if (!record) {
@@ -520,7 +605,10 @@ ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path
     const qint64 n = store.Certificate(
         *record,
         [&](const QString &text) {
-            return WriteCertificatePdf(CertificateContent(*record, text, issuer, types), path, paper, pageError);
+            const RCertificateContent content = CertificateContent(*record, text, issuer, types);
+            if (notRecorded)
+                *notRecorded = content.mNotRecorded;
+            return WriteCertificatePdf(content, path, paper, pageError);
         },
         error, number);
     if (n == 0) {

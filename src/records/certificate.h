@@ -8,8 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include <QFont>
+#include <QLineF>
+#include <QRectF>
 #include <QString>
+#include <QStringList>
 
+#include "app/certifier.h"
 #include "records/record.h"
 #include "records/store.h"
 
@@ -24,7 +29,7 @@ bool ParsePaper(const QString &text, EPaper &paper);
 // as-left reading judged it, data.certified); otherwise why not.
 QString CertificateRefusal(const RServiceRecord &record);
 
-// The text printed across the page of a simulated record's certificate.
+// The text of the band at the top and the foot of a simulated record's certificate.
 inline constexpr const char *kSimulatedWatermark = "SIMULATED - TRAINING ONLY - NOT A CERTIFICATE";
 
 // A time as a certificate shows it: local time with its numeric UTC offset
@@ -38,19 +43,18 @@ struct RCertificateSection {
 struct RCertificateContent {
     QString mTitle;
     QString mNumber;    // "BP-1A2B3C4D-000042"
-    QString mWatermark; // across the page (a simulated record); empty: none
+    QString mWatermark; // in a band above and below the data (a simulated record); empty: none
     QString mResult;    // "PASS", "FAIL" (large type under the number)
     QDateTime mTime;    // when the job ran: the page's creation date, so every printing is the same
     std::vector<RCertificateSection> mSections;
+    // What the page could not name (the certifier's values neither the
+    // record nor the settings hold): "organisation", "bench name", ...
+    QStringList mNotRecorded;
 };
-// Who issues a certificate when the record does not say: the service centre
-// ([RECORDS] Organisation, Address) and the technician's printed name. A
-// measured job keeps them in its data; those kept win.
-struct RCertifier {
-    QString mTechnician, mOrganisation, mAddress;
-    QString mOrgKey{}; // fingerprint of the organisation key that approved the record's bench key; empty: none
-};
-// The session's: TechnicianName and [RECORDS].
+// What a certificate prints where a value was never given.
+inline constexpr const char *kNotRecorded = "not recorded";
+// Who issues a certificate when the record does not say: the values in
+// force (certifier.h). A measured job keeps them in its data; those kept win.
 RCertifier Certifier(TSession &session);
 
 // What the certificate says, from the record alone (the same record always
@@ -73,6 +77,27 @@ RCertificateContent CertificateContent(const RServiceRecord &record, const QStri
 // is written out ("\\U0001F600") rather than lost.
 bool WriteCertificatePdf(const RCertificateContent &content, const QString &path, EPaper paper, QString &error);
 
+// The page as it is drawn, in the page's own units (its printable area from
+// the top left; a page too long for the paper is drawn scaled by mScale):
+// every piece of text with its box, the rules under the headings and the
+// signature lines. A value too long for its place is broken into lines,
+// between words where it can be. The band of a simulated record sits above
+// the title and below the signature, apart from every other text.
+struct RCertificateText {
+    QRectF mRect;
+    QString mText; // as drawn: one line
+    QFont mFont;   // set smaller where a text was a little too wide
+    bool mBand = false; // a simulated record's band
+};
+struct RCertificatePage {
+    qreal mWidth = 0, mHeight = 0; // the printable area, unscaled
+    qreal mScale = 1;
+    std::vector<RCertificateText> mTexts;
+    std::vector<QLineF> mRules;
+};
+// Needs a GUI application object (fonts); an empty page without one.
+RCertificatePage CertificatePage(const RCertificateContent &content, EPaper paper);
+
 // How a certificate job ended.
 enum class ECertificate {
     kWritten,
@@ -85,4 +110,4 @@ enum class ECertificate {
 // verified, number, page.
 ECertificate MakeCertificate(TRecordStore &store, qint64 id, const QString &path, EPaper paper,
                              const RCertifier &certifier, const std::vector<RSensorType> &types, QString &error,
-                             QString *number = nullptr);
+                             QString *number = nullptr, QStringList *notRecorded = nullptr);

@@ -112,6 +112,7 @@ TNorvikIRMainForm::TNorvikIRMainForm(TSession &session, bool bLoadSettings, QWid
 {
     InitUiResources();
     FOpenUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    FAskCertifier = ShowCertifierForm;
     // The settings and the port choice the checks look at (--port, BEAMPORT_PORT).
     FRunAdapterChecks = [this] {
         return RunDoctor(DoctorRootsFromEnvironment(), CurrentUser(), FSession.Link().PortChoice());
@@ -320,11 +321,12 @@ QSize TNorvikIRMainForm::FirstStartSize(const QSize &content, const QSize &defau
 {
     int width = std::max({defaults.width(), kMinWindowWidth, content.width()});
     int height = std::max(defaults.height(), kMinWindowHeight);
-    // Never beyond the screen.
+    // Most of the screen it has, never beyond it: the fields and the actions
+    // side by side where there is room.
     if (available.width() > 0)
-        width = std::min(width, available.width());
+        width = std::min(std::max(width, available.width() * 9 / 10), available.width());
     if (available.height() > 0)
-        height = std::min(height, available.height());
+        height = std::min(std::max(height, available.height() * 9 / 10), available.height());
     return {width, height};
 }
 

@@ -25,6 +25,7 @@
 #include "files/eeprom_dump.h"
 #include "model/config_form.h"
 #include "link/adapter_doctor.h"
+#include "ui/certifier_form.h"
 #include "ui/maker_panel.h"
 
 class QAbstractSpinBox;
@@ -78,13 +79,13 @@ public:
     // firmware download runs. Always allows the close.
     bool FormCloseQuery();
     // Shows the layout the session's UserMode chooses and restores the window placement,
-    // brought within the screen. Without a remembered size the window is as
-    // large as the default placement, or wider when the layout's pages need
-    // it, within the screen.
+    // brought within the screen. Without a remembered size the window takes
+    // most of the screen (FirstStartSize).
     void ApplyLayout();
-    // That first-start size: the default's, widened to the content, bounded by
-    // the screen's usable size (none when empty), never below the smallest
-    // size where the screen has room for it.
+    // That first-start size: nine tenths of the screen's usable size (none
+    // when empty), or the default's widened to the content where that is
+    // larger, bounded by the screen, never below the smallest size where the
+    // screen has room for it.
     static QSize FirstStartSize(const QSize &content, const QSize &defaults, const QSize &available);
 
     // ---- button handlers (both layouts' twins share one) ----
@@ -159,6 +160,9 @@ public:
     // The checks behind "Check adapter...": the adapter doctor on this
     // machine (the port given on the command line, if any) unless replaced.
     std::function<RDoctorReport()> FRunAdapterChecks;
+    // Asks for what certificates name and the settings lack (before a bump
+    // test, a calibration or a certificate; once a run): the form unless replaced.
+    FCertifierPrompt FAskCertifier;
 
     // The clock text of the status bar: "yy-mm-dd hh:nn:ss".
     static QString ClockText(const QDateTime &t);
@@ -189,6 +193,8 @@ private:
     void ShowFirmwarePanel(const RFirmwarePanel &panel);
     // The Bump Test dialog over `parent` (the window or the logger), with the cylinders on record.
     void OpenBumpTest(QWidget *parent);
+    // FAskCertifier over `parent` when a value is missing and it was not asked yet.
+    void AskCertifier(QWidget *parent);
     // Locks the download's buttons while it runs and gives them back after.
     void LockForDownload(bool bRunning);
     // The editors drawn as stand-ins until a record has been read.
@@ -238,6 +244,7 @@ private:
     TAdapterCheckDlg *FAdapterCheckDlg = nullptr; // made on first use, owned by the window
     TSimGasPanel *FSimGasPanel = nullptr;         // simulate mode only
     SimDetector *FSim = nullptr;                  // simulate mode only: the measuring dialogs' gas
+    bool FCertifierAsked = false; // FAskCertifier ran in this run
     bool FBinding = false; // FormToView is setting the editors
     ConfigForm FLoaded;    // the view as last read, loaded or written
     QString FLoadedSource; // where FLoaded came from, for the marks' tooltips

@@ -230,6 +230,7 @@ void TNorvikIRMainForm::UserCalBtnClick()
     if (!read)
         return;
     Guarded([this] {
+        AskCertifier(this);
         TSensorCalDlg dialog(FSession, this, FScreen.get());
         QString error;
         dialog.SetCylinders(CylindersOnRecord(FSession, error));
@@ -247,8 +248,14 @@ void TNorvikIRMainForm::UserBumpTestBtnClick()
     Guarded([this] { OpenBumpTest(this); });
 }
 
+void TNorvikIRMainForm::AskCertifier(QWidget *parent)
+{
+    AskCertifierOnce(FSession, FCertifierAsked, FAskCertifier, parent);
+}
+
 void TNorvikIRMainForm::OpenBumpTest(QWidget *parent)
 {
+    AskCertifier(parent);
     QString error;
     const std::vector<RGasCylinder> cylinders = CylindersOnRecord(FSession, error);
     TBumpTestDlg dialog(FSession, cylinders, parent, FScreen.get());
@@ -303,6 +310,10 @@ void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
     FState.FHibernateBtn = false;
     Guarded([this] {
         TSensorLogDlg dialog(FSession, this, FScreen.get());
+        // The alarm levels of the detector last read: the dialog shows them
+        // once the detector it logs is that one.
+        if (FState.FDetectorCFG)
+            dialog.SetKnownConfiguration(*FState.FDetectorCFG);
         dialog.OnBumpTest = [this, &dialog] { Guarded([this, &dialog] { OpenBumpTest(&dialog); }); };
         if (FSim)
             dialog.UseSimulator(*FSim);
@@ -372,9 +383,10 @@ QString TNorvikIRMainForm::LastReadSerial() const
 void TNorvikIRMainForm::ServiceRecordsBtnClick()
 {
     Guarded([this] {
-        if (!FRecordsDlg)
+        if (!FRecordsDlg) {
             FRecordsDlg = new TServiceRecordsDlg(FSession, *FScreen, LastReadSerial(), this);
-        else
+            FRecordsDlg->OnBeforeCertificate = [this] { AskCertifier(FRecordsDlg); };
+        } else
             FRecordsDlg->ShowSerial(LastReadSerial());
         FRecordsDlg->show();
         FRecordsDlg->raise();

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
@@ -16,6 +17,7 @@
 #include "model/convert.h"
 #include "records/journal_store.h"
 #include "records/store.h"
+#include "records/template_take.h"
 #include "ui/screen_fit.h"
 
 TProgramUnitsDlg::TProgramUnitsDlg(TSession &session, IScreen &screen, QWidget *parent)
@@ -44,6 +46,32 @@ TProgramUnitsDlg::TProgramUnitsDlg(TSession &session, IScreen &screen, QWidget *
     choice->addWidget(FCountSpin);
     v->addLayout(choice);
 
+    // What the chosen template writes, before a run.
+    FFields = new QListWidget;
+    FFields->setObjectName(QStringLiteral("ProgramFieldsList"));
+    FFields->setToolTip(QStringLiteral("The fields the chosen template writes to every unit, with their values"));
+    FFields->setMaximumHeight(120);
+    v->addWidget(new QLabel(QStringLiteral("It writes:")));
+    v->addWidget(FFields);
+
+    // A new template (or a new version of one) from here.
+    auto *save = new QHBoxLayout;
+    save->addWidget(new QLabel(QStringLiteral("Save as template:")));
+    FNameEdit = new QLineEdit;
+    FNameEdit->setObjectName(QStringLiteral("ProgramNewNameEdit"));
+    FNameEdit->setPlaceholderText(QStringLiteral("name"));
+    FNameEdit->setMaxLength(64);
+    save->addWidget(FNameEdit, 1);
+    FSaveDeviceBtn = new QPushButton(QStringLiteral("From Detector"));
+    FSaveDeviceBtn->setObjectName(QStringLiteral("ProgramSaveDeviceBtn"));
+    FSaveDeviceBtn->setToolTip(QStringLiteral("Reads the detector and keeps its user fields as the template"));
+    FSaveFileBtn = new QPushButton(QStringLiteral("From File..."));
+    FSaveFileBtn->setObjectName(QStringLiteral("ProgramSaveFileBtn"));
+    FSaveFileBtn->setToolTip(QStringLiteral("Keeps the user fields of a .cfg file as the template"));
+    save->addWidget(FSaveDeviceBtn);
+    save->addWidget(FSaveFileBtn);
+    v->addLayout(save);
+
     FState = new QLabel;
     FState->setObjectName(QStringLiteral("ProgramStateLabel"));
     FState->setWordWrap(true);
@@ -63,7 +91,7 @@ TProgramUnitsDlg::TProgramUnitsDlg(TSession &session, IScreen &screen, QWidget *
     FStopBtn->setToolTip(QStringLiteral("Ends the run after the unit under way"));
     QPushButton *close = buttons->addButton(QDialogButtonBox::Close);
     close->setObjectName(QStringLiteral("ProgramCloseBtn"));
-    for (QPushButton *b : {FStartBtn, FStopBtn, FRefreshBtn, close})
+    for (QPushButton *b : {FStartBtn, FStopBtn, FRefreshBtn, close, FSaveDeviceBtn, FSaveFileBtn})
         b->setAutoDefault(false);
     v->addWidget(buttons);
 
@@ -73,6 +101,9 @@ TProgramUnitsDlg::TProgramUnitsDlg(TSession &session, IScreen &screen, QWidget *
     connect(FStartBtn, &QPushButton::clicked, this, [this] { StartBtnClick(); });
     connect(FStopBtn, &QPushButton::clicked, this, [this] { StopBtnClick(); });
     connect(FRefreshBtn, &QPushButton::clicked, this, [this] { Refresh(); });
+    connect(FTemplateCombo, &QComboBox::currentIndexChanged, this, [this] { ShowFields(); });
+    connect(FSaveDeviceBtn, &QPushButton::clicked, this, [this] { SaveTemplateClick(ETemplateSource::kDetector); });
+    connect(FSaveFileBtn, &QPushButton::clicked, this, [this] { SaveTemplateClick(ETemplateSource::kFile); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     resize(640, 420);
     SetRunning(false);
@@ -112,14 +143,52 @@ void TProgramUnitsDlg::Refresh()
                                         .arg(t.mTemplate.mFields.size())
                                         .arg(t.mTemplate.mFields.size() == 1 ? QStringLiteral("field")
                                                                             : QStringLiteral("fields")));
-        FState->setText(FTemplates.empty() ? QStringLiteral("No template is stored yet: save one with "
-                                                            "`beamport-cli template save`.")
+        FState->setText(FTemplates.empty() ? QStringLiteral("No template is stored yet: save one above, from the "
+                                                            "detector or from a .cfg file.")
                                            : QString());
     } else {
         FTemplates.clear();
         FState->setText(QStringLiteral("The templates cannot be read: ") + error);
     }
     SetRunning(false);
+    ShowFields();
+}
+
+void TProgramUnitsDlg::ShowFields()
+{
+    FFields->clear();
+    const int at = FTemplateCombo->currentIndex();
+    if (at >= 0 && at < static_cast<int>(FTemplates.size()))
+        FFields->addItems(TemplateFieldLines(FTemplates[static_cast<size_t>(at)].mTemplate, FSession.SensorTypes));
+}
+
+void TProgramUnitsDlg::SaveTemplateClick(ETemplateSource source)
+{
+    if (FRun)
+        return;
+    const std::string name = FNameEdit->text().toStdString();
+    QString error;
+    const std::unique_ptr<TRecordStore> store = OpenStoreInForce(FSession, error);
+    if (!store) {
+        FScreen.Message(kProgramUnitsCaption, "The template was not saved: " + error.toStdString(), MsgIcon::Error);
+        return;
+    }
+    const RTemplateTaken taken = TakeTemplate(FSession, FScreen, *store, name, source);
+    if (!taken.mSaved) {
+        if (!taken.mWhy.empty())
+            FScreen.Message(kProgramUnitsCaption, "Template " + name + ": " + taken.mWhy, MsgIcon::Error);
+        return;
+    }
+    Refresh();
+    for (size_t i = 0; i < FTemplates.size(); ++i)
+        if (FTemplates[i].mTemplate.mName == name)
+            FTemplateCombo->setCurrentIndex(static_cast<int>(i));
+    const size_t n = taken.mTemplate.mFields.size();
+    FState->setText(QStringLiteral("Template %1 version %2 saved: %3 %4.")
+                        .arg(QString::fromStdString(name))
+                        .arg(taken.mTemplate.mVersion)
+                        .arg(n)
+                        .arg(n == 1 ? QStringLiteral("field") : QStringLiteral("fields")));
 }
 
 void TProgramUnitsDlg::SetRunning(bool running)
@@ -129,6 +198,9 @@ void TProgramUnitsDlg::SetRunning(bool running)
     FTemplateCombo->setEnabled(!running);
     FCountSpin->setEnabled(!running);
     FRefreshBtn->setEnabled(!running);
+    for (QWidget *w : {static_cast<QWidget *>(FNameEdit), static_cast<QWidget *>(FSaveDeviceBtn),
+                       static_cast<QWidget *>(FSaveFileBtn)})
+        w->setEnabled(!running);
 }
 
 void TProgramUnitsDlg::StartBtnClick()

@@ -7,12 +7,14 @@
 
 #include <QDialog>
 
+#include "records/template_take.h"
 #include "records/templates.h"
 #include "tools/program_units.h"
 
 class IScreen;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSpinBox;
@@ -32,6 +34,9 @@ public:
     void Refresh();
     void StartBtnClick();
     void StopBtnClick();
+    // Saves the name typed as a template (a new version of a name kept):
+    // the user fields of the detector or of a .cfg file.
+    void SaveTemplateClick(ETemplateSource source);
     bool Running() const { return FRun != nullptr; }
     // The list keeps the newest units only: a long run stays small.
     static constexpr int kKeptLines = 500;
@@ -48,6 +53,7 @@ protected:
 private:
     void Pass();
     void SetRunning(bool running);
+    void ShowFields();
 
     TSession &FSession;
     IScreen &FScreen;
@@ -61,6 +67,10 @@ private:
     QPushButton *FStopBtn = nullptr;
     QPushButton *FRefreshBtn = nullptr;
     QListWidget *FUnits = nullptr;
+    QListWidget *FFields = nullptr;
+    QLineEdit *FNameEdit = nullptr;
+    QPushButton *FSaveDeviceBtn = nullptr;
+    QPushButton *FSaveFileBtn = nullptr;
     QLabel *FState = nullptr;
     QTimer *FTimer = nullptr;
 };

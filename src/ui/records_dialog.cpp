@@ -559,6 +559,11 @@ void TServiceRecordsDlg::CertificateBtnClick()
     const RServiceRecord *r = Selected();
     if (!r || !CertificateRefusal(*r).isEmpty())
         return;
+    if (OnBeforeCertificate)
+        OnBeforeCertificate();
+    r = Selected();
+    if (!r)
+        return;
     const qint64 id = r->mId;
     FileChoice choice;
     choice.title = "Save Certificate";

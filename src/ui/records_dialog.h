@@ -12,6 +12,7 @@
 // Whatever goes wrong with the store (records off, a bad location, an
 // unreachable server, a damaged file) is shown in the dialog's error line,
 // never more.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -57,6 +58,9 @@ public:
     // The lists are being read.
     bool IsLoading() const { return FLoading; }
     void CertificateBtnClick();
+    // Runs when Certificate... is pressed, before anything else (the window
+    // asks for what a certificate names and the settings lack).
+    std::function<void()> OnBeforeCertificate;
     void ExportBtnClick();
     // "Restore this configuration...": the configuration the selected record
     // keeps, written back to its detector after a question listing the changes.

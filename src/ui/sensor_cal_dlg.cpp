@@ -78,9 +78,17 @@ TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen
     CylinderCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     CylinderCombo->setMinimumContentsLength(28);
     CylinderCombo->addItem(QStringLiteral("None: span gas as entered, no certificate"));
-    auto *cylinderRow = new QHBoxLayout;
-    cylinderRow->addWidget(new QLabel(QStringLiteral("Cylinder"), content));
-    cylinderRow->addWidget(CylinderCombo, 1);
+    auto *cylinderRow = new QGridLayout;
+    cylinderRow->addWidget(new QLabel(QStringLiteral("Cylinder"), content), 0, 0);
+    cylinderRow->addWidget(CylinderCombo, 0, 1);
+    cylinderRow->setColumnStretch(1, 1);
+    // The picked cylinder's whole label, wrapped: the list may cut it.
+    FCylinderText = new QLabel(content);
+    FCylinderText->setObjectName(QStringLiteral("CalCylinderText"));
+    FCylinderText->setWordWrap(true);
+    FCylinderText->setTextFormat(Qt::PlainText);
+    FCylinderText->hide();
+    cylinderRow->addWidget(FCylinderText, 1, 1);
     auto *evidenceBox = new QGroupBox(QStringLiteral("Measured against the cylinder"), content);
     evidenceBox->setObjectName(QStringLiteral("CalEvidenceBox"));
     FSteps = new TStepList(QStringLiteral("CalStep"),
@@ -189,7 +197,19 @@ TSensorCalDlg::~TSensorCalDlg()
     FCal.Shutdown();
 }
 
-bool TSensorCalDlg::Prepare(const RTamselCFG &mCFG) { return FCal.Open(mCFG); }
+bool TSensorCalDlg::Prepare(const RTamselCFG &mCFG)
+{
+    if (!FCal.Open(mCFG))
+        return false;
+    // The one cylinder that fits this detector today is the likely choice.
+    if (CylinderCombo->currentIndex() == 0) {
+        const int only = OnlyFittingCylinder(FCylinders, mCFG, FSession.SensorTypes,
+                                             LocalDateText(FSession.Clock().WallNow()));
+        if (only >= 0)
+            CylinderCombo->setCurrentIndex(only + 1);
+    }
+    return true;
+}
 
 int TSensorCalDlg::ShowDlg(const RTamselCFG &mCFG)
 {
@@ -260,6 +280,7 @@ void TSensorCalDlg::SetCylinders(const std::vector<RGasCylinder> &cylinders)
             continue;
         FCylinders.push_back(cyl);
         CylinderCombo->addItem(CylinderChoiceText(cyl));
+        CylinderCombo->setItemData(CylinderCombo->count() - 1, CylinderWholeText(cyl), Qt::ToolTipRole);
     }
 }
 
@@ -292,6 +313,8 @@ const RGasCylinder *TSensorCalDlg::PickedCylinder() const
 void TSensorCalDlg::CylinderPicked()
 {
     const RGasCylinder *cylinder = PickedCylinder();
+    FCylinderText->setText(cylinder ? CylinderWholeText(*cylinder) : QString());
+    FCylinderText->setVisible(cylinder != nullptr);
     // With a cylinder the span gas is its concentration.
     if (cylinder)
         SpanValueChanged(cylinder->mConcentration / 10.0);

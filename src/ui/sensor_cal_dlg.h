@@ -116,6 +116,7 @@ private:
     QProgressBar *CalProgressBar = nullptr;
     std::array<QLabel *, 3> FStatusLines{}; // CalLabel, CalLabel1, CalLabel2
     QComboBox *CylinderCombo = nullptr;
+    QLabel *FCylinderText = nullptr; // the picked cylinder's whole label
     QLabel *StepLabel = nullptr;
     QPushButton *StepBtn = nullptr;
     // as found clean air, as found under gas, as left under gas, as left clean air

@@ -203,6 +203,9 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
     buttons->addStretch();
     buttons->addWidget(StartBtn);
     buttons->addWidget(StopBtn);
+    CloseBtn = Button("Close", "SensorLogCloseBtn", this);
+    buttons->addSpacing(16);
+    buttons->addWidget(CloseBtn);
 
     auto *columns = new QHBoxLayout;
     columns->addWidget(valueGroup);
@@ -213,6 +216,7 @@ TSensorLogDlg::TSensorLogDlg(TSession &session, QWidget *parent, IScreen *screen
 
     connect(StartBtn, &QPushButton::clicked, this, &TSensorLogDlg::StartBtnClick);
     connect(StopBtn, &QPushButton::clicked, this, &TSensorLogDlg::StopBtnClick);
+    connect(CloseBtn, &QPushButton::clicked, this, &TSensorLogDlg::reject);
     connect(BumpTestBtn, &QPushButton::clicked, this, [this] {
         if (OnBumpTest && !FLogger.Running())
             OnBumpTest();
@@ -371,6 +375,7 @@ void TSensorLogDlg::LogStateChanged(bool logging)
 {
     StartBtn->setEnabled(!logging);
     StopBtn->setEnabled(logging);
+    CloseBtn->setEnabled(!logging); // a run is stopped first
     BumpTestBtn->setEnabled(!logging); // the test holds a connection of its own
     for (QPushButton *b : {CalBtn, ZeroBtn, SpanBtn, CalAbortBtn, ClearPeakBtn, BumpPassBtn, BumpFailBtn})
         b->setEnabled(logging);

@@ -103,6 +103,7 @@ private:
 
     QPushButton *StartBtn = nullptr;
     QPushButton *StopBtn = nullptr;
+    QPushButton *CloseBtn = nullptr;
     QPushButton *BumpTestBtn = nullptr;
     TSimGasPanel *FSimGas = nullptr;
     QLabel *SensorValueLabel1 = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -252,4 +253,41 @@ TEST(ConfigWriteProblem, OneRuleInOrderWithTheSameTexts)
     const RConfigProblem problem = ConfigWriteProblem(settings, cfg(1, 151, 150), types);
     EXPECT_TRUE(problem.mBadSettings);
     EXPECT_EQ(problem.mCaption, kWriteRangeCaption);
+}
+
+TEST_F(ConfigJobsTest, TheRecordOfACompareOrRestoreNamesItsOwnJobNotTheReadInside)
+{
+    RConfigTemplate tpl;
+    tpl.mName = "FLEET-A";
+    const RKeptConfig kept{41, "2024-05-01T10:00:00.000Z", "SH24031507", ConfigOf(sim)};
+    struct RCase {
+        const char *mJob;
+        std::function<bool()> mRun;
+        const char *mStatusBar;
+        const char *mText;
+    };
+    const RCase cases[] = {
+        {kJobDiff, [&] { return CompareBeforeWrite(t.session, screen, ConfigOf(sim)).Ok(); },
+         "Read Norvik Information... OK", "Compare with the detector... OK"},
+        {kJobTemplateDiff, [&] { return CompareWithTemplate(t.session, screen, tpl).Ok(); },
+         "Read Norvik Information... OK", "Compare template FLEET-A with the detector... OK"},
+        {kJobRestore,
+         [&] {
+             WriteDevice(DefaultCFG());
+             journal.records.clear();
+             return RestoreConfiguration(t.session, screen, kept, [](const std::vector<std::string> &) {
+                        return true;
+                    }).mOutcome == ERestore::kRestored;
+         },
+         "Write Norvik Information... OK", "Restore Configuration... OK"},
+    };
+    for (const RCase &c : cases) {
+        journal.records.clear();
+        ASSERT_TRUE(c.mRun()) << c.mJob;
+        // The status bar still tells of the step; the record of the job.
+        EXPECT_EQ(screen.StatusCaption(), c.mStatusBar) << c.mJob;
+        ASSERT_EQ(journal.records.size(), 1u) << c.mJob;
+        EXPECT_EQ(journal.records[0].mJob, c.mJob);
+        EXPECT_EQ(journal.records[0].mText, c.mText);
+    }
 }

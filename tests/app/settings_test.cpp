@@ -316,8 +316,9 @@ TEST_F(SettingsTest, RecordsSection)
             EXPECT_EQ(session.RecordsCFG.mOrganisation, c.organisation);
         }
     }
-    Load("[RECORDS]\nAddress=1 Mill Lane, Leeds\n");
+    Load("[RECORDS]\nAddress=1 Mill Lane, Leeds\nbench =  Bench 3 \n");
     EXPECT_EQ(session.RecordsCFG.mAddress, "1 Mill Lane, Leeds");
+    EXPECT_EQ(session.RecordsCFG.mBench, "Bench 3");
 }
 
 TEST(SensorLineTest, ParseAndRepair)

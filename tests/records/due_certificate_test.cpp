@@ -194,7 +194,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     const QString pdf = dir.filePath("cal.pdf");
     QString error, number;
     const QString prefix = "BP-" + store->BenchKey(error)->ShortId() + "-";
-    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number), ECertificate::kWritten)
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, RCertifier{"Ada Tester", {}, {}, {}}, BuiltInSensorTypes(), error, &number), ECertificate::kWritten)
         << error.toStdString();
     EXPECT_EQ(number, prefix + "000001");
     QFile f(pdf);
@@ -205,12 +205,12 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
 
     // Numbers go in sequence and stay with their record on a re-print; a
     // page that could not be written takes no number.
-    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("no/such/folder/b.pdf"), EPaper::kA4, RCertifier{"Ada", {}, {}}, BuiltInSensorTypes(), error),
+    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("no/such/folder/b.pdf"), EPaper::kA4, RCertifier{"Ada", {}, {}, {}}, BuiltInSensorTypes(), error),
               ECertificate::kNotWritten);
-    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number),
+    ASSERT_EQ(MakeCertificate(*store, 3, dir.filePath("bump.pdf"), EPaper::kLetter, RCertifier{"Ada Tester", {}, {}, {}}, BuiltInSensorTypes(), error, &number),
               ECertificate::kWritten);
     EXPECT_EQ(number, prefix + "000002");
-    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number), ECertificate::kWritten);
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, RCertifier{"Ada Tester", {}, {}, {}}, BuiltInSensorTypes(), error, &number), ECertificate::kWritten);
     EXPECT_EQ(number, prefix + "000001");
     QFile letter(dir.filePath("bump.pdf"));
     ASSERT_TRUE(letter.open(QIODevice::ReadOnly));
@@ -219,7 +219,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     // Another bench (another user's key) numbers on its own, never the same.
     const std::unique_ptr<TBenchKey> other = TBenchKey::Generate();
     store->SetBenchKey(other.get());
-    ASSERT_EQ(MakeCertificate(*store, 6, dir.filePath("sim.pdf"), EPaper::kA4, RCertifier{"Ada", {}, {}}, BuiltInSensorTypes(), error, &number),
+    ASSERT_EQ(MakeCertificate(*store, 6, dir.filePath("sim.pdf"), EPaper::kA4, RCertifier{"Ada", {}, {}, {}}, BuiltInSensorTypes(), error, &number),
               ECertificate::kWritten);
     EXPECT_EQ(number, "BP-" + other->ShortId() + "-000001");
 
@@ -237,7 +237,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     for (const Refused &r : refused) {
         error.clear();
         const QString path = dir.filePath(QStringLiteral("refused-%1.pdf").arg(r.id));
-        EXPECT_EQ(MakeCertificate(*store, r.id, path, EPaper::kA4, RCertifier{"Ada Tester", {}, {}}, BuiltInSensorTypes(), error), r.outcome) << r.id;
+        EXPECT_EQ(MakeCertificate(*store, r.id, path, EPaper::kA4, RCertifier{"Ada Tester", {}, {}, {}}, BuiltInSensorTypes(), error), r.outcome) << r.id;
         EXPECT_TRUE(error.contains(r.message)) << error.toStdString();
         EXPECT_FALSE(QFile::exists(path));
     }
@@ -262,7 +262,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
         EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
     EXPECT_EQ(text.out.find("SIMULATED"), std::string::npos);
     // Printed again: the same text, the same number.
-    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, {"Ada Tester", {}, {}}, BuiltInSensorTypes(), error, &number),
+    ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, {"Ada Tester", {}, {}, {}}, BuiltInSensorTypes(), error, &number),
               ECertificate::kWritten);
     EXPECT_EQ(number, prefix + "000001");
     EXPECT_EQ(RunProcess(pdftotext.toStdString(), {"-layout", pdf.toStdString(), "-"}).out, text.out);
@@ -302,7 +302,7 @@ TEST_P(CertificateTest, EveryPrintingTheSameBytesEveryCharacterShown)
     QByteArray printed[3];
     for (QByteArray &bytes : printed) {
         const QString pdf = dir.filePath(QStringLiteral("%1.pdf").arg(&bytes - printed));
-        ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, {"Ada Tester", {}, {}}, BuiltInSensorTypes(), error),
+        ASSERT_EQ(MakeCertificate(*store, 1, pdf, EPaper::kA4, {"Ada Tester", {}, {}, {}}, BuiltInSensorTypes(), error),
                   ECertificate::kWritten)
             << error.toStdString();
         QFile f(pdf);

@@ -289,12 +289,18 @@ TEST_P(EvidenceCli, CalibrationAgainstACylinderMeasuresAsFoundAndAsLeft)
     const std::string pdf = Path("cal.pdf");
     const ProcessResult first = Cli({"certificate", id, "--out", pdf});
     ASSERT_EQ(first.status, 0) << first.err;
+    // No one set who certifies: the command line never asks, it says so.
+    for (const char *missing : {"organisation", "address", "bench name", "technician's printed name"})
+        EXPECT_NE(first.err.find(std::string("the ") + missing + " is neither in record " + id +
+                                 " nor set, so the certificate says \"not recorded\""),
+                  std::string::npos)
+            << first.err;
     const std::string text = PdfText(pdf);
     if (text.empty())
         GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
     for (const char *expected : {"Calibration Certificate", "LOT-7", "2099-12-31", "As found, under gas",
                                  "As left, under gas", "% of the cylinder", " ppm", "within +-10.0 %", "PASS",
-                                 "SIMULATED - TRAINING ONLY"})
+                                 "SIMULATED - TRAINING ONLY", "not recorded"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     const ProcessResult again = Cli({"certificate", id, "--out", pdf});
     EXPECT_EQ(again.out, first.out);

@@ -55,6 +55,7 @@
 #include "model/settings_types.h"
 #include "sim/sim_detector.h"
 #include "ui/ui_app.h"
+#include "ui/screen_fit.h"
 #include "ui/window_fixture.h"
 
 namespace {
@@ -219,9 +220,10 @@ TEST_F(MainWindowTest, PlacementDefaultsRestoresAndSaves)
 {
     {
         TNorvikIRMainForm &w = Open();
-        // As high as the default, as wide as the fields and the actions beside them.
-        EXPECT_EQ(w.height(), 760);
-        EXPECT_GT(w.width(), 590);
+        // Most of the screen it opens on, the fields and the actions beside them.
+        const QRect area = UsableArea(w.screen());
+        EXPECT_EQ(w.height(), area.height() * 9 / 10);
+        EXPECT_EQ(w.width(), area.width() * 9 / 10);
         EXPECT_EQ(w.pos(), QPoint(0, 0));
         w.resize(640, 700);
         w.move(20, 30);
@@ -241,7 +243,7 @@ TEST_F(MainWindowTest, PlacementDefaultsRestoresAndSaves)
 
 // A first start without a remembered placement: every page of the layout is
 // shown whole across (its scroll box needs no horizontal bar), the traffic
-// list beside it included; the height and position are the defaults.
+// list beside it included; most of the screen's height, the default position.
 TEST_F(MainWindowTest, FirstStartFitsEveryPageAcross)
 {
     struct RCase {
@@ -265,7 +267,7 @@ TEST_F(MainWindowTest, FirstStartFitsEveryPageAcross)
         TNorvikIRMainForm &w = Open();
         auto *box = W<QScrollArea>(c.mBox);
         ASSERT_TRUE(box->isVisible());
-        EXPECT_EQ(w.height(), 760);
+        EXPECT_EQ(w.height(), UsableArea(w.screen()).height() * 9 / 10);
         EXPECT_EQ(w.pos(), QPoint(0, 0));
         EXPECT_GE(w.width(), 590);
         if (c.mWider)
@@ -340,19 +342,19 @@ TEST_F(MainWindowTest, RememberedPlacementWinsOverTheContent)
     EXPECT_TRUE(W<QScrollArea>("DevScrollBox")->horizontalScrollBar()->isVisible());
 }
 
-TEST(FirstStartSizeTest, WidensToTheContentWithinTheScreen)
+TEST(FirstStartSizeTest, MostOfTheScreenWidenedToTheContentWithinIt)
 {
     struct RCase {
         QSize mContent, mDefaults, mAvailable, mExpected;
     };
     const RCase cases[] = {
-        {{550, 600}, {500, 760}, {1920, 1200}, {590, 760}},   // default raised to the smallest width
-        {{856, 900}, {500, 760}, {1920, 1200}, {856, 760}},   // wider pages widen it; height stays
+        {{550, 600}, {500, 760}, {1920, 1200}, {1728, 1080}}, // nine tenths of a large screen
+        {{946, 600}, {500, 760}, {1280, 720}, {1152, 720}},   // 1280 x 720: not the content's width alone
         {{856, 900}, {500, 760}, {800, 600}, {800, 600}},     // a small screen bounds both
-        {{856, 900}, {500, 760}, {960, 480}, {856, 480}},     // 200 % on 1920 x 1080: below the smallest height
+        {{856, 900}, {500, 760}, {960, 480}, {864, 480}},     // 200 % on 1920 x 1080: below the smallest height
         {{856, 900}, {500, 760}, {400, 300}, {400, 300}},     // a screen smaller than the smallest size: the screen
-        {{700, 900}, {500, 760}, {}, {700, 760}},             // no screen known: no bound
-        {{300, 200}, {1000, 900}, {1920, 1200}, {1000, 900}}, // larger defaults are kept
+        {{700, 900}, {500, 760}, {}, {700, 760}},             // no screen known: the default widened to the content
+        {{300, 200}, {1800, 1150}, {1920, 1200}, {1800, 1150}}, // larger defaults are kept
     };
     for (const RCase &c : cases)
         EXPECT_EQ(TNorvikIRMainForm::FirstStartSize(c.mContent, c.mDefaults, c.mAvailable), c.mExpected)

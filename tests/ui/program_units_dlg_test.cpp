@@ -3,6 +3,7 @@
 // sent, and "Restore this configuration..." in the Service Records window.
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
@@ -138,4 +139,43 @@ TEST_F(FleetDialogsTest, ATemplateFieldOutsideTheWriteRangesIsRefusedBeforeAnyth
     EXPECT_TRUE(sim.ReceivedFrames().empty());
     EXPECT_FALSE(dlg->Running());
     EXPECT_EQ(D<QListWidget>(dlg, "ProgramUnitsList")->count(), 0);
+}
+
+TEST_F(FleetDialogsTest, ProgramUnitsSavesATemplateFromTheDetectorAndShowsWhatItWrites)
+{
+    SimDetector &sim = StartSim(SimDemoOptions());
+    Open();
+    TProgramUnitsDlg *dlg = Dialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(D<QLabel>(dlg, "ProgramStateLabel")->text().startsWith("No template is stored yet: save one above"));
+    // A name no template can have is refused before the detector is read.
+    struct RCase {
+        const char *mName;
+        const char *mSaid; // empty: saved
+    } cases[] = {{"", "Template : "}, {" FLEET", "Template  FLEET: "}, {"FLEET-A", ""}, {"FLEET-A", ""}};
+    int version = 0;
+    for (const RCase &c : cases) {
+        FMessages.clear();
+        const int reads = sim.CommandCount(0xA0);
+        D<QLineEdit>(dlg, "ProgramNewNameEdit")->setText(QString::fromLatin1(c.mName));
+        D<QPushButton>(dlg, "ProgramSaveDeviceBtn")->click();
+        if (*c.mSaid) {
+            ASSERT_EQ(FMessages.size(), 1u) << c.mName;
+            EXPECT_EQ(FMessages[0].mText.rfind(c.mSaid, 0), 0u) << FMessages[0].mText;
+            EXPECT_EQ(sim.CommandCount(0xA0), reads) << c.mName;
+            continue;
+        }
+        EXPECT_TRUE(FMessages.empty()) << FMessages[0].mText;
+        const QString said = D<QLabel>(dlg, "ProgramStateLabel")->text();
+        EXPECT_TRUE(said.startsWith(QStringLiteral("Template FLEET-A version %1 saved: ").arg(++version)))
+            << said.toStdString();
+    }
+    // Before a run: what it writes, as the window names it, with values and units.
+    EXPECT_TRUE(D<QComboBox>(dlg, "ProgramTemplateCombo")->currentText().startsWith("FLEET-A (version 2"));
+    QStringList lines;
+    for (int i = 0; i < D<QListWidget>(dlg, "ProgramFieldsList")->count(); ++i)
+        lines << D<QListWidget>(dlg, "ProgramFieldsList")->item(i)->text();
+    EXPECT_TRUE(lines.contains(QStringLiteral("High Alarm: %1 ppm").arg(AlarmHigh(sim.Config()) / 10.0, 0, 'f', 1)))
+        << lines.join('\n').toStdString();
+    EXPECT_TRUE(D<QPushButton>(dlg, "ProgramStartBtn")->isEnabled());
 }
