@@ -57,8 +57,8 @@ int Version()
     return 0;
 }
 
-// A status byte is the exit status; 64 to 70 are the command line's own.
-bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitInternal); }
+// A status byte is the exit status; the exit table's own block is not one.
+bool IsStatusByte(int code) { return code > 0 && code <= 255 && !exits::IsOwnCode(code); }
 
 // The statuses of a search for the adapter that found none to use: no
 // adapter, several, no device tree, and the adapter library's own (1 to 9).

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "model/exit_table.h"
 #include "sim/sim_args.h"
 #include "sim/sim_control.h"
 #include "sim/sim_detector.h"
@@ -137,7 +138,7 @@ int main(int argc, char **argv)
         return 0;
     case SimArgsResult::kError:
         std::fprintf(stderr, "beamport-sim: %s\n%s", error.c_str(), SimUsage().c_str());
-        return 64;
+        return exits::kUsage;
     case SimArgsResult::kRun:
         break;
     }

@@ -237,8 +237,8 @@ void TSensorLogger::QueueCalibrationEnd(const char *result, const std::string &t
     if (FCalCode == 0)
         return;
     // The calibration is on the record from the moment its command was sent:
-    // OK, or a failure, time-out or stop with the exit table's 68; one still
-    // running when the run ends was started and not followed.
+    // OK, or a failure, time-out or stop with the exit table's kJobNotDone;
+    // one still running when the run ends was started and not followed.
     const std::string r = result;
     const uint8_t status = r == "OK" || r == "started" ? 0 : kJobNotDone;
     const char *word = r == "OK"          ? outcome::kSuccess
