@@ -7,7 +7,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <QCoreApplication>
@@ -22,6 +21,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
+#include "cli/console.h"
 #include "link/discovery.h"
 #include "app/journal.h"
 #include "records/driver_messages.h"
@@ -142,7 +142,7 @@ int main(int argc, char **argv)
     TCliScreen screen;
     screen.FYes = o.yes;
     screen.FTraffic = o.traffic;
-    screen.FTerminal = ::isatty(STDERR_FILENO) == 1;
+    screen.FTerminal = StderrIsTerminal();
 
     std::unique_ptr<SimDetector> sim; // outlives the session's link
 
