@@ -1,13 +1,7 @@
 #include "records/bench_key.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -15,6 +9,8 @@
 #include <QStandardPaths>
 
 #include <sodium.h>
+
+#include "files/private_file.h"
 
 namespace {
 
@@ -24,34 +20,36 @@ bool SodiumReady()
     return ready;
 }
 
-QString Errno(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString Reason(const std::string &reason) { return QString::fromLocal8Bit(QByteArray::fromStdString(reason)); }
 
 // The folder of the key: made 0700 when missing; an existing one must be a
 // real folder of this user that nobody else may write.
 bool SafeFolder(const QString &dir, QString &error)
 {
-    const QByteArray native = QFile::encodeName(dir);
-    struct stat st{};
-    if (::lstat(native.constData(), &st) != 0) {
-        if (errno != ENOENT) {
-            error = QStringLiteral("%1: %2").arg(dir, Errno(errno));
-            return false;
-        }
+    const std::string native = QFile::encodeName(dir).toStdString();
+    std::string reason;
+    EOwnFolder found = InspectOwnFolder(native, reason);
+    if (found == EOwnFolder::Unreadable) {
+        error = QStringLiteral("%1: %2").arg(dir, Reason(reason));
+        return false;
+    }
+    if (found == EOwnFolder::Missing) {
         const QString parent = QFileInfo(dir).absolutePath();
         if (!QDir().mkpath(parent)) {
             error = QStringLiteral("the folder %1 could not be made").arg(parent);
             return false;
         }
-        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-            error = QStringLiteral("the folder %1 could not be made: %2").arg(dir, Errno(errno));
+        if (!MakeOwnFolder(native, reason)) {
+            error = QStringLiteral("the folder %1 could not be made: %2").arg(dir, Reason(reason));
             return false;
         }
-        if (::lstat(native.constData(), &st) != 0) {
-            error = QStringLiteral("%1: %2").arg(dir, Errno(errno));
+        found = InspectOwnFolder(native, reason);
+        if (found == EOwnFolder::Unreadable || found == EOwnFolder::Missing) {
+            error = QStringLiteral("%1: %2").arg(dir, Reason(reason));
             return false;
         }
     }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022)) {
+    if (found != EOwnFolder::Private) {
         error = QStringLiteral("the folder %1 is not a folder of this user that only this user may write").arg(dir);
         return false;
     }
@@ -87,45 +85,36 @@ std::unique_ptr<TBenchKey> TBenchKey::LoadOrCreate(const QString &path, QString 
     }
     if (!SafeFolder(QFileInfo(path).absolutePath(), error))
         return nullptr;
-    const QByteArray native = QFile::encodeName(path);
+    const std::string native = QFile::encodeName(path).toStdString();
     std::unique_ptr<TBenchKey> key(new TBenchKey);
-    int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
+    std::string reason;
+    EPrivateRead got = ReadPrivateFile(native, key->FSecret.data(), key->FSecret.size(), reason);
+    if (got == EPrivateRead::Missing) {
         // First use: a new key, written whole to a new file only this user can read.
         crypto_sign_keypair(key->FPublic.data(), key->FSecret.data());
         // A name of this attempt's own: two programs (or two stores of one)
         // making the key at once never write into each other's file.
-        const QString tmp = path + QStringLiteral(".new-%1-%2").arg(::getpid()).arg(randombytes_random(), 8, 16,
-                                                                                     QLatin1Char('0'));
-        const QByteArray tmpNative = QFile::encodeName(tmp);
-        const int out = ::open(tmpNative.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (out < 0) {
-            error = QStringLiteral("the bench key %1 could not be made: %2").arg(tmp, Errno(errno));
+        const QString tmp = path + QStringLiteral(".new-%1-%2")
+                                       .arg(QCoreApplication::applicationPid())
+                                       .arg(randombytes_random(), 8, 16, QLatin1Char('0'));
+        switch (CreateFileOnce(native, QFile::encodeName(tmp).toStdString(), key->FSecret.data(),
+                               key->FSecret.size(), reason)) {
+        case ECreateOnce::TempFailed:
+            error = QStringLiteral("the bench key %1 could not be made: %2").arg(tmp, Reason(reason));
             return nullptr;
-        }
-        const bool written = ::write(out, key->FSecret.data(), key->FSecret.size()) ==
-                                 static_cast<ssize_t>(key->FSecret.size()) &&
-                             ::fsync(out) == 0;
-        ::close(out);
-        // link() never replaces: a key made meanwhile by another process wins.
-        if (!written || (::link(tmpNative.constData(), native.constData()) != 0 && errno != EEXIST)) {
-            error = QStringLiteral("the bench key %1 could not be made: %2").arg(path, Errno(errno));
-            ::unlink(tmpNative.constData());
+        case ECreateOnce::Failed:
+            error = QStringLiteral("the bench key %1 could not be made: %2").arg(path, Reason(reason));
             return nullptr;
+        case ECreateOnce::Done: break;
         }
-        ::unlink(tmpNative.constData());
-        fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        got = ReadPrivateFile(native, key->FSecret.data(), key->FSecret.size(), reason);
     }
-    if (fd < 0) {
-        error = QStringLiteral("the bench key %1 cannot be read: %2").arg(path, Errno(errno));
+    if (got == EPrivateRead::Missing || got == EPrivateRead::Unreadable) {
+        error = QStringLiteral("the bench key %1 cannot be read: %2").arg(path, Reason(reason));
         return nullptr;
     }
-    struct stat st{};
-    const bool safe = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                      (st.st_mode & 077) == 0 && st.st_size == static_cast<off_t>(key->FSecret.size());
-    const bool read = safe && ::read(fd, key->FSecret.data(), key->FSecret.size()) ==
-                                  static_cast<ssize_t>(key->FSecret.size());
-    ::close(fd);
+    const bool safe = got != EPrivateRead::NotPrivate;
+    const bool read = got == EPrivateRead::Ok;
     if (!safe) {
         error = QStringLiteral("the bench key %1 is not a 64-byte file of this user that only this user may read "
                                "(mode 0600)")
