@@ -11,6 +11,7 @@
 #include "model/config_record.h"
 #include "model/exit_table.h"
 
+class TRecordStore;
 class TSession;
 
 // The exit statuses of the command line's own: the one exit table's
@@ -113,3 +114,6 @@ CliEntry SettingsCommand();
 CliEntry TemplateCommand();
 CliEntry UpgradeCommand();
 CliEntry WriteCommand();
+// template show NAME --versions (cmd_template_versions.cpp): the template's
+// versions, oldest first; 0, or the exit code with its reason on stderr.
+int ShowTemplateVersions(TRecordStore &store, const std::string &name);
