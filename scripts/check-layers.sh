@@ -2,7 +2,11 @@
 # Keeps the rooms apart: a file under src/ROOM may include only its own room
 # and the rooms that SRC_DIR/rooms.txt lets ROOM use (the same table the build
 # links the rooms' libraries by), and only src/ui may use the widget module.
-# No room uses Qt Charts: the logger's chart is drawn with QPainter. Prints each offending include as FILE:LINE and fails; a table that
+# No room uses Qt Charts: the logger's chart is drawn with QPainter. A system
+# header of one platform (POSIX and Linux: <unistd.h>, <sys/...>, <signal.h>,
+# ...; Windows: <windows.h>, ...) is included only by that platform's own
+# files, NAME_posix.cpp or NAME_linux.cpp and NAME_win32.cpp, never by a
+# header. Prints each offending include as FILE:LINE and fails; a table that
 # is malformed, names an unknown room or lets a room use itself by way of
 # another fails too.
 #
@@ -74,6 +78,23 @@ if [ -n "$qt" ]; then
   done
 fi
 
+# The platform a system header belongs to: posix, win32, or nothing.
+header_platform() {
+  case $1 in
+  unistd.h | fcntl.h | termios.h | poll.h | signal.h | csignal | pwd.h | grp.h | pty.h | dirent.h | dlfcn.h | \
+    sys/* | linux/* | asm/*) echo posix ;;
+  windows.h | winbase.h | winioctl.h | setupapi.h | io.h | conio.h | aclapi.h | shlobj.h) echo win32 ;;
+  esac
+}
+
+# The platform a source file is written for: posix, win32, or nothing.
+file_platform() {
+  case $1 in
+  *_posix.cpp | *_linux.cpp) echo posix ;;
+  *_win32.cpp) echo win32 ;;
+  esac
+}
+
 allowed_list() { # the rooms ROOM may use, for a message
   local other list=""
   for other in "${rooms[@]}"; do [ -n "${uses["$1 $other"]:-}" ] && list+=" $other"; done
@@ -106,6 +127,12 @@ while IFS= read -r -d '' file; do
         echo "$src/$file:$n: $room includes $target, which is in no room"
       fi
       bad=1
+    elif header=$(header_platform "$target") && [ -n "$header" ]; then
+      if [ "$header" != "$(file_platform "$file")" ]; then
+        if [ "$header" = win32 ]; then own="NAME_win32.cpp"; else own="NAME_posix.cpp or NAME_linux.cpp"; fi
+        echo "$src/$file:$n: $room includes <$target>, a platform header: only a file $own may"
+        bad=1
+      fi
     else
       module=${target%%/*}
       name=${target##*/}

@@ -3,7 +3,8 @@
 # rooms, and fails, naming file and line, on each kind of fault: an include
 # that runs up the stack, an include of a lower room the table does not allow
 # (sim using app), a widget header outside the window's room, Qt Charts in any
-# room, a file outside every room, and a table that is no stack.
+# room, a platform header outside the platform's own files, a file outside
+# every room, and a table that is no stack.
 set -euo pipefail
 check=${1:?usage: layering_selftest.sh CHECK_SCRIPT}
 tree=$(mktemp -d)
@@ -20,6 +21,9 @@ clean_tree() {
   printf '#include "link/l.h"\n#include "model/a.h"\n#include <QString>\n' >"$tree/app/b.h"
   printf '#include "sim_own.h"\n#include "link/l.h"\n' >"$tree/sim/s.cpp"
   printf '#include <QLabel>\n#include "app/b.h"\n#include "sim/s.h"\n' >"$tree/ui/c.cpp"
+  printf '#include "link/l.h"\n#include <termios.h>\n#include <sys/stat.h>\n#include <csignal>\n' >"$tree/link/port_posix.cpp"
+  printf '#include <poll.h>\n#include <sys/inotify.h>\n' >"$tree/sim/line_linux.cpp"
+  printf '#include "link/l.h"\n#include <windows.h>\n' >"$tree/link/port_win32.cpp"
 }
 
 clean_tree
@@ -55,6 +59,26 @@ cases=(
   "a bare Qt Charts header in the window's room"
   'printf "#include <QChart>\n" >>"$tree/ui/c.cpp"'
   "ui/c.cpp:4: ui includes QChart; charts are drawn with QPainter"
+
+  "a POSIX header in a file for every platform"
+  'printf "#include <cstdint>\n#include <unistd.h>\n" >"$tree/app/d.cpp"'
+  "app/d.cpp:2: app includes <unistd.h>, a platform header: only a file NAME_posix.cpp or NAME_linux.cpp may"
+
+  "a system folder header in a header, beside a platform file"
+  'printf "#pragma once\n#include <sys/types.h>\n" >"$tree/link/port.h"'
+  "link/port.h:2: link includes <sys/types.h>, a platform header"
+
+  "the signal header in a room's own file"
+  'printf "#include <csignal>\n" >>"$tree/sim/s.cpp"'
+  "sim/s.cpp:3: sim includes <csignal>, a platform header"
+
+  "a Windows header outside a win32 file"
+  'printf "#include <windows.h>\n" >>"$tree/link/port_posix.cpp"'
+  "link/port_posix.cpp:5: link includes <windows.h>, a platform header: only a file NAME_win32.cpp may"
+
+  "a POSIX header in a win32 file"
+  'printf "#include <fcntl.h>\n" >>"$tree/link/port_win32.cpp"'
+  "link/port_win32.cpp:3: link includes <fcntl.h>, a platform header"
 
   "a folder that is no room"
   'mkdir -p "$tree/extra" && printf "\n" >"$tree/extra/e.cpp"'

@@ -13,6 +13,7 @@
 #include "app/config_template.h"
 #include "app/app_state.h"
 #include "app/device_actions.h"
+#include "model/exit_table.h"
 
 class IScreen;
 class TDeviceJob;
@@ -28,9 +29,9 @@ inline constexpr const char *kRestoreCaption = "Restore Configuration";
 // command line's exit codes for a question answered No, a refusal before
 // anything was written, and a job that ran but did not succeed (a read-back
 // that differs).
-inline constexpr uint8_t kStatusDeclined = 66;
-inline constexpr uint8_t kStatusRefused = 67;
-inline constexpr uint8_t kStatusNotDone = 68;
+inline constexpr uint8_t kStatusDeclined = exits::kJobDeclined;
+inline constexpr uint8_t kStatusRefused = exits::kJobRefused;
+inline constexpr uint8_t kStatusNotDone = exits::kJobNotDone;
 
 // Calls the command until it returns 0, at most three times; the last status counts.
 uint8_t UpToThreeTimes(const std::function<uint8_t()> &command);

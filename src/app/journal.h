@@ -13,6 +13,7 @@
 
 #include "model/config_record.h"
 #include "model/device_records.h"
+#include "model/exit_table.h"
 
 // Job names: the command-line names of the jobs.
 inline constexpr const char *kJobIdentify = "identify";
@@ -42,27 +43,16 @@ inline constexpr const char *kJobProgram = "program";             // one unit of
 inline constexpr const char *kJobRestore = "restore";             // a kept configuration written back
 inline constexpr const char *kJobBumpTest = "bump-test";
 
-// The exit table's own codes that a job's record carries as its status.
-inline constexpr uint8_t kJobDeclined = 66; // a question was answered No
-inline constexpr uint8_t kJobRefused = 67;  // refused before anything was sent
-inline constexpr uint8_t kJobNotDone = 68;  // ran but did not succeed, with no status byte to say why
-
-// The one word a record gives for how its job ended.
-namespace outcome {
-inline constexpr const char *kSuccess = "success";   // did what it was asked (status 0)
-inline constexpr const char *kFailed = "failed";     // a status byte, or 68
-inline constexpr const char *kStopped = "stopped";   // stopped by the user
-inline constexpr const char *kDeclined = "declined"; // a question answered No (66)
-inline constexpr const char *kRefused = "refused";   // refused before anything was sent (67)
-inline constexpr const char *kStarted = "started";   // the detector took a command nobody followed
-inline constexpr const char *kDeclared = "declared"; // a bare Bump Pass / Bump Fail: the technician's word
-inline constexpr const char *kPass = "pass";         // a measured bump test or certified calibration passed
-inline constexpr const char *kFail = "fail";         // ... or did not
-} // namespace outcome
+// The exit table's own codes that a job's record carries as its status; the
+// words of `outcome` come from the same table (model/exit_table.h).
+inline constexpr uint8_t kJobDeclined = exits::kJobDeclined; // a question was answered No
+inline constexpr uint8_t kJobRefused = exits::kJobRefused;   // refused before anything was sent
+inline constexpr uint8_t kJobNotDone = exits::kJobNotDone;   // ran but did not succeed, with no status byte to say why
 
 // The outcome of a job from its status when the job itself names none: 0 is
 // success (started for the factory calibration command, declared for a bare
-// bump report), 66 declined, 67 refused, anything else failed.
+// bump report), kJobDeclined declined, kJobRefused refused, anything else
+// failed.
 std::string DeriveOutcome(const std::string &job, uint8_t status);
 
 // Keys of RJobRecord::mData the records room reads back (due list,
@@ -100,7 +90,7 @@ inline constexpr const char *kConfigBefore = "config_before";
 // One finished job.
 struct RJobRecord {
     std::string mJob;                      // one of the kJob names
-    uint8_t mStatus = 0;                   // its code from the exit table (0, a status byte, 66, 67, 68)
+    uint8_t mStatus = 0;                   // its code from the exit table (0, a status byte, kJobDeclined, ...)
     std::string mOutcome;                  // one of the outcome words; empty: DeriveOutcome
     QDateTime mTime;                       // when it ran (UTC); invalid: when it is recorded
     bool mSimulated = false;               // its detector was simulated (a pseudo-terminal)
@@ -130,7 +120,7 @@ public:
     // record with Abandon. Ended(): the job left no record after all.
     virtual void Started(const std::string &job, const QDateTime &time) { (void)job; (void)time; }
     virtual void Ended() {}
-    // Records the job under way as stopped (68) and waits for it; nothing
+    // Records the job under way as stopped (kJobNotDone) and waits for it; nothing
     // when no job is under way.
     virtual void Abandon() {}
 };

@@ -4,20 +4,21 @@
 // provides one, else a folder "beamport-<uid>" in the temp folder that the
 // program creates 0700. Either way no other account can write into it, so
 // another user on the same machine neither shares the lock nor can plant
-// files (or symbolic links) where the traffic log is saved.
+// files (or symbolic links) where the traffic log is saved. The folder's
+// checks are the platform's own (runtime_dir_posix.cpp).
+#include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 // What the folder is chosen from; CurrentRuntimeEnv() reads the process's.
 struct RRuntimeEnv {
     std::string mXdgRuntimeDir; // $XDG_RUNTIME_DIR, empty when unset
     std::string mTempDir;       // the temp folder ($TMPDIR, else /tmp)
-    uid_t mUid = 0;             // the user the folder is for
+    uint32_t mUid = 0;          // the user the folder is for (the system's user id)
 };
 RRuntimeEnv CurrentRuntimeEnv();
 
 // The name of the fallback folder in the temp folder: "beamport-<uid>".
-std::string PrivateTempFolderName(uid_t uid);
+std::string PrivateTempFolderName(uint32_t uid);
 
 struct RRuntimeDir {
     std::string mPath;  // the folder; when refused, the one that was tried

@@ -9,6 +9,7 @@
 #include "app/screen.h"
 #include "link/wire.h"
 #include "model/datetime.h"
+#include "model/exit_table.h"
 
 class TSession;
 
@@ -69,5 +70,5 @@ bool AttachTraffic(TSession &session, IScreen &screen, bool always = false);
 // for success.
 inline constexpr uint8_t kStatusAborted = wire::kStatusPortFailed;
 // What a job ended by any other error (an internal one) leaves: the exit
-// table's 70, which no status byte of the table has.
-inline constexpr uint8_t kStatusInternalError = 70;
+// table's internal error, which no status byte of the table has.
+inline constexpr uint8_t kStatusInternalError = exits::kJobInternal;

@@ -11,7 +11,7 @@ int RunCommand(const CliEntry &entry, CliContext &context)
     try {
         return entry.run(context);
     } catch (const ECommError &e) {
-        // Only a port that failed is 161.
+        // Only a port that failed is exits::kPortFailed.
         std::cerr << "beamport-cli: " << e.what() << std::endl;
         return kStatusAborted;
     } catch (const std::exception &e) {

@@ -9,18 +9,22 @@
 
 #include "cli/cli_screen.h"
 #include "model/config_record.h"
+#include "model/exit_table.h"
 
+class TRecordStore;
 class TSession;
 
-inline constexpr int kExitUsage = 64; // the command line was wrong
-inline constexpr int kExitFile = 65;  // a file could not be read or written, or was refused
-inline constexpr int kExitDeclined = 66;   // nothing was done: a question was answered No
-inline constexpr int kExitRefused = 67;    // refused before anything was sent (detector, sensor or settings)
-inline constexpr int kExitNotDone = 68;    // ran but did not succeed, with no status byte to say why
+// The exit statuses of the command line's own: the one exit table's
+// (model/exit_table.h), under the names the commands use.
+inline constexpr int kExitUsage = exits::kUsage;
+inline constexpr int kExitFile = exits::kFile;
+inline constexpr int kExitDeclined = exits::kDeclined;
+inline constexpr int kExitRefused = exits::kRefused;
+inline constexpr int kExitNotDone = exits::kNotDone;
 // Commands without device work.
-inline constexpr int kExitFound = 1;       // something wrong was found (records verify, doctor, diff)
-inline constexpr int kExitUnavailable = 69; // the records store cannot be reached or opened
-inline constexpr int kExitInternal = 70;   // an internal error (an exception that is no port error)
+inline constexpr int kExitFound = exits::kFound;
+inline constexpr int kExitUnavailable = exits::kUnavailable;
+inline constexpr int kExitInternal = exits::kInternal;
 
 struct CliContext {
     TCliScreen &screen;
@@ -65,8 +69,8 @@ struct CliEntry {
 };
 
 // Runs the command. An exception that leaves it ends it with its text on
-// stderr: a port's error (ECommError) with 161, the port failed, as every
-// job's own port failure; any other with 70, an internal error.
+// stderr: a port's error (ECommError) with exits::kPortFailed, as every
+// job's own port failure; any other with kExitInternal.
 int RunCommand(const CliEntry &entry, CliContext &context);
 
 // Every command, sorted by name.
@@ -84,8 +88,8 @@ bool TakeFlag(std::vector<std::string> &args, const std::string &name);
 
 // The record `write FILE.cfg` would send: the file read as Read File reads it
 // (its boxes on stderr), then built for the detector as Write Device builds
-// it. 0, or the exit code: 65 a file that cannot be read or is refused, 67
-// settings whose write ranges leave the record.
+// it. 0, or the exit code: kExitFile for a file that cannot be read or is
+// refused, kExitRefused for settings whose write ranges leave the record.
 int ConfigOfFile(CliContext &c, const std::string &path, RTamselCFG &sent);
 
 // ---- the commands, each made by its cmd_*.cpp ----
@@ -111,3 +115,6 @@ CliEntry SettingsCommand();
 CliEntry TemplateCommand();
 CliEntry UpgradeCommand();
 CliEntry WriteCommand();
+// template show NAME --versions (cmd_template_versions.cpp): the template's
+// versions, oldest first; 0, or the exit code with its reason on stderr.
+int ShowTemplateVersions(TRecordStore &store, const std::string &name);

@@ -8,10 +8,6 @@
 #include "records/cylinder_store.h"
 #include "records/journal_store.h"
 
-namespace {
-constexpr int kExitNoStore = 69; // the records store cannot be reached or opened
-} // namespace
-
 bool ParseWholeNumber(const std::string &text, int lo, int hi, int &value)
 {
     if (text.empty() || text.size() > 9)
@@ -36,13 +32,13 @@ int FindCylinder(CliContext &c, const std::string &idText, RGasCylinder &cylinde
     if (!store) {
         std::cerr << "beamport-cli: the cylinders are kept with the service records: " << error.toStdString()
                   << std::endl;
-        return kExitNoStore;
+        return kExitUnavailable;
     }
     const std::optional<RGasCylinder> found = GetCylinder(*store, id, error);
     if (!found) {
         if (!error.isEmpty()) {
             std::cerr << "beamport-cli: " << error.toStdString() << std::endl;
-            return kExitNoStore;
+            return kExitUnavailable;
         }
         std::cerr << "beamport-cli: there is no cylinder " << id << " in " << store->Location().Describe().toStdString()
                   << " ('beamport-cli cylinders' lists them)" << std::endl;

@@ -11,7 +11,8 @@ struct CliContext;
 bool ParseWholeNumber(const std::string &text, int lo, int hi, int &value);
 
 // The cylinder `idText` names, from the store in force. 0 when found;
-// otherwise the exit status, its reason said on stderr: 64 for an id that is
-// no number, 65 for one the store does not hold, 69 when the store cannot
-// be used (records off, or out of reach).
+// otherwise the exit status, its reason said on stderr: kExitUsage for an id
+// that is no number, kExitFile for one the store does not hold,
+// kExitUnavailable when the store cannot be used (records off, or out of
+// reach).
 int FindCylinder(CliContext &c, const std::string &idText, RGasCylinder &cylinder);

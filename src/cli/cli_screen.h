@@ -2,14 +2,13 @@
 // The command line's screen: results on stdout, failures and traffic on
 // stderr, questions answered by --yes, file choices given by arguments.
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "app/screen.h"
+#include "cli/stop_signals.h"
 
 class TCliScreen : public IScreen {
 public:
@@ -46,8 +45,8 @@ public:
     // running job to stop (a calibration sends its abort, a firmware download
     // stops after the packet under way), so the detector is not left
     // half-way. A second signal ends the program. SIGINT is left alone when it
-    // was ignored at start (a background job of a shell). The signals are
-    // blocked and wait in the screen's signalfd until StopRequested reads them.
+    // was ignored at start (a background job of a shell). The signals wait
+    // until StopRequested reads them (TStopSignals).
     //
     // With FLastWish set before it, the screen's own thread takes the
     // signals: the first is a stop request, the second runs FLastWish (the
@@ -69,13 +68,7 @@ public:
 
 private:
     std::atomic<bool> FProgressShown{false}; // also ended by a journal warning from the journal's thread
-    void Watch();
-
-    int FStopFd = -1;        // the signalfd of the caught stop signals
-    sigset_t FStopSignals{}; // the signals it catches
-    std::atomic<bool> FStopped{false}; // a stop signal was read
-    int FWakeFd = -1;        // tells the screen's thread to end
-    std::thread FWatcher;    // takes the signals when there is a last wish
+    TStopSignals FStop;
 };
 
 // "\r" line breaks as the terminal's.

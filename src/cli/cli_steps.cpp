@@ -1,13 +1,12 @@
 #include "cli/cli_steps.h"
 
 #include <iostream>
-#include <poll.h>
-#include <unistd.h>
 
 #include "cli/cli_commands.h"
+#include "cli/console.h"
 
 TCliSteps::TCliSteps(CliContext &c)
-    : FContext(c), FInteractive(::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1)
+    : FContext(c), FInteractive(StdinIsTerminal() && StderrIsTerminal())
 {
 }
 
@@ -36,11 +35,5 @@ bool TCliSteps::WaitUntil(IClock &clock, TDateTime due) const
         clock.SleepUntil(due);
         return false;
     }
-    pollfd fd{STDIN_FILENO, POLLIN, 0};
-    const int ms = MillisecondsUntil(clock, due);
-    if (::poll(&fd, 1, ms) <= 0 || !(fd.revents & (POLLIN | POLLHUP)))
-        return false;
-    char buffer[256];
-    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    return n > 0;
+    return ReadConsoleInput(MillisecondsUntil(clock, due));
 }

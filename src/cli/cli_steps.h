@@ -6,7 +6,7 @@
 // stderr both are) the technician presses Enter when a step is done; the
 // job also goes on by itself when the readings show the change. Without a
 // terminal the readings alone lead, which --yes must allow: otherwise the
-// job is not started (66).
+// job is not started (kExitDeclined).
 #include <string>
 
 #include "app/clock.h"
@@ -20,7 +20,7 @@ public:
     // stdin and stderr are terminals: steps wait for Enter.
     bool Interactive() const { return FInteractive; }
     // Whether the job may run: on a terminal, or with --yes. Otherwise a
-    // line on stderr says --yes is needed; the caller exits 66.
+    // line on stderr says --yes is needed; the caller exits kExitDeclined.
     bool Allowed(const std::string &command) const;
     // The step's line on stderr, with a hint on a terminal.
     void Show(const std::string &text) const;

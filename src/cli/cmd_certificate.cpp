@@ -1,8 +1,8 @@
 // certificate ID --out FILE.pdf [--paper a4|letter]: the certificate of a
-// measured bump test or a calibration against a cylinder. Exit 67 when the
-// record has none, 1 when it does not verify (the fault named), 69 when the
-// store cannot be used, 65 when there is no such record or the file cannot
-// be written.
+// measured bump test or a calibration against a cylinder. Exits kExitRefused
+// when the record has none, kExitFound when it does not verify (the fault
+// named), kExitUnavailable when the store cannot be used, kExitFile when there
+// is no such record or the file cannot be written.
 #include <iostream>
 #include <memory>
 

@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr int kExitNoStore = 69; // the records store cannot be reached or opened
-
 // A concentration as a label prints it: digits with at most one decimal
 // point (no sign, exponent, hexadecimal or blank).
 std::optional<double> DecimalNumber(const std::string &text)
@@ -65,12 +63,12 @@ int List(CliContext &c, bool json)
 {
     const std::unique_ptr<TRecordStore> store = Store(c);
     if (!store)
-        return kExitNoStore;
+        return kExitUnavailable;
     std::vector<RGasCylinder> all;
     QString error;
     if (!ListCylinders(*store, all, error)) {
         std::cerr << "beamport-cli: " << error.toStdString() << std::endl;
-        return kExitNoStore;
+        return kExitUnavailable;
     }
     if (json) {
         QJsonArray array;
@@ -120,18 +118,18 @@ int Add(CliContext &c, std::vector<std::string> args)
         return UsageError(c, "cylinders add: " + VisibleUtf8(fault.substr(0, 200)));
     const std::unique_ptr<TRecordStore> store = Store(c);
     if (!store)
-        return kExitNoStore;
+        return kExitUnavailable;
     QString error;
     std::vector<RGasCylinder> kept;
     if (!ListCylinders(*store, kept, error)) {
         std::cerr << "beamport-cli: " << error.toStdString() << std::endl;
-        return kExitNoStore;
+        return kExitUnavailable;
     }
     if (const std::string why = CylinderEntryRefusal(cyl, kept, LocalDateText(Now())); !why.empty())
         return refused(why);
     if (!AddCylinder(*store, cyl, LoginName(), error)) {
         std::cerr << "beamport-cli: " << error.toStdString() << std::endl;
-        return kExitNoStore;
+        return kExitUnavailable;
     }
     std::cout << cyl.mId << std::endl;
     return 0;
@@ -144,12 +142,12 @@ int Retire(CliContext &c, const std::vector<std::string> &args)
         return UsageError(c, "cylinders retire needs one cylinder id (a whole number from 1 up)");
     const std::unique_ptr<TRecordStore> store = Store(c);
     if (!store)
-        return kExitNoStore;
+        return kExitUnavailable;
     QString error;
     if (!RetireCylinder(*store, id, error)) {
         if (!error.isEmpty()) {
             std::cerr << "beamport-cli: " << error.toStdString() << std::endl;
-            return kExitNoStore;
+            return kExitUnavailable;
         }
         std::cerr << "beamport-cli: there is no cylinder " << id << std::endl;
         return kExitFile;

@@ -5,7 +5,7 @@
 
 // EEPROM Read into a grid of the start-up layout, then Save File into FILE.
 // Nothing is written when the read fails; a file that cannot be written
-// exits 65.
+// exits kExitFile.
 CliEntry EepromCommand()
 {
     return {"eeprom", "eeprom --out FILE.csv", "EEPROM Read, then Save File",

@@ -7,7 +7,7 @@
 
 // Save Event Log into FILE: the download's status line, then the file. A log
 // without events says so and writes nothing (exit 0); a file that cannot be
-// written exits 65.
+// written exits kExitFile.
 CliEntry EventsCommand()
 {
     return {"events", "events --out FILE.csv", "Save Event Log",

@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/session.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
+#include "cli/console.h"
+#include "files/atomic_save.h"
 #include "tools/sensor_logger.h"
 #include "app/clock.h"
 
@@ -57,35 +57,6 @@ private:
     bool FShown = false;
     long FLast = -1;
 };
-
-// Why a file cannot be written at `path`, checked without creating it; empty
-// when nothing stands in the way that can be seen beforehand.
-std::string OutFileProblem(const std::string &path)
-{
-    namespace fs = std::filesystem;
-    if (path.empty())
-        return "no file name";
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (fs::is_directory(status))
-        return "it is a folder";
-    if (fs::exists(status)) {
-        if (::access(path.c_str(), W_OK) != 0)
-            return std::strerror(errno);
-        return {};
-    }
-    fs::path dir = fs::path(path).parent_path();
-    if (dir.empty())
-        dir = ".";
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0)
-        return dir.string() + ": " + std::strerror(errno);
-    if (!S_ISDIR(st.st_mode))
-        return dir.string() + " is not a folder";
-    if (::access(dir.c_str(), W_OK | X_OK) != 0)
-        return dir.string() + ": " + std::strerror(errno);
-    return {};
-}
 
 int FileNotCreated(const std::string &path, const std::string &why)
 {
@@ -164,7 +135,7 @@ int Log(CliContext &c)
     }
 
     IClock &clock = c.session.Clock();
-    TLogProgress progress(::isatty(STDERR_FILENO) == 1, seconds);
+    TLogProgress progress(StderrIsTerminal(), seconds);
     TCliLogView view(progress);
     TSensorLogger logger(c.session, c.screen, view);
     logger.Reset();

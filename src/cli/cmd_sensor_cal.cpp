@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 #include "app/app_state.h"
 #include "app/device_actions.h"
@@ -16,6 +15,7 @@
 #include "tools/sensor_cal.h"
 #include "cli/cli_cylinder.h"
 #include "cli/cli_steps.h"
+#include "cli/console.h"
 #include "app/clock.h"
 #include "model/settings_types.h"
 #include "model/visible_text.h"
@@ -295,7 +295,7 @@ int SensorCal(CliContext &c)
         return static_cast<int>(read.mStatus);
 
     IClock &clock = c.session.Clock();
-    TCliCalView view(isatty(STDERR_FILENO) == 1);
+    TCliCalView view(StderrIsTerminal());
     TSensorCalibration cal(c.session, c.screen, view);
     if (!cal.Open(state.FTamselCFG))
         return kExitRefused; // "Sensor type is wrong": no calibration for this sensor

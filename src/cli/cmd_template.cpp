@@ -183,6 +183,7 @@ int List(CliContext &c, std::vector<std::string> &args)
 int Show(CliContext &c, std::vector<std::string> &args)
 {
     const bool json = TakeFlag(args, "--json");
+    const bool versions = TakeFlag(args, "--versions");
     std::string versionText;
     int version = 0;
     if (TakeOption(args, "--version", versionText)) {
@@ -193,10 +194,14 @@ int Show(CliContext &c, std::vector<std::string> &args)
     }
     if (args.size() != 1)
         return UsageError(c, "template show NAME [--version N] [--json]");
+    if (versions && (version > 0 || json))
+        return UsageError(c, "template show NAME --versions lists every version: no --version or --json with it");
     int code = 0;
     const std::unique_ptr<TRecordStore> store = OpenStore(c.session, code);
     if (!store)
         return code;
+    if (versions)
+        return ShowTemplateVersions(*store, args[0]);
     const std::optional<RStoredTemplate> t = Find(*store, args[0], version, code);
     if (!t)
         return code;
@@ -259,7 +264,7 @@ CliEntry TemplateCommand()
 {
     return {"template",
             "template save NAME [--from-device] [--from FILE.cfg] [--fields user|all|LIST]\n"
-            "template list [--json] | template show NAME [--version N] [--json]\n"
+            "template list [--json] | template show NAME [--version N] [--json] | template show NAME --versions\n"
             "template diff NAME | template delete NAME",
             "configuration templates kept with the service records",
             "Templates hold configuration fields (by the record's field names) with the values every unit of a "
@@ -269,7 +274,8 @@ CliEntry TemplateCommand()
             "settings in force (default), inside any write range (all), or a comma-separated list of field "
             "names; a field outside every write range is refused (67), and so are values `write` would refuse (alarm "
             "set points that contradict each other or lie outside the sensor's range: 67, the reason, nothing "
-            "saved). `show` prints a version with its values "
+            "saved). `show` prints a version with its values (with --versions: every version, oldest first, "
+            "deleted ones too: its number, when and by whom it was saved, the start of its hash) "
             "and units; `diff` prints \"field: detector -> template\" for each field the detector holds "
             "otherwise (exit 0 when equal, 1 when not); `delete` hides a template (the records that name it keep "
             "it). An unknown template exits 65, a store that cannot be opened 69.",
@@ -277,6 +283,7 @@ CliEntry TemplateCommand()
              {"--from FILE.cfg", "save: take the values from a configuration file"},
              {"--fields user|all|LIST", "save: which fields the template sets (default user)"},
              {"--version N", "show: that version instead of the newest"},
+             {"--versions", "show: list every version of the template"},
              {"--json", "list, show: JSON on stdout"}},
             [](CliContext &c) {
                 if (c.args.empty())

@@ -8,10 +8,11 @@
 // Read File into the editor, then Write Device from it: the same round trip
 // through the configuration view as the window (ConfigToView after the
 // read, ViewToConfig for the detector before the write). A file that cannot
-// be read or is refused exits 65 before any connection; so does a record
+// be read or is refused exits kExitFile before any connection; so does a record
 // that Write Device refuses to send (no sensor information). Settings whose
 // write ranges leave the record, and alarm set points that contradict each
-// other (a low alarm above the high alarm), exit 67 before the detector is woken.
+// other (a low alarm above the high alarm), exit kExitRefused before the
+// detector is woken.
 CliEntry WriteCommand()
 {
     return {"write", "write FILE.cfg", "Read File, then Write Device",

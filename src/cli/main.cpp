@@ -7,7 +7,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <QCoreApplication>
@@ -22,6 +21,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_screen.h"
+#include "cli/console.h"
 #include "link/discovery.h"
 #include "app/journal.h"
 #include "records/driver_messages.h"
@@ -57,8 +57,8 @@ int Version()
     return 0;
 }
 
-// A status byte is the exit status; 64 to 70 are the command line's own.
-bool IsStatusByte(int code) { return code > 0 && code <= 255 && (code < kExitUsage || code > kExitInternal); }
+// A status byte is the exit status; the exit table's own block is not one.
+bool IsStatusByte(int code) { return code > 0 && code <= 255 && !exits::IsOwnCode(code); }
 
 // The statuses of a search for the adapter that found none to use: no
 // adapter, several, no device tree, and the adapter library's own (1 to 9).
@@ -142,7 +142,7 @@ int main(int argc, char **argv)
     TCliScreen screen;
     screen.FYes = o.yes;
     screen.FTraffic = o.traffic;
-    screen.FTerminal = ::isatty(STDERR_FILENO) == 1;
+    screen.FTerminal = StderrIsTerminal();
 
     std::unique_ptr<SimDetector> sim; // outlives the session's link
 

@@ -1,6 +1,8 @@
 #pragma once
 // The one way every export and save writes a file: a temporary beside the
-// target, renamed over it only when everything was written.
+// target, renamed over it only when everything was written; and the checks
+// and appends around it. The calls into the file system live in the
+// platform's own file (atomic_save_posix.cpp).
 #include <cstddef>
 #include <string>
 
@@ -28,3 +30,13 @@ inline bool WriteFileReplacing(const std::string &path, const std::string &text,
 // file before it, or an empty one, in its place).
 bool WritePrivateFile(const std::string &dir, const std::string &name, const std::string &bytes,
                       std::string *error = nullptr, bool durable = true);
+
+// Why a file cannot be written at `path`, checked without creating it; empty
+// when nothing stands in the way that can be seen beforehand (a folder, a
+// file or folder without write permission, a missing folder).
+std::string OutFileProblem(const std::string &path);
+
+// Appends the bytes to the file at path, which must exist: a file removed in
+// the meantime is not made again. False when it could not be opened or
+// written in full.
+bool AppendToFile(const std::string &path, const std::string &bytes);

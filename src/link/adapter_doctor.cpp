@@ -7,12 +7,12 @@
 // The rules and the wording of the doctor's report; what it looks at on the
 // machine is the platform's file (adapter_doctor_linux.cpp).
 
-bool SessionHasGroup(const RDoctorUser &user, gid_t gid)
+bool SessionHasGroup(const RDoctorUser &user, RGroupId gid)
 {
     return user.mGid == gid || std::find(user.mGroups.begin(), user.mGroups.end(), gid) != user.mGroups.end();
 }
 
-bool ModeAllowsReadWrite(mode_t mode, uid_t owner, gid_t group, const RDoctorUser &user)
+bool ModeAllowsReadWrite(RFileMode mode, RUserId owner, RGroupId group, const RDoctorUser &user)
 {
     if (user.mUid == 0)
         return true;

@@ -15,7 +15,6 @@
 //   BEAMPORT_UDEV_DATA_ROOT   the udev database (default "/run/udev/data")
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "link/discovery.h"
@@ -36,10 +35,15 @@ struct RDoctorRoots {
 RDoctorRoots DoctorRootsFromEnvironment();
 
 // Who wants to open the device.
+// The system's numbers of a user and a group, and a file's mode bits.
+using RUserId = uint32_t;
+using RGroupId = uint32_t;
+using RFileMode = uint32_t;
+
 struct RDoctorUser {
-    uid_t mUid = 0;
-    gid_t mGid = 0;
-    std::vector<gid_t> mGroups; // the groups of this login session (getgroups)
+    RUserId mUid = 0;
+    RGroupId mGid = 0;
+    std::vector<RGroupId> mGroups; // the groups of this login session (getgroups)
     std::string mName;          // login name, as listed in the group database
     // Ask the kernel (access(2)) before judging by mode and group: right for
     // the real user, whose access may come from an ACL (the uaccess tag).
@@ -74,11 +78,11 @@ struct RDoctorReport {
 RDoctorReport RunDoctor(const RDoctorRoots &roots, const RDoctorUser &user, const std::string &bypass = {});
 
 // Whether the group is one of the login session's: its own or one of the others.
-bool SessionHasGroup(const RDoctorUser &user, gid_t gid);
+bool SessionHasGroup(const RDoctorUser &user, RGroupId gid);
 
 // Whether the user may read and write a file of this mode, owner and group,
 // judged by the permission bits alone (root may always).
-bool ModeAllowsReadWrite(mode_t mode, uid_t owner, gid_t group, const RDoctorUser &user);
+bool ModeAllowsReadWrite(RFileMode mode, RUserId owner, RGroupId group, const RDoctorUser &user);
 
 // One adapter as "beamport-cli ports" shows it.
 struct RPortEntry {

@@ -14,9 +14,13 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <type_traits>
 #include <unistd.h>
 
 #include "link/usb_id.h"
+
+static_assert(std::is_same_v<uid_t, RUserId> && std::is_same_v<gid_t, RGroupId> && std::is_same_v<mode_t, RFileMode>,
+              "the doctor's ids and modes are the system's");
 
 namespace fs = std::filesystem;
 

@@ -12,6 +12,7 @@
 
 #include "model/config_record.h"
 #include "model/device_records.h"
+#include "model/exit_table.h"
 
 namespace wire {
 
@@ -89,7 +90,7 @@ inline constexpr uint8_t kNakFrame[3] = {kReplyNak, 0xB6, 0x81};
 
 inline constexpr uint8_t kStatusOk = 0;
 inline constexpr uint8_t kStatusNoWakeUp = 0xA0;      // 160: no acknowledge to the wake-up frames in time
-inline constexpr uint8_t kStatusPortFailed = 0xA1;    // 161: the port raised an error while writing or reading
+inline constexpr uint8_t kStatusPortFailed = exits::kJobPortFailed; // the port raised an error while writing or reading
 inline constexpr uint8_t kStatusNoResponse = 0xA2;    // 162: reply short or late, or a "no response" code
 inline constexpr uint8_t kStatusNak = 0xB0;           // 176: a valid NAK
 inline constexpr uint8_t kStatusDeviceError = 0xB1;   // 177: a valid short reply with any other code

@@ -1,13 +1,7 @@
 #include "records/bench_key.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -16,46 +10,14 @@
 
 #include <sodium.h>
 
+#include "records/key_file.h"
+
 namespace {
 
 bool SodiumReady()
 {
     static const bool ready = sodium_init() >= 0;
     return ready;
-}
-
-QString Errno(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
-// The folder of the key: made 0700 when missing; an existing one must be a
-// real folder of this user that nobody else may write.
-bool SafeFolder(const QString &dir, QString &error)
-{
-    const QByteArray native = QFile::encodeName(dir);
-    struct stat st{};
-    if (::lstat(native.constData(), &st) != 0) {
-        if (errno != ENOENT) {
-            error = QStringLiteral("%1: %2").arg(dir, Errno(errno));
-            return false;
-        }
-        const QString parent = QFileInfo(dir).absolutePath();
-        if (!QDir().mkpath(parent)) {
-            error = QStringLiteral("the folder %1 could not be made").arg(parent);
-            return false;
-        }
-        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-            error = QStringLiteral("the folder %1 could not be made: %2").arg(dir, Errno(errno));
-            return false;
-        }
-        if (::lstat(native.constData(), &st) != 0) {
-            error = QStringLiteral("%1: %2").arg(dir, Errno(errno));
-            return false;
-        }
-    }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022)) {
-        error = QStringLiteral("the folder %1 is not a folder of this user that only this user may write").arg(dir);
-        return false;
-    }
-    return true;
 }
 
 QByteArray FromHex(const QString &hex, int bytes)
@@ -90,29 +52,13 @@ std::unique_ptr<TBenchKey> TBenchKey::Write(const QString &path, bool madeMeanwh
     crypto_sign_keypair(pk.data(), sk.data());
     // A name of this attempt's own: two programs (or two stores of one)
     // making the key at once never write into each other's file.
-    const QString tmp = path + QStringLiteral(".new-%1-%2").arg(::getpid()).arg(randombytes_random(), 8, 16,
-                                                                                 QLatin1Char('0'));
-    const QByteArray native = QFile::encodeName(path);
-    const QByteArray tmpNative = QFile::encodeName(tmp);
-    const int out = ::open(tmpNative.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0) {
-        error = QStringLiteral("the key %1 could not be made: %2").arg(tmp, Errno(errno));
-        return nullptr;
-    }
-    const bool written = ::write(out, sk.data(), sk.size()) == static_cast<ssize_t>(sk.size()) && ::fsync(out) == 0;
-    ::close(out);
+    const QString tmp = path + QStringLiteral(".new-%1-%2")
+                                   .arg(QCoreApplication::applicationPid())
+                                   .arg(randombytes_random(), 8, 16, QLatin1Char('0'));
+    const bool written = WriteKeyFileOnce(path, tmp, sk.data(), sk.size(), madeMeanwhileIsFine, error);
     sodium_memzero(sk.data(), sk.size());
-    // link() never replaces: a key made meanwhile by another process wins,
-    // and an existing file is never overwritten.
-    const int linked = written ? ::link(tmpNative.constData(), native.constData()) : -1;
-    const int err = errno;
-    ::unlink(tmpNative.constData());
-    if (!written || (linked != 0 && !(err == EEXIST && madeMeanwhileIsFine))) {
-        error = err == EEXIST && written
-                    ? QStringLiteral("%1 already exists: a key file is never overwritten").arg(path)
-                    : QStringLiteral("the key %1 could not be made: %2").arg(path, Errno(err));
+    if (!written)
         return nullptr;
-    }
     return Load(path, error);
 }
 
@@ -127,11 +73,10 @@ std::unique_ptr<TBenchKey> TBenchKey::LoadOrCreate(const QString &path, QString 
         error = QStringLiteral("the signing library could not start");
         return nullptr;
     }
-    if (!SafeFolder(QFileInfo(path).absolutePath(), error))
+    if (!KeyFolderSafe(QFileInfo(path).absolutePath(), error))
         return nullptr;
-    struct stat st{};
     // First use: a new key, written whole to a new file only this user can read.
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 && errno == ENOENT)
+    if (KeyFileMissing(path))
         return Write(path, true, error);
     return Load(path, error);
 }
@@ -143,29 +88,7 @@ std::unique_ptr<TBenchKey> TBenchKey::Load(const QString &path, QString &error)
         return nullptr;
     }
     std::unique_ptr<TBenchKey> key(new TBenchKey);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = errno == ELOOP ? QStringLiteral("the key %1 is a link: a key is never read through one").arg(path)
-                : errno == ENOENT ? QStringLiteral("the key %1 is missing").arg(path)
-                                  : QStringLiteral("the key %1 cannot be read: %2").arg(path, Errno(errno));
-        return nullptr;
-    }
-    struct stat st{};
-    const off_t size = static_cast<off_t>(key->FSecret.size());
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        error = QStringLiteral("the key %1 is not a regular file").arg(path);
-    else if (st.st_uid != ::geteuid())
-        error = QStringLiteral("the key %1 belongs to another user").arg(path);
-    else if (st.st_mode & 077)
-        error = QStringLiteral("the key %1 has mode %2: others may read it (a key file is 0600)")
-                    .arg(path)
-                    .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'));
-    else if (st.st_size != size)
-        error = QStringLiteral("the key %1 is %2 bytes, not %3: it is damaged").arg(path).arg(st.st_size).arg(size);
-    else if (::read(fd, key->FSecret.data(), key->FSecret.size()) != static_cast<ssize_t>(key->FSecret.size()))
-        error = QStringLiteral("the key %1 cannot be read: %2").arg(path, Errno(errno));
-    ::close(fd);
-    if (!error.isEmpty())
+    if (!ReadKeyFile(path, key->FSecret.data(), key->FSecret.size(), error))
         return nullptr;
     // The file holds the private seed and the public half: the public half
     // must be the one the seed gives, else every signature would be bad.

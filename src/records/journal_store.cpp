@@ -1,11 +1,11 @@
 #include "records/journal_store.h"
 
-#include <csignal>
 #include <exception>
 
 #include <QFileInfo>
 
 #include "app/session.h"
+#include "link/thread_signals.h"
 #include "records/bench_key.h"
 #include "records/kept_config.h"
 #include "records/location.h"
@@ -257,11 +257,7 @@ void TRecordJournal::Run()
 {
     // The program's stop signals are for the thread that waits for them
     // (the command line's screen), never this one.
-    sigset_t stop;
-    sigemptyset(&stop);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        sigaddset(&stop, sig);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    KeepStopSignalsFromThisThread();
     std::unique_lock<std::mutex> lock(FMutex);
     for (;;) {
         FWake.wait(lock, [this] { return FStop || !FQueue.empty(); });

@@ -1,8 +1,5 @@
 #include "records/location.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <memory>
 #include <vector>
 
@@ -13,6 +10,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include "app/user_account.h"
 #include "app/user_store.h"
 
 namespace {
@@ -201,24 +199,16 @@ QString BenchName() { return QSysInfo::machineHostName(); }
 
 QString LoginName()
 {
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd *found = nullptr;
-    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_name)
-        return QString::fromLocal8Bit(found->pw_name);
+    if (const std::optional<std::string> login = AccountLoginName())
+        return QString::fromLocal8Bit(QByteArray::fromStdString(*login));
     const QString env = qEnvironmentVariable("USER");
-    return env.isEmpty() ? QString::number(geteuid()) : env;
+    return env.isEmpty() ? QString::fromStdString(AccountUserNumber()) : env;
 }
 
 namespace {
 QString GecosName()
 {
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd *found = nullptr;
-    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !found->pw_gecos)
-        return {};
-    return QString::fromLocal8Bit(found->pw_gecos).section(QLatin1Char(','), 0, 0).trimmed();
+    return QString::fromLocal8Bit(QByteArray::fromStdString(AccountComment())).section(QLatin1Char(','), 0, 0).trimmed();
 }
 
 } // namespace

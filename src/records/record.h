@@ -21,7 +21,7 @@ struct RServiceRecord {
     QString mUid;       // client-made, unique: lets a record be sent twice and stored once
     QString mTime;      // UTC, "yyyy-MM-ddTHH:mm:ss.zzzZ"
     QString mJob;
-    int mStatus = 0;    // the job's code from the exit table (0, a status byte, 66, 67 or 68)
+    int mStatus = 0;    // the job's code from the exit table (0, a status byte, exits::kJobDeclined, ...)
     QString mOutcome;   // one word: success, failed, declined, refused, stopped, started, declared, pass, fail
     QString mText;
     QString mSerial;

@@ -1,8 +1,5 @@
 #include "records/store.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -18,6 +15,7 @@
 #include <QUuid>
 
 #include "files/atomic_save.h"
+#include "files/private_file.h"
 #include "records/bench_key.h"
 #include "records/cylinder_store.h"
 #include "records/store_sql.h"
@@ -220,15 +218,12 @@ bool CreateSqliteFile(const QString &path, QString &error)
     }
     if (fi.exists())
         return true;
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        if (errno == EEXIST)
-            return true;
-        error = QStringLiteral("%1 could not be created: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    std::string reason;
+    if (CreateEmptyPrivateFile(QFile::encodeName(path).toStdString(), reason) == ECreateEmpty::Failed) {
+        error = QStringLiteral("%1 could not be created: %2")
+                    .arg(path, QString::fromLocal8Bit(QByteArray::fromStdString(reason)));
         return false;
     }
-    ::close(fd);
     return true;
 }
 

@@ -2,10 +2,6 @@
 // heads for auditors (witness.h).
 #include "records/witness.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -19,6 +15,7 @@
 #include <QSqlQuery>
 
 #include "files/atomic_save.h"
+#include "files/private_file.h"
 #include "records/bench_key.h"
 #include "records/jcs.h"
 #include "records/store.h"
@@ -67,25 +64,20 @@ bool ReadPlainHead(const QString &text, RChainHead &head)
 // there is no such file.
 QString ReadSmallFile(const QString &path, QString &why, bool *missing = nullptr)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    std::string bytes;
+    std::string reason;
+    const ESmallFile got = ::ReadSmallFile(QFile::encodeName(path).toStdString(), kHeadTextLimit, bytes, reason);
+    switch (got) {
+    case ESmallFile::Missing:
+    case ESmallFile::Unreadable:
         if (missing)
-            *missing = errno == ENOENT;
-        why = QStringLiteral("%1 cannot be read: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            *missing = got == ESmallFile::Missing;
+        why = QStringLiteral("%1 cannot be read: %2").arg(path, QString::fromLocal8Bit(QByteArray::fromStdString(reason)));
         return {};
+    case ESmallFile::NotSmall: why = QStringLiteral("%1 is not a small file (a head is one line)").arg(path); break;
+    case ESmallFile::Ok: break;
     }
-    struct stat st{};
-    QByteArray bytes;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kHeadTextLimit) {
-        bytes.resize(static_cast<qsizetype>(st.st_size));
-        const ssize_t n = ::read(fd, bytes.data(), static_cast<size_t>(bytes.size()));
-        bytes.resize(n < 0 ? 0 : static_cast<qsizetype>(n));
-    } else {
-        why = QStringLiteral("%1 is not a small file (a head is one line)").arg(path);
-    }
-    ::close(fd);
-    const QString text = QString::fromUtf8(bytes).section(QLatin1Char('\n'), 0, 0).trimmed();
+    const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).section(QLatin1Char('\n'), 0, 0).trimmed();
     if (text.isEmpty() && why.isEmpty())
         why = QStringLiteral("%1 is empty").arg(path);
     return text;

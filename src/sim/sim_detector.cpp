@@ -1,32 +1,8 @@
 #include "sim/sim_detector.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/inotify.h>
-#include <termios.h>
-#include <unistd.h>
-
-namespace {
-
-void MakeRaw(int fd)
-{
-    termios t{};
-    if (tcgetattr(fd, &t) != 0)
-        return;
-    cfmakeraw(&t);
-    cfsetispeed(&t, B115200);
-    cfsetospeed(&t, B115200);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    tcsetattr(fd, TCSANOW, &t);
-}
-
-} // namespace
 
 // ---------------------------------------------------------------- lifetime
 
@@ -81,53 +57,13 @@ SimDetector::SimDetector(const SimOptions &options) : FOptions(options), FBorn(C
     FReadings[0] = {static_cast<uint16_t>(static_cast<int16_t>(gas)), 0, 0x01, 0};
     FReadings[1] = {235, 1876, 0x01, 0}; // temperature: 23.5, ADC 1876
     FReadings[2] = {300, 712, 0x02, 0};  // battery: 3.00, ADC 712
-
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) {
-        FError = std::string("posix_openpt: ") + std::strerror(errno);
-        return;
-    }
-    char name[128] = {};
-    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof(name)) != 0) {
-        FError = std::string("pty setup: ") + std::strerror(errno);
-        ::close(master);
-        return;
-    }
-    // Raw line on both sides from the start: no echo, no line discipline, even
-    // before the program configures its end.
-    MakeRaw(master);
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave >= 0) {
-        MakeRaw(slave);
-        ::close(slave);
-    }
-    const int flags = fcntl(master, F_GETFL);
-    fcntl(master, F_SETFL, flags | O_NONBLOCK);
-    if (pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        FError = std::string("pipe2: ") + std::strerror(errno);
-        ::close(master);
-        return;
-    }
-    FMaster = master;
-    FDevicePath = name;
-    FCreated = true;
-    FOpenWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (FOpenWatch >= 0 && inotify_add_watch(FOpenWatch, name, IN_OPEN) < 0) {
-        ::close(FOpenWatch);
-        FOpenWatch = -1;
-    }
+    OpenPty();
 }
 
 SimDetector::~SimDetector()
 {
     Stop();
-    for (int &fd : FWake)
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
-    if (FOpenWatch >= 0)
-        ::close(FOpenWatch);
+    ClosePty();
 }
 
 bool SimDetector::Start()
@@ -138,11 +74,7 @@ bool SimDetector::Start()
     FThread = std::thread([this] {
         // The program's stop signals are its own thread's to take (a program
         // that waits for them blocks them there): never this one's.
-        sigset_t stop;
-        sigemptyset(&stop);
-        for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-            sigaddset(&stop, sig);
-        pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+        KeepProgramSignalsAway();
         Serve();
     });
     return true;
@@ -151,10 +83,7 @@ bool SimDetector::Start()
 void SimDetector::Stop()
 {
     FStop = true;
-    if (FWake[1] >= 0) {
-        const uint8_t b = 1;
-        [[maybe_unused]] ssize_t r = ::write(FWake[1], &b, 1);
-    }
+    Wake();
     if (FThread.joinable())
         FThread.join();
     CloseMaster();
@@ -167,23 +96,9 @@ void SimDetector::Vanish()
         return;
     }
     FVanishReq = true;
-    const uint8_t b = 1;
-    [[maybe_unused]] ssize_t r = ::write(FWake[1], &b, 1);
+    Wake();
     std::unique_lock lock(FMutex);
     FVanishedCv.wait(lock, [this] { return FVanished; });
-}
-
-void SimDetector::CloseMaster()
-{
-    {
-        std::lock_guard lock(FMutex);
-        if (FMaster >= 0) {
-            ::close(FMaster);
-            FMaster = -1;
-            FVanished = true;
-        }
-    }
-    FVanishedCv.notify_all();
 }
 
 std::unique_ptr<SimDetector> StartInProcessSimulator(const SimOptions &options)

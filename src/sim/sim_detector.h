@@ -199,6 +199,13 @@ private:
         uint8_t key = 0;            // opcode the fault table is looked up with
     };
 
+    // The line's platform side (sim_pty_linux.cpp): the pseudo-terminal made
+    // and closed, the serving thread kept off the program's stop signals,
+    // the serving loop woken.
+    void OpenPty();
+    void ClosePty();
+    static void KeepProgramSignalsAway();
+    void Wake();
     void Serve();
     void CloseMaster();
     bool ReadInput();

@@ -1,13 +1,7 @@
 #include "sim/sim_detector.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 #include "link/wire.h"
 #include "model/crc16.h"
@@ -20,8 +14,6 @@ using namespace std::chrono_literals;
 
 // A frame is at most 256 payload bytes and its CRC.
 constexpr size_t kMaxFrame = 258;
-// Input that stops for this long is taken as complete.
-constexpr auto kIdleGap = 2ms;
 // Wake-up frames queued when an acknowledge has been written, or arriving this
 // soon after, belong to the same burst: the program repeats the frame until it
 // sees the acknowledge, so every repeat was written before the acknowledge
@@ -30,14 +22,6 @@ constexpr auto kIdleGap = 2ms;
 // real request comes at least a millisecond after the acknowledge (its settle
 // time).
 constexpr auto kBurstWindow = 300us;
-// One byte at 115200 baud, 8N1: ten bit times.
-constexpr auto kByteTime = std::chrono::nanoseconds(1000000000LL * 10 / 115200);
-// While the program has the port closed the master reports hang-up at once.
-// The detector then waits for the device to be opened (inotify); without
-// inotify it looks at the line again after these pauses.
-constexpr int kHangUpPauseMinMs = 1;
-constexpr int kHangUpPauseMaxMs = 16;
-constexpr auto kOpenWaitLimit = 1s;
 constexpr size_t kRecordLimit = 200000;
 
 uint16_t Crc(const uint8_t *data, size_t count)
@@ -53,133 +37,7 @@ bool FrameValid(const std::vector<uint8_t> &buf, size_t len)
     return buf[len - 2] == static_cast<uint8_t>(crc >> 8) && buf[len - 1] == static_cast<uint8_t>(crc);
 }
 
-timespec ToTimespec(std::chrono::nanoseconds ns)
-{
-    if (ns < 0ns)
-        ns = 0ns;
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(ns.count() / 1000000000LL);
-    ts.tv_nsec = static_cast<long>(ns.count() % 1000000000LL);
-    return ts;
-}
-
-void SleepUntil(std::chrono::steady_clock::time_point deadline)
-{
-    // steady_clock is CLOCK_MONOTONIC; sleep to the absolute deadline.
-    const timespec ts = ToTimespec(deadline.time_since_epoch());
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
-}
-
 } // namespace
-
-// ---------------------------------------------------------------- serving loop
-
-void SimDetector::Serve()
-{
-    // Pacing works in steps of 87 us: keep the kernel from rounding sleeps up.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    int pause = kHangUpPauseMinMs;
-    bool waiting = false;
-    while (!FStop) {
-        if (FVanishReq) {
-            CloseMaster();
-            return;
-        }
-        if (FHungUp) {
-            // Nobody has the port open: nothing more will arrive for what is queued.
-            if (!FRx.empty())
-                waiting = ProcessInput(true);
-            if (FOpenWatch >= 0)
-                WaitForOpen();
-            else {
-                WaitUntil(Clock::now() + std::chrono::milliseconds(pause));
-                pause = std::min(pause * 2, kHangUpPauseMaxMs);
-            }
-            FHungUp = false;
-            continue;
-        }
-        pollfd fds[2] = {{FMaster, POLLIN, 0}, {FWake[0], POLLIN, 0}};
-        timespec ts{};
-        timespec *timeout = nullptr;
-        if (waiting) {
-            ts = ToTimespec(FLastRx + kIdleGap - Clock::now());
-            timeout = &ts;
-        }
-        const int r = ppoll(fds, 2, timeout, nullptr);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents & POLLIN) {
-            uint8_t drain[64];
-            while (::read(FWake[0], drain, sizeof(drain)) > 0) {
-            }
-        }
-        if (fds[0].revents & POLLNVAL)
-            break;
-        if (fds[0].revents & POLLIN) {
-            if (ReadInput())
-                pause = kHangUpPauseMinMs;
-            waiting = ProcessInput(false);
-        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-            FHungUp = true;
-        } else if (r == 0 && waiting) {
-            waiting = ProcessInput(Clock::now() - FLastRx >= kIdleGap);
-        }
-    }
-}
-
-void SimDetector::WaitForOpen()
-{
-    uint8_t events[4096];
-    while (::read(FOpenWatch, events, sizeof(events)) > 0) {
-    }
-    // Opened between the hang-up and now: no event will come for that.
-    pollfd master = {FMaster, POLLIN, 0};
-    if (poll(&master, 1, 0) >= 0 && ((master.revents & POLLIN) || !(master.revents & POLLHUP)))
-        return;
-    pollfd fds[2] = {{FOpenWatch, POLLIN, 0}, {FWake[0], POLLIN, 0}};
-    const timespec ts = ToTimespec(kOpenWaitLimit);
-    ppoll(fds, 2, &ts, nullptr);
-}
-
-bool SimDetector::ReadInput()
-{
-    bool got = false;
-    uint8_t buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(FMaster, buf, sizeof(buf));
-        if (n > 0) {
-            const auto now = Clock::now();
-            FRx.insert(FRx.end(), buf, buf + n);
-            FRxTime.insert(FRxTime.end(), static_cast<size_t>(n), now);
-            FLastRx = now;
-            got = true;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-            FHungUp = true; // EIO: the program closed its end
-        return got;
-    }
-}
-
-bool SimDetector::WaitUntil(Clock::time_point deadline)
-{
-    for (;;) {
-        if (Stopping())
-            return false;
-        const auto now = Clock::now();
-        if (now >= deadline)
-            return true;
-        pollfd fd = {FWake[0], POLLIN, 0};
-        const timespec ts = ToTimespec(deadline - now);
-        ppoll(&fd, 1, &ts, nullptr);
-    }
-}
 
 bool SimDetector::ProcessInput(bool idle)
 {
@@ -433,42 +291,6 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
     }
     std::lock_guard lock(FMutex);
     Record(FReplies, reply.bytes);
-}
-
-void SimDetector::WriteBytes(const std::vector<uint8_t> &bytes, bool paced)
-{
-    auto writeAll = [this](const uint8_t *data, size_t count) {
-        int tries = 0;
-        while (count > 0 && !Stopping()) {
-            const ssize_t n = ::write(FMaster, data, count);
-            if (n > 0) {
-                data += n;
-                count -= static_cast<size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && ++tries < 50) {
-                // The program does not read: wait a little for room, then give up.
-                pollfd fd = {FMaster, POLLOUT, 0};
-                poll(&fd, 1, 10);
-                continue;
-            }
-            return; // the program's end is gone: the bytes are lost, as on a real line
-        }
-    };
-    if (!paced) {
-        writeAll(bytes.data(), bytes.size());
-        return;
-    }
-    auto due = Clock::now();
-    for (uint8_t b : bytes) {
-        if (Stopping())
-            return;
-        writeAll(&b, 1);
-        due += kByteTime;
-        SleepUntil(due);
-    }
 }
 
 void SimDetector::Record(std::vector<std::vector<uint8_t>> &list, const std::vector<uint8_t> &bytes)

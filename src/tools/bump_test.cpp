@@ -13,6 +13,7 @@
 #include "app/session.h"
 #include "app/status.h"
 #include "link/wire.h"
+#include "model/exit_table.h"
 #include "tools/tool_common.h"
 
 namespace {
@@ -20,9 +21,6 @@ namespace {
 constexpr const char *kReadPrefix = "Read Norvik Information";
 constexpr const char *kCaption = "Bump Test";
 constexpr uint8_t kAlarmLowFlag = 0x04; // mAlarm bit 2: "LOW"
-// The exit table's codes a test ends with when no status byte says why.
-constexpr uint8_t kRefusedCode = 67;
-constexpr uint8_t kNotDoneCode = 68;
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
@@ -108,14 +106,14 @@ uint8_t TBumpTest::JobStatus() const
 {
     switch (FResult.mOutcome) {
     case EBumpOutcome::kPass: return 0;
-    case EBumpOutcome::kRefused: return kRefusedCode;
+    case EBumpOutcome::kRefused: return exits::kJobRefused;
     case EBumpOutcome::kLinkFailed:
     case EBumpOutcome::kAborted: return FResult.mStatus;
     case EBumpOutcome::kFail:
     case EBumpOutcome::kStopped:
     case EBumpOutcome::kNone: break;
     }
-    return kNotDoneCode;
+    return exits::kJobNotDone;
 }
 
 void TBumpTest::SetPhase(EBumpPhase phase, const std::string &text)

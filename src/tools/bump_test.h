@@ -157,8 +157,8 @@ public:
     const RGasCylinder &Cylinder() const { return FCylinder; }
     // The detector's configuration as the test read it.
     const RTamselCFG &Config() const { return FCFG; }
-    // The exit table's code: 0 pass, 68 fail or stopped, 67 refused, the
-    // status byte when the detector could not be read.
+    // The exit table's code: 0 pass, kJobNotDone fail or stopped, kJobRefused
+    // refused, the status byte when the detector could not be read.
     uint8_t JobStatus() const;
     // The last line PhaseChanged gave.
     const std::string &PhaseText() const { return FPhaseText; }

@@ -9,13 +9,12 @@
 #include "app/session.h"
 #include "app/status.h"
 #include "link/wire.h"
+#include "model/exit_table.h"
 #include "tools/tool_common.h"
 
 namespace {
 
 constexpr const char *kCaption = "Sensor Calibration";
-constexpr uint8_t kRefusedCode = 67;
-constexpr uint8_t kNotDoneCode = 68;
 constexpr int32_t kOxygenClean = 209; // an oxygen sensor's reading in clean air, tenths of a percent
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
@@ -79,7 +78,7 @@ uint8_t TCalEvidence::JobStatus() const
 {
     switch (FEvidence.mOutcome) {
     case ECalEvidenceOutcome::kPass: return 0;
-    case ECalEvidenceOutcome::kRefused: return kRefusedCode;
+    case ECalEvidenceOutcome::kRefused: return exits::kJobRefused;
     case ECalEvidenceOutcome::kLinkFailed:
     case ECalEvidenceOutcome::kAborted: return FEvidence.mStatus;
     case ECalEvidenceOutcome::kFail:
@@ -87,7 +86,7 @@ uint8_t TCalEvidence::JobStatus() const
     case ECalEvidenceOutcome::kProcedure:
     case ECalEvidenceOutcome::kNone: break;
     }
-    return kNotDoneCode;
+    return exits::kJobNotDone;
 }
 
 std::string TCalEvidence::OutcomeWord() const
@@ -144,7 +143,7 @@ bool TCalEvidence::Start(const RGasCylinder &cylinder)
         // is on the record.
         if (!dated)
             TDeviceJob(FSession, FScreen, kJobSensorCal, false)
-                .Finish(kRefusedCode, "Calibration ... refused", CalEvidenceData(FEvidence, FCylinder));
+                .Finish(exits::kJobRefused, "Calibration ... refused", CalEvidenceData(FEvidence, FCylinder));
         FView.EvidencePhaseChanged(ECalEvidencePhase::kDone, "Calibration ... refused");
         return false;
     }

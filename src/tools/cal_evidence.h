@@ -143,8 +143,8 @@ public:
     TDateTime WaitEnds() const;
     const RCalEvidence &Evidence() const { return FEvidence; }
     const RGasCylinder &Cylinder() const { return FCylinder; }
-    // The exit table's code: 0 pass, 68 fail or stopped, 67 refused, the
-    // procedure's own otherwise.
+    // The exit table's code: 0 pass, kJobNotDone fail or stopped, kJobRefused
+    // refused, the procedure's own otherwise.
     uint8_t JobStatus() const;
     // The record's outcome word: pass, fail, stopped; empty for the
     // procedure's own or the one its status gives.

@@ -41,7 +41,7 @@ struct RUnitReport {
     EUnitOutcome mOutcome = EUnitOutcome::kFailed;
     int mChanged = 0;        // fields that were (or would have been) changed
     std::vector<std::string> mDiff; // "field: detector -> template"
-    uint8_t mStatus = 0;     // the record's status: a status byte, 67 or 68; 0 on success
+    uint8_t mStatus = 0;     // the record's status: a status byte, kJobRefused or kJobNotDone; 0 on success
     std::string mWhy;        // for a failure: what went wrong, in words
 };
 // "SH24031507 programmed (2 fields changed) [1/3]", "... unchanged (already

@@ -127,9 +127,10 @@ public:
     // The status byte behind kNotPrepared, kStartFailed and kAborted; 0 otherwise.
     uint8_t OutcomeStatus() const { return FOutcomeStatus; }
     // The job's code from the exit table, as its record and the command line
-    // give it: 0 for OK; 68 for a calibration that failed, timed out, was
-    // stopped or whose zero the detector refused (177); 67 for a detector
-    // whose sensor type changed since it was read; the status byte otherwise.
+    // give it: 0 for OK; kJobNotDone for a calibration that failed, timed
+    // out, was stopped or whose zero the detector refused (177); kJobRefused
+    // for a detector whose sensor type changed since it was read; the status
+    // byte otherwise.
     uint8_t JobStatus() const;
     TDateTime NextPollTime() const { return FNextPoll; }
     // The polls of the running procedure: how many were made, the last one's

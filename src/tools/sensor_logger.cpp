@@ -4,17 +4,16 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
-#include <unistd.h>
 
 #include <QDateTime>
 
 #include "app/status.h"
 #include "app/session.h"
 #include "app/user_store.h"
+#include "files/atomic_save.h"
 #include "link/tamsel_comms.h"
 #include "model/convert.h"
 #include "tools/tool_common.h"
@@ -162,26 +161,8 @@ bool WriteLogHeader(const std::string &FileName, const RTamselUnitCFG &mUnit)
 
 bool AppendLine(const std::string &FileName, const std::string &Line)
 {
-    // No O_CREAT: a file that was removed while logging stays removed.
-    const int fd = ::open(FileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const std::string data = Line + "\r\n";
-    size_t done = 0;
-    bool ok = true;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0)
-        ok = false;
-    return ok;
+    // A file that was removed while logging stays removed.
+    return AppendToFile(FileName, Line + "\r\n");
 }
 
 // ---- the controller ----
@@ -237,8 +218,8 @@ void TSensorLogger::QueueCalibrationEnd(const char *result, const std::string &t
     if (FCalCode == 0)
         return;
     // The calibration is on the record from the moment its command was sent:
-    // OK, or a failure, time-out or stop with the exit table's 68; one still
-    // running when the run ends was started and not followed.
+    // OK, or a failure, time-out or stop with the exit table's kJobNotDone;
+    // one still running when the run ends was started and not followed.
     const std::string r = result;
     const uint8_t status = r == "OK" || r == "started" ? 0 : kJobNotDone;
     const char *word = r == "OK"          ? outcome::kSuccess

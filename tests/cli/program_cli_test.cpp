@@ -209,6 +209,55 @@ TEST_F(ProgramCli, TemplateVersionsDiffAndProgrammingFourUnits)
     EXPECT_EQ(Cli({"template", "show", "site", "--version", "2"}).status, 0);
 }
 
+// `template show NAME --versions` lists every version, oldest first, with the
+// start of the hash `show --version N --json` gives; a deleted template's
+// versions stay listed and say so.
+TEST_F(ProgramCli, TemplateShowVersionsListsEveryVersion)
+{
+    ASSERT_EQ(Cli({"template", "save", "site", "--from", cfg}).status, 0);
+    ASSERT_EQ(Cli({"template", "save", "site", "--from", cfg, "--fields", "mUserID"}).status, 0);
+    std::vector<std::string> hashes;
+    for (const char *version : {"1", "2"})
+        hashes.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(
+                                                     Cli({"template", "show", "site", "--version", version, "--json"}).out))
+                             .object()
+                             .value("hash")
+                             .toString()
+                             .toStdString());
+    ASSERT_EQ(hashes[0].size(), 64u);
+    ASSERT_NE(hashes[0], hashes[1]);
+    ASSERT_EQ(Cli({"template", "delete", "site"}).status, 0);
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> out; // each in stdout, in this order
+        std::string err;              // in stderr
+    };
+    const std::vector<Case> cases = {
+        {{"template", "show", "site", "--versions"},
+         0,
+         {"Template site: 2 versions\n", "version 1  ", " sha256 " + hashes[0].substr(0, 16) + "  (deleted)\n",
+          "version 2  ", " sha256 " + hashes[1].substr(0, 16) + "  (deleted)\n"},
+         ""},
+        {{"template", "show", "none", "--versions"}, 65, {}, "there is no template none"},
+        {{"template", "show", "site", "--versions", "--json"}, 64, {}, "no --version or --json"},
+        {{"template", "show", "site", "--versions", "--version", "1"}, 64, {}, "no --version or --json"},
+        {{"template", "show", "--versions"}, 64, {}, "template show NAME"},
+    };
+    for (const Case &c : cases) {
+        const ProcessResult r = Cli(c.args);
+        SCOPED_TRACE(c.args.back() + " " + r.out + r.err);
+        EXPECT_EQ(r.status, c.status);
+        size_t at = 0;
+        for (const std::string &text : c.out) {
+            at = r.out.find(text, at);
+            ASSERT_NE(at, std::string::npos) << text;
+        }
+        EXPECT_NE(r.err.find(c.err), std::string::npos);
+    }
+}
+
 TEST_F(ProgramCli, RestoreOfAWriteBringsBackTheConfigurationBefore)
 {
     SimProcess sim({"--link", link});
