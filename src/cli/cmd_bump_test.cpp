@@ -11,7 +11,7 @@
 #include "cli/cli_steps.h"
 #include "link/wire.h"
 #include "model/visible_text.h"
-#include "tools/bump_test.h"
+#include "tools/bump_procedure.h"
 
 namespace {
 

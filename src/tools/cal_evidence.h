@@ -37,7 +37,7 @@
 #include "app/cylinder.h"
 #include "app/device_job.h"
 #include "app/screen.h"
-#include "tools/bump_test.h"
+#include "tools/bump_procedure.h"
 #include "tools/gas_watch.h"
 #include "tools/sensor_cal.h"
 

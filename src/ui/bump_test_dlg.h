@@ -15,7 +15,7 @@
 
 #include "ui/guarded_dialog.h"
 #include "app/cylinder.h"
-#include "tools/bump_test.h"
+#include "tools/bump_procedure.h"
 
 class QCloseEvent;
 class QComboBox;

@@ -38,7 +38,7 @@
 #include "ui/screen_fit.h"
 #include "ui/sim_gas_panel.h"
 #include "ui/status_panel.h"
-#include "ui/test_page.h"
+#include "ui/service_test_page.h"
 #include "ui/user_options_page.h"
 #include "ui/user_page.h"
 #include "ui/widget_kit.h"
@@ -244,7 +244,7 @@ QWidget *TNorvikIRMainForm::BuildDeveloperLayout()
     PageControl->setObjectName(QStringLiteral("PageControl"));
     FOptionsPage = new TUserOptionsPage;
     FFactoryPage = new TFactoryPage;
-    FTestPage = new TTestPage;
+    FTestPage = new TServiceTestPage;
     PageControl->addTab(new TPageScroll(FOptionsPage), QStringLiteral("User Options"));
     PageControl->addTab(new TPageScroll(FFactoryPage), QStringLiteral("Factory Options"));
     PageControl->addTab(new TPageScroll(FTestPage), QStringLiteral("TEST"));

@@ -4,7 +4,7 @@
 // the status bar with its clock and the traffic list.
 //
 // The pages and panels are widgets of their own (user_page.h,
-// user_options_page.h, factory_page.h, test_page.h, firmware_panel.h,
+// user_options_page.h, factory_page.h, service_test_page.h, firmware_panel.h,
 // maker_panel.h, status_panel.h), each owning its controls and their binding
 // to the configuration view. The window composes them, owns the state the
 // actions share (RMainState) and wires the buttons to the core's actions:
@@ -50,7 +50,7 @@ class TProgramUnitsDlg;
 class TSimGasPanel;
 class TSession;
 class TStatusPanel;
-class TTestPage;
+class TServiceTestPage;
 class TUserOptionsPage;
 class TUserPage;
 struct RFirmwarePanel;
@@ -147,7 +147,7 @@ public:
     TComTamsel &Link();
     RMainState &State() { return FState; }
     bool First() const { return FFirst; }
-    TTestPage &TestPage() { return *FTestPage; }
+    TServiceTestPage &TestPage() { return *FTestPage; }
 
     // The window's pages: every button on them starts file or device work.
     std::vector<QWidget *> Pages() const;
@@ -236,7 +236,7 @@ private:
     TUserPage *FUserPage = nullptr;
     TUserOptionsPage *FOptionsPage = nullptr;
     TFactoryPage *FFactoryPage = nullptr;
-    TTestPage *FTestPage = nullptr;
+    TServiceTestPage *FTestPage = nullptr;
     TMakerPanel *FMakerPanel = nullptr;
     TStatusPanel *FStatusPanel = nullptr;
     TServiceRecordsDlg *FRecordsDlg = nullptr;   // made on first use, owned by the window

@@ -36,7 +36,7 @@
 #include "ui/qt_screen.h"
 #include "ui/records_dialog.h"
 #include "ui/status_panel.h"
-#include "ui/test_page.h"
+#include "ui/service_test_page.h"
 #include "ui/user_options_page.h"
 #include "ui/user_page.h"
 #include "ui/verdict_status.h"

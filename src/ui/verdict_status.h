@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
-#include "tools/bump_test.h"
+#include "tools/bump_procedure.h"
 #include "tools/cal_evidence.h"
 #include "tools/sensor_cal.h"
 

@@ -25,7 +25,7 @@
 
 #include "support/fake_machine.h"
 #include "ui/adapter_check_dlg.h"
-#include "ui/test_page.h"
+#include "ui/service_test_page.h"
 #include "ui/window_fixture.h"
 
 namespace {
@@ -154,7 +154,7 @@ TEST_F(MainWindowTest, StandInsAreGreyUntilSomethingIsRead)
                   {"FatoryOptZeroLabel", QPalette::WindowText}};
     for (const auto &v : values)
         EXPECT_TRUE(grey(W<QWidget>(v.mName), v.mRole)) << v.mName;
-    TTestPage &page = w.TestPage();
+    TServiceTestPage &page = w.TestPage();
     EXPECT_TRUE(page.IsStandIn(1, 0));
     EXPECT_TRUE(page.IsStandIn(16, 63));
     EXPECT_FALSE(page.IsStandIn(0, 0)); // the address column is no stand-in

@@ -8,7 +8,7 @@
 
 #include "app/evidence_keys.h"
 #include "link/wire.h"
-#include "tools/bump_test.h"
+#include "tools/bump_procedure.h"
 #include "tools_fixture.h"
 
 using namespace toolstest;

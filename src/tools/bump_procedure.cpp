@@ -1,4 +1,4 @@
-#include "tools/bump_test.h"
+#include "tools/bump_procedure.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 #include "app/session.h"
-#include "ui/test_page.h"
+#include "ui/service_test_page.h"
 
 #include <algorithm>
 
@@ -61,7 +61,7 @@ public:
 
 } // namespace
 
-TTestPage::TTestPage(QWidget *parent) : QWidget(parent)
+TServiceTestPage::TServiceTestPage(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("ETCTS"));
     auto *v = new QVBoxLayout(this);
@@ -139,7 +139,7 @@ TTestPage::TTestPage(QWidget *parent) : QWidget(parent)
     });
 }
 
-void TTestPage::ShowGrid(const REEPROMGrid &grid)
+void TServiceTestPage::ShowGrid(const REEPROMGrid &grid)
 {
     const QSignalBlocker block(FGrid);
     FGrid->setRowCount(grid.RowCount());
@@ -159,7 +159,7 @@ void TTestPage::ShowGrid(const REEPROMGrid &grid)
     }
 }
 
-void TTestPage::MarkRowsRead(int firstRow)
+void TServiceTestPage::MarkRowsRead(int firstRow)
 {
     const QSignalBlocker block(FGrid);
     const int end = std::min(FGrid->rowCount(), std::max(0, firstRow) + kReadBufCapacity / kEEPROMBytesPerRow);
@@ -171,7 +171,7 @@ void TTestPage::MarkRowsRead(int firstRow)
     FGrid->setToolTip(QString());
 }
 
-bool TTestPage::IsStandIn(int nCol, int nRow) const
+bool TServiceTestPage::IsStandIn(int nCol, int nRow) const
 {
     const QTableWidgetItem *item = FGrid->item(nRow, nCol);
     return item && item->data(kStandInRole).toBool();

@@ -13,11 +13,11 @@
 class QPushButton;
 class QTableWidget;
 
-class TTestPage : public QWidget {
+class TServiceTestPage : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TTestPage(QWidget *parent = nullptr);
+    explicit TServiceTestPage(QWidget *parent = nullptr);
 
     // Shows the grid's texts; cells made now start as stand-ins.
     void ShowGrid(const REEPROMGrid &grid);
