@@ -90,9 +90,9 @@ std::vector<uint8_t> SimDefaultEventLog(uint32_t life)
         {life + 2 * kDay, 45, 0x04, 120},                    // low alarm, 12.0
         {life + kDay, 0x801E, 0x00, 248},                    // bump test, 30 s
     };
-    std::vector<uint8_t> log(sizeof(events));
+    // The events, then one erased (0xFF) record that ends the log.
+    std::vector<uint8_t> log(sizeof(events) + kSimEventSize, 0xFF);
     std::memcpy(log.data(), events, sizeof(events));
-    log.insert(log.end(), kSimEventSize, 0xFF);
     return log;
 }
 
