@@ -275,7 +275,8 @@ CliEntry TemplateCommand()
             "names; a field outside every write range is refused (67), and so are values `write` would refuse (alarm "
             "set points that contradict each other or lie outside the sensor's range: 67, the reason, nothing "
             "saved). `show` prints a version with its values (with --versions: every version, oldest first, "
-            "deleted ones too: its number, when and by whom it was saved, the start of its hash) "
+            "deleted ones too: its number, when and by whom it was saved, the start of its hash, the bench key that "
+            "signed it, and NOT USABLE with the reason when its hash or signature fails) "
             "and units; `diff` prints \"field: detector -> template\" for each field the detector holds "
             "otherwise (exit 0 when equal, 1 when not); `delete` hides a template (the records that name it keep "
             "it). An unknown template exits 65, a store that cannot be opened 69.",

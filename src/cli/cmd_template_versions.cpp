@@ -1,6 +1,7 @@
 // template show NAME --versions: every version a template has had, oldest
 // first, deleted ones too: its number, when, by whom and where it was saved,
-// and the start of its hash. A name the store never had exits kExitFile, a
+// the start of its hash, the bench key that signed it, and why it must not
+// be used when its hash or signature fails. A name the store never had exits kExitFile, a
 // store that cannot be read kExitUnavailable.
 #include <iostream>
 
@@ -26,7 +27,11 @@ int ShowTemplateVersions(TRecordStore &store, const std::string &name)
     for (const RStoredTemplate &t : versions)
         std::cout << "version " << t.mTemplate.mVersion << "  " << VisibleText(t.mSaved).toStdString() << " by "
                   << VisibleText(t.mUser).toStdString() << "@" << VisibleText(t.mBench).toStdString() << "  sha256 "
-                  << t.mTemplate.mHash.substr(0, 16) << (t.mHidden ? "  (deleted)" : "") << "\n";
+                  << t.mTemplate.mHash.substr(0, 16) << "  key "
+                  << (t.mKeyId.isEmpty() ? std::string("none") : VisibleText(t.mKeyId).toStdString())
+                  << (t.mHidden ? "  (deleted)" : "")
+                  << (t.mFault.isEmpty() ? std::string() : "  NOT USABLE: " + VisibleText(t.mFault).toStdString())
+                  << "\n";
     std::cout << std::flush;
     return 0;
 }

@@ -237,8 +237,8 @@ TEST_F(ProgramCli, TemplateShowVersionsListsEveryVersion)
     const std::vector<Case> cases = {
         {{"template", "show", "site", "--versions"},
          0,
-         {"Template site: 2 versions\n", "version 1  ", " sha256 " + hashes[0].substr(0, 16) + "  (deleted)\n",
-          "version 2  ", " sha256 " + hashes[1].substr(0, 16) + "  (deleted)\n"},
+         {"Template site: 2 versions\n", "version 1  ", " sha256 " + hashes[0].substr(0, 16) + "  key ", "  (deleted)\n",
+          "version 2  ", " sha256 " + hashes[1].substr(0, 16) + "  key ", "  (deleted)\n"},
          ""},
         {{"template", "show", "none", "--versions"}, 65, {}, "there is no template none"},
         {{"template", "show", "site", "--versions", "--json"}, 64, {}, "no --version or --json"},
@@ -256,6 +256,10 @@ TEST_F(ProgramCli, TemplateShowVersionsListsEveryVersion)
         }
         EXPECT_NE(r.err.find(c.err), std::string::npos);
     }
+    // Each version names the bench key that signed it, and all of them hold.
+    const std::string listed = Cli({"template", "show", "site", "--versions"}).out;
+    EXPECT_EQ(listed.find("key none"), std::string::npos) << listed;
+    EXPECT_EQ(listed.find("NOT USABLE"), std::string::npos) << listed;
 }
 
 TEST_F(ProgramCli, RestoreOfAWriteBringsBackTheConfigurationBefore)
