@@ -260,12 +260,24 @@ void TRecordJournal::Run()
     KeepStopSignalsFromThisThread();
     std::unique_lock<std::mutex> lock(FMutex);
     for (;;) {
-        FWake.wait(lock, [this] { return FStop || !FQueue.empty(); });
+        FWake.wait(lock, [this] { return FStop || FPrepare || !FQueue.empty(); });
         if (FQueue.empty()) {
             if (FStop)
                 break;
+            if (FPrepare) {
+                FPrepare = false;
+                FPrepared = true;
+                FBusy = true;
+                lock.unlock();
+                QString error; // said when the record is kept, if it still holds then
+                Primary(error);
+                lock.lock();
+                FBusy = false;
+                FIdle.notify_all();
+            }
             continue;
         }
+        FPrepare = false;
         RQueued q = std::move(FQueue.front());
         FQueue.pop_front();
         FBusy = true;
@@ -286,16 +298,27 @@ void TRecordJournal::Run()
 void TRecordJournal::Flush()
 {
     std::unique_lock<std::mutex> lock(FMutex);
-    FIdle.wait(lock, [this] { return FQueue.empty() && !FBusy; });
+    FIdle.wait(lock, [this] { return FQueue.empty() && !FBusy && !FPrepare; });
 }
 
 void TRecordJournal::Started(const std::string &job, const QDateTime &time)
 {
-    const std::lock_guard<std::mutex> lock(FMutex);
-    RJobRecord r;
-    r.mJob = job;
-    r.mTime = time;
-    FRunning = r;
+    {
+        const std::lock_guard<std::mutex> lock(FMutex);
+        RJobRecord r;
+        r.mJob = job;
+        r.mTime = time;
+        FRunning = r;
+        // A local store is opened and the key read while the job runs, so
+        // that after it only the append is left. A shared store is not: a
+        // connection held through a long job may be gone when it ends.
+        if (FLocation.mKind != EStoreKind::kSqlite || FPrepared)
+            return;
+        FPrepare = true;
+        if (!FThread.joinable())
+            FThread = std::thread([this] { Run(); });
+    }
+    FWake.notify_one();
 }
 
 void TRecordJournal::Ended()

@@ -109,6 +109,7 @@ private:
     std::condition_variable FWake, FIdle;
     std::deque<RQueued> FQueue;
     bool FBusy = false, FStop = false;
+    bool FPrepare = false, FPrepared = false; // open the local store while a job runs; done once
     std::thread FThread;
     std::optional<RJobRecord> FRunning; // the job under way (Started), for Abandon
 };

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSqlQuery>
 
@@ -495,4 +496,32 @@ TEST(RecordsSqlite, NewStoreIsPrivateAndBadFilesAreRefused)
         EXPECT_EQ(w.rfind("the service record was kept on this bench", 0), 0u) << w;
         EXPECT_NE(w.find(c.message), std::string::npos) << w;
     }
+}
+
+TEST_P(RecordsTest, ALocalStoreIsOpenedWhileTheJobRunsAndTakesItsRecordAfter)
+{
+    if (Postgres())
+        GTEST_SKIP() << "a shared store is opened only when the record is kept";
+    RStoreLocation early;
+    early.mKind = EStoreKind::kSqlite;
+    early.mPath = TempPath("early/records.sqlite");
+    ASSERT_TRUE(QDir().mkpath(TempPath("early")));
+    {
+        TRecordJournal journal(early, TempPath("early/outbox.sqlite"));
+        journal.Started("identify", Day(1));
+        journal.Flush();
+        EXPECT_TRUE(QFileInfo::exists(early.mPath)) << "opened while the job ran";
+        RJobRecord j;
+        j.mJob = "identify";
+        j.mText = "Load Identify... OK";
+        journal.Record(j, [](const std::string &w) { ADD_FAILURE() << w; });
+        journal.Started("read", Day(1)); // a second job opens nothing more
+        journal.Flush();
+    }
+    QString error;
+    auto store = TRecordStore::Open(early, error);
+    ASSERT_TRUE(store) << error.toStdString();
+    const RVerifyResult v = store->Verify();
+    EXPECT_TRUE(v.mIntact) << v.mReason.toStdString();
+    EXPECT_EQ(v.mCount, 1);
 }
