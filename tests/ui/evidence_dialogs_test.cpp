@@ -32,59 +32,18 @@
 #include "ui/sensor_cal_dlg.h"
 #include "ui/sim_gas_panel.h"
 #include "ui/ui_app.h"
+#include "procedure_fixture.h"
 #include "window_fixture.h"
 
 namespace {
 
-// Moves only when a pass asks to sleep; each sleep also naps a little real
-// time, for the simulator's own processes (its calibration).
-class TStepClock : public IClock {
-public:
-    TDateTime FNow = 45000.5;
-    TDateTime Now() override { return FNow; }
-    TDateTime WallNow() override { return FNow; }
-    void SleepUntil(TDateTime t) override
-    {
-        FNow = std::max(FNow, t);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-};
-
 RGasCylinder Cylinder(int64_t id, const char *gas, int32_t tenths, const char *expires = "2099-12-31")
 {
-    RGasCylinder c;
-    c.mId = id;
-    c.mGas = gas;
-    c.mConcentration = tenths;
-    c.mUnit = "ppm";
-    c.mLot = "LOT-42";
-    c.mExpires = expires;
-    c.mBalance = "N2";
-    return c;
+    return TestCylinder(id, gas, tenths, expires);
 }
 
-class EvidenceDialogsTest : public ::testing::Test, protected TTestSession {
+class EvidenceDialogsTest : public TProcedureDialogTest {
 protected:
-    void SetUp() override
-    {
-        TestApp();
-        session.DeviceCFG.mConnectTime = 500;
-        session.UseClock(clock);
-    }
-    void Detector(SimSensorKind kind)
-    {
-        SimOptions o;
-        o.sensor_kind = kind;
-        o.response_seconds = 0.001;
-        o.calibration_ms = 30;
-        StartSim(o);
-    }
-    template <typename T> T *Find(QWidget &parent, const char *name)
-    {
-        T *w = parent.findChild<T *>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
     // The technician at the dialog: gas on at "Apply gas", off at "Remove
     // gas", and the step's button clicked; the passes run as the dialog's
     // timer would run them, on the test's clock.
@@ -106,8 +65,6 @@ protected:
         }
         EXPECT_FALSE(running());
     }
-
-    TStepClock clock;
     TFakeScreen screen;
 };
 

@@ -26,57 +26,15 @@
 #include "ui/sim_gas_panel.h"
 #include "ui/ui_app.h"
 
+#include "procedure_fixture.h"
+
 namespace {
 
-// Moves only when a pass asks to sleep; each sleep naps a little real time
-// for the simulator's own processes.
-class TStepClock : public IClock {
-public:
-    TDateTime FNow = 45100.5;
-    TDateTime Now() override { return FNow; }
-    TDateTime WallNow() override { return FNow; }
-    void SleepUntil(TDateTime t) override
-    {
-        FNow = std::max(FNow, t);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-};
+RGasCylinder Cylinder(int64_t id, int32_t tenths) { return TestCylinder(id, "H2S", tenths, "2099-12-31", "LOT-7"); }
 
-RGasCylinder Cylinder(int64_t id, int32_t tenths)
-{
-    RGasCylinder c;
-    c.mId = id;
-    c.mGas = "H2S";
-    c.mConcentration = tenths;
-    c.mUnit = "ppm";
-    c.mLot = "LOT-7";
-    c.mExpires = "2099-12-31";
-    c.mBalance = "N2";
-    return c;
-}
-
-class GuidedProceduresTest : public ::testing::Test, protected TTestSession {
+class GuidedProceduresTest : public TProcedureDialogTest {
 protected:
-    void SetUp() override
-    {
-        TestApp();
-        session.DeviceCFG.mConnectTime = 500;
-        session.UseClock(clock);
-    }
-    void Detector(SimSensorKind kind)
-    {
-        SimOptions o;
-        o.sensor_kind = kind;
-        o.response_seconds = 0.001;
-        o.calibration_ms = 30;
-        StartSim(o);
-    }
-    template <typename T> T *Find(QWidget &parent, const QString &name)
-    {
-        T *w = parent.findChild<T *>(name);
-        EXPECT_NE(w, nullptr) << name.toStdString();
-        return w;
-    }
+    GuidedProceduresTest() : TProcedureDialogTest() { clock.FNow = 45100.5; }
     QString Text(QWidget &dlg, const char *name) { return Find<QLabel>(dlg, QString::fromLatin1(name))->text(); }
     // One pass as the dialog's timer runs it, then the clock to the next due time.
     void Pass(QDialog &dlg, const std::function<TDateTime()> &due)
@@ -108,7 +66,6 @@ protected:
                                 << Text(dlg, "SimGasStateLabel").toStdString();
     }
 
-    TStepClock clock;
     TFakeScreen screen;
 };
 

@@ -19,6 +19,8 @@
 #include "ui/ui_app.h"
 #include "ui/verdict_status.h"
 
+#include "procedure_fixture.h"
+
 namespace {
 
 RBumpResult Bump(EBumpOutcome outcome, const char *reason = "")
@@ -34,18 +36,6 @@ bool Same(RColor a, RColor b)
     return a.r == b.r && a.g == b.g && a.b == b.b;
 }
 
-// Moves only when a pass asks to sleep.
-class TStepClock : public IClock {
-public:
-    TDateTime FNow = 45000.5;
-    TDateTime Now() override { return FNow; }
-    TDateTime WallNow() override { return FNow; }
-    void SleepUntil(TDateTime t) override
-    {
-        FNow = std::max(FNow, t);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-};
 
 } // namespace
 
