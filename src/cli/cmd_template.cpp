@@ -24,6 +24,7 @@
 #include "records/location.h"
 #include "records/record.h"
 #include "records/store.h"
+#include "records/template_take.h"
 #include "records/templates.h"
 
 namespace {
@@ -126,26 +127,13 @@ int Save(CliContext &c, std::vector<std::string> &args)
     if (fromFile) {
         if (const int fileCode = ConfigOfFile(c, file, cfg); fileCode != 0)
             return fileCode;
-    } else {
-        TDeviceJob job(c.session, c.screen, kJobTemplateSave);
-        job.NameOnRecord("Save template " + name + " from the detector");
-        RTamselIdenty identity{};
-        const ROpResult op = ReadDetector(job, c.session, c.screen, cfg, identity);
-        job.Finish(QJsonObject{{QStringLiteral("template_name"), QString::fromStdString(name)}});
-        if (!op.Ok())
-            return op.mStatus;
+    } else if (const ROpResult op = ReadDetectorForTemplate(c.session, c.screen, name, cfg); !op.Ok()) {
+        return op.mStatus;
     }
-    RConfigTemplate tpl;
-    tpl.mName = name;
-    tpl.mSensor = cfg.mSensor.mSensorType;
-    tpl.mFields = TemplateFieldsOf(cfg, fields);
-    // What program would refuse to write is not saved either.
-    if (const RConfigProblem problem = TemplateWriteProblem(c.session, tpl); problem.Found())
-        return Fail(kExitRefused, "refused: " + problem.Line() + " The template was not saved.");
-    QString error;
-    bool refused = false;
-    if (!SaveTemplate(*store, tpl, BenchName(), LoginName(), error, &refused))
-        return Fail(refused ? kExitRefused : kExitUnavailable, "the template was not saved: " + error.toStdString());
+    const RTemplateTaken taken = SaveTemplateOf(c.session, *store, name, cfg, fields);
+    if (!taken.mSaved)
+        return Fail(taken.mRefused ? kExitRefused : kExitUnavailable, (taken.mUnsafe ? "refused: " : "") + taken.mWhy);
+    const RConfigTemplate &tpl = taken.mTemplate;
     std::cout << "Template " << name << " version " << tpl.mVersion << " saved: " << tpl.mFields.size()
               << (tpl.mFields.size() == 1 ? " field" : " fields") << ", sha256 " << tpl.mHash << std::endl;
     return 0;

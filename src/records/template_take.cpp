@@ -46,26 +46,38 @@ RTemplateTaken TakeTemplate(TSession &session, IScreen &screen, TRecordStore &st
     if (source == ETemplateSource::kFile) {
         if (!ConfigOfFile(session, screen, cfg))
             return taken;
-    } else {
-        TDeviceJob job(session, screen, kJobTemplateSave);
-        job.NameOnRecord("Save template " + name + " from the detector");
-        RTamselIdenty identity{};
-        const ROpResult op = ReadDetector(job, session, screen, cfg, identity);
-        job.Finish(QJsonObject{{QStringLiteral("template_name"), QString::fromStdString(name)}});
-        if (!op.Ok())
-            return taken;
+    } else if (!ReadDetectorForTemplate(session, screen, name, cfg).Ok()) {
+        return taken;
     }
+    return SaveTemplateOf(session, store, name, cfg, fields);
+}
+
+ROpResult ReadDetectorForTemplate(TSession &session, IScreen &screen, const std::string &name, RTamselCFG &cfg)
+{
+    TDeviceJob job(session, screen, kJobTemplateSave);
+    job.NameOnRecord("Save template " + name + " from the detector");
+    RTamselIdenty identity{};
+    const ROpResult op = ReadDetector(job, session, screen, cfg, identity);
+    job.Finish(QJsonObject{{QStringLiteral("template_name"), QString::fromStdString(name)}});
+    return op;
+}
+
+RTemplateTaken SaveTemplateOf(TSession &session, TRecordStore &store, const std::string &name, const RTamselCFG &cfg,
+                              const std::vector<const RConfigField *> &fields)
+{
+    RTemplateTaken taken;
     RConfigTemplate &tpl = taken.mTemplate;
     tpl.mName = name;
     tpl.mSensor = cfg.mSensor.mSensorType;
     tpl.mFields = TemplateFieldsOf(cfg, fields);
     // What program would refuse to write is not saved either.
     if (const RConfigProblem problem = TemplateWriteProblem(session, tpl); problem.Found()) {
+        taken.mUnsafe = taken.mRefused = true;
         taken.mWhy = problem.Line() + " The template was not saved.";
         return taken;
     }
     QString error;
-    if (!SaveTemplate(store, tpl, BenchName(), LoginName(), error)) {
+    if (!SaveTemplate(store, tpl, BenchName(), LoginName(), error, &taken.mRefused)) {
         taken.mWhy = "the template was not saved: " + error.toStdString();
         return taken;
     }
