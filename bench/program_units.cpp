@@ -185,21 +185,16 @@ int main(int argc, char **argv)
             Present(sim, ++serial);
             const auto t0 = Clock::now();
             const ROpResult op = RunJob(session, screen, {kJobWrite, {}, [&]() -> uint8_t {
-                TComTamsel &link = session.Link();
-                RTamselIdenty identity{};
+                TDetector detector(session);
                 RTamselCFG held{}, sent{}, back{};
-                uint8_t status = link.RequireIdenty(identity);
-                if (status == 0)
-                    status = CheckProductID(identity.mPID, kProductNorvik, session.UserMode);
-                if (status == 0)
-                    status = ReadConfigBlocks(session, held);
+                uint8_t status = detector.ReadConfiguration(held);
                 sent = held;
                 std::string error;
                 ApplyTemplate(sent, tpl, error);
                 if (status == 0)
-                    status = WriteConfigRanges(session, sent, RangesToWrite(held, sent, CFGWriteRanges(session.DeviceCFG)));
+                    status = detector.WriteRanges(sent, RangesToWrite(held, sent, CFGWriteRanges(session.DeviceCFG)));
                 if (status == 0)
-                    status = ReadConfigBlocks(session, back);
+                    status = detector.ReadConfig(back);
                 return status;
             }});
             wire.push_back(Ms(Clock::now() - t0));

@@ -1,9 +1,10 @@
 #pragma once
 // The state the main window's actions share: the configuration being edited,
-// the editors' values, the loaded firmware image and the small flags.
+// the editors' values and the small flags. Only the window and its actions
+// (app/device_actions.h) work on it; the detector jobs below them take
+// records and flags of their own.
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "model/config_form.h"
 #include "model/config_record.h"
@@ -18,8 +19,7 @@ enum class ERecordSource : uint8_t {
 struct RMainState {
     RTamselCFG FTamselCFG = DefaultCFG();              // the configuration being edited
     ConfigForm FForm;                                  // what the editors hold
-    std::vector<std::vector<uint8_t>> FUpgradeFile;    // loaded firmware image: packets x bytes
-    bool FUpgrade = false;                             // a firmware download is running
+    bool FUpgrade = false;                             // a firmware download is running: closing waits
     bool FHibernateBtn = false;                        // hibernate confirmed since the last other action
     uint8_t FReadSW = 0;                               // firmware version of the last configuration read
     ERecordSource FRecordSource = ERecordSource::Defaults; // what the last successful read read from

@@ -6,7 +6,6 @@
 #include "app/session.h"
 #include "app/user_store.h"
 #include "files/file_names.h"
-#include "model/config_form.h"
 
 namespace {
 
@@ -37,11 +36,9 @@ bool SaveConfigFile(TSession &session, IScreen &screen, const std::string &path,
     return saved;
 }
 
-EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
-                                  const std::function<void()> &viewChanged)
+EFileOutcome ReadConfigFile(TSession &session, IScreen &screen, RTamselCFG &cfg)
 {
-    state.FHibernateBtn = false;
-    RTamselCFG working = state.FTamselCFG;
+    RTamselCFG working = cfg;
     const std::optional<std::string> path = screen.ChooseOpenFile(ConfigFileChoice(session, kCFGOpenTitle));
     if (!path)
         return EFileOutcome::Cancelled;
@@ -49,11 +46,7 @@ EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState
     EFileOutcome outcome = EFileOutcome::Failed;
     switch (LoadConfigFile(*path, working)) {
     case ECFGLoad::Ok:
-        state.FTamselCFG = working;
-        state.FRecordSource = ERecordSource::File;
-        ConfigToView(state.FTamselCFG, state.FForm, session.SensorTypes);
-        if (viewChanged)
-            viewChanged();
+        cfg = working;
         outcome = EFileOutcome::Done;
         break;
     case ECFGLoad::NotOpened:
@@ -64,6 +57,51 @@ EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState
         break;
     }
     RememberConfFolder(session, *path);
+    return outcome;
+}
+
+RViewResult RecordThroughView(const TSession &session, RTamselCFG &cfg, uint8_t readSW, bool forDevice, IScreen *screen)
+{
+    ConfigForm form;
+    StartConfigView(form, DefaultCFG(), session.SensorTypes);
+    ConfigToView(cfg, form, session.SensorTypes);
+    const RViewResult r = ViewToConfig(form, cfg, forDevice, readSW, session.UserMode, session.SensorTypes);
+    if (r.mLifeMessage && screen)
+        screen->Message(kLifeMessageCaption, kLifeMessageText, MsgIcon::Information);
+    return r;
+}
+
+EFileOutcome ReadConfigFileForDetector(TSession &session, IScreen &screen, RTamselCFG &sent)
+{
+    RTamselCFG cfg = DefaultCFG();
+    const EFileOutcome read = ReadConfigFile(session, screen, cfg);
+    if (read == EFileOutcome::Done) {
+        RecordThroughView(session, cfg, 0, true);
+        sent = cfg;
+    }
+    return read;
+}
+
+EFileOutcome WriteRecordFile(TSession &session, IScreen &screen, RTamselCFG cfg, uint8_t readSW)
+{
+    RecordThroughView(session, cfg, readSW, false);
+    const std::optional<std::string> path = screen.ChooseSaveFile(ConfigFileChoice(session, kCFGSaveTitle));
+    if (!path)
+        return EFileOutcome::Cancelled;
+    return SaveConfigFile(session, screen, *path, cfg) ? EFileOutcome::Done : EFileOutcome::Failed;
+}
+
+EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
+                                  const std::function<void()> &viewChanged)
+{
+    state.FHibernateBtn = false;
+    const EFileOutcome outcome = ReadConfigFile(session, screen, state.FTamselCFG);
+    if (outcome == EFileOutcome::Done) {
+        state.FRecordSource = ERecordSource::File;
+        ConfigToView(state.FTamselCFG, state.FForm, session.SensorTypes);
+        if (viewChanged)
+            viewChanged();
+    }
     return outcome;
 }
 

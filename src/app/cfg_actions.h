@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "files/cfg_file.h"
+#include "model/config_form.h"
 
 class IScreen;
 class TSession;
@@ -31,6 +32,29 @@ enum class EFileOutcome {
 // folder (DeviceCFG.mConfSaveDir and CONFIGURE "SaveDirectory") either way.
 // True when saved.
 bool SaveConfigFile(TSession &session, IScreen &screen, const std::string &path, const RTamselCFG &mCFG);
+
+// Read File on a record of the caller's: the dialog, then the file loaded
+// over `cfg`, which changes only when the file was good ("Configuration
+// File is wrong" or "did not open" otherwise); the file's folder is
+// remembered either way.
+EFileOutcome ReadConfigFile(TSession &session, IScreen &screen, RTamselCFG &cfg);
+
+// A record as the window's editors give it back: `cfg` shown in a fresh view
+// (StartConfigView over the default record, then ConfigToView) and built
+// again from it (ViewToConfig, `readSW` the firmware version of the last
+// read). With a screen, a life remaining cut while building for the detector
+// shows the information box "Check Life Remaining", as Write Device does.
+RViewResult RecordThroughView(const TSession &session, RTamselCFG &cfg, uint8_t readSW, bool forDevice,
+                              IScreen *screen = nullptr);
+
+// Read File, then the record Write Device would send of it (no box: nothing
+// is written by the caller yet). Done only when the file was read.
+EFileOutcome ReadConfigFileForDetector(TSession &session, IScreen &screen, RTamselCFG &sent);
+
+// Write File of a record read from a detector with no editors in between:
+// the record as the editors would build it for a file, then the dialog and
+// the file, as Write File does.
+EFileOutcome WriteRecordFile(TSession &session, IScreen &screen, RTamselCFG cfg, uint8_t readSW);
 
 // Read File. After a record was applied the editing view is refreshed from
 // state.FTamselCFG: ConfigToView into state.FForm, then viewChanged (the

@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <QString>
 
-#include "app/app_state.h"
 #include "app/device_job.h"
 #include "app/journal.h"
 #include "app/session.h"
@@ -35,55 +34,15 @@ QJsonObject KeptRef(const RKeptConfig &kept)
 
 } // namespace
 
-uint8_t UpToThreeTimes(const std::function<uint8_t()> &command)
+ROpResult ReadDetector(TDeviceJob &job, TSession &session, RTamselCFG &cfg, RTamselIdenty &identity)
 {
-    uint8_t status = 0;
-    for (int i = 0; i < 3; ++i) {
-        status = command();
-        if (status == 0)
-            break;
-    }
-    return status;
-}
-
-uint8_t ReadConfigBlocks(TSession &session, RTamselCFG &cfg)
-{
-    const RDeviceCFG &settings = session.DeviceCFG;
-    TComTamsel &link = session.Link();
-    RTamselCFG read = cfg;
-    uint8_t status = UpToThreeTimes(
-        [&] { return link.ReadUnitCFGData(read.mUnit, settings.mUnitPacketSize, settings.mUnitDataSize); });
-    if (status == 0)
-        status = UpToThreeTimes(
-            [&] { return link.ReadSensorCFGData(read.mSensor, settings.mUnitPacketSize, settings.mUnitSensorDataSize); });
-    if (status == 0)
-        cfg = read;
-    return status;
-}
-
-uint8_t WriteConfigRanges(TSession &session, const RTamselCFG &cfg, const std::vector<RCFGWriteRange> &ranges)
-{
-    RComTamselReadBuf buf;
-    CFGToReadBuf(cfg, buf);
-    uint8_t status = 0;
-    for (const RCFGWriteRange &range : ranges) {
-        const auto address = static_cast<uint16_t>(range.mAddress);
-        status = UpToThreeTimes([&] { return session.Link().WriteCFGData(buf, address, range.mSize); });
-        if (status != 0)
-            break;
-    }
-    return status;
-}
-
-ROpResult ReadDetector(TDeviceJob &job, TSession &session, IScreen &screen, RTamselCFG &cfg, RTamselIdenty &identity)
-{
-    // Read Device's own sequence, on a state of its own: the editors stay as they are.
-    RMainState scratch;
-    TDeviceActions actions(session, screen, scratch);
-    const ROpResult op = job.Run(kReadPrefix, [&] { return actions.ReadDeviceConfig(); });
+    // Read Device's own sequence over the default record: the editors stay as they are.
+    RTamselCFG read = DefaultCFG();
+    RTamselIdenty seen{};
+    const ROpResult op = job.Run(kReadPrefix, [&] { return TDetector(session).ReadConfiguration(read, seen); });
     if (op.Ok()) {
-        cfg = scratch.FTamselCFG;
-        identity = session.Link().Seen().mIdentity.value_or(RTamselIdenty{});
+        cfg = read;
+        identity = seen;
     }
     return op;
 }
@@ -163,7 +122,7 @@ RCompare Compare(TSession &session, IScreen &screen, const char *jobName, const 
     RCompare c;
     TDeviceJob job(session, screen, jobName);
     job.NameOnRecord(words);
-    c.mRead = ReadDetector(job, session, screen, c.mHeld, c.mIdentity);
+    c.mRead = ReadDetector(job, session, c.mHeld, c.mIdentity);
     if (c.mRead.Ok()) {
         c.mAfter = after(c.mHeld);
         c.mLines = DiffLines(c.mHeld, c.mAfter, session.SensorTypes);
@@ -224,28 +183,6 @@ std::string CompareText(const RCompare &compare, const std::vector<RSensorType> 
     return text;
 }
 
-RActionResult CompareAction(TSession &session, IScreen &screen, const RMainState &state)
-{
-    RActionResult result;
-    const std::vector<std::string> problems = CFGWriteRangeProblems(session.DeviceCFG);
-    RTamselCFG sent = state.FTamselCFG;
-    ViewToConfig(state.FForm, sent, true, state.FReadSW, session.UserMode, session.SensorTypes);
-    if (!problems.empty() || sent.mSensor.mSensorType == 0) {
-        if (!problems.empty())
-            screen.Message(kWriteRangeCaption, WriteRangeText(problems), MsgIcon::Error);
-        else
-            screen.Message(kNoSensorCaption, session.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
-        result.mRefused = true;
-        result.mBadSettings = !problems.empty();
-        return result;
-    }
-    const RCompare compare = CompareBeforeWrite(session, screen, sent);
-    static_cast<ROpResult &>(result) = compare.mRead;
-    if (compare.Ok())
-        screen.Message(kCompareCaption, CompareText(compare, session.SensorTypes), MsgIcon::Information);
-    return result;
-}
-
 RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RKeptConfig &kept,
                                     const std::function<bool(const std::vector<std::string> &lines)> &confirm)
 {
@@ -265,7 +202,7 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
 
     RTamselCFG held{};
     RTamselIdenty identity{};
-    const ROpResult read = ReadDetector(job, session, screen, held, identity);
+    const ROpResult read = ReadDetector(job, session, held, identity);
     if (!read.Ok()) {
         job.Finish(data);
         result.mStatus = read.mStatus;
@@ -310,10 +247,9 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
     RTamselCFG readBack{};
     ShowBusy(screen, kWritePrefix);
     const ROpResult write = job.Linked(kWritePrefix, [&]() -> uint8_t {
+        TDetector detector(session);
         RTamselIdenty now{};
-        uint8_t status = session.Link().RequireIdenty(now);
-        if (status == 0)
-            status = CheckProductID(now.mPID, kProductNorvik, session.UserMode);
+        uint8_t status = detector.Connect(now);
         if (status == 0 && SerialOf(now) != serial) {
             otherUnit = true;
             return 0;
@@ -321,9 +257,9 @@ RRestoreResult RestoreConfiguration(TSession &session, IScreen &screen, const RK
         if (status == 0 && session.UserMode && sent.mSensor.mSensorType != now.mSensor)
             status = kStatusSensorMismatch;
         if (status == 0)
-            status = WriteConfigRanges(session, sent, needed);
+            status = detector.WriteRanges(sent, needed);
         if (status == 0)
-            status = ReadConfigBlocks(session, readBack);
+            status = detector.ReadConfig(readBack);
         return status;
     });
     if (!write.mAborted && !otherUnit)

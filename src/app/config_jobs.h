@@ -11,8 +11,7 @@
 #include <QJsonArray>
 
 #include "app/config_template.h"
-#include "app/app_state.h"
-#include "app/device_actions.h"
+#include "app/detector_jobs.h"
 #include "model/exit_table.h"
 
 class IScreen;
@@ -33,18 +32,10 @@ inline constexpr uint8_t kStatusDeclined = exits::kJobDeclined;
 inline constexpr uint8_t kStatusRefused = exits::kJobRefused;
 inline constexpr uint8_t kStatusNotDone = exits::kJobNotDone;
 
-// Calls the command until it returns 0, at most three times; the last status counts.
-uint8_t UpToThreeTimes(const std::function<uint8_t()> &command);
-// Both configuration blocks, as Read Device reads them (3 attempts each);
-// cfg is set only when both arrived.
-uint8_t ReadConfigBlocks(TSession &session, RTamselCFG &cfg);
-// The ranges written from the record's bytes, in their order (3 attempts each).
-uint8_t WriteConfigRanges(TSession &session, const RTamselCFG &cfg, const std::vector<RCFGWriteRange> &ranges);
-
 // One frame of the job with Read Device's texts and sequence (identity,
 // product check, both blocks): the configuration and identity read, for the
 // caller alone.
-ROpResult ReadDetector(TDeviceJob &job, TSession &session, IScreen &screen, RTamselCFG &cfg, RTamselIdenty &identity);
+ROpResult ReadDetector(TDeviceJob &job, TSession &session, RTamselCFG &cfg, RTamselIdenty &identity);
 
 // What a detector holding `held` holds after Write Device sent `sent` with
 // the session's settings: the write ranges' bytes, and in the developer
@@ -84,14 +75,7 @@ RCompare CompareBeforeWrite(TSession &session, IScreen &screen, const RTamselCFG
 // mSensorMismatch: the template sets levels and was taken from another sensor.
 RCompare CompareWithTemplate(TSession &session, IScreen &screen, const RConfigTemplate &tpl);
 
-// The window's "Compare...": Write Device's own refusals first (write ranges
-// that leave the record, a record without a sensor type; the same boxes),
-// then the record Write Device would send is built from the view (without
-// touching the editors or showing the life box) and compared with the
-// detector; the list is told in one information box captioned
-// kCompareCaption. mRefused for a refusal.
 inline constexpr const char *kCompareCaption = "Compare with Detector";
-RActionResult CompareAction(TSession &session, IScreen &screen, const RMainState &state);
 // The box's text for a comparison: each field by the caption the window
 // shows it under, with its unit.
 std::string CompareText(const RCompare &compare, const std::vector<RSensorType> &types);

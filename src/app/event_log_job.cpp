@@ -14,30 +14,25 @@
 namespace {
 
 // The download, and once it went well the file; the log that came down stays in `log`.
-void SaveEventLogSteps(TSession &session, IScreen &screen, TDeviceJob &job, RMainState &state,
-                       const TReadDeviceConfig &readDeviceConfig, RComTamselReadBuf &log, REventLogResult &result)
+void SaveEventLogSteps(TSession &session, IScreen &screen, TDeviceJob &job, RTamselCFG &cfg, const TConfigRead &read,
+                       RComTamselReadBuf &log, REventLogResult &result)
 {
-    state.FHibernateBtn = false;
-
-    TComTamsel &link = session.Link();
     RDeviceCFG &settings = session.DeviceCFG;
-    TDeviceActions actions(session, screen, state);
+    TDetector detector(session);
     RTamselIdenty identity;
     result.mOp = job.Run(kEventLogPrefix, [&]() -> uint8_t {
-        uint8_t status = readDeviceConfig ? readDeviceConfig() : actions.ReadDeviceConfig();
+        uint8_t status = read ? read(cfg) : detector.ReadConfiguration(cfg);
         if (status == 0)
-            status = link.RequireIdenty(identity);
+            status = detector.Connect(identity);
         if (status == 0)
-            status = CheckProductID(identity.mPID, kProductNorvik, session.UserMode);
-        if (status == 0)
-            status = link.LoadLog(log, settings.mEVENTReadPacketSize);
+            status = detector.Link().LoadLog(log, settings.mEVENTReadPacketSize);
         return status;
     });
     if (!result.mOp.Ok())
         return;
 
     // The detector's clock value that stands for the present moment.
-    state.FTamselCFG.mUnit.mLifeRemaining = identity.mLife;
+    cfg.mUnit.mLifeRemaining = identity.mLife;
 
     std::vector<RTamselEvent> events = ParseEventLog(log, settings.mEVENTPacketSize);
     result.mEvents = static_cast<int>(events.size());
@@ -52,13 +47,13 @@ void SaveEventLogSteps(TSession &session, IScreen &screen, TDeviceJob &job, RMai
     choice.filter = kEventFilter;
     choice.defaultExt = kEventDefaultExt;
     choice.initialDir = settings.mEVENTSaveDir;
-    choice.fileName = EventLogFileName(state.FTamselCFG, Now());
+    choice.fileName = EventLogFileName(cfg, Now());
     const std::optional<std::string> path = screen.ChooseSaveFile(choice);
     if (!path)
         return;
     result.mPath = *path;
 
-    if (SaveEventLog(*path, state.FTamselCFG, events)) {
+    if (SaveEventLog(*path, cfg, events)) {
         result.mFile = EFileOutcome::Done;
     } else {
         result.mFile = EFileOutcome::Failed;
@@ -70,13 +65,12 @@ void SaveEventLogSteps(TSession &session, IScreen &screen, TDeviceJob &job, RMai
 
 } // namespace
 
-REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RMainState &state,
-                                   const TReadDeviceConfig &readDeviceConfig)
+REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RTamselCFG &cfg, const TConfigRead &read)
 {
     REventLogResult result;
     TDeviceJob job(session, screen, kJobEvents);
     RComTamselReadBuf log;
-    SaveEventLogSteps(session, screen, job, state, readDeviceConfig, log, result);
+    SaveEventLogSteps(session, screen, job, cfg, read, log, result);
     // On the record once the file question is settled: what came down, how
     // many events it held and where they went.
     QJsonObject data;
@@ -88,4 +82,14 @@ REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RMainStat
     }
     job.Finish(data);
     return result;
+}
+
+REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RMainState &state,
+                                   const TReadDeviceConfig &readDeviceConfig)
+{
+    state.FHibernateBtn = false;
+    TDeviceActions actions(session, screen, state);
+    return SaveEventLogAction(session, screen, state.FTamselCFG, [&](RTamselCFG &) {
+        return readDeviceConfig ? readDeviceConfig() : actions.ReadDeviceConfig();
+    });
 }

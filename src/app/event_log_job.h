@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/cfg_actions.h"
+#include "app/detector_jobs.h"
 #include "app/device_job.h"
 #include "files/event_log.h"
 
@@ -32,11 +33,13 @@ struct REventLogResult {
 };
 
 // Save Event Log: in the operation frame ("Load Event Log") the
-// configuration read of Read Device (TDeviceActions::ReadDeviceConfig: on
-// success FTamselCFG, FReadSW and state.FForm are refreshed), the identity
-// again with its product check, and the download; then mLifeRemaining of
-// FTamselCFG := the identity's life, the parse, the sort, the save dialog,
-// SaveEventLog and the remembered folder. readDeviceConfig replaces the
-// configuration read when given.
+// configuration read (`read`, Read Device's sequence over `cfg` when none is
+// given), the identity again with its product check, and the download; then
+// cfg's mLifeRemaining := the identity's life, the parse, the sort, the save
+// dialog, SaveEventLog and the remembered folder.
+REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RTamselCFG &cfg, const TConfigRead &read = {});
+// The window's: on its state (FTamselCFG), its hibernation confirmation
+// forgotten; the configuration read is TDeviceActions::ReadDeviceConfig
+// (which refreshes state.FForm) unless readDeviceConfig is given.
 REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RMainState &state,
                                    const TReadDeviceConfig &readDeviceConfig = {});

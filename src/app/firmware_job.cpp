@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/app_state.h"
+#include "app/detector.h"
 #include "app/journal.h"
 #include "app/session.h"
 #include "app/user_store.h"
@@ -175,7 +176,7 @@ ROpResult TImageDownload::End()
 
 // ---------------------------------------------------------------- the panels' actions
 
-// Holds the upgrade's running state: buttons disabled and FUpgrade set for
+// Holds the upgrade's running state: buttons disabled and FGoOn set for
 // its lifetime, everything usable again when it ends, however it ends.
 class TFirmwareUpgrade::TRunGuard {
 public:
@@ -187,7 +188,7 @@ public:
         p.mOpenEnabled = false;
         p.mUpgradeEnabled = false;
         p.mCancelEnabled = false;
-        FOwner.FState.FUpgrade = true;
+        *FOwner.FGoOn = true;
         try {
             FOwner.Changed();
         } catch (...) {
@@ -214,15 +215,17 @@ private:
         p.mOpenEnabled = true;
         p.mUpgradeEnabled = FOwner.FImageLoaded;
         p.mCancelEnabled = false;
-        FOwner.FState.FUpgrade = false;
+        *FOwner.FGoOn = false;
         FOwner.FRunning = false;
     }
 
     TFirmwareUpgrade &FOwner;
 };
 
+TFirmwareUpgrade::TFirmwareUpgrade(TSession &session, IScreen &screen) : FSession(session), FScreen(screen) {}
+
 TFirmwareUpgrade::TFirmwareUpgrade(TSession &session, IScreen &screen, RMainState &state)
-    : FSession(session), FScreen(screen), FState(state)
+    : FSession(session), FScreen(screen), FHibernateConfirmed(&state.FHibernateBtn), FGoOn(&state.FUpgrade)
 {
 }
 
@@ -258,7 +261,7 @@ uint8_t TFirmwareUpgrade::LoadUpgradeFile(const std::string &fileName, bool bQui
     if (status == 0) {
         RImageHeader header;
         ImageHeaderOf(packets, header);
-        FState.FUpgradeFile = std::move(packets);
+        FImage = std::move(packets);
         FImageLoaded = true;
         const std::string path = AbsolutePath(file);
         settings.mFLASHFile = path;
@@ -269,7 +272,7 @@ uint8_t TFirmwareUpgrade::LoadUpgradeFile(const std::string &fileName, bool bQui
         FPanel.mUpgradeEnabled = true;
     } else {
         // Nothing of a refused file is kept; the remembered path stays.
-        FState.FUpgradeFile.clear();
+        FImage.clear();
         FImageLoaded = false;
         FPanel.mFileText.clear();
         FPanel.mDescText = kFirmwareNoImageText;
@@ -307,19 +310,13 @@ std::optional<uint8_t> TFirmwareUpgrade::OpenUpgradeFile()
     return LoadUpgradeFile(*file, false);
 }
 
-void TFirmwareUpgrade::Cancel() { FState.FUpgrade = false; }
+void TFirmwareUpgrade::Cancel() { *FGoOn = false; }
 
 ROpResult TFirmwareUpgrade::CheckTarget(TDeviceJob &job, const RImageHeader &header)
 {
     ShowStatus(FScreen, kBusyBackground, kBusyText, "Check Program...");
-    TComTamsel &link = FSession.Link();
     RTamselIdenty identity{};
-    ROpResult result = job.Linked("Check Program", [&] {
-        uint8_t status = link.RequireIdenty(identity);
-        if (status == 0)
-            status = CheckProductID(identity.mPID, kProductNorvik, FSession.UserMode);
-        return status;
-    });
+    ROpResult result = job.Linked("Check Program", [&] { return TDetector(FSession).Connect(identity); });
     if (result.mAborted)
         return result;
 
@@ -338,7 +335,7 @@ ROpResult TFirmwareUpgrade::CheckTarget(TDeviceJob &job, const RImageHeader &hea
 ROpResult TFirmwareUpgrade::DownloadImage(const TImagePackets &image)
 {
     ShowStatus(FScreen, kBusyBackground, kBusyText, "Download Image...");
-    TImageDownload download(FSession, FScreen, image, FState.FUpgrade);
+    TImageDownload download(FSession, FScreen, image, *FGoOn);
     if (download.Begin()) {
         try {
             while (download.Pass()) {
@@ -366,17 +363,18 @@ ROpResult TFirmwareUpgrade::Upgrade()
         busy.mError = "A firmware upgrade is running";
         return busy;
     }
-    if (!FImageLoaded || !ImageShapeOk(FState.FUpgradeFile))
+    if (!FImageLoaded || !ImageShapeOk(FImage))
         return StatusResult(kStatusImageOpen);
 
     // The image sent is this copy: nothing done while the window processes
     // its messages can change it under the download.
-    const TImagePackets image = FState.FUpgradeFile;
+    const TImagePackets image = FImage;
     RImageHeader header;
     ImageHeaderOf(image, header);
     const int packets = static_cast<int>(image.size());
 
-    FState.FHibernateBtn = false;
+    if (FHibernateConfirmed)
+        *FHibernateConfirmed = false;
     const TRunGuard guard(*this);
     TDeviceJob job(FSession, FScreen, kJobUpgrade);
     int attemptsMade = 0;

@@ -54,7 +54,7 @@ struct RFirmwarePanel {
 // end-of-connection request, the error box is shown and End reports it aborted.
 class TImageDownload {
 public:
-    // `image` and `goOn` (the state's FUpgrade) must outlive the attempt.
+    // `image` and `goOn` must outlive the attempt.
     TImageDownload(TSession &session, IScreen &screen, const TImagePackets &image, const bool &goOn);
 
     // Status := OpenUSB; if 0, UpgradeStart. True when packets are to be sent.
@@ -103,6 +103,9 @@ private:
 
 class TFirmwareUpgrade {
 public:
+    TFirmwareUpgrade(TSession &session, IScreen &screen);
+    // The window's: an upgrade forgets its confirmed hibernation
+    // (FHibernateBtn), and FUpgrade tells the window a download goes on.
     TFirmwareUpgrade(TSession &session, IScreen &screen, RMainState &state);
     ~TFirmwareUpgrade();
     TFirmwareUpgrade(const TFirmwareUpgrade &) = delete;
@@ -113,7 +116,7 @@ public:
     const RFirmwarePanel &Panel() const { return FPanel; }
     std::function<void(const RFirmwarePanel &)> OnPanelChanged;
 
-    // Loads and checks an image into the state's FUpgradeFile. Unless bQuiet,
+    // Loads and checks an image to send. Unless bQuiet,
     // "Loading Upgrade File..." before and the result after. On 0 the path is
     // remembered (DeviceCFG.mFLASHFile, mFLASHSaveDir, the store's FLASH
     // "ImageFile") and the upgrade enabled; on a failure the image is dropped
@@ -134,7 +137,7 @@ public:
     // loaded image, or while an upgrade runs, nothing is done (128, resp.
     // aborted with no box).
     ROpResult Upgrade();
-    // The cancel button: FUpgrade := false; the download stops after the
+    // The cancel button: the download stops after the
     // packet under way.
     void Cancel();
 
@@ -143,8 +146,12 @@ public:
     // the window must wait for it.
     bool Running() const { return FRunning; }
     bool ImageLoaded() const { return FImageLoaded; }
+    // The image loaded (packets x bytes), and whether a download goes on
+    // (Cancel and the upgrade's end clear it).
+    const TImagePackets &Image() const { return FImage; }
+    bool GoingOn() const { return *FGoOn; }
 
-    // One download attempt over `image` (FUpgrade must be true, else it stops
+    // One download attempt over `image` (the download must be going on, else it stops
     // at once with 134). Shows "Download Image...Fail" for a failure other
     // than 134; reports nothing else.
     ROpResult DownloadImage(const TImagePackets &image);
@@ -162,7 +169,10 @@ private:
 
     TSession &FSession;
     IScreen &FScreen;
-    RMainState &FState;
+    bool *FHibernateConfirmed = nullptr;
+    TImagePackets FImage; // the image loaded: packets x bytes
+    bool FOwnGoOn = false;
+    bool *FGoOn = &FOwnGoOn; // the download goes on; Cancel clears it (the window's: its FUpgrade)
     RFirmwarePanel FPanel;
     bool FImageLoaded = false;
     bool FRunning = false;

@@ -1,6 +1,5 @@
 #include <iostream>
 
-#include "app/app_state.h"
 #include "app/cfg_actions.h"
 #include "app/config_jobs.h"
 #include "app/session.h"
@@ -15,10 +14,8 @@
 // written.
 int ConfigOfFile(CliContext &c, const std::string &path, RTamselCFG &sent)
 {
-    RMainState state;
-    StartConfigView(state.FForm, state.FTamselCFG, c.session.SensorTypes);
     c.screen.FFiles.push_back(path);
-    const EFileOutcome read = ReadConfigFileAction(c.session, c.screen, state);
+    const EFileOutcome read = ReadConfigFileForDetector(c.session, c.screen, sent);
     c.screen.FFiles.clear();
     if (read != EFileOutcome::Done)
         return kExitFile;
@@ -28,8 +25,6 @@ int ConfigOfFile(CliContext &c, const std::string &path, RTamselCFG &sent)
         return kExitRefused;
     }
     // The record Write Device would send (no box: nothing is written here).
-    sent = state.FTamselCFG;
-    ViewToConfig(state.FForm, sent, true, state.FReadSW, c.session.UserMode, c.session.SensorTypes);
     if (sent.mSensor.mSensorType == 0) {
         c.screen.Message(kNoSensorCaption, c.session.UserMode ? kNoSensorTextUser : kNoSensorTextDev, MsgIcon::Error);
         return kExitFile;

@@ -1,4 +1,3 @@
-#include "app/app_state.h"
 #include "app/event_log_job.h"
 #include "app/session.h"
 #include "cli/cli_commands.h"
@@ -19,13 +18,12 @@ CliEntry EventsCommand()
                 std::string out;
                 if (!TakeOption(c.args, "--out", out) || out.empty() || !c.args.empty())
                     return kExitUsage;
-                RMainState state;
-                StartConfigView(state.FForm, state.FTamselCFG, c.session.SensorTypes);
+                RTamselCFG cfg = DefaultCFG();
                 c.screen.FFiles.push_back(out);
                 REventLogResult result;
                 {
                     const TReadProgress progress = TReadProgress::EventLog(c.session.Link(), c.screen);
-                    result = SaveEventLogAction(c.session, c.screen, state);
+                    result = SaveEventLogAction(c.session, c.screen, cfg);
                 }
                 c.screen.FFiles.clear();
                 if (!result.mOp.Ok())

@@ -5,8 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "app/app_state.h"
-#include "app/device_actions.h"
+#include "app/detector_jobs.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
 #include "model/config_record.h"
@@ -49,8 +48,7 @@ CliEntry IdentifyCommand()
                 const bool json = TakeFlag(c.args, "--json");
                 if (!c.args.empty())
                     return kExitUsage;
-                RMainState state;
-                TDeviceActions actions(c.session, c.screen, state);
+                TDetectorJobs actions(c.session, c.screen);
                 if (!json)
                     return static_cast<int>(actions.Identify().mStatus);
                 RTamselIdenty identity{};

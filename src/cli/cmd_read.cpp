@@ -1,9 +1,8 @@
 #include <iostream>
 
-#include "app/app_state.h"
 #include "app/cfg_actions.h"
 #include "app/config_json.h"
-#include "app/device_actions.h"
+#include "app/detector_jobs.h"
 #include "app/session.h"
 #include "cli/cli_commands.h"
 #include "model/config_form.h"
@@ -30,17 +29,15 @@ CliEntry ReadCommand()
                 TakeFlag(c.args, "--json");
                 if (!c.args.empty() || (save && out.empty()))
                     return kExitUsage;
-                RMainState state;
-                StartConfigView(state.FForm, state.FTamselCFG, c.session.SensorTypes);
-                TDeviceActions actions(c.session, c.screen, state);
-                const RActionResult result = actions.ReadDevice();
+                RTamselCFG cfg = DefaultCFG();
+                const RActionResult result = TDetectorJobs(c.session, c.screen).ReadDevice(cfg);
                 if (!result.Ok())
                     return static_cast<int>(result.mStatus);
-                std::cout << ConfigToJson(state.FTamselCFG) << std::flush;
+                std::cout << ConfigToJson(cfg) << std::flush;
                 if (!save)
                     return 0;
                 c.screen.FFiles.push_back(out);
-                const EFileOutcome saved = WriteConfigFileAction(c.session, c.screen, state);
+                const EFileOutcome saved = WriteRecordFile(c.session, c.screen, cfg, cfg.mUnit.mFWVersion);
                 c.screen.FFiles.clear();
                 return saved == EFileOutcome::Done ? 0 : kExitFile;
             }};

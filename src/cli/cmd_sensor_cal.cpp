@@ -6,8 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/device_actions.h"
+#include "app/detector_jobs.h"
 #include "app/session.h"
 #include "app/status.h"
 #include "cli/cli_commands.h"
@@ -288,16 +287,15 @@ int SensorCal(CliContext &c)
 
     c.screen.CatchStopSignals();
     // As the window's "Sensor Calibration" button: the detector's record first.
-    RMainState state;
-    TDeviceActions actions(c.session, c.screen, state);
-    const ROpResult read = actions.ReadForSensorCalibration();
+    RTamselCFG cfg = DefaultCFG();
+    const ROpResult read = TDetectorJobs(c.session, c.screen).ReadForSensorCalibration(cfg);
     if (!read.Ok())
         return static_cast<int>(read.mStatus);
 
     IClock &clock = c.session.Clock();
     TCliCalView view(StderrIsTerminal());
     TSensorCalibration cal(c.session, c.screen, view);
-    if (!cal.Open(state.FTamselCFG))
+    if (!cal.Open(cfg))
         return kExitRefused; // "Sensor type is wrong": no calibration for this sensor
     if (haveSpan) {
         // A span gas the sensor type does not take is refused, not moved into

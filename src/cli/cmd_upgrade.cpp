@@ -1,4 +1,3 @@
-#include "app/app_state.h"
 #include "app/firmware_job.h"
 #include "cli/cli_commands.h"
 
@@ -18,8 +17,7 @@ CliEntry UpgradeCommand()
             [](CliContext &c) {
                 if (c.args.size() != 1 || c.args[0].empty())
                     return kExitUsage;
-                RMainState state;
-                TFirmwareUpgrade firmware(c.session, c.screen, state);
+                TFirmwareUpgrade firmware(c.session, c.screen);
                 c.screen.FFiles.push_back(c.args[0]);
                 const std::optional<uint8_t> loaded = firmware.OpenUpgradeFile();
                 c.screen.FFiles.clear();

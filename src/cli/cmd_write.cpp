@@ -1,6 +1,5 @@
-#include "app/app_state.h"
 #include "app/cfg_actions.h"
-#include "app/device_actions.h"
+#include "app/detector_jobs.h"
 #include "app/session.h"
 #include "cli/cli_commands.h"
 #include "model/config_form.h"
@@ -25,15 +24,17 @@ CliEntry WriteCommand()
             [](CliContext &c) {
                 if (c.args.size() != 1 || c.args[0].empty())
                     return kExitUsage;
-                RMainState state;
-                StartConfigView(state.FForm, state.FTamselCFG, c.session.SensorTypes);
+                RTamselCFG cfg = DefaultCFG();
                 c.screen.FFiles.push_back(c.args[0]);
-                const EFileOutcome read = ReadConfigFileAction(c.session, c.screen, state);
+                const EFileOutcome read = ReadConfigFile(c.session, c.screen, cfg);
                 c.screen.FFiles.clear();
                 if (read != EFileOutcome::Done)
                     return kExitFile;
-                TDeviceActions actions(c.session, c.screen, state);
-                const RActionResult result = actions.WriteDevice();
+                // The record as Write Device builds it from the editors Read File filled.
+                const RActionResult result = TDetectorJobs(c.session, c.screen).WriteDevice([&] {
+                    RecordThroughView(c.session, cfg, 0, true, &c.screen);
+                    return cfg;
+                });
                 if (result.mRefused)
                     return result.mBadSettings || result.mBadAlarms ? kExitRefused : kExitFile;
                 return static_cast<int>(result.mStatus);

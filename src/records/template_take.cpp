@@ -2,7 +2,6 @@
 
 #include <QJsonObject>
 
-#include "app/app_state.h"
 #include "app/cfg_actions.h"
 #include "app/config_jobs.h"
 #include "app/device_job.h"
@@ -13,18 +12,6 @@
 #include "records/templates.h"
 
 namespace {
-
-// The record Write Device would send from a file, as Read File leaves the view.
-bool ConfigOfFile(TSession &session, IScreen &screen, RTamselCFG &cfg)
-{
-    RMainState state;
-    StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
-    if (ReadConfigFileAction(session, screen, state) != EFileOutcome::Done)
-        return false;
-    cfg = state.FTamselCFG;
-    ViewToConfig(state.FForm, cfg, true, state.FReadSW, session.UserMode, session.SensorTypes);
-    return true;
-}
 
 } // namespace
 
@@ -44,7 +31,7 @@ RTemplateTaken TakeTemplate(TSession &session, IScreen &screen, TRecordStore &st
     }
     RTamselCFG cfg{};
     if (source == ETemplateSource::kFile) {
-        if (!ConfigOfFile(session, screen, cfg))
+        if (ReadConfigFileForDetector(session, screen, cfg) != EFileOutcome::Done)
             return taken;
     } else if (!ReadDetectorForTemplate(session, screen, name, cfg).Ok()) {
         return taken;
@@ -57,7 +44,7 @@ ROpResult ReadDetectorForTemplate(TSession &session, IScreen &screen, const std:
     TDeviceJob job(session, screen, kJobTemplateSave);
     job.NameOnRecord("Save template " + name + " from the detector");
     RTamselIdenty identity{};
-    const ROpResult op = ReadDetector(job, session, screen, cfg, identity);
+    const ROpResult op = ReadDetector(job, session, cfg, identity);
     job.Finish(QJsonObject{{QStringLiteral("template_name"), QString::fromStdString(name)}});
     return op;
 }

@@ -6,8 +6,7 @@
 
 #include <QJsonArray>
 
-#include "app/app_state.h"
-#include "app/device_actions.h"
+#include "app/detector_jobs.h"
 #include "app/evidence_keys.h"
 #include "app/journal.h"
 #include "app/session.h"
@@ -151,16 +150,15 @@ bool TBumpTest::Start(const RGasCylinder &cylinder)
     }
 
     FJob.emplace(FSession, FScreen, kJobBumpTest);
-    RMainState state;
-    TDeviceActions actions(FSession, FScreen, state);
-    const ROpResult read = FJob->Run(kReadPrefix, [&] { return actions.ReadDeviceConfig(); });
+    RTamselCFG cfg = DefaultCFG();
+    const ROpResult read = FJob->Run(kReadPrefix, [&] { return TDetector(FSession).ReadConfiguration(cfg); });
     if (!read.Ok()) {
         FResult.mStatus = read.mStatus;
         End(read.mAborted ? EBumpOutcome::kAborted : EBumpOutcome::kLinkFailed,
             read.mAborted ? read.mError : "the detector could not be read");
         return false;
     }
-    FCFG = state.FTamselCFG;
+    FCFG = cfg;
     const int index = FindSensorType(FCFG.mSensor.mSensorType, FSession.SensorTypes);
     FResult.mUnit = index >= 0 ? FSession.SensorTypes[static_cast<size_t>(index)].mUnit : std::string();
     RBumpCriteria &c = FResult.mCriteria;

@@ -170,7 +170,8 @@ RUnitReport TProgramRun::ProgramUnit(int number)
 {
     RUnitReport r;
     r.mNumber = number;
-    TComTamsel &link = FSession.Link();
+    TDetector detector(FSession);
+    TComTamsel &link = detector.Link();
     const std::vector<RSensorType> &types = FSession.SensorTypes;
     TDeviceJob job(FSession, FScreen, kJobProgram);
     QJsonObject data{{QLatin1String(journal_data::kTemplate),
@@ -195,11 +196,7 @@ RUnitReport TProgramRun::ProgramUnit(int number)
         return 0;
     };
     const ROpResult op = job.Linked("Program Unit", [&]() -> uint8_t {
-        uint8_t status = link.RequireIdenty(identity);
-        if (status == 0)
-            status = CheckProductID(identity.mPID, kProductNorvik, FSession.UserMode);
-        if (status == 0)
-            status = ReadConfigBlocks(FSession, backup);
+        uint8_t status = detector.ReadConfiguration(backup, identity);
         if (status != 0)
             return status;
         step = EStep::kRead;
@@ -231,9 +228,9 @@ RUnitReport TProgramRun::ProgramUnit(int number)
         written = RangesToWrite(backup, sent, CFGWriteRanges(FSession.DeviceCFG));
         if (written.empty())
             return beep();
-        status = WriteConfigRanges(FSession, sent, written);
+        status = detector.WriteRanges(sent, written);
         if (status == 0)
-            status = ReadConfigBlocks(FSession, readBack);
+            status = detector.ReadConfig(readBack);
         if (status != 0)
             return status;
         step = EStep::kWritten;

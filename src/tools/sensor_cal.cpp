@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/device_actions.h"
+#include "app/detector_jobs.h"
 #include "app/status.h"
 #include "app/session.h"
 #include "app/user_store.h"
@@ -181,9 +181,7 @@ bool TSensorCalibration::PrepareCalibration(RTamselCFG &CFG)
     const RDeviceCFG &settings = FSession.DeviceCFG;
     const ROpResult result = FJob->Linked({}, [&]() -> uint8_t {
         RTamselIdenty identy{};
-        uint8_t status = FLink.RequireIdenty(identy);
-        if (status == 0)
-            status = CheckProductID(identy.mPID, kProductNorvik, FSession.UserMode);
+        uint8_t status = TDetector(FSession).Connect(identy);
         if (status == 0)
             status = FLink.ReadUnitCFGData(CFG.mUnit, settings.mUnitPacketSize, settings.mUnitDataSize);
         if (status == 0)

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 
+#include "app/detector.h"
 #include "app/status.h"
 #include "app/session.h"
 #include "app/user_store.h"
@@ -303,9 +304,7 @@ bool TSensorLogger::Start()
     RTamselUnitCFG unit{};
     const RDeviceCFG &settings = FSession.DeviceCFG;
     const ROpResult read = FJob->Linked({}, [&]() -> uint8_t {
-        uint8_t status = FLink.RequireIdenty(identy);
-        if (status == 0)
-            status = CheckProductID(identy.mPID, kProductNorvik, FSession.UserMode);
+        uint8_t status = TDetector(FSession).Connect(identy);
         if (status == 0)
             status = FLink.ReadUnitCFGData(unit, settings.mUnitPacketSize, settings.mUnitDataSize);
         return status;

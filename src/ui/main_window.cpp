@@ -148,8 +148,6 @@ void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
 {
     FFirst = true;
     FState.FTamselCFG = DefaultCFG();
-    FState.FUpgradeFile.clear();
-    FState.FUpgrade = false;
     FState.FHibernateBtn = false;
     FState.FReadSW = 0;
     setWindowTitle(Text(kMainCaption));
@@ -398,7 +396,7 @@ bool TNorvikIRMainForm::SaveTrafficList(const std::string &dir, std::string *err
 
 bool TNorvikIRMainForm::FormCloseQuery()
 {
-    if (FState.FUpgrade || FFirmware->Running())
+    if (FFirmware->GoingOn() || FFirmware->Running())
         return true;
     std::string error;
     if (FSession.DeviceCFG.mLogEnable && !SaveTrafficList(&error))
@@ -409,7 +407,7 @@ bool TNorvikIRMainForm::FormCloseQuery()
 
 void TNorvikIRMainForm::closeEvent(QCloseEvent *e)
 {
-    if (FState.FUpgrade || FFirmware->Running()) {
+    if (FFirmware->GoingOn() || FFirmware->Running()) {
         // The download runs inside the upgrade button's handler; the window
         // closes when it has ended, so that the detector is never left with
         // half an image because the window went away.

@@ -10,6 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/config_jobs.h"
+#include "app/device_actions.h"
 #include "app/journal.h"
 #include "link/wire.h"
 #include "sim/sim_detector.h"

@@ -785,7 +785,7 @@ protected:
     void ExpectCallerUsable()
     {
         EXPECT_FALSE(link.Port().Enabled()) << "the port was left open";
-        EXPECT_FALSE(state.FUpgrade);
+        EXPECT_FALSE(firmware->GoingOn());
         EXPECT_FALSE(firmware->Running());
         const RFirmwarePanel &panel = firmware->Panel();
         EXPECT_FALSE(panel.mRunning);

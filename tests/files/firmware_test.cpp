@@ -186,7 +186,7 @@ protected:
     // After any upgrade: usable again.
     void ExpectUsable()
     {
-        EXPECT_FALSE(state.FUpgrade);
+        EXPECT_FALSE(firmware.GoingOn());
         EXPECT_FALSE(firmware.Running());
         const RFirmwarePanel &p = firmware.Panel();
         EXPECT_FALSE(p.mRunning);
@@ -304,7 +304,7 @@ TEST_F(FirmwareTest, PacketsTooSmallForTheHeaderAreRefusedBySize)
         // A file of exactly the configured size with a valid CRC.
         EXPECT_EQ(firmware.LoadUpgradeFile(Write("small.img", MakeImage(size_t{kPackets} * size)), false), 129);
         EXPECT_FALSE(firmware.ImageLoaded());
-        EXPECT_TRUE(state.FUpgradeFile.empty());
+        EXPECT_TRUE(firmware.Image().empty());
     }
     session.DeviceCFG.mFALSHPacketSize = 7;
     EXPECT_EQ(firmware.LoadUpgradeFile(Write("seven.img", MakeImage(size_t{kPackets} * 7)), false), 0);
@@ -319,7 +319,7 @@ TEST_F(FirmwareTest, GoodLoadRemembersTheImageAndFillsThePanel)
     EXPECT_EQ(screen.journal.front(), "status:Loading Upgrade File...");
     EXPECT_EQ(screen.StatusCaption(), "Loading Upgrade File... OK");
     EXPECT_TRUE(screen.messages.empty());
-    EXPECT_EQ(state.FUpgradeFile, Packets(image));
+    EXPECT_EQ(firmware.Image(), Packets(image));
     EXPECT_EQ(session.DeviceCFG.mFLASHFile, path);
     EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, dir.string() + "/");
     EXPECT_EQ(session.Store().ImageFile(), path);
@@ -349,7 +349,7 @@ TEST_F(FirmwareTest, FailedLoadDropsTheImageButKeepsTheRememberedPath)
     EXPECT_EQ(screen.LastMessage().mText, "Upgrade data file CRC error\rCheck Upgrade File");
     EXPECT_EQ(screen.LastMessage().mIcon, MsgIcon::Error);
 
-    EXPECT_TRUE(state.FUpgradeFile.empty());
+    EXPECT_TRUE(firmware.Image().empty());
     EXPECT_FALSE(firmware.ImageLoaded());
     EXPECT_EQ(firmware.Panel().mFileText, "");
     EXPECT_EQ(firmware.Panel().mDescText, "Norvik Firmware Upgrade ... Select File");
@@ -358,7 +358,7 @@ TEST_F(FirmwareTest, FailedLoadDropsTheImageButKeepsTheRememberedPath)
     EXPECT_EQ(session.Store().ImageFile(), path);
     // Without an image the upgrade does nothing at all.
     EXPECT_EQ(firmware.Upgrade().mStatus, 128);
-    EXPECT_FALSE(state.FUpgrade);
+    EXPECT_FALSE(firmware.GoingOn());
 }
 
 TEST_F(FirmwareTest, RememberedImageLoadsQuietlyAtFirstActivation)
@@ -474,7 +474,7 @@ TEST_F(FirmwareTest, DownloadSendsEveryPacketThenExecutes)
     std::vector<bool> flags;
     screen.onProcessMessages = [&](int) {
         duringPump.push_back(firmware.Panel());
-        flags.push_back(state.FUpgrade && firmware.Running());
+        flags.push_back(firmware.GoingOn() && firmware.Running());
     };
 
     const ROpResult r = firmware.Upgrade();
@@ -523,7 +523,7 @@ TEST_F(FirmwareTest, DownloadSendsEveryPacketThenExecutes)
     ExpectUsable();
     EXPECT_EQ(firmware.Panel().mProgress, kPackets);
     // The image stays loaded for another upgrade.
-    EXPECT_EQ(state.FUpgradeFile, Packets(image));
+    EXPECT_EQ(firmware.Image(), Packets(image));
 }
 
 TEST_F(FirmwareTest, PacketRepeatsAndDownloadAttempts)
@@ -663,7 +663,6 @@ TEST_F(FirmwareTest, WhatTheWindowDoesDuringTheDownloadCannotDisturbIt)
             return;
         loads.push_back(firmware.LoadUpgradeFile(other, false));
         secondUpgrades.push_back(firmware.Upgrade().mAborted);
-        state.FUpgradeFile.clear(); // even this does not reach the packets
     };
     const ROpResult r = firmware.Upgrade();
     EXPECT_TRUE(r.Ok());
