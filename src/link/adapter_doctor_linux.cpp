@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <unistd.h>
 
+#include "link/doctor_text.h"
 #include "link/usb_id.h"
 
 static_assert(std::is_same_v<uid_t, RUserId> && std::is_same_v<gid_t, RGroupId> && std::is_same_v<mode_t, RFileMode>,
@@ -25,6 +26,8 @@ static_assert(std::is_same_v<uid_t, RUserId> && std::is_same_v<gid_t, RGroupId> 
 namespace fs = std::filesystem;
 
 namespace {
+
+using namespace doctor_text;
 
 constexpr const char *kAdapterDriver = "cp210x";
 constexpr uint16_t kAdapterVendor = 0x10C4;
@@ -38,21 +41,6 @@ std::string Env(const char *name)
 {
     const char *value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
-}
-
-std::vector<std::string> SplitColons(const std::string &text)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = text.find(':', start);
-        const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!part.empty())
-            parts.push_back(part);
-        if (end == std::string::npos)
-            return parts;
-        start = end + 1;
-    }
 }
 
 // A small text file (sysfs attribute, /proc entry, udev record), at most 64 KiB.
@@ -82,13 +70,6 @@ bool ReadSmallFile(const fs::path &path, std::string &text)
     }
     ::close(fd);
     return ok;
-}
-
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\0'))
-        text.pop_back();
-    return text;
 }
 
 bool ParseHex16(const std::string &text, uint16_t &value)
@@ -124,62 +105,10 @@ std::string ModeText(mode_t mode)
 
 // ---- group database ----------------------------------------------------------
 
-struct RGroup {
-    std::string mName;
-    gid_t mGid = 0;
-    std::vector<std::string> mMembers;
-};
-
 std::vector<RGroup> ReadGroups(const std::string &file)
 {
-    std::vector<RGroup> groups;
     std::string text;
-    if (!ReadSmallFile(file, text))
-        return groups;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        // name:password:gid:member,member
-        std::vector<std::string> fields;
-        size_t s = 0;
-        for (;;) {
-            const size_t c = line.find(':', s);
-            fields.push_back(line.substr(s, c == std::string::npos ? std::string::npos : c - s));
-            if (c == std::string::npos)
-                break;
-            s = c + 1;
-        }
-        if (fields.size() < 3 || fields[0].empty() || fields[2].empty() ||
-            fields[2].find_first_not_of("0123456789") != std::string::npos || fields[2].size() > 9)
-            continue;
-        RGroup g;
-        g.mName = fields[0];
-        g.mGid = static_cast<gid_t>(std::stoul(fields[2]));
-        if (fields.size() > 3) {
-            size_t m = 0;
-            const std::string &list = fields[3];
-            while (m <= list.size()) {
-                const size_t comma = std::min(list.find(',', m), list.size());
-                if (comma > m)
-                    g.mMembers.push_back(Trimmed(list.substr(m, comma - m)));
-                m = comma + 1;
-            }
-        }
-        groups.push_back(std::move(g));
-    }
-    return groups;
-}
-
-const RGroup *GroupById(const std::vector<RGroup> &groups, gid_t gid)
-{
-    for (const RGroup &g : groups)
-        if (g.mGid == gid)
-            return &g;
-    return nullptr;
+    return ReadSmallFile(file, text) ? ParseGroups(text) : std::vector<RGroup>();
 }
 
 // ---- processes ---------------------------------------------------------------
@@ -238,32 +167,12 @@ RProcessScan ScanProcesses(const fs::path &proc)
 
 // ---- the udev database -------------------------------------------------------
 
-struct RUdevRecord {
-    bool mRead = false;
-    bool mUaccess = false;
-    bool mModemIgnored = false;
-};
-
 RUdevRecord ReadUdevRecord(const RDoctorRoots &roots, const std::string &devNumber)
 {
-    RUdevRecord r;
     std::string text;
     if (devNumber.empty() || !ReadSmallFile(fs::path(roots.mUdevData) / ("c" + devNumber), text))
-        return r;
-    r.mRead = true;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = Trimmed(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (line == "G:uaccess" || line == "Q:uaccess")
-            r.mUaccess = true;
-        else if (line == "E:ID_MM_DEVICE_IGNORE=1")
-            r.mModemIgnored = true;
-    }
-    return r;
+        return {};
+    return ParseUdevRecord(text);
 }
 
 // "188:0" of a tty from sysfs, else of the node itself when it is a character device.

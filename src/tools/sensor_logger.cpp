@@ -21,10 +21,6 @@
 
 namespace {
 
-constexpr const char *kLogColumns =
-    "Time,Sensor,Sensor Peak,Self-test failed,Last cal failed,Last bump failed,Calibration due,Bump due,"
-    "Calibration Progress,LOW Alarm,HIGH Alarm,Battery,Battery ADC,Temperature,Temperature ADC";
-
 constexpr uint8_t kHistoryCalFail = 0x08;
 constexpr uint8_t kHistoryCalProgress = 0x80;
 constexpr double kProgressWaitSeconds = 10.0;
@@ -37,6 +33,19 @@ void DropPort(TComTamsel &link)
         link.ComClose();
     } catch (...) {
     }
+}
+
+// Runs a step of the loop: an exception ends the run with its text.
+template <typename Step, typename End> bool EndOnThrow(Step &&step, End &&abort)
+{
+    try {
+        return step();
+    } catch (const std::exception &e) {
+        abort(e.what());
+    } catch (...) {
+        abort("Unknown error");
+    }
+    return false;
 }
 
 } // namespace
@@ -67,103 +76,6 @@ const char *LogCommandName(uint8_t nCode)
 bool IsAdapterFailure(uint8_t nStatus)
 {
     return (nStatus >= 1 && nStatus <= 6) || nStatus == 8 || nStatus == 9 || nStatus == wire::kStatusPortFailed || nStatus >= 252;
-}
-
-RSensorLogDisplay LogDisplay(const RTamselSensor &sensor, const RTamselSensor &battery,
-                             const RTamselSensor &temperature, double rElapsed)
-{
-    RSensorLogDisplay d;
-    d.mSensorValue = GasReadingToStr(sensor);
-    d.mSensorPeak = GasPeakToStr(sensor);
-    d.mBatteryValue = ChannelValueToStr(battery);
-    d.mBatteryAdc = ChannelAdcToStr(battery);
-    d.mTemperatureValue = ChannelValueToStr(temperature);
-    d.mTemperatureAdc = ChannelAdcToStr(temperature);
-    for (size_t i = 0; i < kHistoryFlags.size(); ++i)
-        d.mHistory[i] = FlagSet(sensor.mHistory, kHistoryFlags[i]);
-    for (size_t i = 0; i < kAlarmFlags.size(); ++i)
-        d.mAlarm[i] = FlagSet(sensor.mAlarm, kAlarmFlags[i]);
-    d.mElapsed = rElapsed;
-    d.mChartValue = static_cast<float>(GasOverRange(sensor) ? kGasOverRange / SensorDivisor(sensor) : GasValue(sensor));
-    return d;
-}
-
-// ---- the CSV file ----
-
-std::string LogLifeText(uint32_t nLifeRemaining)
-{
-    const RMonthDay md = LifeToMonthDay(nLifeRemaining);
-    if (md.mMonths != 0)
-        return std::to_string(md.mMonths) + "months " + std::to_string(md.mDays) + " days";
-    if (md.mDays != 0)
-        return std::to_string(md.mDays) + " days";
-    return std::to_string(nLifeRemaining / 3600) + " hours";
-}
-
-std::vector<std::string> LogHeaderLines(const RTamselUnitCFG &mUnit)
-{
-    return {
-        "Product Name,Corvane Norvik",
-        "Log Type,Data Log",
-        "Serial Number," + CharFieldToStr(mUnit.mSerial),
-        "Firmware Version," + FWVersionToStr(mUnit.mFWVersion),
-        "Life Remaining," + LogLifeText(mUnit.mLifeRemaining),
-        "Total Number of Events," + std::to_string(mUnit.mAlarmCount),
-        "Duration of events," + std::to_string(mUnit.mAlarmTime),
-        "Number of self-tests," + std::to_string(mUnit.mTestCount),
-        "",
-        kLogColumns,
-    };
-}
-
-std::string LogRow(TDateTime rTime, const RTamselSensor &sensor, const RTamselSensor &battery,
-                   const RTamselSensor &temperature)
-{
-    const RDateTimeFields f = DateTimeFields(rTime);
-    char stamp[40];
-    std::snprintf(stamp, sizeof stamp, "%02d-%02d %02d:%02d:%02d:%03d", f.mMonth, f.mDay, f.mHour, f.mMinute,
-                  f.mSecond, f.mMilli);
-    std::string row = stamp;
-    const auto field = [&row](const std::string &text) {
-        row += ',';
-        row += text;
-    };
-    field(GasReadingToStr(sensor));
-    field(GasPeakToStr(sensor));
-    for (const RFlagCaption &flag : kHistoryFlags)
-        field(FlagSet(sensor.mHistory, flag) ? "YES" : "");
-    field((sensor.mAlarm & 0x04) ? "LOW" : "");
-    field((sensor.mAlarm & 0x08) ? "HIGH" : "");
-    field(ChannelValueToStr(battery));
-    field(ChannelAdcToStr(battery));
-    field(ChannelValueToStr(temperature));
-    field(ChannelAdcToStr(temperature));
-    return row;
-}
-
-std::string LogFileName(const RTamselIdenty &mIdenty, TDateTime rNow)
-{
-    std::string serial = CharFieldToStr(mIdenty.mSerial);
-    // A separator in the serial would turn the proposal into a sub-folder.
-    std::replace(serial.begin(), serial.end(), '/', '_');
-    return serial + "_DAT_" + NameTimeStamp(rNow) + ".CSV";
-}
-
-bool WriteLogHeader(const std::string &FileName, const RTamselUnitCFG &mUnit)
-{
-    std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    for (const std::string &line : LogHeaderLines(mUnit))
-        out << line << "\r\n";
-    out.close();
-    return static_cast<bool>(out);
-}
-
-bool AppendLine(const std::string &FileName, const std::string &Line)
-{
-    // A file that was removed while logging stays removed.
-    return AppendToFile(FileName, Line + "\r\n");
 }
 
 // ---- the controller ----
@@ -376,15 +288,14 @@ bool TSensorLogger::BeginLoop(const std::string &fileName)
     // A press that came after the last pass of the previous run is not carried over.
     FBtnSel = 0;
 
-    try {
-        FStatus = FLink.OpenUSB(TimeOut());
-    } catch (const std::exception &e) {
-        Abort(e.what());
+    const bool opened = EndOnThrow(
+        [this] {
+            FStatus = FLink.OpenUSB(TimeOut());
+            return true;
+        },
+        [this](const char *text) { Abort(text); });
+    if (!opened)
         return false;
-    } catch (...) {
-        Abort("Unknown error");
-        return false;
-    }
     FConnected = FStatus == 0;
     FRunning = true;
     return true;
@@ -394,36 +305,32 @@ bool TSensorLogger::Pass()
 {
     if (!FRunning)
         return false;
-    try {
-        if (!FLogStart) {
-            EndLoop();
-            return false;
-        }
-        if (IsAdapterFailure(FStatus)) {
-            FLogStart = false;
-            FScreen.AdapterTrouble(IsAdapterTrouble(FStatus));
-            FScreen.Message("Beamport Error", "Beamport Error\rCheck Beamport connection\rData logging stopped",
-                            MsgIcon::Error);
-            FEndStatus = FStatus;
-            EndLoop();
-            return false;
-        }
-        if (FBtnSel != 0) {
-            const RLogCommand command = LogCommand(FBtnSel);
-            FBtnSel = 0;
-            if (command.mCode != 0)
-                ExecuteCommand(command.mCode);
-        }
-        TrackCalibration(FClock.Now());
-        Timing(FClock.Now());
-    } catch (const std::exception &e) {
-        Abort(e.what());
-        return false;
-    } catch (...) {
-        Abort("Unknown error");
-        return false;
-    }
-    return true;
+    return EndOnThrow(
+        [this] {
+            if (!FLogStart) {
+                EndLoop();
+                return false;
+            }
+            if (IsAdapterFailure(FStatus)) {
+                FLogStart = false;
+                FScreen.AdapterTrouble(IsAdapterTrouble(FStatus));
+                FScreen.Message("Beamport Error", "Beamport Error\rCheck Beamport connection\rData logging stopped",
+                                MsgIcon::Error);
+                FEndStatus = FStatus;
+                EndLoop();
+                return false;
+            }
+            if (FBtnSel != 0) {
+                const RLogCommand command = LogCommand(FBtnSel);
+                FBtnSel = 0;
+                if (command.mCode != 0)
+                    ExecuteCommand(command.mCode);
+            }
+            TrackCalibration(FClock.Now());
+            Timing(FClock.Now());
+            return true;
+        },
+        [this](const char *text) { Abort(text); });
 }
 
 void TSensorLogger::Shutdown()

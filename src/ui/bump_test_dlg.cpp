@@ -22,14 +22,6 @@
 
 namespace {
 
-QPushButton *Button(const char *caption, const char *name, QWidget *parent)
-{
-    auto *button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
 QLabel *Value(const char *name, QWidget *parent)
 {
     auto *label = new QLabel(QStringLiteral("-"), parent);
@@ -117,23 +109,6 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
 
     // What never scrolls nor moves: what to do now, the time left, the
     // button that says it is done, the verdict and the dialog's buttons.
-    FStepLabel = new QLabel(this);
-    FStepLabel->setObjectName(QStringLiteral("BumpStepLabel"));
-    FStepLabel->setWordWrap(true);
-    SetLargeFont(FStepLabel, 18);
-    ReserveLines(FStepLabel, 2);
-    FStepLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    FStepLabel->setFixedHeight(FStepLabel->minimumHeight());
-    FCountdown = new TCountdown(QStringLiteral("Bump"), this);
-    FStepBtn = Button("Gas applied", "BumpStepBtn", this);
-    FStepBtn->setFixedWidth(std::max({FStepBtn->sizeHint().width(),
-                                      FStepBtn->fontMetrics().horizontalAdvance(QStringLiteral("Gas removed")) + 24,
-                                      110}));
-    auto *stepRow = new QHBoxLayout;
-    stepRow->addWidget(FStepLabel, 1);
-    stepRow->addWidget(FCountdown);
-    stepRow->addWidget(FStepBtn, 0, Qt::AlignVCenter);
-
     FResultLabel = new QLabel(this);
     FResultLabel->setObjectName(QStringLiteral("BumpResultLabel"));
     FResultLabel->setAlignment(Qt::AlignCenter);
@@ -151,25 +126,18 @@ TBumpTestDlg::TBumpTestDlg(TSession &session, const std::vector<RGasCylinder> &c
     verdictRow->addWidget(FResultLabel);
     verdictRow->addWidget(FReasonLabel, 1);
 
-    FStartBtn = Button("Start", "BumpStartBtn", this);
-    FCancelBtn = Button("Cancel", "BumpCancelBtn", this);
-    FCloseBtn = Button("Close", "BumpCloseBtn", this);
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(FStartBtn);
-    buttons->addWidget(FCancelBtn);
-    buttons->addStretch();
-    buttons->addWidget(FCloseBtn);
-
-    auto *rule = new QFrame(this);
-    rule->setFrameShape(QFrame::HLine);
-    rule->setFrameShadow(QFrame::Sunken);
-    auto *main = new QVBoxLayout(this);
-    main->addWidget(new TRoomyScroll(QStringLiteral("BumpScroll"), content, this), 1);
-    main->addWidget(rule);
-    main->addLayout(stepRow);
-    main->addLayout(verdictRow);
-    main->addLayout(buttons);
-    FMainLayout = main;
+    const RProcedureFrame frame =
+        BuildProcedureFrame(this, content,
+                            {"Bump", "BumpStepLabel", "BumpStepBtn", "BumpStartBtn", "Start", "BumpCancelBtn",
+                             "BumpCloseBtn"},
+                            verdictRow);
+    FStepLabel = frame.mStep;
+    FCountdown = frame.mCountdown;
+    FStepBtn = frame.mStepBtn;
+    FStartBtn = frame.mStart;
+    FCancelBtn = frame.mCancel;
+    FCloseBtn = frame.mClose;
+    FMainLayout = frame.mMain;
     setMinimumWidth(520);
 
     connect(FStartBtn, &QPushButton::clicked, this, &TBumpTestDlg::StartBtnClick);

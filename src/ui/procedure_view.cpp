@@ -5,7 +5,10 @@
 
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -227,4 +230,58 @@ QSize TRoomyScroll::minimumSizeHint() const
     const int frame = 2 * frameWidth();
     const int width = widget() ? widget()->minimumSizeHint().width() + verticalScrollBar()->sizeHint().width() : 0;
     return {width + frame, 80};
+}
+
+QPushButton *ProcedureButton(const char *caption, const char *name, QWidget *parent)
+{
+    auto *button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+RProcedureFrame BuildProcedureFrame(QWidget *dialog, QWidget *content, const RProcedureNames &names, QLayout *between)
+{
+    RProcedureFrame f;
+    f.mStep = new QLabel(dialog);
+    f.mStep->setObjectName(QString::fromLatin1(names.mStep));
+    f.mStep->setWordWrap(true);
+    SetLargeFont(f.mStep, 18);
+    ReserveLines(f.mStep, 2);
+    f.mStep->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    f.mStep->setFixedHeight(f.mStep->minimumHeight());
+    const QString prefix = QString::fromLatin1(names.mPrefix);
+    f.mCountdown = new TCountdown(prefix, dialog);
+    f.mStepBtn = ProcedureButton("Gas applied", names.mStepBtn, dialog);
+    f.mStepBtn->setFixedWidth(
+        std::max({f.mStepBtn->sizeHint().width(),
+                  f.mStepBtn->fontMetrics().horizontalAdvance(QStringLiteral("Gas removed")) + 24, 110}));
+    QSizePolicy keep = f.mStepBtn->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    f.mStepBtn->setSizePolicy(keep);
+    auto *stepRow = new QHBoxLayout;
+    stepRow->addWidget(f.mStep, 1);
+    stepRow->addWidget(f.mCountdown);
+    stepRow->addWidget(f.mStepBtn, 0, Qt::AlignVCenter);
+
+    f.mStart = ProcedureButton(names.mStartCaption, names.mStart, dialog);
+    f.mCancel = ProcedureButton("Cancel", names.mCancel, dialog);
+    f.mClose = ProcedureButton("Close", names.mClose, dialog);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(f.mStart);
+    buttons->addWidget(f.mCancel);
+    buttons->addStretch();
+    buttons->addWidget(f.mClose);
+
+    auto *rule = new QFrame(dialog);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    f.mMain = new QVBoxLayout(dialog);
+    f.mMain->addWidget(new TRoomyScroll(prefix + QStringLiteral("Scroll"), content, dialog), 1);
+    f.mMain->addWidget(rule);
+    f.mMain->addLayout(stepRow);
+    if (between)
+        f.mMain->addLayout(between);
+    f.mMain->addLayout(buttons);
+    return f;
 }

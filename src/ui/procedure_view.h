@@ -12,6 +12,9 @@
 #include "app/clock.h"
 
 class QLabel;
+class QLayout;
+class QPushButton;
+class QVBoxLayout;
 
 // "47 s left", "9:58 left" (a minute or more); "" below zero.
 QString CountdownText(double secondsLeft);
@@ -95,3 +98,33 @@ void SetTextColour(QLabel *label, const QColor &colour);
 void ReserveWidth(QLabel *label, const QStringList &samples);
 // A label kept high enough for `lines` lines of its font.
 void ReserveLines(QLabel *label, int lines);
+
+// A dialog button that never takes Enter as its own.
+QPushButton *ProcedureButton(const char *caption, const char *name, QWidget *parent);
+
+// The object names of a procedure dialog's fixed parts.
+struct RProcedureNames {
+    const char *mPrefix;  // the countdown's and the scroll area's: prefix + "Scroll"
+    const char *mStep;    // what to do now
+    const char *mStepBtn; // the button that says the step is done
+    const char *mStart;   // and the start button's caption
+    const char *mStartCaption;
+    const char *mCancel;
+    const char *mClose;
+};
+// What never scrolls nor moves in a procedure dialog, under its scrolling
+// content: what to do now, the time left and the button that says the step
+// is done ("Gas applied", kept as wide as "Gas removed" and its room kept
+// when hidden), then `between` (a verdict row, or none), then the start,
+// cancel and close buttons.
+struct RProcedureFrame {
+    QLabel *mStep = nullptr;
+    TCountdown *mCountdown = nullptr;
+    QPushButton *mStepBtn = nullptr;
+    QPushButton *mStart = nullptr;
+    QPushButton *mCancel = nullptr;
+    QPushButton *mClose = nullptr;
+    QVBoxLayout *mMain = nullptr;
+};
+RProcedureFrame BuildProcedureFrame(QWidget *dialog, QWidget *content, const RProcedureNames &names,
+                                    QLayout *between = nullptr);

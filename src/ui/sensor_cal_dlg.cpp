@@ -23,13 +23,6 @@
 #include "ui/tool_dialog_screen.h"
 
 namespace {
-QPushButton *Button(const char *caption, const char *name, QWidget *parent)
-{
-    auto *button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 } // namespace
 
@@ -137,43 +130,15 @@ TSensorCalDlg::TSensorCalDlg(TSession &session, QWidget *parent, IScreen *screen
 
     // What never scrolls nor moves: what to do now, the time left, the
     // button that says it is done, and the dialog's buttons.
-    StepLabel = new QLabel(this);
-    StepLabel->setObjectName(QStringLiteral("CalStepLabel"));
-    StepLabel->setWordWrap(true);
-    SetLargeFont(StepLabel, 18);
-    ReserveLines(StepLabel, 2);
-    StepLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    StepLabel->setFixedHeight(StepLabel->minimumHeight());
-    FCountdown = new TCountdown(QStringLiteral("Cal"), this);
-    StepBtn = Button("Gas applied", "CalStepBtn", this);
-    StepBtn->setFixedWidth(std::max({StepBtn->sizeHint().width(),
-                                     StepBtn->fontMetrics().horizontalAdvance(QStringLiteral("Gas removed")) + 24, 110}));
-    QSizePolicy keep = StepBtn->sizePolicy();
-    keep.setRetainSizeWhenHidden(true);
-    StepBtn->setSizePolicy(keep);
-    auto *stepRow = new QHBoxLayout;
-    stepRow->addWidget(StepLabel, 1);
-    stepRow->addWidget(FCountdown);
-    stepRow->addWidget(StepBtn, 0, Qt::AlignVCenter);
-
-    CalBtn = Button("Calibration", "CalBtn", this);
-    CalAbortBtn = Button("Cancel", "CalAbortBtn", this);
-    CloseBtn = Button("Close", "CloseBtn", this);
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(CalBtn);
-    buttons->addWidget(CalAbortBtn);
-    buttons->addStretch();
-    buttons->addWidget(CloseBtn);
-
-    auto *rule = new QFrame(this);
-    rule->setFrameShape(QFrame::HLine);
-    rule->setFrameShadow(QFrame::Sunken);
-    auto *main = new QVBoxLayout(this);
-    main->addWidget(new TRoomyScroll(QStringLiteral("CalScroll"), content, this), 1);
-    main->addWidget(rule);
-    main->addLayout(stepRow);
-    main->addLayout(buttons);
-    FMainLayout = main;
+    const RProcedureFrame frame = BuildProcedureFrame(
+        this, content, {"Cal", "CalStepLabel", "CalStepBtn", "CalBtn", "Calibration", "CalAbortBtn", "CloseBtn"});
+    StepLabel = frame.mStep;
+    FCountdown = frame.mCountdown;
+    StepBtn = frame.mStepBtn;
+    CalBtn = frame.mStart;
+    CalAbortBtn = frame.mCancel;
+    CloseBtn = frame.mClose;
+    FMainLayout = frame.mMain;
 
     connect(CalBtn, &QPushButton::clicked, this, &TSensorCalDlg::CalBtnClick);
     connect(CalAbortBtn, &QPushButton::clicked, this, &TSensorCalDlg::CalAbortBtnClick);

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "link/adapter_doctor.h"
+#include "link/doctor_text.h"
 #include "support/fake_machine.h"
 
 namespace {
@@ -211,4 +212,25 @@ TEST(AdapterDoctor, PortListing)
     EXPECT_EQ(FormatPort(ports[1]), "2  ttyUSB3 (no device node)  (no by-id link)  10C4:EA60  serial 0001  driver cp210x");
     EXPECT_EQ(FormatPort(ports[2]),
               "3  " + d + "/ttyUSB10  " + d + "/serial/by-id/usb-Bridge_B 2-if00-port0  10C4:EA60  serial B_2  driver cp210x");
+}
+
+// The group database as the doctor reads it: a line it cannot trust is skipped, never half-read.
+TEST(DoctorTextTest, GroupLinesWithoutANameOrANumericIdAreSkipped)
+{
+    using doctor_text::ParseGroups;
+    const std::vector<doctor_text::RGroup> groups = ParseGroups("dialout:x:20:alice, bob ,\n"
+                                                                ":x:21:carol\n"          // no name
+                                                                "plugdev:x::dave\n"      // no id
+                                                                "video:x:4e:erin\n"      // id not a number
+                                                                "huge:x:1234567890:f\n"  // id of ten digits
+                                                                "short:x\n"              // too few fields
+                                                                "uucp:x:10\n"            // no member list
+                                                                "last:x:30:gina");       // no final line end
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[0].mName, "dialout");
+    EXPECT_EQ(groups[0].mMembers, (std::vector<std::string>{"alice", " bob"}));
+    EXPECT_EQ(groups[1].mName, "uucp");
+    EXPECT_TRUE(groups[1].mMembers.empty());
+    EXPECT_EQ(doctor_text::GroupById(groups, 30)->mName, "last");
+    EXPECT_EQ(doctor_text::GroupById(groups, 21), nullptr);
 }
