@@ -35,11 +35,11 @@ TDetectorJobs &TDeviceActions::Forgetting()
 uint8_t TDeviceActions::ReadDeviceConfig()
 {
     TDetector detector(FSession);
-    FState.FForm.UserOptIDLabel.clear();
+    FState.FForm.mDevProductName.clear();
     RTamselIdenty identity{};
     uint8_t status = detector.Connect(identity);
     if (status == 0)
-        FState.FForm.UserOptIDLabel = GetProductName(identity.mPID);
+        FState.FForm.mDevProductName = GetProductName(identity.mPID);
     RTamselCFG cfg = FState.FTamselCFG;
     if (status == 0)
         status = detector.ReadConfig(cfg);
@@ -78,7 +78,7 @@ RActionResult TDeviceActions::WriteDevice()
     });
     if (result.ROpResult::Ok() && !FSession.UserMode) {
         // Ready for the next serial number.
-        FState.FForm.UserOptSerialEdit.SetText(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial));
+        FState.FForm.mDevSerial.SetText(CharFieldToStr(FState.FTamselCFG.mUnit.mSerial));
         FState.FForm.mFocusRequest = EFocusRequest::SerialNumber;
     }
     return result;

@@ -33,7 +33,7 @@ public:
     // Identity, product check (2), unit block, sensor block (3 attempts
     // each). Only when all succeeded: FTamselCFG takes both blocks, FReadSW
     // the firmware version, and the view is refreshed (ConfigToView). The
-    // product name box (FForm.UserOptIDLabel) is emptied first and shows the
+    // product name box (FForm.mDevProductName) is emptied first and shows the
     // product name once the product is accepted.
     uint8_t ReadDeviceConfig();
     // Identity, product check (2), in the user layout the sensor check

@@ -28,15 +28,14 @@ inline constexpr const char *kFirmwareVersionText = "Norvik Firmware Upgrade ...
 // The `which` of IScreen::Progress for the download's progress bars.
 inline constexpr const char *kFirmwareProgress = "packet";
 
-// The user layout's panel UserFM* and the developer layout's UserOptFM* show
-// the same value: the window binds both to it.
+// What the firmware panel of either layout shows: the window binds both to it.
 struct RFirmwarePanel {
-    std::string mFileText = {};                   // UserFMFileLabel: path of the loaded image
-    std::string mDescText = kFirmwareNoImageText; // UserFMDescLabel
-    bool mOpenEnabled = true;                     // UserFMOpenBtn
-    bool mUpgradeEnabled = false;                 // UserFMUpgradeBtn "Upgrade Firmware"
-    bool mCancelEnabled = false;                  // UserFMCancelBtn "Cancel"
-    int mProgress = 0;                            // UserFMProgressBar position
+    std::string mFileText = {};                   // the path of the loaded image
+    std::string mDescText = kFirmwareNoImageText; // what the image is
+    bool mOpenEnabled = true;                     // a file may be opened
+    bool mUpgradeEnabled = false;                 // "Upgrade Firmware" may start
+    bool mCancelEnabled = false;                  // "Cancel" may stop it
+    int mProgress = 0;                            // the download's packets sent
     int mProgressMax = 0;                         // its maximum
     // A download runs, from its check of the detector to its end: nothing
     // else may open the link until then.

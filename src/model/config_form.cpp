@@ -52,9 +52,9 @@ void RComboBox::Select(int nIndex)
 ConfigForm::ConfigForm()
 {
     const std::vector<std::string> modes(kDisplayModeTexts, kDisplayModeTexts + kDisplayModeCount);
-    UserDispCombo.mItems = modes;
-    UserOptDispCombo.mItems = modes;
-    FactoryOptHibernateCombo.mItems = {"", kHibernateAllowText};
+    mUserDisplayMode.mItems = modes;
+    mDevDisplayMode.mItems = modes;
+    mAllowSuspend.mItems = {"", kHibernateAllowText};
 }
 
 // ---------------- text rules ----------------
@@ -171,19 +171,19 @@ double AlarmEditorMinimum(const RSensorType &type) { return type.mMin > 0 ? type
 void ApplySensorRange(ConfigForm &form, const RSensorType &type)
 {
     const double alarmMin = AlarmEditorMinimum(type);
-    for (RSpinEdit *spin : {&form.UserHighAlarmSpin, &form.UserLowAlarmSpin, &form.UserOptHighAlarmSpin,
-                            &form.UserOptLowAlarmSpin})
+    for (RSpinEdit *spin : {&form.mUserAlarmHigh, &form.mUserAlarmLow, &form.mDevAlarmHigh,
+                            &form.mDevAlarmLow})
         spin->SetRange(alarmMin, type.mMax);
-    for (RSpinEdit *spin : {&form.FatoryOptSpanGasSpin, &form.FatoryOptSensorMaxSpin, &form.FatoryOptSensorBaseSpin,
-                            &form.FatoryOptDeadZoneSpin})
+    for (RSpinEdit *spin : {&form.mSpanGas, &form.mSensorMax, &form.mSensorBase,
+                            &form.mDeadZone})
         spin->SetRange(type.mMin, type.mMax);
 }
 
-void UserOptSensorTypeComboChange(ConfigForm &form, int nIndex, const std::vector<RSensorType> &types)
+void DevSensorTypePicked(ConfigForm &form, int nIndex, const std::vector<RSensorType> &types)
 {
     if (nIndex < 0 || nIndex >= static_cast<int>(types.size()))
         return;
-    form.UserOptSensorTypeCombo.Select(nIndex);
+    form.mDevSensorType.Select(nIndex);
     ApplySensorRange(form, types[static_cast<size_t>(nIndex)]);
 }
 
@@ -191,14 +191,14 @@ void UserOptSensorTypeComboChange(ConfigForm &form, int nIndex, const std::vecto
 
 void StartConfigView(ConfigForm &form, const RTamselCFG &cfg, const std::vector<RSensorType> &types)
 {
-    form.UserSensorTypeCombo.mItems.clear();
-    form.UserOptSensorTypeCombo.mItems.clear();
+    form.mUserSensorType.mItems.clear();
+    form.mDevSensorType.mItems.clear();
     for (const RSensorType &t : types) {
-        form.UserSensorTypeCombo.mItems.push_back(t.mName);
-        form.UserOptSensorTypeCombo.mItems.push_back(t.mName);
+        form.mUserSensorType.mItems.push_back(t.mName);
+        form.mDevSensorType.mItems.push_back(t.mName);
     }
-    form.UserSensorTypeCombo.mItemIndex = -1;
-    form.UserOptSensorTypeCombo.mItemIndex = -1;
+    form.mUserSensorType.mItemIndex = -1;
+    form.mDevSensorType.mItemIndex = -1;
     ConfigToView(cfg, form, types);
 }
 
@@ -209,72 +209,72 @@ void ConfigToView(const RTamselCFG &cfg, ConfigForm &form, const std::vector<RSe
 
     // Sensor type first: its ranges bound the alarm and factory editors below.
     const int sensor = FindSensorType(s.mSensorType, types);
-    form.UserSensorTypeCombo.Select(sensor);
-    form.UserSensorTypeLabel = form.UserSensorTypeCombo.Text();
-    form.UserOptSensorTypeCombo.Select(sensor);
+    form.mUserSensorType.Select(sensor);
+    form.mUserSensorName = form.mUserSensorType.Text();
+    form.mDevSensorType.Select(sensor);
     if (sensor >= 0)
         ApplySensorRange(form, types[static_cast<size_t>(sensor)]);
 
     // User layout.
-    form.UserHWVersionLabel = HWVersionToStr(u.mHWVersion);
-    form.UserSWVersionLabel = FWVersionToStr(u.mFWVersion);
-    form.UserSerialLabel = CharFieldToStr(u.mSerial);
-    form.UserLifeLabel = LifeLabelText(u.mLifeRemaining);
-    form.UserHighAlarmSpin.SetValue(s.mAlarmHigh / 10.0);
-    form.UserLowAlarmSpin.SetValue(s.mAlarmLow / 10.0);
-    form.UserCalIntervalSpin.SetValue(static_cast<double>(RoundToNearestEven(s.mCalInterval / double(kSecondsPerDay))));
-    form.UserBumpIntervalSpin.SetValue(s.mBumpInterval);
-    form.UserIDEdit.SetText(UserIdToText(u.mUserID));
-    form.UserTestIntervalSpin.SetValue(u.mTestInterval);
-    form.UserDispCombo.Select(static_cast<int>(DisplayModeOfFlag(u.mUnitFlag)));
-    form.UserHideBumpLEDCheck = HideBumpLEDOfFlag(u.mUnitFlag);
+    form.mUserHWVersion = HWVersionToStr(u.mHWVersion);
+    form.mUserSWVersion = FWVersionToStr(u.mFWVersion);
+    form.mUserSerial = CharFieldToStr(u.mSerial);
+    form.mUserLife = LifeLabelText(u.mLifeRemaining);
+    form.mUserAlarmHigh.SetValue(s.mAlarmHigh / 10.0);
+    form.mUserAlarmLow.SetValue(s.mAlarmLow / 10.0);
+    form.mUserCalInterval.SetValue(static_cast<double>(RoundToNearestEven(s.mCalInterval / double(kSecondsPerDay))));
+    form.mUserBumpInterval.SetValue(s.mBumpInterval);
+    form.mUserUserId.SetText(UserIdToText(u.mUserID));
+    form.mUserTestInterval.SetValue(u.mTestInterval);
+    form.mUserDisplayMode.Select(static_cast<int>(DisplayModeOfFlag(u.mUnitFlag)));
+    form.mUserHideBumpLed = HideBumpLEDOfFlag(u.mUnitFlag);
 
     // Their developer twins, each through the user-layout editor.
     const RMonthDay life = LifeToMonthDay(u.mLifeRemaining);
-    form.UserOptHWVersionEdit.SetText(form.UserHWVersionLabel);
-    form.UserOptSWVersionLabel = form.UserSWVersionLabel;
-    form.UserOptSerialEdit.SetText(form.UserSerialLabel);
-    form.UserOptMonthLifeSpin.SetValue(life.mMonths);
-    form.UserOptDayLifeSpin.SetValue(life.mDays);
-    form.UserOptHighAlarmSpin.SetValue(form.UserHighAlarmSpin.mValue);
-    form.UserOptLowAlarmSpin.SetValue(form.UserLowAlarmSpin.mValue);
-    form.UserOptCalIntervalSpin.SetValue(form.UserCalIntervalSpin.mValue);
-    form.UserOptBumpIntervalSpin.SetValue(form.UserBumpIntervalSpin.mValue);
-    form.UserOptTestIntervalSpin.SetValue(form.UserTestIntervalSpin.mValue);
-    form.UserOptIDEdit.SetText(form.UserIDEdit.mText);
-    form.UserOptDispCombo.Select(form.UserDispCombo.mItemIndex);
-    form.UserOptHideBumpLEDCheck = form.UserHideBumpLEDCheck;
+    form.mDevHWVersion.SetText(form.mUserHWVersion);
+    form.mDevSWVersion = form.mUserSWVersion;
+    form.mDevSerial.SetText(form.mUserSerial);
+    form.mDevLifeMonths.SetValue(life.mMonths);
+    form.mDevLifeDays.SetValue(life.mDays);
+    form.mDevAlarmHigh.SetValue(form.mUserAlarmHigh.mValue);
+    form.mDevAlarmLow.SetValue(form.mUserAlarmLow.mValue);
+    form.mDevCalInterval.SetValue(form.mUserCalInterval.mValue);
+    form.mDevBumpInterval.SetValue(form.mUserBumpInterval.mValue);
+    form.mDevTestInterval.SetValue(form.mUserTestInterval.mValue);
+    form.mDevUserId.SetText(form.mUserUserId.mText);
+    form.mDevDisplayMode.Select(form.mUserDisplayMode.mItemIndex);
+    form.mDevHideBumpLed = form.mUserHideBumpLed;
 
     // Factory controls.
-    form.FactoryOptHibernateCombo.Select(u.mAllowSuspend == kSuspendAllowed ? 1 : 0);
-    form.FatoryOptBatteryLimit1Spin.SetValue(u.mBatLimit[0]);
-    form.FatoryOptBatteryLimit2Spin.SetValue(u.mBatLimit[1]);
-    form.FatoryOptBatteryLimitStartupSpin.SetValue(u.mBatLimitStartUp);
-    form.FatoryOptBatteryLimitSpin.SetValue(u.mBatLimitCritical);
-    form.FatoryOptAlarmTimeLabel = CounterToStr(u.mAlarmTime);
-    form.FatoryOptAlarmCountLabel = std::to_string(u.mAlarmCount);
-    form.FatoryOptTestTimeLabel = CounterToStr(u.mTestTime);
-    form.FatoryOptTestCountLabel = std::to_string(u.mTestCount);
-    form.FatoryOptDeadZoneSpin.SetValue(s.mDeadZone / 10.0);
-    form.FatoryOptSpanGasSpin.SetValue(s.mSpanGas / 10.0);
-    form.FatoryOptSensorMaxSpin.SetValue(s.mSensorMax / 10.0);
-    form.FatoryOptSensorBaseSpin.SetValue(s.mSensorBase / 10.0);
-    form.FatoryOptTempComp1Spin.SetValue(s.mTempCompSpan[0]);
-    form.FatoryOptTempComp2Spin.SetValue(s.mTempCompSpan[1]);
-    form.FatoryOptTempComp3Spin.SetValue(s.mTempCompSpan[2]);
-    form.FatoryOptZeroLabel = FormatFixed(s.mZero, 0);
-    form.FatoryOptSpanLabel = FormatFixed(s.mSpan / 1000.0, 3);
-    form.FatoryOptMinSpanLabel = FormatFixed(s.mMinSpan / 1000.0, 3);
-    form.FatoryOptTauLabel = FormatFixed(s.mTau, 1);
-    form.FatoryOptLastCalLabel = CounterToStr(s.mLastCal);
-    form.FatoryOptPeakTimerLabel = CounterToStr(s.mPeakTimer);
-    form.FatoryOptLastBumpTimerLabel = CounterToStr(s.mLastBump);
+    form.mAllowSuspend.Select(u.mAllowSuspend == kSuspendAllowed ? 1 : 0);
+    form.mBatteryCold.SetValue(u.mBatLimit[0]);
+    form.mBatteryWarm.SetValue(u.mBatLimit[1]);
+    form.mBatteryStartUp.SetValue(u.mBatLimitStartUp);
+    form.mBatteryCritical.SetValue(u.mBatLimitCritical);
+    form.mAlarmTime = CounterToStr(u.mAlarmTime);
+    form.mAlarmCount = std::to_string(u.mAlarmCount);
+    form.mTestTime = CounterToStr(u.mTestTime);
+    form.mTestCount = std::to_string(u.mTestCount);
+    form.mDeadZone.SetValue(s.mDeadZone / 10.0);
+    form.mSpanGas.SetValue(s.mSpanGas / 10.0);
+    form.mSensorMax.SetValue(s.mSensorMax / 10.0);
+    form.mSensorBase.SetValue(s.mSensorBase / 10.0);
+    form.mTempComp1.SetValue(s.mTempCompSpan[0]);
+    form.mTempComp2.SetValue(s.mTempCompSpan[1]);
+    form.mTempComp3.SetValue(s.mTempCompSpan[2]);
+    form.mZero = FormatFixed(s.mZero, 0);
+    form.mSpan = FormatFixed(s.mSpan / 1000.0, 3);
+    form.mMinSpan = FormatFixed(s.mMinSpan / 1000.0, 3);
+    form.mTau = FormatFixed(s.mTau, 1);
+    form.mLastCal = CounterToStr(s.mLastCal);
+    form.mPeakTimer = CounterToStr(s.mPeakTimer);
+    form.mLastBump = CounterToStr(s.mLastBump);
 }
 
 void ResetLifeEditors(ConfigForm &form)
 {
-    form.UserOptMonthLifeSpin.SetValue(24);
-    form.UserOptDayLifeSpin.SetValue(0);
+    form.mDevLifeMonths.SetValue(24);
+    form.mDevLifeDays.SetValue(0);
 }
 
 RViewResult ViewToConfig(const ConfigForm &form, RTamselCFG &cfg, bool forDevice, uint8_t nReadSW, bool bUserMode,
@@ -286,15 +286,15 @@ RViewResult ViewToConfig(const ConfigForm &form, RTamselCFG &cfg, bool forDevice
         SetDefaultCFG(r);
         RTamselUnitCFG &u = r.mUnit;
         RTamselSensorCFG &s = r.mSensor;
-        u.mUnitFlag = UnitFlagFromView(form.UserDispCombo.mItemIndex, form.UserHideBumpLEDCheck);
-        UserIdFromText(form.UserIDEdit.mText, u.mUserID);
-        u.mTestInterval = static_cast<uint8_t>(form.UserTestIntervalSpin.IntValue() & 0xFF);
-        s.mAlarmHigh = TenthsFromView(form.UserHighAlarmSpin);
-        s.mAlarmLow = TenthsFromView(form.UserLowAlarmSpin);
-        const int64_t cal = form.UserCalIntervalSpin.IntValue() * kSecondsPerDay;
+        u.mUnitFlag = UnitFlagFromView(form.mUserDisplayMode.mItemIndex, form.mUserHideBumpLed);
+        UserIdFromText(form.mUserUserId.mText, u.mUserID);
+        u.mTestInterval = static_cast<uint8_t>(form.mUserTestInterval.IntValue() & 0xFF);
+        s.mAlarmHigh = TenthsFromView(form.mUserAlarmHigh);
+        s.mAlarmLow = TenthsFromView(form.mUserAlarmLow);
+        const int64_t cal = form.mUserCalInterval.IntValue() * kSecondsPerDay;
         s.mCalInterval = cal < 10 ? 0 : static_cast<uint32_t>(cal);
-        s.mBumpInterval = WordFromView(form.UserBumpIntervalSpin);
-        s.mSensorType = SensorCodeFromView(form.UserSensorTypeCombo, types);
+        s.mBumpInterval = WordFromView(form.mUserBumpInterval);
+        s.mSensorType = SensorCodeFromView(form.mUserSensorType, types);
     } else {
         r = cfg;
         RTamselUnitCFG &u = r.mUnit;
@@ -304,35 +304,35 @@ RViewResult ViewToConfig(const ConfigForm &form, RTamselCFG &cfg, bool forDevice
         std::memset(s.mDummy1, 0, sizeof s.mDummy1);
 
         // The user fields, from the developer layout's twins.
-        u.mUnitFlag = UnitFlagFromView(form.UserOptDispCombo.mItemIndex, form.UserOptHideBumpLEDCheck);
-        UserIdFromText(form.UserOptIDEdit.mText, u.mUserID);
-        u.mTestInterval = static_cast<uint8_t>(form.UserOptTestIntervalSpin.IntValue() & 0xFF);
-        s.mAlarmHigh = TenthsFromView(form.UserOptHighAlarmSpin);
-        s.mAlarmLow = TenthsFromView(form.UserOptLowAlarmSpin);
-        const int64_t cal = form.UserOptCalIntervalSpin.IntValue() * kSecondsPerDay;
+        u.mUnitFlag = UnitFlagFromView(form.mDevDisplayMode.mItemIndex, form.mDevHideBumpLed);
+        UserIdFromText(form.mDevUserId.mText, u.mUserID);
+        u.mTestInterval = static_cast<uint8_t>(form.mDevTestInterval.IntValue() & 0xFF);
+        s.mAlarmHigh = TenthsFromView(form.mDevAlarmHigh);
+        s.mAlarmLow = TenthsFromView(form.mDevAlarmLow);
+        const int64_t cal = form.mDevCalInterval.IntValue() * kSecondsPerDay;
         s.mCalInterval = cal < 10 ? 0 : static_cast<uint32_t>(cal);
-        s.mBumpInterval = WordFromView(form.UserOptBumpIntervalSpin);
-        s.mSensorType = SensorCodeFromView(form.UserOptSensorTypeCombo, types);
+        s.mBumpInterval = WordFromView(form.mDevBumpInterval);
+        s.mSensorType = SensorCodeFromView(form.mDevSensorType, types);
 
         // The developer fields.
-        u.mAllowSuspend = form.FactoryOptHibernateCombo.mItemIndex == 1 ? kSuspendAllowed : kSuspendDenied;
-        SerialFromText(form.UserOptSerialEdit.mText, u.mSerial);
-        u.mBatLimit[0] = WordFromView(form.FatoryOptBatteryLimit1Spin);
-        u.mBatLimit[1] = WordFromView(form.FatoryOptBatteryLimit2Spin);
-        u.mBatLimitStartUp = WordFromView(form.FatoryOptBatteryLimitStartupSpin);
-        u.mBatLimitCritical = WordFromView(form.FatoryOptBatteryLimitSpin);
-        u.mHWVersion = HWVersionFromText(form.UserOptHWVersionEdit.mText);
+        u.mAllowSuspend = form.mAllowSuspend.mItemIndex == 1 ? kSuspendAllowed : kSuspendDenied;
+        SerialFromText(form.mDevSerial.mText, u.mSerial);
+        u.mBatLimit[0] = WordFromView(form.mBatteryCold);
+        u.mBatLimit[1] = WordFromView(form.mBatteryWarm);
+        u.mBatLimitStartUp = WordFromView(form.mBatteryStartUp);
+        u.mBatLimitCritical = WordFromView(form.mBatteryCritical);
+        u.mHWVersion = HWVersionFromText(form.mDevHWVersion.mText);
         bool cut = false;
-        u.mLifeRemaining = LifeFromView(WordFromView(form.UserOptMonthLifeSpin), WordFromView(form.UserOptDayLifeSpin), cut);
+        u.mLifeRemaining = LifeFromView(WordFromView(form.mDevLifeMonths), WordFromView(form.mDevLifeDays), cut);
         result.mLifeCut = cut;
         result.mLifeMessage = cut && forDevice;
-        s.mDeadZone = TenthsFromView(form.FatoryOptDeadZoneSpin);
-        s.mSpanGas = TenthsFromView(form.FatoryOptSpanGasSpin);
-        s.mSensorMax = TenthsFromView(form.FatoryOptSensorMaxSpin);
-        s.mSensorBase = TenthsFromView(form.FatoryOptSensorBaseSpin);
-        s.mTempCompSpan[0] = Int32FromView(form.FatoryOptTempComp1Spin);
-        s.mTempCompSpan[1] = Int32FromView(form.FatoryOptTempComp2Spin);
-        s.mTempCompSpan[2] = Int32FromView(form.FatoryOptTempComp3Spin);
+        s.mDeadZone = TenthsFromView(form.mDeadZone);
+        s.mSpanGas = TenthsFromView(form.mSpanGas);
+        s.mSensorMax = TenthsFromView(form.mSensorMax);
+        s.mSensorBase = TenthsFromView(form.mSensorBase);
+        s.mTempCompSpan[0] = Int32FromView(form.mTempComp1);
+        s.mTempCompSpan[1] = Int32FromView(form.mTempComp2);
+        s.mTempCompSpan[2] = Int32FromView(form.mTempComp3);
     }
     if (!forDevice)
         r.mUnit.mFWVersion = nReadSW;

@@ -1,14 +1,14 @@
 #pragma once
-// The configuration view as a plain value: what each editor of both layouts
-// holds (value with its range and decimals, text, list position, check
-// state). ConfigToView fills it from a record, ViewToConfig builds a record
-// from it; the window only binds its widgets to these members (each member
-// carries the name of the control it stands for) and writes back what the
-// user typed or picked.
+// The configuration as the editors hold it, as a plain value: for each field
+// of both layouts its value with its range and decimals, text, list position
+// or check state. ConfigToView fills it from a record, ViewToConfig builds a
+// record from it; the window binds its own controls to these members and
+// writes back what the user typed or picked. The members are named for the
+// field and the layout (mUser...: the user layout; mDev... and the factory
+// fields: the developer layout), never for a control.
 //
 // ConfigToView always fills both layouts so that they agree; ViewToConfig
-// reads only the controls of the current layout ("User..." in the user layout,
-// "UserOpt...", "FatoryOpt..." and "FactoryOpt..." in the developer layout).
+// reads only the fields of the current layout.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -60,7 +60,7 @@ struct RComboBox {
 };
 
 // Texts of the fixed lists.
-inline constexpr const char *kHibernateAllowText = "Allow suspend"; // second entry of FactoryOptHibernateCombo
+inline constexpr const char *kHibernateAllowText = "Allow suspend"; // second entry of mAllowSuspend
 // Caption and text of the one validation message (an information box).
 inline constexpr const char *kLifeMessageCaption = "Check Life Remaining";
 inline constexpr const char *kLifeMessageText =
@@ -74,62 +74,62 @@ enum class EFocusRequest {
 
 struct ConfigForm {
     // ---------------- user layout ("User...") ----------------
-    std::string UserHWVersionLabel;                 // hardware version, three digits ("005")
-    std::string UserSWVersionLabel;                 // firmware version, tens "." units ("1.4")
-    std::string UserSerialLabel;                    // serial number, up to the first zero byte
-    std::string UserLifeLabel;                      // "m Months   d Days", or 12 blanks + "d Days"
-    std::string UserSensorTypeLabel;                // name of the selected sensor type, or empty
-    RComboBox UserSensorTypeCombo;                  // hidden list: SensorTypes names, list position = table index
-    RSpinEdit UserHighAlarmSpin{0, 100, 1, 0};      // high alarm, sensor unit (1 decimal; sensor alarm range)
-    RSpinEdit UserLowAlarmSpin{0, 100, 1, 0};       // low alarm, sensor unit (1 decimal; sensor alarm range)
-    RSpinEdit UserCalIntervalSpin{0, 365, 0, 0};    // calibration interval, days
-    RSpinEdit UserBumpIntervalSpin{0, 365, 0, 0};   // bump interval, days
-    RTextEdit UserIDEdit{"1234", 6, true};          // user ID: upper case, at most 6 characters
-    RSpinEdit UserTestIntervalSpin{6, 24, 0, 20};   // self-test interval, hours
-    RComboBox UserDispCombo;                        // display mode: kDisplayModeTexts in order
-    bool UserHideBumpLEDCheck = false;              // "Hide bump due LED flashing"
+    std::string mUserHWVersion;                 // hardware version, three digits ("005")
+    std::string mUserSWVersion;                 // firmware version, tens "." units ("1.4")
+    std::string mUserSerial;                    // serial number, up to the first zero byte
+    std::string mUserLife;                      // "m Months   d Days", or 12 blanks + "d Days"
+    std::string mUserSensorName;                // name of the selected sensor type, or empty
+    RComboBox mUserSensorType;                  // hidden list: SensorTypes names, list position = table index
+    RSpinEdit mUserAlarmHigh{0, 100, 1, 0};      // high alarm, sensor unit (1 decimal; sensor alarm range)
+    RSpinEdit mUserAlarmLow{0, 100, 1, 0};       // low alarm, sensor unit (1 decimal; sensor alarm range)
+    RSpinEdit mUserCalInterval{0, 365, 0, 0};    // calibration interval, days
+    RSpinEdit mUserBumpInterval{0, 365, 0, 0};   // bump interval, days
+    RTextEdit mUserUserId{"1234", 6, true};          // user ID: upper case, at most 6 characters
+    RSpinEdit mUserTestInterval{6, 24, 0, 20};   // self-test interval, hours
+    RComboBox mUserDisplayMode;                        // display mode: kDisplayModeTexts in order
+    bool mUserHideBumpLed = false;              // "Hide bump due LED flashing"
 
     // ---------------- developer layout, page "User Options" ("UserOpt...") ----------------
-    std::string UserOptIDLabel;                     // product name of the last detector read (empty until then)
-    RTextEdit UserOptHWVersionEdit{"", 0, false};   // hardware version text, no limit
-    std::string UserOptSWVersionLabel;              // firmware version text
-    RTextEdit UserOptSerialEdit{"", 10, false};     // serial number, at most 10 characters, case kept
-    RSpinEdit UserOptMonthLifeSpin{0, 24, 0, 0};    // life remaining, months
-    RSpinEdit UserOptDayLifeSpin{0, 31, 0, 0};      // life remaining, days
-    RComboBox UserOptSensorTypeCombo;               // sensor type: SensorTypes names, list position = table index
-    RSpinEdit UserOptHighAlarmSpin{0, 100, 1, 0};   // high alarm, sensor unit (1 decimal; sensor alarm range)
-    RSpinEdit UserOptLowAlarmSpin{0, 100, 1, 0};    // low alarm, sensor unit (1 decimal; sensor alarm range)
-    RSpinEdit UserOptCalIntervalSpin{0, 365, 0, 0}; // calibration interval, days
-    RSpinEdit UserOptBumpIntervalSpin{0, 365, 0, 0};// bump interval, days
-    RTextEdit UserOptIDEdit{"", 6, true};           // user ID: upper case, at most 6 characters
-    RSpinEdit UserOptTestIntervalSpin{6, 24, 0, 20};// self-test interval, hours
-    RComboBox UserOptDispCombo;                     // display mode: kDisplayModeTexts in order
-    bool UserOptHideBumpLEDCheck = false;           // "Hide bump due LED flashing"
+    std::string mDevProductName;                     // product name of the last detector read (empty until then)
+    RTextEdit mDevHWVersion{"", 0, false};   // hardware version text, no limit
+    std::string mDevSWVersion;              // firmware version text
+    RTextEdit mDevSerial{"", 10, false};     // serial number, at most 10 characters, case kept
+    RSpinEdit mDevLifeMonths{0, 24, 0, 0};    // life remaining, months
+    RSpinEdit mDevLifeDays{0, 31, 0, 0};      // life remaining, days
+    RComboBox mDevSensorType;               // sensor type: SensorTypes names, list position = table index
+    RSpinEdit mDevAlarmHigh{0, 100, 1, 0};   // high alarm, sensor unit (1 decimal; sensor alarm range)
+    RSpinEdit mDevAlarmLow{0, 100, 1, 0};    // low alarm, sensor unit (1 decimal; sensor alarm range)
+    RSpinEdit mDevCalInterval{0, 365, 0, 0}; // calibration interval, days
+    RSpinEdit mDevBumpInterval{0, 365, 0, 0};// bump interval, days
+    RTextEdit mDevUserId{"", 6, true};           // user ID: upper case, at most 6 characters
+    RSpinEdit mDevTestInterval{6, 24, 0, 20};// self-test interval, hours
+    RComboBox mDevDisplayMode;                     // display mode: kDisplayModeTexts in order
+    bool mDevHideBumpLed = false;           // "Hide bump due LED flashing"
 
     // ---------------- developer layout, page "Factory Options" ----------------
-    RSpinEdit FatoryOptBatteryLimitSpin{0, 1024, 0, 0};        // "Critical": mBatLimitCritical
-    RSpinEdit FatoryOptBatteryLimitStartupSpin{0, 1024, 0, 0}; // "Startup": mBatLimitStartUp
-    RSpinEdit FatoryOptBatteryLimit1Spin{0, 1024, 0, 0};       // "~-10℃": mBatLimit[0]
-    RSpinEdit FatoryOptBatteryLimit2Spin{0, 1024, 0, 0};       // "- 10℃~ ": mBatLimit[1]
-    std::string FatoryOptAlarmTimeLabel;            // mAlarmTime in decimal, or "---"
-    std::string FatoryOptAlarmCountLabel;           // mAlarmCount in decimal
-    std::string FatoryOptTestTimeLabel;             // mTestTime in decimal, or "---"
-    std::string FatoryOptTestCountLabel;            // mTestCount in decimal
-    RComboBox FactoryOptHibernateCombo;             // "" and "Allow suspend" (mAllowSuspend 0xFF / 0x80)
-    RSpinEdit FatoryOptSpanGasSpin{0, 100, 1, 0};   // span gas, sensor unit (1 decimal; sensor range)
-    RSpinEdit FatoryOptSensorMaxSpin{0, 100, 1, 0}; // sensor maximum (1 decimal; sensor range)
-    RSpinEdit FatoryOptSensorBaseSpin{0, 100, 1, 0};// sensor base (1 decimal; sensor range)
-    RSpinEdit FatoryOptDeadZoneSpin{0, 100, 1, 0};  // dead zone (1 decimal; sensor range)
-    RSpinEdit FatoryOptTempComp1Spin{INT32_MIN, INT32_MAX, 0, 0}; // temperature compensation "#1" (signed 32 bit)
-    RSpinEdit FatoryOptTempComp2Spin{INT32_MIN, INT32_MAX, 0, 0}; // "#2"
-    RSpinEdit FatoryOptTempComp3Spin{INT32_MIN, INT32_MAX, 0, 0}; // "#3"
-    std::string FatoryOptZeroLabel;                 // mZero as "#0"
-    std::string FatoryOptSpanLabel;                 // mSpan / 1000 as "#0.000"
-    std::string FatoryOptMinSpanLabel;              // mMinSpan / 1000 as "#0.000"
-    std::string FatoryOptTauLabel;                  // mTau as "#0.0"
-    std::string FatoryOptLastCalLabel;              // mLastCal as "#0", or "---"
-    std::string FatoryOptPeakTimerLabel;            // mPeakTimer as "#0", or "---"
-    std::string FatoryOptLastBumpTimerLabel;        // mLastBump as "#0", or "---"
+    RSpinEdit mBatteryCritical{0, 1024, 0, 0};        // "Critical": mBatLimitCritical
+    RSpinEdit mBatteryStartUp{0, 1024, 0, 0}; // "Startup": mBatLimitStartUp
+    RSpinEdit mBatteryCold{0, 1024, 0, 0};       // "~-10℃": mBatLimit[0]
+    RSpinEdit mBatteryWarm{0, 1024, 0, 0};       // "- 10℃~ ": mBatLimit[1]
+    std::string mAlarmTime;            // mAlarmTime in decimal, or "---"
+    std::string mAlarmCount;           // mAlarmCount in decimal
+    std::string mTestTime;             // mTestTime in decimal, or "---"
+    std::string mTestCount;            // mTestCount in decimal
+    RComboBox mAllowSuspend;             // "" and "Allow suspend" (mAllowSuspend 0xFF / 0x80)
+    RSpinEdit mSpanGas{0, 100, 1, 0};   // span gas, sensor unit (1 decimal; sensor range)
+    RSpinEdit mSensorMax{0, 100, 1, 0}; // sensor maximum (1 decimal; sensor range)
+    RSpinEdit mSensorBase{0, 100, 1, 0};// sensor base (1 decimal; sensor range)
+    RSpinEdit mDeadZone{0, 100, 1, 0};  // dead zone (1 decimal; sensor range)
+    RSpinEdit mTempComp1{INT32_MIN, INT32_MAX, 0, 0}; // temperature compensation "#1" (signed 32 bit)
+    RSpinEdit mTempComp2{INT32_MIN, INT32_MAX, 0, 0}; // "#2"
+    RSpinEdit mTempComp3{INT32_MIN, INT32_MAX, 0, 0}; // "#3"
+    std::string mZero;                 // mZero as "#0"
+    std::string mSpan;                 // mSpan / 1000 as "#0.000"
+    std::string mMinSpan;              // mMinSpan / 1000 as "#0.000"
+    std::string mTau;                  // mTau as "#0.0"
+    std::string mLastCal;              // mLastCal as "#0", or "---"
+    std::string mPeakTimer;            // mPeakTimer as "#0", or "---"
+    std::string mLastBump;        // mLastBump as "#0", or "---"
 
     // ---------------- requests to the window ----------------
     EFocusRequest mFocusRequest = EFocusRequest::None; // what should take the input focus now; the window clears it
@@ -147,7 +147,7 @@ void StartConfigView(ConfigForm &form, const RTamselCFG &cfg, const std::vector<
 // first (and the sensor ranges applied when it is known), then the user
 // layout is filled and each value copied to its developer twin, so a record
 // value outside an editor's range reaches both layouts as the nearest bound.
-// The window must not treat its own binding of UserOptSensorTypeCombo as a
+// The window must not treat its own binding of mDevSensorType as a
 // user's pick (the list is "disabled while it is set").
 void ConfigToView(const RTamselCFG &cfg, ConfigForm &form, const std::vector<RSensorType> &types);
 
@@ -179,9 +179,9 @@ void ApplySensorRange(ConfigForm &form, const RSensorType &type);
 // minimum, at least 1.0 of its unit.
 double AlarmEditorMinimum(const RSensorType &type);
 
-// The user picked nIndex in UserOptSensorTypeCombo: selects it and applies
+// The user picked nIndex in mDevSensorType: selects it and applies
 // that type's ranges. Nothing happens for a position outside the table.
-void UserOptSensorTypeComboChange(ConfigForm &form, int nIndex, const std::vector<RSensorType> &types);
+void DevSensorTypePicked(ConfigForm &form, int nIndex, const std::vector<RSensorType> &types);
 
 // ---- text rules (pure) ----
 

@@ -17,24 +17,24 @@
 using namespace kit;
 
 const RConfigRowFields kUserLayoutRows{"User",
-                                       &ConfigForm::UserHighAlarmSpin,
-                                       &ConfigForm::UserLowAlarmSpin,
-                                       &ConfigForm::UserCalIntervalSpin,
-                                       &ConfigForm::UserBumpIntervalSpin,
-                                       &ConfigForm::UserIDEdit,
-                                       &ConfigForm::UserTestIntervalSpin,
-                                       &ConfigForm::UserDispCombo,
-                                       &ConfigForm::UserHideBumpLEDCheck};
+                                       &ConfigForm::mUserAlarmHigh,
+                                       &ConfigForm::mUserAlarmLow,
+                                       &ConfigForm::mUserCalInterval,
+                                       &ConfigForm::mUserBumpInterval,
+                                       &ConfigForm::mUserUserId,
+                                       &ConfigForm::mUserTestInterval,
+                                       &ConfigForm::mUserDisplayMode,
+                                       &ConfigForm::mUserHideBumpLed};
 
 const RConfigRowFields kDeveloperLayoutRows{"UserOpt",
-                                            &ConfigForm::UserOptHighAlarmSpin,
-                                            &ConfigForm::UserOptLowAlarmSpin,
-                                            &ConfigForm::UserOptCalIntervalSpin,
-                                            &ConfigForm::UserOptBumpIntervalSpin,
-                                            &ConfigForm::UserOptIDEdit,
-                                            &ConfigForm::UserOptTestIntervalSpin,
-                                            &ConfigForm::UserOptDispCombo,
-                                            &ConfigForm::UserOptHideBumpLEDCheck};
+                                            &ConfigForm::mDevAlarmHigh,
+                                            &ConfigForm::mDevAlarmLow,
+                                            &ConfigForm::mDevCalInterval,
+                                            &ConfigForm::mDevBumpInterval,
+                                            &ConfigForm::mDevUserId,
+                                            &ConfigForm::mDevTestInterval,
+                                            &ConfigForm::mDevDisplayMode,
+                                            &ConfigForm::mDevHideBumpLed};
 
 namespace {
 

@@ -90,29 +90,29 @@ TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
     auto *left = new QVBoxLayout;
     left->setSpacing(8);
     left->addWidget(spinGroup("FatoryOptBatteryGroup", "  Battery Limits",
-                              {{"Critical", "FatoryOptBatteryLimitSpin", &ConfigForm::FatoryOptBatteryLimitSpin},
+                              {{"Critical", "FatoryOptBatteryLimitSpin", &ConfigForm::mBatteryCritical},
                                {"Startup", "FatoryOptBatteryLimitStartupSpin",
-                                &ConfigForm::FatoryOptBatteryLimitStartupSpin},
-                               {"~-10℃", "FatoryOptBatteryLimit1Spin", &ConfigForm::FatoryOptBatteryLimit1Spin},
-                               {"- 10℃~ ", "FatoryOptBatteryLimit2Spin", &ConfigForm::FatoryOptBatteryLimit2Spin}},
+                                &ConfigForm::mBatteryStartUp},
+                               {"~-10℃", "FatoryOptBatteryLimit1Spin", &ConfigForm::mBatteryCold},
+                               {"- 10℃~ ", "FatoryOptBatteryLimit2Spin", &ConfigForm::mBatteryWarm}},
                               kLeftCaption));
     QGridLayout *counters = MakeRowGrid();
     valueRows(counters,
-              {{"  Alarm Time (sec)", "FatoryOptAlarmTimeLabel", &ConfigForm::FatoryOptAlarmTimeLabel, 100, true},
-               {"  Alarm Count", "FatoryOptAlarmCountLabel", &ConfigForm::FatoryOptAlarmCountLabel, 100},
-               {"  Test Time (sec)", "FatoryOptTestTimeLabel", &ConfigForm::FatoryOptTestTimeLabel, 100, true},
-               {"  Test Count", "FatoryOptTestCountLabel", &ConfigForm::FatoryOptTestCountLabel, 100}},
+              {{"  Alarm Time (sec)", "FatoryOptAlarmTimeLabel", &ConfigForm::mAlarmTime, 100, true},
+               {"  Alarm Count", "FatoryOptAlarmCountLabel", &ConfigForm::mAlarmCount, 100},
+               {"  Test Time (sec)", "FatoryOptTestTimeLabel", &ConfigForm::mTestTime, 100, true},
+               {"  Test Count", "FatoryOptTestCountLabel", &ConfigForm::mTestCount, 100}},
               kValueCaption);
     QComboBox *hibernate = MakeCombo("FactoryOptHibernateCombo");
     // As wide as the value boxes, or as its longest entry needs.
     hibernate->setMinimumWidth(100);
     AddRow(counters, "  Hibernate", hibernate, kValueCaption);
-    FBinding.Bind(hibernate, &ConfigForm::FactoryOptHibernateCombo);
+    FBinding.Bind(hibernate, &ConfigForm::mAllowSuspend);
     valueRows(counters,
-              {{"  Zero", "FatoryOptZeroLabel", &ConfigForm::FatoryOptZeroLabel, 100},
-               {"  Span", "FatoryOptSpanLabel", &ConfigForm::FatoryOptSpanLabel, 100},
-               {"  Minimum Span", "FatoryOptMinSpanLabel", &ConfigForm::FatoryOptMinSpanLabel, 100},
-               {"  Tau", "FatoryOptTauLabel", &ConfigForm::FatoryOptTauLabel, 100}},
+              {{"  Zero", "FatoryOptZeroLabel", &ConfigForm::mZero, 100},
+               {"  Span", "FatoryOptSpanLabel", &ConfigForm::mSpan, 100},
+               {"  Minimum Span", "FatoryOptMinSpanLabel", &ConfigForm::mMinSpan, 100},
+               {"  Tau", "FatoryOptTauLabel", &ConfigForm::mTau, 100}},
               kValueCaption);
     left->addLayout(counters);
     left->addStretch(1);
@@ -120,21 +120,21 @@ TFactoryPage::TFactoryPage(QWidget *parent) : QWidget(parent)
     auto *right = new QVBoxLayout;
     right->setSpacing(8);
     right->addWidget(spinGroup("FatoryOptSensorGroup", "  Sensor",
-                               {{"Span Gas", "FatoryOptSpanGasSpin", &ConfigForm::FatoryOptSpanGasSpin},
-                                {"Max", "FatoryOptSensorMaxSpin", &ConfigForm::FatoryOptSensorMaxSpin},
-                                {"Base", "FatoryOptSensorBaseSpin", &ConfigForm::FatoryOptSensorBaseSpin},
-                                {"Dead Zone", "FatoryOptDeadZoneSpin", &ConfigForm::FatoryOptDeadZoneSpin}},
+                               {{"Span Gas", "FatoryOptSpanGasSpin", &ConfigForm::mSpanGas},
+                                {"Max", "FatoryOptSensorMaxSpin", &ConfigForm::mSensorMax},
+                                {"Base", "FatoryOptSensorBaseSpin", &ConfigForm::mSensorBase},
+                                {"Dead Zone", "FatoryOptDeadZoneSpin", &ConfigForm::mDeadZone}},
                                kRightCaption));
     right->addWidget(spinGroup("FatoryOptTempCompGroup", "  Temp. Comp.",
-                               {{"#1", "FatoryOptTempComp1Spin", &ConfigForm::FatoryOptTempComp1Spin},
-                                {"#2", "FatoryOptTempComp2Spin", &ConfigForm::FatoryOptTempComp2Spin},
-                                {"#3", "FatoryOptTempComp3Spin", &ConfigForm::FatoryOptTempComp3Spin}},
+                               {{"#1", "FatoryOptTempComp1Spin", &ConfigForm::mTempComp1},
+                                {"#2", "FatoryOptTempComp2Spin", &ConfigForm::mTempComp2},
+                                {"#3", "FatoryOptTempComp3Spin", &ConfigForm::mTempComp3}},
                                kRightCaption));
     QGridLayout *times = MakeRowGrid();
     valueRows(times,
-              {{"  Last Calibration (sec)", "FatoryOptLastCalLabel", &ConfigForm::FatoryOptLastCalLabel, 90, true},
-               {"  Peak Timer (sec)", "FatoryOptPeakTimerLabel", &ConfigForm::FatoryOptPeakTimerLabel, 90, true},
-               {"  Last Bump Timer (sec)", "FatoryOptLastBumpTimerLabel", &ConfigForm::FatoryOptLastBumpTimerLabel,
+              {{"  Last Calibration (sec)", "FatoryOptLastCalLabel", &ConfigForm::mLastCal, 90, true},
+               {"  Peak Timer (sec)", "FatoryOptPeakTimerLabel", &ConfigForm::mPeakTimer, 90, true},
+               {"  Last Bump Timer (sec)", "FatoryOptLastBumpTimerLabel", &ConfigForm::mLastBump,
                 90, true}},
               kTimeCaption);
     right->addLayout(times);

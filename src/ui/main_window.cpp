@@ -64,7 +64,7 @@ constexpr int kMemoWidth = 280;
 const char *const kWindowStyle = R"(
 QLabel[role="caption"] { background: #e6ebf1; border: 1px solid #b3bdca; color: #18283a; }
 QLabel[role="value"] { background: #ffffff; border: 1px solid #a3adba; padding-left: 4px; padding-right: 4px; }
-QLabel#UserOptIDLabel { background: #1f4e8c; color: #ffffff; font-weight: bold; border: 1px solid #163a69; }
+QLabel#mDevProductName { background: #1f4e8c; color: #ffffff; font-weight: bold; border: 1px solid #163a69; }
 QFrame[role="panel"] { background: #f3f5f8; border: 1px solid #b3bdca; border-radius: 3px; }
 QWidget#CustomerPanel { background: #ffffff; border-top: 1px solid #c7cdd5; }
 QWidget#CustomerPanel QLabel { background: #ffffff; }

@@ -113,7 +113,7 @@ public:
     void EtcIdentifyBtnClick();
     void EtcEEPROMReadBtnClick();
     void EtcEEPROMSaveBtnClick();
-    void UserOptSensorTypeComboChange(int nIndex);
+    void DevSensorTypePicked(int nIndex);
     void TimeTimerTimer();
     void CustomerImageClick();
     // Opens the service records (one window, kept), listing the serial last read.

@@ -145,7 +145,7 @@ void TNorvikIRMainForm::ConnectHandlers()
 
     // Only a pick by the user: the binding's own selection is no choice.
     connect(FOptionsPage->SensorTypeCombo(), &QComboBox::activated, this,
-            [this](int index) { UserOptSensorTypeComboChange(index); });
+            [this](int index) { DevSensorTypePicked(index); });
 
     for (QLineEdit *edit : {FUserPage->Editors().mUserId, FOptionsPage->Editors().mUserId}) {
         edit->installEventFilter(this);
@@ -358,12 +358,12 @@ void TNorvikIRMainForm::EtcEEPROMSaveBtnClick()
     Guarded([this] { EEPROMSaveAction(FSession, *FScreen, FEEPROM); });
 }
 
-void TNorvikIRMainForm::UserOptSensorTypeComboChange(int nIndex)
+void TNorvikIRMainForm::DevSensorTypePicked(int nIndex)
 {
     if (FBinding)
         return;
     ViewToForm();
-    ::UserOptSensorTypeComboChange(FState.FForm, nIndex, FSession.SensorTypes);
+    ::DevSensorTypePicked(FState.FForm, nIndex, FSession.SensorTypes);
     FormToView();
 }
 

@@ -53,13 +53,13 @@ TUserOptionsPage::TUserOptionsPage(QWidget *parent) : QWidget(parent)
     FSensorTypeCombo->setMinimumWidth(160);
     AddRow(grid, "  Sensor Type", FSensorTypeCombo);
 
-    FBinding.Bind(hwEdit, &ConfigForm::UserOptHWVersionEdit);
-    FBinding.Bind(product, &ConfigForm::UserOptIDLabel);
-    FBinding.Bind(firmware, &ConfigForm::UserOptSWVersionLabel);
-    FBinding.Bind(FSerialEdit, &ConfigForm::UserOptSerialEdit);
-    FBinding.Bind(months, &ConfigForm::UserOptMonthLifeSpin);
-    FBinding.Bind(days, &ConfigForm::UserOptDayLifeSpin);
-    FBinding.Bind(FSensorTypeCombo, &ConfigForm::UserOptSensorTypeCombo);
+    FBinding.Bind(hwEdit, &ConfigForm::mDevHWVersion);
+    FBinding.Bind(product, &ConfigForm::mDevProductName);
+    FBinding.Bind(firmware, &ConfigForm::mDevSWVersion);
+    FBinding.Bind(FSerialEdit, &ConfigForm::mDevSerial);
+    FBinding.Bind(months, &ConfigForm::mDevLifeMonths);
+    FBinding.Bind(days, &ConfigForm::mDevLifeDays);
+    FBinding.Bind(FSensorTypeCombo, &ConfigForm::mDevSensorType);
 
     FEditors = AddConfigRows(kDeveloperLayoutRows, grid, FBinding);
     v->addLayout(grid);

@@ -26,10 +26,10 @@ TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
         const char *mName;
         std::string ConfigForm::*mField;
     } values[] = {
-        {"  Hardware Version", "UserHWVersionLabel", &ConfigForm::UserHWVersionLabel},
-        {"  Firmware Version", "UserSWVersionLabel", &ConfigForm::UserSWVersionLabel},
-        {"  Serial Number", "UserSerialLabel", &ConfigForm::UserSerialLabel},
-        {"  Life Remaining", "UserLifeLabel", &ConfigForm::UserLifeLabel},
+        {"  Hardware Version", "UserHWVersionLabel", &ConfigForm::mUserHWVersion},
+        {"  Firmware Version", "UserSWVersionLabel", &ConfigForm::mUserSWVersion},
+        {"  Serial Number", "UserSerialLabel", &ConfigForm::mUserSerial},
+        {"  Life Remaining", "UserLifeLabel", &ConfigForm::mUserLife},
     };
     for (const auto &row : values) {
         QLabel *label = MakeValue(row.mName);
@@ -48,8 +48,8 @@ TUserPage::TUserPage(QWidget *parent) : QWidget(parent)
     hiddenList->setVisible(false);
     sh->addWidget(hiddenList);
     AddRow(grid, "  Sensor Type", sensor);
-    FBinding.Bind(sensorName, &ConfigForm::UserSensorTypeLabel);
-    FBinding.Bind(hiddenList, &ConfigForm::UserSensorTypeCombo);
+    FBinding.Bind(sensorName, &ConfigForm::mUserSensorName);
+    FBinding.Bind(hiddenList, &ConfigForm::mUserSensorType);
 
     FEditors = AddConfigRows(kUserLayoutRows, grid, FBinding);
     v->addLayout(grid);

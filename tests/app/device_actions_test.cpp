@@ -154,11 +154,11 @@ TEST_F(DeviceActionsTest, ReadDeviceTakesBothBlocksAndShowsThem)
     EXPECT_EQ(CfgBytes(), std::vector<uint8_t>(config.begin(), config.end()));
     EXPECT_EQ(state.FReadSW, 14);
     EXPECT_FALSE(state.FHibernateBtn);
-    EXPECT_EQ(state.FForm.UserSerialLabel, "NV00012345");
-    EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "NV00012345");
-    EXPECT_EQ(state.FForm.UserHighAlarmSpin.mValue, 20.0);
-    EXPECT_EQ(state.FForm.UserSWVersionLabel, "1.4");
-    EXPECT_EQ(state.FForm.UserOptIDLabel, "Norvik");
+    EXPECT_EQ(state.FForm.mUserSerial, "NV00012345");
+    EXPECT_EQ(state.FForm.mDevSerial.mText, "NV00012345");
+    EXPECT_EQ(state.FForm.mUserAlarmHigh.mValue, 20.0);
+    EXPECT_EQ(state.FForm.mUserSWVersion, "1.4");
+    EXPECT_EQ(state.FForm.mDevProductName, "Norvik");
     EXPECT_TRUE(KillAfter(sim->ReceivedFrames(), 0x81));
 }
 
@@ -180,11 +180,11 @@ TEST_F(DeviceActionsTest, ReadDeviceProductCheckByLayout)
         sim->ClearRecords();
         state = RMainState{};
         StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
-        state.FForm.UserOptIDLabel = "stale";
+        state.FForm.mDevProductName = "stale";
         const auto before = CfgBytes();
         EXPECT_EQ(actions.ReadDevice().mStatus, r.status);
         ExpectResult("Read Norvik Information", r.status);
-        EXPECT_EQ(state.FForm.UserOptIDLabel, r.name);
+        EXPECT_EQ(state.FForm.mDevProductName, r.name);
         EXPECT_EQ(state.FRecordSource, r.status == 0 ? ERecordSource::Detector : ERecordSource::Defaults);
         if (r.status != 0) {
             EXPECT_EQ(CfgBytes(), before);
@@ -217,14 +217,14 @@ TEST_F(DeviceActionsTest, ReadDeviceRetriesEachBlockThreeTimes)
         screen.ClearRecord();
         state = RMainState{};
         StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
-        state.FForm.UserHighAlarmSpin.SetValue(42);
+        state.FForm.mUserAlarmHigh.SetValue(42);
         const auto before = CfgBytes();
         EXPECT_EQ(actions.ReadDevice().mStatus, r.status);
         EXPECT_EQ(Count(sim->ReceivedFrames(), r.opcode), r.requests);
         ExpectResult("Read Norvik Information", r.status);
         if (r.status != 0) {
             EXPECT_EQ(CfgBytes(), before);
-            EXPECT_EQ(state.FForm.UserHighAlarmSpin.mValue, 42); // the view is not refreshed
+            EXPECT_EQ(state.FForm.mUserAlarmHigh.mValue, 42); // the view is not refreshed
         }
     }
 }
@@ -234,12 +234,12 @@ TEST_F(DeviceActionsTest, ReadDeviceRetriesEachBlockThreeTimes)
 TEST_F(DeviceActionsTest, WriteDeviceUserLayoutSendsOnlyTheUserRanges)
 {
     ASSERT_TRUE(actions.ReadDevice().Ok());
-    state.FForm.UserHighAlarmSpin.SetValue(22.5);
-    state.FForm.UserLowAlarmSpin.SetValue(12.5);
-    state.FForm.UserIDEdit.SetText("ab12");
-    state.FForm.UserCalIntervalSpin.SetValue(30);
-    state.FForm.UserTestIntervalSpin.SetValue(12);
-    state.FForm.UserDispCombo.Select(1);
+    state.FForm.mUserAlarmHigh.SetValue(22.5);
+    state.FForm.mUserAlarmLow.SetValue(12.5);
+    state.FForm.mUserUserId.SetText("ab12");
+    state.FForm.mUserCalInterval.SetValue(30);
+    state.FForm.mUserTestInterval.SetValue(12);
+    state.FForm.mUserDisplayMode.Select(1);
     sim->ClearRecords();
     screen.ClearRecord();
     state.FHibernateBtn = true;
@@ -295,8 +295,8 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperRangesFromSettings)
         session.DeviceCFG.mSensorWriteUserSize = r.su[1];
         state = RMainState{};
         StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
-        state.FForm.UserOptMonthLifeSpin.SetValue(10);
-        state.FForm.UserOptDayLifeSpin.SetValue(2);
+        state.FForm.mDevLifeMonths.SetValue(10);
+        state.FForm.mDevLifeDays.SetValue(2);
         sim->ClearRecords();
         screen.ClearRecord();
 
@@ -322,7 +322,7 @@ TEST_F(DeviceActionsTest, WriteDeviceRefusesRangesPastTheRecordBeforeWakingTheDe
         session.UserMode = userMode;
         session.DeviceCFG.mSensorWriteFactoryStart = 120;
         session.DeviceCFG.mSensorWriteFactorySize = 20;
-        state.FForm.UserSensorTypeCombo.mItemIndex = userMode ? -1 : 0;
+        state.FForm.mUserSensorType.mItemIndex = userMode ? -1 : 0;
         state.FHibernateBtn = true;
         screen.ClearRecord();
 
@@ -346,8 +346,8 @@ TEST_F(DeviceActionsTest, WriteDeviceRefusesRangesPastTheRecordBeforeWakingTheDe
 TEST_F(DeviceActionsTest, WriteDeviceDeveloperCutsTheLifeWithItsMessage)
 {
     DeveloperLayout();
-    state.FForm.UserOptMonthLifeSpin.SetValue(24);
-    state.FForm.UserOptDayLifeSpin.SetValue(1);
+    state.FForm.mDevLifeMonths.SetValue(24);
+    state.FForm.mDevLifeDays.SetValue(1);
     EXPECT_TRUE(actions.WriteDevice().Ok());
     ASSERT_FALSE(screen.messages.empty());
     EXPECT_EQ(screen.messages[0].mCaption, "Check Life Remaining");
@@ -355,8 +355,8 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperCutsTheLifeWithItsMessage)
               "Life Remaining Value over than define value\rMake default value... check Life Remaining Value");
     EXPECT_EQ(screen.messages[0].mIcon, MsgIcon::Information);
     EXPECT_EQ(screen.journal.front().rfind("message:", 0), 0u); // before the operation starts
-    EXPECT_EQ(state.FForm.UserOptMonthLifeSpin.mValue, 24);
-    EXPECT_EQ(state.FForm.UserOptDayLifeSpin.mValue, 0);
+    EXPECT_EQ(state.FForm.mDevLifeMonths.mValue, 24);
+    EXPECT_EQ(state.FForm.mDevLifeDays.mValue, 0);
     EXPECT_EQ(TimeWrites(sim->ReceivedFrames()), std::vector<uint32_t>{63072000});
     EXPECT_EQ(screen.StatusCaption(), "Write Norvik Information... OK");
 }
@@ -364,18 +364,18 @@ TEST_F(DeviceActionsTest, WriteDeviceDeveloperCutsTheLifeWithItsMessage)
 TEST_F(DeviceActionsTest, WriteDeviceDeveloperReadiesTheNextSerial)
 {
     DeveloperLayout();
-    state.FForm.UserOptSerialEdit.SetText("ab12");
+    state.FForm.mDevSerial.SetText("ab12");
     EXPECT_TRUE(actions.WriteDevice().Ok());
     EXPECT_EQ(std::string(state.FTamselCFG.mUnit.mSerial, 10), "  12000000");
-    EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "  12000000");
+    EXPECT_EQ(state.FForm.mDevSerial.mText, "  12000000");
     EXPECT_EQ(state.FForm.mFocusRequest, EFocusRequest::SerialNumber);
 
     // Not after a failure.
     state.FForm.mFocusRequest = EFocusRequest::None;
-    state.FForm.UserOptSerialEdit.SetText("XY");
+    state.FForm.mDevSerial.SetText("XY");
     sim->SetFault(0xA0, SimFault::kNak, 1);
     EXPECT_EQ(actions.WriteDevice().mStatus, 176);
-    EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "XY");
+    EXPECT_EQ(state.FForm.mDevSerial.mText, "XY");
     EXPECT_EQ(state.FForm.mFocusRequest, EFocusRequest::None);
 }
 
@@ -400,8 +400,8 @@ TEST_F(DeviceActionsTest, WriteDeviceRefusesAlarmSetPointsThatContradictEachOthe
         o.sensor_code = r.sensor;
         StartSim(o);
         ASSERT_TRUE(actions.ReadDevice().Ok());
-        state.FForm.UserLowAlarmSpin.SetValue(r.low);
-        state.FForm.UserHighAlarmSpin.SetValue(r.high);
+        state.FForm.mUserAlarmLow.SetValue(r.low);
+        state.FForm.mUserAlarmHigh.SetValue(r.high);
         sim->ClearRecords();
         screen.ClearRecord();
         const RActionResult result = actions.WriteDevice();
@@ -432,8 +432,8 @@ TEST_F(DeviceActionsTest, WriteDeviceWithoutSensorTypeSendsNothing)
     };
     for (const auto &r : rows) {
         session.UserMode = r.userMode;
-        state.FForm.UserSensorTypeCombo.mItemIndex = -1;
-        state.FForm.UserOptSensorTypeCombo.mItemIndex = -1;
+        state.FForm.mUserSensorType.mItemIndex = -1;
+        state.FForm.mDevSensorType.mItemIndex = -1;
         screen.ClearRecord();
         const RActionResult result = actions.WriteDevice();
         EXPECT_TRUE(result.mRefused);

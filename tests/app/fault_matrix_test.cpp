@@ -541,10 +541,10 @@ protected:
             // The user's edits, inside the ranges.
             std::memcpy(&state.FTamselCFG, config.data(), sizeof state.FTamselCFG);
             StartConfigView(state.FForm, state.FTamselCFG, session.SensorTypes);
-            state.FForm.UserHighAlarmSpin.SetValue(22.5);
-            state.FForm.UserLowAlarmSpin.SetValue(12.5);
-            state.FForm.UserIDEdit.SetText("FAULTS");
-            state.FForm.UserTestIntervalSpin.SetValue(12);
+            state.FForm.mUserAlarmHigh.SetValue(22.5);
+            state.FForm.mUserAlarmLow.SetValue(12.5);
+            state.FForm.mUserUserId.SetText("FAULTS");
+            state.FForm.mUserTestInterval.SetValue(12);
             break;
         }
         case kEventLog:

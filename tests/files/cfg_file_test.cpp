@@ -311,8 +311,8 @@ TEST_F(CfgFileTest, ReadFileAppliesTheFileAndRefreshesTheView)
     EXPECT_EQ(state.FRecordSource, ERecordSource::File);
     EXPECT_EQ(+state.FTamselCFG.mSensor.mAlarmHigh, 350);
     EXPECT_EQ(+state.FTamselCFG.mSensor.mZero, +DefaultCFG().mSensor.mZero);
-    EXPECT_EQ(state.FForm.UserOptSerialEdit.mText, "SC12345678");
-    EXPECT_DOUBLE_EQ(state.FForm.UserOptHighAlarmSpin.mValue, 35.0);
+    EXPECT_EQ(state.FForm.mDevSerial.mText, "SC12345678");
+    EXPECT_DOUBLE_EQ(state.FForm.mDevAlarmHigh.mValue, 35.0);
 
     ASSERT_EQ(screen.fileRequests.size(), 1u);
     const FileChoice &choice = screen.fileRequests[0].mChoice;

@@ -65,17 +65,17 @@ TEST(ConfigFormTest, DisplayModeAndHideBumpBothLayouts)
         RTamselCFG cfg = DefaultCFG();
         cfg.mUnit.mUnitFlag = r.flag;
         const ConfigForm form = FormOf(cfg);
-        EXPECT_EQ(form.UserDispCombo.mItemIndex, r.mode);
-        EXPECT_EQ(form.UserOptDispCombo.mItemIndex, r.mode);
-        EXPECT_EQ(form.UserDispCombo.Text(), kDisplayModeTexts[r.mode]);
-        EXPECT_EQ(form.UserHideBumpLEDCheck, r.hide);
-        EXPECT_EQ(form.UserOptHideBumpLEDCheck, r.hide);
+        EXPECT_EQ(form.mUserDisplayMode.mItemIndex, r.mode);
+        EXPECT_EQ(form.mDevDisplayMode.mItemIndex, r.mode);
+        EXPECT_EQ(form.mUserDisplayMode.Text(), kDisplayModeTexts[r.mode]);
+        EXPECT_EQ(form.mUserHideBumpLed, r.hide);
+        EXPECT_EQ(form.mDevHideBumpLed, r.hide);
         EXPECT_EQ(+Build(form, true).mUnit.mUnitFlag, r.built);
         EXPECT_EQ(+Build(form, false, true, cfg).mUnit.mUnitFlag, r.built);
     }
     ConfigForm none = FormOf(DefaultCFG());
-    none.UserDispCombo.mItemIndex = -1;
-    none.UserHideBumpLEDCheck = true;
+    none.mUserDisplayMode.mItemIndex = -1;
+    none.mUserHideBumpLed = true;
     EXPECT_EQ(+Build(none, true).mUnit.mUnitFlag, 0x02);
 }
 
@@ -94,18 +94,18 @@ TEST(ConfigFormTest, UserIdShownAndBuilt)
         RTamselCFG cfg = DefaultCFG();
         std::memcpy(cfg.mUnit.mUserID, r.field, 6);
         const ConfigForm form = FormOf(cfg);
-        EXPECT_EQ(form.UserIDEdit.mText, r.shown);
-        EXPECT_EQ(form.UserOptIDEdit.mText, r.shown);
+        EXPECT_EQ(form.mUserUserId.mText, r.shown);
+        EXPECT_EQ(form.mDevUserId.mText, r.shown);
     }
 
     ConfigForm form = FormOf(DefaultCFG());
     EXPECT_EQ(FilterUserIdText("ab_c9"), "ABC9"); // typed in lower case, shown in upper case
-    form.UserIDEdit.SetText("ABCDE");
+    form.mUserUserId.SetText("ABCDE");
     EXPECT_EQ(std::string(Build(form, true).mUnit.mUserID, 6), "ABCDE ");
-    form.UserOptIDEdit.SetText("abcdefgh"); // the editor upper-cases and cuts to 6
-    EXPECT_EQ(form.UserOptIDEdit.mText, "ABCDEF");
+    form.mDevUserId.SetText("abcdefgh"); // the editor upper-cases and cuts to 6
+    EXPECT_EQ(form.mDevUserId.mText, "ABCDEF");
     EXPECT_EQ(std::string(Build(form, false).mUnit.mUserID, 6), "ABCDEF");
-    form.UserIDEdit.mText = "a.b"; // whatever reached the editor: only "-", digits, A-Z survive
+    form.mUserUserId.mText = "a.b"; // whatever reached the editor: only "-", digits, A-Z survive
     EXPECT_EQ(std::string(Build(form, true).mUnit.mUserID, 6), "      ");
 }
 
@@ -124,8 +124,8 @@ TEST(ConfigFormTest, SerialShownAndBuilt)
     RTamselCFG cfg = DefaultCFG();
     std::memcpy(cfg.mUnit.mSerial, "NV12\0XXXXX", 10);
     ConfigForm form = FormOf(cfg);
-    EXPECT_EQ(form.UserSerialLabel, "NV12");
-    EXPECT_EQ(form.UserOptSerialEdit.mText, "NV12");
+    EXPECT_EQ(form.mUserSerial, "NV12");
+    EXPECT_EQ(form.mDevSerial.mText, "NV12");
 
     const struct {
         const char *text;
@@ -138,11 +138,11 @@ TEST(ConfigFormTest, SerialShownAndBuilt)
         {"\xC9t\xE9", "\xC9 \xE9" "0000000"}, // bytes beyond ASCII are kept, one character each
     };
     for (const auto &r : rows) {
-        form.UserOptSerialEdit.SetText(r.text);
+        form.mDevSerial.SetText(r.text);
         EXPECT_EQ(std::string(Build(form, false, true, cfg).mUnit.mSerial, 10), r.built) << r.text;
     }
-    form.UserOptSerialEdit.SetText("ABCDEFGHIJKL");
-    EXPECT_EQ(form.UserOptSerialEdit.mText, "ABCDEFGHIJ");
+    form.mDevSerial.SetText("ABCDEFGHIJKL");
+    EXPECT_EQ(form.mDevSerial.mText, "ABCDEFGHIJ");
     // The serial number is a developer field: the user layout builds the default.
     EXPECT_EQ(std::string(Build(form, true).mUnit.mSerial, 10), "SH10000000");
 }
@@ -155,7 +155,7 @@ TEST(ConfigFormTest, HardwareVersionRule)
     } rows[] = {{"005", 5}, {"300", 44}, {"0", 1}, {"1", 1}, {"abc", 1}, {"256", 1}, {"12x", 12}, {" 7 ", 7}};
     ConfigForm form = FormOf(DefaultCFG());
     for (const auto &r : rows) {
-        form.UserOptHWVersionEdit.SetText(r.text);
+        form.mDevHWVersion.SetText(r.text);
         EXPECT_EQ(+Build(form, false).mUnit.mHWVersion, r.built) << r.text;
     }
 }
@@ -179,8 +179,8 @@ TEST(ConfigFormTest, LifeRemainingFromView)
     for (const auto &r : rows) {
         SCOPED_TRACE(testing::Message() << r.months << "/" << r.days << " " << r.forDevice);
         ConfigForm form = FormOf(DefaultCFG());
-        form.UserOptMonthLifeSpin.SetValue(r.months);
-        form.UserOptDayLifeSpin.SetValue(r.days);
+        form.mDevLifeMonths.SetValue(r.months);
+        form.mDevLifeDays.SetValue(r.days);
         RViewResult result;
         const RTamselCFG cfg = Build(form, false, r.forDevice, DefaultCFG(), 0, &result);
         EXPECT_EQ(+cfg.mUnit.mLifeRemaining, r.built);
@@ -190,11 +190,11 @@ TEST(ConfigFormTest, LifeRemainingFromView)
         EXPECT_EQ(+Build(form, true, r.forDevice).mUnit.mLifeRemaining, kMaxLifeSeconds);
     }
     ConfigForm form = FormOf(DefaultCFG());
-    form.UserOptMonthLifeSpin.SetValue(3);
-    form.UserOptDayLifeSpin.SetValue(17);
+    form.mDevLifeMonths.SetValue(3);
+    form.mDevLifeDays.SetValue(17);
     ResetLifeEditors(form);
-    EXPECT_EQ(form.UserOptMonthLifeSpin.mValue, 24);
-    EXPECT_EQ(form.UserOptDayLifeSpin.mValue, 0);
+    EXPECT_EQ(form.mDevLifeMonths.mValue, 24);
+    EXPECT_EQ(form.mDevLifeDays.mValue, 0);
     EXPECT_EQ(LifeLabelText(63072000), "24 Months   0 Days");
     EXPECT_EQ(LifeLabelText(86400), "            1 Days"); // twelve blanks without months
 }
@@ -222,17 +222,17 @@ TEST(ConfigFormTest, SensorRangesBoundTheEditors)
         cfg.mSensor.mSpanGas = r.spanGas;
         cfg.mSensor.mSensorBase = r.base;
         const ConfigForm form = FormOf(cfg);
-        EXPECT_EQ(form.UserLowAlarmSpin.mMin, r.alarmMin);
-        EXPECT_EQ(form.UserOptHighAlarmSpin.mMax, r.alarmMax);
-        EXPECT_EQ(form.FatoryOptSpanGasSpin.mMin, 0);
-        EXPECT_EQ(form.FatoryOptSpanGasSpin.mMax, r.alarmMax);
-        EXPECT_EQ(form.UserHighAlarmSpin.mValue, r.showHigh);
-        EXPECT_EQ(form.UserOptHighAlarmSpin.mValue, r.showHigh);
-        EXPECT_EQ(form.UserLowAlarmSpin.mValue, r.showLow);
-        EXPECT_EQ(form.UserOptLowAlarmSpin.mValue, r.showLow);
-        EXPECT_DOUBLE_EQ(form.FatoryOptSpanGasSpin.mValue, r.showSpanGas);
-        EXPECT_EQ(form.FatoryOptSensorBaseSpin.mValue, r.showBase);
-        EXPECT_EQ(form.UserSensorTypeLabel, kTypes[static_cast<size_t>(FindSensorType(r.sensor, kTypes))].mName);
+        EXPECT_EQ(form.mUserAlarmLow.mMin, r.alarmMin);
+        EXPECT_EQ(form.mDevAlarmHigh.mMax, r.alarmMax);
+        EXPECT_EQ(form.mSpanGas.mMin, 0);
+        EXPECT_EQ(form.mSpanGas.mMax, r.alarmMax);
+        EXPECT_EQ(form.mUserAlarmHigh.mValue, r.showHigh);
+        EXPECT_EQ(form.mDevAlarmHigh.mValue, r.showHigh);
+        EXPECT_EQ(form.mUserAlarmLow.mValue, r.showLow);
+        EXPECT_EQ(form.mDevAlarmLow.mValue, r.showLow);
+        EXPECT_DOUBLE_EQ(form.mSpanGas.mValue, r.showSpanGas);
+        EXPECT_EQ(form.mSensorBase.mValue, r.showBase);
+        EXPECT_EQ(form.mUserSensorName, kTypes[static_cast<size_t>(FindSensorType(r.sensor, kTypes))].mName);
         // Back in tenths.
         const RTamselCFG built = Build(form, false, true, cfg);
         EXPECT_EQ(+built.mSensor.mAlarmHigh, RoundToNearestEven(r.showHigh * 10));
@@ -247,9 +247,9 @@ TEST(ConfigFormTest, SensorRangesBoundTheEditors)
     cfg.mSensor.mSensorType = 7;
     cfg.mSensor.mAlarmHigh = 10;
     const ConfigForm form = FormOf(cfg, types);
-    EXPECT_EQ(form.UserHighAlarmSpin.mMin, 5.0);
-    EXPECT_EQ(form.UserHighAlarmSpin.mValue, 5.0);
-    EXPECT_EQ(form.FatoryOptDeadZoneSpin.mMin, 5.0);
+    EXPECT_EQ(form.mUserAlarmHigh.mMin, 5.0);
+    EXPECT_EQ(form.mUserAlarmHigh.mValue, 5.0);
+    EXPECT_EQ(form.mDeadZone.mMin, 5.0);
 }
 
 TEST(ConfigFormTest, UnknownSensorKeepsRangesAndBuildsZero)
@@ -260,10 +260,10 @@ TEST(ConfigFormTest, UnknownSensorKeepsRangesAndBuildsZero)
     RTamselCFG unknown = DefaultCFG();
     unknown.mSensor.mSensorType = 9;
     ConfigToView(unknown, form, kTypes);
-    EXPECT_EQ(form.UserSensorTypeCombo.mItemIndex, -1);
-    EXPECT_EQ(form.UserOptSensorTypeCombo.mItemIndex, -1);
-    EXPECT_EQ(form.UserSensorTypeLabel, "");
-    EXPECT_EQ(form.UserOptHighAlarmSpin.mMax, 300); // the CO ranges stay
+    EXPECT_EQ(form.mUserSensorType.mItemIndex, -1);
+    EXPECT_EQ(form.mDevSensorType.mItemIndex, -1);
+    EXPECT_EQ(form.mUserSensorName, "");
+    EXPECT_EQ(form.mDevAlarmHigh.mMax, 300); // the CO ranges stay
     EXPECT_EQ(+Build(form, true).mSensor.mSensorType, 0);
     EXPECT_EQ(+Build(form, false, true, unknown).mSensor.mSensorType, 0);
 }
@@ -271,14 +271,14 @@ TEST(ConfigFormTest, UnknownSensorKeepsRangesAndBuildsZero)
 TEST(ConfigFormTest, PickingASensorTypeAppliesItsRange)
 {
     ConfigForm form = FormOf(DefaultCFG()); // H2S
-    form.UserOptHighAlarmSpin.SetValue(80);
-    UserOptSensorTypeComboChange(form, 2, kTypes); // O2: 0..30
-    EXPECT_EQ(form.UserOptSensorTypeCombo.mItemIndex, 2);
-    EXPECT_EQ(form.UserOptHighAlarmSpin.mMax, 30);
-    EXPECT_EQ(form.UserOptHighAlarmSpin.mValue, 30); // brought into the new range
-    EXPECT_EQ(form.UserSensorTypeCombo.mItemIndex, 0); // the other list is not touched
-    UserOptSensorTypeComboChange(form, -1, kTypes);    // no selection: nothing happens
-    EXPECT_EQ(form.UserOptSensorTypeCombo.mItemIndex, 2);
+    form.mDevAlarmHigh.SetValue(80);
+    DevSensorTypePicked(form, 2, kTypes); // O2: 0..30
+    EXPECT_EQ(form.mDevSensorType.mItemIndex, 2);
+    EXPECT_EQ(form.mDevAlarmHigh.mMax, 30);
+    EXPECT_EQ(form.mDevAlarmHigh.mValue, 30); // brought into the new range
+    EXPECT_EQ(form.mUserSensorType.mItemIndex, 0); // the other list is not touched
+    DevSensorTypePicked(form, -1, kTypes);    // no selection: nothing happens
+    EXPECT_EQ(form.mDevSensorType.mItemIndex, 2);
     EXPECT_EQ(+Build(form, false).mSensor.mSensorType, 4);
     EXPECT_EQ(+Build(form, false).mSensor.mAlarmHigh, 300);
 }
@@ -291,9 +291,9 @@ TEST(ConfigFormTest, TenthsRoundHalvesToEven)
         uint16_t tenths;
     } rows[] = {{1.25, 12}, {1.75, 18}, {2.25, 22}, {15.0, 150}, {2.3, 23}};
     for (const auto &r : rows) {
-        form.UserHighAlarmSpin.SetValue(r.value);
-        form.UserOptLowAlarmSpin.SetValue(r.value);
-        form.FatoryOptDeadZoneSpin.SetValue(r.value);
+        form.mUserAlarmHigh.SetValue(r.value);
+        form.mDevAlarmLow.SetValue(r.value);
+        form.mDeadZone.SetValue(r.value);
         EXPECT_EQ(+Build(form, true).mSensor.mAlarmHigh, r.tenths) << r.value;
         const RTamselCFG dev = Build(form, false);
         EXPECT_EQ(+dev.mSensor.mAlarmLow, r.tenths) << r.value;
@@ -318,8 +318,8 @@ TEST(ConfigFormTest, IntervalsInDays)
         RTamselCFG cfg = DefaultCFG();
         cfg.mSensor.mCalInterval = r.seconds;
         const ConfigForm form = FormOf(cfg);
-        EXPECT_EQ(form.UserCalIntervalSpin.mValue, r.days) << r.seconds;
-        EXPECT_EQ(form.UserOptCalIntervalSpin.mValue, r.days) << r.seconds;
+        EXPECT_EQ(form.mUserCalInterval.mValue, r.days) << r.seconds;
+        EXPECT_EQ(form.mDevCalInterval.mValue, r.days) << r.seconds;
         EXPECT_EQ(+Build(form, true).mSensor.mCalInterval, r.built) << r.seconds;
         EXPECT_EQ(+Build(form, false, true, cfg).mSensor.mCalInterval, r.built) << r.seconds;
     }
@@ -327,9 +327,9 @@ TEST(ConfigFormTest, IntervalsInDays)
     cfg.mSensor.mBumpInterval = 500;
     cfg.mUnit.mTestInterval = 0;
     const ConfigForm form = FormOf(cfg);
-    EXPECT_EQ(form.UserOptBumpIntervalSpin.mValue, 365);
-    EXPECT_EQ(form.UserTestIntervalSpin.mValue, 6); // range 6..24
-    EXPECT_EQ(form.UserOptTestIntervalSpin.mValue, 6);
+    EXPECT_EQ(form.mDevBumpInterval.mValue, 365);
+    EXPECT_EQ(form.mUserTestInterval.mValue, 6); // range 6..24
+    EXPECT_EQ(form.mDevTestInterval.mValue, 6);
     EXPECT_EQ(+Build(form, true).mUnit.mTestInterval, 6);
 }
 
@@ -345,25 +345,25 @@ TEST(ConfigFormTest, FactoryControls)
     cfg.mSensor.mPeakTimer = 0xFFFFFFFF;
     cfg.mSensor.mLastBump = 12;
     ConfigForm form = FormOf(cfg);
-    EXPECT_EQ(form.FactoryOptHibernateCombo.Text(), "Allow suspend");
-    EXPECT_EQ(form.FatoryOptAlarmTimeLabel, "---");
-    EXPECT_EQ(form.FatoryOptTestTimeLabel, "63072000");
-    EXPECT_EQ(form.FatoryOptLastCalLabel, "63072000");
-    EXPECT_EQ(form.FatoryOptPeakTimerLabel, "---");
-    EXPECT_EQ(form.FatoryOptLastBumpTimerLabel, "12");
-    EXPECT_EQ(form.FatoryOptSpanLabel, "5.561");
-    EXPECT_EQ(form.FatoryOptMinSpanLabel, "3.440");
-    EXPECT_EQ(form.FatoryOptTauLabel, "5.0");
-    EXPECT_EQ(form.FatoryOptTempComp1Spin.mValue, -229832);
+    EXPECT_EQ(form.mAllowSuspend.Text(), "Allow suspend");
+    EXPECT_EQ(form.mAlarmTime, "---");
+    EXPECT_EQ(form.mTestTime, "63072000");
+    EXPECT_EQ(form.mLastCal, "63072000");
+    EXPECT_EQ(form.mPeakTimer, "---");
+    EXPECT_EQ(form.mLastBump, "12");
+    EXPECT_EQ(form.mSpan, "5.561");
+    EXPECT_EQ(form.mMinSpan, "3.440");
+    EXPECT_EQ(form.mTau, "5.0");
+    EXPECT_EQ(form.mTempComp1.mValue, -229832);
 
     EXPECT_EQ(+Build(form, false, true, cfg).mUnit.mAllowSuspend, 0x80);
-    form.FactoryOptHibernateCombo.Select(0);
+    form.mAllowSuspend.Select(0);
     EXPECT_EQ(+Build(form, false, true, cfg).mUnit.mAllowSuspend, 0xFF);
     cfg.mUnit.mAllowSuspend = 0x81;
-    EXPECT_EQ(FormOf(cfg).FactoryOptHibernateCombo.mItemIndex, 0);
+    EXPECT_EQ(FormOf(cfg).mAllowSuspend.mItemIndex, 0);
 
-    form.FatoryOptBatteryLimit1Spin.SetValue(2000); // range 0..1024
-    form.FatoryOptTempComp3Spin.SetValue(-1);
+    form.mBatteryCold.SetValue(2000); // range 0..1024
+    form.mTempComp3.SetValue(-1);
     const RTamselCFG built = Build(form, false, true, cfg);
     EXPECT_EQ(+built.mUnit.mBatLimit[0], 1024);
     EXPECT_EQ(+built.mSensor.mTempCompSpan[2], -1);
@@ -422,7 +422,7 @@ TEST(ConfigFormTest, UserLayoutStartsFromTheDefaultRecord)
     // The start-up view builds back the default record byte for byte.
     const RTamselCFG def = DefaultCFG();
     const ConfigForm start = FormOf(def);
-    EXPECT_EQ(start.UserTestIntervalSpin.mValue, 20);
+    EXPECT_EQ(start.mUserTestInterval.mValue, 20);
     EXPECT_EQ(std::memcmp(Bytes(Build(start, true)), Bytes(def), sizeof def), 0);
     RTamselCFG dev = Build(start, false, true, def);
     EXPECT_EQ(+dev.mUnit.mLifeRemaining, kMaxLifeSeconds - 1); // 24 months and 0 days
@@ -461,8 +461,8 @@ TEST(ConfigFormTest, SerialBeyondAsciiRoundTrips)
     std::memcpy(cfg.mUnit.mSerial, serial.data(), 10);
     for (int trip = 0; trip < 2; ++trip) {
         const ConfigForm form = FormOf(cfg);
-        EXPECT_EQ(form.UserSerialLabel, serial);
-        EXPECT_EQ(form.UserOptSerialEdit.mText, serial);
+        EXPECT_EQ(form.mUserSerial, serial);
+        EXPECT_EQ(form.mDevSerial.mText, serial);
         cfg = Build(form, false, true, cfg);
         EXPECT_EQ(std::string(cfg.mUnit.mSerial, 10), serial) << trip;
     }

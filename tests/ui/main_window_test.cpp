@@ -671,7 +671,7 @@ TEST_F(MainWindowTest, EditsTypedWhileImageWorkRunsStay)
     EXPECT_EQ(id->text(), QStringLiteral("EDIT1"));
     EXPECT_EQ(days->value(), 123);
     w.ViewToForm(); // what the next action takes
-    EXPECT_EQ(w.State().FForm.UserOptIDEdit.mText, "EDIT1");
+    EXPECT_EQ(w.State().FForm.mDevUserId.mText, "EDIT1");
 }
 
 TEST_F(MainWindowTest, ByteTextsPassTheEditorsOneByteOneCharacter)
@@ -686,17 +686,17 @@ TEST_F(MainWindowTest, ByteTextsPassTheEditorsOneByteOneCharacter)
     ASSERT_EQ(shown.size(), 10); // all ten, none cut by the editor's limit
     EXPECT_EQ(shown[0].unicode(), 0xFF);
     EXPECT_EQ(W<QLabel>("UserSerialLabel")->text(), shown);
-    w.State().FForm.UserOptHWVersionEdit.SetText("12\xB0\xC4");
+    w.State().FForm.mDevHWVersion.SetText("12\xB0\xC4");
     w.FormToView();
     EXPECT_EQ(W<QLineEdit>("UserOptHWVersionEdit")->text(), QStringLiteral("12\u00B0\u00C4"));
     w.ViewToForm();
-    EXPECT_EQ(w.State().FForm.UserOptSerialEdit.mText, serial);
-    EXPECT_EQ(w.State().FForm.UserOptHWVersionEdit.mText, "12\xB0\xC4");
+    EXPECT_EQ(w.State().FForm.mDevSerial.mText, serial);
+    EXPECT_EQ(w.State().FForm.mDevHWVersion.mText, "12\xB0\xC4");
 
     // A character typed beyond Latin-1 becomes one byte, so the limit holds.
     W<QLineEdit>("UserOptSerialEdit")->setText(QStringLiteral("\u20AC123456789"));
     w.ViewToForm();
-    EXPECT_EQ(w.State().FForm.UserOptSerialEdit.mText, "?123456789");
+    EXPECT_EQ(w.State().FForm.mDevSerial.mText, "?123456789");
 }
 
 // ---------------------------------------------------------------- closing
