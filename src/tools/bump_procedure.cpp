@@ -26,31 +26,6 @@ QString Q(const std::string &text) { return QString::fromStdString(text); }
 
 } // namespace
 
-bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type)
-{
-    return cylinder.mConcentration >= RoundToInt(type.mMin * 10.0) &&
-           cylinder.mConcentration <= RoundToInt(type.mMax * 10.0);
-}
-
-std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type)
-{
-    if (CylinderWithinRange(cylinder, type))
-        return {};
-    return "cylinder " + std::to_string(cylinder.mId) + " (" + CylinderText(cylinder) +
-           ") is outside the span gas range of the " + type.mName + " sensor: " +
-           TenthsText(RoundToInt(type.mMin * 10.0)) + " to " + TenthsText(RoundToInt(type.mMax * 10.0)) + " " +
-           type.mUnit;
-}
-
-std::string AlarmFlagNames(uint8_t nAlarm)
-{
-    std::string names;
-    for (const RFlagCaption &flag : kAlarmFlags)
-        if (FlagSet(nAlarm, flag))
-            names += (names.empty() ? "" : ", ") + std::string(flag.mCaption);
-    return names.empty() ? "none" : names;
-}
-
 QJsonObject BumpRecordData(const RBumpResult &r, const RGasCylinder &cylinder)
 {
     namespace k = evidence_data;

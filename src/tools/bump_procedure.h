@@ -81,18 +81,10 @@ struct RBumpResult {
     uint8_t mStatus = 0;                 // kLinkFailed, kAborted: the status that ended it
 };
 
-// Whether a cylinder's concentration lies within the range of a sensor type
-// (its minimum to maximum in the settings), and the refusal of one that does
-// not; the bump test and the calibration against a cylinder refuse alike.
-bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type);
-std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type);
-
 // The end of the message when the baseline is not clean air: a slip of the
 // technician's, not the detector's failure.
 inline constexpr const char *kPurgeAdvice = "purge the sensor with clean air and start again";
 
-// "LOW, HIGH": the names of the alarm bits set, in bit order; "none" for 0.
-std::string AlarmFlagNames(uint8_t nAlarm);
 // The record's data of a finished test (evidence_keys.h).
 QJsonObject BumpRecordData(const RBumpResult &result, const RGasCylinder &cylinder);
 

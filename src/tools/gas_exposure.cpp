@@ -13,6 +13,31 @@ std::string GasStepText(EGasStep step, const RGasCylinder &cylinder)
     return step == EGasStep::kApply ? "Apply gas: " + CylinderText(cylinder) : std::string("Remove gas");
 }
 
+bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type)
+{
+    return cylinder.mConcentration >= RoundToInt(type.mMin * 10.0) &&
+           cylinder.mConcentration <= RoundToInt(type.mMax * 10.0);
+}
+
+std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type)
+{
+    if (CylinderWithinRange(cylinder, type))
+        return {};
+    return "cylinder " + std::to_string(cylinder.mId) + " (" + CylinderText(cylinder) +
+           ") is outside the span gas range of the " + type.mName + " sensor: " +
+           TenthsText(RoundToInt(type.mMin * 10.0)) + " to " + TenthsText(RoundToInt(type.mMax * 10.0)) + " " +
+           type.mUnit;
+}
+
+std::string AlarmFlagNames(uint8_t nAlarm)
+{
+    std::string names;
+    for (const RFlagCaption &flag : kAlarmFlags)
+        if (FlagSet(nAlarm, flag))
+            names += (names.empty() ? "" : ", ") + std::string(flag.mCaption);
+    return names.empty() ? "none" : names;
+}
+
 int32_t RGasChange::Threshold(int32_t a, int32_t b) { return std::max<int32_t>(3, std::abs(a - b) / 5); }
 
 bool RGasChange::ShownBy(int32_t tenths) const
@@ -38,6 +63,7 @@ TGasExposure::TGasExposure(TSession &session, IScreen &screen, IExposureRules &r
 
 bool TGasExposure::Open(bool showTrouble)
 {
+    FStopAsked = false;
     uint8_t status = 0;
     try {
         status = FLink.Open();
@@ -57,7 +83,6 @@ bool TGasExposure::Open(bool showTrouble)
 void TGasExposure::Close(bool aborted)
 {
     FStage = EStage::kClosed;
-    FStopAsked = false;
     if (!FLink.IsOpen())
         return;
     if (aborted)

@@ -24,6 +24,7 @@
 #include "app/cylinder.h"
 #include "app/screen.h"
 #include "model/device_records.h"
+#include "model/settings_types.h"
 #include "tools/gas_watch.h"
 
 class TSession;
@@ -32,6 +33,15 @@ class TSession;
 enum class EGasStep : uint8_t { kApply, kRemove };
 // "Apply gas: " + the cylinder's text, or "Remove gas".
 std::string GasStepText(EGasStep step, const RGasCylinder &cylinder);
+
+// Whether a cylinder's concentration lies within the range of a sensor type
+// (its minimum to maximum in the settings), and the refusal of one that does
+// not; the bump test and the calibration against a cylinder refuse alike.
+bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type);
+std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type);
+
+// "LOW, HIGH": the names of the alarm bits set, in bit order; "none" for 0.
+std::string AlarmFlagNames(uint8_t nAlarm);
 
 // How an exposure ends before its owner's judgement.
 enum class EExposureEnd : uint8_t {
@@ -90,11 +100,13 @@ public:
 
     void SetConfirmSteps(bool on) { FConfirmSteps = on; }
 
-    // Opens the connection the readings come over. False when it cannot be
+    // Opens the connection the readings come over (a stop asked for before
+    // is forgotten). False when it cannot be
     // used, after ExposureEnded (a port error, or the adapter failed; with
     // `showTrouble` the screen is told of the adapter first).
     bool Open(bool showTrouble);
     // Ends the connection (drops it after a port error); the stage closes.
+    // A stop asked for stays until taken or the next Open.
     void Close(bool aborted);
     bool IsOpen() const { return FLink.IsOpen(); }
 
