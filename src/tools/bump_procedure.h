@@ -3,8 +3,9 @@
 // LOW alarm, measured by the program against a gas cylinder on record.
 //
 // It reads the detector (identity and configuration, one frame), refuses a
-// cylinder that does not fit it, then holds one connection open (as the
-// logger does) and reads the gas once a second:
+// cylinder that does not fit it, then exposes the sensor to the gas
+// (TGasExposure: one connection held open, as the logger holds its own) and
+// reads the gas once a second:
 //
 //   baseline  three readings in clean air; one at or beyond the low alarm
 //             level stops the test before anything is sent ("not in clean
@@ -106,7 +107,8 @@ public:
     static constexpr int kDefaultWithin = 60;
     static constexpr int kRecoveryLimit = 60;   // seconds for the reading to come back
     static constexpr int kBaselineLimit = 30;   // seconds for three clean-air readings
-    static constexpr int kStepWaitLimit = TGasExposure::kStepWaitLimit; // seconds a confirmed step waits for the technician
+    // Seconds a confirmed step waits for the technician.
+    static constexpr int kStepWaitLimit = TGasExposure::kStepWaitLimit;
 
     TBumpTest(TSession &session, IScreen &screen, IBumpTestView &view);
     TBumpTest(const TBumpTest &) = delete;
@@ -116,11 +118,7 @@ public:
     void SetWithin(int seconds);
     int Within() const { return FWithin; }
     // Steps wait for the technician (Confirm) or for the readings to show the change.
-    void SetConfirmSteps(bool on)
-    {
-        FConfirmSteps = on;
-        FExposure.SetConfirmSteps(on);
-    }
+    void SetConfirmSteps(bool on) { FExposure.SetConfirmSteps(on); }
 
     // Refuses a retired or expired cylinder before anything is sent (no
     // record: the detector was not reached), reads the detector, refuses a
@@ -194,7 +192,6 @@ private:
     TGasExposure FExposure;
 
     int FWithin = kDefaultWithin;
-    bool FConfirmSteps = false;
     bool FRunning = false;
     EBumpPhase FPhase = EBumpPhase::kIdle;
     std::string FPhaseText;

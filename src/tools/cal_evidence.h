@@ -24,7 +24,8 @@
 //
 // Passes when the as-left span is within the tolerance (per mille of the
 // concentration, [RECORDS] CalTolerance) of the cylinder. Each measurement
-// holds one connection open (TReadingLink); the procedure opens its own.
+// is an exposure on one held connection (TGasExposure); the procedure opens
+// its own.
 // The run is one record (job "sensor-cal"): the procedure's, with the
 // cylinder and the measurements added.
 #include <cstdint>
@@ -111,7 +112,8 @@ class TCalEvidence : private IExposureRules {
 public:
     static constexpr int kStableLimit = 120;   // seconds a measurement may take to settle
     static constexpr int kNoChangeLimit = 60;  // seconds before a measurement begins without the change
-    static constexpr int kStepWaitLimit = TGasExposure::kStepWaitLimit; // seconds a confirmed step waits for the technician
+    // Seconds a confirmed step waits for the technician.
+    static constexpr int kStepWaitLimit = TGasExposure::kStepWaitLimit;
 
     // `cal` has been opened (TSensorCalibration::Open) for the detector's record.
     TCalEvidence(TSession &session, IScreen &screen, TSensorCalibration &cal, ICalEvidenceView &view);

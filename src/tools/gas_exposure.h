@@ -7,8 +7,9 @@
 //             air) for at most a given time
 //   step      "Apply gas: <cylinder>" or "Remove gas" is shown. With confirmed
 //             steps the technician's Confirm ends it (kStepWaitLimit seconds
-//             at most); without, the step lasts the change wait. Either way a
-//             reading that shows the change ends it at once
+//             at most, then the owner decides); without, it lasts the change
+//             wait, or none. Either way a reading that shows the change ends
+//             it at once
 //   change    after a Confirm, the readings have `changeLimit` seconds to show
 //             the change before the watch begins anyway (0: it begins at once)
 //
