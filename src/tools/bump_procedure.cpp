@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 
 #include <QJsonArray>
 
@@ -24,36 +25,6 @@ constexpr uint8_t kAlarmLowFlag = 0x04; // mAlarm bit 2: "LOW"
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
 } // namespace
-
-std::string GasStepText(EGasStep step, const RGasCylinder &cylinder)
-{
-    return step == EGasStep::kApply ? "Apply gas: " + CylinderText(cylinder) : std::string("Remove gas");
-}
-
-bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type)
-{
-    return cylinder.mConcentration >= RoundToInt(type.mMin * 10.0) &&
-           cylinder.mConcentration <= RoundToInt(type.mMax * 10.0);
-}
-
-std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type)
-{
-    if (CylinderWithinRange(cylinder, type))
-        return {};
-    return "cylinder " + std::to_string(cylinder.mId) + " (" + CylinderText(cylinder) +
-           ") is outside the span gas range of the " + type.mName + " sensor: " +
-           TenthsText(RoundToInt(type.mMin * 10.0)) + " to " + TenthsText(RoundToInt(type.mMax * 10.0)) + " " +
-           type.mUnit;
-}
-
-std::string AlarmFlagNames(uint8_t nAlarm)
-{
-    std::string names;
-    for (const RFlagCaption &flag : kAlarmFlags)
-        if (FlagSet(nAlarm, flag))
-            names += (names.empty() ? "" : ", ") + std::string(flag.mCaption);
-    return names.empty() ? "none" : names;
-}
 
 QJsonObject BumpRecordData(const RBumpResult &r, const RGasCylinder &cylinder)
 {
@@ -95,7 +66,7 @@ QJsonObject BumpRecordData(const RBumpResult &r, const RGasCylinder &cylinder)
 // ---------------------------------------------------------------------------
 
 TBumpTest::TBumpTest(TSession &session, IScreen &screen, IBumpTestView &view)
-    : FSession(session), FScreen(screen), FView(view), FClock(session.Clock()), FReadings(session)
+    : FSession(session), FScreen(screen), FView(view), FClock(session.Clock()), FExposure(session, screen, *this)
 {
 }
 
@@ -128,10 +99,10 @@ bool TBumpTest::Start(const RGasCylinder &cylinder)
         return false;
     FResult = RBumpResult{};
     FCylinder = cylinder;
-    FStopAsked = false;
     FPassed.reset();
-    FBaselineReadings.clear();
-    FLevelReached = FLowFlagSeen = false;
+    // Three readings, whatever their spread: their mean is the baseline.
+    FBaseline = TStableReading(std::numeric_limits<int32_t>::max());
+    FBaselineAlarmed = FLevelReached = FLowFlagSeen = false;
     FPhase = EBumpPhase::kIdle;
 
     std::string dated = CylinderDateRefusal(cylinder, LocalDateText(FClock.WallNow()));
@@ -177,23 +148,11 @@ bool TBumpTest::Start(const RGasCylinder &cylinder)
         return false;
     }
 
-    uint8_t status = 0;
-    try {
-        status = FReadings.Open();
-    } catch (const std::exception &e) {
-        FReadings.Drop();
-        ShowError(FScreen, e.what());
-        FResult.mStatus = kStatusAborted;
-        End(EBumpOutcome::kAborted, e.what());
-        return false;
-    }
     FRunning = true;
-    FReadingsStart = FPhaseStart = FClock.Now();
-    if (status != 0 && FReadings.AdapterFailed()) {
-        FResult.mStatus = status;
-        End(EBumpOutcome::kLinkFailed, "the detector could not be reached");
+    if (!FExposure.Open(false))
         return false;
-    }
+    FReadingsStart = FClock.Now();
+    FExposure.Watch(FReadingsStart, kBaselineLimit);
     FSettled = TStableReading(TStableReading::GasBand(cylinder.mConcentration));
     SetPhase(EBumpPhase::kBaseline, "Baseline in clean air: 3 readings");
     return true;
@@ -203,131 +162,97 @@ bool TBumpTest::Pass()
 {
     if (!FRunning)
         return false;
-    try {
-        const TDateTime now = FClock.Now();
-        if (FStopAsked) {
-            End(EBumpOutcome::kStopped, "stopped by the technician");
-            return false;
-        }
-        if (FReadings.AdapterFailed()) {
-            FResult.mStatus = FReadings.Status();
-            FScreen.AdapterTrouble(IsAdapterTrouble(FReadings.Status()));
-            End(EBumpOutcome::kLinkFailed, "the adapter failed");
-            return false;
-        }
-        if (FReadings.Step(now))
-            OnReading(FClock.Now());
-        if (FRunning)
-            Deadlines(FClock.Now());
-    } catch (const std::exception &e) {
-        FReadings.Drop();
-        ShowError(FScreen, e.what());
-        FResult.mStatus = kStatusAborted;
-        End(EBumpOutcome::kAborted, e.what());
-    } catch (...) {
-        FReadings.Drop();
-        ShowError(FScreen, "Unknown error");
-        FResult.mStatus = kStatusAborted;
-        End(EBumpOutcome::kAborted, "Unknown error");
-    }
+    FExposure.Pass();
     return FRunning;
+}
+
+void TBumpTest::ExposureEnded(EExposureEnd end, uint8_t status, const std::string &reason)
+{
+    FResult.mStatus = status;
+    End(end == EExposureEnd::kStopped      ? EBumpOutcome::kStopped
+        : end == EExposureEnd::kLinkFailed ? EBumpOutcome::kLinkFailed
+                                           : EBumpOutcome::kAborted,
+        reason);
 }
 
 void TBumpTest::ShowStep(EGasStep step, TDateTime now)
 {
+    const RBumpCriteria &c = FResult.mCriteria;
+    // Toward the gas from the baseline, back from the peak after it.
+    RGasChange change;
+    change.mThreshold = RGasChange::Threshold(c.mAlarmLow, FResult.mBaseline.value_or(0));
+    change.mFrom = step == EGasStep::kApply ? FResult.mBaseline : FResult.mPeak;
+    change.mDirection = (step == EGasStep::kApply) != c.mFalls ? 1 : -1;
+    // A script has nobody to confirm: the watch's time limit runs from now.
+    FExposure.ShowStep(step, now, change, 0, step == EGasStep::kApply ? FWithin : kRecoveryLimit);
+}
+
+void TBumpTest::StepBegins(EGasStep step, TDateTime)
+{
     const std::string text = GasStepText(step, FCylinder);
-    FPhaseStart = now;
     SetPhase(step == EGasStep::kApply ? EBumpPhase::kApplyGas : EBumpPhase::kRemoveGas, text);
     FView.StepShown(step, text);
-    // A script has nobody to confirm: the step's time limit runs from now.
-    if (!FConfirmSteps) {
-        if (step == EGasStep::kApply)
-            StartWatch(now);
-        else
-            StartRecovery(now);
-    }
 }
 
-int32_t TBumpTest::ChangeThreshold() const
+void TBumpTest::ExposureReading(const RTamselSensor &reading, int32_t tenths, TDateTime now)
 {
-    const int32_t span = std::abs(FResult.mCriteria.mAlarmLow - FResult.mBaseline.value_or(0));
-    return std::max<int32_t>(3, span / 5);
-}
-
-bool TBumpTest::Moved(int32_t from, int32_t to) const
-{
-    const int64_t toward = FResult.mCriteria.mFalls ? static_cast<int64_t>(from) - to : static_cast<int64_t>(to) - from;
-    return toward >= ChangeThreshold();
-}
-
-void TBumpTest::OnReading(TDateTime now)
-{
-    const RTamselSensor &reading = FReadings.Reading();
-    const int32_t tenths = ReadingTenths(reading);
     FView.ReadingShown(reading, tenths, Seconds(FReadingsStart, now));
+}
+
+void TBumpTest::WatchBegins(EGasStep step, TDateTime)
+{
+    if (step == EGasStep::kApply)
+        StartWatch();
+    else
+        StartRecovery();
+}
+
+void TBumpTest::WatchReading(const RTamselSensor &reading, int32_t tenths, TDateTime now)
+{
     const RBumpCriteria &c = FResult.mCriteria;
     switch (FPhase) {
-    case EBumpPhase::kBaseline: {
-        FBaselineReadings.push_back(tenths);
-        if (FBaselineReadings.size() < static_cast<size_t>(TStableReading::kNeeded))
-            return;
-        int64_t sum = 0;
-        bool alarmed = false;
-        for (int32_t v : FBaselineReadings) {
-            sum += v;
-            alarmed = alarmed || (c.mFalls ? v <= c.mAlarmLow : v >= c.mAlarmLow);
-        }
-        FResult.mBaseline = static_cast<int32_t>(
-            std::lround(static_cast<double>(sum) / static_cast<double>(FBaselineReadings.size())));
-        if (alarmed) {
-            // Gas applied before the start, or air that is not clean: the
-            // technician's slip, not the detector's failure. Nothing is
-            // reported to the detector.
-            const std::string reason = "not in clean air: a reading before the gas was " + TenthsText(tenths) + " " +
-                                       FResult.mUnit + ", at or beyond the low alarm level of " +
-                                       TenthsText(c.mAlarmLow) + " " + FResult.mUnit + ": " + kPurgeAdvice;
-            FScreen.Message(kCaption, "The bump test was stopped before anything was sent:\r" + reason,
-                            MsgIcon::Error);
-            End(EBumpOutcome::kRefused, reason);
-            return;
-        }
-        ShowStep(EGasStep::kApply, now);
-        return;
-    }
-    case EBumpPhase::kApplyGas:
-        // The readings show the gas before the technician said so: it is on.
-        if (Moved(*FResult.mBaseline, tenths)) {
-            StartWatch(now);
-            Watch(tenths, reading.mAlarm, now);
-        }
-        return;
-    case EBumpPhase::kWatch:
-        Watch(tenths, reading.mAlarm, now);
-        return;
-    case EBumpPhase::kRemoveGas:
-        if (Moved(tenths, FResult.mPeak.value_or(tenths)))
-            StartRecovery(now);
-        else
-            return;
-        [[fallthrough]];
+    case EBumpPhase::kBaseline: Baseline(tenths, now); return;
+    case EBumpPhase::kWatch: Watch(tenths, reading.mAlarm, now); return;
     case EBumpPhase::kRecovery: {
         // Only a reading that reached the level has a way back to measure.
         const bool back = c.mFalls ? tenths > c.mAlarmLow : tenths < c.mAlarmLow;
         if (!FLevelReached || back) {
             if (FLevelReached)
-                FResult.mRecoverySeconds = RoundToInt(Seconds(FPhaseStart, now));
+                FResult.mRecoverySeconds = RoundToInt(Seconds(FExposure.StageStart(), now));
             Report();
         }
         return;
     }
+    case EBumpPhase::kApplyGas:
+    case EBumpPhase::kRemoveGas:
     case EBumpPhase::kIdle:
     case EBumpPhase::kDone: break;
     }
 }
 
-void TBumpTest::StartWatch(TDateTime now)
+void TBumpTest::Baseline(int32_t tenths, TDateTime now)
 {
-    FPhaseStart = now;
+    const RBumpCriteria &c = FResult.mCriteria;
+    FBaselineAlarmed = FBaselineAlarmed || (c.mFalls ? tenths <= c.mAlarmLow : tenths >= c.mAlarmLow);
+    if (!FBaseline.Add(tenths))
+        return;
+    FResult.mBaseline = FBaseline.Value();
+    if (FBaselineAlarmed) {
+        // Gas applied before the start, or air that is not clean: the
+        // technician's slip, not the detector's failure. Nothing is
+        // reported to the detector.
+        const std::string reason = "not in clean air: a reading before the gas was " + TenthsText(tenths) + " " +
+                                   FResult.mUnit + ", at or beyond the low alarm level of " +
+                                   TenthsText(c.mAlarmLow) + " " + FResult.mUnit + ": " + kPurgeAdvice;
+        FScreen.Message(kCaption, "The bump test was stopped before anything was sent:\r" + reason, MsgIcon::Error);
+        End(EBumpOutcome::kRefused, reason);
+        return;
+    }
+    ShowStep(EGasStep::kApply, now);
+}
+
+void TBumpTest::StartWatch()
+{
     FSettled.Reset();
     SetPhase(EBumpPhase::kWatch, "Watching for the LOW alarm at " + TenthsText(FResult.mCriteria.mAlarmLow) + " " +
                                      FResult.mUnit + ": up to " + std::to_string(FWithin) + " s");
@@ -336,12 +261,12 @@ void TBumpTest::StartWatch(TDateTime now)
 void TBumpTest::Watch(int32_t tenths, uint8_t alarm, TDateTime now)
 {
     const RBumpCriteria &c = FResult.mCriteria;
-    FResult.mPeak = !FResult.mPeak ? tenths : c.mFalls ? std::min(*FResult.mPeak, tenths) : std::max(*FResult.mPeak, tenths);
+    FResult.mPeak = FurthestReading(FResult.mPeak, tenths, c.mFalls);
     FResult.mAlarmFlags |= alarm;
     FLevelReached = FLevelReached || (c.mFalls ? tenths <= c.mAlarmLow : tenths >= c.mAlarmLow);
     if ((alarm & kAlarmLowFlag) && !FLowFlagSeen) {
         FLowFlagSeen = true;
-        FResult.mSecondsToAlarm = RoundToInt(Seconds(FPhaseStart, now));
+        FResult.mSecondsToAlarm = RoundToInt(Seconds(FExposure.StageStart(), now));
     }
     // Once the alarm is in, the reading is watched until it settles: the peak it settles at is judged.
     if (FLevelReached && FLowFlagSeen && FSettled.Add(tenths))
@@ -370,85 +295,52 @@ void TBumpTest::Judge()
     ShowStep(EGasStep::kRemove, FClock.Now());
 }
 
-void TBumpTest::StartRecovery(TDateTime now)
+void TBumpTest::StartRecovery()
 {
-    FPhaseStart = now;
     SetPhase(EBumpPhase::kRecovery, "Waiting for the reading to come back past " +
                                         TenthsText(FResult.mCriteria.mAlarmLow) + " " + FResult.mUnit + ": up to " +
                                         std::to_string(kRecoveryLimit) + " s");
 }
 
-void TBumpTest::Deadlines(TDateTime now)
+void TBumpTest::WatchOver(TDateTime)
 {
-    const double elapsed = Seconds(FPhaseStart, now);
     switch (FPhase) {
     case EBumpPhase::kBaseline:
-        if (SecondsPast(elapsed, kBaselineLimit)) {
-            FResult.mStatus = FReadings.Status() != 0 ? FReadings.Status() : wire::kStatusNoResponse;
-            End(EBumpOutcome::kLinkFailed, "no clean-air readings from the detector in " +
-                                               std::to_string(kBaselineLimit) + " s");
-        }
-        break;
+        FResult.mStatus = FExposure.Status() != 0 ? FExposure.Status() : wire::kStatusNoResponse;
+        End(EBumpOutcome::kLinkFailed,
+            "no clean-air readings from the detector in " + std::to_string(kBaselineLimit) + " s");
+        return;
+    case EBumpPhase::kWatch: Judge(); return;
+    case EBumpPhase::kRecovery: Report(); return;
     case EBumpPhase::kApplyGas:
-        if (SecondsPast(elapsed, kStepWaitLimit))
-            End(EBumpOutcome::kStopped, "the gas was not applied within " + std::to_string(kStepWaitLimit / 60) +
-                                            " minutes");
-        break;
-    case EBumpPhase::kWatch:
-        if (SecondsPast(elapsed, FWithin))
-            Judge();
-        break;
     case EBumpPhase::kRemoveGas:
-        // The result is known: after a long wait it is reported without the recovery.
-        if (SecondsPast(elapsed, kStepWaitLimit))
-            Report();
-        break;
-    case EBumpPhase::kRecovery:
-        if (SecondsPast(elapsed, kRecoveryLimit))
-            Report();
-        break;
     case EBumpPhase::kIdle:
-    case EBumpPhase::kDone: break;
+    case EBumpPhase::kDone: return;
     }
 }
 
-TDateTime TBumpTest::NextDue() const
+void TBumpTest::StepWaitOver(EGasStep step)
 {
-    if (!FRunning)
-        return kDueNever;
-    if (FStopAsked || FReadings.AdapterFailed())
-        return kDueNow;
-    double limit = -1;
-    switch (FPhase) {
-    case EBumpPhase::kBaseline: limit = kBaselineLimit; break;
-    case EBumpPhase::kApplyGas:
-    case EBumpPhase::kRemoveGas: limit = kStepWaitLimit; break;
-    case EBumpPhase::kWatch: limit = FWithin; break;
-    case EBumpPhase::kRecovery: limit = kRecoveryLimit; break;
-    case EBumpPhase::kIdle:
-    case EBumpPhase::kDone: break;
-    }
-    TDateTime due = FReadings.NextDue();
-    if (limit >= 0)
-        due = std::min(due, AddSeconds(FPhaseStart, limit + kToolTickSeconds));
-    return due;
+    if (step == EGasStep::kApply)
+        End(EBumpOutcome::kStopped, "the gas was not applied within " + std::to_string(kStepWaitLimit / 60) +
+                                        " minutes");
+    else
+        Report(); // the result is known: after a long wait it is reported without the recovery
 }
+
+TDateTime TBumpTest::NextDue() const { return FRunning ? FExposure.NextDue() : kDueNever; }
 
 void TBumpTest::Confirm()
 {
-    if (!FRunning)
-        return;
-    if (FPhase == EBumpPhase::kApplyGas)
-        StartWatch(FClock.Now());
-    else if (FPhase == EBumpPhase::kRemoveGas)
-        StartRecovery(FClock.Now());
+    if (FRunning)
+        FExposure.Confirm(FClock.Now());
 }
 
 void TBumpTest::Report()
 {
     const bool passed = FPassed.value_or(false);
     FResult.mReportCode = passed ? wire::kCalBumpPass : wire::kCalBumpFail;
-    FResult.mReportStatus = FReadings.Send(FResult.mReportCode);
+    FResult.mReportStatus = FExposure.Send(FResult.mReportCode);
     End(passed ? EBumpOutcome::kPass : EBumpOutcome::kFail, FResult.mReason);
 }
 
@@ -458,12 +350,7 @@ void TBumpTest::End(EBumpOutcome outcome, const std::string &reason)
     FResult.mReason = reason;
     if (outcome == EBumpOutcome::kPass)
         FResult.mReason.clear();
-    if (FReadings.IsOpen()) {
-        if (outcome == EBumpOutcome::kAborted)
-            FReadings.Drop();
-        else
-            FReadings.Close();
-    }
+    FExposure.Close(outcome == EBumpOutcome::kAborted);
     FRunning = false;
     const char *word = outcome == EBumpOutcome::kPass      ? "PASS"
                        : outcome == EBumpOutcome::kFail    ? "FAIL"
@@ -499,10 +386,4 @@ void TBumpTest::Shutdown()
     Pass();
 }
 
-void TBumpTest::Run()
-{
-    while (Pass()) {
-        FScreen.ProcessMessages();
-        FClock.SleepUntil(NextDue());
-    }
-}
+void TBumpTest::Run() { RunPasses(*this, FScreen, FClock); }

@@ -3,8 +3,9 @@
 // LOW alarm, measured by the program against a gas cylinder on record.
 //
 // It reads the detector (identity and configuration, one frame), refuses a
-// cylinder that does not fit it, then holds one connection open (as the
-// logger does) and reads the gas once a second:
+// cylinder that does not fit it, then exposes the sensor to the gas
+// (TGasExposure: one connection held open, as the logger holds its own) and
+// reads the gas once a second:
 //
 //   baseline  three readings in clean air; one at or beyond the low alarm
 //             level stops the test before anything is sent ("not in clean
@@ -40,6 +41,7 @@
 #include "app/screen.h"
 #include "model/config_record.h"
 #include "model/device_records.h"
+#include "tools/gas_exposure.h"
 #include "tools/gas_watch.h"
 
 class TSession;
@@ -55,11 +57,6 @@ enum class EBumpOutcome : uint8_t {
     kLinkFailed, // the detector could not be read (mStatus)
     kAborted,    // a port error ended it (the error box shown)
 };
-
-// What a technician is asked to do.
-enum class EGasStep : uint8_t { kApply, kRemove };
-// "Apply gas: " + the cylinder's text, or "Remove gas".
-std::string GasStepText(EGasStep step, const RGasCylinder &cylinder);
 
 struct RBumpCriteria {
     int32_t mAlarmLow = 0;  // tenths: the level the reading must reach
@@ -85,18 +82,10 @@ struct RBumpResult {
     uint8_t mStatus = 0;                 // kLinkFailed, kAborted: the status that ended it
 };
 
-// Whether a cylinder's concentration lies within the range of a sensor type
-// (its minimum to maximum in the settings), and the refusal of one that does
-// not; the bump test and the calibration against a cylinder refuse alike.
-bool CylinderWithinRange(const RGasCylinder &cylinder, const RSensorType &type);
-std::string CylinderRangeRefusal(const RGasCylinder &cylinder, const RSensorType &type);
-
 // The end of the message when the baseline is not clean air: a slip of the
 // technician's, not the detector's failure.
 inline constexpr const char *kPurgeAdvice = "purge the sensor with clean air and start again";
 
-// "LOW, HIGH": the names of the alarm bits set, in bit order; "none" for 0.
-std::string AlarmFlagNames(uint8_t nAlarm);
 // The record's data of a finished test (evidence_keys.h).
 QJsonObject BumpRecordData(const RBumpResult &result, const RGasCylinder &cylinder);
 
@@ -113,12 +102,13 @@ public:
     virtual void Finished(const RBumpResult &result) = 0;
 };
 
-class TBumpTest {
+class TBumpTest : private IExposureRules {
 public:
     static constexpr int kDefaultWithin = 60;
     static constexpr int kRecoveryLimit = 60;   // seconds for the reading to come back
     static constexpr int kBaselineLimit = 30;   // seconds for three clean-air readings
-    static constexpr int kStepWaitLimit = 600;  // seconds a confirmed step waits for the technician
+    // Seconds a confirmed step waits for the technician.
+    static constexpr int kStepWaitLimit = TGasExposure::kStepWaitLimit;
 
     TBumpTest(TSession &session, IScreen &screen, IBumpTestView &view);
     TBumpTest(const TBumpTest &) = delete;
@@ -128,7 +118,7 @@ public:
     void SetWithin(int seconds);
     int Within() const { return FWithin; }
     // Steps wait for the technician (Confirm) or for the readings to show the change.
-    void SetConfirmSteps(bool on) { FConfirmSteps = on; }
+    void SetConfirmSteps(bool on) { FExposure.SetConfirmSteps(on); }
 
     // Refuses a retired or expired cylinder before anything is sent (no
     // record: the detector was not reached), reads the detector, refuses a
@@ -145,7 +135,11 @@ public:
     // The technician has done what the shown step asks.
     void Confirm();
     // The technician stops the test: nothing more is sent but the end of the connection.
-    void Cancel() { FStopAsked = FRunning; }
+    void Cancel()
+    {
+        if (FRunning)
+            FExposure.Stop();
+    }
     // Ends a running test at once, as a stop (a dialog that goes away).
     void Shutdown();
 
@@ -163,38 +157,42 @@ public:
     // The last line PhaseChanged gave.
     const std::string &PhaseText() const { return FPhaseText; }
     // When the phase (or its step) began; the watch begins when the gas goes on.
-    TDateTime PhaseStart() const { return FPhaseStart; }
+    TDateTime PhaseStart() const { return FExposure.StageStart(); }
     // When the wait now running ends (the phase's time limit); kDueNever when none runs.
     TDateTime WaitEnds() const;
     // The verdict once judged, before it is reported to the detector.
     std::optional<bool> Verdict() const { return FPassed; }
 
 private:
+    // The exposure's rules: the baseline, the watch for the alarm, the way back.
+    void ExposureReading(const RTamselSensor &reading, int32_t tenths, TDateTime now) override;
+    void StepBegins(EGasStep step, TDateTime now) override;
+    void WatchBegins(EGasStep step, TDateTime now) override;
+    void WatchReading(const RTamselSensor &reading, int32_t tenths, TDateTime now) override;
+    void WatchOver(TDateTime now) override;
+    void StepWaitOver(EGasStep step) override;
+    void ExposureEnded(EExposureEnd end, uint8_t status, const std::string &reason) override;
+
     void SetPhase(EBumpPhase phase, const std::string &text);
     void ShowStep(EGasStep step, TDateTime now);
-    void OnReading(TDateTime now);
-    void StartWatch(TDateTime now);
+    void Baseline(int32_t tenths, TDateTime now);
+    void StartWatch();
     void Watch(int32_t tenths, uint8_t alarm, TDateTime now);
     void Judge();
-    void StartRecovery(TDateTime now);
-    void Deadlines(TDateTime now);
+    void StartRecovery();
     void Report();
     void End(EBumpOutcome outcome, const std::string &reason);
     void Record();
-    bool Moved(int32_t from, int32_t to) const; // toward the gas by the change threshold
-    int32_t ChangeThreshold() const;
     double Seconds(TDateTime from, TDateTime to) const { return (to - from) * kSecondsPerDayF; }
 
     TSession &FSession;
     IScreen &FScreen;
     IBumpTestView &FView;
     IClock &FClock;
-    TReadingLink FReadings;
+    TGasExposure FExposure;
 
     int FWithin = kDefaultWithin;
-    bool FConfirmSteps = false;
     bool FRunning = false;
-    bool FStopAsked = false;
     EBumpPhase FPhase = EBumpPhase::kIdle;
     std::string FPhaseText;
     RGasCylinder FCylinder;
@@ -203,8 +201,8 @@ private:
     std::optional<TDeviceJob> FJob;
 
     TDateTime FReadingsStart = 0; // the connection's opening
-    TDateTime FPhaseStart = 0;    // when the phase (or its step) began
-    std::vector<int32_t> FBaselineReadings;
+    TStableReading FBaseline{1};  // the clean-air readings before the gas
+    bool FBaselineAlarmed = false;
     bool FLevelReached = false;
     bool FLowFlagSeen = false;
     std::optional<bool> FPassed; // judged, not reported yet
@@ -213,15 +211,5 @@ private:
 
 inline TDateTime TBumpTest::WaitEnds() const
 {
-    int limit = -1;
-    switch (FRunning ? FPhase : EBumpPhase::kDone) {
-    case EBumpPhase::kBaseline: limit = kBaselineLimit; break;
-    case EBumpPhase::kApplyGas:
-    case EBumpPhase::kRemoveGas: limit = FConfirmSteps ? kStepWaitLimit : -1; break;
-    case EBumpPhase::kWatch: limit = FWithin; break;
-    case EBumpPhase::kRecovery: limit = kRecoveryLimit; break;
-    case EBumpPhase::kIdle:
-    case EBumpPhase::kDone: break;
-    }
-    return limit < 0 ? kDueNever : AddSeconds(FPhaseStart, limit);
+    return FRunning ? FExposure.WaitEnds() : kDueNever;
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 
 #include "app/evidence_keys.h"
 #include "app/journal.h"
@@ -70,7 +69,8 @@ QJsonObject CalEvidenceData(const RCalEvidence &e, const RGasCylinder &cylinder)
 // ---------------------------------------------------------------------------
 
 TCalEvidence::TCalEvidence(TSession &session, IScreen &screen, TSensorCalibration &cal, ICalEvidenceView &view)
-    : FSession(session), FScreen(screen), FCal(cal), FView(view), FClock(session.Clock()), FReadings(session)
+    : FSession(session), FScreen(screen), FCal(cal), FView(view), FClock(session.Clock()),
+      FExposure(session, screen, *this)
 {
 }
 
@@ -99,15 +99,6 @@ std::string TCalEvidence::OutcomeWord() const
     }
 }
 
-void TCalEvidence::SetPhase(ECalEvidencePhase phase, const std::string &text, bool gasStep)
-{
-    FPhase = phase;
-    FPhaseStart = FClock.Now();
-    FView.EvidencePhaseChanged(phase, text);
-    if (gasStep)
-        FView.EvidenceStepShown(phase == ECalEvidencePhase::kFoundSpan ? EGasStep::kApply : EGasStep::kRemove, text);
-}
-
 bool TCalEvidence::Start(const RGasCylinder &cylinder)
 {
     const RSensorType *type = FCal.SensorType();
@@ -118,7 +109,6 @@ bool TCalEvidence::Start(const RGasCylinder &cylinder)
     FEvidence.mClean = ReadingFalls(FCal.SensorTypeCode()) ? kOxygenClean : 0;
     FEvidence.mTolerance = FTolerance;
     FCylinder = cylinder;
-    FStopAsked = false;
     FPhase = ECalEvidencePhase::kIdle;
 
     std::string refusal = CylinderDateRefusal(cylinder, LocalDateText(FClock.WallNow()));
@@ -152,133 +142,104 @@ bool TCalEvidence::Start(const RGasCylinder &cylinder)
     // configuration read that opened the calibration is on it.
     FJob.emplace(FSession, FScreen, kJobSensorCal, false);
     FRunning = true;
-    if (!OpenReadings())
+    if (!FExposure.Open(true))
         return false;
-    SetPhase(ECalEvidencePhase::kFoundZero, "As found in clean air: waiting for a stable reading");
-    FStable = TStableReading(TStableReading::kCleanAirBand);
-    Arm(FClock.Now());
+    Measure(ECalEvidencePhase::kFoundZero, "As found in clean air: waiting for a stable reading",
+            TStableReading::kCleanAirBand);
     return true;
 }
 
-bool TCalEvidence::OpenReadings()
+void TCalEvidence::Measure(ECalEvidencePhase phase, const std::string &text, int32_t band)
 {
-    uint8_t status = 0;
-    try {
-        status = FReadings.Open();
-    } catch (const std::exception &e) {
-        FReadings.Drop();
-        ShowError(FScreen, e.what());
-        FEvidence.mStatus = kStatusAborted;
-        End(ECalEvidenceOutcome::kAborted, e.what());
-        return false;
-    }
-    if (status != 0 && FReadings.AdapterFailed()) {
-        FEvidence.mStatus = status;
-        FScreen.AdapterTrouble(IsAdapterTrouble(status));
-        End(ECalEvidenceOutcome::kLinkFailed, "the detector could not be reached");
-        return false;
-    }
-    return true;
+    FStable = TStableReading(band);
+    FExposure.Watch(FClock.Now(), kStableLimit);
+    FPhase = phase;
+    FView.EvidencePhaseChanged(phase, text);
 }
 
-void TCalEvidence::Arm(TDateTime now)
+void TCalEvidence::MeasureAfter(EGasStep step, ECalEvidencePhase phase, int32_t from, int32_t band)
 {
-    FAwaiting = false;
-    FArmed = true;
-    FArmedAt = now;
-    FStable.Reset();
-}
-
-bool TCalEvidence::Moved(int32_t from, int32_t to) const
-{
-    const int32_t gas = FCylinder.mConcentration, clean = FEvidence.mClean;
-    const int32_t threshold = std::max<int32_t>(3, std::abs(gas - clean) / 5);
+    FStable = TStableReading(band);
+    FPhase = phase;
     // Toward the gas under it, back toward clean air after it.
-    const int32_t target = UnderGas() ? gas : clean;
-    const int64_t moved = (static_cast<int64_t>(to) - from) * (target >= from ? 1 : -1);
-    return moved >= threshold;
+    const int32_t gas = FCylinder.mConcentration, clean = FEvidence.mClean;
+    const int32_t target = step == EGasStep::kApply ? gas : clean;
+    RGasChange change;
+    change.mFrom = from;
+    change.mDirection = target >= from ? 1 : -1;
+    change.mThreshold = RGasChange::Threshold(gas, clean);
+    FExposure.ShowStep(step, FClock.Now(), change, kNoChangeLimit, kStableLimit);
+}
+
+void TCalEvidence::StepBegins(EGasStep step, TDateTime)
+{
+    const std::string text = GasStepText(step, FCylinder);
+    FView.EvidencePhaseChanged(FPhase, text);
+    FView.EvidenceStepShown(step, text);
+}
+
+void TCalEvidence::ExposureReading(const RTamselSensor &reading, int32_t tenths, TDateTime)
+{
+    FView.EvidenceReading(reading, tenths);
+}
+
+void TCalEvidence::WatchBegins(EGasStep, TDateTime) { FStable.Reset(); }
+
+void TCalEvidence::WatchReading(const RTamselSensor &, int32_t tenths, TDateTime)
+{
+    if (FStable.Add(tenths))
+        Measured();
+}
+
+void TCalEvidence::WatchOver(TDateTime) { Measured(); }
+
+void TCalEvidence::StepWaitOver(EGasStep)
+{
+    End(ECalEvidenceOutcome::kStopped, "no one went on within " + std::to_string(kStepWaitLimit / 60) + " minutes");
+}
+
+void TCalEvidence::ExposureEnded(EExposureEnd end, uint8_t status, const std::string &reason)
+{
+    FEvidence.mStatus = status;
+    End(end == EExposureEnd::kStopped      ? ECalEvidenceOutcome::kStopped
+        : end == EExposureEnd::kLinkFailed ? ECalEvidenceOutcome::kLinkFailed
+                                           : ECalEvidenceOutcome::kAborted,
+        reason);
 }
 
 bool TCalEvidence::Pass()
 {
     if (!FRunning)
         return false;
+    if (FPhase != ECalEvidencePhase::kProcedure) {
+        FExposure.Pass();
+        return FRunning;
+    }
     try {
-        if (FPhase == ECalEvidencePhase::kProcedure) {
-            if (FStopAsked) {
-                FStopAsked = false;
-                FCal.Cancel();
-            }
-            if (!FCal.Pass())
-                AfterProcedure();
-            return FRunning;
-        }
-        if (FStopAsked) {
-            End(ECalEvidenceOutcome::kStopped, "stopped by the technician");
-            return false;
-        }
-        if (FReadings.AdapterFailed()) {
-            FEvidence.mStatus = FReadings.Status();
-            FScreen.AdapterTrouble(IsAdapterTrouble(FReadings.Status()));
-            End(ECalEvidenceOutcome::kLinkFailed, "the adapter failed");
-            return false;
-        }
-        if (FReadings.Step(FClock.Now()))
-            OnReading(FClock.Now());
-        if (!FRunning || FPhase == ECalEvidencePhase::kProcedure)
-            return FRunning;
-        const TDateTime now = FClock.Now();
-        const double waited = (now - FPhaseStart) * kSecondsPerDayF;
-        if (FArmed) {
-            if (SecondsPast((now - FArmedAt) * kSecondsPerDayF, kStableLimit))
-                Measured();
-        } else if (FAwaiting && FConfirmSteps) {
-            if (SecondsPast(waited, kStepWaitLimit))
-                End(ECalEvidenceOutcome::kStopped, "no one went on within " + std::to_string(kStepWaitLimit / 60) +
-                                                       " minutes");
-        } else if (SecondsPast(waited, kNoChangeLimit)) {
-            Arm(now); // the readings never showed the change: measured as they are
-        }
+        if (FExposure.TakeStop())
+            FCal.Cancel();
+        if (!FCal.Pass())
+            AfterProcedure();
     } catch (const std::exception &e) {
-        FReadings.Drop();
-        ShowError(FScreen, e.what());
-        FEvidence.mStatus = kStatusAborted;
-        End(ECalEvidenceOutcome::kAborted, e.what());
+        FExposure.Abort(e.what());
     }
     return FRunning;
 }
 
-void TCalEvidence::OnReading(TDateTime now)
-{
-    const RTamselSensor &reading = FReadings.Reading();
-    const int32_t tenths = ReadingTenths(reading);
-    FView.EvidenceReading(reading, tenths);
-    if (!FArmed) {
-        if (!Moved(FFrom, tenths))
-            return;
-        Arm(now);
-    }
-    if (FStable.Add(tenths))
-        Measured();
-}
-
 void TCalEvidence::Measured()
 {
-    if (FReadings.Readings() == 0) {
-        FEvidence.mStatus = FReadings.Status() != 0 ? FReadings.Status() : wire::kStatusNoResponse;
+    if (FExposure.Readings() == 0) {
+        FEvidence.mStatus = FExposure.Status() != 0 ? FExposure.Status() : wire::kStatusNoResponse;
         End(ECalEvidenceOutcome::kLinkFailed, "no reading from the detector in " + std::to_string(kStableLimit) + " s");
         return;
     }
     const RCalReading r{FStable.Value(), FStable.Stable()};
-    FArmed = false;
-    FFrom = r.mValue;
+    const int32_t gasBand = TStableReading::GasBand(FCylinder.mConcentration);
     switch (FPhase) {
     case ECalEvidencePhase::kFoundZero:
         FEvidence.mFound.mZero = r;
         FView.MeasuresChanged(FEvidence);
-        FAwaiting = true;
-        FStable = TStableReading(TStableReading::GasBand(FCylinder.mConcentration));
-        SetPhase(ECalEvidencePhase::kFoundSpan, GasStepText(EGasStep::kApply, FCylinder), true);
+        MeasureAfter(EGasStep::kApply, ECalEvidencePhase::kFoundSpan, r.mValue, gasBand);
         break;
     case ECalEvidencePhase::kFoundSpan:
         FEvidence.mFound.mSpan = r;
@@ -295,9 +256,7 @@ void TCalEvidence::Measured()
             End(ECalEvidenceOutcome::kRefused, reason);
             return;
         }
-        FAwaiting = true;
-        FStable = TStableReading(TStableReading::kCleanAirBand);
-        SetPhase(ECalEvidencePhase::kClearing, GasStepText(EGasStep::kRemove, FCylinder), true);
+        MeasureAfter(EGasStep::kRemove, ECalEvidencePhase::kClearing, r.mValue, TStableReading::kCleanAirBand);
         break;
     case ECalEvidencePhase::kClearing:
         StartProcedure();
@@ -305,9 +264,7 @@ void TCalEvidence::Measured()
     case ECalEvidencePhase::kLeftSpan:
         FEvidence.mLeft.mSpan = r;
         FView.MeasuresChanged(FEvidence);
-        FAwaiting = true;
-        FStable = TStableReading(TStableReading::kCleanAirBand);
-        SetPhase(ECalEvidencePhase::kLeftZero, GasStepText(EGasStep::kRemove, FCylinder), true);
+        MeasureAfter(EGasStep::kRemove, ECalEvidencePhase::kLeftZero, r.mValue, TStableReading::kCleanAirBand);
         break;
     case ECalEvidencePhase::kLeftZero: {
         FEvidence.mLeft.mZero = r;
@@ -332,7 +289,6 @@ void TCalEvidence::Measured()
     case ECalEvidencePhase::kDone: break;
     }
 }
-
 bool TCalEvidence::NoResponse(int32_t underGas) const
 {
     // The reading under gas must have moved from the as-found clean-air
@@ -358,13 +314,13 @@ bool TCalEvidence::NoResponse(int32_t underGas) const
 
 void TCalEvidence::StartProcedure()
 {
-    FReadings.Close();
-    FAwaiting = false;
+    FExposure.Close(false);
     // The procedure's run takes the record over; the measurement joins it when it ends.
     FJob.reset();
     FCal.HoldRecord(true);
     FCal.SetSpanEntry(FCylinder.mConcentration / 10.0);
-    SetPhase(ECalEvidencePhase::kProcedure, "Calibration: the detector's zero, then its span");
+    FPhase = ECalEvidencePhase::kProcedure;
+    FView.EvidencePhaseChanged(FPhase, "Calibration: the detector's zero, then its span");
     if (!FCal.Start()) {
         AfterProcedure();
         return;
@@ -379,25 +335,18 @@ void TCalEvidence::AfterProcedure()
         End(ECalEvidenceOutcome::kProcedure, "");
         return;
     }
-    if (!OpenReadings())
+    if (!FExposure.Open(true))
         return;
-    FStable = TStableReading(TStableReading::GasBand(FCylinder.mConcentration));
-    SetPhase(ECalEvidencePhase::kLeftSpan, "As left under gas: keep the gas applied");
-    Arm(FClock.Now());
+    Measure(ECalEvidencePhase::kLeftSpan, "As left under gas: keep the gas applied",
+            TStableReading::GasBand(FCylinder.mConcentration));
 }
 
 void TCalEvidence::End(ECalEvidenceOutcome outcome, const std::string &reason)
 {
     FEvidence.mOutcome = outcome;
     FEvidence.mReason = reason;
-    if (FReadings.IsOpen()) {
-        if (outcome == ECalEvidenceOutcome::kAborted)
-            FReadings.Drop();
-        else
-            FReadings.Close();
-    }
+    FExposure.Close(outcome == ECalEvidenceOutcome::kAborted);
     FRunning = false;
-    FAwaiting = FArmed = false;
     FPhase = ECalEvidencePhase::kDone;
     Record();
     FCal.HoldRecord(false);
@@ -437,18 +386,16 @@ void TCalEvidence::Record()
 
 void TCalEvidence::Confirm()
 {
-    if (!FRunning || !FAwaiting)
-        return;
     // The gas is on (or off): the measurement may begin once the readings
     // show it, and at the latest kNoChangeLimit seconds from now.
-    FAwaiting = false;
-    FPhaseStart = FClock.Now();
+    if (FRunning)
+        FExposure.Confirm(FClock.Now());
 }
 
 void TCalEvidence::Cancel()
 {
     if (FRunning)
-        FStopAsked = true;
+        FExposure.Stop();
 }
 
 void TCalEvidence::Shutdown()
@@ -466,24 +413,8 @@ TDateTime TCalEvidence::NextDue() const
     if (!FRunning)
         return kDueNever;
     if (FPhase == ECalEvidencePhase::kProcedure)
-        return FStopAsked ? kDueNow : FCal.NextDue();
-    if (FStopAsked || FReadings.AdapterFailed())
-        return kDueNow;
-    double limit = kNoChangeLimit;
-    TDateTime from = FPhaseStart;
-    if (FArmed) {
-        limit = kStableLimit;
-        from = FArmedAt;
-    } else if (FAwaiting && FConfirmSteps) {
-        limit = kStepWaitLimit;
-    }
-    return std::min(FReadings.NextDue(), AddSeconds(from, limit + kToolTickSeconds));
+        return FExposure.StopAsked() ? kDueNow : FCal.NextDue();
+    return FExposure.NextDue();
 }
 
-void TCalEvidence::Run()
-{
-    while (Pass()) {
-        FScreen.ProcessMessages();
-        FClock.SleepUntil(NextDue());
-    }
-}
+void TCalEvidence::Run() { RunPasses(*this, FScreen, FClock); }

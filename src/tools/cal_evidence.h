@@ -24,7 +24,8 @@
 //
 // Passes when the as-left span is within the tolerance (per mille of the
 // concentration, [RECORDS] CalTolerance) of the cylinder. Each measurement
-// holds one connection open (TReadingLink); the procedure opens its own.
+// is an exposure on one held connection (TGasExposure); the procedure opens
+// its own.
 // The run is one record (job "sensor-cal"): the procedure's, with the
 // cylinder and the measurements added.
 #include <cstdint>
@@ -37,7 +38,7 @@
 #include "app/cylinder.h"
 #include "app/device_job.h"
 #include "app/screen.h"
-#include "tools/bump_procedure.h"
+#include "tools/gas_exposure.h"
 #include "tools/gas_watch.h"
 #include "tools/sensor_cal.h"
 
@@ -107,18 +108,19 @@ public:
     virtual void MeasuresChanged(const RCalEvidence &evidence) = 0;
 };
 
-class TCalEvidence {
+class TCalEvidence : private IExposureRules {
 public:
     static constexpr int kStableLimit = 120;   // seconds a measurement may take to settle
     static constexpr int kNoChangeLimit = 60;  // seconds before a measurement begins without the change
-    static constexpr int kStepWaitLimit = 600; // seconds a confirmed step waits for the technician
+    // Seconds a confirmed step waits for the technician.
+    static constexpr int kStepWaitLimit = TGasExposure::kStepWaitLimit;
 
     // `cal` has been opened (TSensorCalibration::Open) for the detector's record.
     TCalEvidence(TSession &session, IScreen &screen, TSensorCalibration &cal, ICalEvidenceView &view);
     TCalEvidence(const TCalEvidence &) = delete;
     TCalEvidence &operator=(const TCalEvidence &) = delete;
 
-    void SetConfirmSteps(bool on) { FConfirmSteps = on; }
+    void SetConfirmSteps(bool on) { FExposure.SetConfirmSteps(on); }
     // Tolerance of the as-left span, per mille of the concentration.
     void SetTolerance(int permille) { FTolerance = permille; }
 
@@ -135,9 +137,9 @@ public:
 
     bool Running() const { return FRunning; }
     ECalEvidencePhase Phase() const { return FPhase; }
-    bool AwaitingStep() const { return FAwaiting; }
+    bool AwaitingStep() const { return FRunning && FExposure.Stage() == TGasExposure::EStage::kStep; }
     // The measurement may settle now (the readings showed the change, or its wait ran out).
-    bool Settling() const { return FArmed; }
+    bool Settling() const { return FRunning && FExposure.Stage() == TGasExposure::EStage::kWatch; }
     // When the wait now running ends: the technician's step, the readings
     // showing the change, or the settling; kDueNever when none (the procedure).
     TDateTime WaitEnds() const;
@@ -151,17 +153,23 @@ public:
     std::string OutcomeWord() const;
 
 private:
-    void SetPhase(ECalEvidencePhase phase, const std::string &text, bool gasStep = false);
-    bool OpenReadings();
-    void OnReading(TDateTime now);
+    // The exposure's rules: each measurement settles on a stable reading.
+    void ExposureReading(const RTamselSensor &reading, int32_t tenths, TDateTime now) override;
+    void StepBegins(EGasStep step, TDateTime now) override;
+    void WatchBegins(EGasStep step, TDateTime now) override;
+    void WatchReading(const RTamselSensor &reading, int32_t tenths, TDateTime now) override;
+    void WatchOver(TDateTime now) override;
+    void StepWaitOver(EGasStep step) override;
+    void ExposureEnded(EExposureEnd end, uint8_t status, const std::string &reason) override;
+
+    // A measurement in `phase` that settles within `band`: at once, or after its gas step.
+    void Measure(ECalEvidencePhase phase, const std::string &text, int32_t band);
+    void MeasureAfter(EGasStep step, ECalEvidencePhase phase, int32_t from, int32_t band);
     void Measured();
     void StartProcedure();
     void AfterProcedure();
-    void Arm(TDateTime now);
     void End(ECalEvidenceOutcome outcome, const std::string &reason);
     void Record();
-    bool UnderGas() const { return FPhase == ECalEvidencePhase::kFoundSpan || FPhase == ECalEvidencePhase::kLeftSpan; }
-    bool Moved(int32_t from, int32_t to) const;
     // The as-found reading under gas shows no response to the cylinder.
     bool NoResponse(int32_t underGas) const;
 
@@ -170,22 +178,14 @@ private:
     TSensorCalibration &FCal;
     ICalEvidenceView &FView;
     IClock &FClock;
-    TReadingLink FReadings;
+    TGasExposure FExposure;
 
-    bool FConfirmSteps = false;
     int FTolerance = 100;
     bool FRunning = false;
-    bool FStopAsked = false;
     ECalEvidencePhase FPhase = ECalEvidencePhase::kIdle;
     RGasCylinder FCylinder;
     RCalEvidence FEvidence;
     std::optional<TDeviceJob> FJob; // the run's record until the procedure takes it over
-
-    TDateTime FPhaseStart = 0;
-    bool FAwaiting = false;         // a step is shown; the readings have not shown the change
-    bool FArmed = false;            // the measurement may settle
-    TDateTime FArmedAt = 0;
-    int32_t FFrom = 0;              // the reading the change is measured from
     TStableReading FStable{1};
 };
 
@@ -193,9 +193,5 @@ inline TDateTime TCalEvidence::WaitEnds() const
 {
     if (!FRunning || FPhase == ECalEvidencePhase::kProcedure || FPhase == ECalEvidencePhase::kDone)
         return kDueNever;
-    if (FArmed)
-        return AddSeconds(FArmedAt, kStableLimit);
-    if (FAwaiting && FConfirmSteps)
-        return AddSeconds(FPhaseStart, kStepWaitLimit);
-    return AddSeconds(FPhaseStart, kNoChangeLimit);
+    return FExposure.WaitEnds();
 }
