@@ -136,11 +136,6 @@ bool TOutbox::SignOldRows(QString &error)
     return true;
 }
 
-QString OutboxDest(const RStoreLocation &location)
-{
-    return location.mKind == EStoreKind::kPostgres ? QString() : location.Describe();
-}
-
 qint64 TOutbox::Count(QString &error, const QString &dest)
 {
     QSqlQuery q(FConn.Db());
@@ -151,6 +146,11 @@ qint64 TOutbox::Count(QString &error, const QString &dest)
         return -1;
     }
     return q.value(0).toLongLong();
+}
+
+QString OutboxDest(const RStoreLocation &location)
+{
+    return location.mKind == EStoreKind::kPostgres ? QString() : location.Describe();
 }
 
 namespace {
