@@ -143,6 +143,49 @@ const QStringList &RecordFieldNames()
 
 QJsonObject HashedObject(const RServiceRecord &r) { return FieldsObject(r, &RRecordField::mHashed); }
 
+QVariantList RecordFieldValues(const RServiceRecord &r)
+{
+    QVariantList values;
+    for (const RRecordField &f : kRecordFields)
+        values << std::visit(
+            [&](auto member) -> QVariant {
+                using T = std::remove_cvref_t<decltype(r.*member)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    return (r.*member).isNull() ? QStringLiteral("") : r.*member;
+                else if constexpr (std::is_same_v<T, bool>)
+                    return r.*member ? 1 : 0;
+                else if constexpr (std::is_same_v<T, QJsonObject>)
+                    return DataText(r.*member);
+                else
+                    return QVariant::fromValue(r.*member);
+            },
+            f.mPlace);
+    return values;
+}
+
+void SetRecordFieldValues(RServiceRecord &r, const std::function<QVariant(int)> &value)
+{
+    int column = 0;
+    for (const RRecordField &f : kRecordFields) {
+        const QVariant v = value(column++);
+        std::visit(
+            [&](auto member) {
+                using T = std::remove_cvref_t<decltype(r.*member)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    r.*member = v.toString();
+                else if constexpr (std::is_same_v<T, bool>)
+                    r.*member = v.toLongLong() != 0;
+                else if constexpr (std::is_same_v<T, QJsonObject>)
+                    r.*member = QJsonDocument::fromJson(v.toString().toUtf8()).object();
+                else if constexpr (std::is_same_v<T, qint64>)
+                    r.*member = v.toLongLong();
+                else
+                    r.*member = v.toInt();
+            },
+            f.mPlace);
+    }
+}
+
 QJsonObject RecordToJson(const RServiceRecord &record)
 {
     QJsonObject o = HashedObject(record);

@@ -110,16 +110,12 @@ EAppend TRecordChain::AppendLocked(RServiceRecord &record, QString &error)
     const std::optional<RTamselCFG> cfg = RecordConfig(record.mData);
     {
         QSqlQuery q(FConn.Db());
-        q.prepare(QStringLiteral("INSERT INTO records (%1, kind, cal_interval, bump_interval) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                      .arg(QLatin1String(kColumns)));
+        q.prepare(QStringLiteral("INSERT INTO records (%1, kind, cal_interval, bump_interval) VALUES (%2?, ?, ?)")
+                      .arg(RecordColumns(), QStringLiteral("?, ").repeated(RecordColumnCount())));
+        for (const QVariant &v : RecordFieldValues(record))
+            q.addBindValue(v);
         for (const QVariant &v :
-             {QVariant(record.mId), Text(record.mUid), Text(record.mTime), Text(record.mJob),
-              QVariant(record.mStatus), Text(record.mText), Text(record.mSerial), Text(record.mProduct),
-              Text(record.mFirmware), Text(record.mHardware), Text(record.mSensor), Text(record.mBench),
-              Text(record.mUser), Text(DataText(record.mData)), Text(record.mPrev), Text(record.mHash),
-              Text(record.mOutcome), QVariant(record.mSimulated ? 1 : 0), Text(record.mBenchKey), Text(record.mSig),
-              Text(KindName(RecordKind(record))),
+             {Text(KindName(RecordKind(record))),
               NullableInt(cfg ? std::optional<qint64>(CalIntervalSeconds(*cfg)) : std::nullopt),
               NullableInt(cfg ? std::optional<qint64>(BumpIntervalDays(*cfg)) : std::nullopt)})
             q.addBindValue(v);
@@ -160,7 +156,7 @@ bool TRecordChain::List(const RRecordFilter &filter, std::vector<RServiceRecord>
         where << QStringLiteral("time >= ?");
         binds << filter.mSince;
     }
-    QString sql = QStringLiteral("SELECT %1 FROM records").arg(QLatin1String(kColumns));
+    QString sql = QStringLiteral("SELECT %1 FROM records").arg(RecordColumns());
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY time DESC, id DESC");
@@ -187,7 +183,7 @@ bool TRecordChain::List(const RRecordFilter &filter, std::vector<RServiceRecord>
 std::optional<RServiceRecord> TRecordChain::Get(qint64 id, QString &error)
 {
     QSqlQuery q(FConn.Db());
-    q.prepare(QStringLiteral("SELECT %1 FROM records WHERE id = ?").arg(QLatin1String(kColumns)));
+    q.prepare(QStringLiteral("SELECT %1 FROM records WHERE id = ?").arg(RecordColumns()));
     q.addBindValue(id);
     if (!q.exec()) {
         error = ErrorText(q.lastError());

@@ -61,7 +61,7 @@ RVerifyResult TRecordChain::Verify(const RChainHead &head, const QString &orgFin
         }
         migrationId = m.value(0).isNull() ? 0 : m.value(0).toLongLong();
     }
-    TPagedRows q(FConn.Db(), QStringLiteral("SELECT %1, kind, cal_interval, bump_interval FROM records").arg(QLatin1String(kColumns)),
+    TPagedRows q(FConn.Db(), QStringLiteral("SELECT %1, kind, cal_interval, bump_interval FROM records").arg(RecordColumns()),
                  QStringLiteral("id"));
     QString expectedPrev = kGenesisHash;
     qint64 prevId = 0;
@@ -96,8 +96,8 @@ RVerifyResult TRecordChain::Verify(const RChainHead &head, const QString &orgFin
             return broken(r.mId, orgFault);
         }
         const std::optional<RTamselCFG> cfg = RecordConfig(r.mData);
-        const QVariant cal = q.value(21), bump = q.value(22);
-        const QString kind = q.value(20).toString();
+        const QString kind = q.value(RecordColumnCount()).toString();
+        const QVariant cal = q.value(RecordColumnCount() + 1), bump = q.value(RecordColumnCount() + 2);
         if ((kind != KindName(RecordKind(r)) && !LegacyKind(r, kind)) || cal.isNull() != !cfg || bump.isNull() != !cfg ||
             (cfg && (cal.toLongLong() != CalIntervalSeconds(*cfg) || bump.toLongLong() != BumpIntervalDays(*cfg))))
             return broken(r.mId, QStringLiteral("its kind or interval columns do not match the record"));
