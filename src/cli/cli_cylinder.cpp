@@ -6,7 +6,7 @@
 
 #include "cli/cli_commands.h"
 #include "records/cylinder_store.h"
-#include "records/journal_store.h"
+#include "records/store.h"
 
 bool ParseWholeNumber(const std::string &text, int lo, int hi, int &value)
 {

@@ -9,8 +9,8 @@
 #include "app/session.h"
 #include "cli/cli_commands.h"
 #include "records/certificate.h"
-#include "records/journal_store.h"
 #include "records/location.h"
+#include "records/store.h"
 
 namespace {
 

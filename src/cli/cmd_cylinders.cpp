@@ -16,8 +16,8 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_cylinder.h"
 #include "records/cylinder_store.h"
-#include "records/journal_store.h"
 #include "records/location.h"
+#include "records/store.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "cli/cli_commands.h"
 #include "records/due.h"
-#include "records/journal_store.h"
+#include "records/store.h"
 
 namespace {
 

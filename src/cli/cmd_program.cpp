@@ -7,7 +7,6 @@
 #include "app/config_jobs.h"
 #include "app/session.h"
 #include "cli/cli_commands.h"
-#include "records/journal_store.h"
 #include "records/kept_config.h"
 #include "records/store.h"
 #include "records/templates.h"

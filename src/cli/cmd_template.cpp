@@ -20,7 +20,6 @@
 #include "app/session.h"
 #include "cli/cli_commands.h"
 #include "model/convert.h"
-#include "records/journal_store.h"
 #include "records/location.h"
 #include "records/record.h"
 #include "records/store.h"

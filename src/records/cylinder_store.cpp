@@ -32,16 +32,6 @@ RGasCylinder FromRow(const QSqlQuery &q)
 
 } // namespace
 
-QStringList CylinderTableSql(bool postgres)
-{
-    return {QStringLiteral("CREATE TABLE IF NOT EXISTS cylinders (id %1, gas TEXT NOT NULL, concentration_tenths INTEGER NOT NULL, "
-                           "unit TEXT NOT NULL, lot TEXT NOT NULL, expires TEXT NOT NULL, balance TEXT NOT NULL, "
-                           "maker TEXT NOT NULL, retired INTEGER NOT NULL DEFAULT 0, added TEXT NOT NULL, "
-                           "added_by TEXT NOT NULL, retired_at TEXT)")
-                .arg(postgres ? QStringLiteral("BIGSERIAL PRIMARY KEY")
-                              : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"))};
-}
-
 bool AddCylinder(TRecordStore &store, RGasCylinder &c, const QString &who, QString &error)
 {
     QSqlQuery q(store.Database());

@@ -1,9 +1,9 @@
 #pragma once
 // The gas cylinders, kept with the service records in the store in force
 // (shared through PostgreSQL as the records are): table cylinders, made by
-// the store's migrations. A cylinder is added once with what its label
-// certifies, and later retired; it is never edited or removed, so the
-// records that name it keep meaning what they said.
+// the migration to version 4 (schema.cpp). A cylinder is added once with
+// what its label certifies, and later retired; it is never edited or
+// removed, so the records that name it keep meaning what they said.
 #include <optional>
 #include <vector>
 
@@ -12,9 +12,6 @@
 #include "app/cylinder.h"
 
 class TRecordStore;
-
-// The table's SQL for a new store.
-QStringList CylinderTableSql(bool postgres);
 
 // Adds the cylinder; its id is set. `who` is the login that added it.
 bool AddCylinder(TRecordStore &store, RGasCylinder &cylinder, const QString &who, QString &error);

@@ -354,11 +354,3 @@ std::unique_ptr<IJournal> MakeJournal(const TSession &session, QString &error)
     journal->NameSensorsBy(session.SensorTypes);
     return journal;
 }
-
-std::unique_ptr<TRecordStore> OpenStoreInForce(const TSession &session, QString &error)
-{
-    RStoreLocation location;
-    if (!ResolveStoreLocation(session.RecordsChoice, location, error))
-        return nullptr;
-    return TRecordStore::Open(location, error);
-}

@@ -120,7 +120,3 @@ private:
 // value or BEAMPORT_RECORDS, a TNullJournal and the reason in `error`. The
 // session keeps it (TSession::SetJournal).
 std::unique_ptr<IJournal> MakeJournal(const TSession &session, QString &error);
-
-// The session's store in force, opened; nullptr with a reason when it cannot
-// be, or when records are off.
-std::unique_ptr<TRecordStore> OpenStoreInForce(const TSession &session, QString &error);

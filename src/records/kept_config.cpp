@@ -31,7 +31,7 @@ std::optional<RKeptConfig> ConfigBefore(TRecordStore &store, const QString &seri
     QSqlQuery q(store.Database());
     q.prepare(QStringLiteral("SELECT %1 FROM records WHERE serial = ? AND time <= ? AND "
                              "(data LIKE '%\"config\":%' OR data LIKE '%\"backup\":%') ORDER BY time DESC, id DESC")
-                  .arg(QLatin1String(store_sql::kColumns)));
+                  .arg(store_sql::RecordColumns()));
     q.addBindValue(serial);
     q.addBindValue(time);
     if (!q.exec()) {

@@ -58,37 +58,39 @@ QJsonValue WellFormed(const QJsonValue &v)
 }
 
 // Every field of a record, once, in output order: its name, where it lives,
-// and which hash rules cover it (the record's own, and the old rule of the
-// stores written before signing).
+// which hash rules cover it (the record's own, and the old rule of the
+// stores written before signing), and whose text it is. Hashing, the JSON
+// form, reading it back and CSV all walk this one list.
 using RFieldPlace = std::variant<qint64 RServiceRecord::*, int RServiceRecord::*, bool RServiceRecord::*,
                                  QString RServiceRecord::*, QJsonObject RServiceRecord::*>;
 struct RRecordField {
     const char *mName;
     RFieldPlace mPlace;
-    bool mHashed; // in HashedObject
-    bool mLegacy; // in the old rule's object
+    bool mHashed;  // in HashedObject
+    bool mLegacy;  // in the old rule's object
+    bool mOutside; // a text from the detector or a person (defused in CSV)
 };
 constexpr RRecordField kRecordFields[] = {
-    {"id", &RServiceRecord::mId, true, true},
-    {"uid", &RServiceRecord::mUid, true, false},
-    {"time", &RServiceRecord::mTime, true, true},
-    {"job", &RServiceRecord::mJob, true, true},
-    {"status", &RServiceRecord::mStatus, true, true},
-    {"outcome", &RServiceRecord::mOutcome, true, false},
-    {"text", &RServiceRecord::mText, true, true},
-    {"serial", &RServiceRecord::mSerial, true, true},
-    {"product", &RServiceRecord::mProduct, true, true},
-    {"firmware", &RServiceRecord::mFirmware, true, true},
-    {"hardware", &RServiceRecord::mHardware, true, true},
-    {"sensor", &RServiceRecord::mSensor, true, true},
-    {"bench", &RServiceRecord::mBench, true, true},
-    {"user", &RServiceRecord::mUser, true, true},
-    {"simulated", &RServiceRecord::mSimulated, true, false},
-    {"data", &RServiceRecord::mData, true, true},
-    {"bench_key", &RServiceRecord::mBenchKey, true, false},
-    {"prev", &RServiceRecord::mPrev, true, true},
-    {"hash", &RServiceRecord::mHash, false, false},
-    {"sig", &RServiceRecord::mSig, false, false},
+    {"id", &RServiceRecord::mId, true, true, false},
+    {"uid", &RServiceRecord::mUid, true, false, false},
+    {"time", &RServiceRecord::mTime, true, true, false},
+    {"job", &RServiceRecord::mJob, true, true, false},
+    {"status", &RServiceRecord::mStatus, true, true, false},
+    {"outcome", &RServiceRecord::mOutcome, true, false, false},
+    {"text", &RServiceRecord::mText, true, true, true},
+    {"serial", &RServiceRecord::mSerial, true, true, true},
+    {"product", &RServiceRecord::mProduct, true, true, true},
+    {"firmware", &RServiceRecord::mFirmware, true, true, true},
+    {"hardware", &RServiceRecord::mHardware, true, true, true},
+    {"sensor", &RServiceRecord::mSensor, true, true, true},
+    {"bench", &RServiceRecord::mBench, true, true, true},
+    {"user", &RServiceRecord::mUser, true, true, true},
+    {"simulated", &RServiceRecord::mSimulated, true, false, false},
+    {"data", &RServiceRecord::mData, true, true, false},
+    {"bench_key", &RServiceRecord::mBenchKey, true, false, false},
+    {"prev", &RServiceRecord::mPrev, true, true, false},
+    {"hash", &RServiceRecord::mHash, false, false, false},
+    {"sig", &RServiceRecord::mSig, false, false, false},
 };
 
 QJsonValue FieldValue(const RServiceRecord &r, const RFieldPlace &place)
@@ -140,6 +142,49 @@ const QStringList &RecordFieldNames()
 }
 
 QJsonObject HashedObject(const RServiceRecord &r) { return FieldsObject(r, &RRecordField::mHashed); }
+
+QVariantList RecordFieldValues(const RServiceRecord &r)
+{
+    QVariantList values;
+    for (const RRecordField &f : kRecordFields)
+        values << std::visit(
+            [&](auto member) -> QVariant {
+                using T = std::remove_cvref_t<decltype(r.*member)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    return (r.*member).isNull() ? QStringLiteral("") : r.*member;
+                else if constexpr (std::is_same_v<T, bool>)
+                    return r.*member ? 1 : 0;
+                else if constexpr (std::is_same_v<T, QJsonObject>)
+                    return DataText(r.*member);
+                else
+                    return QVariant::fromValue(r.*member);
+            },
+            f.mPlace);
+    return values;
+}
+
+void SetRecordFieldValues(RServiceRecord &r, const std::function<QVariant(int)> &value)
+{
+    int column = 0;
+    for (const RRecordField &f : kRecordFields) {
+        const QVariant v = value(column++);
+        std::visit(
+            [&](auto member) {
+                using T = std::remove_cvref_t<decltype(r.*member)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    r.*member = v.toString();
+                else if constexpr (std::is_same_v<T, bool>)
+                    r.*member = v.toLongLong() != 0;
+                else if constexpr (std::is_same_v<T, QJsonObject>)
+                    r.*member = QJsonDocument::fromJson(v.toString().toUtf8()).object();
+                else if constexpr (std::is_same_v<T, qint64>)
+                    r.*member = v.toLongLong();
+                else
+                    r.*member = v.toInt();
+            },
+            f.mPlace);
+    }
+}
 
 QJsonObject RecordToJson(const RServiceRecord &record)
 {
@@ -373,21 +418,23 @@ QString CsvLine(const RServiceRecord &r)
         static const QString kFormula = QStringLiteral("=+-@\t\r");
         return !s.isEmpty() && kFormula.contains(s.front()) ? QLatin1Char('\'') + s : s;
     };
-    const QStringList fields = {QString::number(r.mId), r.mUid,
-                                r.mTime,                r.mJob,
-                                QString::number(r.mStatus), r.mOutcome,
-                                text(r.mText),          text(r.mSerial),
-                                text(r.mProduct),       text(r.mFirmware),
-                                text(r.mHardware),      text(r.mSensor),
-                                text(r.mBench),         text(r.mUser),
-                                r.mSimulated ? QStringLiteral("true") : QStringLiteral("false"),
-                                DataText(r.mData),      r.mBenchKey,
-                                r.mPrev,                r.mHash,
-                                r.mSig};
     QStringList out;
-    out.reserve(fields.size());
-    for (const QString &f : fields)
-        out.push_back(CsvField(f));
+    for (const RRecordField &f : kRecordFields) {
+        const QString value = std::visit(
+            [&](auto member) -> QString {
+                using T = std::remove_cvref_t<decltype(r.*member)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    return f.mOutside ? text(r.*member) : r.*member;
+                else if constexpr (std::is_same_v<T, bool>)
+                    return r.*member ? QStringLiteral("true") : QStringLiteral("false");
+                else if constexpr (std::is_same_v<T, QJsonObject>)
+                    return DataText(r.*member);
+                else
+                    return QString::number(r.*member);
+            },
+            f.mPlace);
+        out.push_back(CsvField(value));
+    }
     return out.join(QLatin1Char(','));
 }
 

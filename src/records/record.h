@@ -2,6 +2,7 @@
 // One service record: what a finished job leaves in the store, its JSON
 // form, its place in the hash chain and the kind of service it proves.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include "app/journal.h"
 #include "model/config_record.h"
@@ -45,6 +47,14 @@ const QStringList &RecordFieldNames();
 
 // prev of the first record of a chain: 64 zeros.
 extern const QString kGenesisHash;
+
+// The fields as a store keeps them, in the order of RecordFieldNames:
+// numbers, the flag as 0 or 1, texts (empty, never null), data as its
+// DataText.
+QVariantList RecordFieldValues(const RServiceRecord &record);
+// The reverse: each field from `value(i)`, the i-th value of a row read in
+// that order.
+void SetRecordFieldValues(RServiceRecord &record, const std::function<QVariant(int)> &value);
 
 // The record as a JSON object with exactly the record field names; data is an object.
 QJsonObject RecordToJson(const RServiceRecord &record);

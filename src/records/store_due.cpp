@@ -1,4 +1,4 @@
-#include "records/store.h"
+#include "records/store_due.h"
 
 #include <algorithm>
 #include <functional>
@@ -6,6 +6,8 @@
 
 #include <QSqlQuery>
 
+#include "records/record.h"
+#include "records/store_connection.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
@@ -21,14 +23,14 @@ QVariant NullableText(const QString &s) { return s.isEmpty() ? QVariant(QMetaTyp
 
 } // namespace
 
-bool TRecordStore::UpdateSerial(const RServiceRecord &r, QString &error)
+bool TDueSummary::UpdateSerial(const RServiceRecord &r, QString &error)
 {
     if (r.mSerial.isEmpty())
         return true;
     const ERecordKind kind = RecordKind(r);
     const std::optional<RTamselCFG> cfg = RecordConfig(r.mData);
     const QVariant noInt(QMetaType::fromType<qint64>());
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.prepare(QStringLiteral("SELECT last_time, cal_time, bump_time, cfg_time FROM serials WHERE serial = ?"));
     q.addBindValue(r.mSerial);
     if (!q.exec()) {
@@ -61,7 +63,7 @@ bool TRecordStore::UpdateSerial(const RServiceRecord &r, QString &error)
     q.finish();
     if (sets.isEmpty())
         return true;
-    QSqlQuery w(FDb);
+    QSqlQuery w(FConn.Db());
     if (exists) {
         w.prepare(QStringLiteral("UPDATE serials SET %1 WHERE serial = ?").arg(sets.join(QStringLiteral(", "))));
         binds << r.mSerial;
@@ -82,13 +84,13 @@ bool TRecordStore::UpdateSerial(const RServiceRecord &r, QString &error)
     return true;
 }
 
-bool TRecordStore::RebuildSerials(QString &error, bool includeSimulated)
+bool TDueSummary::RebuildSerials(QString &error, bool includeSimulated)
 {
     std::vector<RDueFacts> facts;
     // (The migration to version 2 ran before records knew simulated detectors.)
-    if (!Exec(QStringLiteral("DELETE FROM serials"), error) || !FactsFromRecords(facts, error, includeSimulated))
+    if (!FConn.Exec(QStringLiteral("DELETE FROM serials"), error) || !FactsFromRecords(facts, error, includeSimulated))
         return false;
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.prepare(QStringLiteral("INSERT INTO serials (serial, last_time, product, sensor, cal_time, cal_interval, "
                              "bump_time, bump_interval, cfg_time, cfg_cal_interval, cfg_bump_interval) "
                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -106,9 +108,9 @@ bool TRecordStore::RebuildSerials(QString &error, bool includeSimulated)
     return true;
 }
 
-bool TRecordStore::DueFacts(std::vector<RDueFacts> &out, QString &error)
+bool TDueSummary::DueFacts(std::vector<RDueFacts> &out, QString &error)
 {
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT serial, product, sensor, last_time, cal_time, cal_interval, bump_time, "
                                "bump_interval, cfg_time, cfg_cal_interval, cfg_bump_interval FROM serials"))) {
@@ -136,7 +138,7 @@ bool TRecordStore::DueFacts(std::vector<RDueFacts> &out, QString &error)
     return true;
 }
 
-bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error, bool includeSimulated)
+bool TDueSummary::FactsFromRecords(std::vector<RDueFacts> &out, QString &error, bool includeSimulated)
 {
     // Each query finds, per serial, the row of the latest time among the
     // records of one sort; on equal times the highest id wins (rows come in
@@ -163,7 +165,7 @@ bool TRecordStore::FactsFromRecords(std::vector<RDueFacts> &out, QString &error,
     };
     std::map<QString, RDueFacts> facts;
     const auto run = [&](const QString &sql, const std::function<void(const QSqlQuery &, RDueFacts &)> &take) {
-        QSqlQuery q(FDb);
+        QSqlQuery q(FConn.Db());
         q.setForwardOnly(true);
         if (!q.exec(sql)) {
             error = ErrorText(q.lastError());

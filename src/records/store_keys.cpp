@@ -1,10 +1,4 @@
-// The bench keys of a store: rows that are only ever added. A key is
-// registered by its first record (a "register" row signed by that key), an
-// organisation key approves it ("approve", signed by the organisation key),
-// and it is revoked by a "revoke" row (signed by the key of the bench that
-// revoked it) that names the newest record written then. Each row is signed
-// over the SHA-256 of its RFC 8785 text, as records are.
-#include "records/store.h"
+#include "records/store_keys.h"
 
 #include <algorithm>
 #include <map>
@@ -15,6 +9,8 @@
 
 #include "records/bench_key.h"
 #include "records/jcs.h"
+#include "records/record.h"
+#include "records/store_connection.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
@@ -47,9 +43,9 @@ const RKeyApproval *RBenchKeyRow::ApprovedBy(const QString &orgFingerprint) cons
     return nullptr;
 }
 
-bool TRecordStore::Keys(std::vector<RBenchKeyRow> &out, QString &error)
+bool TStoreKeys::Keys(std::vector<RBenchKeyRow> &out, QString &error)
 {
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.setForwardOnly(true);
     // Registrations first, each kind in the order it was made.
     if (!q.exec(QStringLiteral("SELECT event, key_id, public_key, bench, login, time, after_record, signer, sig "
@@ -96,11 +92,11 @@ bool TRecordStore::Keys(std::vector<RBenchKeyRow> &out, QString &error)
     return true;
 }
 
-bool TRecordStore::InsertKeyRow(const QString &event, const RBenchKeyRow &key, std::optional<qint64> afterRecord,
+bool TStoreKeys::InsertKeyRow(const QString &event, const RBenchKeyRow &key, std::optional<qint64> afterRecord,
                                 const TBenchKey &signer, QString &error)
 {
     const QString bench = BenchName(), user = LoginName(), time = RecordTime(QDateTime::currentDateTimeUtc());
-    QSqlQuery ins(FDb);
+    QSqlQuery ins(FConn.Db());
     ins.prepare(QStringLiteral("INSERT INTO bench_keys (key_id, event, public_key, bench, login, time, after_record, "
                                "signer, sig) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant &v :
@@ -115,9 +111,9 @@ bool TRecordStore::InsertKeyRow(const QString &event, const RBenchKeyRow &key, s
     return true;
 }
 
-bool TRecordStore::RegisterKey(const TBenchKey &key, QString &error)
+bool TStoreKeys::RegisterKey(const TBenchKey &key, QString &error)
 {
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.prepare(QStringLiteral("SELECT event, public_key FROM bench_keys WHERE key_id = ? AND event IN ('register', "
                              "'revoke')"));
     q.addBindValue(key.KeyId());
@@ -146,9 +142,9 @@ bool TRecordStore::RegisterKey(const TBenchKey &key, QString &error)
                         std::nullopt, key, error);
 }
 
-bool TRecordStore::RevokeKey(const QString &keyId, QString &error)
+bool TStoreKeys::RevokeKey(const QString &keyId, QString &error)
 {
-    const TBenchKey *own = BenchKey(error);
+    const TBenchKey *own = FConn.BenchKey(error);
     if (!own) {
         error = QStringLiteral("a revocation is signed by this bench's key: ") + error;
         return false;
@@ -156,63 +152,64 @@ bool TRecordStore::RevokeKey(const QString &keyId, QString &error)
     std::vector<RBenchKeyRow> keys;
     // Under the chain's lock: no record of that key slips in between.
     const QByteArray lockSql = QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kChainLock).toLatin1();
-    if (!Begin(lockSql.constData(), error))
+    if (!FConn.Begin(lockSql.constData(), error))
         return false;
     if (!Keys(keys, error)) {
-        Rollback();
+        FConn.Rollback();
         return false;
     }
     const auto key = std::find_if(keys.begin(), keys.end(), [&](const RBenchKeyRow &k) { return k.mKeyId == keyId; });
     if (key == keys.end() || !key->mRevoked.isEmpty()) {
-        Rollback();
-        error = QStringLiteral("there is no bench key %1 in force in %2").arg(keyId, Location().Describe());
+        FConn.Rollback();
+        error = QStringLiteral("there is no bench key %1 in force in %2").arg(keyId, FConn.Location().Describe());
         return false;
     }
-    const qint64 newest = CountOf(FDb, QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM records"), error);
+    const qint64 newest = CountOf(FConn.Db(), QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM records"), error);
     if (newest < 0 || !InsertKeyRow(QLatin1String(kRevoke), *key, newest, *own, error)) {
-        Rollback();
+        FConn.Rollback();
         return false;
     }
-    return Commit(error);
+    return FConn.Commit(error);
 }
 
-bool TRecordStore::ApproveKey(const QString &keyId, const TBenchKey &org, QString &error, bool *already)
+bool TStoreKeys::ApproveKey(const QString &keyId, const TBenchKey &org, QString &error, bool *already)
 {
     std::vector<RBenchKeyRow> keys;
-    if (!Begin(nullptr, error))
+    if (!FConn.Begin(nullptr, error))
         return false;
     if (!Keys(keys, error)) {
-        Rollback();
+        FConn.Rollback();
         return false;
     }
     const auto key = std::find_if(keys.begin(), keys.end(), [&](const RBenchKeyRow &k) { return k.mKeyId == keyId; });
     if (key == keys.end() || !key->mRevoked.isEmpty()) {
-        Rollback();
+        FConn.Rollback();
         error = key == keys.end()
-                    ? QStringLiteral("there is no bench key %1 in %2").arg(keyId, Location().Describe())
+                    ? QStringLiteral("there is no bench key %1 in %2").arg(keyId, FConn.Location().Describe())
                     : QStringLiteral("bench key %1 was revoked on %2: a revoked key is not approved").arg(keyId, key->mRevoked);
         return false;
     }
     if (already)
         *already = key->ApprovedBy(org.Fingerprint()) != nullptr;
     if (key->ApprovedBy(org.Fingerprint())) {
-        Rollback();
+        FConn.Rollback();
         return true;
     }
     if (!InsertKeyRow(QLatin1String(kApprove), *key, std::nullopt, org, error)) {
-        Rollback();
+        FConn.Rollback();
         return false;
     }
-    return Commit(error);
+    return FConn.Commit(error);
 }
 
-QString TRecordStore::OrgApprovalFault(const RServiceRecord &record, const std::map<QString, RBenchKeyRow> &keys) const
+QString OrgApprovalFault(const RServiceRecord &record, const std::map<QString, RBenchKeyRow> &keys,
+                         const QString &orgFingerprint)
 {
-    if (FOrg.isEmpty())
+    if (orgFingerprint.isEmpty())
         return {};
     const auto it = keys.find(record.mBenchKey);
-    if (it == keys.end() || !it->second.ApprovedBy(FOrg))
+    if (it == keys.end() || !it->second.ApprovedBy(orgFingerprint))
         return QStringLiteral("it is signed by bench key %1, which the organisation key %2 did not approve")
-            .arg(record.mBenchKey, FOrg);
+            .arg(record.mBenchKey, orgFingerprint);
     return {};
 }

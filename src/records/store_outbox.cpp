@@ -1,17 +1,20 @@
-#include "records/store.h"
+#include "records/store_outbox.h"
 
 #include <QJsonDocument>
 #include <QSqlQuery>
 
 #include "records/bench_key.h"
+#include "records/record.h"
+#include "records/store.h"
+#include "records/store_connection.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
 
-bool TRecordStore::Keep(RServiceRecord &record, const QString &dest, QString &error, QString *unsignedBecause)
+bool TOutbox::Keep(RServiceRecord &record, const QString &dest, QString &error, QString *unsignedBecause)
 {
     QString keyError;
-    const TBenchKey *key = BenchKey(keyError);
+    const TBenchKey *key = FConn.BenchKey(keyError);
     // Not yet in a chain: no id and no prev. The signature covers the hash
     // of the record with id 0 and prev empty, so `records sync` finds a
     // record edited while it waited here. Without a good key the record is
@@ -23,9 +26,9 @@ bool TRecordStore::Keep(RServiceRecord &record, const QString &dest, QString &er
     record.mSig = key ? key->Sign(record.mHash) : QStringLiteral("");
     if (!key && unsignedBecause)
         *unsignedBecause = keyError;
-    if (!Begin(nullptr, error))
+    if (!FConn.Begin(nullptr, error))
         return false;
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.prepare(QStringLiteral("INSERT INTO outbox (uid, record, dest, unsigned_reason) VALUES (?, ?, ?, ?)"));
     q.addBindValue(record.mUid);
     q.addBindValue(QString::fromUtf8(QJsonDocument(RecordToJson(record)).toJson(QJsonDocument::Compact)));
@@ -33,15 +36,15 @@ bool TRecordStore::Keep(RServiceRecord &record, const QString &dest, QString &er
     q.addBindValue(Text(key ? QString() : keyError));
     if (!q.exec()) {
         error = ErrorText(q.lastError());
-        Rollback();
+        FConn.Rollback();
         return false;
     }
-    return Commit(error);
+    return FConn.Commit(error);
 }
 
-bool TRecordStore::Outbox(std::vector<RServiceRecord> &out, QString &error, const QString &dest)
+bool TOutbox::Waiting(std::vector<RServiceRecord> &out, QString &error, const QString &dest)
 {
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT uid, record FROM outbox WHERE dest = ? ORDER BY seq"));
     q.addBindValue(Text(dest));
@@ -64,9 +67,9 @@ bool TRecordStore::Outbox(std::vector<RServiceRecord> &out, QString &error, cons
     return true;
 }
 
-bool TRecordStore::Forget(const QString &uid, QString &error)
+bool TOutbox::Forget(const QString &uid, QString &error)
 {
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.prepare(QStringLiteral("DELETE FROM outbox WHERE uid = ?"));
     q.addBindValue(uid);
     if (!q.exec()) {
@@ -76,14 +79,66 @@ bool TRecordStore::Forget(const QString &uid, QString &error)
     return true;
 }
 
-QString OutboxDest(const RStoreLocation &location)
+bool TOutbox::SignOldRows(QString &error)
 {
-    return location.mKind == EStoreKind::kPostgres ? QString() : location.Describe();
+    // Records kept before records were signed wait in the old form: they take
+    // the fields of the new one (the outcome from their status) and this
+    // bench's signature, so that sync sends them as any other.
+    std::vector<std::pair<qint64, QJsonObject>> rows;
+    {
+        QSqlQuery q(FConn.Db());
+        if (!q.exec(QStringLiteral("SELECT seq, uid, record FROM outbox"))) {
+            error = ErrorText(q.lastError());
+            return false;
+        }
+        while (q.next()) {
+            QJsonObject o = QJsonDocument::fromJson(q.value(2).toString().toUtf8()).object();
+            o.insert(QStringLiteral("uid"), q.value(1).toString());
+            rows.emplace_back(q.value(0).toLongLong(), o);
+        }
+    }
+    if (rows.empty())
+        return true;
+    const TBenchKey *key = FConn.BenchKey(error);
+    if (!key)
+        return false;
+    for (auto &[seq, o] : rows) {
+        const QString job = o.value(QStringLiteral("job")).toString();
+        const int status = o.value(QStringLiteral("status")).toInt();
+        for (const char *field : {"outcome", "bench_key", "sig", "prev", "hash"})
+            if (!o.contains(QLatin1String(field)))
+                o.insert(QLatin1String(field), QStringLiteral(""));
+        if (o.value(QStringLiteral("outcome")).toString().isEmpty())
+            o.insert(QStringLiteral("outcome"),
+                     QString::fromStdString(DeriveOutcome(job.toStdString(), static_cast<uint8_t>(status))));
+        if (!o.contains(QStringLiteral("simulated")))
+            o.insert(QStringLiteral("simulated"), false);
+        RServiceRecord r;
+        QString why;
+        if (!RecordFromJson(o, r, why)) {
+            error = QStringLiteral("a kept record cannot be read: ") + why;
+            return false;
+        }
+        r.mId = 0;
+        r.mPrev = QStringLiteral("");
+        r.mBenchKey = key->KeyId();
+        r.mHash = OutboxHash(r);
+        r.mSig = key->Sign(r.mHash);
+        QSqlQuery u(FConn.Db());
+        u.prepare(QStringLiteral("UPDATE outbox SET record = ? WHERE seq = ?"));
+        u.addBindValue(QString::fromUtf8(QJsonDocument(RecordToJson(r)).toJson(QJsonDocument::Compact)));
+        u.addBindValue(seq);
+        if (!u.exec()) {
+            error = ErrorText(u.lastError());
+            return false;
+        }
+    }
+    return true;
 }
 
-qint64 TRecordStore::OutboxCount(QString &error, const QString &dest)
+qint64 TOutbox::Count(QString &error, const QString &dest)
 {
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.prepare(QStringLiteral("SELECT COUNT(*) FROM outbox WHERE dest = ?"));
     q.addBindValue(Text(dest));
     if (!q.exec() || !q.next()) {
@@ -91,6 +146,11 @@ qint64 TRecordStore::OutboxCount(QString &error, const QString &dest)
         return -1;
     }
     return q.value(0).toLongLong();
+}
+
+QString OutboxDest(const RStoreLocation &location)
+{
+    return location.mKind == EStoreKind::kPostgres ? QString() : location.Describe();
 }
 
 namespace {

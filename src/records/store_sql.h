@@ -7,7 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
-#include <QJsonDocument>
+#include <QStringList>
 #include <QVariant>
 
 #include "records/record.h"
@@ -53,35 +53,26 @@ inline qint64 CountOf(QSqlDatabase &db, const QString &sql, QString &error)
     return q.value(0).toLongLong();
 }
 
-// The columns of a record row, in the order RowToRecord reads them.
-inline const char *const kColumns = "id, uid, time, job, status, text, serial, product, firmware, hardware, sensor, bench, "
-                             "login, data, prev, hash, outcome, simulated, bench_key, sig";
+// The columns of a record row: the record's fields in the order of
+// RecordFieldNames (RecordFieldValues), user kept in the column login.
+inline const QString &RecordColumns()
+{
+    static const QString columns = [] {
+        QStringList names = RecordFieldNames();
+        names[names.indexOf(QStringLiteral("user"))] = QStringLiteral("login");
+        return names.join(QStringLiteral(", "));
+    }();
+    return columns;
+}
+// How many they are: a query's own columns after them start here.
+inline int RecordColumnCount() { return static_cast<int>(RecordFieldNames().size()); }
 
+// A row whose first columns are RecordColumns(); `dataText`: data as stored.
 inline void RowToRecord(const QSqlQuery &q, RServiceRecord &r, QString *dataText = nullptr)
 {
-    r.mId = q.value(0).toLongLong();
-    r.mUid = q.value(1).toString();
-    r.mTime = q.value(2).toString();
-    r.mJob = q.value(3).toString();
-    r.mStatus = q.value(4).toInt();
-    r.mText = q.value(5).toString();
-    r.mSerial = q.value(6).toString();
-    r.mProduct = q.value(7).toString();
-    r.mFirmware = q.value(8).toString();
-    r.mHardware = q.value(9).toString();
-    r.mSensor = q.value(10).toString();
-    r.mBench = q.value(11).toString();
-    r.mUser = q.value(12).toString();
-    const QString data = q.value(13).toString();
-    r.mData = QJsonDocument::fromJson(data.toUtf8()).object();
-    r.mPrev = q.value(14).toString();
-    r.mHash = q.value(15).toString();
-    r.mOutcome = q.value(16).toString();
-    r.mSimulated = q.value(17).toLongLong() != 0;
-    r.mBenchKey = q.value(18).toString();
-    r.mSig = q.value(19).toString();
+    SetRecordFieldValues(r, [&q](int column) { return q.value(column); });
     if (dataText)
-        *dataText = data;
+        *dataText = q.value(static_cast<int>(RecordFieldNames().indexOf(QStringLiteral("data")))).toString();
 }
 
 } // namespace store_sql

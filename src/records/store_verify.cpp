@@ -1,4 +1,4 @@
-#include "records/store.h"
+#include "records/store_chain.h"
 
 #include <algorithm>
 #include <map>
@@ -7,20 +7,16 @@
 #include <QSqlQuery>
 
 #include "records/bench_key.h"
+#include "records/store_certificates.h"
+#include "records/store_connection.h"
+#include "records/store_due.h"
+#include "records/store_keys.h"
 #include "records/store_pages.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
 
 namespace {
-
-bool SameFacts(const RDueFacts &a, const RDueFacts &b)
-{
-    return a.mSerial == b.mSerial && a.mProduct == b.mProduct && a.mSensor == b.mSensor && a.mLatest == b.mLatest &&
-           a.mCfgTime == b.mCfgTime && a.mLastCal == b.mLastCal && a.mLastBump == b.mLastBump &&
-           a.mCalInterval == b.mCalInterval && a.mBumpInterval == b.mBumpInterval &&
-           a.mCfgCalInterval == b.mCfgCalInterval && a.mCfgBumpInterval == b.mCfgBumpInterval;
-}
 
 // Why a record of the signed rule is not to be trusted; empty when it is.
 QString SignatureFault(const RServiceRecord &r, const std::map<QString, RBenchKeyRow> &keys)
@@ -44,11 +40,11 @@ QString SignatureFault(const RServiceRecord &r, const std::map<QString, RBenchKe
 
 } // namespace
 
-RVerifyResult TRecordStore::Verify(const RChainHead &head)
+RVerifyResult TRecordChain::Verify(const RChainHead &head, const QString &orgFingerprint)
 {
     RVerifyResult result;
     std::vector<RBenchKeyRow> keyRows;
-    if (!Keys(keyRows, result.mError))
+    if (!TStoreKeys(FConn).Keys(keyRows, result.mError))
         return result;
     std::map<QString, RBenchKeyRow> keys;
     for (RBenchKeyRow &k : keyRows)
@@ -56,7 +52,7 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
     // Records before the migration record keep the old rule.
     qint64 migrationId = 0;
     {
-        QSqlQuery m(FDb);
+        QSqlQuery m(FConn.Db());
         m.prepare(QStringLiteral("SELECT MIN(id) FROM records WHERE job = ?"));
         m.addBindValue(QLatin1String(kJobRecordsMigration));
         if (!m.exec() || !m.next()) {
@@ -65,7 +61,7 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
         }
         migrationId = m.value(0).isNull() ? 0 : m.value(0).toLongLong();
     }
-    TPagedRows q(FDb, QStringLiteral("SELECT %1, kind, cal_interval, bump_interval FROM records").arg(QLatin1String(kColumns)),
+    TPagedRows q(FConn.Db(), QStringLiteral("SELECT %1, kind, cal_interval, bump_interval FROM records").arg(RecordColumns()),
                  QStringLiteral("id"));
     QString expectedPrev = kGenesisHash;
     qint64 prevId = 0;
@@ -96,12 +92,12 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
             ++result.mLegacy;
         } else if (const QString fault = SignatureFault(r, keys); !fault.isEmpty()) {
             return broken(r.mId, fault);
-        } else if (const QString orgFault = OrgApprovalFault(r, keys); !orgFault.isEmpty()) {
+        } else if (const QString orgFault = OrgApprovalFault(r, keys, orgFingerprint); !orgFault.isEmpty()) {
             return broken(r.mId, orgFault);
         }
         const std::optional<RTamselCFG> cfg = RecordConfig(r.mData);
-        const QVariant cal = q.value(21), bump = q.value(22);
-        const QString kind = q.value(20).toString();
+        const QString kind = q.value(RecordColumnCount()).toString();
+        const QVariant cal = q.value(RecordColumnCount() + 1), bump = q.value(RecordColumnCount() + 2);
         if ((kind != KindName(RecordKind(r)) && !LegacyKind(r, kind)) || cal.isNull() != !cfg || bump.isNull() != !cfg ||
             (cfg && (cal.toLongLong() != CalIntervalSeconds(*cfg) || bump.toLongLong() != BumpIntervalDays(*cfg))))
             return broken(r.mId, QStringLiteral("its kind or interval columns do not match the record"));
@@ -122,7 +118,7 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
         return broken(head.mId, QStringLiteral("the record of the head given is missing from the chain"));
     // The newest record ever written must still be the last of the chain.
     {
-        QSqlQuery h(FDb);
+        QSqlQuery h(FConn.Db());
         if (!h.exec(QStringLiteral("SELECT id, hash FROM chain_head"))) {
             result.mError = ErrorText(h.lastError());
             return result;
@@ -137,8 +133,8 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
         } else if (prevId != 0) {
             return broken(prevId, QStringLiteral("the store has lost the head of its chain"));
         }
-        if (!IsPostgres()) {
-            QSqlQuery seq(FDb);
+        if (!FConn.IsPostgres()) {
+            QSqlQuery seq(FConn.Db());
             if (seq.exec(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = 'records'")) && seq.next() &&
                 seq.value(0).toLongLong() > prevId)
                 return broken(seq.value(0).toLongLong(),
@@ -149,21 +145,22 @@ RVerifyResult TRecordStore::Verify(const RChainHead &head)
     }
     // The due summary must say what the records say.
     std::vector<RDueFacts> kept, worked;
-    if (!DueFacts(kept, result.mError) || !FactsFromRecords(worked, result.mError))
+    TDueSummary due(FConn);
+    if (!due.DueFacts(kept, result.mError) || !due.FactsFromRecords(worked, result.mError))
         return result;
     for (size_t i = 0; i < std::max(kept.size(), worked.size()); ++i) {
-        if (i < kept.size() && i < worked.size() && SameFacts(kept[i], worked[i]))
+        if (i < kept.size() && i < worked.size() && kept[i] == worked[i])
             continue;
         const QString serial = i < worked.size() ? worked[i].mSerial : kept[i].mSerial;
         qint64 id = 0;
-        QSqlQuery last(FDb);
+        QSqlQuery last(FConn.Db());
         last.prepare(QStringLiteral("SELECT MAX(id) FROM records WHERE serial = ?"));
         last.addBindValue(serial);
         if (last.exec() && last.next())
             id = last.value(0).toLongLong();
         return broken(id, QStringLiteral("the due summary of serial %1 does not match its records").arg(serial));
     }
-    if (!CheckWitness(result) || !CheckCertificates(result))
+    if (!CheckWitness(result) || !TCertificateNumbers(FConn).Check(result))
         return result;
     result.mIntact = true;
     return result;

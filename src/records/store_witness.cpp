@@ -1,5 +1,5 @@
-// Witnessed heads and the certificates table, as Verify checks them; signed
-// heads for auditors (witness.h).
+// Witnessed heads, as Verify checks them; signed heads for auditors
+// (witness.h).
 #include "records/witness.h"
 
 #include <cerrno>
@@ -18,8 +18,8 @@
 #include "files/private_file.h"
 #include "records/bench_key.h"
 #include "records/jcs.h"
-#include "records/store.h"
-#include "records/store_pages.h"
+#include "records/store_chain.h"
+#include "records/store_connection.h"
 #include "records/store_sql.h"
 
 using namespace store_sql;
@@ -187,27 +187,27 @@ QString WitnessPath(const RStoreLocation &location)
            QString::fromLatin1(digest.left(16)) + QStringLiteral(".json");
 }
 
-void TRecordStore::KeepWitness(const RServiceRecord &record)
+void TRecordChain::KeepWitness(const RServiceRecord &record)
 {
     // The record is in the store whatever happens here: a witness that
     // cannot be written leaves the one before it, which still holds.
-    if (!FKey || record.mId <= 0)
+    if (!FConn.KeyInUse() || record.mId <= 0)
         return;
-    const QFileInfo path(WitnessPath(FLocation));
+    const QFileInfo path(WitnessPath(FConn.Location()));
     // A bench whose key lives elsewhere may not have its settings folder yet.
     if (!path.absoluteDir().exists()) {
         if (!QDir().mkpath(path.absolutePath()))
             return;
         QFile::setPermissions(path.absolutePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    const RSignedHead h = SignHead(record.mId, record.mHash, FLocation.Describe(), *FKey);
+    const RSignedHead h = SignHead(record.mId, record.mHash, FConn.Location().Describe(), *FConn.KeyInUse());
     // Not synced: a witness lost in a crash leaves the previous one, which
     // names a record that is still there.
     WritePrivateFile(path.absolutePath().toStdString(), path.fileName().toStdString(),
                      (SignedHeadText(h) + QLatin1Char('\n')).toStdString(), nullptr, false);
 }
 
-bool TRecordStore::SignedHead(RSignedHead &out, QString &error)
+bool TRecordChain::SignedHead(RSignedHead &out, QString &error)
 {
     const std::optional<RChainHead> head = Head(error);
     if (!head) {
@@ -215,16 +215,16 @@ bool TRecordStore::SignedHead(RSignedHead &out, QString &error)
             error = QStringLiteral("the store holds no record yet");
         return false;
     }
-    const TBenchKey *key = BenchKey(error);
+    const TBenchKey *key = FConn.BenchKey(error);
     if (!key)
         return false;
-    out = SignHead(head->mId, head->mHash, FLocation.Describe(), *key);
+    out = SignHead(head->mId, head->mHash, FConn.Location().Describe(), *key);
     return true;
 }
 
-bool TRecordStore::CheckWitness(RVerifyResult &result)
+bool TRecordChain::CheckWitness(RVerifyResult &result)
 {
-    const QString path = WitnessPath(FLocation);
+    const QString path = WitnessPath(FConn.Location());
     QString why;
     bool missing = false;
     const QString text = ReadSmallFile(path, why, &missing);
@@ -235,7 +235,7 @@ bool TRecordStore::CheckWitness(RVerifyResult &result)
         result.mNotes << QStringLiteral("this bench's witness %1 could not be checked: %2").arg(path, why);
         return true;
     }
-    QSqlQuery q(FDb);
+    QSqlQuery q(FConn.Db());
     q.prepare(QStringLiteral("SELECT hash FROM records WHERE id = ?"));
     q.addBindValue(w.mId);
     if (!q.exec()) {
@@ -257,42 +257,5 @@ bool TRecordStore::CheckWitness(RVerifyResult &result)
                                      "hash %3, the store holds %4)")
                           .arg(w.mId)
                           .arg(w.mTime, w.mHash, q.value(0).toString()));
-    return true;
-}
-
-bool TRecordStore::CheckCertificates(RVerifyResult &result)
-{
-    // Every certificate given names a record of the chain with the hash it
-    // had; the chain itself was walked before, so that hash is the record's.
-    TPagedRows q(FDb,
-                 QStringLiteral("SELECT c.record_id, c.record_hash, c.key_id, c.number, r.hash FROM certificates c "
-                                "LEFT JOIN records r ON r.id = c.record_id"),
-                 QStringLiteral("c.record_id"));
-    while (q.next()) {
-        const qint64 id = q.value(0).toLongLong();
-        const QString hash = q.value(1).toString(), keyId = q.value(2).toString();
-        const qint64 number = q.value(3).toLongLong();
-        const QString name = keyId.isEmpty() ? QStringLiteral("BP-%1").arg(number, 6, 10, QLatin1Char('0'))
-                                             : QStringLiteral("BP-%1-%2")
-                                                   .arg(keyId.left(8).toUpper())
-                                                   .arg(number, 6, 10, QLatin1Char('0'));
-        QString reason;
-        if (q.value(4).isNull())
-            reason = QStringLiteral("certificate %1 names record %2, which is not in the store").arg(name).arg(id);
-        else if (q.value(4).toString() != hash)
-            reason = QStringLiteral("certificate %1 names record %2 with hash %3, but the record's hash is %4")
-                         .arg(name)
-                         .arg(id)
-                         .arg(hash, q.value(4).toString());
-        if (!reason.isEmpty()) {
-            result.mBrokenId = id;
-            result.mReason = reason;
-            return false;
-        }
-    }
-    if (q.lastError().isValid()) {
-        result.mError = ErrorText(q.lastError());
-        return false;
-    }
     return true;
 }

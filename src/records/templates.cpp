@@ -27,15 +27,6 @@ bool Run(QSqlQuery &q, QString &error)
     return false;
 }
 
-bool Exec(QSqlDatabase &db, const QString &sql, QString &error)
-{
-    QSqlQuery q(db);
-    if (q.exec(sql))
-        return true;
-    error = ErrorText(q.lastError());
-    return false;
-}
-
 // A row as a template (its signature in sig), its fields checked against the
 // record and its hash (mFault).
 bool RowToTemplate(const QSqlQuery &q, RStoredTemplate &t, QString &sig, QString &error)
@@ -172,18 +163,16 @@ bool SaveTemplate(TRecordStore &store, RConfigTemplate &tpl, const QString &benc
         error = QStringLiteral("a template is signed by this bench's key: ") + keyError;
         return false;
     }
-    QSqlDatabase &db = store.Database();
+    TStoreConnection &connection = store.Connection();
+    QSqlDatabase &db = connection.Db();
     // Versions are counted per name across benches: the table is locked
     // for the count and the insert.
-    if (!Exec(db, store.IsPostgres() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), error))
+    if (!connection.Begin("LOCK TABLE templates IN EXCLUSIVE MODE", error))
         return false;
     const auto fail = [&] {
-        QString ignored;
-        Exec(db, QStringLiteral("ROLLBACK"), ignored);
+        connection.Rollback();
         return false;
     };
-    if (store.IsPostgres() && !Exec(db, QStringLiteral("LOCK TABLE templates IN EXCLUSIVE MODE"), error))
-        return fail();
     const QString name = QString::fromStdString(tpl.mName);
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM templates WHERE name = ?"));
@@ -208,8 +197,10 @@ bool SaveTemplate(TRecordStore &store, RConfigTemplate &tpl, const QString &benc
                               QVariant(signedAs.mSaved), Text(bench), Text(user), QVariant(key->KeyId()),
                               QVariant(key->Sign(TemplateSignedHash(signedAs)))})
         insert.addBindValue(v);
-    if (!Run(insert, error) || !Exec(db, QStringLiteral("COMMIT"), error))
+    if (!Run(insert, error))
         return fail();
+    if (!connection.Commit(error))
+        return false;
     const QString hash = QString::fromStdString(signedAs.mTemplate.mHash);
     tpl.mVersion = version;
     tpl.mHash = hash.toStdString();

@@ -1,9 +1,9 @@
+#include "records/store.h"
 #include "ui/cylinder_choice.h"
 
 #include <memory>
 
 #include "records/cylinder_store.h"
-#include "records/journal_store.h"
 #include "model/visible_text.h"
 
 std::vector<RGasCylinder> CylindersOnRecord(TSession &session, QString &error)

@@ -15,7 +15,6 @@
 #include "app/screen.h"
 #include "app/session.h"
 #include "model/convert.h"
-#include "records/journal_store.h"
 #include "records/store.h"
 #include "records/template_take.h"
 #include "ui/screen_fit.h"

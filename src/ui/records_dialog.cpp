@@ -27,7 +27,6 @@
 #include "app/config_jobs.h"
 #include "records/due.h"
 #include "ui/cylinders_page.h"
-#include "records/journal_store.h"
 #include "records/kept_config.h"
 #include "records/location.h"
 #include "records/store.h"

@@ -23,7 +23,7 @@
 #include "app/clock.h"
 #include "app/user_store.h"
 #include "records/cylinder_store.h"
-#include "records/journal_store.h"
+#include "records/store.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/test_session.h"

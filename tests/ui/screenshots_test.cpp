@@ -35,12 +35,12 @@
 
 #include "app/user_store.h"
 #include "model/settings_types.h"
+#include "records/store.h"
 #include "sim/sim_detector.h"
 #include "support/fake_screen.h"
 #include "support/test_session.h"
 #include "ui/main_window.h"
 #include "ui/qt_screen.h"
-#include "records/journal_store.h"
 #include "records/templates.h"
 #include "ui/program_units_dlg.h"
 #include "records/cylinder_store.h"
