@@ -15,6 +15,7 @@ Builds the Windows programs (beamport.exe, beamport-cli.exe) with MinGW-w64.
   --rebuild-deps   throw the cross-built libraries away and build them again
   --deps-only      only install the packages and build the libraries
   --no-apt         do not install Debian packages (they are there already)
+  --only LIB       build only this library (sqlite, libpq, qt, sodium, gtest)
   --build-dir DIR  the build folder (default: build-win64 in the checkout)
   -h, --help       this text
 
@@ -28,13 +29,14 @@ USAGE
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${BEAMPORT_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/beamport-windows}
 build=$root/build-win64
-run_tests=0 rebuild=0 deps_only=0 apt=1
+run_tests=0 rebuild=0 deps_only=0 apt=1 only=
 while [ $# -gt 0 ]; do
   case $1 in
     --test) run_tests=1 ;;
     --rebuild-deps) rebuild=1 ;;
     --deps-only) deps_only=1 ;;
     --no-apt) apt=0 ;;
+    --only) shift; only=${1:?--only needs a library}; deps_only=1 ;;
     --build-dir) shift; build=$(realpath -m "${1:?--build-dir needs a folder}") ;;
     -h|--help) usage; exit 0 ;;
     *) echo "windows.sh: unknown option $1" >&2; usage >&2; exit 64 ;;
@@ -75,7 +77,7 @@ SRC
   fi
   local pkgs=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
               mingw-w64-tools wine wine64 nsis ninja-build dpkg-dev cmake pkg-config
-              qt6-base-dev qt6-base-dev-tools googletest tcl)
+              qt6-base-dev qt6-base-dev-tools googletest tcl autoconf automake libtool)
   local missing=()
   for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -104,8 +106,13 @@ dep() {
   local name=$1
   [ -f "$cache/stamps/$name" ] && return 0
   say "building $name for Windows (log: $cache/logs/$name.log)"
-  local start=$SECONDS
-  if ! ( "build_$name" ) >"$cache/logs/$name.log" 2>&1; then
+  local start=$SECONDS rc
+  # errexit holds inside the subshell only outside a condition.
+  set +e
+  ( set -e; "build_$name" ) >"$cache/logs/$name.log" 2>&1
+  rc=$?
+  set -e
+  if [ $rc != 0 ]; then
     tail -n 30 "$cache/logs/$name.log" >&2
     die "$name did not build: $cache/logs/$name.log"
   fi
@@ -115,6 +122,8 @@ dep() {
 
 build_sodium() {
   local src; src=$(debian_source libsodium)
+  # Debian's source has no configure script: it is made as Debian's build makes it.
+  [ -x "$src/configure" ] || (cd "$src" && autoreconf -fi)
   rm -rf "$cache/work/sodium"; mkdir -p "$cache/work/sodium"; cd "$cache/work/sodium"
   "$src/configure" --host=$triple --prefix="$prefix" --disable-static --enable-shared
   nice -n 10 make -j"$jobs"
@@ -160,6 +169,8 @@ build_libpq() {
   make -C src/include install
 }
 
+qt_cli_targets="Core Gui Sql QOffscreenIntegrationPlugin QSQLiteDriverPlugin QPSQLDriverPlugin"
+
 qt_version() { dpkg-query -W -f='${Version}' qt6-base-dev | sed 's/[+~-].*//'; }
 
 # qtbase at the host's Qt version, with the host's moc, rcc and uic; only the
@@ -168,7 +179,8 @@ build_qt() {
   local src; src=$(debian_source qt6-base)
   local want; want=$(qt_version)
   grep -q "\"$want\"\|VERSION $want" "$src/.cmake.conf" || die "qt6-base source is not $want"
-  rm -rf "$cache/work/qt"; mkdir -p "$cache/work/qt"; cd "$cache/work/qt"
+  # The longest build: a stopped one goes on where it was (--rebuild-deps starts over).
+  mkdir -p "$cache/work/qt"; cd "$cache/work/qt"
   cmake -S "$src" -B . -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBEAMPORT_WIN_PREFIX="$prefix" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
@@ -177,17 +189,29 @@ build_qt() {
     -DFEATURE_xml=OFF -DFEATURE_printsupport=OFF -DFEATURE_vulkan=OFF \
     -DFEATURE_sql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=ON -DFEATURE_sql_psql=ON \
     -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_testlib=ON -DFEATURE_widgets=ON \
+    -DFEATURE_harfbuzz=OFF -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF \
+    -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF -DFEATURE_sessionmanager=OFF \
     -DPostgreSQL_ROOT="$prefix" -DSQLite3_ROOT="$prefix"
+  # What the command line needs first, then the window's.
+  nice -n 10 cmake --build . -j"$jobs" --target $qt_cli_targets
+  nice -n 10 cmake --build . -j"$jobs"
+  cmake --install .
+}
+
+# GoogleTest for the Windows tests, from Debian's googletest sources.
+build_gtest() {
+  rm -rf "$cache/work/gtest"; mkdir -p "$cache/work/gtest"; cd "$cache/work/gtest"
+  cmake -S /usr/src/googletest -B . -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBEAMPORT_WIN_PREFIX="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_GMOCK=OFF -DBUILD_SHARED_LIBS=OFF \
+    -Dgtest_disable_pthreads=OFF
   nice -n 10 cmake --build . -j"$jobs"
   cmake --install .
 }
 
 deps() {
   mkdir -p "$cache/stamps" "$cache/logs"
-  dep sqlite
-  dep libpq
-  dep qt
-  dep sodium
+  local name
+  for name in ${only:-sqlite libpq qt sodium gtest}; do dep "$name"; done
 }
 
 # The MinGW runtime libraries the programs and Qt load.
@@ -243,3 +267,4 @@ main() {
 }
 
 main
+exit

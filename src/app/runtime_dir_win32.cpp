@@ -69,7 +69,7 @@ RRuntimeDir UserRuntimeDir(const RRuntimeEnv &env)
     CloseHandle(h);
     if (!known || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         result.mError = result.mPath + " is not a folder";
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsReparsePoint(result.mPath))
         result.mError = result.mPath + " is a symbolic link or junction";
     else if (problem == "belongs to another user")
         result.mError = result.mPath + " belongs to another user";

@@ -1,11 +1,16 @@
 // The command line's console on Windows: a console handle is a terminal
-// (GetConsoleMode answers for it), output is UTF-8, and the wait for Enter
+// (GetConsoleMode answers for it), output is UTF-8 in binary mode (no CR
+// added before each line feed), and the wait for Enter
 // reads the console's key events or, for a pipe or file, its bytes.
 #include "cli/console.h"
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <chrono>
+#include <cstdio>
 
 // windows.h names one of its own functions so.
 #undef ReadConsoleInput
@@ -29,7 +34,12 @@ DWORD MillisLeft(std::chrono::steady_clock::time_point deadline, bool endless)
 
 } // namespace
 
-void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
+void UseUtf8Console()
+{
+    SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
 
 bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
 

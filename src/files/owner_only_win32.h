@@ -37,5 +37,6 @@ private:
 std::string OwnerOnlyProblem(void *handle);
 
 // The object at path is a reparse point (a symbolic link or a junction),
-// looked at without following it.
+// looked at by name without following it. (Wine shows a link to a folder so,
+// but not a link to a file.)
 bool IsReparsePoint(const std::string &path);

@@ -59,7 +59,8 @@ EOwnFolder InspectOwnFolder(const std::string &dir, std::string &reason)
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(h.Get(), &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OwnerOnlyProblem(h.Get()).empty())
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsReparsePoint(dir) ||
+        !OwnerOnlyProblem(h.Get()).empty())
         return EOwnFolder::NotPrivate;
     return EOwnFolder::Private;
 }

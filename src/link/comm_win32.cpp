@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -123,8 +125,14 @@ void TCustomComm::Open()
         throw ECommError("Port already assigned (open)", -1);
 
     // Share mode 0: no other program may open the port while it is ours.
-    const HANDLE h = CreateFileW(DevicePath(FDeviceName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const std::wstring path = DevicePath(FDeviceName);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                           nullptr);
+    // A pipe whose server has not taken the last client's leave yet is busy
+    // for a moment: wait for it once.
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY && WaitNamedPipeW(path.c_str(), 2000))
+        h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                        nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw ECommError("Error accessing specified device", Code());
     auto port = std::make_unique<RPlatformPort>();
@@ -139,6 +147,9 @@ void TCustomComm::Open()
         throw ECommError("Error accessing specified device", Code());
     FPort = std::move(port);
     FPseudoTerminal = FPort->mPipe;
+    // The exchanges pause for about a millisecond between wake-up frames:
+    // the system's timer runs at that step while the port is open.
+    timeBeginPeriod(1);
     if (FPort->mPipe)
         return;
 
@@ -197,6 +208,7 @@ void TCustomComm::Close()
     if (FPort->mHaveSaved)
         SetCommState(FPort->mHandle, &FPort->mSaved);
     FPort.reset();
+    timeEndPeriod(1);
 }
 
 int TCustomComm::Write(const void *buf, int count)
