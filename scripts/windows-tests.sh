@@ -82,17 +82,28 @@ compare() {
   set -e
   stop_sims
   rm -f "$com"
+  # The folders remembered by the commands before are the same, each written
+  # in its system's way.
+  if [ "$name" = settings ]; then
+    sed -i 's#Z:\\\\tmp\\\\#/tmp/#g' "$wout.stdout"
+  fi
   local ok=1
   [ "$lcode" = "$wcode" ] || { ok=0; echo "  exit: linux $lcode, windows $wcode"; }
-  cmp -s "$lout.stdout" "$wout.stdout" || { ok=0; diff "$lout.stdout" "$wout.stdout" | head -n 10 | sed 's/^/  /'; }
-  cmp -s "$lout.stderr" "$wout.stderr" || { ok=0; diff "$lout.stderr" "$wout.stderr" | head -n 10 | sed 's/^/  /'; }
+  cmp -s "$lout.stdout" "$wout.stdout" || { ok=0; diff "$lout.stdout" "$wout.stdout" | head -n 10 | sed "s/^/  /" || true; }
+  cmp -s "$lout.stderr" "$wout.stderr" || { ok=0; diff "$lout.stderr" "$wout.stderr" | head -n 10 | sed "s/^/  /" || true; }
   if [ -f "$lout.file" ] || [ -f "$wout.file" ]; then
     # An event's date and time are counted back from the moment the file is
     # saved, which is not the same second in the two runs: they are masked.
     if [ "$name" = events ]; then
       sed -i -E 's/^[0-9]{4}-[0-9]{2}-[0-9]{2},[0-9]{2}:[0-9]{2}:[0-9]{2},/DATE,TIME,/' "$lout.file" "$wout.file"
     fi
-    cmp -s "$lout.file" "$wout.file" || { ok=0; echo "  the files differ:"; diff "$lout.file" "$wout.file" | head -n 6 | sed 's/^/  /'; }
+    # A .cfg file keeps the moment it was saved (a day count, bytes 8 to 15).
+    if [ "$name" = read-out ]; then
+      for f in "$lout.file" "$wout.file"; do
+        [ -f "$f" ] && head -c 8 /dev/zero | dd of="$f" bs=1 seek=8 conv=notrunc status=none
+      done
+    fi
+    cmp -s "$lout.file" "$wout.file" || { ok=0; echo "  the files differ:"; diff "$lout.file" "$wout.file" | head -n 6 | sed "s/^/  /" || true; }
   fi
   if [ $ok = 1 ]; then pass "$name (exit $lcode)"; else fail "$name"; fi
 }
@@ -115,6 +126,8 @@ compare identify identify
 compare read read
 compare events events --out OUT
 compare eeprom eeprom --out OUT
+compare read-out read --out OUT
+compare settings settings
 
 # The in-process simulated detector: a named pipe on Windows, a pty on Linux.
 set +e

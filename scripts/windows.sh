@@ -9,7 +9,8 @@ usage() {
   cat <<'USAGE'
 usage: scripts/windows.sh [--test] [--rebuild-deps] [--deps-only] [--no-apt] [--build-dir DIR]
 
-Builds the Windows programs (beamport.exe, beamport-cli.exe) with MinGW-w64.
+Builds the Windows programs (beamport.exe, beamport-cli.exe) with MinGW-w64
+and their installer (build-win64/Beamport-VERSION-win64.exe).
 
   --test           also run the Windows tests under Wine
   --rebuild-deps   throw the cross-built libraries away and build them again
@@ -229,6 +230,9 @@ project() {
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBEAMPORT_WIN_PREFIX="$prefix" \
     -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_TESTS=$tests >/dev/null
   nice -n 10 cmake --build "$build" -j"$jobs"
+  # The installer, Beamport-VERSION-win64.exe (CPack's NSIS generator).
+  (cd "$build" && nice -n 10 cpack -G NSIS >/dev/null)
+  say "installer: $(ls "$build"/Beamport-*-win64.exe)"
 }
 
 # Wine's own folder in the cache, made once; the programs find their
