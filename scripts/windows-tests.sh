@@ -63,19 +63,21 @@ stop_sims() {
 # Runs one command line on both builds, each against a fresh simulator, and
 # compares what they print and the exit status. Arguments: a name, then the
 # command's words; OUT in a word stands for an output file of the run, whose
-# bytes are compared too.
+# bytes are compared too, and IN for the file $input.
+input=
 compare() {
   local name=$1; shift
   local lout=$work/$name.linux wout=$work/$name.win args=() a lcode wcode winfile
   start_sims "$work/ttyS-sim" "$com"
-  for a in "$@"; do args+=("${a//OUT/$lout.file}"); done
+  for a in "$@"; do a=${a//OUT/$lout.file}; args+=("${a//IN/$input}"); done
   set +e
   "$linux/beamport-cli" --port "$work/ttyS-sim" "${args[@]}" >"$lout.stdout" 2>"$lout.stderr" </dev/null
   lcode=$?
   set -e
   args=()
   winfile=$(winepath -w "$wout.file" 2>/dev/null)
-  for a in "$@"; do args+=("${a//OUT/$winfile}"); done
+  local wininput; wininput=$(winepath -w "$input" 2>/dev/null)
+  for a in "$@"; do a=${a//OUT/$winfile}; args+=("${a//IN/$wininput}"); done
   set +e
   wine "$win/beamport-cli.exe" --port COM5 "${args[@]}" >"$wout.stdout" 2>"$wout.stderr" </dev/null
   wcode=$?
@@ -128,6 +130,9 @@ compare events events --out OUT
 compare eeprom eeprom --out OUT
 compare read-out read --out OUT
 compare settings settings
+input=$work/read-out.linux.file
+compare write --yes write IN
+compare sensor-cal --yes sensor-cal --span 50
 
 # The in-process simulated detector: a named pipe on Windows, a pty on Linux.
 set +e
