@@ -14,6 +14,7 @@
 #include "app/runtime_dir.h"
 #include "cli/stop_signals.h"
 #include "files/atomic_save.h"
+#include "files/input_file.h"
 #include "files/private_file.h"
 #include "link/comm.h"
 #include "link/discovery.h"
@@ -111,6 +112,37 @@ TEST(WindowsPort, TheSimulatedDetectorAnswersThroughThePipeUntilItVanishes)
     }
 }
 
+TEST(WindowsPort, APurgeDropsWhatCameAndASilentLineOnlyTimesOut)
+{
+    SimOptions silent;
+    silent.absent = true;
+    SimDetector quiet(silent), talking;
+    ASSERT_TRUE(quiet.Start() && talking.Start());
+
+    TComm port;
+    port.SetDeviceName(quiet.DevicePath());
+    port.Open();
+    ASSERT_EQ(port.Write(wire::kWakeUpFrame, sizeof wire::kWakeUpFrame), 3);
+    EXPECT_FALSE(port.WaitInput(0.1));
+    uint8_t b[8];
+    EXPECT_EQ(port.Read(b, sizeof b), 0);
+    port.Close();
+
+    port.SetDeviceName(talking.DevicePath());
+    port.Open();
+    bool answered = false;
+    for (int attempt = 0; attempt < 50 && !answered; ++attempt) {
+        port.Write(wire::kWakeUpFrame, sizeof wire::kWakeUpFrame);
+        answered = port.WaitInput(0.2);
+    }
+    ASSERT_TRUE(answered);
+    Sleep(50); // the whole acknowledge is in
+    port.PurgeIn();
+    EXPECT_EQ(port.Read(b, sizeof b), 0);
+    talking.Vanish();
+    EXPECT_THROW(port.Write(wire::kWakeUpFrame, sizeof wire::kWakeUpFrame), ECommError);
+}
+
 TEST(WindowsPort, APortThatIsNotThereIsRefusedOnOpen)
 {
     for (const char *name : {"COM249", "\\\\.\\pipe\\beamport-no-such-pipe"}) {
@@ -158,6 +190,58 @@ TEST(WindowsFiles, PrivateFilesAreTheUsersAloneAndOthersAreRefused)
     ASSERT_TRUE(MakeOwnFolder(dir / "own", why)) << why;
     EXPECT_EQ(InspectOwnFolder(dir / "own", why), EOwnFolder::Private);
     EXPECT_EQ(InspectOwnFolder(dir / "none", why), EOwnFolder::Missing);
+}
+
+TEST(WindowsFiles, InputFilesAreRegularFilesOnADiskOfABoundedSize)
+{
+    const TTempDir dir;
+    std::ofstream(dir / "small.cfg", std::ios::binary) << "0123456789";
+    struct Case {
+        std::string path;
+        uint64_t limit;
+        EInputFile result;
+    };
+    const Case cases[] = {
+        {dir / "small.cfg", 10, EInputFile::Ok},
+        {dir / "small.cfg", 9, EInputFile::TooLarge},
+        {dir / "none.cfg", 10, EInputFile::Missing},
+        {dir / "nofolder/none.cfg", 10, EInputFile::Missing},
+        {dir.Path().string(), 10, EInputFile::NotRegular},
+        {"\\\\.\\COM1", 10, EInputFile::NotRegular},
+        {"\\\\.\\pipe\\beamport-no-such-pipe", 10, EInputFile::NotRegular},
+    };
+    for (const Case &c : cases) {
+        const RInputFile got = ReadInputFile(c.path, c.limit);
+        EXPECT_EQ(got.mResult, c.result) << c.path;
+        if (got.Ok()) {
+            EXPECT_EQ(std::string(got.mBytes.begin(), got.mBytes.end()), "0123456789");
+        }
+    }
+    EXPECT_EQ(ReadInputFileHead(dir / "small.cfg", 4).mBytes.size(), 4u);
+}
+
+TEST(WindowsFiles, SavesReplaceWholeFilesAndLeaveNothingBehindOnFailure)
+{
+    const TTempDir dir;
+    std::string why;
+    ASSERT_TRUE(WriteFileReplacing(dir / "out.csv", std::string("first\r\n"), &why)) << why;
+    ASSERT_TRUE(WriteFileReplacing(dir / "out.csv", std::string("second\r\n"), &why)) << why;
+    std::ifstream in(dir / "out.csv", std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "second\r\n");
+
+    EXPECT_FALSE(WritePrivateFile(dir / "nofolder", "x.bin", "bytes", &why));
+    EXPECT_FALSE(WritePrivateFile(dir.Path().string(), "a\\b", "bytes", &why)); // no folder in a name
+    EXPECT_TRUE(AppendToFile(dir / "out.csv", "more"));
+    EXPECT_FALSE(AppendToFile(dir / "gone.csv", "more")); // a removed file is not made again
+    EXPECT_EQ(OutFileProblem(dir.Path().string()), "it is a folder");
+    EXPECT_NE(OutFileProblem(dir / "nofolder/x.csv"), "");
+    EXPECT_EQ(OutFileProblem(dir / "new.csv"), "");
+    std::size_t left = 0;
+    for (const auto &entry : fs::directory_iterator(dir.Path())) {
+        (void)entry;
+        ++left;
+    }
+    EXPECT_EQ(left, 1u); // out.csv alone: no temporary stayed
 }
 
 TEST(WindowsFiles, NothingIsWrittenThroughASymbolicLink)
