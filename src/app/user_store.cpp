@@ -53,10 +53,19 @@ TUserStore::TUserStore()
 {
 }
 
-TUserStore::TUserStore(const std::string &filePath)
-    : FSettings(std::make_unique<QSettings>(QString::fromStdString(filePath), QSettings::IniFormat))
+namespace {
+// The store at `path`: a file in INI form, or on Windows a registry key
+// ("\HKEY_CURRENT_USER\Software\...", as SimulatedStoreFile names it there).
+std::unique_ptr<QSettings> StoreAt(const std::string &path)
 {
+    const QString name = QString::fromStdString(path);
+    if (name.startsWith(QLatin1String("\\HKEY_")))
+        return std::make_unique<QSettings>(name.mid(1), QSettings::NativeFormat);
+    return std::make_unique<QSettings>(name, QSettings::IniFormat);
 }
+} // namespace
+
+TUserStore::TUserStore(const std::string &filePath) : FSettings(StoreAt(filePath)) {}
 
 TUserStore::~TUserStore() = default;
 

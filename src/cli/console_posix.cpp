@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+void UseUtf8Console() {}
+
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

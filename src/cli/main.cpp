@@ -103,6 +103,7 @@ struct RStopSignalsRelease {
 
 int main(int argc, char **argv)
 {
+    UseUtf8Console();
     RCliArgs o;
     std::string error;
     const bool parsed = ParseCliArgs(std::vector<std::string>(argv, argv + argc), o, error);

@@ -88,7 +88,7 @@ uint8_t TComTamsel::SendFrame(uint8_t nLogMode, uint8_t opcode, const uint8_t *p
 {
     // The frame (opcode, payload, two CRC bytes) must fit the send buffer.
     const int32_t room = kReadBufCapacity - 2 - (opcode != 0 ? 1 : 0);
-    count = std::clamp(count, 0, room);
+    count = payload != nullptr ? std::clamp(count, 0, room) : 0;
     int32_t pos = 0;
     if (opcode != 0)
         FSendBuf.mBuf[pos++] = opcode;

@@ -1,7 +1,9 @@
 #pragma once
 // A simulated detector behind a pseudo-terminal. It speaks the detector's side
 // of the framed request/reply protocol on the pty master and serves on its own
-// thread; the program opens the slave device like any serial port.
+// thread; the program opens the slave device like any serial port. On Windows
+// the line is a named pipe instead (sim_pipe_win32.cpp), which the port class
+// opens as it opens a COM port.
 //
 // The detector sleeps until it sees the wake-up frame B2 75 80, answers every
 // command of the command set while awake and falls asleep again on the kill
