@@ -225,10 +225,15 @@ mingw_runtime_dirs() {
 # The Windows programs, with the toolchain file, into the build folder.
 project() {
   say "building Beamport for Windows in $build"
-  local tests=OFF
+  local tests=OFF gui=ON
   [ -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ] && tests=ON
+  # A Qt installed by hand without its widgets still gives the command line.
+  if [ ! -f "$prefix/lib/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake" ]; then
+    gui=OFF
+    say "Qt Widgets is not in $prefix: the window is left out, the command line is built"
+  fi
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBEAMPORT_WIN_PREFIX="$prefix" \
-    -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_TESTS=$tests >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DBEAMPORT_TESTS=$tests -DBEAMPORT_GUI=$gui >/dev/null
   nice -n 10 cmake --build "$build" -j"$jobs"
   # The installer, Beamport-VERSION-win64.exe (CPack's NSIS generator).
   (cd "$build" && nice -n 10 cpack -G NSIS >/dev/null)
