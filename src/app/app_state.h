@@ -20,7 +20,7 @@ struct RMainState {
     RTamselCFG FTamselCFG = DefaultCFG();              // the configuration being edited
     ConfigForm FForm;                                  // what the editors hold
     bool FUpgrade = false;                             // a firmware download is running: closing waits
-    bool FHibernateBtn = false;                        // hibernate confirmed since the last other action
+    bool FHibernateConfirmed = false;                  // hibernate confirmed since the last other action
     uint8_t FReadSW = 0;                               // firmware version of the last configuration read
     ERecordSource FRecordSource = ERecordSource::Defaults; // what the last successful read read from
     std::optional<RTamselCFG> FDetectorCFG;            // as last read from a detector, whatever was edited since

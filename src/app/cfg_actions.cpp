@@ -94,7 +94,7 @@ EFileOutcome WriteRecordFile(TSession &session, IScreen &screen, RTamselCFG cfg,
 EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
                                   const std::function<void()> &viewChanged)
 {
-    state.FHibernateBtn = false;
+    state.FHibernateConfirmed = false;
     const EFileOutcome outcome = ReadConfigFile(session, screen, state.FTamselCFG);
     if (outcome == EFileOutcome::Done) {
         state.FRecordSource = ERecordSource::File;
@@ -108,7 +108,7 @@ EFileOutcome ReadConfigFileAction(TSession &session, IScreen &screen, RMainState
 EFileOutcome WriteConfigFileAction(TSession &session, IScreen &screen, RMainState &state,
                                    const std::function<void()> &formChanged)
 {
-    state.FHibernateBtn = false;
+    state.FHibernateConfirmed = false;
     if (formChanged)
         formChanged();
     ViewToMainState(session, state, screen, false);

@@ -28,7 +28,7 @@ TDeviceActions::TDeviceActions(TSession &session, IScreen &screen, RMainState &s
 
 TDetectorJobs &TDeviceActions::Forgetting()
 {
-    FState.FHibernateBtn = false;
+    FState.FHibernateConfirmed = false;
     return FJobs;
 }
 
@@ -84,7 +84,7 @@ RActionResult TDeviceActions::WriteDevice()
     return result;
 }
 
-RActionResult TDeviceActions::Hibernate() { return FJobs.Hibernate(FState.FHibernateBtn); }
+RActionResult TDeviceActions::Hibernate() { return FJobs.Hibernate(FState.FHibernateConfirmed); }
 RActionResult TDeviceActions::LogReset() { return Forgetting().LogReset(); }
 RActionResult TDeviceActions::TurnOff() { return Forgetting().TurnOff(); }
 RActionResult TDeviceActions::Calibration() { return Forgetting().Calibration(); }

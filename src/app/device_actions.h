@@ -1,7 +1,7 @@
 #pragma once
 // The main window's device actions: the detector jobs (app/detector_jobs.h)
 // on the window's shared state (RMainState: FTamselCFG, FForm, FReadSW,
-// FHibernateBtn). The command line and the tools use the detector jobs
+// FHibernateConfirmed). The command line and the tools use the detector jobs
 // directly; only the window works through these.
 #include <cstdint>
 
@@ -45,7 +45,7 @@ public:
     uint8_t WriteDeviceConfig();
 
     // The detector jobs on the window's state; every one but Hibernate and
-    // Identify forgets a confirmed hibernation (FHibernateBtn).
+    // Identify forgets a confirmed hibernation (FHibernateConfirmed).
     ROpResult ReadForSensorCalibration();
     RActionResult ReadDevice();                // "Read Norvik Information"
     // "Write Norvik Information" of the record the editors hold; after a

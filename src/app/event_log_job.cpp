@@ -87,7 +87,7 @@ REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RTamselCF
 REventLogResult SaveEventLogAction(TSession &session, IScreen &screen, RMainState &state,
                                    const TReadDeviceConfig &readDeviceConfig)
 {
-    state.FHibernateBtn = false;
+    state.FHibernateConfirmed = false;
     TDeviceActions actions(session, screen, state);
     return SaveEventLogAction(session, screen, state.FTamselCFG, [&](RTamselCFG &) {
         return readDeviceConfig ? readDeviceConfig() : actions.ReadDeviceConfig();

@@ -225,7 +225,7 @@ private:
 TFirmwareUpgrade::TFirmwareUpgrade(TSession &session, IScreen &screen) : FSession(session), FScreen(screen) {}
 
 TFirmwareUpgrade::TFirmwareUpgrade(TSession &session, IScreen &screen, RMainState &state)
-    : FSession(session), FScreen(screen), FHibernateConfirmed(&state.FHibernateBtn), FGoOn(&state.FUpgrade)
+    : FSession(session), FScreen(screen), FHibernateConfirmed(&state.FHibernateConfirmed), FGoOn(&state.FUpgrade)
 {
 }
 

@@ -104,7 +104,7 @@ class TFirmwareUpgrade {
 public:
     TFirmwareUpgrade(TSession &session, IScreen &screen);
     // The window's: an upgrade forgets its confirmed hibernation
-    // (FHibernateBtn), and FUpgrade tells the window a download goes on.
+    // (FHibernateConfirmed), and FUpgrade tells the window a download goes on.
     TFirmwareUpgrade(TSession &session, IScreen &screen, RMainState &state);
     ~TFirmwareUpgrade();
     TFirmwareUpgrade(const TFirmwareUpgrade &) = delete;

@@ -62,15 +62,15 @@ public:
     virtual ~ISensorCalView() = default;
     // "Sensor Calibration (" name ")".
     virtual void CaptionChanged(const std::string &text) = 0;
-    // SpanGasSpin: range and value (one decimal).
+    // The span gas entry: range and value (one decimal).
     virtual void SpanRangeChanged(double rMin, double rMax) = 0;
     virtual void SpanValueChanged(double rValue) = 0;
-    // CalUnitLabel.
+    // The span gas's unit.
     virtual void UnitChanged(const std::string &text) = 0;
-    // Status line 0 (CalLabel), 1 (CalLabel1) or 2 (CalLabel2), as shown
+    // Status line 0, 1 or 2, as shown
     // (the span gas with the user's decimal separator).
     virtual void StatusLineChanged(int line, const std::string &text, RColor color) = 0;
-    // Running: CalBtn and CloseBtn disabled, CalAbortBtn enabled; idle: the opposite.
+    // Running: starting and closing disabled, cancelling enabled; idle: the opposite.
     virtual void RunningChanged(bool running) = 0;
     virtual void CalProgressChanged(int position, int max) = 0;
 };
@@ -85,14 +85,14 @@ public:
     // type has no entry in the session's SensorTypes: the "Wrong Sensor" box
     // has been shown and the dialog is not to appear.
     bool Open(const RTamselCFG &mCFG);
-    // FormCloseQuery / CloseBtnClick: only while idle.
+    // Closing the dialog: only while idle.
     bool CloseAllowed() const { return FCalib == kCalibIdle; }
 
     // What the span gas entry holds; kept in its range with one decimal.
     void SetSpanEntry(double rValue);
     double SpanEntry() const { return FSpanEntry; }
 
-    // CalBtnClick up to the polling. True when the polling runs: drive it with Pass.
+    // The start of the calibration up to the polling. True when the polling runs: drive it with Pass.
     bool Start();
     // One pass of the polling. False when the procedure has ended (idle again).
     bool Pass();
@@ -101,7 +101,7 @@ public:
     // Passes until the procedure ends, ProcessMessages once per pass, then a
     // sleep until the next due time (command line, tests).
     void Run();
-    // CalAbortBtnClick.
+    // The calibration cancelled.
     void Cancel();
     // A run measured around the procedure (TCalEvidence): its record is held
     // when the procedure ends, for ReleaseRecord to make once the measurement

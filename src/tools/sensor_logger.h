@@ -53,7 +53,7 @@ inline constexpr uint8_t kCalCodeClearPeak = wire::kCalClearPeak;
 inline constexpr uint8_t kCalCodeBumpFail = wire::kCalBumpFail;
 inline constexpr uint8_t kCalCodeBumpPass = wire::kCalBumpPass;
 
-// The command of a button: its code and the name CalLabel shows; code 0 and
+// The command of a selection: its code and the name the status line shows; code 0 and
 // an empty name for kLogBtnNone or an unknown selection.
 struct RLogCommand {
     uint8_t mCode;
@@ -124,11 +124,11 @@ bool AppendLine(const std::string &FileName, const std::string &Line);
 class ISensorLogView {
 public:
     virtual ~ISensorLogView() = default;
-    // Idle (false): StartBtn enabled; StopBtn and the seven command buttons
+    // Idle (false): starting enabled; stopping and the seven commands
     // disabled. Logging (true): the opposite.
     virtual void LogStateChanged(bool logging) = 0;
-    // CalBtn, ZeroBtn, SpanBtn, ClearPeakBtn, BumpPassBtn, BumpFailBtn
-    // (CalAbortBtn is left as it is).
+    // The commands calibration, zero, span, clear peak, bump pass and bump
+    // fail (cancelling a calibration is left as it is).
     virtual void CommandButtonsEnabled(bool enabled) = 0;
     virtual void CalLabelChanged(const std::string &text, RColor color) = 0;
     virtual void CalProgressChanged(int position, int max) = 0;
@@ -159,7 +159,7 @@ public:
     // FLogStart: the loop goes on; false once stopped (it ends at its next pass).
     bool LogStart() const { return FLogStart; }
 
-    // StartBtnClick: reads the unit, offers the save dialog, writes the
+    // The start: reads the unit, offers the save dialog, writes the
     // header and sets the loop up. True when the loop runs: drive it with Pass.
     // With SetFileRequired, a chosen file whose header cannot be written ends
     // the start there (FileFailed(), nothing logged, the link closed).
@@ -180,9 +180,9 @@ public:
     // Ends a running loop at once (a dialog that goes away).
     void Shutdown();
 
-    // StopBtnClick.
+    // The stop.
     void Stop() { FLogStart = false; }
-    // CalBtnClick .. BumpFailBtnClick (1..7): the last press before a pass wins.
+    // A command asked for (1..7, kLogBtn...): the last one before a pass wins.
     void Press(uint8_t nBtnSel) { FBtnSel = nBtnSel; }
     // SensorCheck2 / SensorCheck3: poll battery / temperature (checked at start).
     void SetPollBattery(bool on) { FPollBattery = on; }

@@ -148,7 +148,7 @@ void TNorvikIRMainForm::FormCreate(bool bLoadSettings)
 {
     FFirst = true;
     FState.FTamselCFG = DefaultCFG();
-    FState.FHibernateBtn = false;
+    FState.FHibernateConfirmed = false;
     FState.FReadSW = 0;
     setWindowTitle(Text(kMainCaption));
     std::string settingsWarning;

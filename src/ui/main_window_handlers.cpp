@@ -244,7 +244,7 @@ void TNorvikIRMainForm::UserCalBtnClick()
 
 void TNorvikIRMainForm::UserBumpTestBtnClick()
 {
-    FState.FHibernateBtn = false;
+    FState.FHibernateConfirmed = false;
     Guarded([this] { OpenBumpTest(this); });
 }
 
@@ -307,7 +307,7 @@ void TNorvikIRMainForm::FatoryOptCalBtnClick()
 
 void TNorvikIRMainForm::FatoryOptLogSensorBtnClick()
 {
-    FState.FHibernateBtn = false;
+    FState.FHibernateConfirmed = false;
     Guarded([this] {
         TSensorLogDlg dialog(FSession, this, FScreen.get());
         // The alarm levels of the detector last read: the dialog shows them

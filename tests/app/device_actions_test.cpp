@@ -144,7 +144,7 @@ TEST_F(DeviceActionsTest, ReadDeviceTakesBothBlocksAndShowsThem)
         c[64] = 0xC8;                                    // mAlarmHigh 20.0
         c[65] = 0x00;
     });
-    state.FHibernateBtn = true;
+    state.FHibernateConfirmed = true;
     EXPECT_EQ(state.FRecordSource, ERecordSource::Defaults);
     const RActionResult r = actions.ReadDevice();
     EXPECT_TRUE(r.Ok());
@@ -153,7 +153,7 @@ TEST_F(DeviceActionsTest, ReadDeviceTakesBothBlocksAndShowsThem)
     const auto config = sim->Config();
     EXPECT_EQ(CfgBytes(), std::vector<uint8_t>(config.begin(), config.end()));
     EXPECT_EQ(state.FReadSW, 14);
-    EXPECT_FALSE(state.FHibernateBtn);
+    EXPECT_FALSE(state.FHibernateConfirmed);
     EXPECT_EQ(state.FForm.mUserSerial, "NV00012345");
     EXPECT_EQ(state.FForm.mDevSerial.mText, "NV00012345");
     EXPECT_EQ(state.FForm.mUserAlarmHigh.mValue, 20.0);
@@ -242,11 +242,11 @@ TEST_F(DeviceActionsTest, WriteDeviceUserLayoutSendsOnlyTheUserRanges)
     state.FForm.mUserDisplayMode.Select(1);
     sim->ClearRecords();
     screen.ClearRecord();
-    state.FHibernateBtn = true;
+    state.FHibernateConfirmed = true;
 
     EXPECT_TRUE(actions.WriteDevice().Ok());
     ExpectResult("Write Norvik Information", 0);
-    EXPECT_FALSE(state.FHibernateBtn);
+    EXPECT_FALSE(state.FHibernateConfirmed);
     const Frames frames = sim->ReceivedFrames();
     EXPECT_EQ(WrittenRanges(frames), (std::vector<Range>{{0, 8}, {64, 10}}));
     EXPECT_TRUE(TimeWrites(frames).empty());
@@ -323,12 +323,12 @@ TEST_F(DeviceActionsTest, WriteDeviceRefusesRangesPastTheRecordBeforeWakingTheDe
         session.DeviceCFG.mSensorWriteFactoryStart = 120;
         session.DeviceCFG.mSensorWriteFactorySize = 20;
         state.FForm.mUserSensorType.mItemIndex = userMode ? -1 : 0;
-        state.FHibernateBtn = true;
+        state.FHibernateConfirmed = true;
         screen.ClearRecord();
 
         const RActionResult result = actions.WriteDevice();
         EXPECT_TRUE(result.mRefused && result.mBadSettings);
-        EXPECT_FALSE(state.FHibernateBtn);
+        EXPECT_FALSE(state.FHibernateConfirmed);
         EXPECT_TRUE(screen.statuses.empty());
         ASSERT_EQ(screen.messages.size(), 1u);
         EXPECT_EQ(screen.messages[0].mCaption, "Check Settings");
@@ -473,7 +473,7 @@ TEST_F(DeviceActionsTest, HibernateAskedNoChangesNothing)
     ASSERT_EQ(screen.questions.size(), 1u);
     EXPECT_EQ(screen.questions[0].mCaption, "Hibernate");
     EXPECT_EQ(screen.questions[0].mText, "Hibernation will clear the event log.\rAre you sure you want to proceed.");
-    EXPECT_FALSE(state.FHibernateBtn);
+    EXPECT_FALSE(state.FHibernateConfirmed);
     EXPECT_EQ(Count(sim->ReceivedFrames(), 0x17), 0);
     EXPECT_TRUE(screen.messages.empty());
     EXPECT_NE(sim->EventLog(), SimEmptyEventLog());
@@ -485,7 +485,7 @@ TEST_F(DeviceActionsTest, HibernateConfirmedOnceThenWithoutAsking)
     screen.answers = {true};
     EXPECT_TRUE(actions.Hibernate().Ok());
     EXPECT_EQ(screen.questions.size(), 1u);
-    EXPECT_TRUE(state.FHibernateBtn);
+    EXPECT_TRUE(state.FHibernateConfirmed);
     EXPECT_EQ(screen.StatusCaption(), "Hibernate... OK");
     EXPECT_EQ(screen.LastStatus().mBackground, clLime);
     Frames frames = sim->ReceivedFrames();
@@ -499,7 +499,7 @@ TEST_F(DeviceActionsTest, HibernateConfirmedOnceThenWithoutAsking)
 
     // Another action clears the confirmation.
     EXPECT_TRUE(actions.ReadDevice().Ok());
-    EXPECT_FALSE(state.FHibernateBtn);
+    EXPECT_FALSE(state.FHibernateConfirmed);
     screen.answers = {false};
     EXPECT_TRUE(actions.Hibernate().mDeclined);
     EXPECT_EQ(screen.questions.size(), 2u);
@@ -561,7 +561,7 @@ TEST_F(DeviceActionsTest, CheckedCommandsWithTheirClosingAndRemapping)
             sim->SetOptions(o);
         }
         screen.ClearRecord();
-        state.FHibernateBtn = true;
+        state.FHibernateConfirmed = true;
         RActionResult result;
         switch (r.which) {
         case kLog: result = actions.LogReset(); break;
@@ -570,7 +570,7 @@ TEST_F(DeviceActionsTest, CheckedCommandsWithTheirClosingAndRemapping)
         }
         EXPECT_EQ(result.mStatus, r.status);
         ExpectResult(r.prefix, r.status);
-        EXPECT_FALSE(state.FHibernateBtn);
+        EXPECT_FALSE(state.FHibernateConfirmed);
         const Frames frames = sim->ReceivedFrames();
         EXPECT_EQ(Count(frames, 0xA0), 1);
         EXPECT_EQ(Count(frames, r.opcode), 1);
@@ -610,7 +610,7 @@ TEST_F(DeviceActionsTest, ActuatorHoldsTheConnectionWhileItRuns)
         SCOPED_TRACE(button);
         sim->ClearRecords();
         screen.ClearRecord();
-        state.FHibernateBtn = true;
+        state.FHibernateConfirmed = true;
         int awakeDuringWait = 0;
         screen.onProcessMessages = [&](int) { awakeDuringWait += sim->Awake() && Count(sim->ReceivedFrames(), kKill) == 0; };
         const auto start = std::chrono::steady_clock::now();
@@ -624,7 +624,7 @@ TEST_F(DeviceActionsTest, ActuatorHoldsTheConnectionWhileItRuns)
         EXPECT_TRUE(KillAfter(frames, codes[button - 1]));
         EXPECT_TRUE(screen.statuses.empty());
         EXPECT_TRUE(screen.messages.empty());
-        EXPECT_TRUE(state.FHibernateBtn);
+        EXPECT_TRUE(state.FHibernateConfirmed);
     }
     EXPECT_EQ(Count(sim->ReceivedFrames(), 0x33), 0); // the vibrator is 0x34
 }
@@ -656,14 +656,14 @@ TEST_F(DeviceActionsTest, PeakAndBumpReports)
         SCOPED_TRACE(r.prefix);
         sim->ClearRecords();
         screen.ClearRecord();
-        state.FHibernateBtn = true;
+        state.FHibernateConfirmed = true;
         EXPECT_TRUE(actions.PeakBumpReport(r.button).Ok());
         ExpectResult(r.prefix, 0);
         const Frames frames = sim->ReceivedFrames();
         EXPECT_EQ(Count(frames, 0xA0), 0);
         EXPECT_EQ(Count(frames, 0x50), 1);
         EXPECT_EQ(Count(frames, r.code), 1);
-        EXPECT_TRUE(state.FHibernateBtn);
+        EXPECT_TRUE(state.FHibernateConfirmed);
     }
     EXPECT_TRUE(actions.PeakBumpReport(4).mRefused);
 }
@@ -673,12 +673,12 @@ TEST_F(DeviceActionsTest, FactoryResetWithoutIdentityCheck)
     const auto factory = sim->Config();
     SetSimConfig([](auto &c) { c[7] = 9; });
     SetIdentity([](SimIdentity &id) { id.mPID = 9; });
-    state.FHibernateBtn = true;
+    state.FHibernateConfirmed = true;
     EXPECT_TRUE(actions.FactoryReset().Ok());
     ExpectResult("Fatory Reset", 0);
     EXPECT_EQ(sim->Config(), factory);
     EXPECT_EQ(Count(sim->ReceivedFrames(), 0xA0), 0);
-    EXPECT_TRUE(state.FHibernateBtn);
+    EXPECT_TRUE(state.FHibernateConfirmed);
 }
 
 TEST_F(DeviceActionsTest, IdentifyShowsTheSixLines)

@@ -276,7 +276,7 @@ TEST_F(CfgFileTest, ReadFileRefusalsRememberTheFolder)
         SCOPED_TRACE(name);
         session.DeviceCFG.mConfSaveDir = "/remembered";
         state.FTamselCFG = Distinct();
-        state.FHibernateBtn = true;
+        state.FHibernateConfirmed = true;
         screen.ClearRecord();
         screen.openFiles.push_back((dir / name).string());
         int changed = 0;
@@ -284,7 +284,7 @@ TEST_F(CfgFileTest, ReadFileRefusalsRememberTheFolder)
         EXPECT_EQ(RecordBytes(state.FTamselCFG), RecordBytes(Distinct()));
         EXPECT_EQ(state.FRecordSource, ERecordSource::Defaults);
         EXPECT_EQ(changed, 0);
-        EXPECT_FALSE(state.FHibernateBtn);
+        EXPECT_FALSE(state.FHibernateConfirmed);
         ASSERT_EQ(screen.messages.size(), 1u);
         EXPECT_EQ(screen.messages[0].mCaption, "Read Configuration File");
         EXPECT_EQ(screen.messages[0].mText, text);

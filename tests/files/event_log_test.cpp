@@ -215,7 +215,7 @@ TEST_F(EventLogActionTest, DownloadsSortsAndWritesTheFile)
                            Entry(life + 7200, 0x0E10, 0x08, 0x7FFF), kEnd, Entry(life + 99999)})
         log.insert(log.end(), e.begin(), e.end());
     sim->SetEventLog(log);
-    state.FHibernateBtn = true;
+    state.FHibernateConfirmed = true;
     const fs::path file = dir / "log.csv";
     screen.saveFiles.push_back(file.string());
 
@@ -223,7 +223,7 @@ TEST_F(EventLogActionTest, DownloadsSortsAndWritesTheFile)
     ASSERT_TRUE(r.mOp.Ok()) << screen.LastMessage().mText;
     EXPECT_EQ(r.mEvents, 3);
     EXPECT_EQ(r.mFile, EFileOutcome::Done);
-    EXPECT_FALSE(state.FHibernateBtn);
+    EXPECT_FALSE(state.FHibernateConfirmed);
     EXPECT_EQ(screen.StatusCaption(), "Load Event Log... OK");
     EXPECT_TRUE(screen.messages.empty());
 

@@ -469,7 +469,7 @@ TEST_F(FirmwareTest, DownloadSendsEveryPacketThenExecutes)
     SimDetector &det = StartSim();
     const Bytes image = MakeImage(kImageSize);
     Load(image);
-    state.FHibernateBtn = true;
+    state.FHibernateConfirmed = true;
     std::vector<RFirmwarePanel> duringPump;
     std::vector<bool> flags;
     screen.onProcessMessages = [&](int) {
@@ -479,7 +479,7 @@ TEST_F(FirmwareTest, DownloadSendsEveryPacketThenExecutes)
 
     const ROpResult r = firmware.Upgrade();
     EXPECT_TRUE(r.Ok());
-    EXPECT_FALSE(state.FHibernateBtn);
+    EXPECT_FALSE(state.FHibernateConfirmed);
     EXPECT_EQ(det.FirmwareBlocks(), Packets(image));
     EXPECT_EQ(det.ExecuteCount(), 1);
     EXPECT_TRUE(det.ExecutePassed());
