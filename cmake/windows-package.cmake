@@ -6,7 +6,7 @@ set(win_prefix ${BEAMPORT_WIN_PREFIX})
 
 foreach(program beamport beamport-cli)
   if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION .)
+    install(TARGETS ${program} RUNTIME DESTINATION bin)
   endif()
 endforeach()
 
@@ -16,7 +16,7 @@ if(BEAMPORT_GUI)
   list(APPEND win_libs Qt6Widgets)
 endif()
 foreach(lib ${win_libs})
-  install(FILES ${win_prefix}/bin/${lib}.dll DESTINATION .)
+  install(FILES ${win_prefix}/bin/${lib}.dll DESTINATION bin)
 endforeach()
 foreach(lib libstdc++-6 libgcc_s_seh-1 libwinpthread-1)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${lib}.dll
@@ -24,7 +24,7 @@ foreach(lib libstdc++-6 libgcc_s_seh-1 libwinpthread-1)
   if(NOT IS_ABSOLUTE "${found}")
     set(found /usr/x86_64-w64-mingw32/lib/${lib}.dll)
   endif()
-  install(FILES ${found} DESTINATION .)
+  install(FILES ${found} DESTINATION bin)
 endforeach()
 
 # The plugins Qt loads from the programs' folder: the platform (offscreen for
@@ -33,7 +33,7 @@ foreach(plugin platforms/qwindows platforms/qoffscreen styles/qwindowsvistastyle
                sqldrivers/qsqlpsql)
   if(EXISTS ${win_prefix}/plugins/${plugin}.dll)
     get_filename_component(folder ${plugin} DIRECTORY)
-    install(FILES ${win_prefix}/plugins/${plugin}.dll DESTINATION ${folder})
+    install(FILES ${win_prefix}/plugins/${plugin}.dll DESTINATION bin/${folder})
   endif()
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright DESTINATION . RENAME copyright.txt)
@@ -51,6 +51,13 @@ set(CPACK_NSIS_PACKAGE_NAME Beamport)
 # The installer asks whether the command line goes on the PATH (off unless chosen).
 set(CPACK_NSIS_MODIFY_PATH ON)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# A 64-bit installer: it runs where the programs run, Wine's 64-bit loader
+# included, and writes the 64-bit registry and Program Files.
+# The uninstaller also takes the maker's key away once it holds nothing else.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode
+Function un.onUninstSuccess
+  DeleteRegKey /ifempty SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}'
+FunctionEnd")
 if(BEAMPORT_GUI)
   set(CPACK_PACKAGE_EXECUTABLES beamport Beamport)
   set(CPACK_NSIS_INSTALLED_ICON_NAME beamport.exe)

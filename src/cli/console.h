@@ -2,12 +2,18 @@
 // What the command line asks of its console: whether stdin and stderr are
 // terminals, and a wait for the Enter key that gives up at a deadline. The
 // platform's own file (console_posix.cpp) answers.
+#include <string>
+#include <vector>
 
 // Makes standard output and error carry the program's UTF-8 text byte for
 // byte (Windows: the console's output code page, and line ends left as they
 // are, so that what is printed is what the Linux build prints); nothing where
 // terminals take UTF-8 already.
 void UseUtf8Console();
+
+// The program's arguments in UTF-8, as the user typed them (Windows: from
+// the wide command line, not the ANSI code page's `argv`).
+std::vector<std::string> CommandLineUtf8(int argc, char **argv);
 
 bool StdinIsTerminal();
 bool StderrIsTerminal();

@@ -37,6 +37,27 @@ DWORD MillisLeft(std::chrono::steady_clock::time_point deadline, bool endless)
 
 } // namespace
 
+std::vector<std::string> CommandLineUtf8(int argc, char **argv)
+{
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr || count != argc) {
+        if (wide)
+            LocalFree(wide);
+        return {argv, argv + argc};
+    }
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(size > 0 ? static_cast<size_t>(size - 1) : 0, '\0');
+        if (size > 1)
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8.data(), size, nullptr, nullptr);
+        args.push_back(std::move(utf8));
+    }
+    LocalFree(wide);
+    return args;
+}
+
 void UseUtf8Console()
 {
     SetConsoleOutputCP(CP_UTF8);

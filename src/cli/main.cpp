@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "app/session.h"
+#include "app/end_program.h"
 #include "app/runtime_dir.h"
 #include "app/settings.h"
 #include "app/status.h"
@@ -101,12 +102,14 @@ struct RStopSignalsRelease {
 };
 } // namespace
 
-int main(int argc, char **argv)
+namespace {
+
+int Run(int argc, char **argv)
 {
     UseUtf8Console();
     RCliArgs o;
     std::string error;
-    const bool parsed = ParseCliArgs(std::vector<std::string>(argv, argv + argc), o, error);
+    const bool parsed = ParseCliArgs(CommandLineUtf8(argc, argv), o, error);
     if (o.help || o.version)
         return o.help ? Help() : Version();
     std::optional<CliEntry> entry;
@@ -206,4 +209,12 @@ int main(int argc, char **argv)
                      "device, --simulate tries a simulated detector"
                   << std::endl;
     return code;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Every object of the run is gone by now: the records are closed.
+    EndProgram(Run(argc, argv));
 }

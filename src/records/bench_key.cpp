@@ -158,8 +158,5 @@ bool TBenchKey::Verify(const QString &publicKeyHex, const QString &text, const Q
 
 QString DefaultBenchKeyPath()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/beamport/bench.key");
+    return UserConfigBase() + QStringLiteral("/beamport/bench.key");
 }

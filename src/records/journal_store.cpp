@@ -45,13 +45,13 @@ TRecordJournal::TRecordJournal(RStoreLocation location, QString localPath, TCloc
 
 TRecordJournal::~TRecordJournal()
 {
-    if (FThread.joinable()) {
+    if (FThread) {
         {
             const std::lock_guard<std::mutex> lock(FMutex);
             FStop = true;
         }
         FWake.notify_all();
-        FThread.join();
+        FThread->wait();
     }
     // The connections go with the thread that used them.
     FPrimary.reset();
@@ -247,10 +247,17 @@ void TRecordJournal::Record(const RJobRecord &job, const TJournalWarn &warn)
         const std::lock_guard<std::mutex> lock(FMutex);
         FRunning.reset();
         FQueue.push_back(std::move(q));
-        if (!FThread.joinable())
-            FThread = std::thread([this] { Run(); });
+        StartThread();
     }
     FWake.notify_one();
+}
+
+void TRecordJournal::StartThread()
+{
+    if (FThread)
+        return;
+    FThread.reset(QThread::create([this] { Run(); }));
+    FThread->start();
 }
 
 void TRecordJournal::Run()
@@ -315,8 +322,7 @@ void TRecordJournal::Started(const std::string &job, const QDateTime &time)
         if (FLocation.mKind != EStoreKind::kSqlite || FPrepared)
             return;
         FPrepare = true;
-        if (!FThread.joinable())
-            FThread = std::thread([this] { Run(); });
+        StartThread();
     }
     FWake.notify_one();
 }

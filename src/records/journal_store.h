@@ -23,10 +23,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QDateTime>
+#include <QThread>
 
 #include "app/journal.h"
 #include "model/settings_types.h"
@@ -91,6 +91,8 @@ private:
     const TBenchKey *Key();
     void SendOutbox(TRecordStore &primary);
     void Run();
+    // Starts the writer thread once (FMutex held).
+    void StartThread();
 
     RStoreLocation FLocation;
     QString FLocalPath;
@@ -110,7 +112,10 @@ private:
     std::deque<RQueued> FQueue;
     bool FBusy = false, FStop = false;
     bool FPrepare = false, FPrepared = false; // open the local store while a job runs; done once
-    std::thread FThread;
+    // A thread Qt knows as its own: the store's connections live on it, and
+    // Qt's data for it is gone when it has been waited for (a thread Qt only
+    // adopts is tidied later, on Windows after the program may have ended).
+    std::unique_ptr<QThread> FThread;
     std::optional<RJobRecord> FRunning; // the job under way (Started), for Abandon
 };
 

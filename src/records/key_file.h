@@ -8,6 +8,11 @@
 
 #include <QString>
 
+// The user's own folder of settings that the program's keys live under:
+// $XDG_CONFIG_HOME (an absolute one) or ~/.config on POSIX systems,
+// %APPDATA% (the roaming profile) on Windows.
+QString UserConfigBase();
+
 // The folder of a key: made (0700) when missing; an existing one must be a
 // real folder of this user that nobody else may write.
 bool KeyFolderSafe(const QString &dir, QString &error);

@@ -18,6 +18,14 @@ QString Errno(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
 } // namespace
 
+QString UserConfigBase()
+{
+    const QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!base.isEmpty() && QDir::isAbsolutePath(base))
+        return base;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
 bool KeyFolderSafe(const QString &dir, QString &error)
 {
     const QByteArray native = QFile::encodeName(dir);

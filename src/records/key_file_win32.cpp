@@ -19,6 +19,14 @@ QString Why(DWORD error) { return QString::fromStdString(SystemErrorText(error))
 
 } // namespace
 
+QString UserConfigBase()
+{
+    const QString base = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    if (!base.isEmpty() && QDir::isAbsolutePath(base))
+        return base;
+    return QDir::homePath() + QStringLiteral("/AppData/Roaming");
+}
+
 bool KeyFolderSafe(const QString &dir, QString &error)
 {
     const std::wstring native = Native(dir);

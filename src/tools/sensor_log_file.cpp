@@ -1,6 +1,7 @@
 // The logger's display values, its CSV file's header and rows, and the
 // file's name: what a log run shows and writes, apart from how it runs.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "files/atomic_save.h"
@@ -98,7 +99,9 @@ std::string LogFileName(const RTamselIdenty &mIdenty, TDateTime rNow)
 
 bool WriteLogHeader(const std::string &FileName, const RTamselUnitCFG &mUnit)
 {
-    std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
+    // The name is UTF-8: a path object opens it as such on every system.
+    const std::filesystem::path path(std::u8string(FileName.begin(), FileName.end()));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
         return false;
     for (const std::string &line : LogHeaderLines(mUnit))

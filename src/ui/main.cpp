@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "app/end_program.h"
 #include "app/runtime_dir.h"
 #include "app/session.h"
 #include "app/status.h"
@@ -90,9 +91,7 @@ void StartupMessages(QtMsgType type, const QMessageLogContext &, const QString &
     std::_Exit(1);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int Run(int argc, char **argv)
 {
     // The application object only parses its own options here: the instance
     // check comes first, before any settings are read or windows made.
@@ -167,4 +166,12 @@ int main(int argc, char **argv)
     // trouble with them is still there.
     session.Journal().Flush();
     return code;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Every object of the run is gone by now: the window, the records closed.
+    EndProgram(Run(argc, argv));
 }
