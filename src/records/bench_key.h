@@ -1,7 +1,8 @@
 #pragma once
 // The bench's signing key: an Ed25519 key pair, one per user of a bench,
 // whose private half lives in the user's own config folder
-// ($XDG_CONFIG_HOME/beamport/bench.key, ~/.config/beamport without it), made
+// ($XDG_CONFIG_HOME/beamport/bench.key, ~/.config/beamport without it; on
+// Windows %APPDATA%\beamport without it), made
 // on first use: the folder 0700, the file 0600, never through a link. Each
 // record this bench writes carries the id of its public key and the
 // signature over the record's hash; the store keeps the public keys.
@@ -50,5 +51,6 @@ private:
     std::array<unsigned char, 64> FSecret{};
 };
 
-// $XDG_CONFIG_HOME/beamport/bench.key (~/.config/beamport/bench.key).
+// UserKeyBase()/beamport/bench.key: $XDG_CONFIG_HOME/beamport/bench.key
+// (~/.config/beamport/bench.key; on Windows %APPDATA%\beamport\bench.key).
 QString DefaultBenchKeyPath();
