@@ -232,18 +232,19 @@ compare sensor-cal --yes sensor-cal --span 50
 # firmware 1.5 on hardware 5, from firmware 1.0 and hardware 5 on, with the
 # CRC-16 of bytes 2 to the end in its first two bytes (little-endian).
 make_image() {
-  python3 - "$1" <<'PY'
-import sys
-image = bytearray((i * 7 + 3) & 0xFF for i in range(128 * 128))
-image[2:7] = bytes([2, 15, 5, 10, 5])
-crc = 0
-for byte in image[2:]:
-    crc ^= byte
-    for _ in range(8):
-        crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-image[0:2] = crc.to_bytes(2, "little")
-open(sys.argv[1], "wb").write(image)
-PY
+  local -a b
+  local i bit crc=0 size=$((128 * 128))
+  for ((i = 0; i < size; i++)); do b[i]=$(((i * 7 + 3) & 255)); done
+  b[2]=2 b[3]=15 b[4]=5 b[5]=10 b[6]=5
+  for ((i = 2; i < size; i++)); do
+    crc=$((crc ^ b[i]))
+    for ((bit = 0; bit < 8; bit++)); do
+      if ((crc & 1)); then crc=$(((crc >> 1) ^ 0xA001)); else crc=$((crc >> 1)); fi
+    done
+  done
+  b[0]=$((crc & 255)) b[1]=$((crc >> 8))
+  # shellcheck disable=SC2059 # the format is the bytes, \xHH escapes only
+  printf "$(printf '\\x%02x' "${b[@]}")" >"$1"
 }
 image=$work/firmware.img
 make_image "$image"
