@@ -254,10 +254,13 @@ compare upgrade --yes upgrade IN
 # The jobs that need the records: each build on a fresh store of its own, the
 # same cylinder (and template) registered on each through its own command line.
 # The calibration and the bump test share a store on each side: its chain of
-# two records is what the other build verifies below.
+# two records is what the other build verifies below. The maker's name is
+# not ASCII: both builds must take it from their command line as UTF-8 and
+# list it alike.
 sim_knobs=(--response-seconds 1) gas=1
 stores evidence
-if on_both cylinder cylinders add --gas H2S --concentration 25 --lot LOT-7 --expires 2099-12-31 --balance N2; then
+if on_both cylinder cylinders add --gas H2S --concentration 25 --lot LOT-7 --expires 2099-12-31 --balance N2 \
+  --maker "Gaswerk Müller" && on_both cylinder-list cylinders; then
   compare sensor-cal-cylinder --yes sensor-cal --cylinder 1
   compare bump-test --yes bump-test --cylinder 1
 fi

@@ -5,6 +5,8 @@
 
 void UseUtf8Console() {}
 
+std::vector<std::string> Utf8Arguments(int argc, char **argv) { return {argv, argv + argc}; }
+
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
