@@ -156,4 +156,10 @@ bool TBenchKey::Verify(const QString &publicKeyHex, const QString &text, const Q
                                        reinterpret_cast<const unsigned char *>(pk.constData())) == 0;
 }
 
-QString DefaultBenchKeyPath() { return UserKeyBase() + QStringLiteral("/beamport/bench.key"); }
+QString DefaultBenchKeyPath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/beamport/bench.key");
+}

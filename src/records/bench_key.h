@@ -1,8 +1,7 @@
 #pragma once
 // The bench's signing key: an Ed25519 key pair, one per user of a bench,
 // whose private half lives in the user's own config folder
-// ($XDG_CONFIG_HOME/beamport/bench.key, ~/.config/beamport without it; on
-// Windows %APPDATA%\beamport without it), made
+// ($XDG_CONFIG_HOME/beamport/bench.key, ~/.config/beamport without it), made
 // on first use: the folder 0700, the file 0600, never through a link. Each
 // record this bench writes carries the id of its public key and the
 // signature over the record's hash; the store keeps the public keys.
@@ -51,6 +50,5 @@ private:
     std::array<unsigned char, 64> FSecret{};
 };
 
-// UserKeyBase()/beamport/bench.key: $XDG_CONFIG_HOME/beamport/bench.key
-// (~/.config/beamport/bench.key; on Windows %APPDATA%\beamport\bench.key).
+// $XDG_CONFIG_HOME/beamport/bench.key (~/.config/beamport/bench.key).
 QString DefaultBenchKeyPath();

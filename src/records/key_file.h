@@ -8,12 +8,6 @@
 
 #include <QString>
 
-// The folder under which this user's own key (and its witnesses) live in
-// "beamport": $XDG_CONFIG_HOME when it names an absolute folder, else the
-// platform's per-user settings folder (~/.config; on Windows the user's
-// roaming application data, %APPDATA%).
-QString UserKeyBase();
-
 // The folder of a key: made (0700) when missing; an existing one must be a
 // real folder of this user that nobody else may write.
 bool KeyFolderSafe(const QString &dir, QString &error);

@@ -18,14 +18,6 @@ QString Errno(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
 } // namespace
 
-QString UserKeyBase()
-{
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base;
-}
-
 bool KeyFolderSafe(const QString &dir, QString &error)
 {
     const QByteArray native = QFile::encodeName(dir);

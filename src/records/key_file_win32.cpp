@@ -19,17 +19,6 @@ QString Why(DWORD error) { return QString::fromStdString(SystemErrorText(error))
 
 } // namespace
 
-QString UserKeyBase()
-{
-    const QString set = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!set.isEmpty() && QDir::isAbsolutePath(set))
-        return QDir::fromNativeSeparators(set);
-    const QString roaming = qEnvironmentVariable("APPDATA");
-    if (!roaming.isEmpty() && QDir::isAbsolutePath(roaming))
-        return QDir::fromNativeSeparators(roaming);
-    return QDir::homePath() + QStringLiteral("/AppData/Roaming");
-}
-
 bool KeyFolderSafe(const QString &dir, QString &error)
 {
     const std::wstring native = Native(dir);

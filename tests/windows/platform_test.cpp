@@ -13,7 +13,6 @@
 #include <string>
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include "app/runtime_dir.h"
 #include "cli/stop_signals.h"
@@ -23,7 +22,6 @@
 #include "link/comm.h"
 #include "link/discovery.h"
 #include "link/wire.h"
-#include "records/bench_key.h"
 #include "records/journal_store.h"
 #include "records/key_file.h"
 #include "records/store.h"
@@ -293,37 +291,6 @@ TEST(WindowsKeys, TheKeyIsMadeOnceForTheUserAloneAndCheckedOnLoad)
     EXPECT_TRUE(error.contains(QStringLiteral("others may use it"))) << error.toStdString();
     EXPECT_TRUE(KeyFileMissing(folder + QStringLiteral("/none.key")));
     EXPECT_FALSE(KeyFileMissing(key));
-}
-
-// This user's bench key (and the witnesses beside it) in the user's roaming
-// application data, %APPDATA%\beamport, unless XDG_CONFIG_HOME names an
-// absolute folder for it.
-TEST(WindowsKeys, TheBenchKeyIsInTheUsersRoamingFolderUnlessAnAbsoluteFolderIsSet)
-{
-    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
-    const QString roaming = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
-    ASSERT_FALSE(roaming.isEmpty());
-    const struct {
-        const char *set; // nullptr: unset
-        QString key;
-    } cases[] = {
-        {nullptr, roaming + QStringLiteral("/beamport/bench.key")},
-        {"", roaming + QStringLiteral("/beamport/bench.key")},
-        {"keys\\here", roaming + QStringLiteral("/beamport/bench.key")}, // relative: not a place for a key
-        {"C:\\bench\\config", QStringLiteral("C:/bench/config/beamport/bench.key")},
-        {"D:/config", QStringLiteral("D:/config/beamport/bench.key")},
-    };
-    for (const auto &c : cases) {
-        if (c.set)
-            qputenv("XDG_CONFIG_HOME", c.set);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-        EXPECT_EQ(DefaultBenchKeyPath().toStdString(), c.key.toStdString()) << (c.set ? c.set : "(unset)");
-    }
-    if (before.isEmpty())
-        qunsetenv("XDG_CONFIG_HOME");
-    else
-        qputenv("XDG_CONFIG_HOME", before);
 }
 
 TEST(WindowsRuntimeDir, TheUsersFolderIsMadeOnceAndALinkInItsPlaceIsRefused)
