@@ -66,17 +66,18 @@ stop_sims() {
 # The records stores. By default no job keeps a record ($lenv and $wenv say
 # BEAMPORT_RECORDS=off). stores NAME gives each build a store of its own,
 # fresh: the SQLite file $work/NAME.linux.store/records.sqlite or
-# $work/NAME.win.store/records.sqlite, and beside it the folder of the bench's
-# key and witnesses (XDG_CONFIG_HOME, which both builds honour), so each side
-# makes a key of its own on first use; the Windows side is told the folders
-# in its own spelling. lcli and wcli run the two command lines on them.
+# $work/NAME.win.store/records.sqlite (told to Windows in its own spelling).
+# The Linux side's bench key and witnesses go beside its store
+# (XDG_CONFIG_HOME), a key made on first use; the Windows build keeps its key
+# in the Wine user's %APPDATA%\beamport (Wine sets APPDATA itself), made on
+# its first use there, its witnesses named by each store's path. lcli and wcli
+# run the two command lines on them.
 lenv=(BEAMPORT_RECORDS=off) wenv=(BEAMPORT_RECORDS=off)
 stores() {
   local l=$work/$1.linux.store w=$work/$1.win.store
   mkdir -p "$l" "$w"
   lenv=("BEAMPORT_RECORDS=sqlite:$l/records.sqlite" "XDG_CONFIG_HOME=$l/config" "XDG_DATA_HOME=$l/data")
-  wenv=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$w/records.sqlite" 2>/dev/null)"
-        "XDG_CONFIG_HOME=$(winepath -w "$w/config" 2>/dev/null)")
+  wenv=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$w/records.sqlite" 2>/dev/null)")
 }
 no_stores() { lenv=(BEAMPORT_RECORDS=off) wenv=(BEAMPORT_RECORDS=off); }
 lcli() { env "${lenv[@]}" "$linux/beamport-cli" "$@"; }
@@ -347,11 +348,10 @@ no_stores
 cross_check() {
   local side=$1 copy=$work/cross.$1 check what l w lcode wcode ok=1
   rm -rf "$copy"
-  mkdir -p "$copy/linux-config" "$copy/win-config"
+  mkdir -p "$copy/linux-config"
   cp "$work/evidence.$side.store"/records.sqlite* "$copy/"
   l=("BEAMPORT_RECORDS=sqlite:$copy/records.sqlite" "XDG_CONFIG_HOME=$copy/linux-config")
-  w=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$copy/records.sqlite" 2>/dev/null)"
-     "XDG_CONFIG_HOME=$(winepath -w "$copy/win-config" 2>/dev/null)")
+  w=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$copy/records.sqlite" 2>/dev/null)")
   for check in verify head --json; do
     what=(records "$check")
     set +e

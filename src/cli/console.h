@@ -2,20 +2,12 @@
 // What the command line asks of its console: whether stdin and stderr are
 // terminals, and a wait for the Enter key that gives up at a deadline. The
 // platform's own file (console_posix.cpp) answers.
-#include <string>
-#include <vector>
 
 // Makes standard output and error carry the program's UTF-8 text byte for
 // byte (Windows: the console's output code page, and line ends left as they
 // are, so that what is printed is what the Linux build prints); nothing where
 // terminals take UTF-8 already.
 void UseUtf8Console();
-
-// The program's words (argv[0] the program) as UTF-8, as the Linux build gets
-// them: on Windows read from the command line as it was given (UTF-16), since
-// argv holds them in the ANSI code page, where a letter outside it is lost
-// and one inside it is not UTF-8; elsewhere argv as it is.
-std::vector<std::string> Utf8Arguments(int argc, char **argv);
 
 bool StdinIsTerminal();
 bool StderrIsTerminal();

@@ -7,11 +7,9 @@
 #include <windows.h>
 
 #include <io.h>
-#include <shellapi.h>
 
 #include <chrono>
 #include <cstdio>
-#include <utility>
 
 // windows.h names one of its own functions so.
 #undef ReadConsoleInput
@@ -44,30 +42,6 @@ void UseUtf8Console()
     SetConsoleOutputCP(CP_UTF8);
     _setmode(_fileno(stdout), kBinaryMode);
     _setmode(_fileno(stderr), kBinaryMode);
-}
-
-std::vector<std::string> Utf8Arguments(int argc, char **argv)
-{
-    int count = 0;
-    LPWSTR *words = CommandLineToArgvW(GetCommandLineW(), &count);
-    // The C runtime and the shell split the line by the same rules; should
-    // they ever count otherwise, argv stands.
-    if (words == nullptr || count != argc) {
-        if (words != nullptr)
-            LocalFree(words);
-        return {argv, argv + argc};
-    }
-    std::vector<std::string> utf8;
-    for (int i = 0; i < count; ++i) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, words[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string word(size > 0 ? static_cast<size_t>(size) : 1u, '\0');
-        if (size > 0)
-            WideCharToMultiByte(CP_UTF8, 0, words[i], -1, word.data(), size, nullptr, nullptr);
-        word.resize(word.size() - 1); // the terminating zero
-        utf8.push_back(std::move(word));
-    }
-    LocalFree(words);
-    return utf8;
 }
 
 bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
