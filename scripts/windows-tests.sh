@@ -255,17 +255,20 @@ compare upgrade --yes upgrade IN
 # The jobs that need the records: each build on a fresh store of its own, the
 # same cylinder (and template) registered on each through its own command line.
 # The calibration and the bump test share a store on each side: its chain of
-# two records is what the other build verifies below. The maker's name is
-# not ASCII: both builds must take it from their command line as UTF-8 and
-# list it alike.
+# two records is what the other build verifies below.
 sim_knobs=(--response-seconds 1) gas=1
 stores evidence
-if on_both cylinder cylinders add --gas H2S --concentration 25 --lot LOT-7 --expires 2099-12-31 --balance N2 \
-  --maker "Gaswerk Müller" && on_both cylinder-list cylinders; then
+if on_both cylinder cylinders add --gas H2S --concentration 25 --lot LOT-7 --expires 2099-12-31 --balance N2; then
   compare sensor-cal-cylinder --yes sensor-cal --cylinder 1
   compare bump-test --yes bump-test --cylinder 1
 fi
 sim_knobs=() gas=0
+# A second cylinder whose maker's name is not ASCII: both builds take it from
+# their command line as UTF-8, keep it and list it alike.
+if on_both cylinder-utf8 cylinders add --gas H2S --concentration 50 --lot LOT-8 --expires 2099-12-31 \
+  --maker "Gaswerk Müller" && on_both cylinder-list cylinders; then
+  pass "a cylinder's maker beyond ASCII: kept and listed alike"
+fi
 # The template: the user ID of the detector's .cfg changed to SITE-A (the
 # version 7 payload's bytes 1 to 6, the file's 25 to 30).
 input=$work/site.cfg
@@ -349,7 +352,10 @@ cross_check() {
   local side=$1 copy=$work/cross.$1 check what l w lcode wcode ok=1
   rm -rf "$copy"
   mkdir -p "$copy/linux-config"
-  cp "$work/evidence.$side.store"/records.sqlite* "$copy/"
+  if ! cp "$work/evidence.$side.store"/records.sqlite* "$copy/" 2>/dev/null; then
+    fail "records written on $side verify on both: the $side build wrote no store"
+    return 0
+  fi
   l=("BEAMPORT_RECORDS=sqlite:$copy/records.sqlite" "XDG_CONFIG_HOME=$copy/linux-config")
   w=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$copy/records.sqlite" 2>/dev/null)")
   for check in verify head --json; do
