@@ -2,7 +2,9 @@
 # The Windows programs under Wine (scripts/windows.sh --test runs this with
 # Wine's environment set): the command line's first words, then device jobs
 # through Wine's COM5 against the Linux simulator on a pty, each compared with
-# the Linux build's stdout, stderr, exit status and files.
+# the Linux build's stdout, stderr, exit status and files; jobs that keep
+# service records each on a fresh store per build, and the records each build
+# wrote verified by the other.
 #
 #   windows-tests.sh WIN_BUILD_DIR
 #
@@ -41,12 +43,13 @@ export BEAMPORT_RECORDS=off QT_QPA_PLATFORM=offscreen
 # Two fresh simulated detectors (the demonstration unit), made the same
 # moment: one for each build, behind the symbolic links $1 and $2. The unit's
 # event log is dated from the moment it is made, so both logs are the same.
-sim_pids=()
+# Knobs for the simulators of the next compare: $sim_knobs.
+sim_pids=() sim_knobs=()
 start_sims() {
   local link
   rm -f "$1" "$2"
   for link in "$1" "$2"; do
-    "$linux/beamport-sim" --link "$link" >>"$work/sim.out" 2>>"$work/sim.err" &
+    "$linux/beamport-sim" --link "$link" "${sim_knobs[@]}" >>"$work/sim.out" 2>>"$work/sim.err" &
     sim_pids+=($!)
   done
   for link in "$1" "$2"; do
@@ -60,34 +63,125 @@ stop_sims() {
   sim_pids=()
 }
 
+# The records stores. By default no job keeps a record ($lenv and $wenv say
+# BEAMPORT_RECORDS=off). stores NAME gives each build a store of its own,
+# fresh: the SQLite file $work/NAME.linux.store/records.sqlite or
+# $work/NAME.win.store/records.sqlite (told to Windows in its own spelling).
+# The Linux side's bench key and witnesses go beside its store
+# (XDG_CONFIG_HOME), a key made on first use; the Windows build keeps its key
+# in the Wine user's %APPDATA%\beamport (Wine sets APPDATA itself), made on
+# its first use there, its witnesses named by each store's path. lcli and wcli
+# run the two command lines on them.
+lenv=(BEAMPORT_RECORDS=off) wenv=(BEAMPORT_RECORDS=off)
+stores() {
+  local l=$work/$1.linux.store w=$work/$1.win.store
+  mkdir -p "$l" "$w"
+  lenv=("BEAMPORT_RECORDS=sqlite:$l/records.sqlite" "XDG_CONFIG_HOME=$l/config" "XDG_DATA_HOME=$l/data")
+  wenv=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$w/records.sqlite" 2>/dev/null)")
+}
+no_stores() { lenv=(BEAMPORT_RECORDS=off) wenv=(BEAMPORT_RECORDS=off); }
+lcli() { env "${lenv[@]}" "$linux/beamport-cli" "$@"; }
+wcli() { env "${wenv[@]}" wine "$win/beamport-cli.exe" "$@"; }
+
+# Runs a command that needs no detector (a cylinder registered, a template
+# saved) on each side's store, the same way; both must say the same and
+# succeed, or the check named NAME fails. IN stands for $input.
+on_both() {
+  local name=$1; shift
+  local a args=() wargs=() wininput lcode wcode
+  wininput=$(winepath -w "$input" 2>/dev/null)
+  for a in "$@"; do args+=("${a//IN/$input}"); wargs+=("${a//IN/$wininput}"); done
+  set +e
+  lcli "${args[@]}" >"$work/$name.setup.linux" 2>&1 </dev/null
+  lcode=$?
+  wcli "${wargs[@]}" >"$work/$name.setup.win" 2>&1 </dev/null
+  wcode=$?
+  set -e
+  if [ "$lcode" != 0 ] || [ "$wcode" != 0 ] || ! cmp -s "$work/$name.setup.linux" "$work/$name.setup.win"; then
+    fail "$name: $* (exit linux $lcode, windows $wcode)"
+    diff "$work/$name.setup.linux" "$work/$name.setup.win" | head -n 6 | sed 's/^/  /' || true
+    return 1
+  fi
+}
+
+# The technician at the gas: while a run goes on, applies the simulator's span
+# gas (SIGUSR1) at each "Apply gas:" line of the run's stderr and removes it
+# (SIGUSR2) at each "Remove gas"; ends with the simulator. Arguments: the
+# stderr file, the simulator's process id.
+follow_gas() {
+  local err=$1 pid=$2 seen=0 line
+  while kill -0 "$pid" 2>/dev/null; do
+    while IFS= read -r line; do
+      seen=$((seen + 1))
+      case $line in
+        "Apply gas: "*) kill -USR1 "$pid" 2>/dev/null || true ;;
+        "Remove gas"*) kill -USR2 "$pid" 2>/dev/null || true ;;
+      esac
+    done < <(tail -n +"$((seen + 1))" "$err" 2>/dev/null)
+    sleep 0.1
+  done
+}
+
+# Runs one side of a compare with its stdout and stderr in OUT.stdout and
+# OUT.stderr, the gas followed when $gas is 1. Arguments: the output's stem,
+# the simulator's process id, then the command (lcli/wcli and its words).
+run_side() {
+  local out=$1 pid=$2 follower= code; shift 2
+  : >"$out.stderr"
+  if [ "${gas:-0}" = 1 ]; then
+    follow_gas "$out.stderr" "$pid" &
+    follower=$!
+  fi
+  set +e
+  "$@" >"$out.stdout" 2>"$out.stderr" </dev/null
+  code=$?
+  set -e
+  [ -n "$follower" ] && { kill "$follower" 2>/dev/null; wait "$follower" 2>/dev/null || true; }
+  return "$code"
+}
+
+# What a gas job measures follows the moment the gas reached the sensor (the
+# technician's signal comes a little sooner or later on each side) and the
+# simulated sensor's noise: in the lines of the readings as found and as left
+# and of the bump test's baseline, peak, alarm and recovery, the numbers are
+# masked; their words, the criteria and the verdict are not. Arguments: the
+# compare's name, the files.
+mask_measures() {
+  case $1 in
+    sensor-cal-cylinder | bump-test) ;;
+    *) return 0 ;;
+  esac
+  shift
+  sed -i -E '/^(As (found|left) |  as (found|left): |  baseline )/ s/[+-]?[0-9]+(\.[0-9]+)?/#/g' "$@"
+}
+
 # Runs one command line on both builds, each against a fresh simulator, and
 # compares what they print and the exit status. Arguments: a name, then the
 # command's words; OUT in a word stands for an output file of the run, whose
-# bytes are compared too, and IN for the file $input.
+# bytes are compared too, and IN for the file $input. Each build keeps its
+# records as $lenv and $wenv say; $gas=1 follows the gas steps.
 input=
 compare() {
   local name=$1; shift
   local lout=$work/$name.linux wout=$work/$name.win args=() a lcode wcode winfile
   start_sims "$work/ttyS-sim" "$com"
   for a in "$@"; do a=${a//OUT/$lout.file}; args+=("${a//IN/$input}"); done
-  set +e
-  "$linux/beamport-cli" --port "$work/ttyS-sim" "${args[@]}" >"$lout.stdout" 2>"$lout.stderr" </dev/null
-  lcode=$?
-  set -e
+  lcode=0
+  run_side "$lout" "${sim_pids[0]}" lcli --port "$work/ttyS-sim" "${args[@]}" || lcode=$?
   args=()
   winfile=$(winepath -w "$wout.file" 2>/dev/null)
   local wininput; wininput=$(winepath -w "$input" 2>/dev/null)
   for a in "$@"; do a=${a//OUT/$winfile}; args+=("${a//IN/$wininput}"); done
-  set +e
-  wine "$win/beamport-cli.exe" --port COM5 "${args[@]}" >"$wout.stdout" 2>"$wout.stderr" </dev/null
-  wcode=$?
-  set -e
+  wcode=0
+  run_side "$wout" "${sim_pids[1]}" wcli --port COM5 "${args[@]}" || wcode=$?
   stop_sims
   rm -f "$com"
-  # The folders remembered by the commands before are the same, each written
-  # in its system's way.
+  mask_measures "$name" "$lout.stdout" "$wout.stdout"
+  # The folders and files remembered by the commands before (a firmware image
+  # among them, from an earlier run) are the same, each written in its
+  # system's way.
   if [ "$name" = settings ]; then
-    sed -i 's#Z:\\\\tmp\\\\#/tmp/#g' "$wout.stdout"
+    sed -i '/Z:\\\\tmp\\\\/ { s#Z:\\\\#/#g; s#\\\\#/#g }' "$wout.stdout"
   fi
   local ok=1
   [ "$lcode" = "$wcode" ] || { ok=0; echo "  exit: linux $lcode, windows $wcode"; }
@@ -134,6 +228,56 @@ input=$work/read-out.linux.file
 compare write --yes write IN
 compare sensor-cal --yes sensor-cal --span 50
 
+# A firmware image the simulated detector takes (made here, never kept in the
+# repository): the settings' 128 packets of 128 bytes, for product 2,
+# firmware 1.5 on hardware 5, from firmware 1.0 and hardware 5 on, with the
+# CRC-16 of bytes 2 to the end in its first two bytes (little-endian).
+make_image() {
+  local -a b
+  local i bit crc=0 size=$((128 * 128))
+  for ((i = 0; i < size; i++)); do b[i]=$(((i * 7 + 3) & 255)); done
+  b[2]=2 b[3]=15 b[4]=5 b[5]=10 b[6]=5
+  for ((i = 2; i < size; i++)); do
+    crc=$((crc ^ b[i]))
+    for ((bit = 0; bit < 8; bit++)); do
+      if ((crc & 1)); then crc=$(((crc >> 1) ^ 0xA001)); else crc=$((crc >> 1)); fi
+    done
+  done
+  b[0]=$((crc & 255)) b[1]=$((crc >> 8))
+  # shellcheck disable=SC2059 # the format is the bytes, \xHH escapes only
+  printf "$(printf '\\x%02x' "${b[@]}")" >"$1"
+}
+image=$work/firmware.img
+make_image "$image"
+input=$image
+compare upgrade --yes upgrade IN
+
+# The jobs that need the records: each build on a fresh store of its own, the
+# same cylinder (and template) registered on each through its own command line.
+# The calibration and the bump test share a store on each side: its chain of
+# two records is what the other build verifies below.
+sim_knobs=(--response-seconds 1) gas=1
+stores evidence
+if on_both cylinder cylinders add --gas H2S --concentration 25 --lot LOT-7 --expires 2099-12-31 --balance N2; then
+  compare sensor-cal-cylinder --yes sensor-cal --cylinder 1
+  compare bump-test --yes bump-test --cylinder 1
+fi
+sim_knobs=() gas=0
+# A second cylinder whose maker's name is not ASCII: both builds take it from
+# their command line as UTF-8, keep it and list it alike.
+if on_both cylinder-utf8 cylinders add --gas H2S --concentration 50 --lot LOT-8 --expires 2099-12-31 \
+  --maker "Gaswerk Müller" && on_both cylinder-list cylinders; then
+  pass "a cylinder's maker beyond ASCII: kept and listed alike"
+fi
+# The template: the user ID of the detector's .cfg changed to SITE-A (the
+# version 7 payload's bytes 1 to 6, the file's 25 to 30).
+input=$work/site.cfg
+cp "$work/read-out.linux.file" "$input"
+printf 'SITE-A' | dd of="$input" bs=1 seek=25 conv=notrunc status=none
+stores program
+on_both program template save site --from IN --fields mUserID && compare program --yes program site --count 1
+no_stores
+
 # The in-process simulated detector: a named pipe on Windows, a pty on Linux.
 set +e
 "$linux/beamport-cli" --simulate identify >"$work/sim-id.linux" 2>&1 </dev/null
@@ -168,6 +312,79 @@ else
   fail "simulator gone mid-job: exit $wcode after ${ms} ms"
   tail -n 5 "$work/vanish.out" | sed 's/^/  /'
 fi
+
+# The simulator killed in the middle of a firmware download: the port's error,
+# 161, within 2 s of the kill, and the job's record kept in the store (asked
+# for through the command line's records command).
+stores vanish-upgrade
+start_sims "$work/ttyS-sim" "$com"
+wcli --port COM5 --traffic --yes upgrade "$(winepath -w "$image" 2>/dev/null)" >"$work/vanish-upgrade.out" \
+  2>"$work/vanish-upgrade.err" </dev/null &
+job=$!
+# The download is under way once a few of its packets have gone out.
+for _ in $(seq 300); do
+  sent=$(cat "$work/vanish-upgrade.out" "$work/vanish-upgrade.err" 2>/dev/null | grep -a -c '\[SEND\] OK' || true)
+  [ "$sent" -ge 10 ] && break
+  kill -0 "$job" 2>/dev/null || break
+  sleep 0.1
+done
+stop_sims
+start=$(date +%s%N)
+wcode=0
+wait "$job" || wcode=$?
+ms=$((($(date +%s%N) - start) / 1000000))
+rm -f "$com"
+kept=$(wcli records --job upgrade --json 2>/dev/null | grep -a -c '"status": 161' || true)
+if [ "$wcode" = 161 ] && [ "$ms" -le 2000 ] && [ "$kept" = 1 ]; then
+  pass "simulator gone mid-upgrade (after $sent packets): exit 161 after ${ms} ms, its record kept"
+else
+  fail "simulator gone mid-upgrade: exit $wcode after ${ms} ms (at most 2000), records of it with status 161: $kept"
+  tail -n 5 "$work/vanish-upgrade.err" | sed 's/^/  /'
+fi
+no_stores
+
+# A record written on one build verifies on the other: the store a build wrote
+# in the calibration and the bump test against the cylinder (two records,
+# the second chained to the first) copied whole to a folder of its own; each
+# build verifies the copy, and both print the same head and the same records
+# (every hashed field, the hash and the signature, byte for byte).
+cross_check() {
+  local side=$1 copy=$work/cross.$1 check what l w lcode wcode ok=1
+  rm -rf "$copy"
+  mkdir -p "$copy/linux-config"
+  if ! cp "$work/evidence.$side.store"/records.sqlite* "$copy/" 2>/dev/null; then
+    fail "records written on $side verify on both: the $side build wrote no store"
+    return 0
+  fi
+  l=("BEAMPORT_RECORDS=sqlite:$copy/records.sqlite" "XDG_CONFIG_HOME=$copy/linux-config")
+  w=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$copy/records.sqlite" 2>/dev/null)")
+  for check in verify head --json; do
+    what=(records "$check")
+    set +e
+    env "${l[@]}" "$linux/beamport-cli" "${what[@]}" >"$copy/$check.linux" 2>&1 </dev/null
+    lcode=$?
+    env "${w[@]}" wine "$win/beamport-cli.exe" "${what[@]}" >"$copy/$check.win" 2>&1 </dev/null
+    wcode=$?
+    set -e
+    if [ "$lcode" != 0 ] || [ "$wcode" != 0 ] || ! cmp -s "$copy/$check.linux" "$copy/$check.win"; then
+      ok=0
+      echo "  records $check: exit linux $lcode, windows $wcode"
+      diff "$copy/$check.linux" "$copy/$check.win" | head -n 6 | sed 's/^/  /' || true
+    fi
+  done
+  if [ "$(grep -a -c '"sig": "[0-9a-f]\{128\}"' "$copy/--json.linux")" != 2 ] ||
+    ! grep -a -q '"job": "bump-test"' "$copy/--json.linux" || ! grep -a -q '"job": "sensor-cal"' "$copy/--json.linux"; then
+    ok=0
+    echo "  not the two signed records of the sensor-cal and the bump-test in the store the $side build wrote"
+  fi
+  if [ $ok = 1 ]; then
+    pass "records written on $side verify on both: $(head -n 1 "$copy/verify.linux")"
+  else
+    fail "records written on $side verify on both"
+  fi
+}
+cross_check win
+cross_check linux
 
 echo "windows tests: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -9,6 +9,7 @@
 #include "records/bench_key.h"
 #include "records/kept_config.h"
 #include "records/location.h"
+#include "records/sql_drivers.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ TRecordJournal::TRecordJournal(RStoreLocation location, QString localPath, TCloc
 {
     if (!FClock)
         FClock = [] { return QDateTime::currentDateTimeUtc(); };
+    // The writer thread opens the stores; the drivers are found here first.
+    FindSqlDriversOnThisThread();
 }
 
 TRecordJournal::~TRecordJournal()

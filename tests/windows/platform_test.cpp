@@ -1,6 +1,7 @@
 // The Windows platform files where they differ from the POSIX ones: the port
 // on the in-process simulator's pipe, files and keys for the user alone, no
-// writing through a symbolic link, the per-user folder, the stop requests.
+// writing through a symbolic link, the per-user folder, the stop requests, the
+// journal's writer thread.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,6 +12,8 @@
 #include <fstream>
 #include <string>
 
+#include <QCoreApplication>
+
 #include "app/runtime_dir.h"
 #include "cli/stop_signals.h"
 #include "files/atomic_save.h"
@@ -19,7 +22,9 @@
 #include "link/comm.h"
 #include "link/discovery.h"
 #include "link/wire.h"
+#include "records/journal_store.h"
 #include "records/key_file.h"
+#include "records/store.h"
 #include "sim/sim_detector.h"
 
 namespace fs = std::filesystem;
@@ -330,4 +335,41 @@ TEST(WindowsStopRequests, TheFirstRequestIsKeptOnceThenTheyEndTheProgramAgain)
     EXPECT_TRUE(stops.Requested());
     EXPECT_FALSE(request()); // read once: the next one ends the program
     stops.Release();
+}
+
+// The journal's writer thread opens the store (and with it the database
+// driver) and ends with the journal: the records handed over are in the
+// store, intact, and the thread's end leaves the program running (a driver
+// first found on that thread crashed the program as the thread ended).
+TEST(WindowsRecords, TheWriterThreadKeepsTheRecordsAndEndsWithTheJournal)
+{
+    int argc = 1;
+    char name[] = "test_windows";
+    char *argv[] = {name, nullptr};
+    const QCoreApplication app(argc, argv);
+    const TTempDir dir;
+    const QByteArray configBefore = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QString::fromStdString(dir / "config").toLocal8Bit());
+    RStoreLocation where;
+    where.mKind = EStoreKind::kSqlite;
+    where.mPath = QString::fromStdString(dir / "records.sqlite");
+    {
+        TRecordJournal journal(where, where.mPath);
+        for (const char *job : {"identify", "read", "bump-pass"}) {
+            RJobRecord j;
+            j.mJob = job;
+            j.mText = "done";
+            journal.Record(j, [](const std::string &warning) { ADD_FAILURE() << warning; });
+        }
+    }
+    QString error;
+    const std::unique_ptr<TRecordStore> store = TRecordStore::Open(where, error);
+    ASSERT_TRUE(store) << error.toStdString();
+    EXPECT_EQ(store->Count(error), 3) << error.toStdString();
+    const RVerifyResult verified = store->Verify();
+    EXPECT_TRUE(verified.mIntact) << verified.mReason.toStdString();
+    if (configBefore.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", configBefore);
 }
