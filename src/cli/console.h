@@ -1,7 +1,4 @@
 #pragma once
-#include <string>
-#include <vector>
-
 // What the command line asks of its console: whether stdin and stderr are
 // terminals, and a wait for the Enter key that gives up at a deadline. The
 // platform's own file (console_posix.cpp) answers.
@@ -11,11 +8,6 @@
 // are, so that what is printed is what the Linux build prints); nothing where
 // terminals take UTF-8 already.
 void UseUtf8Console();
-
-// The words of the program's command line in UTF-8: argv as it is where the
-// system hands it over so; on Windows read from the wide command line, since
-// argv there holds the ANSI code page and loses what it cannot write.
-std::vector<std::string> CommandLineWords(int argc, char **argv);
 
 bool StdinIsTerminal();
 bool StderrIsTerminal();

@@ -5,8 +5,6 @@
 
 void UseUtf8Console() {}
 
-std::vector<std::string> CommandLineWords(int argc, char **argv) { return std::vector<std::string>(argv, argv + argc); }
-
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <io.h>
 
 #include <chrono>
@@ -37,32 +35,7 @@ DWORD MillisLeft(std::chrono::steady_clock::time_point deadline, bool endless)
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
 
-std::string Utf8(const wchar_t *text)
-{
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return {};
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
-
 } // namespace
-
-std::vector<std::string> CommandLineWords(int argc, char **argv)
-{
-    int count = 0;
-    wchar_t **words = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!words)
-        return std::vector<std::string>(argv, argv + argc);
-    std::vector<std::string> out;
-    out.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        out.push_back(Utf8(words[i]));
-    LocalFree(words);
-    return out;
-}
 
 void UseUtf8Console()
 {

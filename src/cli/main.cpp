@@ -106,7 +106,7 @@ int main(int argc, char **argv)
     UseUtf8Console();
     RCliArgs o;
     std::string error;
-    const bool parsed = ParseCliArgs(CommandLineWords(argc, argv), o, error);
+    const bool parsed = ParseCliArgs(std::vector<std::string>(argv, argv + argc), o, error);
     if (o.help || o.version)
         return o.help ? Help() : Version();
     std::optional<CliEntry> entry;
