@@ -26,7 +26,11 @@ std::string AbsolutePath(const std::string &fileName)
 // The folder of a path with its trailing separator; empty without one.
 std::string DirectoryOf(const std::string &path)
 {
+#ifdef _WIN32
+    const size_t slash = path.find_last_of("/\\"); // either separator ends a folder
+#else
     const size_t slash = path.find_last_of('/');
+#endif
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 

@@ -93,7 +93,11 @@ void ReadNumericKeys(const TProfile &ini, RDeviceCFG &cfg)
 // The directory part of a path including its final separator; empty without one.
 std::string DirectoryOf(const std::string &path)
 {
+#ifdef _WIN32
+    const size_t slash = path.find_last_of("/\\"); // either separator ends a folder
+#else
     const size_t slash = path.find_last_of('/');
+#endif
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 

@@ -343,8 +343,11 @@ uint8_t TComTamsel::ConnectTamsel(float rTimeOut)
     const uint8_t status = WakeUpFrames(rTimeOut, true, sent);
     RSCom.PurgeIn();
     if (OnTamselEvent) {
+        // The time is taken before the locale formats it: on Windows the
+        // first look at the user's locale costs milliseconds of its own.
+        const double took = SecondsSince(start);
         const TDateTime t = Now();
-        const QString seconds = QLocale().toString(SecondsSince(start), 'f', 3);
+        const QString seconds = QLocale().toString(took, 'f', 3);
         Report(t, "[CHECK TIME] " + seconds.toStdString() + " (" + std::to_string(sent) + ")");
     }
     BusyWait(1);

@@ -241,7 +241,14 @@ void WaitSeconds(float rSeconds, const std::function<void()> &processMessages)
         const std::chrono::duration<double> left = limit - (Clock::now() - start);
         if (left <= std::chrono::duration<double>::zero())
             return;
+#ifdef _WIN32
+        // Windows sleeps whole milliseconds: a sleep of less than one returns
+        // at once, and the last fraction of the wait would spin.
+        constexpr std::chrono::duration<double> tick = std::chrono::milliseconds(1);
+        std::this_thread::sleep_for(left < tick ? tick : left < pass ? left : pass);
+#else
         std::this_thread::sleep_for(left < pass ? left : pass);
+#endif
     }
 }
 

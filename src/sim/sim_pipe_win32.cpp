@@ -215,9 +215,20 @@ bool SimDetector::WaitUntil(Clock::time_point deadline)
     for (;;) {
         if (Stopping())
             return false;
-        if (Clock::now() >= deadline)
+        const auto left = deadline - Clock::now();
+        if (left <= 0ns)
             return true;
-        WaitForSingleObject(H(FWake[0]), MillisUntil(deadline));
+        // The system's waits count whole milliseconds (and may end a step
+        // late): a wait of less than two is spun out, so that the line's
+        // microsecond knobs (a second acknowledge 600 us later) hold as they
+        // do on a pty.
+        if (left < 2ms) {
+            while (Clock::now() < deadline && !Stopping())
+                SwitchToThread();
+            continue;
+        }
+        const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(left) - 1ms;
+        WaitForSingleObject(H(FWake[0]), static_cast<DWORD>(std::min<long long>(whole.count(), 86400000)));
         if (Stopping()) {
             Wake(); // the serving loop sees the request too
             return false;

@@ -2,6 +2,8 @@
 // jobs use, and that a job framed on it reports through them alone.
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -24,16 +26,16 @@ public:
         if (const char *old = std::getenv("BEAMPORT_PORT"))
             FOld = old;
         if (value)
-            ::setenv("BEAMPORT_PORT", value, 1);
+            qputenv("BEAMPORT_PORT", value);
         else
-            ::unsetenv("BEAMPORT_PORT");
+            qunsetenv("BEAMPORT_PORT");
     }
     ~TPortVariable()
     {
         if (FOld)
-            ::setenv("BEAMPORT_PORT", FOld->c_str(), 1);
+            qputenv("BEAMPORT_PORT", FOld->c_str());
         else
-            ::unsetenv("BEAMPORT_PORT");
+            qunsetenv("BEAMPORT_PORT");
     }
 
 private:

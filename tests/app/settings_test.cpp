@@ -101,6 +101,9 @@ TEST(ProfileTest, ReadInteger)
 
 TEST_F(SettingsTest, SettingsFileInAnyLetterCase)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows file names ignore letter case: optavo.ini and OPTAVO.INI are one file";
+#endif
     session.AppDir = dir.string() + "/";
     EXPECT_EQ(SettingsFilePath(session.AppDir), session.AppDir + "OPTAVO.INI"); // none there
     WriteFile(dir / "optavo.ini", Dev("[ETC]\nLogEnable=1\n"));
@@ -389,7 +392,7 @@ TEST_F(SettingsTest, RememberedFolders)
     EXPECT_EQ(session.DeviceCFG.mLogSaveDir, "/data/log");
     EXPECT_EQ(session.DeviceCFG.mConfSaveDir, "/data/cfg");
     EXPECT_EQ(session.DeviceCFG.mFLASHFile, image.string());
-    EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, (dir / "fw").string() + "/");
+    EXPECT_EQ(session.DeviceCFG.mFLASHSaveDir, (dir / "fw" / "").string());
 
     fs::remove(image); // a remembered image that is gone keeps its name only
     Load("");
@@ -454,7 +457,12 @@ TEST(UserStoreTest, CurrentUsersStoreIsNamedByOrganisationAndApplication)
 {
     const TUserStore store;
     const std::string name = store.FileName();
+#ifdef _WIN32
+    // The user's own registry key.
+    EXPECT_EQ(name, "\\HKEY_CURRENT_USER\\Software\\IR\\Norvik");
+#else
     EXPECT_EQ(name.substr(name.size() - std::string("/IR/Norvik.conf").size()), "/IR/Norvik.conf");
+#endif
 }
 
 TEST_F(SettingsTest, BadFilesLoadWithTheDefaults)
@@ -489,6 +497,9 @@ TEST_F(SettingsTest, BadFilesLoadWithTheDefaults)
 
 TEST_F(SettingsTest, SettingsFileThatCannotBeUsedIsNotReadAndSaysSo)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "a FIFO, a link to /dev/zero and a sparse file by truncate are POSIX's";
+#else
     const std::string dev = Dev("ConnectTime=1234\n");
     const auto padded = [&](size_t size) { return dev + "; " + std::string(size - dev.size() - 3, 'x') + "\n"; };
     const fs::path fifo = dir / "fifo.ini";
@@ -536,4 +547,5 @@ TEST_F(SettingsTest, SettingsFileThatCannotBeUsedIsNotReadAndSaysSo)
     session.UserMode = false;
     EXPECT_NE(LoadSettings(session).find(notRegular), std::string::npos);
     EXPECT_TRUE(session.UserMode);
+#endif
 }

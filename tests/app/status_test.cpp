@@ -2,6 +2,8 @@
 // against discovery fakes and a pty peer.
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -210,17 +212,17 @@ protected:
             const char *v = std::getenv(name);
             saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
         }
-        ::setenv("BEAMPORT_SYSFS_ROOT", root.c_str(), 1);
-        ::setenv("BEAMPORT_DEV_ROOT", root.c_str(), 1);
+        qputenv("BEAMPORT_SYSFS_ROOT", root.string().c_str());
+        qputenv("BEAMPORT_DEV_ROOT", root.string().c_str());
         session.DeviceCFG.mConnectTime = 2000;
     }
     void TearDown() override
     {
         for (auto &[name, value] : saved) {
             if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
+                qputenv(name.c_str(), value->c_str());
             else
-                ::unsetenv(name.c_str());
+                qunsetenv(name.c_str());
         }
     }
 

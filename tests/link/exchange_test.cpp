@@ -355,6 +355,9 @@ TEST(Connect, PortNumbersAndNames)
 
 TEST(Connect, UnmappedPortNumberNeverOpensAFileOfTheWindowsName)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "on Windows a port number opens its own COMn device; the files named so are Linux's";
+#endif
     // In a folder whose entries carry the Windows port names and lead to a
     // working pty, no number without a device path opens anything.
     PtyPeer peer;

@@ -185,6 +185,9 @@ TEST_P(ChainTest, OutboxRecordEditedBeforeSyncIsRefused)
 
 TEST(BenchKey, MadeOncePrivateNeverThroughALink)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX modes of the key (test_windows checks its ACL)";
+#else
     QTemporaryDir dir;
     const QString path = dir.filePath("cfg/beamport/bench.key");
     QString error;
@@ -232,4 +235,5 @@ TEST(BenchKey, MadeOncePrivateNeverThroughALink)
         EXPECT_FALSE(TBenchKey::LoadOrCreate(other, error));
         EXPECT_FALSE(error.isEmpty());
     }
+#endif
 }

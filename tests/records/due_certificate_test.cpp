@@ -202,6 +202,7 @@ TEST_P(CertificateTest, MeasuredTestsOnlyVerifiedFirstNumbersPerBenchKey)
     const QByteArray bytes = f.readAll();
     EXPECT_TRUE(bytes.startsWith("%PDF-"));
     EXPECT_TRUE(bytes.contains("/MediaBox [0 0 595")) << "A4 media box";
+    f.close(); // the re-print below replaces it, which Windows refuses while a handle holds it open
 
     // Numbers go in sequence and stay with their record on a re-print; a
     // page that could not be written takes no number.
@@ -327,6 +328,9 @@ TEST_P(CertificateTest, EveryPrintingTheSameBytesEveryCharacterShown)
 
 TEST(CertificateTime, LocalTimeWithItsNumericOffset)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the zone is chosen by TZ with zone names, which Windows' own local time does not follow";
+#endif
     const QByteArray saved = qgetenv("TZ");
     const struct {
         const char *zone;

@@ -113,9 +113,11 @@ TEST_P(EvidenceCli, CylindersAreAddedListedAndRetired)
          "the concentration must be a decimal number as the label prints it (25, 2.5), not '0x20'"},
         {{"cylinders", "add", "--gas", "H2S", "--concentration", "2.5e1", "--lot", "L", "--expires", "2030-01-01"}, 67,
          "decimal number"},
+#ifndef _WIN32 // a Windows command line holds 32767 characters at most
         {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", std::string(100000, 'L'), "--expires",
           "2030-01-01"},
          67, "the lot has 100000 characters: at most 64 are kept"},
+#endif
         {{"cylinders", "add", "--gas", "H2S", "--concentration", "25", "--lot", "L", "--expires", "2030-01-01",
           "--maker", std::string(65, 'M')},
          67, "the maker has 65 characters"},
@@ -157,6 +159,9 @@ TEST_P(EvidenceCli, CylindersAreAddedListedAndRetired)
 
 TEST_P(EvidenceCli, BumpTestsPassFailAndAreRefused)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "beamport-sim serves a pseudo-terminal: a Linux program";
+#endif
     if (Postgres())
         GTEST_SKIP() << "the device flows are the same on both stores";
     const std::string h2s = AddCylinder("H2S", "25"), co = AddCylinder("CO", "100");
@@ -217,6 +222,9 @@ TEST_P(EvidenceCli, BumpTestsPassFailAndAreRefused)
 
 TEST_P(EvidenceCli, SlipsStopBeforeTheDetectorIsTold)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "beamport-sim serves a pseudo-terminal: a Linux program";
+#endif
     if (Postgres())
         GTEST_SKIP() << "the device flows are the same on both stores";
     const std::string h2s = AddCylinder("H2S", "25");
@@ -256,6 +264,9 @@ TEST_P(EvidenceCli, SlipsStopBeforeTheDetectorIsTold)
 
 TEST_P(EvidenceCli, CalibrationAgainstACylinderMeasuresAsFoundAndAsLeft)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "beamport-sim serves a pseudo-terminal: a Linux program";
+#endif
     if (Postgres())
         GTEST_SKIP() << "the device flows are the same on both stores";
     const std::string h2s = AddCylinder("H2S", "50");
@@ -309,6 +320,9 @@ TEST_P(EvidenceCli, CalibrationAgainstACylinderMeasuresAsFoundAndAsLeft)
 
 TEST_P(EvidenceCli, WhatCountsAndWhatIsCertified)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "beamport-sim serves a pseudo-terminal: a Linux program";
+#endif
     if (Postgres())
         GTEST_SKIP() << "the device flows are the same on both stores";
     const std::string h2s = AddCylinder("H2S", "25");
@@ -372,6 +386,9 @@ TEST_P(EvidenceCli, WhatCountsAndWhatIsCertified)
 
 TEST_P(EvidenceCli, CylinderTextIsShownNeverObeyed)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "beamport-sim serves a pseudo-terminal: a Linux program";
+#endif
     const std::string lot = "L\x1B[2J\x07\r\xE2\x80\xAEx", maker = "M\x1B]0;t\x07";
     const std::string id = KeepCylinder("CO", 100, lot, "2099-12-31", maker);
     ProcessResult r = Cli({"cylinders"});
@@ -394,6 +411,9 @@ TEST_P(EvidenceCli, CylinderTextIsShownNeverObeyed)
 
 TEST_P(EvidenceCli, RefusalsThatSendNothing)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "beamport-sim serves a pseudo-terminal: a Linux program";
+#endif
     if (Postgres())
         GTEST_SKIP() << "the device flows are the same on both stores";
     RTamselCFG crossed = DefaultCFG();

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "app/user_store.h"
@@ -64,14 +65,21 @@ TEST(RecordsLocation, ValuesAndRefusals)
 TEST(RecordsLocation, OptionBeforeEnvironmentBeforeDefault)
 {
     QTemporaryDir dir;
+#ifdef _WIN32
+    // The user's own local application data folder, which Windows names.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    EXPECT_TRUE(data.endsWith("/AppData/Local", Qt::CaseInsensitive)) << data.toStdString();
+#else
     ::setenv("XDG_DATA_HOME", dir.path().toLocal8Bit().constData(), 1);
-    ::unsetenv("BEAMPORT_RECORDS");
+    const QString data = dir.path();
+#endif
+    qunsetenv("BEAMPORT_RECORDS");
     RStoreLocation loc;
     QString error;
     ASSERT_TRUE(ResolveStoreLocation("", loc, error));
-    EXPECT_EQ(loc.Describe(), "sqlite:" + dir.path() + "/beamport/records.sqlite");
+    EXPECT_EQ(loc.Describe(), "sqlite:" + data + "/beamport/records.sqlite");
 
-    ::setenv("BEAMPORT_RECORDS", "postgresql://svc@/records?host=/run/pg", 1);
+    qputenv("BEAMPORT_RECORDS", "postgresql://svc@/records?host=/run/pg");
     ASSERT_TRUE(ResolveStoreLocation("", loc, error));
     EXPECT_EQ(loc.Describe(), "postgresql://svc@/records?host=/run/pg");
 
@@ -80,11 +88,11 @@ TEST(RecordsLocation, OptionBeforeEnvironmentBeforeDefault)
 
     EXPECT_FALSE(ResolveStoreLocation("nowhere", loc, error));
     EXPECT_TRUE(error.startsWith("--records: ")) << error.toStdString();
-    ::setenv("BEAMPORT_RECORDS", "nowhere", 1);
+    qputenv("BEAMPORT_RECORDS", "nowhere");
     EXPECT_FALSE(ResolveStoreLocation("", loc, error));
     EXPECT_TRUE(error.startsWith("BEAMPORT_RECORDS: ")) << error.toStdString();
-    ::unsetenv("BEAMPORT_RECORDS");
-    ::unsetenv("XDG_DATA_HOME");
+    qunsetenv("BEAMPORT_RECORDS");
+    qunsetenv("XDG_DATA_HOME");
 }
 
 TEST(RecordsLocation, TechnicianIsThePerUserSettingElseTheLoginsName)

@@ -1,8 +1,10 @@
 // The store on both back ends: append and list, the hash chain against
 // tampering, concurrent writers, migrations and bad stores.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <functional>
 #include <set>
@@ -386,6 +388,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, SharedStoreTest, testing::Values(EBackend::kP
 
 namespace {
 
+#ifndef _WIN32
 // Runs fn as an unprivileged user when this process is root (root writes
 // through any file mode); returns fn's result.
 bool AsUnprivileged(const std::function<bool()> &fn)
@@ -402,11 +405,15 @@ bool AsUnprivileged(const std::function<bool()> &fn)
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+#endif
 
 } // namespace
 
 TEST(RecordsSqlite, StoresThatCannotBeWrittenGiveAWarningLine)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "read-only files and folders by POSIX modes, written as another user";
+#else
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ::chmod(dir.path().toLocal8Bit().constData(), 0755);
@@ -444,6 +451,7 @@ TEST(RecordsSqlite, StoresThatCannotBeWrittenGiveAWarningLine)
     EXPECT_TRUE(warns(noFolder));
     EXPECT_TRUE(warns(noFile));
     ::chmod(dir.filePath("ro").toLocal8Bit().constData(), 0700);
+#endif
 }
 
 TEST(RecordsSqlite, NewStoreIsPrivateAndBadFilesAreRefused)
@@ -459,11 +467,13 @@ TEST(RecordsSqlite, NewStoreIsPrivateAndBadFilesAreRefused)
         ASSERT_TRUE(q.exec("PRAGMA journal_mode") && q.next());
         EXPECT_EQ(q.value(0).toString(), "wal");
     }
+#ifndef _WIN32 // POSIX modes (on Windows the folder is the user's own by its ACL)
     struct stat st{};
     ASSERT_EQ(::stat(loc.mPath.toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(dir.filePath("new/beamport").toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+#endif
 
     struct Case {
         const char *what;

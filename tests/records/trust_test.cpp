@@ -328,6 +328,9 @@ TEST_P(TrustTest, OutboxRecordRefittedWithoutTheKeyIsNotSent)
 // sync`, signed and with signed_at, once there is a good key.
 TEST_P(TrustTest, NoJobThatExitsZeroLosesItsRecordUnderAKeyFault)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "key faults made by POSIX modes";
+#else
     const auto goodKey = [](const QString &path) {
         QString error;
         QDir().mkpath(QFileInfo(path).absolutePath());
@@ -401,4 +404,5 @@ TEST_P(TrustTest, NoJobThatExitsZeroLosesItsRecordUnderAKeyFault)
         EXPECT_TRUE(newest.value("data").toObject().contains("signed_at")) << r.out;
         EXPECT_EQ(Cli({"records", "verify"}, home).status, 0);
     }
+#endif
 }

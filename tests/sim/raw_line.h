@@ -1,14 +1,20 @@
 #pragma once
 // The program's end of the simulator's line, kept deliberately plain: open,
-// termios raw, write, poll and read.
+// termios raw, write, poll and read. On Windows the line is the simulator's
+// named pipe: open, write, and reads that wait for what comes.
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <fcntl.h>
-#include <poll.h>
 #include <string>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#endif
 
 #include "link/wire.h"
 #include "model/crc16.h"
@@ -33,6 +39,102 @@ inline bool CrcGood(const Bytes &reply)
 inline const Bytes kAckFrame = {0xB5, 0xB7, 0xC1};
 inline const Bytes kNakFrame = {0xB6, 0xB6, 0x81};
 
+#ifdef _WIN32
+class RawLine {
+public:
+    explicit RawLine(const std::string &path)
+    {
+        pipe = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+        io = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~RawLine()
+    {
+        if (Open())
+            CloseHandle(pipe);
+        CloseHandle(io);
+    }
+    RawLine(const RawLine &) = delete;
+    RawLine &operator=(const RawLine &) = delete;
+
+    bool Open() const { return pipe != INVALID_HANDLE_VALUE; }
+
+    void Send(const Bytes &bytes)
+    {
+        OVERLAPPED ov{};
+        ov.hEvent = io;
+        ResetEvent(io);
+        DWORD n = 0;
+        const bool ok = (WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &ov) ||
+                         GetLastError() == ERROR_IO_PENDING) &&
+                        GetOverlappedResult(pipe, &ov, &n, TRUE);
+        lastWrite = ok ? static_cast<long>(n) : -1;
+    }
+
+    // Reads until `want` bytes have arrived or `ms` have passed. A line the
+    // simulator closed sets `hungUp` and `error` (EIO).
+    Bytes Receive(size_t want, int ms = 300)
+    {
+        Bytes got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (bool first = true; got.size() < want; first = false) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+            if (left <= 0 && !first)
+                break;
+            uint8_t buf[512];
+            OVERLAPPED ov{};
+            ov.hEvent = io;
+            ResetEvent(io);
+            DWORD n = 0;
+            if (!ReadFile(pipe, buf, sizeof buf, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING) {
+                Gone();
+                break;
+            }
+            if (WaitForSingleObject(io, static_cast<DWORD>(left > 0 ? left : 0)) != WAIT_OBJECT_0)
+                CancelIoEx(pipe, &ov);
+            if (GetOverlappedResult(pipe, &ov, &n, TRUE)) {
+                got.insert(got.end(), buf, buf + n);
+            } else if (GetLastError() != ERROR_OPERATION_ABORTED) {
+                Gone();
+                break;
+            }
+        }
+        return got;
+    }
+
+    // Drops what has arrived and was not read.
+    void Purge()
+    {
+        DWORD queued = 0;
+        while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr) && queued > 0)
+            Receive(queued, 0);
+    }
+
+    // One request/reply exchange: purge, write the framed request, read `want` bytes.
+    Bytes Ask(const Bytes &request, size_t want, int ms = 300)
+    {
+        Purge();
+        Send(Framed(request));
+        return Receive(want, ms);
+    }
+
+    bool Wake() { return Ask({wire::kOpWakeUp}, 3) == kAckFrame; }
+
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    HANDLE io = nullptr;
+    long lastWrite = 0;
+    int error = 0;
+    bool hungUp = false;
+
+private:
+    void Gone()
+    {
+        error = EIO;
+        hungUp = true;
+    }
+};
+#else
 class RawLine {
 public:
     explicit RawLine(const std::string &path)
@@ -84,10 +186,13 @@ public:
         return got;
     }
 
+    // Drops what has arrived and was not read.
+    void Purge() { tcflush(fd, TCIFLUSH); }
+
     // One request/reply exchange: purge, write the framed request, read `want` bytes.
     Bytes Ask(const Bytes &request, size_t want, int ms = 300)
     {
-        tcflush(fd, TCIFLUSH);
+        Purge();
         Send(Framed(request));
         return Receive(want, ms);
     }
@@ -99,5 +204,6 @@ public:
     int error = 0;
     bool hungUp = false;
 };
+#endif
 
 } // namespace simtest

@@ -170,7 +170,7 @@ TEST(SimDetector, LineShapingKnobs)
     split.split_gap_us = 100000;
     Sim s(split);
     ASSERT_TRUE(s.line->Wake()); // a wake-up answer is never split
-    tcflush(s.line->fd, TCIFLUSH);
+    s.line->Purge();
     s.line->Send(Framed({wire::kOpIdentity}));
     Bytes all = s.line->Receive(1, 1000);
     const Bytes firstPiece = s.line->Receive(19, 20);
@@ -206,7 +206,7 @@ TEST(SimDetector, ResynchronisesAfterGarbage)
 {
     Sim s;
     ASSERT_TRUE(s.line->Wake());
-    tcflush(s.line->fd, TCIFLUSH);
+    s.line->Purge();
     Bytes noisy = {0x00, 0x13, 0x77};
     const Bytes request = Framed({wire::kOpIdentity});
     noisy.insert(noisy.end(), request.begin(), request.end());
@@ -438,7 +438,8 @@ TEST(SimDetector, VanishHangsUpTheProgramMidExchange)
     const Bytes got = s.line->Receive(3, 300);
     EXPECT_TRUE(got.empty());
     EXPECT_TRUE(s.line->error == EIO || s.line->hungUp);
-    EXPECT_LT(::write(s.line->fd, "x", 1), 0);
+    s.line->Send({'x'});
+    EXPECT_LT(s.line->lastWrite, 0);
     EXPECT_NE(::access(path.c_str(), F_OK), 0);
     s.det.Stop();
 }

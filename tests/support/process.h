@@ -21,6 +21,12 @@ ProcessResult RunProcessFollowing(const std::string &program, const std::vector<
                                   const std::function<void(const std::string &errors)> &onErrors,
                                   int timeoutSeconds = 60);
 
+#ifdef _WIN32
+// The words of a command line as a POSIX shell splits it: at spaces, a word
+// in single quotes kept whole (for the tests that run a shell line on Linux).
+std::vector<std::string> ShellWords(const std::string &line);
+#endif
+
 // A beamport-sim running in the background until destroyed; Path() is the
 // device it serves on. Its standard input is empty, or with `controlled` a
 // pipe that Control writes lines to; what it prints after the device path

@@ -5,12 +5,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <sstream>
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
-
-#include "model/crc16.h"
 
 PtyPeer::PtyPeer()
 {
@@ -128,22 +125,4 @@ void PtyPeer::Run()
                 Vanish();
         }
     }
-}
-
-Bytes WithCrc(Bytes data)
-{
-    const uint16_t crc = CRC16(data.data(), static_cast<int>(data.size()));
-    data.push_back(static_cast<uint8_t>(crc >> 8));
-    data.push_back(static_cast<uint8_t>(crc & 0xFF));
-    return data;
-}
-
-Bytes Hex(const std::string &text)
-{
-    Bytes out;
-    std::istringstream in(text);
-    std::string token;
-    while (in >> token)
-        out.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
-    return out;
 }

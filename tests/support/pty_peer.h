@@ -1,6 +1,8 @@
 #pragma once
 // A scripted peer at the far end of a pty: it answers what the program writes
 // with exactly the bytes a test gives it, in pieces and with pauses if asked.
+// On Windows the line is a named pipe the port class opens as it opens a COM
+// port (pty_peer_win32.cpp).
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -40,7 +42,13 @@ public:
 private:
     void Run();
 
+#ifdef _WIN32
+    void *FPipe = nullptr;    // the pipe's server end; null once it vanished
+    void *FIo = nullptr;      // the event of its transfers
+    bool FVanishAsked = false; // another thread asked Run to close the pipe
+#else
     int FMaster = -1;
+#endif
     std::string FPath;
     std::mutex FLock;
     std::condition_variable FChanged;

@@ -3,11 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
 namespace {
 
+#ifdef _WIN32
+// A folder of a random name made anew (never one that was there).
+std::filesystem::path MakeScratchDir()
+{
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path dir =
+            std::filesystem::temp_directory_path() / ("beamport-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(dir, ec))
+            return dir;
+    }
+    throw std::runtime_error("no scratch folder for the test session");
+}
+#else
 std::filesystem::path MakeScratchDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "beamport-test-XXXXXX").string();
@@ -15,6 +31,7 @@ std::filesystem::path MakeScratchDir()
         throw std::runtime_error("no scratch folder for the test session");
     return pattern;
 }
+#endif
 
 } // namespace
 
