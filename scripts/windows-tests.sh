@@ -29,9 +29,19 @@ fi
 work=$(mktemp -d /tmp/beamport-wine.XXXXXX)
 cleanup() {
   stop_sims
+  wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# Both builds start from nothing remembered: the Linux one with a settings
+# folder of this run's own, the Windows one in a throwaway copy of the Wine
+# prefix (its registry values and its user's folders), so that what earlier
+# runs remembered never shows up in the comparison.
+export XDG_CONFIG_HOME=$work/linux-config XDG_DATA_HOME=$work/linux-data
+cp -a "$WINEPREFIX" "$work/prefix"
+export WINEPREFIX=$work/prefix
+wine reg delete 'HKCU\Software\IR\Norvik' /f >/dev/null 2>&1 || true
 
 com=$WINEPREFIX/dosdevices/com5
 passed=0 failed=0

@@ -196,6 +196,7 @@ build_qt() {
     -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_testlib=ON -DFEATURE_widgets=ON \
     -DFEATURE_harfbuzz=OFF -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF \
     -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF -DFEATURE_sessionmanager=OFF \
+    -DFEATURE_tabletevent=OFF \
     -DPostgreSQL_ROOT="$prefix" -DSQLite3_ROOT="$prefix"
   # What the command line needs first, then the window's.
   nice -n 10 cmake --build . -j"$jobs" --target $qt_cli_targets
@@ -269,6 +270,8 @@ wine_env() {
 wine_tests() {
   wine_env
   local status=0
+  # The cross-built unit tests, then the programs compared with Linux's.
+  timed unit-tests "$root/scripts/windows-unit-tests.sh" "$build" || status=1
   timed wine-tests "$root/scripts/windows-tests.sh" "$build" || status=1
   # The installer as a technician meets it; the window's picture under Wine
   # goes to docs/ when the window is built.
