@@ -75,24 +75,6 @@ void PtyPeer::Send(const Bytes &bytes)
     WriteAll(FPipe, bytes);
 }
 
-Bytes PtyPeer::Received()
-{
-    std::lock_guard lock(FLock);
-    return FReceived;
-}
-
-void PtyPeer::ClearReceived()
-{
-    std::lock_guard lock(FLock);
-    FReceived.clear();
-}
-
-bool PtyPeer::WaitReceived(size_t n, int timeoutMs)
-{
-    std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return FReceived.size() >= n; });
-}
-
 void PtyPeer::Vanish()
 {
     std::unique_lock lock(FLock);
