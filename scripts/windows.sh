@@ -82,7 +82,7 @@ SRC
   local pkgs=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
               mingw-w64-tools wine wine64 nsis ninja-build dpkg-dev cmake pkg-config
               qt6-base-dev qt6-base-dev-tools googletest tcl autoconf automake libtool
-              xvfb xauth x11-apps netpbm)
+              xvfb xauth x11-apps netpbm ccache)
   local missing=()
   for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -91,6 +91,8 @@ SRC
     say "installing ${missing[*]}"
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+  # The Windows tests compare with the Linux programs, built here too.
+  [ $run_tests = 0 ] || "$root/scripts/deps.sh" --run
 }
 
 # Fetches Debian's source package $1 into src/ once; prints its folder.
