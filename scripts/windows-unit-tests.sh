@@ -32,6 +32,12 @@ count() {
   echo "${n:-0}"
 }
 
+# The failing cases' names, once each, joined by ':' (a gtest filter).
+failing_cases() {
+  grep -a -E '^\[  FAILED  \] [A-Za-z_0-9/]+\.[A-Za-z_0-9/]+' "$1" |
+    sed -E 's/^\[  FAILED  \] ([A-Za-z_0-9/]+\.[A-Za-z_0-9/]+).*/\1/' | sort -u | paste -s -d:
+}
+
 total_passed=0 total_skipped=0 total_failed=0 failed_programs=0
 for exe in "${programs[@]}"; do
   name=$(basename "$exe")
@@ -42,10 +48,25 @@ for exe in "${programs[@]}"; do
   passed=$(count PASSED "$out")
   skipped=$(count SKIPPED "$out")
   failed=$(count FAILED "$out")
+  again=
+  # Cases against the detector's fixed reply windows can miss one on a loaded
+  # machine (ctest gives them a second try on Linux): a program that ran to
+  # its summary runs its failing cases once more, and passes if they all do.
+  cases=$(failing_cases "$out")
+  if [ "$code" != 0 ] && [ -n "$cases" ] && grep -a -q -F '[  PASSED  ]' "$out"; then
+    timeout --kill-after=10 "$limit" wine "$exe" --gtest_filter="$cases" >"$out.again" 2>&1 </dev/null
+    again_code=$?
+    sed -i 's/\r$//' "$out.again"
+    if [ "$again_code" = 0 ] && [ "$(count FAILED "$out.again")" = 0 ] &&
+       [ "$(count PASSED "$out.again")" = "$failed" ]; then
+      code=0 passed=$((passed + failed)) again=$cases failed=0
+    fi
+  fi
   total_passed=$((total_passed + passed))
   total_skipped=$((total_skipped + skipped))
   if [ "$code" = 0 ] && grep -a -q -F '[  PASSED  ]' "$out"; then
     printf 'ok    %s: %d passed, %d skipped\n' "$name" "$passed" "$skipped"
+    [ -z "$again" ] || printf '  passed on a second try: %s\n' "${again//:/, }"
   else
     failed_programs=$((failed_programs + 1))
     # A program that ended before its summary counts as one failure.
