@@ -9,12 +9,15 @@
 #   windows-tests.sh WIN_BUILD_DIR
 #
 # The Linux programs come from $BEAMPORT_LINUX_BUILD (default: build-asan,
-# else build, in the checkout); they are built there when missing.
+# else build, in the checkout); they are built there when missing. A command
+# still running after BEAMPORT_WINE_TIMEOUT seconds (default 300) is stopped
+# and ends with 124, so a hang fails its check instead of the whole run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 win=${1:?usage: windows-tests.sh WIN_BUILD_DIR}
 : "${WINEPREFIX:?run through scripts/windows.sh --test (Wine environment)}"
+limit=${BEAMPORT_WINE_TIMEOUT:-300}
 linux=${BEAMPORT_LINUX_BUILD:-}
 if [ -z "$linux" ]; then
   linux=$root/build
@@ -90,8 +93,10 @@ stores() {
   wenv=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$w/records.sqlite" 2>/dev/null)")
 }
 no_stores() { lenv=(BEAMPORT_RECORDS=off) wenv=(BEAMPORT_RECORDS=off); }
-lcli() { env "${lenv[@]}" "$linux/beamport-cli" "$@"; }
-wcli() { env "${wenv[@]}" wine "$win/beamport-cli.exe" "$@"; }
+lcli() { env "${lenv[@]}" timeout -k 10 "$limit" "$linux/beamport-cli" "$@"; }
+wcli() { env "${wenv[@]}" timeout -k 10 "$limit" wine "$win/beamport-cli.exe" "$@"; }
+# A Windows program of the build, under Wine, within the time limit.
+wrun() { timeout -k 10 "$limit" wine "$@"; }
 
 # Runs a command that needs no detector (a cylinder registered, a template
 # saved) on each side's store, the same way; both must say the same and
@@ -216,7 +221,7 @@ compare() {
 
 # The platform's unit tests (built when GoogleTest is in the cross-built prefix).
 if [ -f "$win/tests/test_windows.exe" ]; then
-  if wine "$win/tests/test_windows.exe" >"$work/unit.out" 2>&1; then
+  if wrun "$win/tests/test_windows.exe" >"$work/unit.out" 2>&1; then
     pass "test_windows.exe: $(grep -a -c '^\[       OK \]' "$work/unit.out") passed"
   else
     fail "test_windows.exe"
@@ -225,7 +230,7 @@ if [ -f "$win/tests/test_windows.exe" ]; then
   grep -a '^\[  SKIPPED \]' "$work/unit.out" | sed 's/^/  /' || true
 fi
 
-version=$(wine "$win/beamport-cli.exe" --version 2>&1 | tr -d '\r')
+version=$(wrun "$win/beamport-cli.exe" --version 2>&1 | tr -d '\r')
 if [ "$version" = "$("$linux/beamport-cli" --version 2>&1)" ]; then pass "--version: $version"; else fail "--version: $version"; fi
 
 compare identify identify
@@ -290,9 +295,9 @@ no_stores
 
 # The in-process simulated detector: a named pipe on Windows, a pty on Linux.
 set +e
-"$linux/beamport-cli" --simulate identify >"$work/sim-id.linux" 2>&1 </dev/null
+timeout -k 10 "$limit" "$linux/beamport-cli" --simulate identify >"$work/sim-id.linux" 2>&1 </dev/null
 lcode=$?
-wine "$win/beamport-cli.exe" --simulate identify >"$work/sim-id.win" 2>&1 </dev/null
+wrun "$win/beamport-cli.exe" --simulate identify >"$work/sim-id.win" 2>&1 </dev/null
 wcode=$?
 set -e
 if [ "$lcode" = "$wcode" ] && cmp -s "$work/sim-id.linux" "$work/sim-id.win"; then
@@ -305,7 +310,7 @@ fi
 # The simulator killed in the middle of a job: the port's error, 161 (how long
 # the program took to see it is printed, not judged).
 start_sims "$work/ttyS-sim" "$com"
-wine "$win/beamport-cli.exe" --port COM5 log --seconds 60 >"$work/vanish.out" 2>&1 </dev/null &
+wrun "$win/beamport-cli.exe" --port COM5 log --seconds 60 >"$work/vanish.out" 2>&1 </dev/null &
 job=$!
 sleep 4
 stop_sims
@@ -371,9 +376,9 @@ cross_check() {
   for check in verify head --json; do
     what=(records "$check")
     set +e
-    env "${l[@]}" "$linux/beamport-cli" "${what[@]}" >"$copy/$check.linux" 2>&1 </dev/null
+    env "${l[@]}" timeout -k 10 "$limit" "$linux/beamport-cli" "${what[@]}" >"$copy/$check.linux" 2>&1 </dev/null
     lcode=$?
-    env "${w[@]}" wine "$win/beamport-cli.exe" "${what[@]}" >"$copy/$check.win" 2>&1 </dev/null
+    env "${w[@]}" timeout -k 10 "$limit" wine "$win/beamport-cli.exe" "${what[@]}" >"$copy/$check.win" 2>&1 </dev/null
     wcode=$?
     set -e
     if [ "$lcode" != 0 ] || [ "$wcode" != 0 ] || ! cmp -s "$copy/$check.linux" "$copy/$check.win"; then
