@@ -187,12 +187,15 @@ build_qt() {
   local want; want=$(qt_version)
   grep -q "\"$want\"\|VERSION $want" "$src/.cmake.conf" || die "qt6-base source is not $want"
   # The longest build: a stopped one goes on where it was (--rebuild-deps starts over).
+  # Without OpenGL altogether (INPUT_opengl=no): with only the feature off, the
+  # Windows platform plugin still asks for dynamic OpenGL and does not compile.
   mkdir -p "$cache/work/qt"; cd "$cache/work/qt"
   cmake -S "$src" -B . -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBEAMPORT_WIN_PREFIX="$prefix" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
-    -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF -DFEATURE_network=OFF -DFEATURE_concurrent=OFF \
+    -DINPUT_opengl=no -DFEATURE_opengl=OFF -DFEATURE_opengl_dynamic=OFF -DFEATURE_dynamicgl=OFF \
+    -DFEATURE_dbus=OFF -DFEATURE_network=OFF -DFEATURE_concurrent=OFF \
     -DFEATURE_xml=OFF -DFEATURE_printsupport=OFF -DFEATURE_vulkan=OFF \
     -DFEATURE_sql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=ON -DFEATURE_sql_psql=ON \
     -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_testlib=ON -DFEATURE_widgets=ON \
