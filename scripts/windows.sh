@@ -189,6 +189,8 @@ build_qt() {
   # The longest build: a stopped one goes on where it was (--rebuild-deps starts over).
   # Without OpenGL altogether (INPUT_opengl=no): with only the feature off, the
   # Windows platform plugin still asks for dynamic OpenGL and does not compile.
+  # Without Direct2D, QtGui has no DirectWrite font database, so the plugin may
+  # not ask for one either (directwrite3): it uses GDI's, its default.
   mkdir -p "$cache/work/qt"; cd "$cache/work/qt"
   cmake -S "$src" -B . -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBEAMPORT_WIN_PREFIX="$prefix" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON \
@@ -199,7 +201,7 @@ build_qt() {
     -DFEATURE_xml=OFF -DFEATURE_printsupport=OFF -DFEATURE_vulkan=OFF \
     -DFEATURE_sql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=ON -DFEATURE_sql_psql=ON \
     -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_testlib=ON -DFEATURE_widgets=ON \
-    -DFEATURE_harfbuzz=OFF -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF \
+    -DFEATURE_harfbuzz=OFF -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF \
     -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF -DFEATURE_sessionmanager=OFF \
     -DFEATURE_tabletevent=OFF \
     -DPostgreSQL_ROOT="$prefix" -DSQLite3_ROOT="$prefix"
