@@ -53,10 +53,11 @@ set(CPACK_NSIS_MODIFY_PATH ON)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # A 64-bit installer: it runs where the programs run, Wine's 64-bit loader
 # included, and writes the 64-bit registry and Program Files.
-# The uninstaller also takes the maker's key away once it holds nothing else.
+# The uninstaller also takes the maker's key away once it holds nothing else
+# (the backslash written for CPack's own configuration file, which reads it again).
 set(CPACK_NSIS_DEFINES "Target amd64-unicode
 Function un.onUninstSuccess
-  DeleteRegKey /ifempty SHCTX 'Software\\${CPACK_PACKAGE_VENDOR}'
+  DeleteRegKey /ifempty SHCTX 'Software\\\\${CPACK_PACKAGE_VENDOR}'
 FunctionEnd")
 if(BEAMPORT_GUI)
   set(CPACK_PACKAGE_EXECUTABLES beamport Beamport)

@@ -309,7 +309,11 @@ main() {
   say "cache: $(du -sh "$cache" | cut -f1) in $cache"
   [ $deps_only = 1 ] && return 0
   timed project project
-  [ $run_tests = 1 ] && wine_tests
+  # A failed Windows test fails the run (and CI).
+  if [ $run_tests = 1 ] && ! wine_tests; then
+    say "some Windows tests failed (above)"
+    return 1
+  fi
   return 0
 }
 

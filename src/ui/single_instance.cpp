@@ -1,5 +1,6 @@
 #include "ui/single_instance.h"
 
+#include <QCoreApplication>
 #include <QLockFile>
 #include <QString>
 
@@ -49,8 +50,18 @@ bool TSingleInstance::Acquire()
     // tryLock takes over a lock file whose process is gone.
     if (FLock->tryLock(0))
         return true;
-    if (FLock->error() == QLockFile::LockFailedError)
-        return false; // a live instance holds it
+    if (FLock->error() == QLockFile::LockFailedError) {
+        // A lock file naming this very process was left by an earlier one
+        // that died with the same process id (ids come round again after a
+        // restart; Wine gives them out in the same order every time): this
+        // process does not hold it, so nobody does.
+        qint64 pid = 0;
+        QString host, app;
+        if (!FLock->getLockInfo(&pid, &host, &app) || pid != QCoreApplication::applicationPid() ||
+            !FLock->removeStaleLockFile() || !FLock->tryLock(0))
+            return false; // a live instance holds it
+        return true;
+    }
     // The lock file cannot be made at all: that is no sign of another
     // instance, so the program runs without the check.
     FError = FPath + ": the lock file could not be created";

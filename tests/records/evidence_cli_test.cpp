@@ -39,7 +39,7 @@ protected:
     std::vector<std::string> Env() const
     {
         return {"BEAMPORT_RECORDS=" + StoreArg().toStdString(), "BEAMPORT_PORT=", "XDG_DATA_HOME=" + Path("data"),
-                "XDG_CONFIG_HOME=" + Path("config")};
+                std::string(kConfigHomeVar) + "=" + Path("config")};
     }
     std::string Path(const QString &name) const { return TempPath(name).toStdString(); }
     ProcessResult Cli(const std::vector<std::string> &args) { return RunProcess(BEAMPORT_CLI, args, Env()); }

@@ -20,7 +20,7 @@ protected:
         const QString where = records.isEmpty() ? StoreArg() : records;
         return RunProcess(BEAMPORT_CLI, args,
                           {"BEAMPORT_RECORDS=" + where.toStdString(), "XDG_DATA_HOME=" + TempPath("data").toStdString(),
-                           "XDG_CONFIG_HOME=" + qEnvironmentVariable("XDG_CONFIG_HOME").toStdString()});
+                           std::string(kConfigHomeVar) + "=" + qEnvironmentVariable(kConfigHomeVar).toStdString()});
     }
     void Fill(TRecordStore &store)
     {

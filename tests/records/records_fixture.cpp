@@ -24,7 +24,7 @@ public:
     void SetUp() override
     {
         if (FConfig.isValid())
-            qputenv("XDG_CONFIG_HOME", QFile::encodeName(FConfig.path()));
+            qputenv(kConfigHomeVar, QFile::encodeName(FConfig.path()));
         if (QCoreApplication::instance())
             return;
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -17,6 +17,14 @@
 
 enum class EBackend { kSqlite, kPostgres };
 
+// The variable that names the user's folder of settings, where the bench key
+// and the witnesses live: %APPDATA% on Windows, XDG_CONFIG_HOME elsewhere.
+#ifdef _WIN32
+inline constexpr char kConfigHomeVar[] = "APPDATA";
+#else
+inline constexpr char kConfigHomeVar[] = "XDG_CONFIG_HOME";
+#endif
+
 std::string BackendName(const testing::TestParamInfo<EBackend> &info);
 
 class RecordsTest : public testing::TestWithParam<EBackend> {

@@ -28,11 +28,11 @@ namespace {
 // Bench keys of this scope made and read in a folder of its own.
 class ScopedConfigHome {
 public:
-    explicit ScopedConfigHome(const QString &dir) : FOld(qgetenv("XDG_CONFIG_HOME"))
+    explicit ScopedConfigHome(const QString &dir) : FOld(qgetenv(kConfigHomeVar))
     {
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir));
+        qputenv(kConfigHomeVar, QFile::encodeName(dir));
     }
-    ~ScopedConfigHome() { qputenv("XDG_CONFIG_HOME", FOld); }
+    ~ScopedConfigHome() { qputenv(kConfigHomeVar, FOld); }
 
 private:
     QByteArray FOld;
@@ -109,7 +109,7 @@ protected:
         return RunProcess(BEAMPORT_CLI, args,
                           {"BEAMPORT_RECORDS=" + StoreArg().toStdString(), "BEAMPORT_PORT=",
                            "XDG_DATA_HOME=" + (home + "/data").toStdString(),
-                           "XDG_CONFIG_HOME=" + (home + "/config").toStdString()});
+                           std::string(kConfigHomeVar) + "=" + (home + "/config").toStdString()});
     }
 };
 

@@ -21,10 +21,10 @@ protected:
     // folder) or as another bench with a key folder of its own.
     ProcessResult Cli(const std::vector<std::string> &args, bool otherBench = false)
     {
-        const QString config = otherBench ? TempPath("other-bench") : qEnvironmentVariable("XDG_CONFIG_HOME");
+        const QString config = otherBench ? TempPath("other-bench") : qEnvironmentVariable(kConfigHomeVar);
         return RunProcess(BEAMPORT_CLI, args,
                           {"BEAMPORT_RECORDS=" + StoreArg().toStdString(),
-                           "XDG_DATA_HOME=" + TempPath("data").toStdString(), "XDG_CONFIG_HOME=" + config.toStdString()},
+                           "XDG_DATA_HOME=" + TempPath("data").toStdString(), std::string(kConfigHomeVar) + "=" + config.toStdString()},
                           20);
     }
     std::vector<RServiceRecord> Fill(TRecordStore &store, const std::vector<RTestRecord> &records)

@@ -25,6 +25,7 @@
 #include <QKeyEvent>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -809,6 +810,26 @@ TEST(SingleInstanceTest, SecondInstanceRefusedAndCrashedLockTakenOver)
     TSingleInstance after(RRuntimeEnv{dir.filePath(QStringLiteral("stale")).toStdString(), "", ::getuid()});
     EXPECT_TRUE(after.Acquire());
     EXPECT_EQ(after.Path(), stale);
+
+    // A lock file that names this very process (its id, name and host), left
+    // by an earlier process with the same id: not a live instance.
+    const QString mine = dir.filePath(QStringLiteral("mine/") + QString::fromLatin1(kInstanceLockName));
+    ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("mine")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QByteArray left;
+    {
+        QLockFile held(dir.filePath(QStringLiteral("held.lock")));
+        ASSERT_TRUE(held.tryLock(0));
+        QFile f(dir.filePath(QStringLiteral("held.lock")));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        left = f.readAll();
+    }
+    QFile f(mine);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(left);
+    f.close();
+    TSingleInstance reborn(RRuntimeEnv{dir.filePath(QStringLiteral("mine")).toStdString(), "", ::getuid()});
+    EXPECT_TRUE(reborn.Acquire());
+    EXPECT_TRUE(reborn.Held());
 }
 
 // ------------------------------------------------------------ the screen
