@@ -58,12 +58,17 @@ say() { printf '== %s\n' "$*" >&2; }
 die() { printf 'windows.sh: %s\n' "$*" >&2; exit 1; }
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
-# Runs a stage and notes its wall-clock time in times.txt.
+# Runs a stage and notes its wall-clock time in times.txt; its status is the
+# stage's (a stage stops at its first failing command, as the script does).
 timed() {
   local name=$1; shift
-  local start=$SECONDS
-  "$@"
+  local start=$SECONDS status
+  set +e
+  ( set -e; "$@" )
+  status=$?
+  set -e
   printf '%s %s %ds\n' "$(date -u +%FT%TZ)" "$name" $((SECONDS - start)) >>"$cache/times.txt"
+  return $status
 }
 
 install_packages() {
@@ -296,7 +301,7 @@ libraries_cached() {
 
 main() {
   if [ $if_cached = 1 ] && ! libraries_cached; then
-    echo "windows tests skipped: the cross-built libraries are not in $cache (a first build takes about 2.5 hours on two cores); scripts/windows.sh --test builds them and runs the tests"
+    echo "windows tests skipped: the cross-built libraries are not in $cache (a first build takes about 50 minutes on two cores); scripts/windows.sh --test builds them and runs the tests"
     return 0
   fi
   mkdir -p "$cache"
