@@ -93,10 +93,10 @@ stores() {
   wenv=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$w/records.sqlite" 2>/dev/null)")
 }
 no_stores() { lenv=(BEAMPORT_RECORDS=off) wenv=(BEAMPORT_RECORDS=off); }
-lcli() { env "${lenv[@]}" timeout -k 10 "$limit" "$linux/beamport-cli" "$@"; }
-wcli() { env "${wenv[@]}" timeout -k 10 "$limit" wine "$win/beamport-cli.exe" "$@"; }
-# A Windows program of the build, under Wine, within the time limit.
-wrun() { timeout -k 10 "$limit" wine "$@"; }
+# A command within the time limit.
+within() { timeout -k 10 "$limit" "$@"; }
+lcli() { within env "${lenv[@]}" "$linux/beamport-cli" "$@"; }
+wcli() { within env "${wenv[@]}" wine "$win/beamport-cli.exe" "$@"; }
 
 # Runs a command that needs no detector (a cylinder registered, a template
 # saved) on each side's store, the same way; both must say the same and
@@ -221,7 +221,7 @@ compare() {
 
 # The platform's unit tests (built when GoogleTest is in the cross-built prefix).
 if [ -f "$win/tests/test_windows.exe" ]; then
-  if wrun "$win/tests/test_windows.exe" >"$work/unit.out" 2>&1; then
+  if within wine "$win/tests/test_windows.exe" >"$work/unit.out" 2>&1; then
     pass "test_windows.exe: $(grep -a -c '^\[       OK \]' "$work/unit.out") passed"
   else
     fail "test_windows.exe"
@@ -230,7 +230,7 @@ if [ -f "$win/tests/test_windows.exe" ]; then
   grep -a '^\[  SKIPPED \]' "$work/unit.out" | sed 's/^/  /' || true
 fi
 
-version=$(wrun "$win/beamport-cli.exe" --version 2>&1 | tr -d '\r')
+version=$(within wine "$win/beamport-cli.exe" --version 2>&1 | tr -d '\r')
 if [ "$version" = "$("$linux/beamport-cli" --version 2>&1)" ]; then pass "--version: $version"; else fail "--version: $version"; fi
 
 compare identify identify
@@ -295,9 +295,9 @@ no_stores
 
 # The in-process simulated detector: a named pipe on Windows, a pty on Linux.
 set +e
-timeout -k 10 "$limit" "$linux/beamport-cli" --simulate identify >"$work/sim-id.linux" 2>&1 </dev/null
+within "$linux/beamport-cli" --simulate identify >"$work/sim-id.linux" 2>&1 </dev/null
 lcode=$?
-wrun "$win/beamport-cli.exe" --simulate identify >"$work/sim-id.win" 2>&1 </dev/null
+within wine "$win/beamport-cli.exe" --simulate identify >"$work/sim-id.win" 2>&1 </dev/null
 wcode=$?
 set -e
 if [ "$lcode" = "$wcode" ] && cmp -s "$work/sim-id.linux" "$work/sim-id.win"; then
@@ -310,7 +310,7 @@ fi
 # The simulator killed in the middle of a job: the port's error, 161 (how long
 # the program took to see it is printed, not judged).
 start_sims "$work/ttyS-sim" "$com"
-wrun "$win/beamport-cli.exe" --port COM5 log --seconds 60 >"$work/vanish.out" 2>&1 </dev/null &
+within wine "$win/beamport-cli.exe" --port COM5 log --seconds 60 >"$work/vanish.out" 2>&1 </dev/null &
 job=$!
 sleep 4
 stop_sims
@@ -376,9 +376,9 @@ cross_check() {
   for check in verify head --json; do
     what=(records "$check")
     set +e
-    env "${l[@]}" timeout -k 10 "$limit" "$linux/beamport-cli" "${what[@]}" >"$copy/$check.linux" 2>&1 </dev/null
+    within env "${l[@]}" "$linux/beamport-cli" "${what[@]}" >"$copy/$check.linux" 2>&1 </dev/null
     lcode=$?
-    env "${w[@]}" timeout -k 10 "$limit" wine "$win/beamport-cli.exe" "${what[@]}" >"$copy/$check.win" 2>&1 </dev/null
+    within env "${w[@]}" wine "$win/beamport-cli.exe" "${what[@]}" >"$copy/$check.win" 2>&1 </dev/null
     wcode=$?
     set -e
     if [ "$lcode" != 0 ] || [ "$wcode" != 0 ] || ! cmp -s "$copy/$check.linux" "$copy/$check.win"; then

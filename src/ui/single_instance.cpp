@@ -51,16 +51,13 @@ bool TSingleInstance::Acquire()
     if (FLock->tryLock(0))
         return true;
     if (FLock->error() == QLockFile::LockFailedError) {
-        // A lock file naming this very process was left by an earlier one
-        // that died with the same process id (ids come round again after a
-        // restart; Wine gives them out in the same order every time): this
-        // process does not hold it, so nobody does.
+        // A live instance holds it, unless the file names this very process:
+        // then an earlier one died with the same process id (ids come round
+        // again after a restart; Wine gives them out in the same order every
+        // time), and nobody holds it.
         qint64 pid = 0;
-        QString host, app;
-        if (!FLock->getLockInfo(&pid, &host, &app) || pid != QCoreApplication::applicationPid() ||
-            !FLock->removeStaleLockFile() || !FLock->tryLock(0))
-            return false; // a live instance holds it
-        return true;
+        return FLock->getLockInfo(&pid, nullptr, nullptr) && pid == QCoreApplication::applicationPid() &&
+               FLock->removeStaleLockFile() && FLock->tryLock(0);
     }
     // The lock file cannot be made at all: that is no sign of another
     // instance, so the program runs without the check.
