@@ -27,8 +27,10 @@ TSession::~TSession()
 
 void TSession::UseStoreFile(const std::string &filePath) { FStore = OpenStore(filePath); }
 
-void TSession::ChoosePort(const std::string &portOption, const std::string &simulatorDevice)
+void TSession::ChoosePort(const std::string &portOption, const std::string &simulatorDevice,
+                          std::shared_ptr<TLineTally> simulatorTally)
 {
+    FLink.SetSimulatedLine(simulatorDevice, std::move(simulatorTally));
     if (!portOption.empty())
         FLink.SetPortChoice(portOption);
     else if (!simulatorDevice.empty())

@@ -52,8 +52,10 @@ public:
     TComTamsel &Link() { return FLink; }
     // Sets the link's port choice: the --port device, else the simulated
     // detector's, else the one BEAMPORT_PORT names; none (discovery finds the
-    // adapter) when all three are empty.
-    void ChoosePort(const std::string &portOption, const std::string &simulatorDevice = {});
+    // adapter) when all three are empty. The simulated detector's tally goes
+    // with its device (TComTamsel::SetSimulatedLine).
+    void ChoosePort(const std::string &portOption, const std::string &simulatorDevice = {},
+                    std::shared_ptr<TLineTally> simulatorTally = nullptr);
 
     // ---- the service records ----
     // Where the user chose to keep them (--records); empty: BEAMPORT_RECORDS,

@@ -166,7 +166,7 @@ int Run(int argc, char **argv)
             return 1;
         }
     }
-    session.ChoosePort(o.port, sim ? sim->DevicePath() : std::string());
+    session.ChoosePort(o.port, sim ? sim->DevicePath() : std::string(), sim ? sim->LineTally() : nullptr);
     AttachTraffic(session, screen, o.traffic);
     // Device jobs leave their service records; a store that cannot be used
     // never stops a job, it only says so.

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <string>
 
+class TLineTally;
+
 class ECommError : public std::runtime_error {
 public:
     ECommError(const std::string &message, int errorCode);
@@ -62,6 +64,9 @@ public:
     int ReadBufSize() const { return FReadBufSize; }
     void SetReadBufSize(int size);
     int WriteBufSize() const { return FWriteBufSize; }
+    // What the program does on the line, kept for a simulated detector in
+    // this process that serves it (Windows: its pipe); taken at the next Open.
+    void SetTally(std::shared_ptr<TLineTally> tally) { FTally = std::move(tally); }
 
     int FReadTimeout = 1000;  // ms
     int FWriteTimeout = 1000; // ms
@@ -78,6 +83,7 @@ protected:
     int FReadBufSize = 4096;
     int FWriteBufSize = 2048;
     bool FPseudoTerminal = false; // set by the platform's Open
+    std::shared_ptr<TLineTally> FTally;
 
 private:
     // The platform's hold on the open device (its handle and whatever it must

@@ -9,8 +9,10 @@
 //
 // A named pipe opens the same way (the in-process simulated detector on
 // Windows): it has no line settings, and what it holds is asked with
-// PeekNamedPipe.
+// PeekNamedPipe. What the program writes and takes in on the detector's pipe
+// is kept in its tally (line_tally.h).
 #include "link/comm.h"
+#include "link/line_tally.h"
 
 #include <windows.h>
 
@@ -31,6 +33,7 @@ struct TCustomComm::RPlatformPort {
     bool mWaitTimeouts = false; // the time-outs of a wait are set, not those of Read
     bool mHaveAhead = false;    // a byte a wait has read already
     uint8_t mAhead = 0;
+    std::shared_ptr<TLineTally> mTally; // the in-process simulated detector's pipe only
 
     ~RPlatformPort()
     {
@@ -141,6 +144,10 @@ void TCustomComm::Open()
     if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE)
         throw ECommError("Invalid device handle, access denied", -1);
     port->mPipe = type == FILE_TYPE_PIPE;
+    if (port->mPipe && FTally) {
+        port->mTally = FTally;
+        port->mTally->Opened();
+    }
     port->mIoEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     port->mCancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!port->mIoEvent || !port->mCancel)
@@ -205,6 +212,8 @@ void TCustomComm::Close()
         return;
     SetEvent(FPort->mCancel);
     CancelIoEx(FPort->mHandle, nullptr);
+    if (FPort->mTally)
+        FPort->mTally->Closed();
     if (FPort->mHaveSaved)
         SetCommState(FPort->mHandle, &FPort->mSaved);
     FPort.reset();
@@ -228,6 +237,8 @@ int TCustomComm::Write(const void *buf, int count)
         const bool ok = Transfer(FPort->mHandle, FPort->mIoEvent, FPort->mCancel, true, const_cast<uint8_t *>(p + done),
                                  static_cast<DWORD>(count - done), static_cast<DWORD>(left.count()), moved, error);
         done += static_cast<int>(moved);
+        if (FPort->mTally)
+            FPort->mTally->Wrote(moved);
         if (!ok && error == WAIT_TIMEOUT)
             return done < count ? -1 : done;
         if (!ok)
@@ -249,26 +260,27 @@ int TCustomComm::Read(void *buf, int count)
         FPort->mHaveAhead = false;
     }
     DWORD want = static_cast<DWORD>(count - got);
-    if (want == 0)
-        return got;
-    if (FPort->mPipe) {
+    if (want > 0 && FPort->mPipe) {
         DWORD queued = 0;
         if (!PeekNamedPipe(FPort->mHandle, nullptr, 0, nullptr, &queued, nullptr))
             throw ECommError("Read error", Code());
         want = std::min(want, queued);
-        if (want == 0)
-            return got;
-    } else if (FPort->mWaitTimeouts) {
+    } else if (want > 0 && FPort->mWaitTimeouts) {
         COMMTIMEOUTS t{};
         t.ReadIntervalTimeout = MAXDWORD;
         if (!SetCommTimeouts(FPort->mHandle, &t))
             throw ECommError("Read error", Code());
         FPort->mWaitTimeouts = false;
     }
-    DWORD moved = 0, error = 0;
-    if (!Transfer(FPort->mHandle, FPort->mIoEvent, FPort->mCancel, false, out + got, want, INFINITE, moved, error))
-        throw ECommError("Read error", static_cast<int>(error));
-    return got + static_cast<int>(moved);
+    if (want > 0) {
+        DWORD moved = 0, error = 0;
+        if (!Transfer(FPort->mHandle, FPort->mIoEvent, FPort->mCancel, false, out + got, want, INFINITE, moved, error))
+            throw ECommError("Read error", static_cast<int>(error));
+        got += static_cast<int>(moved);
+    }
+    if (FPort->mTally)
+        FPort->mTally->TookIn(static_cast<uint64_t>(got));
+    return got;
 }
 
 bool TCustomComm::WaitInput(double seconds)
@@ -305,6 +317,7 @@ void TCustomComm::PurgeIn()
 {
     if (!FPort)
         return;
+    uint64_t thrown = FPort->mHaveAhead ? 1 : 0;
     FPort->mHaveAhead = false;
     if (FPort->mPipe) {
         // A pipe has no driver queue to clear: read away what it holds.
@@ -312,10 +325,14 @@ void TCustomComm::PurgeIn()
         DWORD queued = 0;
         while (PeekNamedPipe(FPort->mHandle, nullptr, 0, nullptr, &queued, nullptr) && queued > 0) {
             DWORD moved = 0, error = 0;
-            if (!Transfer(FPort->mHandle, FPort->mIoEvent, FPort->mCancel, false, scratch,
-                          std::min<DWORD>(queued, sizeof scratch), INFINITE, moved, error) || moved == 0)
+            const bool ok = Transfer(FPort->mHandle, FPort->mIoEvent, FPort->mCancel, false, scratch,
+                                     std::min<DWORD>(queued, sizeof scratch), INFINITE, moved, error);
+            thrown += moved;
+            if (!ok || moved == 0)
                 break;
         }
+        if (FPort->mTally)
+            FPort->mTally->TookIn(thrown);
         return;
     }
     PurgeComm(FPort->mHandle, PURGE_RXCLEAR | PURGE_RXABORT);

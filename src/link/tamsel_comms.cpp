@@ -234,6 +234,12 @@ std::string TComTamsel::WindowsPortName(int nPort)
 
 void TComTamsel::SetPortDevice(int nPort, const std::string &path) { FPortDevices[nPort] = path; }
 
+void TComTamsel::SetSimulatedLine(const std::string &device, std::shared_ptr<TLineTally> tally)
+{
+    FSimulatedDevice = device;
+    FSimulatedTally = std::move(tally);
+}
+
 std::string TComTamsel::PortDevice(int nPort) const
 {
     const auto it = FPortDevices.find(nPort);
@@ -252,6 +258,7 @@ void TComTamsel::ComOpen(int nPort)
     if (device.empty())
         throw ECommError(kNoAdapterText, ENODEV);
     RSCom.SetDeviceName(device);
+    RSCom.SetTally(device == FSimulatedDevice ? FSimulatedTally : nullptr);
     RSCom.SetBaudData(115200);
     RSCom.SetDatabits(da8);
     RSCom.SetStopbits(sb10);

@@ -85,6 +85,9 @@ public:
     // adapter.
     void SetPortChoice(const std::string &device) { FPortChoice = device; }
     const std::string &PortChoice() const { return FPortChoice; }
+    // The line of a simulated detector in this process and its tally: the
+    // port keeps the tally whenever it opens that device (line_tally.h).
+    void SetSimulatedLine(const std::string &device, std::shared_ptr<TLineTally> tally);
 
     // Port numbers stand for device paths on this platform: discovery (or
     // the port choice) assigns them. ComOpen of a number without a path raises
@@ -165,5 +168,7 @@ private:
     std::string FRevLog;
     std::map<int, std::string> FPortDevices;
     std::string FPortChoice;
+    std::string FSimulatedDevice;
+    std::shared_ptr<TLineTally> FSimulatedTally;
     double FPauseScale = 1.0;
 };

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/line_tally.h"
 #include "sim/sim_memory.h"
 #include "sim/sim_sensor.h"
 
@@ -148,6 +149,9 @@ public:
     void Vanish();
     // The slave device the program opens.
     const std::string &DevicePath() const { return FDevicePath; }
+    // What the program does on the line, for its port to keep (Windows: the
+    // detector tells a repeated wake-up frame by it; line_tally.h).
+    std::shared_ptr<TLineTally> LineTally() const { return FTally; }
 
     // --- state for tests (all thread-safe) ---
     SimOptions Options() const;
@@ -215,6 +219,13 @@ private:
     // Parses what has arrived; returns true when bytes wait for more input.
     bool ProcessInput(bool idle);
     void HandleFrame(const std::vector<uint8_t> &frame, bool command, Clock::time_point arrived);
+    // A wake-up frame that came in at `arrived` (the frame just taken, which
+    // ends FFrameEnd bytes into the connection) repeats one answered already.
+    bool AnsweredAlready(Clock::time_point arrived) const;
+    // The reply to a wake-up frame, `bytes` long, goes out next: from here on
+    // the line tells when the program has taken it in (the pipe; the pty
+    // goes by time).
+    void WatchForTakeIn(size_t bytes);
     Reply HandleCommand(uint8_t opcode);
     Reply HandleData(Expect expect, const std::vector<uint8_t> &payload);
     void WriteBytes(const std::vector<uint8_t> &bytes, bool paced);
@@ -251,6 +262,7 @@ private:
     int FWake[2] = {-1, -1};
     int FOpenWatch = -1; // inotify: the slave device is opened
     std::string FDevicePath;
+    std::shared_ptr<TLineTally> FTally = std::make_shared<TLineTally>();
     std::string FError;
     std::thread FThread;
     std::atomic<bool> FStop{false};
@@ -265,6 +277,9 @@ private:
     std::vector<Clock::time_point> FRxTime;
     Clock::time_point FLastRx{};
     Clock::time_point FBurstUntil{}; // wake-up frames arriving before this are answered already
+    uint64_t FRxGone = 0;   // bytes of this connection taken out of FRx (handled or dropped)
+    uint64_t FFrameEnd = 0; // where the frame being handled ends, counted as FRxGone
+    uint64_t FTxCount = 0;  // bytes written to the program on this connection (the pipe)
     bool FHungUp = false;
 
     // --- shared, under FMutex ---

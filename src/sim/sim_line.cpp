@@ -20,7 +20,9 @@ constexpr size_t kMaxFrame = 258;
 // arrived, and a slow detector finds them queued when it has answered.
 // Answering them would leave stale acknowledges on the line. The program's next
 // real request comes at least a millisecond after the acknowledge (its settle
-// time).
+// time). This is how a detector tells a repeat when the line cannot say when
+// the program took the acknowledge in (the pty; on Windows, a pipe client that
+// keeps no tally: sim_pipe_win32.cpp).
 #ifdef _WIN32
 // On Windows the line is a named pipe: under load its transfers lag by
 // milliseconds, so repeats written before the acknowledge arrived come in
@@ -64,11 +66,14 @@ bool SimDetector::ProcessInput(bool idle)
         auto take = [this](size_t len, bool command) {
             std::vector<uint8_t> frame(FRx.begin(), FRx.begin() + static_cast<std::ptrdiff_t>(len));
             const Clock::time_point arrived = FRxTime[len - 1];
+            FRxGone += len;
+            FFrameEnd = FRxGone;
             FRx.erase(FRx.begin(), FRx.begin() + static_cast<std::ptrdiff_t>(len));
             FRxTime.erase(FRxTime.begin(), FRxTime.begin() + static_cast<std::ptrdiff_t>(len));
             HandleFrame(frame, command, arrived);
         };
         auto drop = [this](size_t len) {
+            FRxGone += len;
             FRx.erase(FRx.begin(), FRx.begin() + static_cast<std::ptrdiff_t>(len));
             FRxTime.erase(FRxTime.begin(), FRxTime.begin() + static_cast<std::ptrdiff_t>(len));
             std::lock_guard lock(FMutex);
@@ -219,7 +224,7 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
             });
         }
         if (command) {
-            if (wakeUp && arrived <= FBurstUntil)
+            if (wakeUp && AnsweredAlready(arrived))
                 return {}; // a repeat of a wake-up frame that is answered already
             FExpect = Expect::kCommand; // a command ends any data the detector waited for
             // The program sends kOpData once for each firmware block and
@@ -272,6 +277,8 @@ void SimDetector::HandleFrame(const std::vector<uint8_t> &frame, bool command, C
     if (line.stray > 0)
         WriteBytes(std::vector<uint8_t>(static_cast<size_t>(line.stray), line.strayValue), line.paced);
     const size_t len = reply.bytes.size();
+    if (wakeUp)
+        WatchForTakeIn(len); // before it goes out: the program may take it in at once
     const size_t pieces = static_cast<size_t>(std::clamp(line.pieces, 1, static_cast<int>(len)));
     size_t at = 0;
     for (size_t p = 0; p < pieces && !Stopping(); ++p) {

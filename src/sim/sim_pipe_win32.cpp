@@ -7,6 +7,13 @@
 // The handles live in the detector's descriptor fields: FMaster the pipe,
 // FWake[0] the wake-up event, FWake[1] the event of the pipe's transfers
 // (Windows guarantees a kernel handle's value fits in 32 bits).
+//
+// The pipe's transfers go through the system and its threads, late by
+// milliseconds under load, so when a frame came says little about when the
+// program wrote it. The port keeps a tally of what the program writes and
+// takes in (line_tally.h), and a repeat of a wake-up frame is told by it: a
+// frame the program wrote before it had taken in the acknowledge. A client
+// without a tally is judged by time, as on a pty (sim_line.cpp).
 #include "sim/sim_detector.h"
 
 #include <windows.h>
@@ -83,6 +90,17 @@ void SimDetector::ClosePty()
         }
 }
 
+bool SimDetector::AnsweredAlready(Clock::time_point arrived) const
+{
+    // A frame that is no wake-up ends the burst on either kind of line (it
+    // clears FBurstUntil).
+    if (FTally->Attached())
+        return FBurstUntil != Clock::time_point{} && FTally->WrittenBeforeWatchedReply(FFrameEnd);
+    return arrived <= FBurstUntil;
+}
+
+void SimDetector::WatchForTakeIn(size_t bytes) { FTally->Watch(FTxCount + bytes); }
+
 // Windows gives a console's stop requests to a thread of their own.
 void SimDetector::KeepProgramSignalsAway() {}
 
@@ -138,6 +156,8 @@ void SimDetector::Serve()
         DWORD error = started ? 0 : GetLastError();
         if (!connected && error == ERROR_PIPE_CONNECTED) {
             connected = true;
+            FRxGone = 0;
+            FTxCount = 0;
             continue;
         }
         if (!started && error != ERROR_IO_PENDING) {
@@ -156,6 +176,11 @@ void SimDetector::Serve()
         error = done ? 0 : GetLastError();
         if (!connected) {
             connected = done != 0;
+            if (connected) {
+                // A new connection: the program's tally starts over too.
+                FRxGone = 0;
+                FTxCount = 0;
+            }
             continue;
         }
         if (got == 1) {
@@ -253,6 +278,7 @@ void SimDetector::WriteBytes(const std::vector<uint8_t> &bytes, bool paced)
                 CancelIoEx(pipe, &ov); // the program does not read: give up
             if (!GetOverlappedResult(pipe, &ov, &n, TRUE) || n == 0)
                 return;
+            FTxCount += n;
             data += n;
             count -= n;
         }

@@ -125,6 +125,12 @@ void SimDetector::KeepProgramSignalsAway()
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 }
 
+// A pty cannot tell when the program has read a reply: a repeat is a wake-up
+// frame that came in the burst's time (sim_line.cpp).
+bool SimDetector::AnsweredAlready(Clock::time_point arrived) const { return arrived <= FBurstUntil; }
+
+void SimDetector::WatchForTakeIn(size_t) {}
+
 void SimDetector::Wake()
 {
     if (FWake[1] >= 0) {

@@ -149,7 +149,8 @@ int Run(int argc, char **argv)
     // The one session of this run.
     // Simulate mode keeps its remembered values apart from the real ones.
     TSession session(simulator ? SimulatedStoreFile() : std::string());
-    session.ChoosePort(options.port, simulator ? simulator->DevicePath() : std::string());
+    session.ChoosePort(options.port, simulator ? simulator->DevicePath() : std::string(),
+                       simulator ? simulator->LineTally() : nullptr);
     // Every device job leaves its service record in the store in force.
     QString journalError;
     session.SetJournal(MakeJournal(session, journalError));

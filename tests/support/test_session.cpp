@@ -55,6 +55,7 @@ SimDetector &TTestSession::StartSim(const SimOptions &options)
     sim = std::make_unique<SimDetector>(options);
     EXPECT_TRUE(sim->Start()) << sim->Error();
     UsePort(sim->DevicePath());
+    link.SetSimulatedLine(sim->DevicePath(), sim->LineTally());
     return *sim;
 }
 

@@ -176,12 +176,6 @@ TEST(LoggerTexts, RowsKeepThePointUnderACommaLocale)
 
 TEST_F(LoggerTest, ReadingsAndKeepAlivesKeepTheirPace)
 {
-#ifdef _WIN32
-    // Under Wine the 2 s pace loses its second reading to the keep-alive
-    // after it (read at 2.4 s, then nothing by 4.5 s), every run; until that
-    // is understood the Windows build makes no claim about the pace.
-    GTEST_SKIP() << "the 2 s pace reads 0.4 s late under Wine (not yet understood)";
-#endif
     const struct {
         uint16_t interval, connectMs;
         double until;

@@ -117,6 +117,52 @@ TEST(WindowsPort, TheSimulatedDetectorAnswersThroughThePipeUntilItVanishes)
     }
 }
 
+// The pipe's detector tells a repeat of a wake-up frame from a new one by
+// what the program had taken in when it wrote it, not by when it came: a
+// keep-alive right after an acknowledge is answered, and a repeat written
+// before the acknowledge was taken in is not, however late it comes.
+TEST(WindowsPort, AWakeUpIsARepeatOnlyIfWrittenBeforeTheAcknowledgeWasTakenIn)
+{
+    SimDetector sim;
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    TComm port;
+    port.SetDeviceName(sim.DevicePath());
+    port.SetTally(sim.LineTally());
+    port.Open();
+    const std::string ack(wire::kAckFrame, wire::kAckFrame + 3);
+    // What comes until `want` bytes are in, or nothing more comes for `seconds`.
+    const auto collect = [&](size_t want, double seconds) {
+        std::string got;
+        uint8_t b[16];
+        while (got.size() < want && port.WaitInput(seconds)) {
+            const int n = port.Read(b, sizeof b);
+            got.append(b, b + n);
+        }
+        return got;
+    };
+    const auto send = [&] { ASSERT_EQ(port.Write(wire::kWakeUpFrame, sizeof wire::kWakeUpFrame), 3); };
+
+    send();
+    EXPECT_EQ(collect(3, 0.5), ack);
+    for (int check = 0; check < 5; ++check) { // keep-alives back to back, each right after its acknowledge
+        send();
+        EXPECT_EQ(collect(3, 0.5), ack) << "keep-alive " << check;
+    }
+
+    const size_t answered = sim.SentReplies().size();
+    send();
+    for (int wait = 0; wait < 200 && sim.SentReplies().size() == answered; ++wait)
+        Sleep(5);
+    ASSERT_EQ(sim.SentReplies().size(), answered + 1);
+    Sleep(50);
+    send(); // the acknowledge is on the line, not taken in: a repeat
+    Sleep(50);
+    EXPECT_EQ(collect(6, 0.3), ack);
+    EXPECT_EQ(sim.SentReplies().size(), answered + 1);
+    send(); // written after it was taken in
+    EXPECT_EQ(collect(6, 0.3), ack);
+}
+
 TEST(WindowsPort, APurgeDropsWhatCameAndASilentLineOnlyTimesOut)
 {
     SimOptions silent;
