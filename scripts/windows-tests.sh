@@ -12,7 +12,10 @@
 # else build, in the checkout); they are built there when missing. A command
 # still running after BEAMPORT_WINE_TIMEOUT seconds (default 300) is stopped
 # and ends with 124, so a hang fails its check instead of the whole run.
-set -euo pipefail
+set -eEuo pipefail
+# A command that ends the run says so, rather than the run just stopping.
+# (Only where a failure stops the run: not where set +e lets a command fail.)
+trap '_err=$?; [[ $- == *e* ]] && echo "windows-tests.sh: line $LINENO: \"$BASH_COMMAND\" failed with status $_err" >&2' ERR
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 win=${1:?usage: windows-tests.sh WIN_BUILD_DIR}
@@ -44,7 +47,15 @@ trap cleanup EXIT
 export XDG_CONFIG_HOME=$work/linux-config XDG_DATA_HOME=$work/linux-data
 cp -a "$WINEPREFIX" "$work/prefix"
 export WINEPREFIX=$work/prefix
+# One Wine server for the whole run, its own output in a log: a server that a
+# Windows program starts writes into that program's stderr (which is compared),
+# and one that ends between two programs can fail the next one's start.
+wineserver -p >"$work/wineserver.log" 2>&1
 wine reg delete 'HKCU\Software\IR\Norvik' /f >/dev/null 2>&1 || true
+
+# The Windows name of a file of this run: Wine's drive Z: is the root folder
+# (no Wine process needed, so it cannot fail while Wine's server comes and goes).
+winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
 com=$WINEPREFIX/dosdevices/com5
 passed=0 failed=0
@@ -90,7 +101,7 @@ stores() {
   local l=$work/$1.linux.store w=$work/$1.win.store
   mkdir -p "$l" "$w"
   lenv=("BEAMPORT_RECORDS=sqlite:$l/records.sqlite" "XDG_CONFIG_HOME=$l/config" "XDG_DATA_HOME=$l/data")
-  wenv=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$w/records.sqlite" 2>/dev/null)")
+  wenv=("BEAMPORT_RECORDS=sqlite:$(winpath "$w/records.sqlite")")
 }
 no_stores() { lenv=(BEAMPORT_RECORDS=off) wenv=(BEAMPORT_RECORDS=off); }
 # A command within the time limit.
@@ -104,7 +115,7 @@ wcli() { within env "${wenv[@]}" wine "$win/beamport-cli.exe" "$@"; }
 on_both() {
   local name=$1; shift
   local a args=() wargs=() wininput lcode wcode
-  wininput=$(winepath -w "$input" 2>/dev/null)
+  wininput=$(winpath "$input")
   for a in "$@"; do args+=("${a//IN/$input}"); wargs+=("${a//IN/$wininput}"); done
   set +e
   lcli "${args[@]}" >"$work/$name.setup.linux" 2>&1 </dev/null
@@ -184,8 +195,8 @@ compare() {
   lcode=0
   run_side "$lout" "${sim_pids[0]}" lcli --port "$work/ttyS-sim" "${args[@]}" || lcode=$?
   args=()
-  winfile=$(winepath -w "$wout.file" 2>/dev/null)
-  local wininput; wininput=$(winepath -w "$input" 2>/dev/null)
+  winfile=$(winpath "$wout.file")
+  local wininput; wininput=$(winpath "$input")
   for a in "$@"; do a=${a//OUT/$winfile}; args+=("${a//IN/$wininput}"); done
   wcode=0
   run_side "$wout" "${sim_pids[1]}" wcli --port COM5 "${args[@]}" || wcode=$?
@@ -333,7 +344,7 @@ fi
 # for through the command line's records command).
 stores vanish-upgrade
 start_sims "$work/ttyS-sim" "$com"
-wcli --port COM5 --traffic --yes upgrade "$(winepath -w "$image" 2>/dev/null)" >"$work/vanish-upgrade.out" \
+wcli --port COM5 --traffic --yes upgrade "$(winpath "$image")" >"$work/vanish-upgrade.out" \
   2>"$work/vanish-upgrade.err" </dev/null &
 job=$!
 # The download is under way once a few of its packets have gone out.
@@ -372,7 +383,7 @@ cross_check() {
     return 0
   fi
   l=("BEAMPORT_RECORDS=sqlite:$copy/records.sqlite" "XDG_CONFIG_HOME=$copy/linux-config")
-  w=("BEAMPORT_RECORDS=sqlite:$(winepath -w "$copy/records.sqlite" 2>/dev/null)")
+  w=("BEAMPORT_RECORDS=sqlite:$(winpath "$copy/records.sqlite")")
   for check in verify head --json; do
     what=(records "$check")
     set +e
