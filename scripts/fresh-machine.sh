@@ -4,9 +4,13 @@
 # yet committed), /proc, /dev, /dev/pts, /sys and a tmpfs /tmp mounted. There
 # it runs scripts/test.sh as root, then scripts/run.sh as an ordinary user in
 # that user's own copy of the checkout (no display: the command line on the
-# simulated detector).
+# simulated detector). With --windows it then runs scripts/windows.sh --test
+# as root in that root, twice: the first run builds the Windows toolchain's
+# libraries from nothing, the second reuses them.
 #
-#   scripts/fresh-machine.sh [--keep]     --keep leaves the root in place
+#   scripts/fresh-machine.sh [--keep] [--windows]
+#       --keep      leaves the root in place
+#       --windows   also the Windows build and its tests, first and second run
 #
 # One line per stage with its time, then the total. A failed stage shows the
 # last lines of its log and ends the run with a non-zero status. The root's
@@ -15,12 +19,14 @@
 # skips debootstrap and most downloads. Needs root.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
-keep=0
-case "${1:-}" in
-  --keep) keep=1 ;;
-  "") ;;
-  *) echo "usage: scripts/fresh-machine.sh [--keep]" >&2; exit 64 ;;
-esac
+keep=0 windows=0
+for arg in "$@"; do
+  case $arg in
+    --keep) keep=1 ;;
+    --windows) windows=1 ;;
+    *) echo "usage: scripts/fresh-machine.sh [--keep] [--windows]" >&2; exit 64 ;;
+  esac
+done
 [ "$(id -u)" -eq 0 ] || { echo "fresh-machine: needs root (debootstrap, chroot, mounts)" >&2; exit 1; }
 
 cache=${BEAMPORT_FRESH_CACHE:-/var/cache/beamport-fresh}
@@ -151,4 +157,13 @@ stage user user_setup
 stage run.sh run_as_user
 echo "--- scripts/run.sh as tech said (build lines left out):"
 grep -v '^\[[0-9]*/[0-9]*\] ' "$logs/run.sh.log" | sed 's/^/  | /'
+if ((windows)); then
+  stage windows.sh in_root 0:0 /root/beamport "scripts/windows.sh --test"
+  grep -E '^(windows unit tests|windows tests|installer tests):' "$logs/windows.sh.log" | sed 's/^/  | /'
+  echo "--- the first Windows run's stages (times.txt) and its cache:"
+  sed 's/^/  | /' "$root/root/.cache/beamport-windows/times.txt"
+  du -sh "$root/root/.cache/beamport-windows" | sed 's/^/  | /'
+  stage windows-2nd in_root 0:0 /root/beamport "scripts/windows.sh --test"
+  grep -E '^(windows unit tests|windows tests|installer tests):' "$logs/windows-2nd.log" | sed 's/^/  | /'
+fi
 printf '%-12s ok      %4d s\n' total $((SECONDS - start_all))
