@@ -55,7 +55,12 @@ wine reg delete 'HKCU\Software\IR\Norvik' /f >/dev/null 2>&1 || true
 
 # The Windows name of a file of this run: Wine's drive Z: is the root folder
 # (no Wine process needed, so it cannot fail while Wine's server comes and goes).
-winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
+winpath() {
+  [ -n "$1" ] || return 0 # no file (a compare without an input)
+  local p
+  p=$(realpath -m "$1")
+  printf 'Z:%s' "${p//\//\\}"
+}
 
 com=$WINEPREFIX/dosdevices/com5
 passed=0 failed=0
