@@ -133,6 +133,12 @@ void SimDetector::Serve()
     const HANDLE io = H(FWake[1]);
     bool connected = false;
     bool waiting = false;
+    // A new connection: the program's tally starts over too.
+    const auto connect = [&] {
+        connected = true;
+        FRxGone = 0;
+        FTxCount = 0;
+    };
     while (!FStop) {
         if (FVanishReq) {
             CloseMaster();
@@ -155,9 +161,7 @@ void SimDetector::Serve()
         const BOOL started = connected ? ReadFile(pipe, &first, 1, nullptr, &ov) : ConnectNamedPipe(pipe, &ov);
         DWORD error = started ? 0 : GetLastError();
         if (!connected && error == ERROR_PIPE_CONNECTED) {
-            connected = true;
-            FRxGone = 0;
-            FTxCount = 0;
+            connect();
             continue;
         }
         if (!started && error != ERROR_IO_PENDING) {
@@ -175,12 +179,8 @@ void SimDetector::Serve()
         const BOOL done = GetOverlappedResult(pipe, &ov, &got, TRUE);
         error = done ? 0 : GetLastError();
         if (!connected) {
-            connected = done != 0;
-            if (connected) {
-                // A new connection: the program's tally starts over too.
-                FRxGone = 0;
-                FTxCount = 0;
-            }
+            if (done)
+                connect();
             continue;
         }
         if (got == 1) {
