@@ -28,6 +28,7 @@ TEST(Probe, AnswersWithoutKeepingTheDetectorAwakeOrLeavingTraces)
         ASSERT_TRUE(sim.Start());
         TComTamsel link;
         link.SetPortChoice(sim.DevicePath());
+        link.SetSimulatedLine(sim.DevicePath(), sim.LineTally());
         int traffic = 0;
         link.OnTamselEvent = [&](TComTamsel *, TDateTime, const std::string &) { ++traffic; };
 
@@ -60,6 +61,7 @@ TEST(Probe, AnswersWithoutKeepingTheDetectorAwakeOrLeavingTraces)
     ASSERT_TRUE(awake.Start());
     TComTamsel link;
     link.SetPortChoice(awake.DevicePath());
+    link.SetSimulatedLine(awake.DevicePath(), awake.LineTally());
     EXPECT_EQ(link.Probe(0.1f, false), 0);
     EXPECT_TRUE(awake.Awake());
     EXPECT_FALSE(link.Port().Enabled());

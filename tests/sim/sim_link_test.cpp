@@ -37,6 +37,7 @@ TEST(SimLink, WakeUpEchoesAndRepeatedAcknowledgesAreLeftBehind)
         std::vector<std::string> lines;
         link.OnTamselEvent = [&](TComTamsel *, TDateTime, const std::string &s) { lines.push_back(s); };
         link.SetPortDevice(1, det.DevicePath());
+        link.SetSimulatedLine(det.DevicePath(), det.LineTally()); // as the programs' --simulate
         for (int job = 0; job < 2; ++job) { // what one job leaves behind never reaches the next
             RTamselIdenty id{};
             RTamselCFG cfg{};
